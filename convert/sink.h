@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "convert/ascii.h"
+#include "convert/converter.h"
+
+namespace mek {
+
+// Every converter runs one scanning template over one of these two sinks:
+// `measure` counts with a CountingSink, `convert` writes with a WritingSink.
+// Because both share the scan, they cannot disagree about the output.
+
+class CountingSink {
+ public:
+  void put(std::uint8_t) { n_ += 1; }
+  void put2(std::uint8_t, std::uint8_t) { n_ += 2; }
+  void put3(std::uint8_t, std::uint8_t, std::uint8_t) { n_ += 3; }
+  void put4(std::uint8_t, std::uint8_t, std::uint8_t, std::uint8_t) { n_ += 4; }
+  // One internal-form unit, high byte first.
+  void unit(std::uint16_t) { n_ += 2; }
+  // `n` bytes copied unchanged.
+  void copy(const std::uint8_t*, std::size_t n) { n_ += n; }
+  // `n` ASCII bytes written as `n` internal-form units 00 b.
+  void widenAscii(const std::uint8_t*, std::size_t n) { n_ += 2 * n; }
+  // `n` internal-form units below 0x80 written as their low bytes.
+  void narrowAscii(const std::uint8_t*, std::size_t n) { n_ += n; }
+  std::size_t count() const { return n_; }
+
+ private:
+  std::size_t n_ = 0;
+};
+
+class WritingSink {
+ public:
+  explicit WritingSink(std::uint8_t* out) : begin_(out), p_(out) {}
+
+  void put(std::uint8_t a) { *p_++ = a; }
+  void put2(std::uint8_t a, std::uint8_t b) {
+    p_[0] = a;
+    p_[1] = b;
+    p_ += 2;
+  }
+  void put3(std::uint8_t a, std::uint8_t b, std::uint8_t c) {
+    p_[0] = a;
+    p_[1] = b;
+    p_[2] = c;
+    p_ += 3;
+  }
+  void put4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+    p_[0] = a;
+    p_[1] = b;
+    p_[2] = c;
+    p_[3] = d;
+    p_ += 4;
+  }
+  void unit(std::uint16_t u) { put2(static_cast<std::uint8_t>(u >> 8), static_cast<std::uint8_t>(u)); }
+  void copy(const std::uint8_t* src, std::size_t n) {
+    if (n != 0) std::memcpy(p_, src, n);
+    p_ += n;
+  }
+  void widenAscii(const std::uint8_t* src, std::size_t n) {
+    widenBytes(src, n, p_);
+    p_ += 2 * n;
+  }
+  void narrowAscii(const std::uint8_t* src, std::size_t n) {
+    narrowUnits(src, n, p_);
+    p_ += n;
+  }
+  std::size_t count() const { return static_cast<std::size_t>(p_ - begin_); }
+
+ private:
+  std::uint8_t* begin_;
+  std::uint8_t* p_;
+};
+
+// Ends a successful scan: records where it stopped and how much it produced.
+// Fails, with `size` set to kOutputTooLarge, when the count does not fit.
+template <class Sink>
+inline bool finishScan(ConversionBuffer& buffer, const std::uint8_t* stop, const Sink& sink) {
+  if (sink.count() > static_cast<std::size_t>(INT32_MAX)) {
+    buffer.size = kOutputTooLarge;
+    return false;
+  }
+  buffer.stop = stop;
+  buffer.size = static_cast<std::int32_t>(sink.count());
+  return true;
+}
+
+}  // namespace mek
