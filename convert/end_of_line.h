@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+
+#include "convert/converter.h"
+
+namespace mek {
+
+// Rewrites every line ending of internal-form text (CR, LF or CR LF) as the
+// one line ending the instance was built for; all other units pass unchanged.
+// Kind 0 writes CR, kind 1 LF, any other kind CR LF. Never rejects input.
+class EndOfLineConverter : public Converter {
+ public:
+  explicit constexpr EndOfLineConverter(int kind)
+      : sequence{kind == 0 ? std::uint8_t{0x0D} : kind == 1 ? std::uint8_t{0x0A} : std::uint8_t{0x0D},
+                 kind == 0 || kind == 1 ? std::uint8_t{0} : std::uint8_t{0x0A}},
+        sequence_length(kind == 0 || kind == 1 ? 1 : 2) {}
+
+  bool convert(ConversionBuffer& buffer) const override;
+  bool measure(ConversionBuffer& buffer) const override;
+
+  // Low bytes of the units written for each line ending.
+  const std::uint8_t sequence[2];
+  const std::int32_t sequence_length;
+
+ private:
+  template <class Sink>
+  bool scan(ConversionBuffer& buffer, Sink& sink) const;
+};
+
+}  // namespace mek

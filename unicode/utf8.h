@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+
+#include "unicode/utf_codec.h"
+
+namespace mek {
+
+// True when [begin, end) starts with the UTF-8 mark EF BB BF.
+bool startsWithUtf8Mark(const std::uint8_t* begin, const std::uint8_t* end);
+// begin + 3 when the input starts with the UTF-8 mark, otherwise begin.
+const std::uint8_t* skipUtf8Mark(const std::uint8_t* begin, const std::uint8_t* end);
+
+// UTF-8 to internal form. Checks only the structure of sequences; a leading
+// mark is dropped. `mode` is not consulted.
+class UTF8Decoder : public UTFDecoder {
+ public:
+  using UTFDecoder::UTFDecoder;
+  bool convert(ConversionBuffer& buffer) const override;
+  bool measure(ConversionBuffer& buffer) const override;
+};
+
+// Internal form to UTF-8, without a mark. `mode` is not consulted.
+class UTF8Encoder : public UTFEncoder {
+ public:
+  using UTFEncoder::UTFEncoder;
+  bool convert(ConversionBuffer& buffer) const override;
+  bool measure(ConversionBuffer& buffer) const override;
+};
+
+}  // namespace mek
