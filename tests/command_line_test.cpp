@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "app/command_line.h"
+#include "tests/test_support.h"
+
+namespace mek::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string usageText() {
+  std::FILE* f = std::tmpfile();
+  printUsage(f);
+  std::string text(static_cast<std::size_t>(std::ftell(f)), '\0');
+  std::rewind(f);
+  EXPECT_EQ(std::fread(text.data(), 1, text.size(), f), text.size());
+  std::fclose(f);
+  return text;
+}
+
+std::string pad(const std::string& name) { return name + std::string(19 - name.size(), ' '); }
+
+TEST(NameTableTest, FindCode) {
+  const std::pair<const char*, int> cases[] = {
+      {"auto", 0},  {"sjis", 1},          {"euc_jp", 2},        {"jis", 3},
+      {"utf8", 4},  {"utf16_be", 5},      {"utf16_le", 6},      {"utf16_be_bom", 7},
+      {"utf16_le_bom", 8}, {"utf32_be", 9}, {"utf32_le", 10},   {"utf32_be_bom", 11},
+      {"utf32_le_bom", 12}, {"s", 1},     {"e", 2},             {"j", 3},
+      {"u", 8},     {"u8", 4},            {"u16", 8},           {"u16l", 8},
+      {"u16b", 7},  {"u32", 12},          {"u32l", 12},         {"u32b", 11},
+      {"SJIS", 0},  {"xyz", 0},           {"", 0},              {"nput", 0},
+  };
+  for (const auto& [name, code] : cases) EXPECT_EQ(findCode(name), code) << name;
+}
+
+TEST(NameTableTest, FindLineEnding) {
+  EXPECT_EQ(findLineEnding("unix", 3), 1);
+  EXPECT_EQ(findLineEnding("win", 1), 2);
+  EXPECT_EQ(findLineEnding("mac", 1), 3);
+  EXPECT_EQ(findLineEnding("u", 3), 1);
+  EXPECT_EQ(findLineEnding("w", 1), 2);
+  EXPECT_EQ(findLineEnding("m", 1), 3);
+  EXPECT_EQ(findLineEnding("sjis", 2), 2);  // unknown: unchanged
+  EXPECT_EQ(findLineEnding("", 3), 3);
+}
+
+TEST(UsageTest, ExactText) {
+  std::string expected =
+      "mek " MEK_VERSION " - Japanese character code converter (2026-12-07)\n\n"
+      "mek [-i<in-code>] [in-file] -o<out-code> [out-file] -<code>\n"
+      "sample:\n"
+      "  > mek -osjis < input.txt > output.txt\n"
+      "  > mek input.txt -osjis output.txt\n"
+      "  > mek -iauto input.txt -osjis output.txt\n"
+      "  > mek -iauto input.txt -osjis output.txt -unix\n"
+      "character-code:\n";
+  const char* codes[] = {"auto", "sjis", "euc_jp", "jis", "utf8", "utf16_be", "utf16_le",
+                         "utf16_be_bom", "utf16_le_bom", "utf32_be", "utf32_le",
+                         "utf32_be_bom", "utf32_le_bom", "s", "e", "j", "u", "u8", "u16",
+                         "u16l", "u16b", "u32", "u32l", "u32b"};
+  for (int row = 0; row < 6; ++row) {
+    expected += "  ";
+    for (int i = 0; i < 4; ++i) expected += pad(codes[row * 4 + i]);
+    expected += "\n";
+  }
+  expected += "return-code:\n  " + pad("unix") + pad("win") + pad("mac") + pad("u") + "\n  " +
+              pad("w") + pad("m");
+  const std::string text = usageText();
+  EXPECT_EQ(text, expected);
+  ASSERT_GE(text.size(), 19u);
+  EXPECT_EQ(text.substr(text.size() - 19), "m" + std::string(18, ' '));
+}
+
+// Through the real executable.
+class CliTest : public ::testing::Test {
+ protected:
+  ScratchDir dir;
+  void SetUp() override { writeFile(dir / "in.txt", std::string("a\xE3\x81\x82\r\nb\rc\n")); }
+  Bytes file(const std::string& name) { return readFile(dir / name); }
+  static Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+};
+
+TEST_F(CliTest, ExitStatusesAndUsage) {
+  Process none = runMek(dir, "");
+  EXPECT_EQ(none.status, 0);
+  EXPECT_EQ(none.out, usageText());
+  EXPECT_EQ(none.err, "");
+
+  Process unknownOutput = runMek(dir, "in.txt -oxyz out.txt");
+  EXPECT_EQ(unknownOutput.status, 2);
+  EXPECT_EQ(unknownOutput.out, usageText());
+  EXPECT_FALSE(fs::exists(dir / "out.txt"));  // the usage case creates nothing
+
+  EXPECT_EQ(runMek(dir, "in.txt").status, 2);
+  EXPECT_EQ(runMek(dir, "-osjis -oxyz", "< in.txt").status, 2);  // the last -o wins
+  EXPECT_EQ(runMek(dir, "-iutf8 -oauto", "< in.txt").status, 2);
+}
+
+TEST_F(CliTest, HelpAndVersionActBeforeAnythingIsOpened) {
+  Process help = runMek(dir, "missing.txt -osjis out.txt --help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out, usageText());
+  EXPECT_EQ(help.err, "");
+  Process version = runMek(dir, "--version missing.txt");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "mek " MEK_VERSION "\n");
+  EXPECT_FALSE(fs::exists(dir / "out.txt"));
+}
+
+TEST_F(CliTest, LineEndingOptions) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"", "a\xE3\x81\x82\nb\nc\n"},        {"-unix", "a\xE3\x81\x82\nb\nc\n"},
+      {"-u", "a\xE3\x81\x82\nb\nc\n"},       {"-win", "a\xE3\x81\x82\r\nb\r\nc\r\n"},
+      {"-w", "a\xE3\x81\x82\r\nb\r\nc\r\n"}, {"-mac", "a\xE3\x81\x82\rb\rc\r"},
+      {"-m", "a\xE3\x81\x82\rb\rc\r"},       {"-win -xyz -", "a\xE3\x81\x82\r\nb\r\nc\r\n"},
+      {"-m -w", "a\xE3\x81\x82\r\nb\r\nc\r\n"}, {"-esjis", "a\xE3\x81\x82\nb\nc\n"},
+  };
+  for (const auto& [option, expected] : cases) {
+    Process p = runMek(dir, std::string("-iutf8 in.txt -outf8 out.txt ") + option);
+    EXPECT_EQ(p.status, 0) << option << p.err;
+    EXPECT_EQ(file("out.txt"), text(expected)) << option;
+  }
+}
+
+TEST_F(CliTest, StandardStreams) {
+  Process p = runMek(dir, "-outf8", "< in.txt");
+  EXPECT_EQ(p.status, 0);
+  EXPECT_EQ(p.out, "a\xE3\x81\x82\nb\nc\n");
+  // A pipe is read to its end.
+  Process piped = runMek(dir, "-iutf8 -outf8 -win", "< in.txt | cat > piped.txt");
+  EXPECT_EQ(piped.status, 0);
+  EXPECT_EQ(file("piped.txt"), text("a\xE3\x81\x82\r\nb\r\nc\r\n"));
+  Process fromPipe =
+      runMek(dir, "-outf8 out.txt", "< /dev/null; cat in.txt | " + shellQuote(MEK_EXECUTABLE) +
+                                        " -iutf8 -outf8 fromPipe.txt");
+  EXPECT_EQ(fromPipe.status, 0) << fromPipe.err;
+  EXPECT_EQ(file("fromPipe.txt"), text("a\xE3\x81\x82\nb\nc\n"));
+}
+
+TEST_F(CliTest, WalkOrderRules) {
+  writeFile(dir / "other.txt", std::string("other\n"));
+  // A second bare argument is ignored; the output goes to standard output.
+  Process p = runMek(dir, "in.txt other.txt -outf8");
+  EXPECT_EQ(p.out, "a\xE3\x81\x82\nb\nc\n");
+  // -i with a file replaces the input opened before.
+  p = runMek(dir, "in.txt -iutf8 other.txt -outf8");
+  EXPECT_EQ(p.out, "other\n");
+  // "-i sjis": the code is 0 (detect) and "sjis" is the input file.
+  writeFile(dir / "sjis", std::string("from a file called sjis\n"));
+  p = runMek(dir, "-i sjis -outf8");
+  EXPECT_EQ(p.status, 0);
+  EXPECT_EQ(p.out, "from a file called sjis\n");
+  // "-input": code name "nput" is unknown, so the input is detected.
+  p = runMek(dir, "-input in.txt -outf8");
+  EXPECT_EQ(p.status, 0);
+  EXPECT_EQ(p.out, "a\xE3\x81\x82\nb\nc\n");
+  // Two -o files: only the last is created.
+  p = runMek(dir, "in.txt -outf8 first.txt -outf8 second.txt");
+  EXPECT_EQ(p.status, 0);
+  EXPECT_FALSE(fs::exists(dir / "first.txt"));
+  EXPECT_EQ(file("second.txt"), text("a\xE3\x81\x82\nb\nc\n"));
+}
+
+TEST_F(CliTest, InPlaceConversion) {
+  Process p = runMek(dir, "-iutf8 in.txt -outf8 in.txt -win");
+  EXPECT_EQ(p.status, 0) << p.err;
+  EXPECT_EQ(file("in.txt"), text("a\xE3\x81\x82\r\nb\r\nc\r\n"));
+}
+
+TEST_F(CliTest, FailuresLeaveOutputUntouched) {
+  writeFile(dir / "bad.txt", std::string("ok\x80"));
+  writeFile(dir / "out.txt", std::string("precious"));
+  Process p = runMek(dir, "-iutf8 bad.txt -outf8 out.txt");
+  EXPECT_EQ(p.status, 1);
+  EXPECT_EQ(p.err, "cannot convert bytes\n");
+  EXPECT_EQ(p.out, "");
+  EXPECT_EQ(file("out.txt"), text("precious"));
+
+  p = runMek(dir, "missing.txt -outf8 out.txt");
+  EXPECT_EQ(p.status, 1);
+  EXPECT_EQ(p.err, "cannot open input file\n");
+  EXPECT_EQ(file("out.txt"), text("precious"));
+
+  fs::create_directory(dir / "folder");
+  p = runMek(dir, "folder -outf8 out.txt");
+  EXPECT_EQ(p.status, 1);
+  EXPECT_EQ(p.err, "cannot read input file\n");
+  EXPECT_EQ(file("out.txt"), text("precious"));
+
+  p = runMek(dir, "in.txt -outf8 no/such/dir/out.txt");
+  EXPECT_EQ(p.status, 1);
+  EXPECT_EQ(p.err, "cannot open output file\n");
+
+  p = runMek(dir, "in.txt -outf8 folder");
+  EXPECT_EQ(p.status, 1);
+  EXPECT_EQ(p.err, "cannot open output file\n");
+}
+
+TEST_F(CliTest, WriteFailuresAreReported) {
+  Process p = runMek(dir, "in.txt -outf8 /dev/full");
+  EXPECT_EQ(p.status, 1);
+  EXPECT_EQ(p.err, "cannot write output file\n");
+  p = runMek(dir, "in.txt -outf8", "> /dev/full");
+  EXPECT_EQ(p.status, 1);
+  EXPECT_EQ(p.err, "cannot write output file\n");
+  p = runMek(dir, "in.txt -outf8", ">&-");
+  EXPECT_EQ(p.status, 1);
+  EXPECT_EQ(p.err, "cannot write output file\n");
+}
+
+TEST_F(CliTest, EmptyInputGivesEmptyOutput) {
+  writeFile(dir / "empty.txt", std::string());
+  Process p = runMek(dir, "-iutf8 empty.txt -outf8 out.txt");
+  EXPECT_EQ(p.status, 0);
+  EXPECT_TRUE(fs::exists(dir / "out.txt"));
+  EXPECT_EQ(file("out.txt"), Bytes());
+}
+
+}  // namespace
+}  // namespace mek::test

@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app/driver.h"
+#include "convert/registry.h"
+#include "convert/sink.h"
+#include "convert/stage.h"
+#include "tests/test_support.h"
+
+namespace mek::test {
+namespace {
+
+// Copies its input; counts how often each operation ran.
+class CopyConverter : public Converter {
+ public:
+  bool measure(ConversionBuffer& b) const override {
+    ++measures;
+    b.size = static_cast<std::int32_t>(b.in_end - b.in_begin);
+    b.stop = b.in_end;
+    return !rejectMeasure;
+  }
+  bool convert(ConversionBuffer& b) const override {
+    ++converts;
+    std::memcpy(b.out, b.in_begin, static_cast<std::size_t>(b.in_end - b.in_begin));
+    b.size = static_cast<std::int32_t>(b.in_end - b.in_begin);
+    b.stop = b.in_end;
+    return !rejectConvert;
+  }
+  mutable int measures = 0;
+  mutable int converts = 0;
+  bool rejectMeasure = false;
+  bool rejectConvert = false;
+};
+
+// Claims an output too large for a signed 32-bit count.
+class HugeConverter : public Converter {
+ public:
+  bool measure(ConversionBuffer& b) const override {
+    CountingSink sink;
+    sink.copy(nullptr, std::size_t{1} << 31);
+    return finishScan(b, b.in_end, sink);
+  }
+  bool convert(ConversionBuffer&) const override { return false; }
+};
+
+std::uint8_t* heapCopy(const Bytes& bytes) {
+  auto* p = static_cast<std::uint8_t*>(std::malloc(bytes.size() + 1));
+  if (!bytes.empty()) std::memcpy(p, bytes.data(), bytes.size());
+  return p;
+}
+
+TEST(RunStageTest, PreviousOutputBecomesInput) {
+  const Bytes text = hex("00 41 00 0D 00 0A 00");
+  ConversionBuffer buffer;
+  buffer.out = heapCopy(text);
+  buffer.size = static_cast<std::int32_t>(text.size());
+  std::uint8_t* fileBuffer = buffer.out;
+
+  ASSERT_TRUE(runStage(&buffer, findLineEndConverter(1)));
+  EXPECT_EQ(buffer.in_begin, fileBuffer);
+  EXPECT_EQ(buffer.in_end - buffer.in_begin, 7);
+  EXPECT_EQ(buffer.stop, buffer.in_end - 1);  // the odd byte is dropped
+  EXPECT_EQ(toHex(Bytes(buffer.out, buffer.out + buffer.size)), "00 41 00 0A");
+
+  // The next stage releases the first stage's input (a leak otherwise, which
+  // the sanitizer build reports) and reads the 4 bytes just written.
+  ASSERT_TRUE(runStage(&buffer, findEncoder(4)));
+  EXPECT_EQ(buffer.in_end - buffer.in_begin, 4);
+  EXPECT_EQ(Bytes(buffer.out, buffer.out + buffer.size), Bytes({'A', '\n'}));
+  std::free(buffer.out);
+  std::free(const_cast<std::uint8_t*>(buffer.in_begin));
+}
+
+TEST(RunStageTest, EmptyInputGivesValidEmptyArea) {
+  ConversionBuffer buffer;
+  buffer.out = heapCopy({});
+  buffer.size = 0;
+  ASSERT_TRUE(runStage(&buffer, findDecoder(4)));
+  EXPECT_NE(buffer.out, nullptr);
+  EXPECT_EQ(buffer.size, 0);
+  std::free(buffer.out);
+  std::free(const_cast<std::uint8_t*>(buffer.in_begin));
+}
+
+TEST(RunStageTest, FailedMeasureAllocatesNothingAndPrintsOneMessage) {
+  CopyConverter converter;
+  converter.rejectMeasure = true;
+  ConversionBuffer buffer;
+  buffer.out = heapCopy(hex("41"));
+  buffer.size = 1;
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(runStage(&buffer, &converter));
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "cannot convert bytes\n");
+  EXPECT_EQ(converter.converts, 0);
+  EXPECT_EQ(buffer.out, nullptr);  // the input is held once, by in_begin
+  std::free(const_cast<std::uint8_t*>(buffer.in_begin));
+}
+
+TEST(RunStageTest, FailedConvertPrintsOneMessage) {
+  CopyConverter converter;
+  converter.rejectConvert = true;
+  ConversionBuffer buffer;
+  buffer.out = heapCopy(hex("41"));
+  buffer.size = 1;
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(runStage(&buffer, &converter));
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "cannot convert bytes\n");
+  EXPECT_EQ(converter.measures, 1);
+  std::free(buffer.out);
+  std::free(const_cast<std::uint8_t*>(buffer.in_begin));
+}
+
+TEST(RunStageTest, OutputBeyondSignedSizeIsAMemoryFailure) {
+  HugeConverter converter;
+  ConversionBuffer buffer;
+  buffer.out = heapCopy(hex("41"));
+  buffer.size = 1;
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(runStage(&buffer, &converter));
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "cannot allocate enough memory\n");
+  std::free(const_cast<std::uint8_t*>(buffer.in_begin));
+}
+
+TEST(ConvertInMemoryTest, ThreeStagesWithExactSizes) {
+  const Bytes utf8 = hex("EF BB BF E3 81 82 0D 0A 41 0D");
+  ConversionBuffer buffer;
+  buffer.out = heapCopy(utf8);
+  buffer.size = static_cast<std::int32_t>(utf8.size());
+  ASSERT_TRUE(convertInMemory(buffer, 4, 4, 2));
+  EXPECT_EQ(toHex(Bytes(buffer.out, buffer.out + buffer.size)), "E3 81 82 0D 0A 41 0D 0A");
+  std::free(buffer.out);
+  std::free(const_cast<std::uint8_t*>(buffer.in_begin));
+}
+
+}  // namespace
+}  // namespace mek::test

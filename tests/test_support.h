@@ -1,0 +1,67 @@
+#pragma once
+
+// Helpers shared by the tests: running one converter over a byte string, and
+// running the real executable with files in a scratch folder.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "convert/converter.h"
+
+namespace mek::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Result of running measure and then convert over one input.
+struct ConverterRun {
+  bool measured = false;
+  bool converted = false;
+  std::int32_t measured_size = 0;
+  std::size_t stop = 0;  // offset of `stop` from the input's start
+  Bytes output;
+};
+
+// Measures, then converts into an area of exactly the measured size. Checks
+// that both passes agree on `stop` and `size` (a failed test otherwise).
+ConverterRun runConverter(const Converter& converter, const Bytes& input);
+
+// Bytes from a string of hex digits, white space ignored ("00 41 d8 3d").
+Bytes hex(const std::string& digits);
+// Hex digits of bytes, separated by spaces, for readable failures.
+std::string toHex(const Bytes& bytes);
+
+Bytes readFile(const std::filesystem::path& path);
+void writeFile(const std::filesystem::path& path, const Bytes& bytes);
+void writeFile(const std::filesystem::path& path, const std::string& text);
+
+// A fresh scratch folder, removed when the object goes away.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+struct Process {
+  int status = -1;  // exit status, or -1 when it did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs the mek executable with `arguments` (shell words, quoted as needed)
+// in `dir`. `shellSuffix` is appended verbatim (e.g. "< in.txt").
+Process runMek(const ScratchDir& dir, const std::string& arguments,
+               const std::string& shellSuffix = "");
+
+// Quotes one word for the shell.
+std::string shellQuote(const std::string& word);
+
+}  // namespace mek::test
