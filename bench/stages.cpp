@@ -1,0 +1,127 @@
+// Throughput of every decoder's and encoder's measure and convert, of the
+// line-ending converter and of detection, on the corpora that corpus.py
+// writes. The corpus folder is the first argument (default bench/corpus).
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "convert/converter.h"
+#include "convert/registry.h"
+#include "detect/detect.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+const char* const kCodeNames[] = {"auto",     "sjis",         "euc_jp",       "jis",
+                                  "utf8",     "utf16_be",     "utf16_le",     "utf16_be_bom",
+                                  "utf16_le_bom", "utf32_be", "utf32_le",     "utf32_be_bom",
+                                  "utf32_le_bom"};
+
+Bytes readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Runs one converter over the whole input; exits when it rejects the input.
+Bytes runOnce(const mek::Converter& converter, const Bytes& input) {
+  mek::ConversionBuffer b;
+  b.in_begin = input.data();
+  b.in_end = input.data() + input.size();
+  if (!converter.measure(b)) {
+    std::fprintf(stderr, "benchmark input rejected\n");
+    std::exit(1);
+  }
+  Bytes out(static_cast<std::size_t>(b.size));
+  b.out = out.data();
+  if (!converter.convert(b)) std::exit(1);
+  out.resize(static_cast<std::size_t>(b.size));
+  return out;
+}
+
+// Inputs live for the whole run; benchmarks hold pointers into them.
+std::vector<Bytes>& store() {
+  static std::vector<Bytes> inputs;
+  inputs.reserve(256);
+  return inputs;
+}
+
+const Bytes* keep(Bytes bytes) {
+  store().push_back(std::move(bytes));
+  return &store().back();
+}
+
+void measureBench(benchmark::State& state, const mek::Converter* c, const Bytes* input) {
+  mek::ConversionBuffer b;
+  b.in_begin = input->data();
+  b.in_end = input->data() + input->size();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(c->measure(b));
+    benchmark::DoNotOptimize(b.size);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * input->size()));
+}
+
+void convertBench(benchmark::State& state, const mek::Converter* c, const Bytes* input) {
+  mek::ConversionBuffer b;
+  b.in_begin = input->data();
+  b.in_end = input->data() + input->size();
+  c->measure(b);
+  Bytes out(static_cast<std::size_t>(b.size));
+  for (auto _ : state) {
+    b.out = out.data();
+    benchmark::DoNotOptimize(c->convert(b));
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * input->size()));
+}
+
+void detectBench(benchmark::State& state, const Bytes* input) {
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(mek::detectEncoding(input->data(), input->data() + input->size()));
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * input->size()));
+}
+
+void registerPair(const std::string& name, const mek::Converter* c, const Bytes* input) {
+  benchmark::RegisterBenchmark((name + "/measure").c_str(), measureBench, c, input)
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark((name + "/convert").c_str(), convertBench, c, input)
+      ->Unit(benchmark::kMillisecond);
+}
+
+void registerCorpus(const std::string& folder, const std::string& kind) {
+  const Bytes utf8 = readFile(folder + "/" + kind + ".utf8");
+  if (utf8.empty()) return;
+  const Bytes* internal = keep(runOnce(*mek::findDecoder(4), utf8));
+  registerPair(kind + "/eol_lf", mek::findLineEndConverter(1), internal);
+  registerPair(kind + "/eol_crlf", mek::findLineEndConverter(2), internal);
+  for (int code = 1; code <= 12; ++code) {
+    const mek::Converter* encoder = mek::findEncoder(code);
+    const mek::Converter* decoder = mek::findDecoder(code);
+    if (encoder == nullptr || decoder == nullptr) continue;
+    const Bytes* encoded = keep(runOnce(*encoder, *internal));
+    registerPair(kind + "/encode_" + kCodeNames[code], encoder, internal);
+    registerPair(kind + "/decode_" + kCodeNames[code], decoder, encoded);
+    benchmark::RegisterBenchmark((kind + "/detect_" + kCodeNames[code]).c_str(), detectBench,
+                                 encoded)
+        ->Unit(benchmark::kMillisecond);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  const std::string folder = argc > 1 ? argv[1] : "bench/corpus";
+  for (const char* kind : {"mixed", "ascii", "kanji"}) registerCorpus(folder, kind);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
