@@ -2,6 +2,7 @@
 
 #include "convert/end_of_line.h"
 #include "convert/registry.h"
+#include "tests/codec_check.h"
 #include "tests/test_support.h"
 
 namespace mek::test {
@@ -22,11 +23,11 @@ TEST_P(EndOfLineTest, RewritesLineEndings) {
   const EolCase& c = GetParam();
   const EndOfLineConverter converter(c.kind);
   const Bytes input = hex(c.input);
-  ConverterRun run = runConverter(converter, input);
-  ASSERT_TRUE(run.measured);
-  ASSERT_TRUE(run.converted);
-  EXPECT_EQ(toHex(run.output), toHex(hex(c.output)));
-  EXPECT_EQ(run.stop, c.stop == SIZE_MAX ? input.size() : c.stop);
+  Outcome run = runConverter(converter, input);
+  ASSERT_TRUE(run.ok);
+  ASSERT_TRUE(run.ok);
+  EXPECT_EQ(toHex(run.out), toHex(hex(c.output)));
+  EXPECT_EQ(static_cast<std::size_t>(run.stop), c.stop == SIZE_MAX ? input.size() : c.stop);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -69,9 +70,9 @@ TEST(EndOfLineTest, ConstructionKinds) {
 
 TEST(EndOfLineTest, RegistryMapsLineEndingCodes) {
   const Bytes input = hex("000A");
-  EXPECT_EQ(toHex(runConverter(*findLineEndConverter(1), input).output), "00 0A");
-  EXPECT_EQ(toHex(runConverter(*findLineEndConverter(2), input).output), "00 0D 00 0A");
-  EXPECT_EQ(toHex(runConverter(*findLineEndConverter(3), input).output), "00 0D");
+  EXPECT_EQ(toHex(runConverter(*findLineEndConverter(1), input).out), "00 0A");
+  EXPECT_EQ(toHex(runConverter(*findLineEndConverter(2), input).out), "00 0D 00 0A");
+  EXPECT_EQ(toHex(runConverter(*findLineEndConverter(3), input).out), "00 0D");
   EXPECT_EQ(findLineEndConverter(0), nullptr);
   EXPECT_EQ(findLineEndConverter(4), nullptr);
 }

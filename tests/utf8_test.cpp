@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "convert/registry.h"
+#include "tests/codec_check.h"
 #include "tests/test_support.h"
 #include "unicode/utf8.h"
 
@@ -18,12 +19,12 @@ void PrintTo(const CodecCase& c, std::ostream* os) { *os << '"' << c.input << '"
 
 void expectCase(const Converter& converter, const CodecCase& c) {
   const Bytes input = hex(c.input);
-  ConverterRun run = runConverter(converter, input);
-  ASSERT_EQ(run.measured, c.ok) << c.input;
+  Outcome run = runConverter(converter, input);
+  ASSERT_EQ(run.ok, c.ok) << c.input;
   if (!c.ok) return;
-  ASSERT_TRUE(run.converted) << c.input;
-  EXPECT_EQ(toHex(run.output), toHex(hex(c.output))) << c.input;
-  EXPECT_EQ(run.stop, c.stop == SIZE_MAX ? input.size() : c.stop) << c.input;
+  ASSERT_TRUE(run.ok) << c.input;
+  EXPECT_EQ(toHex(run.out), toHex(hex(c.output))) << c.input;
+  EXPECT_EQ(static_cast<std::size_t>(run.stop), c.stop == SIZE_MAX ? input.size() : c.stop) << c.input;
 }
 
 const UTF8Decoder kDecoder{2};
@@ -110,11 +111,11 @@ TEST(Utf8RoundTripTest, EveryScalarValueSurvives) {
       }
     }
   }
-  ConverterRun encoded = runConverter(kEncoder, internal);
-  ASSERT_TRUE(encoded.converted);
-  ConverterRun decoded = runConverter(kDecoder, encoded.output);
-  ASSERT_TRUE(decoded.converted);
-  EXPECT_TRUE(decoded.output == internal);
+  Outcome encoded = runConverter(kEncoder, internal);
+  ASSERT_TRUE(encoded.ok);
+  Outcome decoded = runConverter(kDecoder, encoded.out);
+  ASSERT_TRUE(decoded.ok);
+  EXPECT_TRUE(decoded.out == internal);
 }
 
 TEST(Utf8RegistryTest, CodeFourIsUtf8) {
