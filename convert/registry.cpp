@@ -1,6 +1,7 @@
 #include "convert/registry.h"
 
 #include "convert/end_of_line.h"
+#include "japanese/jis.h"
 #include "unicode/utf8.h"
 
 namespace mek {
@@ -9,6 +10,9 @@ namespace {
 // Every instance is constant-initialised: no code runs at start-up.
 constinit const UTF8Decoder kUtf8Decoder{2};
 constinit const UTF8Encoder kUtf8Encoder{0};
+
+constinit const JisDecoder kJisDecoder;
+constinit const JisEncoder kJisEncoder;
 
 constinit const EndOfLineConverter kLf{1};
 constinit const EndOfLineConverter kCrLf{2};
@@ -19,7 +23,7 @@ constinit const Converter* const kDecoders[13] = {
     nullptr,
     nullptr,  // 1 sjis
     nullptr,  // 2 euc_jp
-    nullptr,  // 3 jis
+    &kJisDecoder,  // 3 jis
     &kUtf8Decoder,  // 4 utf8
     nullptr,  // 5 utf16_be
     nullptr,  // 6 utf16_le
@@ -35,7 +39,7 @@ constinit const Converter* const kEncoders[13] = {
     nullptr,
     nullptr,  // 1 sjis
     nullptr,  // 2 euc_jp
-    nullptr,  // 3 jis
+    &kJisEncoder,  // 3 jis
     &kUtf8Encoder,  // 4 utf8
     nullptr,  // 5 utf16_be
     nullptr,  // 6 utf16_le
