@@ -1,6 +1,7 @@
 #include "convert/registry.h"
 
 #include "convert/end_of_line.h"
+#include "japanese/jis.h"
 #include "unicode/utf16.h"
 #include "unicode/utf32.h"
 #include "unicode/utf8.h"
@@ -11,6 +12,9 @@ namespace {
 // Every instance is constant-initialised: no code runs at start-up.
 constinit const UTF8Decoder kUtf8Decoder{2};
 constinit const UTF8Encoder kUtf8Encoder{0};
+
+constinit const JisDecoder kJisDecoder;
+constinit const JisEncoder kJisEncoder;
 
 // One decoder per width reads both marked input codes: the mark, not the
 // code's name, decides the byte order.
@@ -39,7 +43,7 @@ constinit const Converter* const kDecoders[13] = {
     nullptr,
     nullptr,  // 1 sjis
     nullptr,  // 2 euc_jp
-    nullptr,  // 3 jis
+    &kJisDecoder,  // 3 jis
     &kUtf8Decoder,  // 4 utf8
     &kUtf16BeDecoder,  // 5 utf16_be
     &kUtf16LeDecoder,  // 6 utf16_le
@@ -55,7 +59,7 @@ constinit const Converter* const kEncoders[13] = {
     nullptr,
     nullptr,  // 1 sjis
     nullptr,  // 2 euc_jp
-    nullptr,  // 3 jis
+    &kJisEncoder,  // 3 jis
     &kUtf8Encoder,  // 4 utf8
     &kUtf16BeEncoder,  // 5 utf16_be
     &kUtf16LeEncoder,  // 6 utf16_le
