@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "convert/converter.h"
+#include "tests/test_support.h"
 
 namespace mek::test {
 
@@ -76,6 +77,30 @@ inline void checkCases(const std::vector<CodecCase>& cases) {
     EXPECT_EQ(got.out, c.out);
     EXPECT_EQ(got.stop, c.stop < 0 ? static_cast<std::ptrdiff_t>(c.in.size()) : c.stop);
   }
+}
+
+// One row written as hex strings: input, whether it is accepted, the output
+// and the offset of `stop` (kWholeInput: the end of the input).
+inline constexpr std::size_t kWholeInput = SIZE_MAX;
+struct HexCase {
+  const char* input;
+  bool ok;
+  const char* output;
+  std::size_t stop;
+};
+
+inline void PrintTo(const HexCase& c, std::ostream* os) {
+  *os << '"' << c.input << '"';
+}
+
+inline void expectHexCase(const Converter& converter, const HexCase& c) {
+  const Bytes input = hex(c.input);
+  const Outcome got = runConverter(converter, input);
+  ASSERT_EQ(got.ok, c.ok) << c.input;
+  if (!c.ok) return;
+  EXPECT_EQ(toHex(got.out), toHex(hex(c.output))) << c.input;
+  EXPECT_EQ(static_cast<std::size_t>(got.stop), c.stop == kWholeInput ? input.size() : c.stop)
+      << c.input;
 }
 
 }  // namespace mek::test

@@ -6,33 +6,12 @@
 
 #include "convert/registry.h"
 #include "japanese/code_table.h"
+#include "tests/codec_check.h"
 #include "tests/test_support.h"
 
 namespace mek::test {
 namespace {
 
-struct CodecCase {
-  const char* input;
-  bool ok;
-  const char* output;
-  std::size_t stop;  // SIZE_MAX: the whole input
-};
-
-void PrintTo(const CodecCase& c, std::ostream* os) {
-  *os << '"' << c.input << '"';
-}
-
-void expectCase(const Converter& converter, const CodecCase& c) {
-  const Bytes input = hex(c.input);
-  ConverterRun run = runConverter(converter, input);
-  ASSERT_EQ(run.measured, c.ok) << c.input;
-  if (!c.ok) return;
-  ASSERT_TRUE(run.converted) << c.input;
-  EXPECT_EQ(toHex(run.output), toHex(hex(c.output))) << c.input;
-  EXPECT_EQ(run.stop, c.stop == SIZE_MAX ? input.size() : c.stop) << c.input;
-}
-
-constexpr std::size_t kAll = SIZE_MAX;
 const JisDecoder kDecoder;
 const JisEncoder kEncoder;
 
@@ -71,101 +50,102 @@ TEST(JisReadEscapeTest, RecognisesExactlyTheControlSequences) {
   }
 }
 
-class JisDecoderTest : public ::testing::TestWithParam<CodecCase> {};
+class JisDecoderTest : public ::testing::TestWithParam<HexCase> {};
 TEST_P(JisDecoderTest, Decodes) {
-  expectCase(kDecoder, GetParam());
+  expectHexCase(kDecoder, GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, JisDecoderTest,
     ::testing::Values(
-        CodecCase{"", true, "", 0},
-        CodecCase{"1B 24 42 30 21 1B 28 42 41", true, "4E9C 0041", kAll},
-        CodecCase{"1B 24 40 24 22", true, "3042", kAll},
-        CodecCase{"1B 24 28 44 30 21", true, "4E02", kAll},
-        CodecCase{"1B 28 4A 5C 7E", true, "005C 007E", kAll},
-        CodecCase{"0F 41", true, "0041", kAll},
-        CodecCase{"1B 28 42 1B 24 42 0F", true, "", kAll},  // control sequences emit nothing
+        HexCase{"", true, "", 0},
+        HexCase{"1B 24 42 30 21 1B 28 42 41", true, "4E9C 0041", kWholeInput},
+        HexCase{"1B 24 40 24 22", true, "3042", kWholeInput},
+        HexCase{"1B 24 28 44 30 21", true, "4E02", kWholeInput},
+        HexCase{"1B 28 4A 5C 7E", true, "005C 007E", kWholeInput},
+        HexCase{"0F 41", true, "0041", kWholeInput},
+        HexCase{"1B 28 42 1B 24 42 0F", true, "", kWholeInput},  // control sequences emit nothing
         // Every state switches at every character boundary, by escape or SO/SI.
-        CodecCase{"1B 24 42 24 22 0E 36 0F 41 1B 24 28 44 30 21 1B 28 49 36 1B 28 4A 41", true,
-                  "3042 FF76 0041 4E02 FF76 0041", kAll},
+        HexCase{"1B 24 42 24 22 0E 36 0F 41 1B 24 28 44 30 21 1B 28 49 36 1B 28 4A 41", true,
+                "3042 FF76 0041 4E02 FF76 0041", kWholeInput},
         // An ESC that begins no control sequence, in each state.
-        CodecCase{"1B 24 41 42", true, "001B 0024 0041 0042", kAll},
-        CodecCase{"1B 28 41", true, "001B 0028 0041", kAll},
-        CodecCase{"1B 24 28 43", true, "001B 0024 0028 0043", kAll},
-        CodecCase{"0E 1B 24 41", false, "", 0}, CodecCase{"1B 24 42 1B 41 42", false, "", 0},
-        CodecCase{"1B 24 28 44 1B 41 42", false, "", 0},
+        HexCase{"1B 24 41 42", true, "001B 0024 0041 0042", kWholeInput},
+        HexCase{"1B 28 41", true, "001B 0028 0041", kWholeInput},
+        HexCase{"1B 24 28 43", true, "001B 0024 0028 0043", kWholeInput},
+        HexCase{"0E 1B 24 41", false, "", 0}, HexCase{"1B 24 42 1B 41 42", false, "", 0},
+        HexCase{"1B 24 28 44 1B 41 42", false, "", 0},
         // Escapes cut off by the end are characters of the current state.
-        CodecCase{"1B 24", true, "001B 0024", kAll}, CodecCase{"1B", true, "001B", kAll},
-        CodecCase{"1B 24 28", true, "001B 0024 0028", kAll}, CodecCase{"0E 1B 28", false, "", 0},
-        CodecCase{"1B 24 42 1B 24", false, "", 0},        // the pair 1B 24 has no mapping
-        CodecCase{"1B 24 42 24 22 1B", true, "3042", 5},  // ... but a lone 1B is cut off
+        HexCase{"1B 24", true, "001B 0024", kWholeInput}, HexCase{"1B", true, "001B", kWholeInput},
+        HexCase{"1B 24 28", true, "001B 0024 0028", kWholeInput}, HexCase{"0E 1B 28", false, "", 0},
+        HexCase{"1B 24 42 1B 24", false, "", 0},        // the pair 1B 24 has no mapping
+        HexCase{"1B 24 42 24 22 1B", true, "3042", 5},  // ... but a lone 1B is cut off
         // Pairs cut off by the end; pairs that break a line fail.
-        CodecCase{"1B 24 42 30", true, "", 3}, CodecCase{"1B 24 28 44 30 21 30", true, "4E02", 6},
-        CodecCase{"1B 24 42 0A 41", false, "", 0},
-        CodecCase{"1B 24 42 24 0E 22", false, "", 0},  // SO inside a pair is no boundary
-        CodecCase{"1B 24 42 4F 54", false, "", 0}, CodecCase{"1B 24 28 44 21 21", false, "", 0},
+        HexCase{"1B 24 42 30", true, "", 3}, HexCase{"1B 24 28 44 30 21 30", true, "4E02", 6},
+        HexCase{"1B 24 42 0A 41", false, "", 0},
+        HexCase{"1B 24 42 24 0E 22", false, "", 0},  // SO inside a pair is no boundary
+        HexCase{"1B 24 42 4F 54", false, "", 0}, HexCase{"1B 24 28 44 21 21", false, "", 0},
         // Katakana state: 7-bit 21..5F and 8-bit A1..DF; other bytes as themselves.
-        CodecCase{"1B 28 49 21 36 5F A1 B6 DF", true, "FF61 FF76 FF9F FF61 FF76 FF9F", kAll},
-        CodecCase{"0E 20 60 7E", true, "0020 0060 203E", kAll}, CodecCase{"0E 0A", false, "", 0},
-        CodecCase{"0E 7F", false, "", 0}, CodecCase{"0E A0", false, "", 0},
-        CodecCase{"0E E0", false, "", 0}, CodecCase{"0E 1B", false, "", 0},
+        HexCase{"1B 28 49 21 36 5F A1 B6 DF", true, "FF61 FF76 FF9F FF61 FF76 FF9F", kWholeInput},
+        HexCase{"0E 20 60 7E", true, "0020 0060 203E", kWholeInput}, HexCase{"0E 0A", false, "", 0},
+        HexCase{"0E 7F", false, "", 0}, HexCase{"0E A0", false, "", 0},
+        HexCase{"0E E0", false, "", 0}, HexCase{"0E 1B", false, "", 0},
         // ASCII state: bytes 80 and above are 8-bit JIS X 0201 codes.
-        CodecCase{"41 A1 DF 7E", true, "0041 FF61 FF9F 007E", kAll}, CodecCase{"80", false, "", 0},
-        CodecCase{"A0", false, "", 0}, CodecCase{"E0", false, "", 0},
-        CodecCase{"41 FF", false, "", 0},
+        HexCase{"41 A1 DF 7E", true, "0041 FF61 FF9F 007E", kWholeInput},
+        HexCase{"80", false, "", 0}, HexCase{"A0", false, "", 0}, HexCase{"E0", false, "", 0},
+        HexCase{"41 FF", false, "", 0},
         // Long ASCII runs are scanned in blocks; ESC, SO and SI still end them.
-        CodecCase{"30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46 1B 24 42 24 22", true,
-                  "0030 0031 0032 0033 0034 0035 0036 0037 0038 0039 0041 0042 0043 0044 0045 "
-                  "0046 3042",
-                  kAll},
-        CodecCase{"30 31 32 33 34 35 36 37 38 39 41 42 43 0E 36 0F 44 45 46 47 48 49 4A", true,
-                  "0030 0031 0032 0033 0034 0035 0036 0037 0038 0039 0041 0042 0043 FF76 0044 "
-                  "0045 0046 0047 0048 0049 004A",
-                  kAll},
-        CodecCase{"00 01 0D 0A 0C 10 1A 1C 1F 20 7F 0D 0A 09 08 07 06", true,
-                  "0000 0001 000D 000A 000C 0010 001A 001C 001F 0020 007F 000D 000A 0009 0008 "
-                  "0007 0006",
-                  kAll}));
+        HexCase{"30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46 1B 24 42 24 22", true,
+                "0030 0031 0032 0033 0034 0035 0036 0037 0038 0039 0041 0042 0043 0044 0045 "
+                "0046 3042",
+                kWholeInput},
+        HexCase{"30 31 32 33 34 35 36 37 38 39 41 42 43 0E 36 0F 44 45 46 47 48 49 4A", true,
+                "0030 0031 0032 0033 0034 0035 0036 0037 0038 0039 0041 0042 0043 FF76 0044 "
+                "0045 0046 0047 0048 0049 004A",
+                kWholeInput},
+        HexCase{"00 01 0D 0A 0C 10 1A 1C 1F 20 7F 0D 0A 09 08 07 06", true,
+                "0000 0001 000D 000A 000C 0010 001A 001C 001F 0020 007F 000D 000A 0009 0008 "
+                "0007 0006",
+                kWholeInput}));
 
-class JisEncoderTest : public ::testing::TestWithParam<CodecCase> {};
+class JisEncoderTest : public ::testing::TestWithParam<HexCase> {};
 TEST_P(JisEncoderTest, Encodes) {
-  expectCase(kEncoder, GetParam());
+  expectHexCase(kEncoder, GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, JisEncoderTest,
     ::testing::Values(
-        CodecCase{"", true, "", 0},
-        CodecCase{"3042 0041", true, "1B 24 42 24 22 1B 28 42 41", kAll},
-        CodecCase{"3042", true, "1B 24 42 24 22", kAll},
-        CodecCase{"00A9", true, "1B 24 28 44 22 6D", kAll},
-        CodecCase{"3042 00A5", true, "1B 24 42 24 22 1B 28 42 5C", kAll},
-        CodecCase{"00A5 203E 005C 007E", true, "5C 7E 5C 7E", kAll},
-        CodecCase{"0041 000A", true, "41 0A", kAll},
-        CodecCase{"001B 000E 000F", true, "1B 0E 0F", kAll},
+        HexCase{"", true, "", 0},
+        HexCase{"3042 0041", true, "1B 24 42 24 22 1B 28 42 41", kWholeInput},
+        HexCase{"3042", true, "1B 24 42 24 22", kWholeInput},
+        HexCase{"00A9", true, "1B 24 28 44 22 6D", kWholeInput},
+        HexCase{"3042 00A5", true, "1B 24 42 24 22 1B 28 42 5C", kWholeInput},
+        HexCase{"00A5 203E 005C 007E", true, "5C 7E 5C 7E", kWholeInput},
+        HexCase{"0041 000A", true, "41 0A", kWholeInput},
+        HexCase{"001B 000E 000F", true, "1B 0E 0F", kWholeInput},
         // JIS X 0208 is preferred to JIS X 0212; each set is designated once.
-        CodecCase{"00A2 4E02 4E02 3042 3044", true,
-                  "1B 24 42 21 71 1B 24 28 44 30 21 30 21 1B 24 42 24 22 24 24", kAll},
+        HexCase{"00A2 4E02 4E02 3042 3044", true,
+                "1B 24 42 21 71 1B 24 28 44 30 21 30 21 1B 24 42 24 22 24 24", kWholeInput},
         // Half-width katakana: ESC ( I and 7-bit bytes.
-        CodecCase{"FF71 FF72", true, "1B 28 49 31 32", kAll},
-        CodecCase{"FF71 0041", true, "1B 28 49 31 1B 28 42 41", kAll},
-        CodecCase{"FF61 FF9F 3042 FF76", true, "1B 28 49 21 5F 1B 24 42 24 22 1B 28 49 36", kAll},
-        CodecCase{"FF76 00A5", true, "1B 28 49 36 1B 28 42 5C", kAll},
+        HexCase{"FF71 FF72", true, "1B 28 49 31 32", kWholeInput},
+        HexCase{"FF71 0041", true, "1B 28 49 31 1B 28 42 41", kWholeInput},
+        HexCase{"FF61 FF9F 3042 FF76", true, "1B 28 49 21 5F 1B 24 42 24 22 1B 28 49 36",
+                kWholeInput},
+        HexCase{"FF76 00A5", true, "1B 28 49 36 1B 28 42 5C", kWholeInput},
         // Odd trailing byte.
-        CodecCase{"0041 30", true, "41", 2}, CodecCase{"3042 30", true, "1B 24 42 24 22", 2},
+        HexCase{"0041 30", true, "41", 2}, HexCase{"3042 30", true, "1B 24 42 24 22", 2},
         // Surrogates and characters in none of the tables.
-        CodecCase{"D83D DE00", false, "", 0}, CodecCase{"0041 DC00", false, "", 0},
-        CodecCase{"D800", false, "", 0}, CodecCase{"FEFF", false, "", 0},
-        CodecCase{"FF3C", false, "", 0}, CodecCase{"2460", false, "", 0},
-        CodecCase{"0080", false, "", 0}, CodecCase{"3042 FFFF", false, "", 0},
+        HexCase{"D83D DE00", false, "", 0}, HexCase{"0041 DC00", false, "", 0},
+        HexCase{"D800", false, "", 0}, HexCase{"FEFF", false, "", 0}, HexCase{"FF3C", false, "", 0},
+        HexCase{"2460", false, "", 0}, HexCase{"0080", false, "", 0},
+        HexCase{"3042 FFFF", false, "", 0},
         // The ASCII fast path resumes after ESC ( B.
-        CodecCase{"3042 0061 0062 0063 0064 0065 0066 0067 0068 0069 006A 006B 006C 006D 006E "
-                  "006F 0070 0071 3042",
-                  true,
-                  "1B 24 42 24 22 1B 28 42 61 62 63 64 65 66 67 68 69 6A 6B 6C 6D 6E 6F 70 71 "
-                  "1B 24 42 24 22",
-                  kAll}));
+        HexCase{"3042 0061 0062 0063 0064 0065 0066 0067 0068 0069 006A 006B 006C 006D 006E "
+                "006F 0070 0071 3042",
+                true,
+                "1B 24 42 24 22 1B 28 42 61 62 63 64 65 66 67 68 69 6A 6B 6C 6D 6E 6F 70 71 "
+                "1B 24 42 24 22",
+                kWholeInput}));
 
 void appendUnit(Bytes& text, std::uint16_t u) {
   text.push_back(static_cast<std::uint8_t>(u >> 8));
@@ -200,22 +180,22 @@ TEST(JisRoundTripTest, EveryCharacterComesBackButFour) {
   for (std::uint16_t u : chars) {
     Bytes one;
     appendUnit(one, u);
-    ConverterRun encoded = runConverter(kEncoder, one);
-    ASSERT_TRUE(encoded.converted) << std::hex << u;
-    ConverterRun decoded = runConverter(kDecoder, encoded.output);
-    ASSERT_TRUE(decoded.converted) << std::hex << u;
+    Outcome encoded = runConverter(kEncoder, one);
+    ASSERT_TRUE(encoded.ok) << std::hex << u;
+    Outcome decoded = runConverter(kDecoder, encoded.out);
+    ASSERT_TRUE(decoded.ok) << std::hex << u;
     const auto it = changed.find(u);
     Bytes back = it == changed.end() ? one : hex(it->second);
-    EXPECT_EQ(toHex(decoded.output), toHex(back)) << std::hex << u;
+    EXPECT_EQ(toHex(decoded.out), toHex(back)) << std::hex << u;
     text.insert(text.end(), one.begin(), one.end());
     expected.insert(expected.end(), back.begin(), back.end());
   }
   // The same as one text, switching sets as it goes.
-  ConverterRun encoded = runConverter(kEncoder, text);
-  ASSERT_TRUE(encoded.converted);
-  ConverterRun decoded = runConverter(kDecoder, encoded.output);
-  ASSERT_TRUE(decoded.converted);
-  EXPECT_TRUE(decoded.output == expected);
+  Outcome encoded = runConverter(kEncoder, text);
+  ASSERT_TRUE(encoded.ok);
+  Outcome decoded = runConverter(kDecoder, encoded.out);
+  ASSERT_TRUE(decoded.ok);
+  EXPECT_TRUE(decoded.out == expected);
 }
 
 TEST(JisRegistryTest, CodeThreeIsJis) {
