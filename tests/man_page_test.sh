@@ -12,9 +12,12 @@ if command -v groff >/dev/null; then
   warnings=$(groff -man -ww -z "$page" 2>&1)
 elif command -v mandoc >/dev/null; then
   warnings=$(mandoc -T lint -W warning "$page" 2>&1 || true)
-else
+elif [[ -n ${CI:-} ]]; then
   echo "FAIL: neither groff nor mandoc is installed" >&2
   exit 1
+else
+  echo "SKIP: neither groff nor mandoc is installed (apt-get install groff-base)"
+  exit 0
 fi
 if [[ -n $warnings ]]; then
   echo "FAIL: the man page renders with warnings:" >&2
