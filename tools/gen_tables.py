@@ -1,0 +1,461 @@
+#!/usr/bin/env python3
+"""Generates the eight constant code tables of mek from the mapping files.
+
+usage: python3 tools/gen_tables.py <mapping-folder> <output-folder>
+
+Reads CP932.TXT, JIS0208.TXT, JIS0212.TXT and JIS0201.TXT (the Unicode
+Consortium's mapping files, or files in their column layout) from
+<mapping-folder>, builds the four forward tables from exactly those mappings
+and the four reverse tables from the forward ones, checks every table against
+the counts and shapes it must have, and writes one C++ source per table into
+<output-folder> (japanese/tables/ in the source tree). Nothing is written when
+a check fails; the script then lists every failed check and exits with 1.
+
+The output depends on the mappings only, so rerunning the script over the same
+files reproduces the committed sources byte for byte.
+"""
+
+import os
+import re
+import sys
+
+NO_MAPPING = 0xFFFF
+HEX = re.compile(r"0[xX][0-9A-Fa-f]+\Z")
+
+
+class GenError(Exception):
+    pass
+
+
+# --------------------------------------------------------------------------
+# Reading the mapping files
+
+
+def read_mapping_file(path, columns, code_column, unicode_column):
+    """Answers the (code, unicode) pairs of one mapping file in file order.
+
+    A line is split on white space after its comment (from '#') is cut off.
+    Lines with fewer than `columns` fields carry no Unicode value (blank lines,
+    lead-byte and undefined-byte lines of CP932.TXT) and are skipped.
+    """
+    try:
+        with open(path, "r", encoding="latin-1", newline=None) as f:
+            text = f.read()
+    except OSError as e:
+        raise GenError(f"cannot read {path}: {e.strerror}")
+    pairs = []
+    for number, line in enumerate(text.split("\n"), start=1):
+        fields = line.split("#", 1)[0].replace("\x1a", " ").split()
+        if len(fields) < columns:
+            continue
+        where = f"{os.path.basename(path)}:{number}"
+        if len(fields) > columns:
+            raise GenError(f"{where}: expected {columns} columns, found {len(fields)}")
+        for field in fields:
+            if not HEX.match(field):
+                raise GenError(f"{where}: '{field}' is not a 0x-prefixed hex number")
+        code = int(fields[code_column], 16)
+        unicode = int(fields[unicode_column], 16)
+        if code > 0xFFFF:
+            raise GenError(f"{where}: code 0x{code:X} does not fit 16 bits")
+        if unicode >= NO_MAPPING:
+            raise GenError(f"{where}: Unicode value 0x{unicode:X} is not a BMP mapping")
+        pairs.append((code, unicode, where))
+    return pairs
+
+
+def to_mapping(pairs, name, code_ok):
+    """Turns (code, unicode) pairs into a dict, refusing repeats and bad codes."""
+    mapping = {}
+    for code, unicode, where in pairs:
+        if not code_ok(code):
+            raise GenError(f"{where}: 0x{code:X} is not a valid {name} code")
+        if code in mapping:
+            raise GenError(f"{where}: {name} code 0x{code:X} is mapped twice")
+        mapping[code] = unicode
+    return mapping
+
+
+def seven_bit_pair(code):
+    return 0x21 <= code >> 8 <= 0x7E and 0x21 <= code & 0xFF <= 0x7E
+
+
+def sjis_code(code):
+    return code <= 0xFF or (0x81 <= code >> 8 <= 0xFC and 0x40 <= code & 0xFF <= 0xFC)
+
+
+def read_mappings(folder):
+    def path(name):
+        return os.path.join(folder, name)
+
+    cp932 = to_mapping(read_mapping_file(path("CP932.TXT"), 2, 0, 1), "cp932", sjis_code)
+    jis0208 = to_mapping(
+        read_mapping_file(path("JIS0208.TXT"), 3, 1, 2), "JIS X 0208", seven_bit_pair
+    )
+    # The file's first column: the same characters' Shift_JIS codes.
+    jis0208_sjis = {
+        code for code, _, _ in read_mapping_file(path("JIS0208.TXT"), 3, 0, 2)
+    }
+    jis0212 = to_mapping(
+        read_mapping_file(path("JIS0212.TXT"), 2, 0, 1), "JIS X 0212", seven_bit_pair
+    )
+    jis0201 = to_mapping(
+        read_mapping_file(path("JIS0201.TXT"), 2, 0, 1), "JIS X 0201", lambda c: c <= 0xFF
+    )
+    return cp932, jis0208, jis0212, jis0201, jis0208_sjis
+
+
+# --------------------------------------------------------------------------
+# Building the tables
+
+
+def inverse_unique(forward):
+    """The inverse of a forward table that maps no two codes to one value."""
+    reverse = {}
+    for code in sorted(forward):
+        unicode = forward[code]
+        if unicode in reverse:
+            raise GenError(
+                f"U+{unicode:04X} has two codes, 0x{reverse[unicode]:X} and 0x{code:X}"
+            )
+        reverse[unicode] = code
+    return reverse
+
+
+def inverse_highest_wins(forward):
+    """The inverse in which the numerically highest code of a value wins.
+
+    Codes are visited in ascending order (one-byte codes as 0x00..0xFF) and a
+    later code overwrites an earlier one. Also answers, per value with more
+    than one code, the sorted list of its competing codes.
+    """
+    reverse = {}
+    competitors = {}
+    for code in sorted(forward):
+        unicode = forward[code]
+        competitors.setdefault(unicode, []).append(code)
+        reverse[unicode] = code
+    shared = {u: codes for u, codes in competitors.items() if len(codes) > 1}
+    return reverse, shared
+
+
+class Table:
+    """A two-level table in its final shape: row-trimmed rows, null rows, holes."""
+
+    def __init__(self, name, source, title, mapping):
+        self.name = name
+        self.source = source
+        self.title = title
+        self.mapping = mapping
+        by_hi = {}
+        for key, value in mapping.items():
+            by_hi.setdefault(key >> 8, {})[key & 0xFF] = value
+        self.first = min(by_hi)
+        self.last = max(by_hi)
+        self.rows = {}
+        for hi, cells in sorted(by_hi.items()):
+            lo_first, lo_last = min(cells), max(cells)
+            values = [cells.get(lo, NO_MAPPING) for lo in range(lo_first, lo_last + 1)]
+            self.rows[hi] = (lo_first, lo_last, values)
+
+    def cell_count(self):
+        return sum(len(values) for _, _, values in self.rows.values())
+
+    def pointer_count(self):
+        return self.last - self.first + 1
+
+    def span(self, hi):
+        row = self.rows.get(hi)
+        return None if row is None else (row[0], row[1])
+
+
+def build_tables(cp932, jis0208, jis0212, jis0201):
+    sjis_reverse, shared = inverse_highest_wins(cp932)
+    tables = [
+        Table("SjisToUnicode", "CP932.TXT", "Shift_JIS (code page 932) to Unicode", cp932),
+        Table("UnicodeToSjis", "CP932.TXT", "Unicode to Shift_JIS (code page 932)", sjis_reverse),
+        Table("JisX0201ToUnicode", "JIS0201.TXT", "JIS X 0201 to Unicode", jis0201),
+        Table("UnicodeToJisX0201", "JIS0201.TXT", "Unicode to JIS X 0201", inverse_unique(jis0201)),
+        Table("JisX0208ToUnicode", "JIS0208.TXT", "JIS X 0208 to Unicode", jis0208),
+        Table("UnicodeToJisX0208", "JIS0208.TXT", "Unicode to JIS X 0208", inverse_unique(jis0208)),
+        Table("JisX0212ToUnicode", "JIS0212.TXT", "JIS X 0212 to Unicode", jis0212),
+        Table("UnicodeToJisX0212", "JIS0212.TXT", "Unicode to JIS X 0212", inverse_unique(jis0212)),
+    ]
+    return {t.name: t for t in tables}, shared
+
+
+# --------------------------------------------------------------------------
+# Checking the tables
+
+# name: (first, last, rows present, mappings)
+EXPECTED_TABLES = {
+    "SjisToUnicode": (0x00, 0xFC, 46, 7915),
+    "UnicodeToSjis": (0x00, 0xFF, 98, 7517),
+    "JisX0201ToUnicode": (0x00, 0x00, 1, 158),
+    "UnicodeToJisX0201": (0x00, 0xFF, 3, 158),
+    "JisX0208ToUnicode": (0x21, 0x74, 77, 6879),
+    "UnicodeToJisX0208": (0x00, 0xFF, 93, 6879),
+    "JisX0212ToUnicode": (0x22, 0x6D, 68, 6067),
+    "UnicodeToJisX0212": (0x00, 0x9F, 88, 6067),
+}
+EXPECTED_CELLS = 85615
+EXPECTED_MAPPINGS = 41640
+EXPECTED_ROWS = 474
+EXPECTED_ROW_POINTERS = 1342
+
+
+def byte_set(*ranges):
+    return {b for lo, hi in ranges for b in range(lo, hi + 1)}
+
+
+def code_set(first, last, excluded):
+    """Two-byte codes first..last with trail bytes 0x40..0xFC, minus `excluded`."""
+    return {
+        c for c in range(first, last + 1) if 0x40 <= c & 0xFF <= 0xFC and c not in excluded
+    }
+
+
+# The parts of code page 932 and their codes.
+SJIS_JIS_LEADS = byte_set((0x81, 0x84), (0x88, 0x9F), (0xE0, 0xEA))
+SJIS_NEC13 = code_set(0x8740, 0x879C, {0x875E, *range(0x8776, 0x877E), 0x877F})
+SJIS_NEC_IBM = code_set(0xED40, 0xEEFC, {0xED7F, 0xEE7F, 0xEEED, 0xEEEE})
+SJIS_IBM = code_set(0xFA40, 0xFC4B, {0xFA7F, 0xFB7F})
+
+
+def sjis_part(code):
+    if code <= 0xFF:
+        return "one-byte"
+    if code >> 8 in SJIS_JIS_LEADS:
+        return "JIS"
+    if code in SJIS_NEC13:
+        return "NEC13"
+    if code in SJIS_NEC_IBM:
+        return "NEC-IBM"
+    if code in SJIS_IBM:
+        return "IBM"
+    return "other"
+
+
+# Competing parts of the Unicode values with several Shift_JIS codes, and how
+# many values have each combination.
+EXPECTED_SHARED_GROUPS = {
+    ("NEC-IBM", "IBM"): 373,
+    ("NEC13", "IBM"): 13,
+    ("JIS", "NEC13"): 8,
+    ("JIS", "NEC13", "IBM"): 1,  # U+2235
+    ("JIS", "NEC-IBM", "IBM"): 1,  # U+FFE2
+}
+
+NO_SJIS_MAPPING = [0x00A2, 0x00A3, 0x00A5, 0x00AC, 0x2016, 0x203E, 0x2212, 0x301C]
+
+
+class Checker:
+    def __init__(self):
+        self.failures = []
+
+    def equal(self, what, actual, expected, as_hex=False):
+        """Counts print in decimal; index bytes, codes and lists of them in hex."""
+        if actual != expected:
+            self.failures.append(
+                f"{what}: expected {fmt(expected, as_hex)}, found {fmt(actual, as_hex)}"
+            )
+
+
+def fmt(value, as_hex):
+    if isinstance(value, bool) or not isinstance(value, (int, tuple, list)):
+        return repr(value)
+    if isinstance(value, int):
+        return f"0x{value:X}" if as_hex else str(value)
+    return "[" + ", ".join(f"0x{v:X}" for v in value) + "]"
+
+
+def check_tables(tables, shared, jis0208_sjis):
+    c = Checker()
+    for name, (first, last, rows, mappings) in EXPECTED_TABLES.items():
+        t = tables[name]
+        c.equal(f"{name} first index", t.first, first, True)
+        c.equal(f"{name} last index", t.last, last, True)
+        c.equal(f"{name} rows present", len(t.rows), rows)
+        c.equal(f"{name} mappings", len(t.mapping), mappings)
+        for hi, (lo_first, lo_last, values) in t.rows.items():
+            if values[0] == NO_MAPPING or values[-1] == NO_MAPPING:
+                c.failures.append(f"{name} row 0x{hi:02X} is not trimmed to its mappings")
+        present = sum(v != NO_MAPPING for _, _, values in t.rows.values() for v in values)
+        c.equal(f"{name} cells holding a mapping", present, len(t.mapping))
+
+    all_tables = tables.values()
+    c.equal("cells of all tables", sum(t.cell_count() for t in all_tables), EXPECTED_CELLS)
+    c.equal("mappings of all tables", sum(len(t.mapping) for t in all_tables), EXPECTED_MAPPINGS)
+    c.equal("rows of all tables", sum(len(t.rows) for t in all_tables), EXPECTED_ROWS)
+    c.equal(
+        "row pointers of all tables",
+        sum(t.pointer_count() for t in all_tables),
+        EXPECTED_ROW_POINTERS,
+    )
+
+    # Shift_JIS: the parts of code page 932 and the reverse table's winners.
+    sjis = tables["SjisToUnicode"]
+    parts = {}
+    for code in sjis.mapping:
+        parts.setdefault(sjis_part(code), set()).add(code)
+    c.equal("SjisToUnicode one-byte codes", len(parts.get("one-byte", ())), 191)
+    c.equal("SjisToUnicode JIS X 0208 codes", len(parts.get("JIS", ())), 6879)
+    c.equal("SjisToUnicode NEC row 13 codes", parts.get("NEC13", set()) == SJIS_NEC13, True)
+    c.equal("SjisToUnicode NEC-selected IBM codes", parts.get("NEC-IBM", set()) == SJIS_NEC_IBM, True)
+    c.equal("SjisToUnicode IBM extension codes", parts.get("IBM", set()) == SJIS_IBM, True)
+    c.equal("SjisToUnicode codes outside the known parts", sorted(parts.get("other", ())), [])
+    jis_part_codes = {code for code in sjis.mapping if sjis_part(code) == "JIS"}
+    c.equal(
+        "SjisToUnicode JIS X 0208 part matches JIS0208.TXT's Shift_JIS column",
+        jis_part_codes == jis0208_sjis,
+        True,
+    )
+    c.equal("SjisToUnicode row 0x00 span", sjis.span(0x00), (0x00, 0xDF))
+    c.equal(
+        "SjisToUnicode rows present",
+        sorted(sjis.rows),
+        sorted({0x00, 0x87, 0xED, 0xEE, 0xFA, 0xFB, 0xFC} | SJIS_JIS_LEADS),
+    )
+
+    c.equal("UnicodeToSjis values with several codes", len(shared), 396)
+    c.equal("UnicodeToSjis losing codes", sum(len(codes) - 1 for codes in shared.values()), 398)
+    groups = {}
+    for codes in shared.values():
+        key = tuple(sjis_part(code) for code in codes)
+        groups[key] = groups.get(key, 0) + 1
+    c.equal("UnicodeToSjis competing groups", groups, EXPECTED_SHARED_GROUPS)
+    reverse = tables["UnicodeToSjis"].mapping
+    for unicode in NO_SJIS_MAPPING:
+        c.equal(f"UnicodeToSjis has U+{unicode:04X}", unicode in reverse, False)
+    c.equal(
+        "UnicodeToSjis private use values",
+        sorted(u for u in reverse if 0xE000 <= u <= 0xF8FF),
+        [],
+    )
+
+    # JIS X 0201, JIS X 0208, JIS X 0212.
+    c.equal("JisX0201ToUnicode row 0x00 span", tables["JisX0201ToUnicode"].span(0x00), (0x20, 0xDF))
+    r0201 = tables["UnicodeToJisX0201"]
+    c.equal("UnicodeToJisX0201 rows", sorted(r0201.rows), [0x00, 0x20, 0xFF])
+    c.equal("UnicodeToJisX0201 row 0x00 span", r0201.span(0x00), (0x20, 0xA5))
+    c.equal("UnicodeToJisX0201 row 0x20 span", r0201.span(0x20), (0x3E, 0x3E))
+    c.equal("UnicodeToJisX0201 row 0xFF span", r0201.span(0xFF), (0x61, 0x9F))
+
+    f0208 = tables["JisX0208ToUnicode"]
+    c.equal("JisX0208ToUnicode null rows", null_rows(f0208), list(range(0x29, 0x30)))
+    c.equal("JisX0208ToUnicode last mapping", max(f0208.mapping), 0x7426, True)
+
+    f0212 = tables["JisX0212ToUnicode"]
+    c.equal(
+        "JisX0212ToUnicode null rows",
+        null_rows(f0212),
+        [0x23, 0x24, 0x25, 0x28, 0x2C, 0x2D, 0x2E, 0x2F],
+    )
+    c.equal("JisX0212ToUnicode first mapping", min(f0212.mapping), 0x222F, True)
+    c.equal("JisX0212ToUnicode last mapping", max(f0212.mapping), 0x6D63, True)
+
+    u0201 = set(r0201.mapping)
+    u0208 = set(tables["UnicodeToJisX0208"].mapping)
+    u0212 = set(tables["UnicodeToJisX0212"].mapping)
+    common = sorted((u0201 & u0208) | (u0201 & u0212) | (u0208 & u0212))
+    c.equal("Unicode values shared by the JIS X 0201/0208/0212 reverse tables", common, [])
+    return c.failures
+
+
+def null_rows(table):
+    return [hi for hi in range(table.first, table.last + 1) if hi not in table.rows]
+
+
+# --------------------------------------------------------------------------
+# Writing the C++ sources
+
+CELLS_PER_LINE = 8
+POINTERS_PER_LINE = 8
+
+
+def file_name(table_name):
+    """SjisToUnicode -> sjis_to_unicode.cpp, UnicodeToJisX0208 -> unicode_to_jis_x0208.cpp."""
+    words = re.findall(r"Jis|X\d+|[A-Z][a-z]*", table_name)
+    return "_".join(w.lower() for w in words) + ".cpp"
+
+
+def render(table):
+    out = []
+    emit = out.append
+    emit(f"// {table.title}: {len(table.mapping)} mappings from {table.source}.")
+    emit("// Generated by tools/gen_tables.py from the mapping files; do not edit by hand.")
+    emit("// Regenerate with: python3 tools/gen_tables.py <mapping-folder> japanese/tables")
+    emit("// clang-format off")
+    emit("#include \"japanese/code_table.h\"")
+    emit("")
+    emit("namespace mek {")
+    emit("namespace {")
+    for hi, (lo_first, lo_last, values) in table.rows.items():
+        emit("")
+        emit(f"// Row 0x{hi:02X}: second index 0x{lo_first:02X}..0x{lo_last:02X}.")
+        emit(f"constexpr std::uint16_t kCells{hi:02X}[] = {{")
+        lo = lo_first
+        while lo <= lo_last:
+            end = min(lo_last + 1, (lo // CELLS_PER_LINE + 1) * CELLS_PER_LINE)
+            line = values[lo - lo_first : end - lo_first]
+            cells = " ".join(f"0x{v:04X}," for v in line)
+            emit(f"    {cells}  // 0x{hi:02X}{lo:02X}")
+            lo = end
+        emit("};")
+        emit(f"constexpr CodeTableRow kRow{hi:02X}{{kCells{hi:02X}, 0x{lo_first:02X}, 0x{lo_last:02X}}};")
+    emit("")
+    emit(f"// Row pointers for first index 0x{table.first:02X}..0x{table.last:02X}.")
+    emit("constexpr const CodeTableRow* kRows[] = {")
+    for start in range(table.first, table.last + 1, POINTERS_PER_LINE):
+        end = min(table.last + 1, start + POINTERS_PER_LINE)
+        entries = " ".join(
+            (f"&kRow{hi:02X}," if hi in table.rows else "nullptr,") for hi in range(start, end)
+        )
+        emit(f"    {entries}  // 0x{start:02X}")
+    emit("};")
+    emit("")
+    emit(f"constexpr CodeTable kTable{{kRows, 0x{table.first:02X}, 0x{table.last:02X}}};")
+    emit("")
+    emit("}  // namespace")
+    emit("")
+    emit(f"const CodeTable& {table.name}() {{ return kTable; }}")
+    emit("")
+    emit("}  // namespace mek")
+    return "\n".join(out) + "\n"
+
+
+def write_tables(tables, folder):
+    os.makedirs(folder, exist_ok=True)
+    for table in tables.values():
+        with open(os.path.join(folder, file_name(table.name)), "w", newline="\n") as f:
+            f.write(render(table))
+
+
+# --------------------------------------------------------------------------
+
+
+def main(argv):
+    if len(argv) != 3:
+        print("usage: python3 tools/gen_tables.py <mapping-folder> <output-folder>", file=sys.stderr)
+        return 2
+    folder, output = argv[1], argv[2]
+    try:
+        cp932, jis0208, jis0212, jis0201, jis0208_sjis = read_mappings(folder)
+        tables, shared = build_tables(cp932, jis0208, jis0212, jis0201)
+    except GenError as e:
+        print(f"gen_tables.py: error: {e}", file=sys.stderr)
+        return 1
+    failures = check_tables(tables, shared, jis0208_sjis)
+    if failures:
+        print(f"gen_tables.py: {len(failures)} check(s) failed; nothing written:", file=sys.stderr)
+        for failure in failures:
+            print(f"  {failure}", file=sys.stderr)
+        return 1
+    write_tables(tables, output)
+    cells = sum(t.cell_count() for t in tables.values())
+    print(f"gen_tables.py: wrote {len(tables)} tables ({cells} cells) to {output}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
