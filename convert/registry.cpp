@@ -1,12 +1,18 @@
 #include "convert/registry.h"
 
 #include "convert/end_of_line.h"
+#include "japanese/eucjp.h"
+#include "japanese/sjis.h"
 #include "unicode/utf8.h"
 
 namespace mek {
 namespace {
 
 // Every instance is constant-initialised: no code runs at start-up.
+constinit const SjisDecoder kSjisDecoder;
+constinit const SjisEncoder kSjisEncoder;
+constinit const EucjpDecoder kEucjpDecoder;
+constinit const EucjpEncoder kEucjpEncoder;
 constinit const UTF8Decoder kUtf8Decoder{2};
 constinit const UTF8Encoder kUtf8Encoder{0};
 
@@ -17,8 +23,8 @@ constinit const EndOfLineConverter kCr{0};
 // Indexed by code number; slot 0 (auto) is never a converter.
 constinit const Converter* const kDecoders[13] = {
     nullptr,
-    nullptr,  // 1 sjis
-    nullptr,  // 2 euc_jp
+    &kSjisDecoder,  // 1 sjis
+    &kEucjpDecoder,  // 2 euc_jp
     nullptr,  // 3 jis
     &kUtf8Decoder,  // 4 utf8
     nullptr,  // 5 utf16_be
@@ -33,8 +39,8 @@ constinit const Converter* const kDecoders[13] = {
 
 constinit const Converter* const kEncoders[13] = {
     nullptr,
-    nullptr,  // 1 sjis
-    nullptr,  // 2 euc_jp
+    &kSjisEncoder,  // 1 sjis
+    &kEucjpEncoder,  // 2 euc_jp
     nullptr,  // 3 jis
     &kUtf8Encoder,  // 4 utf8
     nullptr,  // 5 utf16_be

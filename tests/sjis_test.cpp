@@ -1,0 +1,177 @@
+#include "japanese/sjis.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "convert/registry.h"
+#include "japanese/code_table.h"
+#include "tests/codec_case.h"
+
+namespace mek::test {
+namespace {
+
+const SjisDecoder kDecoder;
+const SjisEncoder kEncoder;
+
+Bytes unitBytes(std::uint16_t u) {
+  return {static_cast<std::uint8_t>(u >> 8), static_cast<std::uint8_t>(u)};
+}
+
+Bytes codeBytes(std::uint16_t code) {
+  if (code < 0x100) return {static_cast<std::uint8_t>(code)};
+  return unitBytes(code);
+}
+
+TEST(SjisRegistry, CodeOneIsShiftJis) {
+  EXPECT_NE(dynamic_cast<const SjisDecoder*>(findDecoder(1)), nullptr);
+  EXPECT_NE(dynamic_cast<const SjisEncoder*>(findEncoder(1)), nullptr);
+}
+
+class SjisDecoderTest : public ::testing::TestWithParam<CodecCase> {};
+TEST_P(SjisDecoderTest, Decodes) {
+  expectCodecCase(kDecoder, GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SjisDecoderTest,
+    ::testing::Values(
+        CodecCase{"", true, "", 0}, CodecCase{"41", true, "0041", SIZE_MAX},
+        CodecCase{"00 5C 7E 7F", true, "0000 005C 007E 007F", SIZE_MAX},
+        CodecCase{"B1", true, "FF71", SIZE_MAX}, CodecCase{"A1 DF", true, "FF61 FF9F", SIZE_MAX},
+        CodecCase{"82 A0", true, "3042", SIZE_MAX}, CodecCase{"88 9F", true, "4E9C", SIZE_MAX},
+        CodecCase{"81 5F 81 60 81 61", true, "FF3C FF5E 2225", SIZE_MAX},
+        CodecCase{"87 40", true, "2460", SIZE_MAX}, CodecCase{"ED 40", true, "7E8A", SIZE_MAX},
+        CodecCase{"EE F9", true, "FFE2", SIZE_MAX}, CodecCase{"FA 40", true, "2170", SIZE_MAX},
+        CodecCase{"FC 4B", true, "9ED1", SIZE_MAX},
+        // A lead byte takes the next byte whatever it is, even ASCII.
+        CodecCase{"82 A0 41 82 A2 42", true, "3042 0041 3044 0042", SIZE_MAX},
+        CodecCase{"41 82", true, "0041", 1}, CodecCase{"82", true, "", 0},
+        CodecCase{"82 A0 FC", true, "3042", 2}, CodecCase{"41 80", true, "0041", 1},
+        // Failures: bytes that begin no code, absent rows, unmapped pairs.
+        CodecCase{"80 41", false, "", 0}, CodecCase{"A0 41", false, "", 0},
+        CodecCase{"FD 41", false, "", 0}, CodecCase{"FF 41", false, "", 0},
+        CodecCase{"81 0A", false, "", 0}, CodecCase{"81 7F", false, "", 0},
+        CodecCase{"81 3F", false, "", 0}, CodecCase{"85 40", false, "", 0},
+        CodecCase{"EB 40", false, "", 0}, CodecCase{"F0 40", false, "", 0},
+        CodecCase{"F9 FC", false, "", 0}, CodecCase{"FC 4C", false, "", 0},
+        CodecCase{"E0", true, "", 0}, CodecCase{"41 42 E0 3F", false, "", 0},
+        // An ASCII run long enough for the block path, then a kanji.
+        CodecCase{"30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46 47 88 9F", true,
+                  "0030 0031 0032 0033 0034 0035 0036 0037 0038 0039 0041 0042 0043 0044 "
+                  "0045 0046 0047 4E9C",
+                  SIZE_MAX}));
+
+class SjisEncoderTest : public ::testing::TestWithParam<CodecCase> {};
+TEST_P(SjisEncoderTest, Encodes) {
+  expectCodecCase(kEncoder, GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SjisEncoderTest,
+    ::testing::Values(
+        CodecCase{"", true, "", 0}, CodecCase{"0041 005C 007E", true, "41 5C 7E", SIZE_MAX},
+        CodecCase{"0000", true, "00", SIZE_MAX}, CodecCase{"FF71", true, "B1", SIZE_MAX},
+        CodecCase{"3042", true, "82 A0", SIZE_MAX}, CodecCase{"7E8A", true, "FA 5C", SIZE_MAX},
+        CodecCase{"9ED1", true, "FC 4B", SIZE_MAX}, CodecCase{"2170", true, "FA 40", SIZE_MAX},
+        CodecCase{"2160 2116 2121 3231", true, "FA 4A FA 59 FA 5A FA 58", SIZE_MAX},
+        CodecCase{"2252 221A", true, "87 90 87 95", SIZE_MAX},
+        CodecCase{"2235 FFE2", true, "FA 5B FA 54", SIZE_MAX},
+        CodecCase{"FF3C FF5E", true, "81 5F 81 60", SIZE_MAX},
+        CodecCase{"0041 3042 0042", true, "41 82 A0 42", SIZE_MAX},
+        CodecCase{"0041 00", true, "41", 2}, CodecCase{"30", true, "", 0}));
+
+// Failures of the encoder: no code for the value, or beyond U+FFFF.
+INSTANTIATE_TEST_SUITE_P(
+    Failures, SjisEncoderTest,
+    ::testing::Values(CodecCase{"00A5", false, "", 0}, CodecCase{"203E", false, "", 0},
+                      CodecCase{"00A2", false, "", 0}, CodecCase{"00A3", false, "", 0},
+                      CodecCase{"00AC", false, "", 0}, CodecCase{"2016", false, "", 0},
+                      CodecCase{"2212", false, "", 0}, CodecCase{"301C", false, "", 0},
+                      CodecCase{"E000", false, "", 0}, CodecCase{"FEFF", false, "", 0},
+                      CodecCase{"0080", false, "", 0}, CodecCase{"D83D DE00", false, "", 0},
+                      CodecCase{"DC00", false, "", 0}, CodecCase{"0041 D800", false, "", 0},
+                      CodecCase{"0041 0042 0043 0044 0045 0046 0047 0048 0049 004A FFFF", false, "",
+                                0}));
+
+// The ASCII fast paths skip the table; they are only right because the table
+// maps 0x00..0x7F and U+0000..U+007F onto each other unchanged.
+TEST(SjisTables, AsciiMapsToItselfBothWays) {
+  for (unsigned b = 0; b < 0x80; ++b) {
+    EXPECT_EQ(lookup(SjisToUnicode(), 0x00, static_cast<std::uint8_t>(b)), b) << b;
+    EXPECT_EQ(lookup(UnicodeToSjis(), 0x00, static_cast<std::uint8_t>(b)), b) << b;
+  }
+}
+
+// No code unit that is half of a surrogate pair has a table entry, so the
+// surrogate test only makes the failure explicit.
+TEST(SjisTables, SurrogatesHaveNoCode) {
+  for (unsigned hi = 0xD8; hi <= 0xDF; ++hi) {
+    for (unsigned lo = 0; lo < 0x100; ++lo) {
+      ASSERT_EQ(
+          lookup(UnicodeToSjis(), static_cast<std::uint8_t>(hi), static_cast<std::uint8_t>(lo)),
+          kNoMapping);
+    }
+  }
+}
+
+// Every code in SjisToUnicode decodes to its table value and re-encodes to
+// the same bytes, except the codes whose value another, higher code also
+// has: those re-encode as the higher code that UnicodeToSjis keeps.
+TEST(SjisRoundTrip, EveryCodeDecodesAndReencodes) {
+  const CodeTable& forward = SjisToUnicode();
+  const CodeTable& reverse = UnicodeToSjis();
+  std::map<unsigned, int> changedByLead;
+  int codes = 0;
+  for (unsigned lead = 0; lead < 0x100; ++lead) {
+    for (unsigned trail = 0; trail < 0x100; ++trail) {
+      const std::uint16_t u =
+          lookup(forward, static_cast<std::uint8_t>(lead), static_cast<std::uint8_t>(trail));
+      if (u == kNoMapping) continue;
+      ++codes;
+      const std::uint16_t code = static_cast<std::uint16_t>(lead << 8 | trail);
+      const Bytes bytes = codeBytes(code);
+      Converted decoded = convertAll(kDecoder, bytes);
+      ASSERT_TRUE(decoded.ok) << toHex(bytes);
+      ASSERT_EQ(toHex(decoded.bytes), toHex(unitBytes(u)));
+      Converted encoded = convertAll(kEncoder, decoded.bytes);
+      ASSERT_TRUE(encoded.ok) << toHex(bytes);
+      const std::uint16_t winner =
+          lookup(reverse, static_cast<std::uint8_t>(u >> 8), static_cast<std::uint8_t>(u));
+      ASSERT_EQ(toHex(encoded.bytes), toHex(codeBytes(winner))) << toHex(bytes);
+      if (winner != code) {
+        EXPECT_GT(winner, code) << toHex(bytes);
+        ++changedByLead[lead];
+      }
+    }
+  }
+  EXPECT_EQ(codes, 7915);
+  // 0x81: eight JIS X 0208 symbols, 0x81CA and 0x81E6; 0x87: the thirteen
+  // NEC row 13 characters that IBM extensions repeat, and 0x879A; 0xED/0xEE:
+  // every NEC-selected IBM extension.
+  const std::map<unsigned, int> expected{{0x81, 10}, {0x87, 14}, {0xED, 188}, {0xEE, 186}};
+  EXPECT_EQ(changedByLead, expected);
+}
+
+// Every value that UnicodeToSjis maps encodes to its code and decodes back.
+TEST(SjisRoundTrip, EveryMappedValueEncodesAndDecodes) {
+  const CodeTable& reverse = UnicodeToSjis();
+  int values = 0;
+  for (unsigned u = 0; u < 0x10000; ++u) {
+    const std::uint16_t code =
+        lookup(reverse, static_cast<std::uint8_t>(u >> 8), static_cast<std::uint8_t>(u));
+    if (code == kNoMapping) continue;
+    ++values;
+    const Bytes unit = unitBytes(static_cast<std::uint16_t>(u));
+    Converted encoded = convertAll(kEncoder, unit);
+    ASSERT_TRUE(encoded.ok) << toHex(unit);
+    ASSERT_EQ(toHex(encoded.bytes), toHex(codeBytes(code)));
+    Converted decoded = convertAll(kDecoder, encoded.bytes);
+    ASSERT_TRUE(decoded.ok) << toHex(unit);
+    ASSERT_EQ(toHex(decoded.bytes), toHex(unit));
+  }
+  EXPECT_EQ(values, 7517);
+}
+
+}  // namespace
+}  // namespace mek::test
