@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <string>
 
@@ -185,6 +186,24 @@ TEST(EucjpRoundTrip, EveryCharacterEncodesAndDecodes) {
   EXPECT_EQ(count, 128u + 158u - 93u + 6879u - 1u + 6067u - 1u);
   const std::map<unsigned, std::string> expected{{0x00A5, "00 5C"}, {0x203E, "00 7E"}};
   EXPECT_EQ(changed, expected);
+}
+
+// The EUC-JP sample holds JIS X 0208, half-width katakana and JIS X 0212;
+// the real executable takes it to UTF-8 and back.
+TEST(EucjpSample, SampleConvertsToUtf8AndBack) {
+  ScratchDir dir;
+  const std::filesystem::path examples = std::filesystem::path(MEK_SOURCE_DIR) / "examples";
+  const Bytes sample = readFile(examples / "sample-eucjp.txt");
+  ASSERT_FALSE(sample.empty());
+  Process decode = runMek(
+      dir, "-ieuc_jp " + shellQuote((examples / "sample-eucjp.txt").string()) + " -outf8 utf8.txt");
+  EXPECT_EQ(decode.status, 0);
+  EXPECT_EQ(decode.err, "");
+  EXPECT_EQ(readFile(dir / "utf8.txt"), readFile(examples / "sample-utf8-eucjp.txt"));
+  Process encode = runMek(dir, "-iutf8 utf8.txt -oeuc_jp back.txt");
+  EXPECT_EQ(encode.status, 0);
+  EXPECT_EQ(encode.err, "");
+  EXPECT_EQ(readFile(dir / "back.txt"), sample);
 }
 
 }  // namespace

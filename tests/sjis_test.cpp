@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 
 #include "convert/registry.h"
@@ -171,6 +172,24 @@ TEST(SjisRoundTrip, EveryMappedValueEncodesAndDecodes) {
     ASSERT_EQ(toHex(decoded.bytes), toHex(unit));
   }
   EXPECT_EQ(values, 7517);
+}
+
+// The Shift_JIS sample holds kana, kanji, half-width katakana, NEC row 13
+// and IBM extensions; the real executable takes it to UTF-8 and back.
+TEST(SjisSample, SampleConvertsToUtf8AndBack) {
+  ScratchDir dir;
+  const std::filesystem::path examples = std::filesystem::path(MEK_SOURCE_DIR) / "examples";
+  const Bytes sample = readFile(examples / "sample-sjis.txt");
+  ASSERT_FALSE(sample.empty());
+  Process decode = runMek(
+      dir, "-isjis " + shellQuote((examples / "sample-sjis.txt").string()) + " -outf8 utf8.txt");
+  EXPECT_EQ(decode.status, 0);
+  EXPECT_EQ(decode.err, "");
+  EXPECT_EQ(readFile(dir / "utf8.txt"), readFile(examples / "sample-utf8.txt"));
+  Process encode = runMek(dir, "-iutf8 utf8.txt -osjis back.txt");
+  EXPECT_EQ(encode.status, 0);
+  EXPECT_EQ(encode.err, "");
+  EXPECT_EQ(readFile(dir / "back.txt"), sample);
 }
 
 }  // namespace
