@@ -266,7 +266,9 @@ def fmt(value, as_hex):
         return repr(value)
     if isinstance(value, int):
         return f"0x{value:X}" if as_hex else str(value)
-    return "[" + ", ".join(f"0x{v:X}" for v in value) + "]"
+    shown = ", ".join(f"0x{v:X}" for v in value[:16])
+    more = f", ... ({len(value)} in all)" if len(value) > 16 else ""
+    return f"[{shown}{more}]"
 
 
 def check_tables(tables, shared, jis0208_sjis):
@@ -301,7 +303,9 @@ def check_tables(tables, shared, jis0208_sjis):
     c.equal("SjisToUnicode one-byte codes", len(parts.get("one-byte", ())), 191)
     c.equal("SjisToUnicode JIS X 0208 codes", len(parts.get("JIS", ())), 6879)
     c.equal("SjisToUnicode NEC row 13 codes", parts.get("NEC13", set()) == SJIS_NEC13, True)
-    c.equal("SjisToUnicode NEC-selected IBM codes", parts.get("NEC-IBM", set()) == SJIS_NEC_IBM, True)
+    c.equal(
+        "SjisToUnicode NEC-selected IBM codes", parts.get("NEC-IBM", set()) == SJIS_NEC_IBM, True
+    )
     c.equal("SjisToUnicode IBM extension codes", parts.get("IBM", set()) == SJIS_IBM, True)
     c.equal("SjisToUnicode codes outside the known parts", sorted(parts.get("other", ())), [])
     jis_part_codes = {code for code in sjis.mapping if sjis_part(code) == "JIS"}
@@ -325,6 +329,13 @@ def check_tables(tables, shared, jis0208_sjis):
         groups[key] = groups.get(key, 0) + 1
     c.equal("UnicodeToSjis competing groups", groups, EXPECTED_SHARED_GROUPS)
     reverse = tables["UnicodeToSjis"].mapping
+    # An IBM extension code wins wherever there is one, else the NEC row 13 code.
+    wrong_winners = [
+        u
+        for u, codes in sorted(shared.items())
+        if sjis_part(reverse[u]) != ("IBM" if "IBM" in map(sjis_part, codes) else "NEC13")
+    ]
+    c.equal("UnicodeToSjis values stored with the wrong part's code", wrong_winners, [])
     for unicode in NO_SJIS_MAPPING:
         c.equal(f"UnicodeToSjis has U+{unicode:04X}", unicode in reverse, False)
     c.equal(
@@ -402,7 +413,8 @@ def render(table):
             emit(f"    {cells}  // 0x{hi:02X}{lo:02X}")
             lo = end
         emit("};")
-        emit(f"constexpr CodeTableRow kRow{hi:02X}{{kCells{hi:02X}, 0x{lo_first:02X}, 0x{lo_last:02X}}};")
+        span = f"0x{lo_first:02X}, 0x{lo_last:02X}"
+        emit(f"constexpr CodeTableRow kRow{hi:02X}{{kCells{hi:02X}, {span}}};")
     emit("")
     emit(f"// Row pointers for first index 0x{table.first:02X}..0x{table.last:02X}.")
     emit("constexpr const CodeTableRow* kRows[] = {")
@@ -436,7 +448,9 @@ def write_tables(tables, folder):
 
 def main(argv):
     if len(argv) != 3:
-        print("usage: python3 tools/gen_tables.py <mapping-folder> <output-folder>", file=sys.stderr)
+        print(
+            "usage: python3 tools/gen_tables.py <mapping-folder> <output-folder>", file=sys.stderr
+        )
         return 2
     folder, output = argv[1], argv[2]
     try:
