@@ -1,7 +1,9 @@
 #include "convert/registry.h"
 
 #include "convert/end_of_line.h"
+#include "japanese/eucjp.h"
 #include "japanese/jis.h"
+#include "japanese/sjis.h"
 #include "unicode/utf16.h"
 #include "unicode/utf32.h"
 #include "unicode/utf8.h"
@@ -10,6 +12,10 @@ namespace mek {
 namespace {
 
 // Every instance is constant-initialised: no code runs at start-up.
+constinit const SjisDecoder kSjisDecoder;
+constinit const SjisEncoder kSjisEncoder;
+constinit const EucjpDecoder kEucjpDecoder;
+constinit const EucjpEncoder kEucjpEncoder;
 constinit const UTF8Decoder kUtf8Decoder{2};
 constinit const UTF8Encoder kUtf8Encoder{0};
 
@@ -41,32 +47,32 @@ constinit const EndOfLineConverter kCr{0};
 // Indexed by code number; slot 0 (auto) is never a converter.
 constinit const Converter* const kDecoders[13] = {
     nullptr,
-    nullptr,  // 1 sjis
-    nullptr,  // 2 euc_jp
-    &kJisDecoder,  // 3 jis
-    &kUtf8Decoder,  // 4 utf8
-    &kUtf16BeDecoder,  // 5 utf16_be
-    &kUtf16LeDecoder,  // 6 utf16_le
+    &kSjisDecoder,         // 1 sjis
+    &kEucjpDecoder,        // 2 euc_jp
+    &kJisDecoder,          // 3 jis
+    &kUtf8Decoder,         // 4 utf8
+    &kUtf16BeDecoder,      // 5 utf16_be
+    &kUtf16LeDecoder,      // 6 utf16_le
     &kUtf16MarkedDecoder,  // 7 utf16_be_bom
     &kUtf16MarkedDecoder,  // 8 utf16_le_bom
-    &kUtf32BeDecoder,  // 9 utf32_be
-    &kUtf32LeDecoder,  // 10 utf32_le
+    &kUtf32BeDecoder,      // 9 utf32_be
+    &kUtf32LeDecoder,      // 10 utf32_le
     &kUtf32MarkedDecoder,  // 11 utf32_be_bom
     &kUtf32MarkedDecoder,  // 12 utf32_le_bom
 };
 
 constinit const Converter* const kEncoders[13] = {
     nullptr,
-    nullptr,  // 1 sjis
-    nullptr,  // 2 euc_jp
-    &kJisEncoder,  // 3 jis
-    &kUtf8Encoder,  // 4 utf8
-    &kUtf16BeEncoder,  // 5 utf16_be
-    &kUtf16LeEncoder,  // 6 utf16_le
+    &kSjisEncoder,         // 1 sjis
+    &kEucjpEncoder,        // 2 euc_jp
+    &kJisEncoder,          // 3 jis
+    &kUtf8Encoder,         // 4 utf8
+    &kUtf16BeEncoder,      // 5 utf16_be
+    &kUtf16LeEncoder,      // 6 utf16_le
     &kUtf16BeMarkEncoder,  // 7 utf16_be_bom
     &kUtf16LeMarkEncoder,  // 8 utf16_le_bom
-    &kUtf32BeEncoder,  // 9 utf32_be
-    &kUtf32LeEncoder,  // 10 utf32_le
+    &kUtf32BeEncoder,      // 9 utf32_be
+    &kUtf32LeEncoder,      // 10 utf32_le
     &kUtf32BeMarkEncoder,  // 11 utf32_be_bom
     &kUtf32LeMarkEncoder,  // 12 utf32_le_bom
 };

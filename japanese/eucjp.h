@@ -1,0 +1,25 @@
+#pragma once
+
+#include "convert/converter.h"
+
+namespace mek {
+
+// EUC-JP to internal form: ASCII, JIS X 0208 (two bytes 0xA1..0xFE),
+// JIS X 0201 behind 0x8E and JIS X 0212 behind 0x8F.
+class EucjpDecoder : public Decoder {
+ public:
+  constexpr EucjpDecoder() = default;
+  bool convert(ConversionBuffer& buffer) const override;
+  bool measure(ConversionBuffer& buffer) const override;
+};
+
+// Internal form to EUC-JP. A character is written as ASCII, else JIS X 0208,
+// else JIS X 0212, else JIS X 0201, the first set that holds it.
+class EucjpEncoder : public Encoder {
+ public:
+  constexpr EucjpEncoder() = default;
+  bool convert(ConversionBuffer& buffer) const override;
+  bool measure(ConversionBuffer& buffer) const override;
+};
+
+}  // namespace mek
