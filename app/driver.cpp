@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "convert/area.h"
 #include "convert/registry.h"
 #include "convert/stage.h"
 #include "detect/detect.h"
@@ -31,7 +32,7 @@ ReadResult readAll(std::FILE* input, std::uint8_t*& data, std::size_t& size) {
       capacity = static_cast<std::size_t>(end) + 1;
     }
   }
-  data = static_cast<std::uint8_t*>(std::malloc(capacity));
+  data = allocateArea(capacity);
   if (data == nullptr) return ReadResult::kNoMemory;
   size = 0;
   for (;;) {

@@ -1,6 +1,9 @@
 #include "convert/registry.h"
 
 #include "convert/end_of_line.h"
+#include "japanese/jis.h"
+#include "unicode/utf16.h"
+#include "unicode/utf32.h"
 #include "unicode/utf8.h"
 
 namespace mek {
@@ -9,6 +12,27 @@ namespace {
 // Every instance is constant-initialised: no code runs at start-up.
 constinit const UTF8Decoder kUtf8Decoder{2};
 constinit const UTF8Encoder kUtf8Encoder{0};
+
+constinit const JisDecoder kJisDecoder;
+constinit const JisEncoder kJisEncoder;
+
+// One decoder per width reads both marked input codes: the mark, not the
+// code's name, decides the byte order.
+constinit const UTF16Decoder kUtf16BeDecoder{0};
+constinit const UTF16Decoder kUtf16LeDecoder{1};
+constinit const UTF16Decoder kUtf16MarkedDecoder{2};
+constinit const UTF16Encoder kUtf16BeEncoder{0};
+constinit const UTF16Encoder kUtf16LeEncoder{1};
+constinit const UTF16Encoder kUtf16BeMarkEncoder{2};
+constinit const UTF16Encoder kUtf16LeMarkEncoder{3};
+
+constinit const UTF32Decoder kUtf32BeDecoder{0};
+constinit const UTF32Decoder kUtf32LeDecoder{1};
+constinit const UTF32Decoder kUtf32MarkedDecoder{2};
+constinit const UTF32Encoder kUtf32BeEncoder{0};
+constinit const UTF32Encoder kUtf32LeEncoder{1};
+constinit const UTF32Encoder kUtf32BeMarkEncoder{2};
+constinit const UTF32Encoder kUtf32LeMarkEncoder{3};
 
 constinit const EndOfLineConverter kLf{1};
 constinit const EndOfLineConverter kCrLf{2};
@@ -19,32 +43,32 @@ constinit const Converter* const kDecoders[13] = {
     nullptr,
     nullptr,  // 1 sjis
     nullptr,  // 2 euc_jp
-    nullptr,  // 3 jis
+    &kJisDecoder,  // 3 jis
     &kUtf8Decoder,  // 4 utf8
-    nullptr,  // 5 utf16_be
-    nullptr,  // 6 utf16_le
-    nullptr,  // 7 utf16_be_bom
-    nullptr,  // 8 utf16_le_bom
-    nullptr,  // 9 utf32_be
-    nullptr,  // 10 utf32_le
-    nullptr,  // 11 utf32_be_bom
-    nullptr,  // 12 utf32_le_bom
+    &kUtf16BeDecoder,  // 5 utf16_be
+    &kUtf16LeDecoder,  // 6 utf16_le
+    &kUtf16MarkedDecoder,  // 7 utf16_be_bom
+    &kUtf16MarkedDecoder,  // 8 utf16_le_bom
+    &kUtf32BeDecoder,  // 9 utf32_be
+    &kUtf32LeDecoder,  // 10 utf32_le
+    &kUtf32MarkedDecoder,  // 11 utf32_be_bom
+    &kUtf32MarkedDecoder,  // 12 utf32_le_bom
 };
 
 constinit const Converter* const kEncoders[13] = {
     nullptr,
     nullptr,  // 1 sjis
     nullptr,  // 2 euc_jp
-    nullptr,  // 3 jis
+    &kJisEncoder,  // 3 jis
     &kUtf8Encoder,  // 4 utf8
-    nullptr,  // 5 utf16_be
-    nullptr,  // 6 utf16_le
-    nullptr,  // 7 utf16_be_bom
-    nullptr,  // 8 utf16_le_bom
-    nullptr,  // 9 utf32_be
-    nullptr,  // 10 utf32_le
-    nullptr,  // 11 utf32_be_bom
-    nullptr,  // 12 utf32_le_bom
+    &kUtf16BeEncoder,  // 5 utf16_be
+    &kUtf16LeEncoder,  // 6 utf16_le
+    &kUtf16BeMarkEncoder,  // 7 utf16_be_bom
+    &kUtf16LeMarkEncoder,  // 8 utf16_le_bom
+    &kUtf32BeEncoder,  // 9 utf32_be
+    &kUtf32LeEncoder,  // 10 utf32_le
+    &kUtf32BeMarkEncoder,  // 11 utf32_be_bom
+    &kUtf32LeMarkEncoder,  // 12 utf32_le_bom
 };
 
 }  // namespace

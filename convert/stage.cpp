@@ -1,5 +1,7 @@
 #include "convert/stage.h"
 
+#include "convert/area.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -17,10 +19,8 @@ bool runStage(ConversionBuffer* buffer, const Converter* converter) {
                stderr);
     return false;
   }
-  // malloc(0) may answer null; ask for one byte so that an empty result is a
-  // valid area like any other.
-  std::size_t bytes = static_cast<std::size_t>(buffer->size);
-  buffer->out = static_cast<std::uint8_t*>(std::malloc(bytes == 0 ? 1 : bytes));
+  // An empty result still gets a valid area, like any other.
+  buffer->out = allocateArea(static_cast<std::size_t>(buffer->size));
   if (buffer->out == nullptr) {
     std::fputs("cannot allocate enough memory\n", stderr);
     return false;

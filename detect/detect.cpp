@@ -1,8 +1,66 @@
 #include "detect/detect.h"
 
-namespace mek {
+#include <cstring>
 
-// Until the other codecs and their tests exist, undetected input is UTF-8.
-int detectEncoding(const std::uint8_t*, const std::uint8_t*) { return 4; }
+#include "convert/ascii.h"
+#include "convert/registry.h"
+#include "japanese/code_table.h"
+#include "unicode/utf16.h"
+#include "unicode/utf32.h"
+#include "unicode/utf8.h"
+
+namespace mek {
+namespace {
+
+bool decoderAccepts(int code, ConversionBuffer& buffer) {
+  const Converter* decoder = findDecoder(code);
+  return decoder != nullptr && decoder->measure(buffer);
+}
+
+}  // namespace
+
+bool looksLikeJis(ConversionBuffer& buffer) {
+  const std::size_t size = static_cast<std::size_t>(buffer.in_end - buffer.in_begin);
+  if (size == 0 || std::memchr(buffer.in_begin, 0x1B, size) == nullptr) return false;
+  return decoderAccepts(3, buffer);
+}
+
+bool looksLikeSjis(ConversionBuffer& buffer) {
+  const CodeTable& table = SjisToUnicode();
+  const std::uint8_t* p = buffer.in_begin;
+  const std::uint8_t* const end = buffer.in_end;
+  while (p < end) {
+    // Every byte below 0x80 is mapped as itself in row 0 of the table.
+    p += asciiPrefix(p, end);
+    if (p == end) break;
+    if (end - p < 2) return false;  // a lead byte may not end the input
+    if (lookup(table, p[0], p[1]) == kNoMapping) return false;
+    p += 2;
+  }
+  return true;
+}
+
+int detectEncoding(const std::uint8_t* begin, const std::uint8_t* end) {
+  if (startsWithUtf8Mark(begin, end)) return 4;
+  if (startsWithUtf16BeMark(begin, end)) return 7;
+  if (startsWithUtf32BeMark(begin, end)) return 11;
+  if (startsWithUtf32LeMark(begin, end)) return 12;
+  if (startsWithUtf16LeMark(begin, end)) return 8;
+  ConversionBuffer buffer;
+  buffer.in_begin = begin;
+  buffer.in_end = end;
+  // The UTF-32 tests accept any input without a whole unit, so they only
+  // count for input of four bytes or more; shorter text would otherwise be
+  // taken for UTF-32 and converted to nothing. Empty input stays UTF-32.
+  const std::ptrdiff_t size = end - begin;
+  if (size == 0) return 9;
+  if (size >= 4 && decoderAccepts(9, buffer)) return 9;
+  if (size >= 4 && decoderAccepts(10, buffer)) return 10;
+  if (looksLikeJis(buffer)) return 3;
+  if (looksLikeSjis(buffer)) return 1;
+  if (decoderAccepts(2, buffer)) return 2;
+  if (decoderAccepts(4, buffer)) return 4;
+  return 6;
+}
 
 }  // namespace mek

@@ -2,9 +2,22 @@
 
 #include <cstdint>
 
+#include "convert/converter.h"
+
 namespace mek {
 
-// The code number (1..12) that the whole input [begin, end) is taken to be in.
+// The code number (1..12) that the whole input [begin, end) is taken to be
+// in: byte-order marks first, then well-formedness tests in a fixed order,
+// with UTF-16 little-endian when nothing else fits. Reads only; allocates
+// nothing.
 int detectEncoding(const std::uint8_t* begin, const std::uint8_t* end);
+
+// True when an ESC byte occurs in the input and the ISO-2022-JP decoder
+// accepts the whole input.
+bool looksLikeJis(ConversionBuffer& buffer);
+
+// Shift_JIS test, stricter than the decoder: every byte 80..FF leads a
+// two-byte code that must be mapped, and a lead byte may not end the input.
+bool looksLikeSjis(ConversionBuffer& buffer);
 
 }  // namespace mek

@@ -12,38 +12,6 @@
 
 namespace mek::test {
 
-ConverterRun runConverter(const Converter& converter, const Bytes& input) {
-  ConverterRun run;
-  ConversionBuffer buffer;
-  buffer.in_begin = input.data();
-  buffer.in_end = input.data() + input.size();
-  run.measured = converter.measure(buffer);
-  if (!run.measured) return run;
-  run.measured_size = buffer.size;
-  const std::uint8_t* measured_stop = buffer.stop;
-  // Convert into an area of exactly the measured size so that a sanitizer
-  // build catches any write past it.
-  auto* area = new std::uint8_t[static_cast<std::size_t>(buffer.size)];
-  buffer.out = area;
-  buffer.size = -12345;
-  buffer.stop = nullptr;
-  run.converted = converter.convert(buffer);
-  if (run.converted) {
-    EXPECT_EQ(buffer.size, run.measured_size) << "convert wrote a different size than measured";
-    EXPECT_EQ(buffer.stop, measured_stop) << "convert stopped elsewhere than measure";
-    run.stop = static_cast<std::size_t>(buffer.stop - input.data());
-    run.output.assign(area, area + buffer.size);
-  }
-  delete[] area;
-  // measure is a pure function of the input.
-  ConversionBuffer again;
-  again.in_begin = input.data();
-  again.in_end = input.data() + input.size();
-  EXPECT_TRUE(converter.measure(again));
-  EXPECT_EQ(again.size, run.measured_size);
-  return run;
-}
-
 Bytes hex(const std::string& digits) {
   Bytes bytes;
   int high = -1;

@@ -14,19 +14,6 @@ namespace mek::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Result of running measure and then convert over one input.
-struct ConverterRun {
-  bool measured = false;
-  bool converted = false;
-  std::int32_t measured_size = 0;
-  std::size_t stop = 0;  // offset of `stop` from the input's start
-  Bytes output;
-};
-
-// Measures, then converts into an area of exactly the measured size. Checks
-// that both passes agree on `stop` and `size` (a failed test otherwise).
-ConverterRun runConverter(const Converter& converter, const Bytes& input);
-
 // Bytes from a string of hex digits, white space ignored ("00 41 d8 3d").
 Bytes hex(const std::string& digits);
 // Hex digits of bytes, separated by spaces, for readable failures.

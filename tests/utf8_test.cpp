@@ -1,90 +1,71 @@
+#include "unicode/utf8.h"
+
 #include <gtest/gtest.h>
 
 #include "convert/registry.h"
+#include "tests/codec_check.h"
 #include "tests/test_support.h"
-#include "unicode/utf8.h"
 
 namespace mek::test {
 namespace {
 
-struct CodecCase {
-  const char* input;
-  bool ok;
-  const char* output;
-  std::size_t stop;  // SIZE_MAX: the whole input
-};
-
-void PrintTo(const CodecCase& c, std::ostream* os) { *os << '"' << c.input << '"'; }
-
-void expectCase(const Converter& converter, const CodecCase& c) {
-  const Bytes input = hex(c.input);
-  ConverterRun run = runConverter(converter, input);
-  ASSERT_EQ(run.measured, c.ok) << c.input;
-  if (!c.ok) return;
-  ASSERT_TRUE(run.converted) << c.input;
-  EXPECT_EQ(toHex(run.output), toHex(hex(c.output))) << c.input;
-  EXPECT_EQ(run.stop, c.stop == SIZE_MAX ? input.size() : c.stop) << c.input;
-}
-
 const UTF8Decoder kDecoder{2};
 const UTF8Encoder kEncoder{0};
 
-class Utf8DecoderTest : public ::testing::TestWithParam<CodecCase> {};
-TEST_P(Utf8DecoderTest, Decodes) { expectCase(kDecoder, GetParam()); }
+class Utf8DecoderTest : public ::testing::TestWithParam<HexCase> {};
+TEST_P(Utf8DecoderTest, Decodes) {
+  expectHexCase(kDecoder, GetParam());
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Utf8DecoderTest,
-    ::testing::Values(CodecCase{"", true, "", 0}, CodecCase{"EF BB BF", true, "", SIZE_MAX},
-                      CodecCase{"EF BB", true, "", 0},
-                      CodecCase{"EF BB BF 41", true, "0041", SIZE_MAX},
-                      CodecCase{"41 EF BB BF", true, "0041 FEFF", SIZE_MAX},
-                      CodecCase{"41 C3 A9 E3 81 82", true, "0041 00E9 3042", SIZE_MAX},
-                      CodecCase{"F0 90 80 80", true, "D800 DC00", SIZE_MAX},
-                      CodecCase{"F4 8F BF BF", true, "DBFF DFFF", SIZE_MAX},
-                      CodecCase{"F0 9F 98 80", true, "D83D DE00", SIZE_MAX},
-                      CodecCase{"C0 80", true, "0000", SIZE_MAX},
-                      CodecCase{"ED A0 80", true, "D800", SIZE_MAX},
-                      CodecCase{"80", false, "", 0}, CodecCase{"E3 41 41", false, "", 0},
-                      CodecCase{"F8", false, "", 0}, CodecCase{"FF 41", false, "", 0},
-                      CodecCase{"41 E3 81", true, "0041", 1},
+    ::testing::Values(HexCase{"", true, "", 0}, HexCase{"EF BB BF", true, "", kWholeInput},
+                      HexCase{"EF BB", true, "", 0},
+                      HexCase{"EF BB BF 41", true, "0041", kWholeInput},
+                      HexCase{"41 EF BB BF", true, "0041 FEFF", kWholeInput},
+                      HexCase{"41 C3 A9 E3 81 82", true, "0041 00E9 3042", kWholeInput},
+                      HexCase{"F0 90 80 80", true, "D800 DC00", kWholeInput},
+                      HexCase{"F4 8F BF BF", true, "DBFF DFFF", kWholeInput},
+                      HexCase{"F0 9F 98 80", true, "D83D DE00", kWholeInput},
+                      HexCase{"C0 80", true, "0000", kWholeInput},
+                      HexCase{"ED A0 80", true, "D800", kWholeInput}, HexCase{"80", false, "", 0},
+                      HexCase{"E3 41 41", false, "", 0}, HexCase{"F8", false, "", 0},
+                      HexCase{"FF 41", false, "", 0}, HexCase{"41 E3 81", true, "0041", 1},
                       // Cut off at the end even though the bytes present are
                       // not continuation bytes.
-                      CodecCase{"41 F0 41", true, "0041", 1},
+                      HexCase{"41 F0 41", true, "0041", 1},
                       // Out-of-range four-byte forms become an unpaired high
                       // surrogate that every encoder rejects.
-                      CodecCase{"F0 80 80 80", true, "D800 FFFF", SIZE_MAX},
-                      CodecCase{"F4 90 80 80", true, "D800 FFFF", SIZE_MAX},
-                      CodecCase{"F7 BF BF BF", true, "D800 FFFF", SIZE_MAX},
+                      HexCase{"F0 80 80 80", true, "D800 FFFF", kWholeInput},
+                      HexCase{"F4 90 80 80", true, "D800 FFFF", kWholeInput},
+                      HexCase{"F7 BF BF BF", true, "D800 FFFF", kWholeInput},
                       // Long ASCII runs go through the block path.
-                      CodecCase{"30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46 47 C3 A9",
-                                true,
-                                "0030 0031 0032 0033 0034 0035 0036 0037 0038 0039 0041 0042 "
-                                "0043 0044 0045 0046 0047 00E9",
-                                SIZE_MAX}));
+                      HexCase{"30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46 47 C3 A9", true,
+                              "0030 0031 0032 0033 0034 0035 0036 0037 0038 0039 0041 0042 "
+                              "0043 0044 0045 0046 0047 00E9",
+                              kWholeInput}));
 
-class Utf8EncoderTest : public ::testing::TestWithParam<CodecCase> {};
-TEST_P(Utf8EncoderTest, Encodes) { expectCase(kEncoder, GetParam()); }
+class Utf8EncoderTest : public ::testing::TestWithParam<HexCase> {};
+TEST_P(Utf8EncoderTest, Encodes) {
+  expectHexCase(kEncoder, GetParam());
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Utf8EncoderTest,
-    ::testing::Values(CodecCase{"", true, "", 0}, CodecCase{"0041", true, "41", SIZE_MAX},
-                      CodecCase{"0410", true, "D0 90", SIZE_MAX},
-                      CodecCase{"0080", true, "C2 80", SIZE_MAX},
-                      CodecCase{"07FF", true, "DF BF", SIZE_MAX},
-                      CodecCase{"0800", true, "E0 A0 80", SIZE_MAX},
-                      CodecCase{"3042", true, "E3 81 82", SIZE_MAX},
-                      CodecCase{"FFFF", true, "EF BF BF", SIZE_MAX},
-                      CodecCase{"D800 DC00", true, "F0 90 80 80", SIZE_MAX},
-                      CodecCase{"DBFF DFFF", true, "F4 8F BF BF", SIZE_MAX},
-                      CodecCase{"FEFF", true, "EF BB BF", SIZE_MAX},
-                      CodecCase{"0041 D800", true, "41", 2},
-                      CodecCase{"0041 00", true, "41", 2}, CodecCase{"DC00", false, "", 0},
-                      CodecCase{"D800 0041", false, "", 0},
-                      CodecCase{"D800 FFFF", false, "", 0},
-                      CodecCase{"0061 0062 0063 0064 0065 0066 0067 0068 0069 006A 006B 006C "
-                                "006D 006E 006F 0070 0071 3042",
-                                true, "61 62 63 64 65 66 67 68 69 6A 6B 6C 6D 6E 6F 70 71 E3 81 82",
-                                SIZE_MAX}));
+    ::testing::Values(
+        HexCase{"", true, "", 0}, HexCase{"0041", true, "41", kWholeInput},
+        HexCase{"0410", true, "D0 90", kWholeInput}, HexCase{"0080", true, "C2 80", kWholeInput},
+        HexCase{"07FF", true, "DF BF", kWholeInput}, HexCase{"0800", true, "E0 A0 80", kWholeInput},
+        HexCase{"3042", true, "E3 81 82", kWholeInput},
+        HexCase{"FFFF", true, "EF BF BF", kWholeInput},
+        HexCase{"D800 DC00", true, "F0 90 80 80", kWholeInput},
+        HexCase{"DBFF DFFF", true, "F4 8F BF BF", kWholeInput},
+        HexCase{"FEFF", true, "EF BB BF", kWholeInput}, HexCase{"0041 D800", true, "41", 2},
+        HexCase{"0041 00", true, "41", 2}, HexCase{"DC00", false, "", 0},
+        HexCase{"D800 0041", false, "", 0}, HexCase{"D800 FFFF", false, "", 0},
+        HexCase{"0061 0062 0063 0064 0065 0066 0067 0068 0069 006A 006B 006C "
+                "006D 006E 006F 0070 0071 3042",
+                true, "61 62 63 64 65 66 67 68 69 6A 6B 6C 6D 6E 6F 70 71 E3 81 82", kWholeInput}));
 
 TEST(Utf8MarkTest, StartsWithAndSkip) {
   const Bytes mark = hex("EF BB BF 41");
@@ -110,11 +91,11 @@ TEST(Utf8RoundTripTest, EveryScalarValueSurvives) {
       }
     }
   }
-  ConverterRun encoded = runConverter(kEncoder, internal);
-  ASSERT_TRUE(encoded.converted);
-  ConverterRun decoded = runConverter(kDecoder, encoded.output);
-  ASSERT_TRUE(decoded.converted);
-  EXPECT_TRUE(decoded.output == internal);
+  Outcome encoded = runConverter(kEncoder, internal);
+  ASSERT_TRUE(encoded.ok);
+  Outcome decoded = runConverter(kDecoder, encoded.out);
+  ASSERT_TRUE(decoded.ok);
+  EXPECT_TRUE(decoded.out == internal);
 }
 
 TEST(Utf8RegistryTest, CodeFourIsUtf8) {

@@ -14,16 +14,8 @@ const std::uint8_t* skipUtf8Mark(const std::uint8_t* begin, const std::uint8_t* 
 
 namespace {
 
-bool isContinuation(std::uint8_t b) { return (b & 0xC0) == 0x80; }
-
-// Sequence length by lead byte; 0 for a byte that cannot lead.
-int sequenceLength(std::uint8_t b) {
-  if (b < 0x80) return 1;
-  if (b < 0xC0) return 0;
-  if (b < 0xE0) return 2;
-  if (b < 0xF0) return 3;
-  if (b < 0xF8) return 4;
-  return 0;
+bool isContinuation(std::uint8_t b) {
+  return (b & 0xC0) == 0x80;
 }
 
 template <class Sink>
@@ -31,22 +23,29 @@ bool decodeUtf8(ConversionBuffer& buffer, Sink& sink) {
   const std::uint8_t* p = skipUtf8Mark(buffer.in_begin, buffer.in_end);
   const std::uint8_t* const end = buffer.in_end;
   while (p < end) {
-    std::size_t run = asciiPrefix(p, end);
-    sink.widenAscii(p, run);
-    p += run;
-    if (p == end) break;
     const std::uint8_t b0 = p[0];
-    const int length = sequenceLength(b0);
-    if (length == 0) return false;
-    if (end - p < length) break;  // cut off at the end: left unconsumed
-    for (int i = 1; i < length; ++i) {
-      if (!isContinuation(p[i])) return false;
+    if (b0 < 0x80) {
+      const std::size_t run = asciiPrefix(p, end);
+      sink.widenAscii(p, run);
+      p += run;
+      continue;
     }
-    if (length == 2) {
+    // A sequence cut off by the end is left unconsumed, even when the bytes
+    // present are not continuation bytes; so the length test comes first.
+    if ((b0 & 0xF0) == 0xE0) {  // three bytes: most of Japanese text
+      if (end - p < 3) break;
+      if (!isContinuation(p[1]) || !isContinuation(p[2])) return false;
+      sink.unit(
+          static_cast<std::uint16_t>(((b0 & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F)));
+      p += 3;
+    } else if ((b0 & 0xE0) == 0xC0) {
+      if (end - p < 2) break;
+      if (!isContinuation(p[1])) return false;
       sink.unit(static_cast<std::uint16_t>(((b0 & 0x1F) << 6) | (p[1] & 0x3F)));
-    } else if (length == 3) {
-      sink.unit(static_cast<std::uint16_t>(((b0 & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F)));
-    } else {
+      p += 2;
+    } else if ((b0 & 0xF8) == 0xF0) {
+      if (end - p < 4) break;
+      if (!isContinuation(p[1]) || !isContinuation(p[2]) || !isContinuation(p[3])) return false;
       const std::uint32_t v = (static_cast<std::uint32_t>(b0 & 0x07) << 18) |
                               (static_cast<std::uint32_t>(p[1] & 0x3F) << 12) |
                               (static_cast<std::uint32_t>(p[2] & 0x3F) << 6) | (p[3] & 0x3FU);
@@ -61,8 +60,10 @@ bool decodeUtf8(ConversionBuffer& buffer, Sink& sink) {
         sink.unit(0xD800);
         sink.unit(0xFFFF);
       }
+      p += 4;
+    } else {
+      return false;  // a continuation byte or F8..FF where a sequence must begin
     }
-    p += length;
   }
   return finishScan(buffer, p, sink);
 }
@@ -72,12 +73,22 @@ bool encodeUtf8(ConversionBuffer& buffer, Sink& sink) {
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
   while (end - p >= 2) {
-    std::size_t run = asciiUnitPrefix(p, end);
-    sink.narrowAscii(p, run);
-    p += 2 * run;
-    if (end - p < 2) break;
     const std::uint8_t h = p[0];
-    if (h >= 0xD8 && h <= 0xDB) {
+    const std::uint32_t u = (static_cast<std::uint32_t>(h) << 8) | p[1];
+    if (u < 0x80) {
+      const std::size_t run = asciiUnitPrefix(p, end);
+      sink.narrowAscii(p, run);
+      p += 2 * run;
+    } else if (u < 0x800) {
+      sink.put2(static_cast<std::uint8_t>(0xC0 | (u >> 6)),
+                static_cast<std::uint8_t>(0x80 | (u & 0x3F)));
+      p += 2;
+    } else if (h < 0xD8 || h > 0xDF) {
+      sink.put3(static_cast<std::uint8_t>(0xE0 | (u >> 12)),
+                static_cast<std::uint8_t>(0x80 | ((u >> 6) & 0x3F)),
+                static_cast<std::uint8_t>(0x80 | (u & 0x3F)));
+      p += 2;
+    } else if (h <= 0xDB) {
       if (end - p < 4) break;  // high surrogate cut off at the end
       if (p[2] < 0xDC || p[2] > 0xDF) return false;
       const std::uint32_t v = 0x10000 + ((static_cast<std::uint32_t>(h & 0x03) << 18) |
@@ -88,20 +99,9 @@ bool encodeUtf8(ConversionBuffer& buffer, Sink& sink) {
                 static_cast<std::uint8_t>(0x80 | ((v >> 6) & 0x3F)),
                 static_cast<std::uint8_t>(0x80 | (v & 0x3F)));
       p += 4;
-      continue;
-    }
-    if (h >= 0xDC && h <= 0xDF) return false;  // low surrogate without a high one
-    const std::uint32_t u = (static_cast<std::uint32_t>(h) << 8) | p[1];
-    if (u < 0x80) {
-      sink.put(static_cast<std::uint8_t>(u));
-    } else if (u < 0x800) {
-      sink.put2(static_cast<std::uint8_t>(0xC0 | (u >> 6)), static_cast<std::uint8_t>(0x80 | (u & 0x3F)));
     } else {
-      sink.put3(static_cast<std::uint8_t>(0xE0 | (u >> 12)),
-                static_cast<std::uint8_t>(0x80 | ((u >> 6) & 0x3F)),
-                static_cast<std::uint8_t>(0x80 | (u & 0x3F)));
+      return false;  // low surrogate without a high one
     }
-    p += 2;
   }
   return finishScan(buffer, p, sink);
 }

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace mek {
+
+// Allocates a stage area of `size` bytes (at least one), released with
+// std::free; null when memory is short. Large areas are aligned and marked
+// for transparent huge pages where the system has them, which saves most of
+// the page-fault cost of touching a fresh area once.
+std::uint8_t* allocateArea(std::size_t size);
+
+}  // namespace mek

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+
+#include "convert/converter.h"
+
+namespace mek {
+
+// ISO-2022-JP (7-bit JIS) to internal form. Escape sequences, SO and SI switch
+// between ASCII (state 0), half-width katakana (1), JIS X 0208 (2) and
+// JIS X 0212 (3); every call starts in state 0.
+class JisDecoder : public Decoder {
+ public:
+  constexpr JisDecoder() = default;
+  bool convert(ConversionBuffer& buffer) const override;
+  bool measure(ConversionBuffer& buffer) const override;
+
+  // Value readEscape answers when no control sequence begins at a position.
+  static constexpr int kNoControl = 4;
+
+  // Reads the control sequence at `p` (before `end`): answers the state it
+  // enters (0..3) and moves `p` past it, or answers kNoControl and leaves `p`
+  // alone. A sequence cut off by `end` is no control sequence.
+  static int readEscape(const std::uint8_t*& p, const std::uint8_t* end);
+};
+
+// Internal form to ISO-2022-JP. Writes ESC ( B, ESC $ B, ESC $ ( D and, for
+// half-width katakana, ESC ( I with 7-bit bytes 0x21..0x5F; never SO or SI.
+// Starts in ASCII and adds no closing ESC ( B.
+class JisEncoder : public Encoder {
+ public:
+  constexpr JisEncoder() = default;
+  bool convert(ConversionBuffer& buffer) const override;
+  bool measure(ConversionBuffer& buffer) const override;
+};
+
+}  // namespace mek

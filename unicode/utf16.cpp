@@ -1,0 +1,116 @@
+#include "unicode/utf16.h"
+
+#include "convert/sink.h"
+#include "unicode/unit_runs.h"
+
+namespace mek {
+
+bool startsWithUtf16BeMark(const std::uint8_t* begin, const std::uint8_t* end) {
+  return end - begin >= 2 && begin[0] == 0xFE && begin[1] == 0xFF;
+}
+
+bool startsWithUtf16LeMark(const std::uint8_t* begin, const std::uint8_t* end) {
+  return end - begin >= 2 && begin[0] == 0xFF && begin[1] == 0xFE;
+}
+
+namespace {
+
+// Writes `n` units from `src`, exchanging the two bytes of each when kSwap.
+template <bool kSwap, class Sink>
+void putUnits(Sink& sink, const std::uint8_t* src, std::size_t n) {
+  if constexpr (kSwap && !kCountsOnly<Sink>) {
+    std::uint8_t staged[2 * kRunUnits];
+    swapUnitBytes(src, n, staged);
+    sink.copy(staged, 2 * n);
+  } else {
+    sink.copy(src, 2 * n);
+  }
+}
+
+// The scan of both directions. Decoding and encoding both move whole units
+// and check the same pairing rules; they differ only in where the input keeps
+// a unit's high byte (kInMsb) and whether a unit's bytes change places on the
+// way (kSwap). The input starts at p and ends at `in_end`.
+template <int kInMsb, bool kSwap, class Sink>
+bool transferUnits(ConversionBuffer& buffer, const std::uint8_t* p, Sink& sink) {
+  const std::uint8_t* const end = buffer.in_end;
+  while (end - p >= 2) {
+    const std::size_t run = nonSurrogateUnits<kInMsb>(p, pieceEnd(p, end, 2));
+    putUnits<kSwap>(sink, p, run);
+    p += 2 * run;
+    if (end - p < 2) break;
+    const std::uint8_t h = p[kInMsb];
+    if (!isSurrogateHigh(h)) continue;  // only the piece ended
+    if (h >= 0xDC) return false;        // low surrogate without a high one
+    if (end - p < 4) break;             // high surrogate cut off at the end
+    const std::uint8_t h2 = p[2 + kInMsb];
+    if (h2 < 0xDC || h2 > 0xDF) return false;
+    if constexpr (kSwap) {
+      sink.put4(p[1], p[0], p[3], p[2]);
+    } else {
+      sink.put4(p[0], p[1], p[2], p[3]);
+    }
+    p += 4;
+  }
+  return finishScan(buffer, p, sink);
+}
+
+}  // namespace
+
+UTF16Decoder::InputOrder UTF16Decoder::inputByteOrder(const std::uint8_t* begin,
+                                                      const std::uint8_t* end) const {
+  if (mode == 2) {
+    if (startsWithUtf16BeMark(begin, end)) return {begin + 2, 0, 1};
+    if (startsWithUtf16LeMark(begin, end)) return {begin + 2, 1, 0};
+    return {begin, 0, 1};
+  }
+  if (mode == 1) return {begin, 1, 0};
+  return {begin, 0, 1};
+}
+
+template <class Sink>
+bool UTF16Decoder::scan(ConversionBuffer& buffer, Sink& sink) const {
+  const InputOrder order = inputByteOrder(buffer.in_begin, buffer.in_end);
+  return order.high == 0 ? transferUnits<0, false>(buffer, order.start, sink)
+                         : transferUnits<1, true>(buffer, order.start, sink);
+}
+
+bool UTF16Decoder::measure(ConversionBuffer& buffer) const {
+  CountingSink sink;
+  return scan(buffer, sink);
+}
+
+bool UTF16Decoder::convert(ConversionBuffer& buffer) const {
+  WritingSink sink(buffer.out);
+  return scan(buffer, sink);
+}
+
+UTF16Encoder::OutputOrder UTF16Encoder::outputByteOrder() const {
+  const bool little = mode == 1 || mode == 3;
+  return {mode == 2 || mode == 3, little ? 1 : 0, little ? 0 : 1};
+}
+
+template <class Sink>
+bool UTF16Encoder::scan(ConversionBuffer& buffer, Sink& sink) const {
+  const OutputOrder order = outputByteOrder();
+  if (order.mark) {
+    std::uint8_t mark[2];
+    mark[order.high] = 0xFE;
+    mark[order.low] = 0xFF;
+    sink.put2(mark[0], mark[1]);
+  }
+  return order.high == 0 ? transferUnits<0, false>(buffer, buffer.in_begin, sink)
+                         : transferUnits<0, true>(buffer, buffer.in_begin, sink);
+}
+
+bool UTF16Encoder::measure(ConversionBuffer& buffer) const {
+  CountingSink sink;
+  return scan(buffer, sink);
+}
+
+bool UTF16Encoder::convert(ConversionBuffer& buffer) const {
+  WritingSink sink(buffer.out);
+  return scan(buffer, sink);
+}
+
+}  // namespace mek

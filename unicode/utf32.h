@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+
+#include "unicode/utf_codec.h"
+
+namespace mek {
+
+// True when [begin, end) starts with 00 00 FE FF (big-endian mark).
+bool startsWithUtf32BeMark(const std::uint8_t* begin, const std::uint8_t* end);
+// True when [begin, end) starts with FF FE 00 00 (little-endian mark).
+bool startsWithUtf32LeMark(const std::uint8_t* begin, const std::uint8_t* end);
+
+// UTF-32 to internal form. `mode` 0 reads big-endian and 1 little-endian, a
+// leading mark being an ordinary U+FEFF; 2 takes the byte order from a
+// leading mark, which is dropped, and reads big-endian without one; any other
+// value reads big-endian. Values above U+10FFFF and surrogate values fail.
+class UTF32Decoder : public UTFDecoder {
+ public:
+  using UTFDecoder::UTFDecoder;
+  bool convert(ConversionBuffer& buffer) const override;
+  bool measure(ConversionBuffer& buffer) const override;
+
+ private:
+  // Where decoding starts, and the offsets of a unit's bytes from the most
+  // to the least significant.
+  struct InputOrder {
+    const std::uint8_t* start;
+    int offsets[4];
+  };
+  InputOrder inputByteOrder(const std::uint8_t* begin, const std::uint8_t* end) const;
+
+  template <class Sink>
+  bool scan(ConversionBuffer& buffer, Sink& sink) const;
+};
+
+// Internal form to UTF-32. `mode` 0 writes big-endian, 1 little-endian, 2
+// big-endian after the mark 00 00 FE FF, 3 little-endian after FF FE 00 00;
+// any other value big-endian without a mark. Surrogates must pair.
+class UTF32Encoder : public UTFEncoder {
+ public:
+  using UTFEncoder::UTFEncoder;
+  bool convert(ConversionBuffer& buffer) const override;
+  bool measure(ConversionBuffer& buffer) const override;
+
+ private:
+  // Whether a mark is written first, and the offsets of a unit's bytes from
+  // the most to the least significant in the output.
+  struct OutputOrder {
+    bool mark;
+    int offsets[4];
+  };
+  OutputOrder outputByteOrder() const;
+
+  template <class Sink>
+  bool scan(ConversionBuffer& buffer, Sink& sink) const;
+};
+
+}  // namespace mek
