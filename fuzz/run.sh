@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds=${1:-9}
+seconds=${1:-8}
 shift || true
 build=${MEK_FUZZ_BUILD:-build-fuzz}
 
