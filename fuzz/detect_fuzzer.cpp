@@ -1,0 +1,49 @@
+// Detection answers a code number from the allowed set for any input, reads
+// nothing outside it (the sanitizer sees the exact-size input), and a content
+// answer means that the named decoder accepts the input.
+
+#include "convert/converter.h"
+#include "convert/registry.h"
+#include "detect/detect.h"
+#include "fuzz/fuzz_support.h"
+
+namespace {
+
+bool allowed(int code) {
+  return code >= 1 && code <= 12 && code != 5;
+}
+
+bool startsWith(const std::uint8_t* data, std::size_t size, std::initializer_list<int> mark) {
+  if (size < mark.size()) return false;
+  std::size_t i = 0;
+  for (int b : mark) {
+    if (data[i++] != b) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const int code = mek::detectEncoding(data, data + size);
+  MEK_FUZZ_CHECK(allowed(code));
+  MEK_FUZZ_CHECK(mek::detectEncoding(data, data + size) == code);
+
+  // Answers that only a content test gives (never a byte-order mark) promise
+  // that the decoder of that code accepts the whole input: UTF-32 (9, 10),
+  // ISO-2022-JP (3), Shift_JIS (1, by a stricter test) and EUC-JP (2).
+  const bool content = code == 1 || code == 2 || code == 3 || code == 9 || code == 10;
+  if (content) {
+    const mek::Converter* decoder = mek::findDecoder(code);
+    if (decoder != nullptr) {
+      mek::ConversionBuffer buffer;
+      buffer.in_begin = data;
+      buffer.in_end = data + size;
+      MEK_FUZZ_CHECK(decoder->measure(buffer));
+    }
+  }
+  // Input that starts with a mark is answered by the mark.
+  if (startsWith(data, size, {0xEF, 0xBB, 0xBF})) MEK_FUZZ_CHECK(code == 4);
+  if (startsWith(data, size, {0xFE, 0xFF})) MEK_FUZZ_CHECK(code == 7);
+  return 0;
+}

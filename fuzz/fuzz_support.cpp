@@ -1,0 +1,117 @@
+#include "fuzz/fuzz_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "convert/registry.h"
+
+namespace mek::fuzz {
+
+void fail(const char* file, int line, const char* condition) {
+  // Straight to descriptor 2: a target may have redirected the stderr stream.
+  dprintf(2, "%s:%d: check failed: %s\n", file, line, condition);
+  std::abort();
+}
+
+const Converter* stageConverter(int stage, int code) {
+  switch (stage) {
+    case 0:
+      return findDecoder(code);
+    case 1:
+      return findEncoder(code);
+    default:
+      return findLineEndConverter(code);
+  }
+}
+
+namespace {
+
+bool stopInRange(const ConversionBuffer& buffer, const std::uint8_t* begin,
+                 const std::uint8_t* end) {
+  return buffer.stop >= begin && buffer.stop <= end;
+}
+
+}  // namespace
+
+StageResult runChecked(const Converter& converter, const std::uint8_t* data, std::size_t size) {
+  const std::uint8_t* end = data + size;
+  ConversionBuffer first;
+  first.in_begin = data;
+  first.in_end = end;
+  first.size = 0;
+  const bool measured = converter.measure(first);
+
+  ConversionBuffer second;
+  second.in_begin = data;
+  second.in_end = end;
+  second.size = INT32_MAX;  // measure must not depend on what `size` held
+  MEK_FUZZ_CHECK(converter.measure(second) == measured);
+
+  StageResult result;
+  if (!measured) {
+    // Nothing a converter writes can be larger than a few bytes per input
+    // byte plus a mark; the area is ample for any partial output.
+    const std::size_t room = 4 * size + 16;
+    auto* area = static_cast<std::uint8_t*>(std::malloc(room));
+    ConversionBuffer buffer;
+    buffer.out = area;
+    buffer.in_begin = data;
+    buffer.in_end = end;
+    MEK_FUZZ_CHECK(!converter.convert(buffer));
+    std::free(area);
+    return result;
+  }
+  MEK_FUZZ_CHECK(first.size == second.size);
+  MEK_FUZZ_CHECK(first.stop == second.stop);
+  MEK_FUZZ_CHECK(first.size >= 0);
+  MEK_FUZZ_CHECK(stopInRange(first, data, end));
+
+  // Exactly the measured size: the sanitizer flags any byte written past it.
+  const std::size_t bytes = static_cast<std::size_t>(first.size);
+  auto* area = static_cast<std::uint8_t*>(std::malloc(bytes));
+  ConversionBuffer buffer;
+  buffer.out = area;
+  buffer.in_begin = data;
+  buffer.in_end = end;
+  buffer.stop = nullptr;
+  buffer.size = -1;
+  MEK_FUZZ_CHECK(converter.convert(buffer));
+  MEK_FUZZ_CHECK(buffer.size == first.size);
+  MEK_FUZZ_CHECK(buffer.stop == first.stop);
+  result.ok = true;
+  result.stop = static_cast<std::size_t>(buffer.stop - data);
+  result.output.assign(area, area + bytes);
+  std::free(area);
+  return result;
+}
+
+std::vector<Bytes> internalCharacters(const std::uint8_t* data, std::size_t size) {
+  std::vector<Bytes> characters;
+  std::size_t i = 0;
+  while (i < size) {
+    const std::uint8_t b = data[i++];
+    if (b < 0x80) {
+      characters.push_back({0x00, b});
+      continue;
+    }
+    if (size - i < 2) break;
+    const std::uint8_t high = data[i];
+    const std::uint8_t low = data[i + 1];
+    i += 2;
+    if (high >= 0xDC && high <= 0xDF) continue;  // a lone low surrogate
+    if (high >= 0xD8 && high <= 0xDB) {
+      if (size - i < 2) break;
+      // Any two bytes make a low half: keep their low ten bits.
+      const std::uint8_t high2 = static_cast<std::uint8_t>(0xDC | (data[i] & 0x03));
+      const std::uint8_t low2 = data[i + 1];
+      i += 2;
+      characters.push_back({high, low, high2, low2});
+      continue;
+    }
+    characters.push_back({high, low});
+  }
+  return characters;
+}
+
+}  // namespace mek::fuzz

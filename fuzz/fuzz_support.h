@@ -1,0 +1,46 @@
+#pragma once
+
+// Helpers shared by the fuzz targets: a check that aborts with a message (so
+// that libFuzzer records the input), running one converter over bytes with
+// the measure/convert contract checked, and internal-form text built from
+// arbitrary bytes.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "convert/converter.h"
+
+namespace mek::fuzz {
+
+using Bytes = std::vector<std::uint8_t>;
+
+[[noreturn]] void fail(const char* file, int line, const char* condition);
+
+#define MEK_FUZZ_CHECK(condition) \
+  ((condition) ? static_cast<void>(0) : ::mek::fuzz::fail(__FILE__, __LINE__, #condition))
+
+// Stage 0 decoder, 1 encoder, 2 line-ending converter, by code number; null
+// when the registry has no converter there.
+const Converter* stageConverter(int stage, int code);
+
+struct StageResult {
+  bool ok = false;
+  std::size_t stop = 0;  // offset of `stop` from the input's start
+  Bytes output;
+};
+
+// Measures twice (same answer, same `size` and `stop`, `out` never touched),
+// then converts into an area of exactly the measured size and checks that
+// convert succeeds, writes exactly that size and stops at the same place.
+// After a failed measure, checks that convert into a generous area fails too.
+StageResult runChecked(const Converter& converter, const std::uint8_t* data, std::size_t size);
+
+// Internal-form text (UTF-16 big-endian, whole characters, surrogates only as
+// proper pairs) made from arbitrary bytes: a byte below 0x80 is that ASCII
+// character, any other byte takes the next two as a code unit, and a high
+// surrogate unit takes two more for its low half. Lone low surrogates are
+// skipped. One entry of 2 or 4 bytes per character.
+std::vector<Bytes> internalCharacters(const std::uint8_t* data, std::size_t size);
+
+}  // namespace mek::fuzz
