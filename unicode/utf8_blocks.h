@@ -75,10 +75,16 @@ inline std::size_t shortSequenceUnits(const std::uint8_t* p, const std::uint8_t*
 #if defined(__SSE2__)
   const __m128i c0 = _mm_set1_epi8(static_cast<char>(0xC0));
   const __m128i x80 = _mm_set1_epi8(static_cast<char>(0x80));
-  for (; end - q >= 16; q += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(v, c0), x80));
-    continuations += static_cast<std::size_t>(std::popcount(static_cast<unsigned>(mask)));
+  // Byte lanes count up to 255 blocks, then are summed into the total.
+  while (end - q >= 16) {
+    __m128i counts = _mm_setzero_si128();
+    for (int blocks = 0; blocks < 255 && end - q >= 16; ++blocks, q += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+      counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(_mm_and_si128(v, c0), x80));
+    }
+    const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
+    continuations += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+                     static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
   }
 #endif
   for (; q < end; ++q) continuations += (*q & 0xC0) == 0x80;
