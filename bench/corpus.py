@@ -8,10 +8,13 @@ only of characters that every Japanese code here can carry:
          few half-width katakana
   ascii  ASCII words and digits only
   kanji  kanji-dense text with a little kana and punctuation
+  fullwidth  like mixed but without half-width katakana: detection takes a
+         Shift_JIS text with one-byte katakana for something else, so the
+         -iauto comparison runs on this one
 Each is also written in Shift_JIS, EUC-JP, ISO-2022-JP and UTF-16LE by mek
 itself, and every such file is checked by converting it back to UTF-8.
 
-usage: corpus.py --mek PATH [--size 100M] [--out DIR] [--seed N] [--kinds mixed,ascii,kanji]
+usage: corpus.py --mek PATH [--size 100M] [--out DIR] [--seed N] [--kinds mixed,ascii,kanji,fullwidth]
 """
 
 import argparse
@@ -69,7 +72,7 @@ def ascii_piece(rng):
     return rng.choice(WORDS)
 
 
-def japanese_piece(rng, kanji_weight):
+def japanese_piece(rng, kanji_weight, halfwidth=True):
     r = rng.random()
     if r < kanji_weight:
         return "".join(rng.choice(KANJI) for _ in range(rng.randint(1, 4)))
@@ -77,7 +80,7 @@ def japanese_piece(rng, kanji_weight):
         return "".join(rng.choice(HIRAGANA) for _ in range(rng.randint(1, 5)))
     if r < kanji_weight + 0.40:
         return "".join(rng.choice(KATAKANA) for _ in range(rng.randint(2, 6)))
-    if r < kanji_weight + 0.47:
+    if r < kanji_weight + 0.47 and halfwidth:
         return "".join(rng.choice(HALFWIDTH) for _ in range(rng.randint(2, 5)))
     return rng.choice(PUNCTUATION)
 
@@ -91,8 +94,9 @@ def make_line(rng, kind):
             piece = ascii_piece(rng) + " "
         elif kind == "kanji":
             piece = japanese_piece(rng, 0.85) if rng.random() < 0.95 else ascii_piece(rng)
-        else:  # mixed: about 60% of the characters ASCII
-            piece = ascii_piece(rng) + " " if rng.random() < 0.72 else japanese_piece(rng, 0.45)
+        else:  # mixed and fullwidth: about 60% of the characters ASCII
+            piece = (ascii_piece(rng) + " " if rng.random() < 0.72
+                     else japanese_piece(rng, 0.45, kind != "fullwidth"))
         parts.append(piece)
         length += len(piece)
     return "".join(parts)[:target].rstrip() + "\n"
@@ -144,7 +148,7 @@ def main():
     parser.add_argument("--size", default="100M", help="bytes of UTF-8 per corpus (K, M, G)")
     parser.add_argument("--out", default=os.path.join(os.path.dirname(__file__), "corpus"))
     parser.add_argument("--seed", type=int, default=20261207)
-    parser.add_argument("--kinds", default="mixed,ascii,kanji")
+    parser.add_argument("--kinds", default="mixed,ascii,kanji,fullwidth")
     args = parser.parse_args()
 
     os.makedirs(args.out, exist_ok=True)

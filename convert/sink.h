@@ -27,6 +27,12 @@ class CountingSink {
   void widenAscii(const std::uint8_t*, std::size_t n) { n_ += 2 * n; }
   // `n` internal-form units below 0x80 written as their low bytes.
   void narrowAscii(const std::uint8_t*, std::size_t n) { n_ += n; }
+  // A stretch handled in one piece: `count()` gives its output size and
+  // `write(dst)` would write it and answer the end of what it wrote.
+  template <class Count, class Write>
+  void block(Count count, Write) {
+    n_ += count();
+  }
   std::size_t count() const { return n_; }
 
  private:
@@ -56,7 +62,9 @@ class WritingSink {
     p_[3] = d;
     p_ += 4;
   }
-  void unit(std::uint16_t u) { put2(static_cast<std::uint8_t>(u >> 8), static_cast<std::uint8_t>(u)); }
+  void unit(std::uint16_t u) {
+    put2(static_cast<std::uint8_t>(u >> 8), static_cast<std::uint8_t>(u));
+  }
   void copy(const std::uint8_t* src, std::size_t n) {
     if (n != 0) std::memcpy(p_, src, n);
     p_ += n;
@@ -68,6 +76,10 @@ class WritingSink {
   void narrowAscii(const std::uint8_t* src, std::size_t n) {
     narrowUnits(src, n, p_);
     p_ += n;
+  }
+  template <class Count, class Write>
+  void block(Count, Write write) {
+    p_ = write(p_);
   }
   std::size_t count() const { return static_cast<std::size_t>(p_ - begin_); }
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "convert/registry.h"
 #include "tests/codec_check.h"
 #include "tests/test_support.h"
@@ -96,6 +99,80 @@ TEST(Utf8RoundTripTest, EveryScalarValueSurvives) {
   Outcome decoded = runConverter(kDecoder, encoded.out);
   ASSERT_TRUE(decoded.ok);
   EXPECT_TRUE(decoded.out == internal);
+}
+
+// A probe sequence after `offset` ASCII bytes and before `tail` more: the
+// block checks must give the same answer wherever a sequence falls relative
+// to their 16-byte blocks and 4096-byte pieces.
+struct Utf8Probe {
+  const char* bytes;  // the probe, in hex
+  bool ok;
+  const char* units;  // what it decodes to, in hex; its bytes are dropped when cut off
+  bool cutOff;        // the probe ends the input and is left unconsumed
+};
+
+TEST(Utf8BlockTest, SequencesAtEveryBlockPosition) {
+  const Utf8Probe probes[] = {
+      {"C3 A9", true, "00E9", false},
+      {"E3 81 82", true, "3042", false},
+      {"F0 9F 98 80", true, "D83D DE00", false},
+      {"E3 81 82 C3 A9 41", true, "3042 00E9 0041", false},
+      {"80", false, "", false},
+      {"E3 41 41", false, "", false},
+      {"E3 81 41", false, "", false},
+      {"41 81", false, "", false},
+      {"C3 C3 A9", false, "", false},
+      {"F8", false, "", false},
+      {"E3 81", true, "", true},
+      {"C3", true, "", true},
+  };
+  std::vector<std::size_t> offsets;
+  for (std::size_t i = 0; i < 40; ++i) offsets.push_back(i);
+  for (std::size_t i = 4086; i < 4100; ++i) offsets.push_back(i);
+  for (const Utf8Probe& probe : probes) {
+    const Bytes bytes = hex(probe.bytes);
+    const Bytes units = hex(probe.units);
+    for (std::size_t offset : offsets) {
+      for (std::size_t tail : {std::size_t{0}, std::size_t{1}, std::size_t{20}, std::size_t{50}}) {
+        if (probe.cutOff && tail != 0) continue;
+        Bytes in(offset, 'a');
+        in.insert(in.end(), bytes.begin(), bytes.end());
+        in.insert(in.end(), tail, 'b');
+        Bytes want;
+        for (std::size_t i = 0; i < offset; ++i) want.insert(want.end(), {0x00, 'a'});
+        want.insert(want.end(), units.begin(), units.end());
+        for (std::size_t i = 0; i < tail; ++i) want.insert(want.end(), {0x00, 'b'});
+        SCOPED_TRACE(std::string(probe.bytes) + " after " + std::to_string(offset) + ", tail " +
+                     std::to_string(tail));
+        const Outcome run = runConverter(kDecoder, in);
+        ASSERT_EQ(run.ok, probe.ok);
+        if (!run.ok) continue;
+        EXPECT_EQ(toHex(run.out), toHex(want));
+        EXPECT_EQ(static_cast<std::size_t>(run.stop), probe.cutOff ? offset : in.size());
+      }
+    }
+  }
+}
+
+// Units of every width around 16-unit and 4096-unit block edges, and a
+// surrogate pair in each position, encode as they decode.
+TEST(Utf8BlockTest, EncoderAgreesAcrossBlocks) {
+  const std::uint16_t kinds[] = {0x0041, 0x00E9, 0x3042, 0xD83D};
+  for (std::uint16_t kind : kinds) {
+    for (std::size_t offset : {0, 1, 7, 8, 15, 16, 17, 4094, 4095, 4096, 4097}) {
+      Bytes internal;
+      for (std::size_t i = 0; i < offset; ++i) internal.insert(internal.end(), {0x30, 0x42});
+      internal.insert(internal.end(),
+                      {static_cast<std::uint8_t>(kind >> 8), static_cast<std::uint8_t>(kind)});
+      if (kind == 0xD83D) internal.insert(internal.end(), {0xDE, 0x00});
+      for (std::size_t i = 0; i < 9; ++i) internal.insert(internal.end(), {0x00, 0x62});
+      const Outcome encoded = runConverter(kEncoder, internal);
+      ASSERT_TRUE(encoded.ok) << offset;
+      const Outcome decoded = runConverter(kDecoder, encoded.out);
+      ASSERT_TRUE(decoded.ok) << offset;
+      EXPECT_TRUE(decoded.out == internal) << std::hex << kind << " after " << std::dec << offset;
+    }
+  }
 }
 
 TEST(Utf8RegistryTest, CodeFourIsUtf8) {

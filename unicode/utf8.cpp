@@ -1,6 +1,8 @@
 #include "unicode/utf8.h"
 
 #include "convert/sink.h"
+#include "unicode/unit_runs.h"
+#include "unicode/utf8_blocks.h"
 
 namespace mek {
 
@@ -23,6 +25,13 @@ bool decodeUtf8(ConversionBuffer& buffer, Sink& sink) {
   const std::uint8_t* p = skipUtf8Mark(buffer.in_begin, buffer.in_end);
   const std::uint8_t* const end = buffer.in_end;
   while (p < end) {
+    const std::uint8_t* const stretch = shortSequencePrefix(p, end);
+    if (stretch != p) {
+      sink.block([&] { return 2 * shortSequenceUnits(p, stretch); },
+                 [&](std::uint8_t* dst) { return writeShortSequences(p, stretch, dst); });
+      p = stretch;
+      continue;
+    }
     const std::uint8_t b0 = p[0];
     if (b0 < 0x80) {
       const std::size_t run = asciiPrefix(p, end);
@@ -73,22 +82,17 @@ bool encodeUtf8(ConversionBuffer& buffer, Sink& sink) {
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
   while (end - p >= 2) {
-    const std::uint8_t h = p[0];
-    const std::uint32_t u = (static_cast<std::uint32_t>(h) << 8) | p[1];
-    if (u < 0x80) {
-      const std::size_t run = asciiUnitPrefix(p, end);
-      sink.narrowAscii(p, run);
+    const std::uint8_t* const piece =
+        static_cast<std::size_t>(end - p) > 2 * kUtf8Piece ? p + 2 * kUtf8Piece : end;
+    const std::size_t run = nonSurrogateUnits<0>(p, piece);
+    if (run != 0) {
+      sink.block([&] { return unitsUtf8Bytes(p, run); },
+                 [&](std::uint8_t* dst) { return writeUnitsUtf8(p, run, dst); });
       p += 2 * run;
-    } else if (u < 0x800) {
-      sink.put2(static_cast<std::uint8_t>(0xC0 | (u >> 6)),
-                static_cast<std::uint8_t>(0x80 | (u & 0x3F)));
-      p += 2;
-    } else if (h < 0xD8 || h > 0xDF) {
-      sink.put3(static_cast<std::uint8_t>(0xE0 | (u >> 12)),
-                static_cast<std::uint8_t>(0x80 | ((u >> 6) & 0x3F)),
-                static_cast<std::uint8_t>(0x80 | (u & 0x3F)));
-      p += 2;
-    } else if (h <= 0xDB) {
+      continue;
+    }
+    const std::uint8_t h = p[0];
+    if (h <= 0xDB) {
       if (end - p < 4) break;  // high surrogate cut off at the end
       if (p[2] < 0xDC || p[2] > 0xDF) return false;
       const std::uint32_t v = 0x10000 + ((static_cast<std::uint32_t>(h & 0x03) << 18) |
