@@ -75,6 +75,10 @@ void failingRelease(void* context, void* block) {
   std::free(block);
 }
 
+// Texts stay below this length: repeated appends of a buffer to itself would
+// otherwise double it at every step.
+constexpr std::size_t kMaxText = 4096;
+
 struct Model {
   Bytes text;
   std::int32_t capacity = 0;
@@ -219,6 +223,8 @@ class Session {
         const int b = pick();
         const mek::Converter* c = converter();
         if (c == nullptr) return ok_ = false, false;
+        // A converter writes at most a few bytes per input byte.
+        if (models_[b].text.size() > kMaxText / 4) return true;
         ok_ = mek::convertInPlace(&buffers_[b], c, allocator_);
         Bytes out;
         if (!convertDirectly(*c, models_[b].text, out)) return false;
@@ -252,6 +258,7 @@ class Session {
       }
       case 5: {  // append
         const int d = pick(), s = pick();
+        if (models_[d].text.size() + models_[s].text.size() > kMaxText) return true;
         ok_ = mek::append(&buffers_[d], &buffers_[s], allocator_);
         Bytes text = models_[d].text;
         text.insert(text.end(), models_[s].text.begin(), models_[s].text.end());
@@ -280,6 +287,7 @@ class Session {
       case 8: {  // insert
         const int d = pick(), s = pick();
         const std::int32_t index = position(models_[d]);
+        if (models_[d].text.size() + models_[s].text.size() > kMaxText) return true;
         ok_ = mek::insert(&buffers_[d], &buffers_[s], index, allocator_);
         const std::int64_t p = offsetOf(models_[d].text, 0, index);
         if (p < 0) return false;
@@ -315,6 +323,7 @@ class Session {
         const int b = pick(), o = pick();
         const std::int32_t index = position(models_[b]);
         const std::int32_t count = position(models_[b]);
+        if (models_[b].text.size() + models_[o].text.size() > kMaxText) return true;
         ok_ = mek::exchange(&buffers_[b], &buffers_[o], index, count, allocator_);
         std::int64_t p, n;
         if (b == o || !locate(models_[b].text, index, count, p, n)) return false;

@@ -1,0 +1,285 @@
+// Faults around the real executable: files that cannot be opened or read,
+// outputs that cannot be created, closed standard streams, a memory limit,
+// huge argument lists, and the shortest inputs for every code. Every case
+// checks the exact message, the exit status and that no file in the scratch
+// folder changed except the one a successful run writes.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "tests/test_support.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define MEK_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MEK_UNDER_ASAN 1
+#endif
+#endif
+
+namespace mek::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+using Tree = std::map<std::string, Bytes>;
+
+// Every regular file below the scratch folder with its contents; large
+// sparse inputs by their size only.
+Tree snapshot(const ScratchDir& dir) {
+  Tree tree;
+  for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
+    if (!entry.is_regular_file()) continue;
+    const std::string name = fs::relative(entry.path(), dir.path()).string();
+    if (entry.file_size() > (1u << 20)) {
+      const std::string size = "size " + std::to_string(entry.file_size());
+      tree[name] = Bytes(size.begin(), size.end());
+    } else {
+      tree[name] = readFile(entry.path());
+    }
+  }
+  return tree;
+}
+
+Bytes text(const std::string& s) {
+  return Bytes(s.begin(), s.end());
+}
+
+std::string slurp(const fs::path& path) {
+  const Bytes bytes = readFile(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// Runs `script`, shell text that starts the tool as "$MEK", from a script
+// file in the scratch folder, so that the command line may be longer than
+// one shell argument can be. The status is the script's.
+Process runScript(const ScratchDir& dir, const std::string& script) {
+  writeFile(dir / ".run.sh", "MEK=" + shellQuote(MEK_EXECUTABLE) + "\n" + script + "\n");
+  const std::string command =
+      "cd " + shellQuote(dir.path().string()) + " && sh .run.sh > .out 2> .err";
+  const int raw = std::system(command.c_str());
+  Process p;
+  if (raw != -1 && WIFEXITED(raw)) p.status = WEXITSTATUS(raw);
+  p.out = slurp(dir / ".out");
+  p.err = slurp(dir / ".err");
+  for (const char* name : {".run.sh", ".out", ".err"}) fs::remove(dir / name);
+  return p;
+}
+
+class CliFaultTest : public ::testing::Test {
+ protected:
+  ScratchDir dir;
+  void SetUp() override {
+    writeFile(dir / "in.txt", std::string("abc\r\n"));
+    writeFile(dir / "out.txt", std::string("precious"));
+  }
+
+  // Runs the tool and checks status, message and that nothing changed.
+  void expectFailure(const std::string& arguments, const std::string& suffix, int status,
+                     const std::string& message) {
+    const Tree before = snapshot(dir);
+    Process p = runMek(dir, arguments, suffix);
+    EXPECT_EQ(p.status, status) << arguments << " " << suffix;
+    EXPECT_EQ(p.err, message) << arguments << " " << suffix;
+    EXPECT_EQ(p.out, "") << arguments << " " << suffix;
+    EXPECT_EQ(snapshot(dir), before) << arguments << " " << suffix;
+  }
+};
+
+TEST_F(CliFaultTest, InputThatCannotBeOpened) {
+  writeFile(dir / "plain", std::string("x"));
+  fs::create_symlink(dir / "nowhere", dir / "dangling");
+  const std::string longName(300, 'n');  // longer than a file name may be
+  for (const char* input : {"missing.txt", "plain/in.txt", "dangling", longName.c_str()}) {
+    expectFailure(shellQuote(input) + " -outf8 out.txt", "", 1, "cannot open input file\n");
+    expectFailure("-iutf8 " + shellQuote(input) + " -outf8", "", 1, "cannot open input file\n");
+  }
+}
+
+TEST_F(CliFaultTest, InputWithoutReadPermission) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
+  writeFile(dir / "secret.txt", std::string("abc"));
+  fs::permissions(dir / "secret.txt", fs::perms::none);
+  expectFailure("secret.txt -outf8 out.txt", "", 1, "cannot open input file\n");
+}
+
+TEST_F(CliFaultTest, InputThatCannotBeRead) {
+  fs::create_directory(dir / "folder");
+  // A directory as standard input, and standard input closed.
+  expectFailure("-iutf8 -outf8 out.txt", "< folder", 1, "cannot read input file\n");
+  expectFailure("-iutf8 -outf8 out.txt", "<&-", 1, "cannot read input file\n");
+  expectFailure("-outf8 out.txt", "<&-", 1, "cannot read input file\n");
+}
+
+TEST_F(CliFaultTest, OutputThatCannotBeCreated) {
+  fs::create_directory(dir / "folder");
+  const std::string longName(300, 'o');
+  for (const char* output :
+       {"no/such/dir/out.txt", "in.txt/out.txt", "folder/", longName.c_str()}) {
+    expectFailure("-iutf8 in.txt -outf8 " + shellQuote(output), "", 1, "cannot open output file\n");
+  }
+  EXPECT_FALSE(fs::exists(dir / "no"));
+}
+
+TEST_F(CliFaultTest, InputOfTwoGigabytesIsRefused) {
+  // A sparse file: no disk space, but its size is 2^31 bytes.
+  { std::ofstream(dir / "huge.txt").close(); }
+  fs::resize_file(dir / "huge.txt", std::uintmax_t{1} << 31);
+  expectFailure("-iutf8 huge.txt -outf8 out.txt", "", 1, "cannot get file size\n");
+}
+
+TEST_F(CliFaultTest, MemoryLimit) {
+#ifdef MEK_UNDER_ASAN
+  GTEST_SKIP() << "the address sanitizer reserves far more address space than any limit";
+#else
+  // 300 MB of input cannot be read under a 200 MB address-space limit; 100
+  // MB can, but its 200 MB of internal form then no longer fits.
+  for (const auto& [megabytes, limit] : {std::pair{300, 200000}, std::pair{100, 250000}}) {
+    { std::ofstream(dir / "big.txt").close(); }
+    fs::resize_file(dir / "big.txt", std::uintmax_t(megabytes) << 20);
+    const Tree before = snapshot(dir);
+    Process p = runScript(dir, "(ulimit -v " + std::to_string(limit) +
+                                   " && exec \"$MEK\" -iutf8 big.txt -outf8 out.txt)");
+    EXPECT_EQ(p.status, 1) << megabytes;
+    EXPECT_EQ(p.err, "cannot allocate enough memory\n") << megabytes;
+    EXPECT_EQ(snapshot(dir), before) << megabytes;
+  }
+#endif
+}
+
+TEST_F(CliFaultTest, ClosedStandardStreams) {
+  writeFile(dir / "bad.txt", std::string("ok\x80"));
+  // Closed standard output does not matter when the output is a file.
+  Process p = runMek(dir, "-iutf8 in.txt -outf8 new.txt", ">&-");
+  EXPECT_EQ(p.status, 0);
+  EXPECT_EQ(p.err, "");
+  EXPECT_EQ(readFile(dir / "new.txt"), text("abc\n"));
+  // A failed conversion with standard output closed reports the conversion.
+  expectFailure("-iutf8 bad.txt -outf8", ">&-", 1, "cannot convert bytes\n");
+  // With standard error closed the message is lost but the status stays.
+  const Tree before = snapshot(dir);
+  p = runMek(dir, "-iutf8 bad.txt -outf8 out.txt", "2>&-");
+  EXPECT_EQ(p.status, 1);
+  EXPECT_EQ(snapshot(dir), before);
+}
+
+TEST_F(CliFaultTest, VeryLongArgumentLists) {
+  // 40000 ignored or repeated options between the real ones.
+  std::string many;
+  for (int i = 0; i < 10000; ++i) many += " -xyz -w - extra.txt";
+  Process p = runScript(dir, "\"$MEK\" -iutf8 in.txt" + many + " -outf8 new.txt");
+  EXPECT_EQ(p.status, 0);
+  EXPECT_EQ(p.err, "");
+  EXPECT_EQ(readFile(dir / "new.txt"), text("abc\r\n"));
+
+  // One argument of 100000 characters is an unknown output code: usage.
+  const Tree before = snapshot(dir);
+  p = runScript(dir, "\"$MEK\" in.txt -o" + std::string(100000, 'x') + " out.txt");
+  EXPECT_EQ(p.status, 2);
+  EXPECT_EQ(p.err, "");
+  EXPECT_EQ(p.out.rfind("mek ", 0), 0u);
+  EXPECT_EQ(snapshot(dir), before);
+
+  // And as a line-ending option or an ignored file name it changes nothing.
+  p = runScript(dir, "\"$MEK\" -iutf8 in.txt extra" + std::string(100000, 'y') + " -" +
+                         std::string(100000, 'w') + " -outf8");
+  EXPECT_EQ(p.status, 0);
+  EXPECT_EQ(p.out, "abc\n");
+}
+
+// The shortest inputs for every input code, converted to UTF-8: empty, one
+// byte, and an odd length. A cut-off final sequence or unit is dropped.
+TEST_F(CliFaultTest, ShortInputsForEveryInputCode) {
+  struct Case {
+    const char* code;
+    const char* input;  // hex
+    const char* output;
+  };
+  const Case cases[] = {
+      {"sjis", "", ""},
+      {"sjis", "41", "A"},
+      {"sjis", "82", ""},
+      {"sjis", "41 42 82", "AB"},
+      {"euc_jp", "", ""},
+      {"euc_jp", "a4", ""},
+      {"euc_jp", "41 42 8f", "AB"},
+      {"jis", "", ""},
+      {"jis", "1b", "\x1b"},  // a cut-off escape is read as characters
+      {"jis", "1b 24 42 30", ""},
+      {"utf8", "", ""},
+      {"utf8", "e3", ""},
+      {"utf8", "41 e3 81", "A"},
+      {"utf16_be", "", ""},
+      {"utf16_be", "00", ""},
+      {"utf16_be", "00 41 00", "A"},
+      {"utf16_le", "41", ""},
+      {"utf16_le", "41 00 42", "A"},
+      {"utf16_be_bom", "fe", ""},
+      {"utf16_be_bom", "ff fe 41 00 42", "A"},
+      {"utf16_le_bom", "ff", ""},
+      {"utf16_le_bom", "fe ff 00 41 00", "A"},
+      {"utf32_be", "00", ""},
+      {"utf32_be", "00 00 00 41 00 00 00", "A"},
+      {"utf32_le", "41", ""},
+      {"utf32_le", "41 00 00 00 42", "A"},
+      {"utf32_be_bom", "00", ""},
+      {"utf32_be_bom", "00 00 fe ff 00 00 00 41 00", "A"},
+      {"utf32_le_bom", "ff", ""},
+      {"utf32_le_bom", "ff fe 00 00 41 00 00 00 00", "A"},
+  };
+  for (const Case& c : cases) {
+    const Bytes input = hex(c.input);
+    writeFile(dir / "short.bin", input);
+    writeFile(dir / "out.txt", std::string("precious"));
+    Process p = runMek(dir, std::string("-i") + c.code + " short.bin -outf8 out.txt");
+    EXPECT_EQ(p.status, 0) << c.code << " " << c.input;
+    EXPECT_EQ(p.err, "") << c.code << " " << c.input;
+    EXPECT_EQ(readFile(dir / "out.txt"), text(c.output)) << c.code << " " << c.input;
+    EXPECT_EQ(readFile(dir / "short.bin"), input);
+  }
+}
+
+// Empty and one-character text for every output code.
+TEST_F(CliFaultTest, ShortInputsForEveryOutputCode) {
+  struct Case {
+    const char* code;
+    const char* empty;   // hex of the output for empty input
+    const char* letter;  // hex of the output for "A"
+  };
+  const Case cases[] = {
+      {"sjis", "", "41"},
+      {"euc_jp", "", "41"},
+      {"jis", "", "41"},
+      {"utf8", "", "41"},
+      {"utf16_be", "", "00 41"},
+      {"utf16_le", "", "41 00"},
+      {"utf16_be_bom", "fe ff", "fe ff 00 41"},
+      {"utf16_le_bom", "ff fe", "ff fe 41 00"},
+      {"utf32_be", "", "00 00 00 41"},
+      {"utf32_le", "", "41 00 00 00"},
+      {"utf32_be_bom", "00 00 fe ff", "00 00 fe ff 00 00 00 41"},
+      {"utf32_le_bom", "ff fe 00 00", "ff fe 00 00 41 00 00 00"},
+  };
+  writeFile(dir / "empty.txt", Bytes());
+  writeFile(dir / "letter.txt", std::string("A"));
+  for (const Case& c : cases) {
+    for (const auto& [input, expected] :
+         {std::pair{"empty.txt", c.empty}, std::pair{"letter.txt", c.letter}}) {
+      writeFile(dir / "out.txt", std::string("precious"));
+      Process p = runMek(dir, std::string("-iutf8 ") + input + " -o" + c.code + " out.txt");
+      EXPECT_EQ(p.status, 0) << c.code << " " << input;
+      EXPECT_EQ(p.err, "") << c.code << " " << input;
+      EXPECT_EQ(toHex(readFile(dir / "out.txt")), toHex(hex(expected))) << c.code << " " << input;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace mek::test
