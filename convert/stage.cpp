@@ -1,9 +1,9 @@
 #include "convert/stage.h"
 
-#include "convert/area.h"
-
 #include <cstdio>
 #include <cstdlib>
+
+#include "convert/area.h"
 
 namespace mek {
 
