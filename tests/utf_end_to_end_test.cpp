@@ -3,21 +3,20 @@
 // the sample's expected encodings.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
+
+#include "tests/test_support.h"
 
 namespace mek {
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
 
 const std::u32string kSample =
     U"Hello, mek!\n"
@@ -98,28 +97,9 @@ std::vector<Form> forms() {
 
 class UtfEndToEnd : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "mek_utf_e2e_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
-
   fs::path path(const std::string& name) const { return dir_ / name; }
-
-  static void write(const fs::path& file, const Bytes& bytes) {
-    std::ofstream out(file, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-  }
-
-  static Bytes read(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  static void write(const fs::path& file, const Bytes& bytes) { test::writeFile(file, bytes); }
+  static Bytes read(const fs::path& file) { return test::readFile(file); }
 
   // Converts `from` (input code `in`) to a fresh file with output code `out`
   // and returns its bytes.
@@ -131,7 +111,7 @@ class UtfEndToEnd : public ::testing::Test {
     return read(to);
   }
 
-  fs::path dir_;
+  test::ScratchDir dir_;
   int runs_ = 0;
 };
 
