@@ -5,6 +5,9 @@
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace mek {
 
@@ -17,6 +20,15 @@ std::uint8_t* allocateArea(std::size_t size) {
   if (area != nullptr) madvise(area, rounded, MADV_HUGEPAGE);
 #endif
   return static_cast<std::uint8_t*>(area);
+}
+
+std::size_t areaCapacity(const std::uint8_t* area) {
+#if defined(__GLIBC__)
+  return malloc_usable_size(const_cast<std::uint8_t*>(area));
+#else
+  (void)area;
+  return 0;
+#endif
 }
 
 }  // namespace mek

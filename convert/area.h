@@ -11,4 +11,8 @@ namespace mek {
 // the page-fault cost of touching a fresh area once.
 std::uint8_t* allocateArea(std::size_t size);
 
+// The number of bytes an area from allocateArea (or std::malloc) can hold,
+// which may exceed what was asked for; 0 where the C library cannot tell.
+std::size_t areaCapacity(const std::uint8_t* area);
+
 }  // namespace mek

@@ -68,7 +68,28 @@ bool scanLines(ConversionBuffer& buffer, const std::uint8_t* sequence, int seque
   return finishScan(buffer, p, sink);
 }
 
+template <bool kLfKept>
+bool linesUnchanged(const std::uint8_t* p, const std::uint8_t* end, const std::uint8_t* sequence,
+                    int sequence_length) {
+  if ((end - p) % 2 != 0) return false;
+  for (;;) {
+    p += 2 * ordinaryUnitPrefix<kLfKept>(p, end);
+    if (p == end) return true;
+    const int length = p[1] == 0x0D && end - p >= 4 && p[2] == 0 && p[3] == 0x0A ? 2 : 1;
+    if (length != sequence_length || p[1] != sequence[0] || (length == 2 && p[3] != sequence[1]))
+      return false;
+    p += 2 * length;
+  }
+}
+
 }  // namespace
+
+bool EndOfLineConverter::leavesUnchanged(const std::uint8_t* begin, const std::uint8_t* end) const {
+  if (sequence_length == 1 && sequence[0] == 0x0A) {
+    return linesUnchanged<true>(begin, end, sequence, sequence_length);
+  }
+  return linesUnchanged<false>(begin, end, sequence, sequence_length);
+}
 
 template <class Sink>
 bool EndOfLineConverter::scan(ConversionBuffer& buffer, Sink& sink) const {

@@ -12,12 +12,19 @@ namespace mek {
 class EndOfLineConverter : public Converter {
  public:
   explicit constexpr EndOfLineConverter(int kind)
-      : sequence{kind == 0 ? std::uint8_t{0x0D} : kind == 1 ? std::uint8_t{0x0A} : std::uint8_t{0x0D},
+      : sequence{kind == 0   ? std::uint8_t{0x0D}
+                 : kind == 1 ? std::uint8_t{0x0A}
+                             : std::uint8_t{0x0D},
                  kind == 0 || kind == 1 ? std::uint8_t{0} : std::uint8_t{0x0A}},
         sequence_length(kind == 0 || kind == 1 ? 1 : 2) {}
 
   bool convert(ConversionBuffer& buffer) const override;
   bool measure(ConversionBuffer& buffer) const override;
+
+  // True when converting [begin, end) would give the same bytes: whole units
+  // only, and every line ending already the one this instance writes. Stops
+  // at the first difference, so text that does change costs little.
+  bool leavesUnchanged(const std::uint8_t* begin, const std::uint8_t* end) const;
 
   // Low bytes of the units written for each line ending.
   const std::uint8_t sequence[2];

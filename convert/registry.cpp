@@ -87,7 +87,7 @@ const Converter* findEncoder(int code) {
   return code >= 1 && code <= 12 ? kEncoders[code] : nullptr;
 }
 
-const Converter* findLineEndConverter(int code) {
+const EndOfLineConverter* findLineEndConverter(int code) {
   switch (code) {
     case 1:
       return &kLf;

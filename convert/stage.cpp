@@ -8,19 +8,29 @@
 namespace mek {
 
 bool runStage(ConversionBuffer* buffer, const Converter* converter) {
-  std::free(const_cast<std::uint8_t*>(buffer->in_begin));
+  // The previous input is released only once the measured size is known, so
+  // that its area can take the output. Nothing is allocated meanwhile, so no
+  // more memory is held than if it had been released at once.
+  std::uint8_t* spare = const_cast<std::uint8_t*>(buffer->in_begin);
   buffer->in_begin = buffer->out;
   buffer->in_end = buffer->out + buffer->size;
   buffer->out = nullptr;
 
   if (!converter->measure(*buffer)) {
+    std::free(spare);
     std::fputs(buffer->size == kOutputTooLarge ? "cannot allocate enough memory\n"
                                                : "cannot convert bytes\n",
                stderr);
     return false;
   }
-  // An empty result still gets a valid area, like any other.
-  buffer->out = allocateArea(static_cast<std::size_t>(buffer->size));
+  const auto size = static_cast<std::size_t>(buffer->size);
+  if (spare != nullptr && areaCapacity(spare) >= size) {
+    buffer->out = spare;
+  } else {
+    std::free(spare);
+    // An empty result still gets a valid area, like any other.
+    buffer->out = allocateArea(size);
+  }
   if (buffer->out == nullptr) {
     std::fputs("cannot allocate enough memory\n", stderr);
     return false;
@@ -30,6 +40,12 @@ bool runStage(ConversionBuffer* buffer, const Converter* converter) {
     return false;
   }
   return true;
+}
+
+void skipStage(ConversionBuffer* buffer) {
+  std::free(const_cast<std::uint8_t*>(buffer->in_begin));
+  buffer->in_begin = nullptr;
+  buffer->in_end = nullptr;
 }
 
 }  // namespace mek

@@ -4,10 +4,17 @@
 
 namespace mek {
 
-// Runs one stage on `buffer`: releases the previous stage's input, takes the
-// previous output as input, measures, allocates exactly the measured size and
-// converts. Prints one message on standard error and returns false on failure.
-// Areas are allocated with std::malloc and released with std::free.
+// Runs one stage on `buffer`: takes the previous output as input, measures,
+// allocates the measured size and converts. The previous stage's input is
+// released first; its area serves as the new output when it is large enough,
+// which saves the kernel the zeroing of fresh pages. Prints one message on
+// standard error and returns false on failure. Areas are allocated with
+// std::malloc and released with std::free.
 bool runStage(ConversionBuffer* buffer, const Converter* converter);
+
+// Ends a stage that would copy its input unchanged without running it: the
+// previous stage's input is released and `out` and `size` stay as they are.
+// `in_begin` becomes null, so that the next stage releases nothing twice.
+void skipStage(ConversionBuffer* buffer);
 
 }  // namespace mek

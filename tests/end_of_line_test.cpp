@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "convert/registry.h"
 #include "tests/codec_check.h"
 #include "tests/test_support.h"
@@ -28,8 +30,8 @@ TEST_P(EndOfLineTest, RewritesLineEndings) {
   const Bytes input = hex(c.input);
   Outcome run = runConverter(converter, input);
   ASSERT_TRUE(run.ok);
-  ASSERT_TRUE(run.ok);
   EXPECT_EQ(toHex(run.out), toHex(hex(c.output)));
+  EXPECT_EQ(converter.leavesUnchanged(input.data(), input.data() + input.size()), run.out == input);
   EXPECT_EQ(static_cast<std::size_t>(run.stop), c.stop == SIZE_MAX ? input.size() : c.stop);
 }
 
@@ -56,6 +58,35 @@ INSTANTIATE_TEST_SUITE_P(
         // A CR whose LF lies just past a 16-byte block boundary.
         EolCase{1, "0041 0041 0041 0041 0041 0041 0041 000D 000A 0041",
                 "0041 0041 0041 0041 0041 0041 0041 000A 0041", SIZE_MAX}));
+
+// The driver skips the stage when leavesUnchanged says so, which is only
+// right when converting would indeed give the same bytes. Random texts of
+// line breaks, look-alike units and other units, long enough for the block
+// scan, with an odd byte now and then.
+TEST(EndOfLineTest, LeavesUnchangedExactlyWhenConvertingCopies) {
+  const std::uint16_t units[] = {0x0041, 0x000D, 0x000A, 0x0D00, 0x0A00, 0x3042, 0x0D0A};
+  std::mt19937 random(7);
+  int unchanged = 0;
+  for (int round = 0; round < 3000; ++round) {
+    Bytes text;
+    const int length = static_cast<int>(random() % 80);
+    // Mostly ordinary units, so that texts without any change are common.
+    for (int i = 0; i < length; ++i) {
+      const std::uint16_t u = random() % 8 == 0 ? units[random() % 7] : 0x0041;
+      text.push_back(static_cast<std::uint8_t>(u >> 8));
+      text.push_back(static_cast<std::uint8_t>(u));
+    }
+    if (random() % 10 == 0) text.push_back(0x0D);
+    for (int kind = 0; kind < 3; ++kind) {
+      const EndOfLineConverter converter(kind);
+      const Outcome run = runConverter(converter, text);
+      const bool same = converter.leavesUnchanged(text.data(), text.data() + text.size());
+      ASSERT_EQ(same, run.out == text) << toHex(text) << " kind " << kind;
+      unchanged += same;
+    }
+  }
+  EXPECT_GT(unchanged, 500);  // both answers were tried often
+}
 
 TEST(EndOfLineTest, ConstructionKinds) {
   const EndOfLineConverter cr(0), lf(1), crlf(2), other(7);

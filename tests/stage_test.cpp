@@ -1,3 +1,5 @@
+#include "convert/stage.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -6,7 +8,6 @@
 #include "app/driver.h"
 #include "convert/registry.h"
 #include "convert/sink.h"
-#include "convert/stage.h"
 #include "tests/test_support.h"
 
 namespace mek::test {
@@ -69,6 +70,45 @@ TEST(RunStageTest, PreviousOutputBecomesInput) {
   ASSERT_TRUE(runStage(&buffer, findEncoder(4)));
   EXPECT_EQ(buffer.in_end - buffer.in_begin, 4);
   EXPECT_EQ(Bytes(buffer.out, buffer.out + buffer.size), Bytes({'A', '\n'}));
+  std::free(buffer.out);
+  std::free(const_cast<std::uint8_t*>(buffer.in_begin));
+}
+
+// A stage writes into the area of the input before it when that is large
+// enough, so that the kernel need not zero fresh pages; the text must come
+// out the same, and nothing may be released twice (the sanitizer build
+// checks that).
+TEST(RunStageTest, OutputReusesTheReleasedAreaWhenItFits) {
+  const Bytes utf8 = hex("41 42 43 44 45 46 47 48 0D 0A");
+  ConversionBuffer buffer;
+  buffer.out = static_cast<std::uint8_t*>(std::malloc(256));
+  std::memcpy(buffer.out, utf8.data(), utf8.size());
+  buffer.size = static_cast<std::int32_t>(utf8.size());
+  std::uint8_t* const fileBuffer = buffer.out;
+  ASSERT_TRUE(runStage(&buffer, findDecoder(4)));  // 20 bytes, in a fresh area
+  std::uint8_t* const decoded = buffer.out;
+  ASSERT_TRUE(runStage(&buffer, findLineEndConverter(1)));  // 18 bytes
+  EXPECT_EQ(buffer.out, fileBuffer);
+  ASSERT_TRUE(runStage(&buffer, findEncoder(4)));  // 9 bytes
+  EXPECT_EQ(buffer.out, decoded);
+  EXPECT_EQ(Bytes(buffer.out, buffer.out + buffer.size), hex("41 42 43 44 45 46 47 48 0A"));
+  std::free(buffer.out);
+  std::free(const_cast<std::uint8_t*>(buffer.in_begin));
+}
+
+TEST(RunStageTest, SkippedStageKeepsTheDataAndReleasesTheInputBefore) {
+  const Bytes utf8 = hex("41 0A");
+  ConversionBuffer buffer;
+  buffer.out = heapCopy(utf8);
+  buffer.size = 2;
+  ASSERT_TRUE(runStage(&buffer, findDecoder(4)));
+  std::uint8_t* const decoded = buffer.out;
+  skipStage(&buffer);
+  EXPECT_EQ(buffer.in_begin, nullptr);
+  EXPECT_EQ(buffer.out, decoded);
+  EXPECT_EQ(buffer.size, 4);
+  ASSERT_TRUE(runStage(&buffer, findEncoder(4)));
+  EXPECT_EQ(Bytes(buffer.out, buffer.out + buffer.size), utf8);
   std::free(buffer.out);
   std::free(const_cast<std::uint8_t*>(buffer.in_begin));
 }
