@@ -98,4 +98,8 @@ for row in "${rows[@]}"; do
 done
 
 cat "$work/table"
+# The written analysis (from the first "## " heading on) outlives a new run.
+if [ -f "$results" ] && grep -q '^## ' "$results"; then
+  { echo; sed -n '/^## /,$p' "$results"; } >>"$work/table"
+fi
 cp "$work/table" "$results"
