@@ -27,6 +27,40 @@ MEK_AVX2 inline void store(std::uint8_t* dst, __m128i v) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), v);
 }
 
+// Whether the 32 bytes at p are all below 0x80.
+MEK_AVX2 inline bool asciiBytes32(const std::uint8_t* p) {
+  return _mm256_movemask_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))) == 0;
+}
+
+// Writes 32 ASCII bytes as 32 units 00 b.
+MEK_AVX2 inline void widenAscii32(const std::uint8_t* p, std::uint8_t* dst) {
+  for (int half = 0; half < 2; ++half) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * half));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 32 * half),
+                        _mm256_slli_epi16(_mm256_cvtepu8_epi16(v), 8));
+  }
+}
+
+// Whether the 32 units at p are all below 0x80.
+MEK_AVX2 inline bool asciiUnits32(const std::uint8_t* p) {
+  const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+  // Loaded little-endian, a unit below 0x80 has only the low seven bits of
+  // its upper byte set.
+  return _mm256_testz_si256(_mm256_or_si256(a, b), _mm256_set1_epi16(static_cast<short>(0x80FF))) !=
+         0;
+}
+
+// Writes 32 units below 0x80 as their low bytes.
+MEK_AVX2 inline void narrowAscii32(const std::uint8_t* p, std::uint8_t* dst) {
+  const __m256i a = _mm256_srli_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), 8);
+  const __m256i b =
+      _mm256_srli_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32)), 8);
+  // The pack works per half: put its quarters back in order.
+  const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), packed);
+}
+
 }  // namespace
 
 // Each step takes 16 positions: the low half works on the 16 bytes at q, the
@@ -48,6 +82,16 @@ MEK_AVX2 std::uint8_t* writeShortSequencesAvx2(const std::uint8_t* p, const std:
   const __m256i minus_one = _mm256_set1_epi16(-1);
   const std::uint8_t* q = p;
   while (end - q >= 32) {
+    // Runs of 32 ASCII bytes or more take a plain widening loop. Shorter ones
+    // stay in the shuffle step, which handles every mix without a branch.
+    if (asciiBytes32(q)) {
+      do {
+        widenAscii32(q, dst);
+        q += 32;
+        dst += 64;
+      } while (end - q >= 32 && asciiBytes32(q));
+      continue;
+    }
     const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
     const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 8));
     const __m256i v = _mm256_inserti128_si256(_mm256_castsi128_si256(first), second, 1);
@@ -89,7 +133,15 @@ MEK_AVX2 std::uint8_t* writeUnitsUtf8Avx2(const std::uint8_t* p, std::size_t n, 
   const __m256i continuations = _mm256_set1_epi16(static_cast<short>(0x8080));
   const __m256i zero = _mm256_setzero_si256();
   std::size_t i = 0;
-  for (; n - i >= 28; i += 16) {
+  while (n - i >= 28) {
+    if (n - i >= 32 && asciiUnits32(p + 2 * i)) {
+      do {
+        narrowAscii32(p + 2 * i, dst);
+        i += 32;
+        dst += 32;
+      } while (n - i >= 32 && asciiUnits32(p + 2 * i));
+      continue;
+    }
     const __m256i u =
         _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 2 * i)), swap);
     const __m256i is_one = _mm256_cmpeq_epi16(_mm256_and_si256(u, from80), zero);
@@ -123,6 +175,7 @@ MEK_AVX2 std::uint8_t* writeUnitsUtf8Avx2(const std::uint8_t* p, std::size_t n, 
     dst += kEncodeTable.lengths[g2];
     store(dst, _mm256_extracti128_si256(odd, 1));
     dst += kEncodeTable.lengths[g3];
+    i += 16;
   }
   return writeUnitsUtf8(p + 2 * i, n - i, dst);
 }

@@ -18,6 +18,25 @@ MEK_SSSE3 inline __m128i control(const ShuffleTable& table, int index) {
   return _mm_load_si128(reinterpret_cast<const __m128i*>(table.controls[index].lanes.data()));
 }
 
+// Whether the 32 bytes at p are all below 0x80.
+MEK_SSSE3 inline bool asciiBytes32(const std::uint8_t* p) {
+  const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+  return _mm_movemask_epi8(_mm_or_si128(a, b)) == 0;
+}
+
+// Whether the 32 units at p are all below 0x80.
+MEK_SSSE3 inline bool asciiUnits32(const std::uint8_t* p) {
+  __m128i v = _mm_setzero_si128();
+  for (int k = 0; k < 4; ++k) {
+    v = _mm_or_si128(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k)));
+  }
+  // Loaded little-endian, a unit below 0x80 has only the low seven bits of
+  // its upper byte set.
+  v = _mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0x80FF)));
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())) == 0xFFFF;
+}
+
 }  // namespace
 
 // Each step loads 16 bytes at q and writes the units of the sequences that
@@ -37,6 +56,16 @@ MEK_SSSE3 std::uint8_t* writeShortSequencesSsse3(const std::uint8_t* p, const st
   const __m128i minus_one = _mm_set1_epi16(-1);
   const std::uint8_t* q = p;
   while (end - q >= 24) {
+    // Runs of 32 ASCII bytes or more take the plain widening loop. Shorter
+    // ones stay in the shuffle step, which handles every mix without a branch.
+    if (end - q >= 32 && asciiBytes32(q)) {
+      do {
+        widenBytes(q, 32, dst);
+        q += 32;
+        dst += 64;
+      } while (end - q >= 32 && asciiBytes32(q));
+      continue;
+    }
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
     // Signed, continuation bytes 80..BF are the lowest: all others begin a sequence.
     const int starts = _mm_movemask_epi8(_mm_cmpgt_epi8(v, last_continuation)) & 0xFF;
@@ -80,7 +109,15 @@ MEK_SSSE3 std::uint8_t* writeUnitsUtf8Ssse3(const std::uint8_t* p, std::size_t n
   const __m128i continuations = _mm_set1_epi16(static_cast<short>(0x8080));
   const __m128i zero = _mm_setzero_si128();
   std::size_t i = 0;
-  for (; n - i >= 20; i += 8) {
+  while (n - i >= 20) {
+    if (n - i >= 32 && asciiUnits32(p + 2 * i)) {
+      do {
+        narrowUnits(p + 2 * i, 32, dst);
+        i += 32;
+        dst += 32;
+      } while (n - i >= 32 && asciiUnits32(p + 2 * i));
+      continue;
+    }
     const __m128i u =
         _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * i)), swap);
     const __m128i is_one = _mm_cmpeq_epi16(_mm_and_si128(u, from80), zero);
@@ -106,6 +143,7 @@ MEK_SSSE3 std::uint8_t* writeUnitsUtf8Ssse3(const std::uint8_t* p, std::size_t n
         reinterpret_cast<__m128i*>(dst),
         _mm_shuffle_epi8(_mm_unpackhi_epi16(lead, tail), control(kEncodeTable, second)));
     dst += kEncodeTable.lengths[second];
+    i += 8;
   }
   return writeUnitsUtf8(p + 2 * i, n - i, dst);
 }
