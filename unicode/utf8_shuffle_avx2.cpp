@@ -66,7 +66,8 @@ MEK_AVX2 inline void narrowAscii32(const std::uint8_t* p, std::uint8_t* dst) {
 // Each step takes 16 positions: the low half works on the 16 bytes at q, the
 // high half on those at q + 8, each for its first eight positions. The
 // second store begins at the output of the sequences from q + 8 on, so a
-// step needs 32 bytes left (at least eight sequences from q + 8).
+// step needs 32 bytes left (at least eight sequences from q + 8), which also
+// covers its 32-byte load.
 MEK_AVX2 std::uint8_t* writeShortSequencesAvx2(const std::uint8_t* p, const std::uint8_t* end,
                                                std::uint8_t* dst) {
   const __m256i pairs = _mm256_setr_epi8(1, 0, 2, 1, 3, 2, 4, 3, 5, 4, 6, 5, 7, 6, 8, 7,  //
@@ -78,8 +79,6 @@ MEK_AVX2 std::uint8_t* writeShortSequencesAvx2(const std::uint8_t* p, const std:
   const __m256i low6 = _mm256_set1_epi16(0x003F);
   const __m256i two_high = _mm256_set1_epi16(0x07C0);
   const __m256i three_high = _mm256_set1_epi16(static_cast<short>(0xF000));
-  const __m256i below_e0 = _mm256_set1_epi16(static_cast<short>(0xDFFF));
-  const __m256i minus_one = _mm256_set1_epi16(-1);
   const std::uint8_t* q = p;
   while (end - q >= 32) {
     // Runs of 32 ASCII bytes or more take a plain widening loop. Shorter ones
@@ -92,10 +91,11 @@ MEK_AVX2 std::uint8_t* writeShortSequencesAvx2(const std::uint8_t* p, const std:
       } while (end - q >= 32 && asciiBytes32(q));
       continue;
     }
-    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-    const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 8));
-    const __m256i v = _mm256_inserti128_si256(_mm256_castsi128_si256(first), second, 1);
-    const int starts = _mm_movemask_epi8(_mm_cmpgt_epi8(first, last_continuation));
+    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+    // Halves: the bytes at q..q+15 and at q+8..q+23.
+    const __m256i v = _mm256_permute4x64_epi64(bytes, 0x94);
+    const int starts =
+        _mm_movemask_epi8(_mm_cmpgt_epi8(_mm256_castsi256_si128(bytes), last_continuation));
     const __m256i a = _mm256_shuffle_epi8(v, pairs);
     const __m256i c = _mm256_shuffle_epi8(v, thirds);
     const __m256i one = _mm256_srli_epi16(a, 8);
@@ -105,8 +105,12 @@ MEK_AVX2 std::uint8_t* writeShortSequencesAvx2(const std::uint8_t* p, const std:
         _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(_mm256_slli_epi16(a, 4), three_high),
                                         _mm256_slli_epi16(_mm256_and_si256(a, low6), 6)),
                         _mm256_and_si256(c, low6));
-    const __m256i longer = _mm256_blendv_epi8(two, three, _mm256_cmpgt_epi16(a, below_e0));
-    const __m256i units = _mm256_blendv_epi8(longer, one, _mm256_cmpgt_epi16(a, minus_one));
+    // A lane's top bit is that of its lead byte; two bits lower, among leads
+    // of two or more bytes, it tells three bytes from two.
+    const __m256i is_longer = _mm256_srai_epi16(a, 15);
+    const __m256i is_three = _mm256_srai_epi16(_mm256_slli_epi16(a, 2), 15);
+    const __m256i longer = _mm256_blendv_epi8(two, three, is_three);
+    const __m256i units = _mm256_blendv_epi8(one, longer, is_longer);
     const int low = starts & 0xFF;
     const int high = starts >> 8;
     const __m256i out = _mm256_shuffle_epi8(units, controls(kDecodeTable, low, high));

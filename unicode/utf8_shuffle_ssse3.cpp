@@ -52,8 +52,6 @@ MEK_SSSE3 std::uint8_t* writeShortSequencesSsse3(const std::uint8_t* p, const st
   const __m128i low6 = _mm_set1_epi16(0x003F);
   const __m128i two_high = _mm_set1_epi16(0x07C0);
   const __m128i three_high = _mm_set1_epi16(static_cast<short>(0xF000));
-  const __m128i below_e0 = _mm_set1_epi16(static_cast<short>(0xDFFF));
-  const __m128i minus_one = _mm_set1_epi16(-1);
   const std::uint8_t* q = p;
   while (end - q >= 24) {
     // Runs of 32 ASCII bytes or more take the plain widening loop. Shorter
@@ -77,14 +75,14 @@ MEK_SSSE3 std::uint8_t* writeShortSequencesSsse3(const std::uint8_t* p, const st
     const __m128i three = _mm_or_si128(_mm_or_si128(_mm_and_si128(_mm_slli_epi16(a, 4), three_high),
                                                     _mm_slli_epi16(_mm_and_si128(a, low6), 6)),
                                        _mm_and_si128(c, low6));
-    // Signed lanes: a lead below 80 is positive; among the others, a lead
-    // E0 and up is the largest.
-    const __m128i is_one = _mm_cmpgt_epi16(a, minus_one);
-    const __m128i is_three = _mm_cmpgt_epi16(a, below_e0);
+    // A lane's top bit is that of its lead byte; two bits lower, among leads
+    // of two or more bytes, it tells three bytes from two.
+    const __m128i is_longer = _mm_srai_epi16(a, 15);
+    const __m128i is_three = _mm_srai_epi16(_mm_slli_epi16(a, 2), 15);
     const __m128i longer =
         _mm_or_si128(_mm_and_si128(is_three, three), _mm_andnot_si128(is_three, two));
     const __m128i units =
-        _mm_or_si128(_mm_and_si128(is_one, one), _mm_andnot_si128(is_one, longer));
+        _mm_or_si128(_mm_and_si128(is_longer, longer), _mm_andnot_si128(is_longer, one));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst),
                      _mm_shuffle_epi8(units, control(kDecodeTable, starts)));
     dst += kDecodeTable.lengths[starts];
