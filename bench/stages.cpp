@@ -14,14 +14,17 @@
 #include "convert/converter.h"
 #include "convert/registry.h"
 #include "detect/detect.h"
+#include "unicode/unit_runs.h"
+#include "unicode/utf8_blocks.h"
+#include "unicode/utf8_shuffle.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-const char* const kCodeNames[] = {"auto",     "sjis",         "euc_jp",       "jis",
-                                  "utf8",     "utf16_be",     "utf16_le",     "utf16_be_bom",
-                                  "utf16_le_bom", "utf32_be", "utf32_le",     "utf32_be_bom",
+const char* const kCodeNames[] = {"auto",         "sjis",     "euc_jp",   "jis",
+                                  "utf8",         "utf16_be", "utf16_le", "utf16_be_bom",
+                                  "utf16_le_bom", "utf32_be", "utf32_le", "utf32_be_bom",
                                   "utf32_le_bom"};
 
 Bytes readFile(const std::string& path) {
@@ -89,6 +92,62 @@ void detectBench(benchmark::State& state, const Bytes* input) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * input->size()));
 }
 
+// The UTF-8 block writers alone, on one path, over the stretches that the
+// codec would hand them; the bytes outside stretches are skipped.
+void writeSequencesBench(benchmark::State& state, mek::Utf8Path path, const Bytes* input) {
+  Bytes out(2 * input->size() + 64);
+  const std::uint8_t* const end = input->data() + input->size();
+  for (auto _ : state) {
+    const std::uint8_t* p = input->data();
+    std::uint8_t* dst = out.data();
+    while (p < end) {
+      const std::uint8_t* stretch = mek::shortSequencePrefix(p, end);
+      if (stretch == p) {
+        ++p;
+        while (p < end && (*p & 0xC0) == 0x80) ++p;
+        continue;
+      }
+      dst = mek::writeShortSequencesOn(path, p, stretch, dst);
+      p = stretch;
+    }
+    benchmark::DoNotOptimize(dst);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * input->size()));
+}
+
+void writeUnitsBench(benchmark::State& state, mek::Utf8Path path, const Bytes* input) {
+  Bytes out(2 * input->size() + 64);
+  const std::uint8_t* const end = input->data() + input->size();
+  for (auto _ : state) {
+    const std::uint8_t* p = input->data();
+    std::uint8_t* dst = out.data();
+    while (end - p >= 2) {
+      const std::size_t run = mek::nonSurrogateUnits<0>(p, end);
+      dst = mek::writeUnitsUtf8On(path, p, run, dst);
+      p += 2 * run + 2;
+    }
+    benchmark::DoNotOptimize(dst);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * input->size()));
+}
+
+void registerUtf8Paths(const std::string& kind, const Bytes* utf8, const Bytes* internal) {
+  const std::pair<mek::Utf8Path, const char*> paths[] = {{mek::Utf8Path::kPlain, "plain"},
+                                                         {mek::Utf8Path::kSsse3, "ssse3"},
+                                                         {mek::Utf8Path::kAvx2, "avx2"}};
+  for (const auto& [path, name] : paths) {
+    if (!mek::utf8PathSupported(path)) continue;
+    benchmark::RegisterBenchmark((kind + "/utf8_write_sequences/" + name).c_str(),
+                                 writeSequencesBench, path, utf8)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark((kind + "/utf8_write_units/" + name).c_str(), writeUnitsBench,
+                                 path, internal)
+        ->Unit(benchmark::kMillisecond);
+  }
+}
+
 void registerPair(const std::string& name, const mek::Converter* c, const Bytes* input) {
   benchmark::RegisterBenchmark((name + "/measure").c_str(), measureBench, c, input)
       ->Unit(benchmark::kMillisecond);
@@ -100,6 +159,7 @@ void registerCorpus(const std::string& folder, const std::string& kind) {
   const Bytes utf8 = readFile(folder + "/" + kind + ".utf8");
   if (utf8.empty()) return;
   const Bytes* internal = keep(runOnce(*mek::findDecoder(4), utf8));
+  registerUtf8Paths(kind, keep(utf8), internal);
   registerPair(kind + "/eol_lf", mek::findLineEndConverter(1), internal);
   registerPair(kind + "/eol_crlf", mek::findLineEndConverter(2), internal);
   for (int code = 1; code <= 12; ++code) {

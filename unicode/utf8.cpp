@@ -3,6 +3,7 @@
 #include "convert/sink.h"
 #include "unicode/unit_runs.h"
 #include "unicode/utf8_blocks.h"
+#include "unicode/utf8_shuffle.h"
 
 namespace mek {
 
@@ -24,11 +25,12 @@ template <class Sink>
 bool decodeUtf8(ConversionBuffer& buffer, Sink& sink) {
   const std::uint8_t* p = skipUtf8Mark(buffer.in_begin, buffer.in_end);
   const std::uint8_t* const end = buffer.in_end;
+  const Utf8Path path = kCountsOnly<Sink> ? Utf8Path::kPlain : bestUtf8Path();
   while (p < end) {
     const std::uint8_t* const stretch = shortSequencePrefix(p, end);
     if (stretch != p) {
       sink.block([&] { return 2 * shortSequenceUnits(p, stretch); },
-                 [&](std::uint8_t* dst) { return writeShortSequences(p, stretch, dst); });
+                 [&](std::uint8_t* dst) { return writeShortSequencesOn(path, p, stretch, dst); });
       p = stretch;
       continue;
     }
@@ -81,13 +83,14 @@ template <class Sink>
 bool encodeUtf8(ConversionBuffer& buffer, Sink& sink) {
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
+  const Utf8Path path = kCountsOnly<Sink> ? Utf8Path::kPlain : bestUtf8Path();
   while (end - p >= 2) {
     const std::uint8_t* const piece =
         static_cast<std::size_t>(end - p) > 2 * kUtf8Piece ? p + 2 * kUtf8Piece : end;
     const std::size_t run = nonSurrogateUnits<0>(p, piece);
     if (run != 0) {
       sink.block([&] { return unitsUtf8Bytes(p, run); },
-                 [&](std::uint8_t* dst) { return writeUnitsUtf8(p, run, dst); });
+                 [&](std::uint8_t* dst) { return writeUnitsUtf8On(path, p, run, dst); });
       p += 2 * run;
       continue;
     }

@@ -4,7 +4,8 @@
 // one- to three-byte sequences (UTF-8 side) or of units outside the
 // surrogate range (internal-form side). Finding and checking a stretch is
 // shared by measure and convert; counting it is a vector sum, writing it a
-// loop over runs. SSE2 is the x86-64 baseline; other targets take plain
+// loop over runs (or, where the processor has byte shuffles, the kernels of
+// utf8_shuffle.h). SSE2 is the x86-64 baseline; other targets take plain
 // loops with the same results.
 
 #include <bit>
@@ -93,8 +94,9 @@ inline std::size_t shortSequenceUnits(const std::uint8_t* p, const std::uint8_t*
 
 // Writes the units of the well-formed one- to three-byte sequences of
 // [p, end) to dst, big-endian; returns the end of what was written. Runs of
-// ASCII and of longer sequences each keep the branches predictable; a
-// branch-free step that handles either kind costs more than it saves.
+// ASCII and of longer sequences each keep the branches predictable. This is
+// the writer for processors without byte shuffles and for the last bytes of
+// a stretch; utf8_shuffle.h has the faster ones.
 inline std::uint8_t* writeShortSequences(const std::uint8_t* p, const std::uint8_t* end,
                                          std::uint8_t* dst) {
   while (p < end) {
@@ -154,7 +156,8 @@ inline std::size_t unitsUtf8Bytes(const std::uint8_t* p, std::size_t n) {
 }
 
 // Writes `n` internal-form units (none a surrogate) as UTF-8 to dst; returns
-// the end of what was written.
+// the end of what was written. Like writeShortSequences, the fallback and
+// tail writer of the shuffle kernels.
 inline std::uint8_t* writeUnitsUtf8(const std::uint8_t* p, std::size_t n, std::uint8_t* dst) {
   const std::uint8_t* const end = p + 2 * n;
   while (p < end) {
