@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -53,6 +54,51 @@ inline void widenBlock(const std::uint8_t* p, std::uint8_t* dst) {
     dst[2 * i + 1] = p[i];
   }
 #endif
+}
+
+// Writes the n bytes at p as n big-endian units, exactly 2n bytes at dst, for
+// runs whose surplus could not be overwritten. Whole stores are used where
+// possible: the last, partial piece of a run is written as the piece of the
+// same size that ends with it, over units already written.
+inline void widenRun(const std::uint8_t* p, std::size_t n, std::uint8_t* dst) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  if (n >= 16) {
+    const auto widen16 = [&](std::size_t i) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 2 * i), _mm_unpacklo_epi8(zero, v));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 2 * i + 16), _mm_unpackhi_epi8(zero, v));
+    };
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) widen16(i);
+    if (i < n) widen16(n - 16);
+    return;
+  }
+  if (n >= 8) {
+    const auto widen8 = [&](std::size_t i) {
+      const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + i));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 2 * i), _mm_unpacklo_epi8(zero, v));
+    };
+    widen8(0);
+    widen8(n - 8);
+    return;
+  }
+  if (n >= 4) {
+    const auto widen4 = [&](std::size_t i) {
+      std::int32_t word;
+      std::memcpy(&word, p + i, 4);
+      const __m128i v = _mm_unpacklo_epi8(zero, _mm_cvtsi32_si128(word));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 2 * i), v);
+    };
+    widen4(0);
+    widen4(n - 4);
+    return;
+  }
+#endif
+  for (std::size_t i = 0; i < n; ++i) {
+    dst[2 * i] = 0;
+    dst[2 * i + 1] = p[i];
+  }
 }
 
 // Number of leading big-endian units below 0x80 among the 32 units (64
