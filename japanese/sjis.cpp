@@ -14,11 +14,11 @@ constexpr bool isOneByteCode(std::uint8_t b) {
 }
 
 // The fast loops stay this many input bytes away from the end. They read at
-// most 64 bytes ahead, and a block store writes at most 64 output bytes of
-// which fewer may count. Every input byte still ahead gives at least one
-// output byte in both directions (only a final lead byte or odd byte gives
-// none), so this distance also leaves room for the surplus in an output area
-// of the measured size.
+// most 64 bytes ahead, and a block store writes at most 64 output bytes
+// (decoding) or 32 (encoding) of which fewer may count. Decoding, every input
+// byte still ahead gives at least one output byte and at most one is left
+// unconsumed; encoding, every unit gives at least one byte. So this distance
+// also leaves room for the surplus in an output area of the measured size.
 constexpr std::ptrdiff_t kFastMargin = 128;
 
 // One decoding step outside the fast loop: answers the unit of the code at p

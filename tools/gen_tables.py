@@ -438,6 +438,19 @@ def render_header(table):
     emit("")
     emit(f"inline constexpr CodeTable kTable{{kRows, 0x{table.first:02X}, 0x{table.last:02X}}};")
     emit("")
+    emit("// The rows present and their first index bytes, for walking the table at")
+    emit("// compile time without testing row pointers for null (which is no constant")
+    emit("// expression where null pointer checks are kept, as under sanitizers).")
+    present = list(table.rows)
+    emit("inline constexpr const CodeTableRow* kPresentRows[] = {")
+    for start in range(0, len(present), POINTERS_PER_LINE):
+        emit("    " + " ".join(f"&kRow{hi:02X}," for hi in present[start : start + POINTERS_PER_LINE]))
+    emit("};")
+    emit("inline constexpr std::uint8_t kPresentRowIndices[] = {")
+    for start in range(0, len(present), POINTERS_PER_LINE):
+        emit("    " + " ".join(f"0x{hi:02X}," for hi in present[start : start + POINTERS_PER_LINE]))
+    emit("};")
+    emit("")
     emit(f"}}  // namespace mek::tables::{base_name(table.name)}")
     return "\n".join(out) + "\n"
 

@@ -44,4 +44,14 @@ inline constexpr const CodeTableRow* kRows[] = {
 
 inline constexpr CodeTable kTable{kRows, 0x00, 0x00};
 
+// The rows present and their first index bytes, for walking the table at
+// compile time without testing row pointers for null (which is no constant
+// expression where null pointer checks are kept, as under sanitizers).
+inline constexpr const CodeTableRow* kPresentRows[] = {
+    &kRow00,
+};
+inline constexpr std::uint8_t kPresentRowIndices[] = {
+    0x00,
+};
+
 }  // namespace mek::tables::jis_x0201_to_unicode

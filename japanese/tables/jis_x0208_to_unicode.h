@@ -1302,4 +1302,32 @@ inline constexpr const CodeTableRow* kRows[] = {
 
 inline constexpr CodeTable kTable{kRows, 0x21, 0x74};
 
+// The rows present and their first index bytes, for walking the table at
+// compile time without testing row pointers for null (which is no constant
+// expression where null pointer checks are kept, as under sanitizers).
+inline constexpr const CodeTableRow* kPresentRows[] = {
+    &kRow21, &kRow22, &kRow23, &kRow24, &kRow25, &kRow26, &kRow27, &kRow28,
+    &kRow30, &kRow31, &kRow32, &kRow33, &kRow34, &kRow35, &kRow36, &kRow37,
+    &kRow38, &kRow39, &kRow3A, &kRow3B, &kRow3C, &kRow3D, &kRow3E, &kRow3F,
+    &kRow40, &kRow41, &kRow42, &kRow43, &kRow44, &kRow45, &kRow46, &kRow47,
+    &kRow48, &kRow49, &kRow4A, &kRow4B, &kRow4C, &kRow4D, &kRow4E, &kRow4F,
+    &kRow50, &kRow51, &kRow52, &kRow53, &kRow54, &kRow55, &kRow56, &kRow57,
+    &kRow58, &kRow59, &kRow5A, &kRow5B, &kRow5C, &kRow5D, &kRow5E, &kRow5F,
+    &kRow60, &kRow61, &kRow62, &kRow63, &kRow64, &kRow65, &kRow66, &kRow67,
+    &kRow68, &kRow69, &kRow6A, &kRow6B, &kRow6C, &kRow6D, &kRow6E, &kRow6F,
+    &kRow70, &kRow71, &kRow72, &kRow73, &kRow74,
+};
+inline constexpr std::uint8_t kPresentRowIndices[] = {
+    0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27, 0x28,
+    0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37,
+    0x38, 0x39, 0x3A, 0x3B, 0x3C, 0x3D, 0x3E, 0x3F,
+    0x40, 0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47,
+    0x48, 0x49, 0x4A, 0x4B, 0x4C, 0x4D, 0x4E, 0x4F,
+    0x50, 0x51, 0x52, 0x53, 0x54, 0x55, 0x56, 0x57,
+    0x58, 0x59, 0x5A, 0x5B, 0x5C, 0x5D, 0x5E, 0x5F,
+    0x60, 0x61, 0x62, 0x63, 0x64, 0x65, 0x66, 0x67,
+    0x68, 0x69, 0x6A, 0x6B, 0x6C, 0x6D, 0x6E, 0x6F,
+    0x70, 0x71, 0x72, 0x73, 0x74,
+};
+
 }  // namespace mek::tables::jis_x0208_to_unicode

@@ -1313,4 +1313,24 @@ inline constexpr const CodeTableRow* kRows[] = {
 
 inline constexpr CodeTable kTable{kRows, 0x00, 0xFC};
 
+// The rows present and their first index bytes, for walking the table at
+// compile time without testing row pointers for null (which is no constant
+// expression where null pointer checks are kept, as under sanitizers).
+inline constexpr const CodeTableRow* kPresentRows[] = {
+    &kRow00, &kRow81, &kRow82, &kRow83, &kRow84, &kRow87, &kRow88, &kRow89,
+    &kRow8A, &kRow8B, &kRow8C, &kRow8D, &kRow8E, &kRow8F, &kRow90, &kRow91,
+    &kRow92, &kRow93, &kRow94, &kRow95, &kRow96, &kRow97, &kRow98, &kRow99,
+    &kRow9A, &kRow9B, &kRow9C, &kRow9D, &kRow9E, &kRow9F, &kRowE0, &kRowE1,
+    &kRowE2, &kRowE3, &kRowE4, &kRowE5, &kRowE6, &kRowE7, &kRowE8, &kRowE9,
+    &kRowEA, &kRowED, &kRowEE, &kRowFA, &kRowFB, &kRowFC,
+};
+inline constexpr std::uint8_t kPresentRowIndices[] = {
+    0x00, 0x81, 0x82, 0x83, 0x84, 0x87, 0x88, 0x89,
+    0x8A, 0x8B, 0x8C, 0x8D, 0x8E, 0x8F, 0x90, 0x91,
+    0x92, 0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99,
+    0x9A, 0x9B, 0x9C, 0x9D, 0x9E, 0x9F, 0xE0, 0xE1,
+    0xE2, 0xE3, 0xE4, 0xE5, 0xE6, 0xE7, 0xE8, 0xE9,
+    0xEA, 0xED, 0xEE, 0xFA, 0xFB, 0xFC,
+};
+
 }  // namespace mek::tables::sjis_to_unicode

@@ -87,4 +87,14 @@ inline constexpr const CodeTableRow* kRows[] = {
 
 inline constexpr CodeTable kTable{kRows, 0x00, 0xFF};
 
+// The rows present and their first index bytes, for walking the table at
+// compile time without testing row pointers for null (which is no constant
+// expression where null pointer checks are kept, as under sanitizers).
+inline constexpr const CodeTableRow* kPresentRows[] = {
+    &kRow00, &kRow20, &kRowFF,
+};
+inline constexpr std::uint8_t kPresentRowIndices[] = {
+    0x00, 0x20, 0xFF,
+};
+
 }  // namespace mek::tables::unicode_to_jis_x0201

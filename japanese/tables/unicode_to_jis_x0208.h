@@ -3234,4 +3234,36 @@ inline constexpr const CodeTableRow* kRows[] = {
 
 inline constexpr CodeTable kTable{kRows, 0x00, 0xFF};
 
+// The rows present and their first index bytes, for walking the table at
+// compile time without testing row pointers for null (which is no constant
+// expression where null pointer checks are kept, as under sanitizers).
+inline constexpr const CodeTableRow* kPresentRows[] = {
+    &kRow00, &kRow03, &kRow04, &kRow20, &kRow21, &kRow22, &kRow23, &kRow25,
+    &kRow26, &kRow30, &kRow4E, &kRow4F, &kRow50, &kRow51, &kRow52, &kRow53,
+    &kRow54, &kRow55, &kRow56, &kRow57, &kRow58, &kRow59, &kRow5A, &kRow5B,
+    &kRow5C, &kRow5D, &kRow5E, &kRow5F, &kRow60, &kRow61, &kRow62, &kRow63,
+    &kRow64, &kRow65, &kRow66, &kRow67, &kRow68, &kRow69, &kRow6A, &kRow6B,
+    &kRow6C, &kRow6D, &kRow6E, &kRow6F, &kRow70, &kRow71, &kRow72, &kRow73,
+    &kRow74, &kRow75, &kRow76, &kRow77, &kRow78, &kRow79, &kRow7A, &kRow7B,
+    &kRow7C, &kRow7D, &kRow7E, &kRow7F, &kRow80, &kRow81, &kRow82, &kRow83,
+    &kRow84, &kRow85, &kRow86, &kRow87, &kRow88, &kRow89, &kRow8A, &kRow8B,
+    &kRow8C, &kRow8D, &kRow8E, &kRow8F, &kRow90, &kRow91, &kRow92, &kRow93,
+    &kRow94, &kRow95, &kRow96, &kRow97, &kRow98, &kRow99, &kRow9A, &kRow9B,
+    &kRow9C, &kRow9D, &kRow9E, &kRow9F, &kRowFF,
+};
+inline constexpr std::uint8_t kPresentRowIndices[] = {
+    0x00, 0x03, 0x04, 0x20, 0x21, 0x22, 0x23, 0x25,
+    0x26, 0x30, 0x4E, 0x4F, 0x50, 0x51, 0x52, 0x53,
+    0x54, 0x55, 0x56, 0x57, 0x58, 0x59, 0x5A, 0x5B,
+    0x5C, 0x5D, 0x5E, 0x5F, 0x60, 0x61, 0x62, 0x63,
+    0x64, 0x65, 0x66, 0x67, 0x68, 0x69, 0x6A, 0x6B,
+    0x6C, 0x6D, 0x6E, 0x6F, 0x70, 0x71, 0x72, 0x73,
+    0x74, 0x75, 0x76, 0x77, 0x78, 0x79, 0x7A, 0x7B,
+    0x7C, 0x7D, 0x7E, 0x7F, 0x80, 0x81, 0x82, 0x83,
+    0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8A, 0x8B,
+    0x8C, 0x8D, 0x8E, 0x8F, 0x90, 0x91, 0x92, 0x93,
+    0x94, 0x95, 0x96, 0x97, 0x98, 0x99, 0x9A, 0x9B,
+    0x9C, 0x9D, 0x9E, 0x9F, 0xFF,
+};
+
 }  // namespace mek::tables::unicode_to_jis_x0208
