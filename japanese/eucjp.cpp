@@ -72,7 +72,9 @@ bool decodeEucjp(ConversionBuffer& buffer, Sink& sink) {
       const std::uint8_t b = p[0];
       std::uint16_t unit;
       if (isJisX0208Byte(b)) [[likely]] {
-        unit = jisUnit(kJisX0208ToUnicode, b, p[1]);
+        // The row is in range already; only the cell needs the test.
+        const unsigned cell = p[1] - 0xA1u;
+        unit = cell < kJisSide ? kJisX0208ToUnicode[(b - 0xA1u) * kJisSide + cell] : kNoMapping;
         p += 2;
       } else if (b == kSingleShift2) {
         unit = kJisX0201ToUnicode[p[1]];

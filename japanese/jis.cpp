@@ -201,7 +201,8 @@ bool encodeJis(ConversionBuffer& buffer, Sink& sink) {
   const std::uint8_t* const end = buffer.in_end;
   int state = kAscii;
   while (end - p >= kFastMargin) {
-    if (state == kAscii) {
+    if (isAsciiUnit(p)) {
+      enterState(kAscii, state, sink);
       const unsigned ascii = asciiUnitBlockLength(p);
       sink.block([&] { return std::size_t{ascii}; },
                  [&](std::uint8_t* dst) {
@@ -211,7 +212,7 @@ bool encodeJis(ConversionBuffer& buffer, Sink& sink) {
       p += 2 * ascii;
       if (ascii == kAsciiBlock) continue;
     }
-    // Up to the next ASCII unit, which the block takes once ASCII is in force.
+    // Up to the next ASCII unit, which the block takes.
     do {
       if (!encodeOne(p, state, sink)) return false;
       p += 2;
