@@ -1,7 +1,8 @@
 #include "japanese/eucjp.h"
 
 #include "convert/sink.h"
-#include "japanese/code_table.h"
+#include "japanese/ascii_block.h"
+#include "japanese/flat_tables.h"
 
 namespace mek {
 namespace {
@@ -9,88 +10,142 @@ namespace {
 constexpr std::uint8_t kSingleShift2 = 0x8E;  // JIS X 0201 follows
 constexpr std::uint8_t kSingleShift3 = 0x8F;  // JIS X 0212 follows
 
-// EUC byte to 7-bit JIS byte, modulo 256: 0xA1..0xFE become 0x21..0x7E, and
-// anything else lands outside the rows of the JIS tables.
-constexpr std::uint8_t jisByte(std::uint8_t b) {
-  return static_cast<std::uint8_t>(b - 0x80);
+// The fast loops stay this many input bytes away from the end. They read at
+// most 64 bytes ahead, and a block store writes at most 64 output bytes of
+// which fewer may count. Decoding, every three input bytes still ahead give
+// at least two output bytes and at most two bytes are left unconsumed;
+// encoding, every unit gives at least one byte. So this distance also leaves
+// room for the surplus in an output area of the measured size.
+constexpr std::ptrdiff_t kFastMargin = 128;
+
+// The unit of the JIS X 0208 or JIS X 0212 code whose EUC-JP bytes are
+// `row` and `cell` (0xA1..0xFE each), or kNoMapping.
+inline std::uint16_t jisUnit(const std::array<std::uint16_t, kJisSide * kJisSide>& table,
+                             std::uint8_t row, std::uint8_t cell) {
+  const unsigned r = row - 0xA1u;
+  const unsigned c = cell - 0xA1u;
+  return r < kJisSide && c < kJisSide ? table[r * kJisSide + c] : kNoMapping;
+}
+
+constexpr bool isJisX0208Byte(std::uint8_t b) {
+  return b >= 0xA1 && b <= 0xFE;
+}
+
+// One decoding step outside the fast loop: answers the unit of the character
+// at p and its length, length 0 when it is cut off by the end, and
+// kNoMapping for a byte that begins nothing.
+inline std::uint16_t decodeOne(const std::uint8_t* p, const std::uint8_t* end, int& length) {
+  const std::uint8_t b = *p;
+  const std::ptrdiff_t left = end - p;
+  length = 1;
+  if (b < 0x80) return b;
+  if (isJisX0208Byte(b)) {
+    length = left < 2 ? 0 : 2;
+    return length == 0 ? 0 : jisUnit(kJisX0208ToUnicode, b, p[1]);
+  }
+  if (b == kSingleShift3) {
+    length = left < 3 ? 0 : 3;
+    return length == 0 ? 0 : jisUnit(kJisX0212ToUnicode, p[1], p[2]);
+  }
+  if (b == kSingleShift2) {
+    length = left < 2 ? 0 : 2;
+    return length == 0 ? 0 : kJisX0201ToUnicode[p[1]];
+  }
+  return kNoMapping;  // 0x80..0x8D, 0x90..0xA0, 0xFF begin nothing
 }
 
 template <class Sink>
 bool decodeEucjp(ConversionBuffer& buffer, Sink& sink) {
-  const CodeTable& x0201 = JisX0201ToUnicode();
-  const CodeTable& x0208 = JisX0208ToUnicode();
-  const CodeTable& x0212 = JisX0212ToUnicode();
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
+  while (end - p >= kFastMargin) {
+    const unsigned ascii = asciiBlockLength(p);
+    sink.block([&] { return 2 * std::size_t{ascii}; },
+               [&](std::uint8_t* dst) {
+                 widenBlock(p, dst);
+                 return dst + 2 * ascii;
+               });
+    p += ascii;
+    if (ascii == kAsciiBlock) continue;
+    // A run of non-ASCII characters, up to the next ASCII byte.
+    do {
+      const std::uint8_t b = p[0];
+      std::uint16_t unit;
+      if (isJisX0208Byte(b)) [[likely]] {
+        // The row is in range already; only the cell needs the test.
+        const unsigned cell = p[1] - 0xA1u;
+        unit = cell < kJisSide ? kJisX0208ToUnicode[(b - 0xA1u) * kJisSide + cell] : kNoMapping;
+        p += 2;
+      } else if (b == kSingleShift2) {
+        unit = kJisX0201ToUnicode[p[1]];
+        p += 2;
+      } else if (b == kSingleShift3) {
+        unit = jisUnit(kJisX0212ToUnicode, p[1], p[2]);
+        p += 3;
+      } else {
+        return false;
+      }
+      if (unit == kNoMapping) return false;
+      sink.unit(unit);
+    } while (p[0] >= 0x80 && end - p >= kFastMargin);
+  }
   while (p < end) {
-    const std::uint8_t b = *p;
-    if (b < 0x80) {
-      const std::size_t run = asciiPrefix(p, end);
-      sink.widenAscii(p, run);
-      p += run;
-      continue;
-    }
-    std::uint16_t unit;
-    if (b >= 0xA1 && b <= 0xFE) {
-      if (end - p < 2) break;  // cut off at the end: left unconsumed
-      unit = lookup(x0208, jisByte(b), jisByte(p[1]));
-      p += 2;
-    } else if (b == kSingleShift3) {
-      if (end - p < 3) break;
-      unit = lookup(x0212, jisByte(p[1]), jisByte(p[2]));
-      p += 3;
-    } else if (b == kSingleShift2) {
-      if (end - p < 2) break;
-      unit = lookup(x0201, 0x00, p[1]);
-      p += 2;
-    } else {
-      return false;  // 0x80..0x8D, 0x90..0xA0, 0xFF begin nothing
-    }
+    int length;
+    const std::uint16_t unit = decodeOne(p, end, length);
+    if (length == 0) break;  // cut off at the end: left unconsumed
     if (unit == kNoMapping) return false;
     sink.unit(unit);
+    p += length;
   }
   return finishScan(buffer, p, sink);
 }
 
+// Writes the EUC-JP form of the unit at p, or fails.
+template <class Sink>
+inline bool encodeOne(const std::uint8_t* p, Sink& sink) {
+  // ASCII comes first in the table, so U+005C and U+007E stay single bytes
+  // although JIS X 0208/0212 hold them too; surrogates have no form.
+  const std::uint16_t code = kUnicodeToJisCode[static_cast<std::size_t>(p[0] << 8 | p[1])];
+  const auto row = static_cast<std::uint8_t>(code >> 8 | 0x80);
+  const auto cell = static_cast<std::uint8_t>(code | 0x80);
+  if (code < kJisX0212Flag && code >= 0x100) [[likely]] {
+    sink.put2(row, cell);
+  } else if (code < 0x80) {
+    sink.put(static_cast<std::uint8_t>(code));  // ASCII; U+00A5 and U+203E: the Roman set
+  } else if (code < 0x100) {
+    sink.put2(kSingleShift2, static_cast<std::uint8_t>(code));
+  } else if (code != kNoMapping) {
+    sink.put3(kSingleShift3, row, cell);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+constexpr bool isAsciiUnit(const std::uint8_t* p) {
+  return p[0] == 0 && p[1] < 0x80;
+}
+
 template <class Sink>
 bool encodeEucjp(ConversionBuffer& buffer, Sink& sink) {
-  const CodeTable& x0201 = UnicodeToJisX0201();
-  const CodeTable& x0208 = UnicodeToJisX0208();
-  const CodeTable& x0212 = UnicodeToJisX0212();
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
-  while (end - p >= 2) {
-    const std::uint8_t hi = p[0];
-    const std::uint8_t lo = p[1];
-    if (hi == 0 && lo < 0x80) {
-      // ASCII is written as itself without consulting any table, so U+005C
-      // and U+007E stay single bytes although JIS X 0208/0212 hold them too.
-      const std::size_t run = asciiUnitPrefix(p, end);
-      sink.narrowAscii(p, run);
-      p += 2 * run;
-      continue;
-    }
-    if (hi >= 0xD8 && hi <= 0xDF) return false;  // beyond U+FFFF: not in any set
-    p += 2;
-    std::uint16_t code = lookup(x0208, hi, lo);
-    if (code != kNoMapping) {
-      sink.put2(static_cast<std::uint8_t>((code >> 8) + 0x80),
-                static_cast<std::uint8_t>((code & 0xFF) + 0x80));
-      continue;
-    }
-    code = lookup(x0212, hi, lo);
-    if (code != kNoMapping) {
-      sink.put3(kSingleShift3, static_cast<std::uint8_t>((code >> 8) + 0x80),
-                static_cast<std::uint8_t>((code & 0xFF) + 0x80));
-      continue;
-    }
-    code = lookup(x0201, hi, lo);
-    if (code == kNoMapping) return false;
-    if (code <= 0x7F) {
-      sink.put(static_cast<std::uint8_t>(code));  // U+00A5 and U+203E: the Roman set
-    } else {
-      sink.put2(kSingleShift2, static_cast<std::uint8_t>(code));
-    }
+  while (end - p >= kFastMargin) {
+    const unsigned ascii = asciiUnitBlockLength(p);
+    sink.block([&] { return std::size_t{ascii}; },
+               [&](std::uint8_t* dst) {
+                 narrowBlock(p, dst);
+                 return dst + ascii;
+               });
+    p += 2 * ascii;
+    if (ascii == kAsciiBlock) continue;
+    do {
+      if (!encodeOne(p, sink)) return false;
+      p += 2;
+    } while (!isAsciiUnit(p) && end - p >= kFastMargin);
+  }
+  for (; end - p >= 2; p += 2) {
+    if (!encodeOne(p, sink)) return false;
   }
   return finishScan(buffer, p, sink);
 }

@@ -1,7 +1,8 @@
 #include "japanese/jis.h"
 
 #include "convert/sink.h"
-#include "japanese/code_table.h"
+#include "japanese/ascii_block.h"
+#include "japanese/flat_tables.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -23,21 +24,34 @@ constexpr bool isPlainAscii(std::uint8_t b) {
   return b < 0x80 && b != kEsc && b != kShiftOut && b != kShiftIn;
 }
 
-// Number of leading plain ASCII bytes in [p, end).
-std::size_t plainAsciiPrefix(const std::uint8_t* p, const std::uint8_t* end) {
-  const std::uint8_t* q = p;
 #if defined(__SSE2__)
+// Bit i set when byte i of the 16 at p is not plain ASCII.
+inline unsigned notPlainMask(const std::uint8_t* p) {
   const __m128i esc = _mm_set1_epi8(static_cast<char>(kEsc));
   const __m128i shiftBits = _mm_set1_epi8(static_cast<char>(0xFE));
   const __m128i shift = _mm_set1_epi8(static_cast<char>(kShiftOut));  // SO or SI
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i control =
+      _mm_or_si128(_mm_cmpeq_epi8(v, esc), _mm_cmpeq_epi8(_mm_and_si128(v, shiftBits), shift));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(v, control)));
+}
+#endif
+
+// Number of leading plain ASCII bytes in [p, end). Looks at 32 bytes at a
+// time, which covers most runs of mixed text in one step.
+std::size_t plainAsciiPrefix(const std::uint8_t* p, const std::uint8_t* end) {
+  const std::uint8_t* q = p;
+#if defined(__SSE2__)
+  while (end - q >= 32) {
+    const unsigned long long mask = notPlainMask(q) | notPlainMask(q + 16) << 16 | 1ULL << 32;
+    const unsigned n = static_cast<unsigned>(__builtin_ctzll(mask));
+    q += n;
+    if (n != 32) return static_cast<std::size_t>(q - p);
+  }
   while (end - q >= 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-    const __m128i control =
-        _mm_or_si128(_mm_cmpeq_epi8(v, esc), _mm_cmpeq_epi8(_mm_and_si128(v, shiftBits), shift));
-    const int mask = _mm_movemask_epi8(v) | _mm_movemask_epi8(control);
-    if (mask != 0) {
+    const unsigned mask = notPlainMask(q);
+    if (mask != 0)
       return static_cast<std::size_t>(q - p) + static_cast<unsigned>(__builtin_ctz(mask));
-    }
     q += 16;
   }
 #endif
@@ -52,21 +66,50 @@ constexpr std::uint8_t katakanaKey(std::uint8_t b) {
   return b >= 0x21 && b <= 0x5F ? static_cast<std::uint8_t>(b + 0x80) : b;
 }
 
+// The unit of a JIS X 0208 or JIS X 0212 pair, or kNoMapping; bytes outside
+// 0x21..0x7E, control bytes among them, never map.
+inline std::uint16_t pairUnit(const std::array<std::uint16_t, kJisSide * kJisSide>& table,
+                              std::uint8_t row, std::uint8_t cell) {
+  const unsigned r = row - 0x21u;
+  const unsigned c = cell - 0x21u;
+  return r < kJisSide && c < kJisSide ? table[r * kJisSide + c] : kNoMapping;
+}
+
 template <class Sink>
 bool decodeJis(ConversionBuffer& buffer, Sink& sink) {
-  const CodeTable& x0201 = JisX0201ToUnicode();
-  const CodeTable& x0208 = JisX0208ToUnicode();
-  const CodeTable& x0212 = JisX0212ToUnicode();
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
   int state = kAscii;
   while (p < end) {
+    // First the run of characters that need no look at control sequences:
+    // bytes that cannot begin one, and, in the two-byte sets, mapped pairs
+    // (a pair that begins with ESC, SO or SI maps to nothing).
     if (state == kAscii) {
       const std::size_t run = plainAsciiPrefix(p, end);
-      sink.widenAscii(p, run);
+      sink.block([&] { return 2 * run; },
+                 [&](std::uint8_t* dst) {
+                   widenRun(p, run, dst);
+                   return dst + 2 * run;
+                 });
       p += run;
-      if (p == end) break;
+    } else if (state == kKatakana) {
+      while (p < end) {
+        const std::uint16_t u = kJisX0201ToUnicode[katakanaKey(*p)];
+        if (u == kNoMapping) break;
+        sink.unit(u);
+        p += 1;
+      }
+    } else {
+      const auto& table = state == kJisX0208 ? kJisX0208ToUnicode : kJisX0212ToUnicode;
+      while (end - p >= 2) {
+        const std::uint16_t u = pairUnit(table, p[0], p[1]);
+        if (u == kNoMapping) break;
+        sink.unit(u);
+        p += 2;
+      }
     }
+    if (p == end) break;
+    // Then one control sequence or one character, by the general rules.
     const int next = JisDecoder::readEscape(p, end);
     if (next != JisDecoder::kNoControl) {
       state = next;
@@ -77,14 +120,14 @@ bool decodeJis(ConversionBuffer& buffer, Sink& sink) {
     if (state == kAscii) {
       // Below 0x80 only an ESC that begins no control sequence gets here; a
       // byte 0x80 or above is its own JIS X 0201 key (katakana or nothing).
-      u = b < 0x80 ? b : lookup(x0201, 0x00, b);
+      u = b < 0x80 ? b : kJisX0201ToUnicode[b];
       p += 1;
     } else if (state == kKatakana) {
-      u = lookup(x0201, 0x00, katakanaKey(b));
+      u = kJisX0201ToUnicode[katakanaKey(b)];
       p += 1;
     } else {
       if (end - p < 2) break;  // a pair cut off at the end: left unconsumed
-      u = lookup(state == kJisX0208 ? x0208 : x0212, b, p[1]);
+      u = pairUnit(state == kJisX0208 ? kJisX0208ToUnicode : kJisX0212ToUnicode, b, p[1]);
       p += 2;
     }
     if (u == kNoMapping) return false;
@@ -113,52 +156,70 @@ void enterState(int wanted, int& state, Sink& sink) {
   state = wanted;
 }
 
+// The fast loop stays this many input bytes away from the end. It reads at
+// most 64 bytes ahead, and a block store writes at most 32 output bytes of
+// which fewer may count; every unit still ahead gives at least one output
+// byte, so this distance also leaves room for the surplus in an output area
+// of the measured size.
+constexpr std::ptrdiff_t kFastMargin = 128;
+
+// Writes the unit at p in the set that holds it, switching sets first when
+// needed, or fails.
+template <class Sink>
+inline bool encodeOne(const std::uint8_t* p, int& state, Sink& sink) {
+  // The table holds ASCII first, so U+005C and U+007E are written as 0x5C and
+  // 0x7E although JIS X 0208/0212 hold them too; surrogates have no form.
+  const std::uint16_t code = kUnicodeToJisCode[static_cast<std::size_t>(p[0] << 8 | p[1])];
+  const auto row = static_cast<std::uint8_t>(code >> 8 & 0x7F);
+  const auto cell = static_cast<std::uint8_t>(code);
+  if (code < kJisX0212Flag && code >= 0x100) [[likely]] {
+    enterState(kJisX0208, state, sink);
+    sink.put2(row, cell);
+  } else if (code < 0x80) {
+    // ASCII, and U+00A5 and U+203E: the Roman set's 0x5C and 0x7E.
+    enterState(kAscii, state, sink);
+    sink.put(cell);
+  } else if (code < 0x100) {
+    enterState(kKatakana, state, sink);
+    sink.put(static_cast<std::uint8_t>(cell - 0x80));
+  } else if (code != kNoMapping) {
+    enterState(kJisX0212, state, sink);
+    sink.put2(row, cell);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+constexpr bool isAsciiUnit(const std::uint8_t* p) {
+  return p[0] == 0 && p[1] < 0x80;
+}
+
 template <class Sink>
 bool encodeJis(ConversionBuffer& buffer, Sink& sink) {
-  const CodeTable& x0201 = UnicodeToJisX0201();
-  const CodeTable& x0208 = UnicodeToJisX0208();
-  const CodeTable& x0212 = UnicodeToJisX0212();
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
   int state = kAscii;
-  while (end - p >= 2) {
-    if (state == kAscii) {
-      const std::size_t run = asciiUnitPrefix(p, end);
-      sink.narrowAscii(p, run);
-      p += 2 * run;
-      if (end - p < 2) break;
-    }
-    const std::uint8_t hi = p[0];
-    const std::uint8_t lo = p[1];
-    p += 2;
-    if (hi >= 0xD8 && hi <= 0xDF) return false;  // no surrogate is in any table
-    if (hi == 0x00 && lo < 0x80) {
+  while (end - p >= kFastMargin) {
+    if (isAsciiUnit(p)) {
       enterState(kAscii, state, sink);
-      sink.put(lo);
-      continue;
+      const unsigned ascii = asciiUnitBlockLength(p);
+      sink.block([&] { return std::size_t{ascii}; },
+                 [&](std::uint8_t* dst) {
+                   narrowBlock(p, dst);
+                   return dst + ascii;
+                 });
+      p += 2 * ascii;
+      if (ascii == kAsciiBlock) continue;
     }
-    std::uint16_t v = lookup(x0208, hi, lo);
-    if (v != kNoMapping) {
-      enterState(kJisX0208, state, sink);
-      sink.put2(static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v));
-      continue;
-    }
-    v = lookup(x0212, hi, lo);
-    if (v != kNoMapping) {
-      enterState(kJisX0212, state, sink);
-      sink.put2(static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v));
-      continue;
-    }
-    v = lookup(x0201, hi, lo);
-    if (v == kNoMapping) return false;
-    if (v < 0x80) {
-      // U+00A5 and U+203E: the Roman set's 0x5C and 0x7E, written as ASCII.
-      enterState(kAscii, state, sink);
-      sink.put(static_cast<std::uint8_t>(v));
-    } else {
-      enterState(kKatakana, state, sink);
-      sink.put(static_cast<std::uint8_t>(v - 0x80));
-    }
+    // Up to the next ASCII unit, which the block takes.
+    do {
+      if (!encodeOne(p, state, sink)) return false;
+      p += 2;
+    } while (!isAsciiUnit(p) && end - p >= kFastMargin);
+  }
+  for (; end - p >= 2; p += 2) {
+    if (!encodeOne(p, state, sink)) return false;
   }
   return finishScan(buffer, p, sink);
 }

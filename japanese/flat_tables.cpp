@@ -1,0 +1,119 @@
+#include "japanese/flat_tables.h"
+
+#include "japanese/tables/jis_x0201_to_unicode.h"
+#include "japanese/tables/jis_x0208_to_unicode.h"
+#include "japanese/tables/jis_x0212_to_unicode.h"
+#include "japanese/tables/sjis_to_unicode.h"
+#include "japanese/tables/unicode_to_jis_x0201.h"
+#include "japanese/tables/unicode_to_jis_x0208.h"
+#include "japanese/tables/unicode_to_jis_x0212.h"
+#include "japanese/tables/unicode_to_sjis.h"
+
+namespace mek {
+namespace {
+
+template <std::size_t N>
+constexpr std::array<std::uint16_t, N> unmapped() {
+  std::array<std::uint16_t, N> cells{};
+  for (std::uint16_t& cell : cells) cell = kNoMapping;
+  return cells;
+}
+
+// The rows of one generated table, as forEachMapping walks them.
+template <std::size_t N>
+struct PresentRows {
+  const CodeTableRow* const (&rows)[N];
+  const std::uint8_t (&indices)[N];
+};
+
+template <std::size_t N>
+constexpr PresentRows<N> presentRows(const CodeTableRow* const (&rows)[N],
+                                     const std::uint8_t (&indices)[N]) {
+  return {rows, indices};
+}
+
+// Calls f(hi, lo, value) for every cell of a generated table that holds a
+// mapping. Rows are walked rather than every index looked up, which keeps the
+// compile-time evaluation short.
+template <std::size_t N, class F>
+constexpr void forEachMapping(PresentRows<N> table, F f) {
+  for (std::size_t i = 0; i < N; ++i) {
+    const CodeTableRow& row = *table.rows[i];
+    for (unsigned lo = row.first; lo <= row.last; ++lo) {
+      const std::uint16_t value = row.values[lo - row.first];
+      if (value != kNoMapping) f(unsigned{table.indices[i]}, lo, value);
+    }
+  }
+}
+
+constexpr std::array<std::uint16_t, 0x8000> sjisHigh() {
+  auto cells = unmapped<0x8000>();
+  forEachMapping(presentRows(tables::sjis_to_unicode::kPresentRows,
+                             tables::sjis_to_unicode::kPresentRowIndices),
+                 [&](unsigned hi, unsigned lo, std::uint16_t u) {
+                   if (hi != 0) {
+                     cells[(hi - 0x80) << 8 | lo] = u;
+                   } else if (lo >= 0x80) {
+                     for (unsigned next = 0; next < 0x100; ++next)
+                       cells[(lo - 0x80) << 8 | next] = u;
+                   }
+                 });
+  return cells;
+}
+
+template <std::size_t N>
+constexpr std::array<std::uint16_t, 0x10000> reverse(PresentRows<N> table) {
+  auto cells = unmapped<0x10000>();
+  forEachMapping(table,
+                 [&](unsigned hi, unsigned lo, std::uint16_t code) { cells[hi << 8 | lo] = code; });
+  return cells;
+}
+
+template <std::size_t N>
+constexpr std::array<std::uint16_t, kJisSide * kJisSide> jisSquare(PresentRows<N> table) {
+  auto cells = unmapped<kJisSide * kJisSide>();
+  forEachMapping(table, [&](unsigned row, unsigned cell, std::uint16_t u) {
+    cells[(row - 0x21) * kJisSide + (cell - 0x21)] = u;
+  });
+  return cells;
+}
+
+constexpr std::array<std::uint16_t, 0x100> jisX0201() {
+  auto cells = unmapped<0x100>();
+  forEachMapping(presentRows(tables::jis_x0201_to_unicode::kPresentRows,
+                             tables::jis_x0201_to_unicode::kPresentRowIndices),
+                 [&](unsigned, unsigned lo, std::uint16_t u) { cells[lo] = u; });
+  return cells;
+}
+
+// Later writers win, so the sets are entered from the last choice to the first.
+constexpr std::array<std::uint16_t, 0x10000> unicodeToJis() {
+  auto cells = unmapped<0x10000>();
+  forEachMapping(presentRows(tables::unicode_to_jis_x0201::kPresentRows,
+                             tables::unicode_to_jis_x0201::kPresentRowIndices),
+                 [&](unsigned hi, unsigned lo, std::uint16_t code) { cells[hi << 8 | lo] = code; });
+  forEachMapping(presentRows(tables::unicode_to_jis_x0212::kPresentRows,
+                             tables::unicode_to_jis_x0212::kPresentRowIndices),
+                 [&](unsigned hi, unsigned lo, std::uint16_t code) {
+                   cells[hi << 8 | lo] = static_cast<std::uint16_t>(kJisX0212Flag | code);
+                 });
+  forEachMapping(presentRows(tables::unicode_to_jis_x0208::kPresentRows,
+                             tables::unicode_to_jis_x0208::kPresentRowIndices),
+                 [&](unsigned hi, unsigned lo, std::uint16_t code) { cells[hi << 8 | lo] = code; });
+  for (std::uint16_t u = 0; u < 0x80; ++u) cells[u] = u;
+  return cells;
+}
+
+}  // namespace
+
+constexpr std::array<std::uint16_t, 0x8000> kSjisHighToUnicode = sjisHigh();
+constexpr std::array<std::uint16_t, 0x10000> kUnicodeToSjisCode = reverse(presentRows(
+    tables::unicode_to_sjis::kPresentRows, tables::unicode_to_sjis::kPresentRowIndices));
+constexpr std::array<std::uint16_t, kJisSide* kJisSide> kJisX0208ToUnicode = jisSquare(presentRows(
+    tables::jis_x0208_to_unicode::kPresentRows, tables::jis_x0208_to_unicode::kPresentRowIndices));
+constexpr std::array<std::uint16_t, kJisSide* kJisSide> kJisX0212ToUnicode = jisSquare(presentRows(
+    tables::jis_x0212_to_unicode::kPresentRows, tables::jis_x0212_to_unicode::kPresentRowIndices));
+constexpr std::array<std::uint16_t, 0x100> kJisX0201ToUnicode = jisX0201();
+constexpr std::array<std::uint16_t, 0x10000> kUnicodeToJisCode = unicodeToJis();
+
+}  // namespace mek
