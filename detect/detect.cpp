@@ -5,6 +5,7 @@
 #include "convert/ascii.h"
 #include "convert/registry.h"
 #include "japanese/code_table.h"
+#include "japanese/flat_tables.h"
 #include "unicode/utf16.h"
 #include "unicode/utf32.h"
 #include "unicode/utf8.h"
@@ -26,7 +27,6 @@ bool looksLikeJis(ConversionBuffer& buffer) {
 }
 
 bool looksLikeSjis(ConversionBuffer& buffer) {
-  const CodeTable& table = SjisToUnicode();
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
   while (p < end) {
@@ -34,7 +34,11 @@ bool looksLikeSjis(ConversionBuffer& buffer) {
     p += asciiPrefix(p, end);
     if (p == end) break;
     if (end - p < 2) return false;  // a lead byte may not end the input
-    if (lookup(table, p[0], p[1]) == kNoMapping) return false;
+    // Every other byte must lead a mapped pair; a half-width katakana byte
+    // leads none (in the flat table its row holds its own one-byte value).
+    const std::uint8_t b = p[0];
+    if (b >= 0xA1 && b <= 0xDF) return false;
+    if (kSjisHighToUnicode[sjisHighIndex(b, p[1])] == kNoMapping) return false;
     p += 2;
   }
   return true;

@@ -97,6 +97,25 @@ TEST(DetectEncodingTest, LooksLikeSjisAndJis) {
   EXPECT_FALSE(jis("1B 28 49 0A"));
 }
 
+// Every pair that does not begin with ASCII passes the Shift_JIS test exactly
+// when the code table maps it as a two-byte code; a half-width katakana byte
+// never does, whatever follows it.
+TEST(DetectEncodingTest, LooksLikeSjisFollowsTheTableForEveryPair) {
+  int accepted = 0;
+  for (int b = 0x80; b <= 0xFF; ++b) {
+    for (int next = 0; next <= 0xFF; ++next) {
+      const std::uint8_t pair[2] = {static_cast<std::uint8_t>(b), static_cast<std::uint8_t>(next)};
+      ConversionBuffer buffer;
+      buffer.in_begin = pair;
+      buffer.in_end = pair + 2;
+      const bool mapped = lookup(SjisToUnicode(), pair[0], pair[1]) != kNoMapping;
+      ASSERT_EQ(looksLikeSjis(buffer), mapped) << std::hex << b << ' ' << next;
+      accepted += mapped;
+    }
+  }
+  EXPECT_EQ(accepted, 7724);  // the two-byte codes of the table
+}
+
 // The real samples, with and without marks, through the executable.
 TEST(DetectEndToEndTest, SamplesAreRecognised) {
   const std::string examples = std::string(MEK_SOURCE_DIR) + "/examples/";
