@@ -30,15 +30,18 @@ bool looksLikeSjis(ConversionBuffer& buffer) {
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
   while (p < end) {
-    // Every byte below 0x80 is mapped as itself in row 0 of the table.
-    p += asciiPrefix(p, end);
-    if (p == end) break;
+    const std::uint8_t b = p[0];
+    if (b < 0x80) {
+      // Every byte below 0x80 is mapped as itself in row 0 of the table. A
+      // lone one between pairs is stepped over; a run is skipped in blocks.
+      p += end - p >= 2 && p[1] < 0x80 ? asciiPrefix(p, end) : 1;
+      continue;
+    }
     if (end - p < 2) return false;  // a lead byte may not end the input
     // Every other byte must lead a mapped pair; a half-width katakana byte
     // leads none (in the flat table its row holds its own one-byte value).
-    const std::uint8_t b = p[0];
-    if (b >= 0xA1 && b <= 0xDF) return false;
-    if (kSjisHighToUnicode[sjisHighIndex(b, p[1])] == kNoMapping) return false;
+    if ((b >= 0xA1 && b <= 0xDF) || kSjisHighToUnicode[sjisHighIndex(b, p[1])] == kNoMapping)
+      return false;
     p += 2;
   }
   return true;
