@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -62,8 +63,13 @@ class WritingSink {
     p_[3] = d;
     p_ += 4;
   }
+  // One store of the two bytes in their big-endian order.
   void unit(std::uint16_t u) {
-    put2(static_cast<std::uint8_t>(u >> 8), static_cast<std::uint8_t>(u));
+    if constexpr (std::endian::native == std::endian::little) {
+      u = static_cast<std::uint16_t>(u << 8 | u >> 8);
+    }
+    std::memcpy(p_, &u, 2);
+    p_ += 2;
   }
   void copy(const std::uint8_t* src, std::size_t n) {
     if (n != 0) std::memcpy(p_, src, n);
