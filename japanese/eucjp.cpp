@@ -122,32 +122,10 @@ inline bool encodeOne(const std::uint8_t* p, Sink& sink) {
   return true;
 }
 
-constexpr bool isAsciiUnit(const std::uint8_t* p) {
-  return p[0] == 0 && p[1] < 0x80;
-}
-
 template <class Sink>
 bool encodeEucjp(ConversionBuffer& buffer, Sink& sink) {
-  const std::uint8_t* p = buffer.in_begin;
-  const std::uint8_t* const end = buffer.in_end;
-  while (end - p >= kFastMargin) {
-    const unsigned ascii = asciiUnitBlockLength(p);
-    sink.block([&] { return std::size_t{ascii}; },
-               [&](std::uint8_t* dst) {
-                 narrowBlock(p, dst);
-                 return dst + ascii;
-               });
-    p += 2 * ascii;
-    if (ascii == kAsciiBlock) continue;
-    do {
-      if (!encodeOne(p, sink)) return false;
-      p += 2;
-    } while (!isAsciiUnit(p) && end - p >= kFastMargin);
-  }
-  for (; end - p >= 2; p += 2) {
-    if (!encodeOne(p, sink)) return false;
-  }
-  return finishScan(buffer, p, sink);
+  return encodeStateless(buffer, sink, kFastMargin,
+                         [](const std::uint8_t* p, Sink& out) { return encodeOne(p, out); });
 }
 
 }  // namespace

@@ -191,10 +191,6 @@ inline bool encodeOne(const std::uint8_t* p, int& state, Sink& sink) {
   return true;
 }
 
-constexpr bool isAsciiUnit(const std::uint8_t* p) {
-  return p[0] == 0 && p[1] < 0x80;
-}
-
 template <class Sink>
 bool encodeJis(ConversionBuffer& buffer, Sink& sink) {
   const std::uint8_t* p = buffer.in_begin;
