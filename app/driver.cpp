@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "app/input.h"
+#include "app/output.h"
+#include "app/signal_guard.h"
 #include "convert/registry.h"
 #include "convert/stage.h"
 #include "detect/detect.h"
@@ -11,24 +13,15 @@
 namespace mek {
 namespace {
 
-// Writes the result in one write; a failed write, flush or close is reported.
-bool writeAll(const char* outputPath, const std::uint8_t* data, std::size_t size) {
-  std::FILE* output = stdout;
-  if (outputPath != nullptr) {
-    output = std::fopen(outputPath, "wb");
-    if (output == nullptr) {
-      std::fputs("cannot open output file\n", stderr);
-      return false;
-    }
-  }
-  bool ok = std::fwrite(data, 1, size, output) == size;
-  if (output == stdout) {
-    ok = std::fflush(output) == 0 && ok;
-  } else {
-    ok = std::fclose(output) == 0 && ok;
-  }
-  if (!ok) std::fputs("cannot write output file\n", stderr);
-  return ok;
+// Writes the result through `output` and makes it the output; a failure
+// leaves the old output as it was.
+bool writeAll(Output& output, const std::uint8_t* data, std::size_t size) {
+  output.write(data, size);
+  if (output.commit()) return true;
+  std::fputs(output.error() == OutputError::kOpen ? "cannot open output file\n"
+                                                  : "cannot write output file\n",
+             stderr);
+  return false;
 }
 
 // Releases what the record still holds; the input's own area goes back the
@@ -86,11 +79,13 @@ bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int 
                stderr);
     return false;
   }
+  Output output(outputPath);
+  SignalGuard guard(output);
   ConversionBuffer buffer;
   buffer.out = bytes.data;
   buffer.size = static_cast<std::int32_t>(bytes.size);
   bool ok = convertStages(buffer, inputCode, outputCode, lineEnding, &bytes) &&
-            writeAll(outputPath, buffer.out, static_cast<std::size_t>(buffer.size));
+            writeAll(output, buffer.out, static_cast<std::size_t>(buffer.size));
   release(buffer, bytes);
   return ok;
 }
