@@ -1,5 +1,9 @@
 #include "app/command_line.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 
 #include "app/driver.h"
@@ -7,12 +11,30 @@
 namespace mek {
 
 const NameEntry kCodeNames[] = {
-    {0, "auto"},     {1, "sjis"},         {2, "euc_jp"},       {3, "jis"},
-    {4, "utf8"},     {5, "utf16_be"},     {6, "utf16_le"},     {7, "utf16_be_bom"},
-    {8, "utf16_le_bom"}, {9, "utf32_be"}, {10, "utf32_le"},    {11, "utf32_be_bom"},
-    {12, "utf32_le_bom"}, {1, "s"},       {2, "e"},            {3, "j"},
-    {8, "u"},        {4, "u8"},           {8, "u16"},          {8, "u16l"},
-    {7, "u16b"},     {12, "u32"},         {12, "u32l"},        {11, "u32b"},
+    {0, "auto"},
+    {1, "sjis"},
+    {2, "euc_jp"},
+    {3, "jis"},
+    {4, "utf8"},
+    {5, "utf16_be"},
+    {6, "utf16_le"},
+    {7, "utf16_be_bom"},
+    {8, "utf16_le_bom"},
+    {9, "utf32_be"},
+    {10, "utf32_le"},
+    {11, "utf32_be_bom"},
+    {12, "utf32_le_bom"},
+    {1, "s"},
+    {2, "e"},
+    {3, "j"},
+    {8, "u"},
+    {4, "u8"},
+    {8, "u16"},
+    {8, "u16l"},
+    {7, "u16b"},
+    {12, "u32"},
+    {12, "u32l"},
+    {11, "u32b"},
     {0, nullptr},
 };
 
@@ -29,7 +51,9 @@ const NameEntry* findEntry(const NameEntry* table, const char* name) {
   return nullptr;
 }
 
-bool isOption(const char* arg) { return arg[0] == '-'; }
+bool isOption(const char* arg) {
+  return arg[0] == '-';
+}
 
 }  // namespace
 
@@ -61,7 +85,8 @@ void printNameGrid(std::FILE* out, const NameEntry* table, int& column) {
 }  // namespace
 
 void printUsage(std::FILE* out) {
-  std::fputs("mek " MEK_VERSION " - Japanese character code converter (" MEK_RELEASE_DATE ")\n"
+  std::fputs("mek " MEK_VERSION " - Japanese character code converter (" MEK_RELEASE_DATE
+             ")\n"
              "\n"
              "mek [-i<in-code>] [in-file] -o<out-code> [out-file] -<code>\n"
              "sample:\n"
@@ -98,7 +123,28 @@ int finish(std::FILE* input, int status) {
 
 }  // namespace
 
+namespace {
+
+// A closed standard stream gets /dev/null opened the wrong way round in its
+// place: reads from standard input and writes to standard output and error
+// then fail as they would on the closed stream, and no file opened later can
+// take its number (the tool must never write its output or messages into its
+// input or a temporary file).
+void holdClosedStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int held = open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+    if (held >= 0 && held != fd) {
+      dup2(held, fd);
+      close(held);
+    }
+  }
+}
+
+}  // namespace
+
 int runCommandLine(int argc, char** argv) {
+  holdClosedStandardStreams();
   // --help and --version act wherever they stand, before anything is opened.
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0) {

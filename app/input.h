@@ -2,29 +2,21 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
+#include <vector>
 
 namespace mek {
 
-enum class ReadResult { kOk, kTooLarge, kNoMemory, kReadError };
+// Reads from `fd` until `room` bytes have come or the input ends; `got` is
+// the number read. False on a read error.
+bool readFill(int fd, std::uint8_t* into, std::size_t room, std::size_t& got);
 
-// The whole input in memory: a read-only private mapping of a regular file,
-// or one std::malloc'd area for anything else (and for empty files).
-struct InputBytes {
-  std::uint8_t* data = nullptr;
-  std::size_t size = 0;
-  bool mapped = false;
+// Moves `fd` back to the start of its file; false for input that cannot be
+// positioned (a pipe or a terminal), which can be read only once.
+bool rewind(int fd);
 
-  // Releases `area` the way it was obtained: the mapping when it is this
-  // input's, std::free otherwise (null is ignored).
-  void release(const std::uint8_t* area) const;
-};
-
-// Reads all of `input`. A regular file is mapped, which spares the kernel
-// from zeroing an area of its size and the copy of a read. Other positionable
-// input is read with one read into an area of its size (plus one byte, which
-// catches a file that grew); anything else, such as a pipe, is read to its
-// end. Sizes of 2^31 bytes or more give kTooLarge.
-ReadResult readInput(std::FILE* input, InputBytes& bytes);
+// Reads all of `fd` into `bytes`. False on a read error; `bytes` is then
+// emptied. Memory that runs out ends the process like any other failed
+// allocation would, so it is reported separately by `noMemory`.
+bool readAll(int fd, std::vector<std::uint8_t>& bytes, bool& noMemory);
 
 }  // namespace mek

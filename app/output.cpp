@@ -63,8 +63,8 @@ Output::Output(const char* path) {
   if (fstat(STDOUT_FILENO, &status) == 0 && S_ISREG(status.st_mode)) {
     // Appending writes at the end, wherever the position says.
     const int flags = fcntl(STDOUT_FILENO, F_GETFL);
-    const off_t at = flags >= 0 && (flags & O_APPEND) != 0 ? status.st_size
-                                                            : lseek(STDOUT_FILENO, 0, SEEK_CUR);
+    const off_t at =
+        flags >= 0 && (flags & O_APPEND) != 0 ? status.st_size : lseek(STDOUT_FILENO, 0, SEEK_CUR);
     if (at >= 0) {
       mode_ = Mode::kStandardFile;
       fd_ = STDOUT_FILENO;
@@ -249,6 +249,8 @@ void Output::abandon() {
   if (fd_ != STDOUT_FILENO) closeFd(fd_);
 }
 
-void Output::abandonForSignal() { abandon(); }
+void Output::abandonForSignal() {
+  abandon();
+}
 
 }  // namespace mek

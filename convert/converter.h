@@ -18,6 +18,19 @@ struct ConversionBuffer {
 // signed 32-bit count, so that the caller can report it as a memory problem.
 inline constexpr std::int32_t kOutputTooLarge = -1;
 
+// Where one piece of a longer text stands, for converters run over the text
+// piece by piece. `state` is the converter's shift state where the piece
+// begins (0 at the start of the text); `measurePiece` and `convertPiece` set
+// `end_state` to the state at `stop`, from where the next piece carries on.
+// `last` tells that no input follows, so that the rules for input cut off at
+// the end apply; otherwise a sequence that the end may have cut short is
+// left unconsumed, to be carried into the next piece.
+struct Piece {
+  std::int32_t state = 0;
+  std::int32_t end_state = 0;
+  bool last = true;
+};
+
 // One step of a conversion. `measure` validates the input and computes the
 // exact output size; `convert` writes that many bytes at `out`. Both scan by
 // the same rules, never allocate, throw or print, and keep no state.
@@ -30,6 +43,19 @@ class Converter {
 
   virtual bool convert(ConversionBuffer& buffer) const = 0;
   virtual bool measure(ConversionBuffer& buffer) const = 0;
+
+  // `measure` and `convert` of one piece of a longer text. A converter that
+  // keeps no state between characters, and for which input cut off by the
+  // end of a piece is cut off the same way by the end of the text, needs
+  // nothing more than its plain operations.
+  virtual bool measurePiece(ConversionBuffer& buffer, Piece& piece) const {
+    piece.end_state = piece.state;
+    return measure(buffer);
+  }
+  virtual bool convertPiece(ConversionBuffer& buffer, Piece& piece) const {
+    piece.end_state = piece.state;
+    return convert(buffer);
+  }
 };
 
 // Input encoding to internal form (UTF-16 big-endian units).

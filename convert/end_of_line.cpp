@@ -99,6 +99,37 @@ bool EndOfLineConverter::scan(ConversionBuffer& buffer, Sink& sink) const {
   return scanLines<false>(buffer, sequence, sequence_length, sink);
 }
 
+namespace {
+
+// Before the end of the text, a CR that ends a piece may begin a CR LF pair
+// whose LF starts the next piece; the piece then ends before the CR, which is
+// carried over. Answers where the piece is to end.
+const std::uint8_t* pieceEnd(const ConversionBuffer& buffer, const Piece& piece) {
+  const std::uint8_t* end = buffer.in_end - (buffer.in_end - buffer.in_begin) % 2;
+  if (!piece.last && end - buffer.in_begin >= 2 && end[-2] == 0 && end[-1] == 0x0D) end -= 2;
+  return end;
+}
+
+}  // namespace
+
+bool EndOfLineConverter::measurePiece(ConversionBuffer& buffer, Piece& piece) const {
+  piece.end_state = piece.state;
+  const std::uint8_t* const end = buffer.in_end;
+  buffer.in_end = pieceEnd(buffer, piece);
+  const bool ok = measure(buffer);
+  buffer.in_end = end;
+  return ok;
+}
+
+bool EndOfLineConverter::convertPiece(ConversionBuffer& buffer, Piece& piece) const {
+  piece.end_state = piece.state;
+  const std::uint8_t* const end = buffer.in_end;
+  buffer.in_end = pieceEnd(buffer, piece);
+  const bool ok = convert(buffer);
+  buffer.in_end = end;
+  return ok;
+}
+
 bool EndOfLineConverter::measure(ConversionBuffer& buffer) const {
   CountingSink sink;
   return scan(buffer, sink);

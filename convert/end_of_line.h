@@ -20,6 +20,10 @@ class EndOfLineConverter : public Converter {
 
   bool convert(ConversionBuffer& buffer) const override;
   bool measure(ConversionBuffer& buffer) const override;
+  // Before the end of the text, a CR that ends a piece is left for the next
+  // piece, where it may pair with an LF.
+  bool measurePiece(ConversionBuffer& buffer, Piece& piece) const override;
+  bool convertPiece(ConversionBuffer& buffer, Piece& piece) const override;
 
   // True when converting [begin, end) would give the same bytes: whole units
   // only, and every line ending already the one this instance writes. Stops

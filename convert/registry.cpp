@@ -17,6 +17,8 @@ constinit const SjisEncoder kSjisEncoder;
 constinit const EucjpDecoder kEucjpDecoder;
 constinit const EucjpEncoder kEucjpEncoder;
 constinit const UTF8Decoder kUtf8Decoder{2};
+// Reads on after the start of a text, where a mark is an ordinary character.
+constinit const UTF8Decoder kUtf8RestDecoder{0};
 constinit const UTF8Encoder kUtf8Encoder{0};
 
 constinit const JisDecoder kJisDecoder;
@@ -85,6 +87,37 @@ const Converter* findDecoder(int code) {
 
 const Converter* findEncoder(int code) {
   return code >= 1 && code <= 12 ? kEncoders[code] : nullptr;
+}
+
+const Converter* findDecoderAfterStart(int code, const std::uint8_t* begin,
+                                       const std::uint8_t* end) {
+  switch (code) {
+    case 4:
+      return &kUtf8RestDecoder;
+    case 7:
+    case 8:
+      return startsWithUtf16LeMark(begin, end) ? &kUtf16LeDecoder : &kUtf16BeDecoder;
+    case 11:
+    case 12:
+      return startsWithUtf32LeMark(begin, end) ? &kUtf32LeDecoder : &kUtf32BeDecoder;
+    default:
+      return findDecoder(code);
+  }
+}
+
+const Converter* findEncoderAfterStart(int code, const std::uint8_t*, const std::uint8_t*) {
+  switch (code) {
+    case 7:
+      return &kUtf16BeEncoder;
+    case 8:
+      return &kUtf16LeEncoder;
+    case 11:
+      return &kUtf32BeEncoder;
+    case 12:
+      return &kUtf32LeEncoder;
+    default:
+      return findEncoder(code);
+  }
 }
 
 const EndOfLineConverter* findLineEndConverter(int code) {

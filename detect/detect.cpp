@@ -4,6 +4,7 @@
 
 #include "convert/ascii.h"
 #include "convert/registry.h"
+#include "detect/detector.h"
 #include "japanese/code_table.h"
 #include "japanese/flat_tables.h"
 #include "unicode/utf16.h"
@@ -26,9 +27,8 @@ bool looksLikeJis(ConversionBuffer& buffer) {
   return decoderAccepts(3, buffer);
 }
 
-bool looksLikeSjis(ConversionBuffer& buffer) {
-  const std::uint8_t* p = buffer.in_begin;
-  const std::uint8_t* const end = buffer.in_end;
+const std::uint8_t* sjisTestStop(const std::uint8_t* begin, const std::uint8_t* end) {
+  const std::uint8_t* p = begin;
   while (p < end) {
     const std::uint8_t b = p[0];
     if (b < 0x80) {
@@ -37,37 +37,23 @@ bool looksLikeSjis(ConversionBuffer& buffer) {
       p += end - p >= 2 && p[1] < 0x80 ? asciiPrefix(p, end) : 1;
       continue;
     }
-    if (end - p < 2) return false;  // a lead byte may not end the input
+    if (end - p < 2) return p;  // a lead byte that ends the input
     // Every other byte must lead a mapped pair; a half-width katakana byte
     // leads none (in the flat table its row holds its own one-byte value).
     if ((b >= 0xA1 && b <= 0xDF) || kSjisHighToUnicode[sjisHighIndex(b, p[1])] == kNoMapping)
-      return false;
+      return nullptr;
     p += 2;
   }
-  return true;
+  return p;
+}
+
+bool looksLikeSjis(ConversionBuffer& buffer) {
+  // A lead byte may not end the input.
+  return sjisTestStop(buffer.in_begin, buffer.in_end) == buffer.in_end;
 }
 
 int detectEncoding(const std::uint8_t* begin, const std::uint8_t* end) {
-  if (startsWithUtf8Mark(begin, end)) return 4;
-  if (startsWithUtf16BeMark(begin, end)) return 7;
-  if (startsWithUtf32BeMark(begin, end)) return 11;
-  if (startsWithUtf32LeMark(begin, end)) return 12;
-  if (startsWithUtf16LeMark(begin, end)) return 8;
-  ConversionBuffer buffer;
-  buffer.in_begin = begin;
-  buffer.in_end = end;
-  // The UTF-32 tests accept any input without a whole unit, so they only
-  // count for input of four bytes or more; shorter text would otherwise be
-  // taken for UTF-32 and converted to nothing. Empty input stays UTF-32.
-  const std::ptrdiff_t size = end - begin;
-  if (size == 0) return 9;
-  if (size >= 4 && decoderAccepts(9, buffer)) return 9;
-  if (size >= 4 && decoderAccepts(10, buffer)) return 10;
-  if (looksLikeJis(buffer)) return 3;
-  if (looksLikeSjis(buffer)) return 1;
-  if (decoderAccepts(2, buffer)) return 2;
-  if (decoderAccepts(4, buffer)) return 4;
-  return 6;
+  return Detector::detect(begin, end);
 }
 
 }  // namespace mek

@@ -75,11 +75,11 @@ inline std::uint16_t pairUnit(const std::array<std::uint16_t, kJisSide * kJisSid
   return r < kJisSide && c < kJisSide ? table[r * kJisSide + c] : kNoMapping;
 }
 
+// Decodes from `state`, which is left as the state at `stop`.
 template <class Sink>
-bool decodeJis(ConversionBuffer& buffer, Sink& sink) {
+bool decodeJis(ConversionBuffer& buffer, Sink& sink, int& state) {
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
-  int state = kAscii;
   while (p < end) {
     // First the run of characters that need no look at control sequences:
     // bytes that cannot begin one, and, in the two-byte sets, mapped pairs
@@ -191,11 +191,11 @@ inline bool encodeOne(const std::uint8_t* p, int& state, Sink& sink) {
   return true;
 }
 
+// Encodes from `state`, which is left as the set in use at `stop`.
 template <class Sink>
-bool encodeJis(ConversionBuffer& buffer, Sink& sink) {
+bool encodeJis(ConversionBuffer& buffer, Sink& sink, int& state) {
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
-  int state = kAscii;
   while (end - p >= kFastMargin) {
     if (isAsciiUnit(p)) {
       enterState(kAscii, state, sink);
@@ -253,24 +253,76 @@ int JisDecoder::readEscape(const std::uint8_t*& p, const std::uint8_t* end) {
   return state;
 }
 
+namespace {
+
+// Decodes one piece. Before the end of the text, an ESC among the last three
+// bytes may begin a control sequence that the piece cuts short, so the piece
+// ends before it and the ESC is carried into the next one.
+template <class Sink>
+bool decodePiece(ConversionBuffer& buffer, Piece& piece, Sink& sink) {
+  int state = piece.state;
+  const std::uint8_t* const end = buffer.in_end;
+  if (!piece.last) {
+    const std::uint8_t* tail = end - buffer.in_begin > 3 ? end - 3 : buffer.in_begin;
+    for (; tail < end; ++tail) {
+      if (*tail == kEsc) break;
+    }
+    buffer.in_end = tail;
+  }
+  const bool ok = decodeJis(buffer, sink, state);
+  buffer.in_end = end;
+  piece.end_state = state;
+  return ok;
+}
+
+template <class Sink>
+bool encodePiece(ConversionBuffer& buffer, Piece& piece, Sink& sink) {
+  int state = piece.state;
+  const bool ok = encodeJis(buffer, sink, state);
+  piece.end_state = state;
+  return ok;
+}
+
+}  // namespace
+
 bool JisDecoder::measure(ConversionBuffer& buffer) const {
-  CountingSink sink;
-  return decodeJis(buffer, sink);
+  Piece piece;
+  return measurePiece(buffer, piece);
 }
 
 bool JisDecoder::convert(ConversionBuffer& buffer) const {
+  Piece piece;
+  return convertPiece(buffer, piece);
+}
+
+bool JisDecoder::measurePiece(ConversionBuffer& buffer, Piece& piece) const {
+  CountingSink sink;
+  return decodePiece(buffer, piece, sink);
+}
+
+bool JisDecoder::convertPiece(ConversionBuffer& buffer, Piece& piece) const {
   WritingSink sink(buffer.out);
-  return decodeJis(buffer, sink);
+  return decodePiece(buffer, piece, sink);
 }
 
 bool JisEncoder::measure(ConversionBuffer& buffer) const {
-  CountingSink sink;
-  return encodeJis(buffer, sink);
+  Piece piece;
+  return measurePiece(buffer, piece);
 }
 
 bool JisEncoder::convert(ConversionBuffer& buffer) const {
+  Piece piece;
+  return convertPiece(buffer, piece);
+}
+
+bool JisEncoder::measurePiece(ConversionBuffer& buffer, Piece& piece) const {
+  CountingSink sink;
+  return encodePiece(buffer, piece, sink);
+}
+
+bool JisEncoder::convertPiece(ConversionBuffer& buffer, Piece& piece) const {
   WritingSink sink(buffer.out);
-  return encodeJis(buffer, sink);
+  return encodePiece(buffer, piece, sink);
 }
 
 }  // namespace mek

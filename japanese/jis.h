@@ -14,6 +14,10 @@ class JisDecoder : public Decoder {
   constexpr JisDecoder() = default;
   bool convert(ConversionBuffer& buffer) const override;
   bool measure(ConversionBuffer& buffer) const override;
+  // The state carries from piece to piece; before the end of the text, a
+  // control sequence that a piece may cut short is left for the next piece.
+  bool measurePiece(ConversionBuffer& buffer, Piece& piece) const override;
+  bool convertPiece(ConversionBuffer& buffer, Piece& piece) const override;
 
   // Value readEscape answers when no control sequence begins at a position.
   static constexpr int kNoControl = 4;
@@ -32,6 +36,9 @@ class JisEncoder : public Encoder {
   constexpr JisEncoder() = default;
   bool convert(ConversionBuffer& buffer) const override;
   bool measure(ConversionBuffer& buffer) const override;
+  // The set in use carries from piece to piece.
+  bool measurePiece(ConversionBuffer& buffer, Piece& piece) const override;
+  bool convertPiece(ConversionBuffer& buffer, Piece& piece) const override;
 };
 
 }  // namespace mek

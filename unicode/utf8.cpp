@@ -21,9 +21,11 @@ bool isContinuation(std::uint8_t b) {
   return (b & 0xC0) == 0x80;
 }
 
+// Decodes the input; `keepMark` reads a leading EF BB BF as U+FEFF instead of
+// dropping it.
 template <class Sink>
-bool decodeUtf8(ConversionBuffer& buffer, Sink& sink) {
-  const std::uint8_t* p = skipUtf8Mark(buffer.in_begin, buffer.in_end);
+bool decodeUtf8(ConversionBuffer& buffer, Sink& sink, bool keepMark) {
+  const std::uint8_t* p = keepMark ? buffer.in_begin : skipUtf8Mark(buffer.in_begin, buffer.in_end);
   const std::uint8_t* const end = buffer.in_end;
   const Utf8Path path = kCountsOnly<Sink> ? Utf8Path::kPlain : bestUtf8Path();
   while (p < end) {
@@ -117,12 +119,12 @@ bool encodeUtf8(ConversionBuffer& buffer, Sink& sink) {
 
 bool UTF8Decoder::measure(ConversionBuffer& buffer) const {
   CountingSink sink;
-  return decodeUtf8(buffer, sink);
+  return decodeUtf8(buffer, sink, mode == 0 || mode == 1);
 }
 
 bool UTF8Decoder::convert(ConversionBuffer& buffer) const {
   WritingSink sink(buffer.out);
-  return decodeUtf8(buffer, sink);
+  return decodeUtf8(buffer, sink, mode == 0 || mode == 1);
 }
 
 bool UTF8Encoder::measure(ConversionBuffer& buffer) const {

@@ -11,8 +11,9 @@ bool startsWithUtf8Mark(const std::uint8_t* begin, const std::uint8_t* end);
 // begin + 3 when the input starts with the UTF-8 mark, otherwise begin.
 const std::uint8_t* skipUtf8Mark(const std::uint8_t* begin, const std::uint8_t* end);
 
-// UTF-8 to internal form. Checks only the structure of sequences; a leading
-// mark is dropped. `mode` is not consulted.
+// UTF-8 to internal form. Checks only the structure of sequences. A leading
+// mark is dropped, except with `mode` 0 or 1, which read it as an ordinary
+// U+FEFF (for text that continues a text whose start was read before).
 class UTF8Decoder : public UTFDecoder {
  public:
   using UTFDecoder::UTFDecoder;

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <thread>
+
+#include "convert/end_of_line.h"
+#include "convert/stream_stage.h"
+
+namespace mek {
+
+// A whole conversion, decoder, line endings and encoder, over a text that
+// arrives in pieces of any size. The output comes out in order through the
+// writer and is byte for byte what one conversion of the whole text gives;
+// so do failures. Memory stays bounded by the piece size, whatever the
+// length of the text.
+//
+//   mek::ConversionStream stream(1, 4, 1, [&](const std::uint8_t* data,
+//                                             std::size_t size) {
+//     return std::fwrite(data, 1, size, stdout) == size;
+//   });
+//   while (...) stream.feed(bytes, count);
+//   if (!stream.finish()) ... stream.error() ...
+class ConversionStream {
+ public:
+  // Takes each stretch of output in order; answering false stops the
+  // conversion with StreamError::kOutput.
+  using Writer = std::function<bool(const std::uint8_t* data, std::size_t size)>;
+
+  static constexpr std::size_t kDefaultPieceSize = std::size_t{1} << 20;
+
+  struct Options {
+    // Input bytes converted in one step; any size from 1 gives the same
+    // output.
+    std::size_t piece_size = kDefaultPieceSize;
+    // With true, a text longer than two pieces is converted by two threads:
+    // the calling thread decodes, a worker thread rewrites line endings,
+    // encodes and calls the writer (in order, never two calls at once).
+    bool worker = false;
+  };
+
+  // `inputCode` and `outputCode` are code numbers 1..12 (detection is not
+  // part of the stream), `lineEnding` 1 LF, 2 CR LF, 3 CR. An unknown code
+  // makes every operation fail with kMalformed.
+  ConversionStream(int inputCode, int outputCode, int lineEnding, Writer writer);
+  ConversionStream(int inputCode, int outputCode, int lineEnding, Writer writer, Options options);
+  ~ConversionStream();
+  ConversionStream(const ConversionStream&) = delete;
+  ConversionStream& operator=(const ConversionStream&) = delete;
+
+  // Converts the next `size` bytes of the text. False once the conversion
+  // has failed.
+  bool feed(const std::uint8_t* data, std::size_t size);
+  // Room to read the next bytes into directly (saves the copy of feed), and
+  // the call that converts the first `size` bytes written there.
+  std::span<std::uint8_t> space();
+  bool commit(std::size_t size);
+  // Ends the text: converts what was carried over and waits for the worker.
+  // True when the whole text converted.
+  bool finish();
+
+  StreamError error() const { return error_; }
+
+ private:
+  struct Slot;
+
+  bool ready() const { return error_ == StreamError::kNone && !finished_; }
+  bool decode(std::uint8_t* begin, const std::uint8_t* end, bool last);
+  StreamError finishSlot(Slot& slot);  // line endings, encoder, writer
+  bool startWorker();
+  void work(std::size_t firstSlot);
+  bool waitForSlot(Slot& slot);
+  void stopWorker();
+  bool fail(StreamError error);
+
+  StreamStage decoder_;
+  StreamStage lines_;
+  StreamStage encoder_;
+  const EndOfLineConverter* line_end_ = nullptr;
+  Writer writer_;
+  Options options_;
+  Area input_;
+  std::size_t input_size_ = 0;  // bytes gathered by feed()
+  std::unique_ptr<Slot[]> slots_;
+  std::size_t next_slot_ = 0;
+  std::size_t pieces_ = 0;
+  StreamError error_ = StreamError::kNone;
+  bool finished_ = false;
+
+  // The worker and what it shares with the caller.
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool stopping_ = false;
+  StreamError worker_error_ = StreamError::kNone;
+};
+
+}  // namespace mek

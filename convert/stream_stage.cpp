@@ -1,0 +1,85 @@
+#include "convert/stream_stage.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace mek {
+
+Area::~Area() {
+  std::free(block_);
+}
+
+bool Area::reserve(std::size_t size) {
+  if (block_ != nullptr && size <= capacity_) return true;
+  // Grows by half again at least, so that slowly growing pieces do not
+  // reallocate each time.
+  std::size_t wanted = size;
+  if (block_ != nullptr && wanted < capacity_ + capacity_ / 2) wanted = capacity_ + capacity_ / 2;
+  void* block = std::realloc(block_, kHeadroom + wanted);
+  if (block == nullptr) return false;
+  block_ = static_cast<std::uint8_t*>(block);
+  capacity_ = wanted;
+  return true;
+}
+
+std::uint8_t* StreamStage::withCarry(std::uint8_t* begin) {
+  if (carry_size_ == 0) return begin;
+  begin -= carry_size_;
+  std::memmove(begin, carry_, carry_size_);
+  return begin;
+}
+
+bool StreamStage::fail(StreamError error) {
+  error_ = error;
+  return false;
+}
+
+bool StreamStage::advance(const ConversionBuffer& buffer, const Piece& piece,
+                          std::size_t produced) {
+  state_ = piece.end_state;
+  const std::size_t left = static_cast<std::size_t>(buffer.in_end - buffer.stop);
+  if (!started_ && (buffer.stop != buffer.in_begin || produced != 0)) {
+    started_ = true;
+    if (after_start_ != nullptr) converter_ = after_start_(code_, buffer.in_begin, buffer.in_end);
+  }
+  if (piece.last) {
+    // At the end of the text a cut-off sequence is dropped.
+    carry_size_ = 0;
+    return true;
+  }
+  // Converters leave at most one cut-off sequence, which is short.
+  if (left > kMaxCarry) return fail(failure_);
+  std::memcpy(carry_, buffer.stop, left);
+  carry_size_ = left;
+  return true;
+}
+
+bool StreamStage::run(std::uint8_t* begin, const std::uint8_t* end, bool last, Area& out) {
+  if (error_ != StreamError::kNone) return false;
+  ConversionBuffer buffer;
+  buffer.in_begin = withCarry(begin);
+  buffer.in_end = end;
+  Piece piece{state_, state_, last};
+  if (!converter_->measurePiece(buffer, piece)) {
+    return fail(buffer.size == kOutputTooLarge ? StreamError::kTooLarge : failure_);
+  }
+  const auto size = static_cast<std::size_t>(buffer.size);
+  if (!out.reserve(size)) return fail(StreamError::kNoMemory);
+  buffer.out = out.data();
+  piece = Piece{state_, state_, last};
+  if (!converter_->convertPiece(buffer, piece)) return fail(failure_);
+  out.size = static_cast<std::size_t>(buffer.size);
+  return advance(buffer, piece, out.size);
+}
+
+bool StreamStage::check(std::uint8_t* begin, const std::uint8_t* end, bool last) {
+  if (error_ != StreamError::kNone) return false;
+  ConversionBuffer buffer;
+  buffer.in_begin = withCarry(begin);
+  buffer.in_end = end;
+  Piece piece{state_, state_, last};
+  if (!converter_->measurePiece(buffer, piece)) return fail(failure_);
+  return advance(buffer, piece, static_cast<std::size_t>(buffer.size));
+}
+
+}  // namespace mek

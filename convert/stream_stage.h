@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "convert/converter.h"
+
+namespace mek {
+
+// A growable byte area that keeps kHeadroom bytes free before its data, where
+// a stage puts the bytes it carries over from the piece before.
+class Area {
+ public:
+  static constexpr std::size_t kHeadroom = 32;
+
+  Area() = default;
+  ~Area();
+  Area(const Area&) = delete;
+  Area& operator=(const Area&) = delete;
+
+  // Makes room for `size` bytes of data; false when memory is short (the
+  // data already there is then kept).
+  bool reserve(std::size_t size);
+  std::uint8_t* data() { return block_ == nullptr ? nullptr : block_ + kHeadroom; }
+  const std::uint8_t* data() const { return block_ == nullptr ? nullptr : block_ + kHeadroom; }
+  std::size_t capacity() const { return capacity_; }
+
+  // Bytes of data in use, set by whoever fills the area.
+  std::size_t size = 0;
+
+ private:
+  std::uint8_t* block_ = nullptr;
+  std::size_t capacity_ = 0;
+};
+
+// How a streamed conversion failed.
+enum class StreamError {
+  kNone,
+  kMalformed,  // input bytes that are not valid in the input code
+  kUnmapped,   // a character that the output code cannot carry
+  kTooLarge,   // a piece's output that no signed 32-bit count can hold
+  kNoMemory,   // an area could not be allocated
+  kOutput,     // the caller's writer refused the output
+};
+
+// One stage of a streamed conversion: a converter run over a text piece by
+// piece. The bytes that a piece leaves unconsumed at its end (a sequence cut
+// by the piece boundary) are carried into the next piece, and the
+// converter's shift state goes with them, so that the pieces give the bytes
+// that one run over the whole text gives. Converters that treat the start of
+// a text specially (byte-order marks) hand over to a converter for the rest
+// once the start has been read.
+class StreamStage {
+ public:
+  // The converter for the rest of the text, given the converter's code and
+  // the input that began the text.
+  using AfterStart = const Converter* (*)(int code, const std::uint8_t* begin,
+                                          const std::uint8_t* end);
+  // The most bytes a piece can leave unconsumed.
+  static constexpr std::size_t kMaxCarry = 16;
+  static_assert(kMaxCarry <= Area::kHeadroom);
+
+  StreamStage() = default;
+  StreamStage(const Converter* converter, StreamError failure, int code = 0,
+              AfterStart afterStart = nullptr)
+      : converter_(converter), after_start_(afterStart), code_(code), failure_(failure) {}
+
+  // Converts the next piece [begin, end) into `out` (its data and size). The
+  // bytes carried from the piece before are put right before `begin`, which
+  // needs Area::kHeadroom writable bytes before it. `last` ends the text.
+  bool run(std::uint8_t* begin, const std::uint8_t* end, bool last, Area& out);
+  // The same without output: only whether the piece is acceptable.
+  bool check(std::uint8_t* begin, const std::uint8_t* end, bool last);
+
+  bool carrying() const { return carry_size_ != 0; }
+  StreamError error() const { return error_; }
+  const Converter* converter() const { return converter_; }
+
+ private:
+  // Puts the carried bytes before `begin` and answers where the input starts.
+  std::uint8_t* withCarry(std::uint8_t* begin);
+  // Carries what `buffer` left unconsumed and moves on to the rest converter.
+  bool advance(const ConversionBuffer& buffer, const Piece& piece, std::size_t produced);
+  bool fail(StreamError error);
+
+  const Converter* converter_ = nullptr;
+  AfterStart after_start_ = nullptr;
+  int code_ = 0;
+  StreamError failure_ = StreamError::kMalformed;
+  StreamError error_ = StreamError::kNone;
+  bool started_ = false;
+  std::int32_t state_ = 0;
+  std::uint8_t carry_[kMaxCarry] = {};
+  std::size_t carry_size_ = 0;
+};
+
+}  // namespace mek

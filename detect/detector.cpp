@@ -1,0 +1,98 @@
+#include "detect/detector.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
+#include "convert/registry.h"
+#include "detect/detect.h"
+#include "unicode/utf16.h"
+#include "unicode/utf32.h"
+#include "unicode/utf8.h"
+
+namespace mek {
+
+Detector::Detector() {
+  const auto test = [](int code) {
+    return StreamStage(findDecoder(code), StreamError::kMalformed, code, &findDecoderAfterStart);
+  };
+  tests_[kUtf32Be] = test(9);
+  tests_[kUtf32Le] = test(10);
+  tests_[kJis] = test(3);
+  tests_[kEucjp] = test(2);
+  tests_[kUtf8] = test(4);
+}
+
+bool Detector::sjisPiece(std::uint8_t* begin, const std::uint8_t* end, bool last) {
+  if (sjis_carrying_) *--begin = sjis_carry_;
+  const std::uint8_t* stop = sjisTestStop(begin, end);
+  if (stop == nullptr || (last && stop != end)) return false;
+  sjis_carrying_ = stop != end;
+  if (sjis_carrying_) sjis_carry_ = *stop;
+  return true;
+}
+
+void Detector::run(std::uint8_t* begin, std::uint8_t* end, bool last) {
+  const std::size_t size = static_cast<std::size_t>(end - begin);
+  const std::size_t head = std::min(size, sizeof head_ - head_size_);
+  std::memcpy(head_ + head_size_, begin, head);
+  head_size_ += head;
+  size_ += size;
+  if (!escape_seen_ && size != 0 && std::memchr(begin, 0x1B, size) != nullptr) escape_seen_ = true;
+  for (int t = 0; t < kTests; ++t) {
+    if (!failed_[t] && !tests_[t].check(begin, end, last)) failed_[t] = true;
+  }
+  if (!sjis_failed_ && !sjisPiece(begin, end, last)) sjis_failed_ = true;
+}
+
+void Detector::feed(std::uint8_t* begin, std::uint8_t* end) {
+  run(begin, end, false);
+}
+
+int Detector::markAnswer() const {
+  const std::uint8_t* const end = head_ + head_size_;
+  if (startsWithUtf8Mark(head_, end)) return 4;
+  if (startsWithUtf16BeMark(head_, end)) return 7;
+  if (startsWithUtf32BeMark(head_, end)) return 11;
+  if (startsWithUtf32LeMark(head_, end)) return 12;
+  if (startsWithUtf16LeMark(head_, end)) return 8;
+  return 0;
+}
+
+bool Detector::settled() const {
+  // Four bytes settle the marks; a mark decides before any test does.
+  if (head_size_ == sizeof head_ && markAnswer() != 0) return true;
+  return std::all_of(std::begin(failed_), std::end(failed_), [](bool f) { return f; }) &&
+         sjis_failed_;
+}
+
+int Detector::finish() {
+  final_.reserve(0);
+  run(final_.data(), final_.data(), true);
+  return answer();
+}
+
+int Detector::answer() const {
+  if (const int mark = markAnswer(); mark != 0) return mark;
+  // The UTF-32 tests accept any input without a whole unit, so they only
+  // count for input of four bytes or more; shorter text would otherwise be
+  // taken for UTF-32 and converted to nothing. Empty input stays UTF-32.
+  if (size_ == 0) return 9;
+  if (size_ >= 4 && !failed_[kUtf32Be]) return 9;
+  if (size_ >= 4 && !failed_[kUtf32Le]) return 10;
+  if (escape_seen_ && !failed_[kJis]) return 3;
+  if (!sjis_failed_) return 1;
+  if (!failed_[kEucjp]) return 2;
+  if (!failed_[kUtf8]) return 4;
+  return 6;
+}
+
+int Detector::detect(const std::uint8_t* begin, const std::uint8_t* end) {
+  Detector detector;
+  // One piece that is also the last carries nothing, so nothing is written
+  // before `begin` and the input is only read.
+  detector.run(const_cast<std::uint8_t*>(begin), const_cast<std::uint8_t*>(end), true);
+  return detector.answer();
+}
+
+}  // namespace mek

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "convert/stream_stage.h"
+
+namespace mek {
+
+// Detection over a text that arrives in pieces: every test of
+// detectEncoding runs alongside the others, each carrying what a piece cuts
+// short into the next, and the answer is the one detectEncoding gives for
+// the whole text.
+class Detector {
+ public:
+  Detector();
+
+  // Takes the next piece [begin, end), which needs Area::kHeadroom writable
+  // bytes before `begin` (bytes carried from the piece before go there).
+  void feed(std::uint8_t* begin, std::uint8_t* end);
+  // True when more input cannot change the answer.
+  bool settled() const;
+  // Ends the text and answers its code number (1..12).
+  int finish();
+
+  // The answer for a whole text in one piece (no room before it needed).
+  static int detect(const std::uint8_t* begin, const std::uint8_t* end);
+
+ private:
+  enum Test { kUtf32Be, kUtf32Le, kJis, kEucjp, kUtf8, kTests };
+
+  void run(std::uint8_t* begin, std::uint8_t* end, bool last);
+  int markAnswer() const;
+  int answer() const;
+  bool sjisPiece(std::uint8_t* begin, const std::uint8_t* end, bool last);
+
+  StreamStage tests_[kTests];
+  bool failed_[kTests] = {};
+  bool sjis_failed_ = false;
+  std::uint8_t sjis_carry_ = 0;  // a lead byte that ended the last piece
+  bool sjis_carrying_ = false;
+  bool escape_seen_ = false;
+  std::uint8_t head_[4] = {};  // the first bytes, for the byte-order marks
+  std::size_t head_size_ = 0;
+  std::uint64_t size_ = 0;
+  Area final_;  // room for the carried bytes of the last call
+};
+
+}  // namespace mek

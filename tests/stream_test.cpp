@@ -1,0 +1,186 @@
+// The streamed conversion against the conversion of the whole text at once:
+// for every input code, output code and line ending, texts that exercise
+// escape sequences, surrogate pairs, CR LF, byte-order marks, cut-off tails
+// and malformed bytes, fed in pieces of 1, 2, 3, 5, 64 and 4096 bytes (and
+// through the worker thread), give the same bytes and the same result.
+// Detection fed in pieces gives the answer of detection over the whole text.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/driver.h"
+#include "convert/conversion_stream.h"
+#include "detect/detect.h"
+#include "detect/detector.h"
+#include "tests/test_support.h"
+
+namespace mek::test {
+namespace {
+
+constexpr int kCodes = 12;
+
+// The reference: the three stages over the whole text. Answers "ok", the
+// message of the failure, and the output.
+struct Outcome {
+  std::string result;
+  Bytes bytes;
+  bool operator==(const Outcome&) const = default;
+};
+
+Outcome whole(const Bytes& input, int from, int to, int lineEnding) {
+  ConversionBuffer buffer;
+  buffer.out = static_cast<std::uint8_t*>(std::malloc(input.size() + 1));
+  if (!input.empty()) std::memcpy(buffer.out, input.data(), input.size());
+  buffer.size = static_cast<std::int32_t>(input.size());
+  testing::internal::CaptureStderr();
+  const bool ok = convertInMemory(buffer, from, to, lineEnding);
+  const std::string message = testing::internal::GetCapturedStderr();
+  Outcome outcome{ok ? "ok" : message, {}};
+  if (ok) outcome.bytes.assign(buffer.out, buffer.out + buffer.size);
+  if (buffer.in_begin != buffer.out) std::free(const_cast<std::uint8_t*>(buffer.in_begin));
+  std::free(buffer.out);
+  return outcome;
+}
+
+Outcome streamed(const Bytes& input, int from, int to, int lineEnding, std::size_t piece,
+                 bool worker) {
+  Outcome outcome;
+  ConversionStream::Options options;
+  options.piece_size = piece;
+  options.worker = worker;
+  ConversionStream stream(
+      from, to, lineEnding,
+      [&](const std::uint8_t* data, std::size_t size) {
+        outcome.bytes.insert(outcome.bytes.end(), data, data + size);
+        return true;
+      },
+      options);
+  // Uneven feeds: the stream cuts its own pieces.
+  std::size_t at = 0;
+  for (std::size_t step = 1; at < input.size(); step = step * 3 % 7 + 1) {
+    const std::size_t n = std::min(step * piece, input.size() - at);
+    if (!stream.feed(input.data() + at, n)) break;
+    at += n;
+  }
+  const bool ok = stream.finish();
+  switch (stream.error()) {
+    case StreamError::kNone:
+      outcome.result = ok ? "ok" : "failed without an error";
+      break;
+    case StreamError::kNoMemory:
+    case StreamError::kTooLarge:
+      outcome.result = "cannot allocate enough memory\n";
+      break;
+    default:
+      outcome.result = "cannot convert bytes\n";
+      break;
+  }
+  if (!ok) outcome.bytes.clear();
+  return outcome;
+}
+
+void put16(Bytes& out, std::uint32_t unit) {
+  out.push_back(static_cast<std::uint8_t>(unit >> 8));
+  out.push_back(static_cast<std::uint8_t>(unit));
+}
+
+// Internal-form text from a pool of characters: ASCII, line ends of every
+// kind, kana and kanji, half-width katakana, and with `wide`, characters that
+// only some codes carry (JIS X 0212, U+FEFF, surrogate pairs, U+00A5).
+Bytes randomText(std::mt19937& random, std::size_t length, bool wide) {
+  static const std::uint32_t kCommon[] = {'a',    'Z',    ' ',    '\\',   '~',    '\r',
+                                          '\n',   0x3042, 0x30AB, 0x6F22, 0x5B57, 0xFF71,
+                                          0xFF9E, 0x3000, 0xFF21, 0x2212, 0x4E9C};
+  static const std::uint32_t kWide[] = {0x4E02, 0xFEFF, 0xD842, 0x00A5, 0x00E9, 0x1B};
+  Bytes text;
+  for (std::size_t i = 0; i < length; ++i) {
+    std::uint32_t c = kCommon[random() % std::size(kCommon)];
+    if (wide && random() % 4 == 0) c = kWide[random() % std::size(kWide)];
+    if (c == '\r' && random() % 2 == 0) put16(text, '\r'), c = '\n';  // CR LF
+    put16(text, c);
+    if (c == 0xD842) put16(text, 0xDF9F);  // U+20B9F
+  }
+  return text;
+}
+
+// The texts of one input code: random texts in that code (made by the whole
+// conversion from the internal form), the same with a cut-off tail, raw
+// edge cases, and random bytes.
+std::vector<Bytes> textsFor(int code) {
+  std::mt19937 random(static_cast<unsigned>(code) * 7919u);
+  std::vector<Bytes> texts;
+  for (int i = 0; i < 6; ++i) {
+    const bool wide = i % 2 == 1;
+    const Outcome made = whole(randomText(random, 40 + 30 * i, wide), 5, code, 1 + i % 3);
+    if (made.result != "ok") continue;
+    texts.push_back(made.bytes);
+    Bytes cut = made.bytes;
+    cut.pop_back();
+    texts.push_back(cut);
+  }
+  for (const char* raw : {"", "41", "0d", "41 0d 0a 0d 0d 0a 0a 0d",             // line ends
+                          "ef bb bf 41 ef bb bf 42", "ef bb",                    // UTF-8 marks
+                          "fe ff 00 41 fe ff 00 0d", "ff fe 41 00 0d 00 0a 00",  // UTF-16 marks
+                          "ff fe 00 00 41 00 00 00 ff fe 00 00", "00 00 fe ff 00 00 00 41",
+                          "1b 24 42 30 21 24 22 1b 28 42 41 1b 24 28 44 30 21 0e 31 0f 41",
+                          "1b 24 42 30 21 0a 41 1b 28 49 21 1b 24", "41 1b 24 28", "1b 28 4a 5c 1b",
+                          "93 fa 96 7b 8c ea 0d 0a b1 82", "a4 a2 8e b1 8f b0 a1 0d 0a a4",
+                          "e6 97 a5 f0 a0 ae 9f 0d e3 81", "d8 42 df 9f 00 41 d8 42",
+                          "00 00 d8 42 00 02 0b 9f 00 00 00 0d 00 00 00 0a 00 01"}) {
+    texts.push_back(hex(raw));
+  }
+  for (int i = 0; i < 4; ++i) {
+    Bytes noise(20 + random() % 100);
+    for (auto& b : noise) b = static_cast<std::uint8_t>(random() % 4 == 0 ? random() : 'a');
+    texts.push_back(noise);
+  }
+  return texts;
+}
+
+class StreamTest : public testing::TestWithParam<int> {};
+
+TEST_P(StreamTest, PiecesGiveTheWholeConversion) {
+  const int from = GetParam();
+  for (const Bytes& text : textsFor(from)) {
+    for (int to = 1; to <= kCodes; ++to) {
+      for (int lineEnding = 1; lineEnding <= 3; ++lineEnding) {
+        const Outcome expected = whole(text, from, to, lineEnding);
+        for (const std::size_t piece : {1, 2, 3, 5, 64, 4096}) {
+          for (const bool worker : {false, true}) {
+            if (worker && piece != 3 && piece != 64) continue;
+            ASSERT_EQ(streamed(text, from, to, lineEnding, piece, worker), expected)
+                << "from " << from << " to " << to << " line ending " << lineEnding << " piece "
+                << piece << (worker ? " worker" : "") << ": " << toHex(text);
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST_P(StreamTest, DetectionInPiecesAgreesWithTheWholeText) {
+  for (const Bytes& text : textsFor(GetParam())) {
+    const int expected = detectEncoding(text.data(), text.data() + text.size());
+    for (const std::size_t piece : {1, 2, 3, 5, 64}) {
+      Detector detector;
+      Area area;
+      ASSERT_TRUE(area.reserve(piece));
+      for (std::size_t at = 0; at < text.size() && !detector.settled(); at += piece) {
+        const std::size_t n = std::min(piece, text.size() - at);
+        std::memcpy(area.data(), text.data() + at, n);
+        detector.feed(area.data(), area.data() + n);
+      }
+      ASSERT_EQ(detector.finish(), expected) << "piece " << piece << ": " << toHex(text);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryInputCode, StreamTest, testing::Range(1, kCodes + 1));
+
+}  // namespace
+}  // namespace mek::test
