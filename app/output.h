@@ -74,6 +74,9 @@ class Output {
   int fd_ = -1;            // where bytes go now; -1 while held
   off_t start_ = 0;        // where standard output started
   std::vector<std::uint8_t> held_;
+  std::uint64_t written_ = 0;  // bytes written to `fd_`
+  std::uint64_t synced_ = 0;   // bytes whose writing back has been started
+  static constexpr std::uint64_t kWriteBackStep = std::uint64_t{8} << 20;
   bool finished_ = false;  // committed or abandoned
   std::mutex mutex_;       // commit() against abandonForSignal()
 };

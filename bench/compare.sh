@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Whole-process wall time and peak memory of mek against glibc iconv, and nkf
-# and uconv when installed, on the corpora of corpus.py. Each figure is the
-# median of 5 runs after one warm-up run.
+# and uconv when installed, on the corpora of corpus.py, beside the floor of
+# copying the same bytes with `cat in > out`. Each figure is the median of 5
+# runs after one warm-up run. The last row converts a big input (--big, 1 GiB
+# by default) made of copies of the Shift_JIS corpus.
 #
-# usage: bench/compare.sh [--mek PATH] [--size 100M] [--corpus DIR] [--runs N] [--results FILE]
+# usage: bench/compare.sh [--mek PATH] [--size 100M] [--corpus DIR] [--runs N]
+#                         [--big 1G] [--results FILE]
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -11,6 +14,7 @@ mek="$here/../build/mek"
 size=100M
 corpus=""
 runs=5
+big=1G
 results="$here/RESULTS.md"
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -18,6 +22,7 @@ while [ $# -gt 0 ]; do
     --size) size="$2"; shift 2 ;;
     --corpus) corpus="$2"; shift 2 ;;
     --runs) runs="$2"; shift 2 ;;
+    --big) big="$2"; shift 2 ;;
     --results) results="$2"; shift 2 ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
@@ -54,6 +59,19 @@ f="$corpus/fullwidth"  # no one-byte katakana, which detection does not take for
 o="$work/out"
 have() { command -v "$1" >/dev/null 2>&1; }
 
+# Derived inputs: the Shift_JIS corpus with CR LF line ends, and copies of it
+# up to the big size.
+crlf="$work/crlf.sjis"
+"$mek" -isjis "$c.sjis" -osjis "$crlf" -win
+bigfile="$work/big.sjis"
+bigbytes=$(numfmt --from=iec "$big")
+while [ "$(stat -c %s "$bigfile" 2>/dev/null || echo 0)" -lt "$bigbytes" ]; do
+  cat "$c.sjis" >>"$bigfile"
+done
+truncate -s "$bigbytes" "$bigfile"
+# A cut may split a character; mek and iconv then disagree only on the tail.
+printf 'a' >>"$bigfile"
+
 # name | mek arguments | iconv from | iconv to | nkf options | uconv from | uconv to | input
 rows=(
   "Shift_JIS to UTF-8|-isjis $c.sjis -outf8 $o|CP932|UTF-8|-S -w --cp932|windows-31j|UTF-8|$c.sjis"
@@ -65,6 +83,8 @@ rows=(
   "UTF-8 to UTF-16LE|-iutf8 $c.utf8 -outf16_le $o|UTF-8|UTF-16LE|-W -w16L0|UTF-8|UTF-16LE|$c.utf8"
   "UTF-16LE to UTF-8|-iutf16_le $c.utf16le -outf8 $o|UTF-16LE|UTF-8|-W16L0 -w|UTF-16LE|UTF-8|$c.utf16le"
   "Shift_JIS to UTF-8, -iauto (fullwidth)|-iauto $f.sjis -outf8 $o|CP932|UTF-8|-S -w --cp932|windows-31j|UTF-8|$f.sjis"
+  "Shift_JIS CR LF to UTF-8 LF|-isjis $crlf -outf8 $o|CP932|UTF-8|-S -w --cp932 -Lu|windows-31j|UTF-8|$crlf"
+  "Shift_JIS to UTF-8, $big|-isjis $bigfile -outf8 $o|CP932|UTF-8|-S -w --cp932|windows-31j|UTF-8|$bigfile"
 )
 
 {
@@ -73,11 +93,22 @@ rows=(
   echo "Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores, $(free -g | awk '/Mem:/{print $2}') GiB;"
   echo "$(uname -sr); $(iconv --version | head -1); $(date -u +%Y-%m-%d)."
   echo "Corpus: mixed, $(stat -c %s "$c.utf8") bytes of UTF-8 (bench/corpus.py). Median of $runs runs after a warm-up."
-  echo "Wall time in seconds, peak resident memory in MiB; ratio = mek / iconv."
+  echo "Wall time in seconds and peak resident memory in MiB of each whole process; cat is"
+  echo "\`cat in > out\` of the same input, the floor of copying the bytes. Ratios are mek / iconv"
+  echo "and mek / cat. iconv and uconv convert no line endings: in the CR LF row they keep them."
   echo
-  echo "| conversion | mek s | iconv s | ratio | nkf s | uconv s | mek MiB | iconv MiB |"
-  echo "|---|---|---|---|---|---|---|---|"
+  echo "| conversion | mek s | iconv s | uconv s | nkf s | cat s | / iconv | / cat | mek MiB | iconv MiB | uconv MiB | nkf MiB |"
+  echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
 } >"$work/table"
+
+mib() { [ -n "${1:-}" ] && [ "$1" != failed ] && awk -v k="$1" 'BEGIN { printf "%.0f", k / 1024 }' || echo "-"; }
+ratio() {
+  if [ "$1" != failed ] && [ "$1" != wrong ] && [ "$2" != failed ] && [ "$2" != "-" ]; then
+    awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'
+  else
+    echo "-"
+  fi
+}
 
 for row in "${rows[@]}"; do
   IFS='|' read -r name args ifrom ito nkfopts ufrom uto input <<<"$row"
@@ -86,15 +117,11 @@ for row in "${rows[@]}"; do
   # measurement.
   if [ -n "$(sh -c "$mek $args" 2>&1 >/dev/null)" ]; then mt=wrong; mm=""; fi
   read -r it im <<<"$(measure "iconv -f $ifrom -t $ito $input -o $o")"
-  nt="-"; ut="-"
-  if have nkf; then read -r nt _ <<<"$(measure "nkf $nkfopts $input > $o")"; fi
-  if have uconv; then read -r ut _ <<<"$(measure "uconv -f $ufrom -t $uto $input -o $o")"; fi
-  ratio="-"
-  if [ "$mt" != failed ] && [ "$mt" != wrong ] && [ "$it" != failed ]; then
-    ratio=$(awk -v a="$mt" -v b="$it" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }')
-  fi
-  mib() { [ -n "${1:-}" ] && [ "$1" != failed ] && awk -v k="$1" 'BEGIN { printf "%.0f", k / 1024 }' || echo "-"; }
-  echo "| $name | $mt | $it | $ratio | $nt | $ut | $(mib "$mm") | $(mib "$im") |" >>"$work/table"
+  read -r ct _ <<<"$(measure "cat $input > $o")"
+  nt="-"; nm=""; ut="-"; um=""
+  if have nkf; then read -r nt nm <<<"$(measure "nkf $nkfopts $input > $o")"; fi
+  if have uconv; then read -r ut um <<<"$(measure "uconv -f $ufrom -t $uto $input -o $o")"; fi
+  echo "| $name | $mt | $it | $ut | $nt | $ct | $(ratio "$mt" "$it") | $(ratio "$mt" "$ct") | $(mib "$mm") | $(mib "$im") | $(mib "$um") | $(mib "$nm") |" >>"$work/table"
 done
 
 cat "$work/table"
