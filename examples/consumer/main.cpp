@@ -1,10 +1,12 @@
 // Decodes UTF-8 text into a TextBuffer, edits it by character position, sends
 // it through every encoding whose converters are present and back, and
-// encodes it as UTF-8 again. Exits with 0 when every step gave what it should.
+// encodes it as UTF-8 again; then streams Shift_JIS to UTF-8 in pieces of
+// one byte. Exits with 0 when every step gave what it should.
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
+#include "convert/conversion_stream.h"
 #include "convert/registry.h"
 #include "convert/text_buffer.h"
 
@@ -40,6 +42,24 @@ bool roundTrips(const mek::TextBuffer* text, int code) {
   return ok;
 }
 
+// "日本語\r\n" in Shift_JIS, fed one byte at a time, comes out as UTF-8
+// with an LF.
+bool streams() {
+  const std::uint8_t sjis[] = {0x93, 0xFA, 0x96, 0x7B, 0x8C, 0xEA, 0x0D, 0x0A};
+  std::string out;
+  mek::ConversionStream::Options options;
+  options.piece_size = 1;  // every byte is converted as it comes
+  mek::ConversionStream stream(
+      1, kUtf8, 1,
+      [&out](const std::uint8_t* data, std::size_t size) {
+        out.append(reinterpret_cast<const char*>(data), size);
+        return true;
+      },
+      options);
+  for (std::uint8_t byte : sjis) stream.feed(&byte, 1);
+  return stream.finish() && out == "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\n";
+}
+
 }  // namespace
 
 int main() {
@@ -66,6 +86,7 @@ int main() {
     ok = check(roundTrips(text, code), "a round trip");
     ++codes;
   }
+  ok = ok && check(streams(), "streaming");
   if (ok) std::printf("mek_consumer: ok, %d encodings round-tripped\n", codes);
 
   mek::destroyTextBuffer(word);
