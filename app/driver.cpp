@@ -43,11 +43,11 @@ void release(ConversionBuffer& buffer, const InputBytes& input) {
 // The three stages. A mapped input is unmapped as soon as the decoder has
 // read it, because the runner releases areas with std::free.
 bool convertStages(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding,
-                   const InputBytes* input) {
-  if (inputCode == 0) inputCode = detectEncoding(buffer.out, buffer.out + buffer.size);
+                   bool fallback, const InputBytes* input) {
+  if (inputCode == kCodeAuto) inputCode = detectEncoding(buffer.out, buffer.out + buffer.size);
   const Converter* decoder = findDecoder(inputCode);
   const EndOfLineConverter* lineEnd = findLineEndConverter(lineEnding);
-  const Converter* encoder = findEncoder(outputCode);
+  const Converter* encoder = findEncoder(outputCode, fallback);
   if (decoder == nullptr || lineEnd == nullptr || encoder == nullptr) {
     // A code whose converter is not available cannot be converted.
     std::fputs("cannot convert bytes\n", stderr);
@@ -70,12 +70,13 @@ bool convertStages(ConversionBuffer& buffer, int inputCode, int outputCode, int 
 
 }  // namespace
 
-bool convertInMemory(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding) {
-  return convertStages(buffer, inputCode, outputCode, lineEnding, nullptr);
+bool convertInMemory(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding,
+                     bool fallback) {
+  return convertStages(buffer, inputCode, outputCode, lineEnding, fallback, nullptr);
 }
 
 bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int outputCode,
-                   int lineEnding) {
+                   int lineEnding, bool fallback) {
   InputBytes bytes;
   const ReadResult read = readInput(input, bytes);
   if (read != ReadResult::kOk) {
@@ -89,7 +90,7 @@ bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int 
   ConversionBuffer buffer;
   buffer.out = bytes.data;
   buffer.size = static_cast<std::int32_t>(bytes.size);
-  bool ok = convertStages(buffer, inputCode, outputCode, lineEnding, &bytes) &&
+  bool ok = convertStages(buffer, inputCode, outputCode, lineEnding, fallback, &bytes) &&
             writeAll(outputPath, buffer.out, static_cast<std::size_t>(buffer.size));
   release(buffer, bytes);
   return ok;

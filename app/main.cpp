@@ -1,3 +1,5 @@
 #include "app/command_line.h"
 
-int main(int argc, char** argv) { return mek::runCommandLine(argc, argv); }
+int main(int argc, char** argv) {
+  return mek::runCommandLine(argc, argv);
+}

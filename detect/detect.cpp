@@ -23,7 +23,7 @@ bool decoderAccepts(int code, ConversionBuffer& buffer) {
 bool looksLikeJis(ConversionBuffer& buffer) {
   const std::size_t size = static_cast<std::size_t>(buffer.in_end - buffer.in_begin);
   if (size == 0 || std::memchr(buffer.in_begin, 0x1B, size) == nullptr) return false;
-  return decoderAccepts(3, buffer);
+  return decoderAccepts(kCodeJis, buffer);
 }
 
 bool looksLikeSjis(ConversionBuffer& buffer) {
@@ -47,12 +47,12 @@ bool looksLikeSjis(ConversionBuffer& buffer) {
   return true;
 }
 
-int detectEncoding(const std::uint8_t* begin, const std::uint8_t* end) {
-  if (startsWithUtf8Mark(begin, end)) return 4;
-  if (startsWithUtf16BeMark(begin, end)) return 7;
-  if (startsWithUtf32BeMark(begin, end)) return 11;
-  if (startsWithUtf32LeMark(begin, end)) return 12;
-  if (startsWithUtf16LeMark(begin, end)) return 8;
+Code detectEncoding(const std::uint8_t* begin, const std::uint8_t* end) {
+  if (startsWithUtf8Mark(begin, end)) return kCodeUtf8;
+  if (startsWithUtf16BeMark(begin, end)) return kCodeUtf16BeBom;
+  if (startsWithUtf32BeMark(begin, end)) return kCodeUtf32BeBom;
+  if (startsWithUtf32LeMark(begin, end)) return kCodeUtf32LeBom;
+  if (startsWithUtf16LeMark(begin, end)) return kCodeUtf16LeBom;
   ConversionBuffer buffer;
   buffer.in_begin = begin;
   buffer.in_end = end;
@@ -60,14 +60,14 @@ int detectEncoding(const std::uint8_t* begin, const std::uint8_t* end) {
   // count for input of four bytes or more; shorter text would otherwise be
   // taken for UTF-32 and converted to nothing. Empty input stays UTF-32.
   const std::ptrdiff_t size = end - begin;
-  if (size == 0) return 9;
-  if (size >= 4 && decoderAccepts(9, buffer)) return 9;
-  if (size >= 4 && decoderAccepts(10, buffer)) return 10;
-  if (looksLikeJis(buffer)) return 3;
-  if (looksLikeSjis(buffer)) return 1;
-  if (decoderAccepts(2, buffer)) return 2;
-  if (decoderAccepts(4, buffer)) return 4;
-  return 6;
+  if (size == 0) return kCodeUtf32Be;
+  if (size >= 4 && decoderAccepts(kCodeUtf32Be, buffer)) return kCodeUtf32Be;
+  if (size >= 4 && decoderAccepts(kCodeUtf32Le, buffer)) return kCodeUtf32Le;
+  if (looksLikeJis(buffer)) return kCodeJis;
+  if (looksLikeSjis(buffer)) return kCodeSjis;
+  if (decoderAccepts(kCodeEucJp, buffer)) return kCodeEucJp;
+  if (decoderAccepts(kCodeUtf8, buffer)) return kCodeUtf8;
+  return kCodeUtf16Le;
 }
 
 }  // namespace mek
