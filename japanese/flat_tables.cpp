@@ -101,8 +101,8 @@ constexpr std::array<std::uint16_t, 0x10000> unicodeToCp932() {
   forEachUserDefinedCode([&](unsigned lead, unsigned trail, std::uint16_t unit) {
     cells[unit] = static_cast<std::uint16_t>(lead << 8 | trail);
   });
-  for (unsigned u = 0; u < 0x10000; ++u) {
-    if (cells[u] == kNoMapping) cells[u] = twinSjis(static_cast<std::uint16_t>(u));
+  for (std::uint16_t u : kTwinUnits) {
+    if (cells[u] == kNoMapping) cells[u] = twinSjis(u);
   }
   cells[0x00A5] = 0x5C;
   cells[0x203E] = 0x7E;

@@ -43,6 +43,12 @@ constexpr std::uint16_t twinJisX0208(std::uint16_t unit) {
   }
 }
 
+// Every character that has a twin.
+inline constexpr std::uint16_t kTwinUnits[] = {
+    0x301C, 0xFF5E, 0x2016, 0x2225, 0x2212, 0xFF0D, 0x00A2,
+    0xFFE0, 0x00A3, 0xFFE1, 0x00AC, 0xFFE2, 0x2014, 0xFF3C,
+};
+
 // The Shift_JIS code (lead byte high, trail byte low) of a JIS X 0208 position.
 constexpr std::uint16_t sjisFromJisX0208(std::uint16_t jis) {
   const unsigned row = jis >> 8;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "convert/registry.h"
+#include "japanese/twins.h"
 #include "tests/codec_check.h"
 #include "tests/test_support.h"
 
@@ -154,6 +155,12 @@ TEST(FallbackTest, EveryTwinInEveryEncoder) {
       ASSERT_EQ(plain.ok, fallback.ok) << code << " " << unit;
       ASSERT_EQ(plain.bytes, fallback.bytes) << code << " " << unit;
     }
+  }
+  // The list of twins is the one the tables are built from.
+  for (unsigned unit = 0; unit < 0x10000; ++unit) {
+    bool listed = false;
+    for (std::uint16_t t : kTwinUnits) listed = listed || t == unit;
+    EXPECT_EQ(twinJisX0208(static_cast<std::uint16_t>(unit)) != kNoMapping, listed) << unit;
   }
   // Codes without twins need no fallback encoder of their own.
   for (int code = kCodeUtf8; code < kCodeCount; ++code) {
