@@ -9,76 +9,65 @@
 #include "app/driver.h"
 
 namespace mek {
-
-const NameEntry kCodeNames[] = {
-    {0, "auto"},
-    {1, "sjis"},
-    {2, "euc_jp"},
-    {3, "jis"},
-    {4, "utf8"},
-    {5, "utf16_be"},
-    {6, "utf16_le"},
-    {7, "utf16_be_bom"},
-    {8, "utf16_le_bom"},
-    {9, "utf32_be"},
-    {10, "utf32_le"},
-    {11, "utf32_be_bom"},
-    {12, "utf32_le_bom"},
-    {1, "s"},
-    {2, "e"},
-    {3, "j"},
-    {8, "u"},
-    {4, "u8"},
-    {8, "u16"},
-    {8, "u16l"},
-    {7, "u16b"},
-    {12, "u32"},
-    {12, "u32l"},
-    {11, "u32b"},
-    {0, nullptr},
-};
-
-const NameEntry kLineEndingNames[] = {
-    {1, "unix"}, {2, "win"}, {3, "mac"}, {1, "u"}, {2, "w"}, {3, "m"}, {0, nullptr},
-};
-
 namespace {
-
-const NameEntry* findEntry(const NameEntry* table, const char* name) {
-  for (const NameEntry* e = table; e->name != nullptr; ++e) {
-    if (std::strcmp(e->name, name) == 0) return e;
-  }
-  return nullptr;
-}
 
 bool isOption(const char* arg) {
   return arg[0] == '-';
 }
 
+// The byte `name` would be compared with at `i` when case, '-' and '_' do
+// not count: skips those marks and folds ASCII capitals.
+char foldedAt(const char* name, std::size_t& i) {
+  while (name[i] == '-' || name[i] == '_') ++i;
+  const char c = name[i];
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool sameLoosely(const char* typed, const char* name) {
+  std::size_t i = 0;
+  std::size_t j = 0;
+  for (;; ++i, ++j) {
+    const char a = foldedAt(typed, i);
+    const char b = foldedAt(name, j);
+    if (a != b) return false;
+    if (a == '\0') return true;
+  }
+}
+
 }  // namespace
 
-int findCode(const char* name) {
-  const NameEntry* e = findEntry(kCodeNames, name);
-  return e != nullptr ? e->code : 0;
+const CodeName* findCodeName(const char* name) {
+  for (std::size_t i = 0; i < kCodeNameCount; ++i) {
+    if (kCodeNames[i].listed && std::strcmp(kCodeNames[i].name, name) == 0) return &kCodeNames[i];
+  }
+  for (std::size_t i = 0; i < kCodeNameCount; ++i) {
+    if (sameLoosely(name, kCodeNames[i].name)) return &kCodeNames[i];
+  }
+  return nullptr;
+}
+
+Code findCode(const char* name) {
+  const CodeName* entry = findCodeName(name);
+  return entry != nullptr ? entry->code : kCodeAuto;
 }
 
 int findLineEnding(const char* name, int current) {
-  const NameEntry* e = findEntry(kLineEndingNames, name);
-  return e != nullptr ? e->code : current;
+  for (std::size_t i = 0; i < kLineEndingNameCount; ++i) {
+    if (std::strcmp(kLineEndingNames[i].name, name) == 0) return kLineEndingNames[i].code;
+  }
+  return current;
 }
 
 namespace {
 
-// Prints one name table as a grid of four names a row; `column` carries on
-// from one table to the next.
-void printNameGrid(std::FILE* out, const NameEntry* table, int& column) {
-  for (const NameEntry* e = table; e->name != nullptr; ++e) {
-    if (column == 0) std::fputs("  ", out);
-    std::fprintf(out, "%-19s", e->name);
-    if (++column > 3) {
-      std::fputc('\n', out);
-      column = 0;
-    }
+// Prints one name in the grid of four names a row; `column` carries on from
+// one table to the next.
+void printGridName(std::FILE* out, const char* name, int& column) {
+  if (column == 0) std::fputs("  ", out);
+  std::fprintf(out, "%-19s", name);
+  if (++column > 3) {
+    std::fputc('\n', out);
+    column = 0;
   }
 }
 
@@ -97,9 +86,50 @@ void printUsage(std::FILE* out) {
              "character-code:\n",
              out);
   int column = 0;
-  printNameGrid(out, kCodeNames, column);
+  for (std::size_t i = 0; i < kCodeNameCount; ++i) {
+    if (kCodeNames[i].listed) printGridName(out, kCodeNames[i].name, column);
+  }
   std::fputs("return-code:\n", out);
-  printNameGrid(out, kLineEndingNames, column);
+  for (std::size_t i = 0; i < kLineEndingNameCount; ++i) {
+    printGridName(out, kLineEndingNames[i].name, column);
+  }
+}
+
+void printHelp(std::FILE* out) {
+  printUsage(out);
+  std::fputs("\n\ncodes (a name matches exactly, or else with case, '-' and '_' ignored):\n", out);
+  for (const CodeDescriptor& code : kCodes) {
+    const char* separator = "  ";
+    for (std::size_t i = 0; i < kCodeNameCount; ++i) {
+      if (kCodeNames[i].code != code.code) continue;
+      std::fprintf(out, "%s%s", separator, kCodeNames[i].name);
+      separator = ", ";
+    }
+    std::fprintf(out, "\n      %s\n", code.description);
+  }
+  std::fputs("line endings (-<name>):\n", out);
+  for (int ending = 1; ending < kLineEndingCount; ++ending) {
+    const char* separator = "  ";
+    for (std::size_t i = 0; i < kLineEndingNameCount; ++i) {
+      if (kLineEndingNames[i].code != ending) continue;
+      std::fprintf(out, "%s%s", separator, kLineEndingNames[i].name);
+      separator = ", ";
+    }
+    std::fprintf(out, "\n      %s\n", kLineEndings[ending].description);
+  }
+  std::fputs(
+      "options:\n"
+      "  --fallback\n"
+      "      sjis, euc_jp and jis write a character that has no code of its own\n"
+      "      at the code of its twin (U+301C as that of U+FF5E) instead of failing;\n"
+      "      cp932 always does\n"
+      "  --verbose\n"
+      "      say on standard error when an input code name is unknown\n"
+      "  --help\n"
+      "      print this text\n"
+      "  --version\n"
+      "      print the version\n",
+      out);
 }
 
 namespace {
@@ -119,6 +149,10 @@ bool openInput(const char* path, std::FILE*& input) {
 int finish(std::FILE* input, int status) {
   if (input != stdin) std::fclose(input);
   return status;
+}
+
+bool usableOutput(const CodeName* entry) {
+  return entry != nullptr && entry->code != kCodeAuto;
 }
 
 }  // namespace
@@ -148,7 +182,7 @@ int runCommandLine(int argc, char** argv) {
   // --help and --version act wherever they stand, before anything is opened.
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0) {
-      printUsage(stdout);
+      printHelp(stdout);
       return std::fflush(stdout) == 0 ? 0 : 1;
     }
     if (std::strcmp(argv[i], "--version") == 0) {
@@ -160,9 +194,13 @@ int runCommandLine(int argc, char** argv) {
   std::FILE* input = stdin;
   bool inputOpened = false;
   const char* outputPath = nullptr;  // null: standard output
-  int inputCode = 0;
-  int outputCode = 0;
-  int lineEnding = 1;
+  const char* inputName = nullptr;   // as typed after the last -i
+  const char* outputName = nullptr;  // as typed after the last -o
+  const CodeName* inputEntry = nullptr;
+  const CodeName* outputEntry = nullptr;
+  int lineEnding = kLineEndingLf;
+  bool fallback = false;
+  bool verbose = false;
 
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
@@ -173,27 +211,43 @@ int runCommandLine(int argc, char** argv) {
         inputOpened = true;
       }
     } else if (arg[1] == 'i') {
-      inputCode = findCode(arg + 2);
+      inputName = arg + 2;
+      inputEntry = findCodeName(inputName);
       if (i + 1 < argc && !isOption(argv[i + 1])) {
         if (!openInput(argv[++i], input)) return finish(input, 1);
         inputOpened = true;
       }
     } else if (arg[1] == 'o') {
-      outputCode = findCode(arg + 2);
+      outputName = arg + 2;
+      outputEntry = findCodeName(outputName);
       // The output file is only recorded here; it is created once the
       // conversion has succeeded, so a failure never empties it.
       if (i + 1 < argc && !isOption(argv[i + 1])) outputPath = argv[++i];
+    } else if (std::strcmp(arg, "--fallback") == 0) {
+      fallback = true;
+    } else if (std::strcmp(arg, "--verbose") == 0) {
+      verbose = true;
     } else {
       lineEnding = findLineEnding(arg + 1, lineEnding);
     }
   }
 
-  if (outputCode == 0) {
-    printUsage(stdout);
-    std::fflush(stdout);
-    return finish(input, argc <= 1 ? 0 : 2);
+  if (!usableOutput(outputEntry)) {
+    if (argc <= 1) {
+      printUsage(stdout);
+      std::fflush(stdout);
+      return finish(input, 0);
+    }
+    if (outputName != nullptr) std::fprintf(stderr, "not an output code: %s\n", outputName);
+    printUsage(stderr);
+    return finish(input, 2);
   }
-  const bool ok = runConversion(input, inputCode, outputPath, outputCode, lineEnding);
+  if (verbose && inputName != nullptr && inputEntry == nullptr) {
+    std::fprintf(stderr, "unknown input code \"%s\", detecting\n", inputName);
+  }
+  const int inputCode = inputEntry != nullptr ? inputEntry->code : kCodeAuto;
+  const bool ok =
+      runConversion(input, inputCode, outputPath, outputEntry->code, lineEnding, fallback);
   return finish(input, ok ? 0 : 1);
 }
 

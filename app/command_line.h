@@ -2,26 +2,28 @@
 
 #include <cstdio>
 
+#include "convert/codes.h"
+
 namespace mek {
 
-// One entry of a name table; the tables end with an entry whose name is null.
-struct NameEntry {
-  int code;
-  const char* name;
-};
-
-// Code names and aliases, searched from the top; the first exact match wins.
-extern const NameEntry kCodeNames[];
-// Line-ending names: 1 LF, 2 CR LF, 3 CR.
-extern const NameEntry kLineEndingNames[];
-
-// The code number for `name`, or 0 (detect) when no entry matches.
-int findCode(const char* name);
-// The line-ending code for `name`, or `current` when no entry matches.
+// The name entry for `name`: an exact match among the classic names first,
+// in their order; failing that, the first name of all that matches with case
+// ignored and '-' and '_' left out ("SJIS", "UTF-8", "utf_16LE"). Null when
+// no name matches.
+const CodeName* findCodeName(const char* name);
+// The code for `name` as findCodeName finds it, or kCodeAuto (detect) when
+// no name matches.
+Code findCode(const char* name);
+// The line-ending code for `name` (matched exactly), or `current` when no
+// name matches.
 int findLineEnding(const char* name, int current);
 
-// Writes the usage text: banner, synopsis, samples and both name grids.
+// Writes the usage text: banner, synopsis, samples and the grids of the
+// classic code names and the line-ending names.
 void printUsage(std::FILE* out);
+// Writes the usage text, then what every code name means, the line-ending
+// names and the long options.
+void printHelp(std::FILE* out);
 
 // The whole command-line tool: walks the arguments, converts, and answers the
 // exit status (0 success or plain usage, 1 after an error message, 2 when the

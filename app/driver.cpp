@@ -18,11 +18,12 @@ namespace mek {
 namespace {
 
 // The three stages over the whole text at once.
-bool convertStages(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding) {
-  if (inputCode == 0) inputCode = detectEncoding(buffer.out, buffer.out + buffer.size);
+bool convertStages(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding,
+                   bool fallback) {
+  if (inputCode == kCodeAuto) inputCode = detectEncoding(buffer.out, buffer.out + buffer.size);
   const Converter* decoder = findDecoder(inputCode);
   const EndOfLineConverter* lineEnd = findLineEndConverter(lineEnding);
-  const Converter* encoder = findEncoder(outputCode);
+  const Converter* encoder = findEncoder(outputCode, fallback);
   if (decoder == nullptr || lineEnd == nullptr || encoder == nullptr) {
     // A code whose converter is not available cannot be converted.
     std::fputs("cannot convert bytes\n", stderr);
@@ -41,8 +42,9 @@ bool convertStages(ConversionBuffer& buffer, int inputCode, int outputCode, int 
 
 }  // namespace
 
-bool convertInMemory(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding) {
-  return convertStages(buffer, inputCode, outputCode, lineEnding);
+bool convertInMemory(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding,
+                     bool fallback) {
+  return convertStages(buffer, inputCode, outputCode, lineEnding, fallback);
 }
 
 namespace {
@@ -86,15 +88,17 @@ Failure detectInput(int fd, bool seekable, std::size_t pieceSize, std::vector<st
 }
 
 // Streams the input through the conversion into `output`.
-Failure convertInput(int fd, int inputCode, int outputCode, int lineEnding, Output& output) {
+Failure convertInput(int fd, int inputCode, int outputCode, int lineEnding, bool fallback,
+                     Output& output) {
   ConversionStream::Options options;
   options.piece_size = setting("MEK_PIECE_SIZE", ConversionStream::kDefaultPieceSize);
   if (options.piece_size == 0) options.piece_size = ConversionStream::kDefaultPieceSize;
   options.worker = setting("MEK_WORKERS", 1) != 0;
+  options.fallback = fallback;
 
   // The whole file is converted, wherever its position was left.
   const bool seekable = rewind(fd);
-  const bool wasDetected = inputCode == 0;
+  const bool wasDetected = inputCode == kCodeAuto;
   std::vector<std::uint8_t> held;
   if (wasDetected) {
     const Failure failure = detectInput(fd, seekable, options.piece_size, held, inputCode);
@@ -137,10 +141,11 @@ Failure convertInput(int fd, int inputCode, int outputCode, int lineEnding, Outp
 }  // namespace
 
 bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int outputCode,
-                   int lineEnding) {
+                   int lineEnding, bool fallback) {
   Output output(outputPath);
   SignalGuard guard(output);
-  const Failure failure = convertInput(fileno(input), inputCode, outputCode, lineEnding, output);
+  const Failure failure =
+      convertInput(fileno(input), inputCode, outputCode, lineEnding, fallback, output);
   if (failure != Failure::kNone) {
     output.abandon();
     std::fputs(failure == Failure::kRead       ? "cannot read input file\n"

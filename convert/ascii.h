@@ -20,7 +20,8 @@ inline std::size_t asciiPrefix(const std::uint8_t* p, const std::uint8_t* end) {
   while (end - q >= 16) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
     int mask = _mm_movemask_epi8(v);
-    if (mask != 0) return static_cast<std::size_t>(q - p) + static_cast<unsigned>(__builtin_ctz(mask));
+    if (mask != 0)
+      return static_cast<std::size_t>(q - p) + static_cast<unsigned>(__builtin_ctz(mask));
     q += 16;
   }
 #else

@@ -36,7 +36,7 @@ ConversionStream::ConversionStream(int inputCode, int outputCode, int lineEnding
     : writer_(std::move(writer)), options_(options), slots_(new (std::nothrow) Slot[kSlots]) {
   if (options_.piece_size == 0) options_.piece_size = 1;
   const Converter* decoder = findDecoder(inputCode);
-  const Converter* encoder = findEncoder(outputCode);
+  const Converter* encoder = findEncoder(outputCode, options_.fallback);
   line_end_ = findLineEndConverter(lineEnding);
   if (decoder == nullptr || encoder == nullptr || line_end_ == nullptr || !writer_) {
     error_ = StreamError::kMalformed;

@@ -42,10 +42,14 @@ class ConversionStream {
     // the calling thread decodes, a worker thread rewrites line endings,
     // encodes and calls the writer (in order, never two calls at once).
     bool worker = false;
+    // With true, the Shift_JIS, EUC-JP and ISO-2022-JP encoders write a
+    // character without a code of its own at its twin's position.
+    bool fallback = false;
   };
 
-  // `inputCode` and `outputCode` are code numbers 1..12 (detection is not
-  // part of the stream), `lineEnding` 1 LF, 2 CR LF, 3 CR. An unknown code
+  // `inputCode` and `outputCode` are code numbers (detection is not part of
+  // the stream: kCodeAuto is no input code here), `lineEnding` 1 LF, 2 CR LF,
+  // 3 CR. An unknown code
   // makes every operation fail with kMalformed.
   ConversionStream(int inputCode, int outputCode, int lineEnding, Writer writer);
   ConversionStream(int inputCode, int outputCode, int lineEnding, Writer writer, Options options);

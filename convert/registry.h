@@ -2,23 +2,28 @@
 
 #include <cstdint>
 
+#include "convert/codes.h"
 #include "convert/converter.h"
 #include "convert/end_of_line.h"
 
 namespace mek {
 
-// The decoder for input code numbers 1..12, null otherwise.
+// The decoder for an input code number (1 .. kCodeCount - 1), null otherwise.
 const Converter* findDecoder(int code);
-// The encoder for output code numbers 1..12, null otherwise.
-const Converter* findEncoder(int code);
+// The encoder for an output code number (1 .. kCodeCount - 1), null
+// otherwise. With `fallback`, the encoder that writes a character without a
+// code of its own at its twin's position, where the code has one.
+const Converter* findEncoder(int code, bool fallback = false);
+
 // The decoder that reads on, for input code `code`, once the start of a text
 // [begin, end) has been read: a byte-order mark at the start has settled the
 // byte order or been dropped, and a mark further on is an ordinary
-// character.
+// character. Null when the code's decoder reads on as it began.
 const Converter* findDecoderAfterStart(int code, const std::uint8_t* begin,
                                        const std::uint8_t* end);
 // The encoder that writes on, for output code `code`, once the start of a
-// text has been written: the same byte order without the mark.
+// text has been written: the same code without the mark. Null when the
+// code's encoder writes on as it began.
 const Converter* findEncoderAfterStart(int code, const std::uint8_t* begin,
                                        const std::uint8_t* end);
 

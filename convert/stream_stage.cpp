@@ -40,7 +40,9 @@ bool StreamStage::advance(const ConversionBuffer& buffer, const Piece& piece,
   const std::size_t left = static_cast<std::size_t>(buffer.in_end - buffer.stop);
   if (!started_ && (buffer.stop != buffer.in_begin || produced != 0)) {
     started_ = true;
-    if (after_start_ != nullptr) converter_ = after_start_(code_, buffer.in_begin, buffer.in_end);
+    const Converter* rest =
+        after_start_ != nullptr ? after_start_(code_, buffer.in_begin, buffer.in_end) : nullptr;
+    if (rest != nullptr) converter_ = rest;
   }
   if (piece.last) {
     // At the end of the text a cut-off sequence is dropped.

@@ -53,7 +53,7 @@ enum class StreamError {
 class StreamStage {
  public:
   // The converter for the rest of the text, given the converter's code and
-  // the input that began the text.
+  // the input that began the text; null keeps the converter.
   using AfterStart = const Converter* (*)(int code, const std::uint8_t* begin,
                                           const std::uint8_t* end);
   // The most bytes a piece can leave unconsumed.

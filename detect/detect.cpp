@@ -24,7 +24,7 @@ bool decoderAccepts(int code, ConversionBuffer& buffer) {
 bool looksLikeJis(ConversionBuffer& buffer) {
   const std::size_t size = static_cast<std::size_t>(buffer.in_end - buffer.in_begin);
   if (size == 0 || std::memchr(buffer.in_begin, 0x1B, size) == nullptr) return false;
-  return decoderAccepts(3, buffer);
+  return decoderAccepts(kCodeJis, buffer);
 }
 
 const std::uint8_t* sjisTestStop(const std::uint8_t* begin, const std::uint8_t* end) {
@@ -52,7 +52,7 @@ bool looksLikeSjis(ConversionBuffer& buffer) {
   return sjisTestStop(buffer.in_begin, buffer.in_end) == buffer.in_end;
 }
 
-int detectEncoding(const std::uint8_t* begin, const std::uint8_t* end) {
+Code detectEncoding(const std::uint8_t* begin, const std::uint8_t* end) {
   return Detector::detect(begin, end);
 }
 

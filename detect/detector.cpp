@@ -16,11 +16,11 @@ Detector::Detector() {
   const auto test = [](int code) {
     return StreamStage(findDecoder(code), StreamError::kMalformed, code, &findDecoderAfterStart);
   };
-  tests_[kUtf32Be] = test(9);
-  tests_[kUtf32Le] = test(10);
-  tests_[kJis] = test(3);
-  tests_[kEucjp] = test(2);
-  tests_[kUtf8] = test(4);
+  tests_[kUtf32Be] = test(kCodeUtf32Be);
+  tests_[kUtf32Le] = test(kCodeUtf32Le);
+  tests_[kJis] = test(kCodeJis);
+  tests_[kEucjp] = test(kCodeEucJp);
+  tests_[kUtf8] = test(kCodeUtf8);
 }
 
 bool Detector::sjisPiece(std::uint8_t* begin, const std::uint8_t* end, bool last) {
@@ -49,45 +49,45 @@ void Detector::feed(std::uint8_t* begin, std::uint8_t* end) {
   run(begin, end, false);
 }
 
-int Detector::markAnswer() const {
+Code Detector::markAnswer() const {
   const std::uint8_t* const end = head_ + head_size_;
-  if (startsWithUtf8Mark(head_, end)) return 4;
-  if (startsWithUtf16BeMark(head_, end)) return 7;
-  if (startsWithUtf32BeMark(head_, end)) return 11;
-  if (startsWithUtf32LeMark(head_, end)) return 12;
-  if (startsWithUtf16LeMark(head_, end)) return 8;
-  return 0;
+  if (startsWithUtf8Mark(head_, end)) return kCodeUtf8;
+  if (startsWithUtf16BeMark(head_, end)) return kCodeUtf16BeBom;
+  if (startsWithUtf32BeMark(head_, end)) return kCodeUtf32BeBom;
+  if (startsWithUtf32LeMark(head_, end)) return kCodeUtf32LeBom;
+  if (startsWithUtf16LeMark(head_, end)) return kCodeUtf16LeBom;
+  return kCodeAuto;
 }
 
 bool Detector::settled() const {
   // Four bytes settle the marks; a mark decides before any test does.
-  if (head_size_ == sizeof head_ && markAnswer() != 0) return true;
+  if (head_size_ == sizeof head_ && markAnswer() != kCodeAuto) return true;
   return std::all_of(std::begin(failed_), std::end(failed_), [](bool f) { return f; }) &&
          sjis_failed_;
 }
 
-int Detector::finish() {
+Code Detector::finish() {
   final_.reserve(0);
   run(final_.data(), final_.data(), true);
   return answer();
 }
 
-int Detector::answer() const {
-  if (const int mark = markAnswer(); mark != 0) return mark;
+Code Detector::answer() const {
+  if (const Code mark = markAnswer(); mark != kCodeAuto) return mark;
   // The UTF-32 tests accept any input without a whole unit, so they only
   // count for input of four bytes or more; shorter text would otherwise be
   // taken for UTF-32 and converted to nothing. Empty input stays UTF-32.
-  if (size_ == 0) return 9;
-  if (size_ >= 4 && !failed_[kUtf32Be]) return 9;
-  if (size_ >= 4 && !failed_[kUtf32Le]) return 10;
-  if (escape_seen_ && !failed_[kJis]) return 3;
-  if (!sjis_failed_) return 1;
-  if (!failed_[kEucjp]) return 2;
-  if (!failed_[kUtf8]) return 4;
-  return 6;
+  if (size_ == 0) return kCodeUtf32Be;
+  if (size_ >= 4 && !failed_[kUtf32Be]) return kCodeUtf32Be;
+  if (size_ >= 4 && !failed_[kUtf32Le]) return kCodeUtf32Le;
+  if (escape_seen_ && !failed_[kJis]) return kCodeJis;
+  if (!sjis_failed_) return kCodeSjis;
+  if (!failed_[kEucjp]) return kCodeEucJp;
+  if (!failed_[kUtf8]) return kCodeUtf8;
+  return kCodeUtf16Le;
 }
 
-int Detector::detect(const std::uint8_t* begin, const std::uint8_t* end) {
+Code Detector::detect(const std::uint8_t* begin, const std::uint8_t* end) {
   Detector detector;
   // One piece that is also the last carries nothing, so nothing is written
   // before `begin` and the input is only read.

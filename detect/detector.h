@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "convert/codes.h"
 #include "convert/stream_stage.h"
 
 namespace mek {
@@ -20,18 +21,18 @@ class Detector {
   void feed(std::uint8_t* begin, std::uint8_t* end);
   // True when more input cannot change the answer.
   bool settled() const;
-  // Ends the text and answers its code number (1..12).
-  int finish();
+  // Ends the text and answers its code.
+  Code finish();
 
   // The answer for a whole text in one piece (no room before it needed).
-  static int detect(const std::uint8_t* begin, const std::uint8_t* end);
+  static Code detect(const std::uint8_t* begin, const std::uint8_t* end);
 
  private:
   enum Test { kUtf32Be, kUtf32Le, kJis, kEucjp, kUtf8, kTests };
 
   void run(std::uint8_t* begin, std::uint8_t* end, bool last);
-  int markAnswer() const;
-  int answer() const;
+  Code markAnswer() const;
+  Code answer() const;
   bool sjisPiece(std::uint8_t* begin, const std::uint8_t* end, bool last);
 
   StreamStage tests_[kTests];

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "app/driver.h"
+#include "convert/codes.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
@@ -40,8 +41,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 3) return 0;
-  const int inputCode = data[0] % 13;  // 0 asks for detection
-  const int outputCode = 1 + data[1] % 12;
+  const int inputCode = data[0] % mek::kCodeCount;  // 0 asks for detection
+  const int outputCode = 1 + data[1] % (mek::kCodeCount - 1);
   const int lineEnding = 1 + data[2] % 3;
   const std::size_t length = size - 3;
 

@@ -20,6 +20,8 @@ const Converter* stageConverter(int stage, int code) {
       return findDecoder(code);
     case 1:
       return findEncoder(code);
+    case 3:
+      return findEncoder(code, true);
     default:
       return findLineEndConverter(code);
   }

@@ -20,8 +20,9 @@ using Bytes = std::vector<std::uint8_t>;
 #define MEK_FUZZ_CHECK(condition) \
   ((condition) ? static_cast<void>(0) : ::mek::fuzz::fail(__FILE__, __LINE__, #condition))
 
-// Stage 0 decoder, 1 encoder, 2 line-ending converter, by code number; null
-// when the registry has no converter there.
+// Stage 0 decoder, 1 encoder, 2 line-ending converter, 3 encoder that writes
+// twins (--fallback), by code number; null when the registry has no converter
+// there.
 const Converter* stageConverter(int stage, int code);
 
 struct StageResult {

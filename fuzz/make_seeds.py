@@ -23,12 +23,14 @@ CODECS = {
     "utf32_be": "utf-32-be",
     "utf32_le": "utf-32-le",
     "utf32_bom": "utf-32",
+    "cp932": "cp932",
 }
 
 # Byte strings at the edges of each decoder: cut-off sequences, marks,
 # escape sequences, invalid lead bytes.
 EDGES = {
     "sjis": ["41 82", "ed 40", "80 41", "81 0a", "b1 82 a0"],
+    "cp932": ["f0 40", "f9 fc", "f0 7f", "41 f0", "87 8a"],
     "euc_jp": ["a4 a2", "8e b1", "8f b0 a1", "41 8f b0", "8e 5c", "a4 22"],
     "jis": ["1b 24 42 30 21 1b 28 42 41", "1b 24 28 44 30 21", "1b 28 49 31 0e 32 0f",
             "1b 24 41 42", "1b 24 42 30", "1b 28 4a 5c"],
@@ -42,7 +44,7 @@ EDGES = {
 }
 
 INPUT_CODES = {"sjis": 1, "euc_jp": 2, "jis": 3, "utf8": 4, "utf16_be": 5, "utf16_le": 6,
-               "utf16_bom": 7, "utf32_be": 9, "utf32_le": 10, "utf32_bom": 11}
+               "utf16_bom": 7, "utf32_be": 9, "utf32_le": 10, "utf32_bom": 11, "cp932": 13}
 
 
 def write(directory, data):

@@ -3,6 +3,7 @@
 #include "convert/sink.h"
 #include "japanese/ascii_block.h"
 #include "japanese/flat_tables.h"
+#include "japanese/twins.h"
 
 namespace mek {
 namespace {
@@ -102,10 +103,14 @@ bool decodeEucjp(ConversionBuffer& buffer, Sink& sink) {
 
 // Writes the EUC-JP form of the unit at p, or fails.
 template <class Sink>
-inline bool encodeOne(const std::uint8_t* p, Sink& sink) {
+inline bool encodeOne(const std::uint8_t* p, Sink& sink, bool fallback) {
   // ASCII comes first in the table, so U+005C and U+007E stay single bytes
   // although JIS X 0208/0212 hold them too; surrogates have no form.
-  const std::uint16_t code = kUnicodeToJisCode[static_cast<std::size_t>(p[0] << 8 | p[1])];
+  const auto unit = static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+  std::uint16_t code = kUnicodeToJisCode[unit];
+  // With fallback, a character without a code of its own takes its twin's.
+  if (code == kNoMapping && fallback) [[unlikely]]
+    code = twinJisX0208(unit);
   const auto row = static_cast<std::uint8_t>(code >> 8 | 0x80);
   const auto cell = static_cast<std::uint8_t>(code | 0x80);
   if (code < kJisX0212Flag && code >= 0x100) [[likely]] {
@@ -123,9 +128,10 @@ inline bool encodeOne(const std::uint8_t* p, Sink& sink) {
 }
 
 template <class Sink>
-bool encodeEucjp(ConversionBuffer& buffer, Sink& sink) {
-  return encodeStateless(buffer, sink, kFastMargin,
-                         [](const std::uint8_t* p, Sink& out) { return encodeOne(p, out); });
+bool encodeEucjp(ConversionBuffer& buffer, Sink& sink, bool fallback) {
+  return encodeStateless(buffer, sink, kFastMargin, [fallback](const std::uint8_t* p, Sink& out) {
+    return encodeOne(p, out, fallback);
+  });
 }
 
 }  // namespace
@@ -142,12 +148,12 @@ bool EucjpDecoder::convert(ConversionBuffer& buffer) const {
 
 bool EucjpEncoder::measure(ConversionBuffer& buffer) const {
   CountingSink sink;
-  return encodeEucjp(buffer, sink);
+  return encodeEucjp(buffer, sink, fallback);
 }
 
 bool EucjpEncoder::convert(ConversionBuffer& buffer) const {
   WritingSink sink(buffer.out);
-  return encodeEucjp(buffer, sink);
+  return encodeEucjp(buffer, sink, fallback);
 }
 
 }  // namespace mek

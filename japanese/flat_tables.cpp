@@ -8,6 +8,7 @@
 #include "japanese/tables/unicode_to_jis_x0208.h"
 #include "japanese/tables/unicode_to_jis_x0212.h"
 #include "japanese/tables/unicode_to_sjis.h"
+#include "japanese/twins.h"
 
 namespace mek {
 namespace {
@@ -58,6 +59,53 @@ constexpr std::array<std::uint16_t, 0x8000> sjisHigh() {
                        cells[(lo - 0x80) << 8 | next] = u;
                    }
                  });
+  return cells;
+}
+
+// The user-defined area of code page 932: lead bytes 0xF0..0xF9 with the
+// usual trail bytes, 188 codes a row, in order onto U+E000..U+E757.
+template <class F>
+constexpr void forEachUserDefinedCode(F f) {
+  std::uint16_t unit = 0xE000;
+  for (unsigned lead = 0xF0; lead <= 0xF9; ++lead) {
+    for (unsigned trail = 0x40; trail <= 0xFC; ++trail) {
+      if (trail != 0x7F) f(lead, trail, unit++);
+    }
+  }
+}
+
+constexpr std::array<std::uint16_t, 0x8000> cp932High() {
+  auto cells = sjisHigh();
+  forEachUserDefinedCode([&](unsigned lead, unsigned trail, std::uint16_t unit) {
+    cells[(lead - 0x80) << 8 | trail] = unit;
+  });
+  return cells;
+}
+
+constexpr bool isNecSelectedIbm(unsigned code) {
+  return code >= 0xED40 && code <= 0xEEFC;
+}
+
+// Where a character has several codes the lowest wins, except that the
+// NEC-selected IBM extensions lose to the IBM extensions. Characters without
+// a code of their own take their twin's, and U+00A5 and U+203E the bytes
+// 0x5C and 0x7E, as Windows writes them.
+constexpr std::array<std::uint16_t, 0x10000> unicodeToCp932() {
+  auto cells = unmapped<0x10000>();
+  forEachMapping(presentRows(tables::sjis_to_unicode::kPresentRows,
+                             tables::sjis_to_unicode::kPresentRowIndices),
+                 [&](unsigned hi, unsigned lo, std::uint16_t u) {
+                   const auto code = static_cast<std::uint16_t>(hi << 8 | lo);
+                   if (cells[u] == kNoMapping || isNecSelectedIbm(cells[u])) cells[u] = code;
+                 });
+  forEachUserDefinedCode([&](unsigned lead, unsigned trail, std::uint16_t unit) {
+    cells[unit] = static_cast<std::uint16_t>(lead << 8 | trail);
+  });
+  for (std::uint16_t u : kTwinUnits) {
+    if (cells[u] == kNoMapping) cells[u] = twinSjis(u);
+  }
+  cells[0x00A5] = 0x5C;
+  cells[0x203E] = 0x7E;
   return cells;
 }
 
@@ -115,5 +163,7 @@ constexpr std::array<std::uint16_t, kJisSide* kJisSide> kJisX0212ToUnicode = jis
     tables::jis_x0212_to_unicode::kPresentRows, tables::jis_x0212_to_unicode::kPresentRowIndices));
 constexpr std::array<std::uint16_t, 0x100> kJisX0201ToUnicode = jisX0201();
 constexpr std::array<std::uint16_t, 0x10000> kUnicodeToJisCode = unicodeToJis();
+constexpr std::array<std::uint16_t, 0x8000> kCp932HighToUnicode = cp932High();
+constexpr std::array<std::uint16_t, 0x10000> kUnicodeToCp932Code = unicodeToCp932();
 
 }  // namespace mek

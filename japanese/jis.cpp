@@ -3,6 +3,7 @@
 #include "convert/sink.h"
 #include "japanese/ascii_block.h"
 #include "japanese/flat_tables.h"
+#include "japanese/twins.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -166,10 +167,14 @@ constexpr std::ptrdiff_t kFastMargin = 128;
 // Writes the unit at p in the set that holds it, switching sets first when
 // needed, or fails.
 template <class Sink>
-inline bool encodeOne(const std::uint8_t* p, int& state, Sink& sink) {
+inline bool encodeOne(const std::uint8_t* p, int& state, Sink& sink, bool fallback) {
   // The table holds ASCII first, so U+005C and U+007E are written as 0x5C and
   // 0x7E although JIS X 0208/0212 hold them too; surrogates have no form.
-  const std::uint16_t code = kUnicodeToJisCode[static_cast<std::size_t>(p[0] << 8 | p[1])];
+  const auto unit = static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+  std::uint16_t code = kUnicodeToJisCode[unit];
+  // With fallback, a character without a code of its own takes its twin's.
+  if (code == kNoMapping && fallback) [[unlikely]]
+    code = twinJisX0208(unit);
   const auto row = static_cast<std::uint8_t>(code >> 8 & 0x7F);
   const auto cell = static_cast<std::uint8_t>(code);
   if (code < kJisX0212Flag && code >= 0x100) [[likely]] {
@@ -193,7 +198,7 @@ inline bool encodeOne(const std::uint8_t* p, int& state, Sink& sink) {
 
 // Encodes from `state`, which is left as the set in use at `stop`.
 template <class Sink>
-bool encodeJis(ConversionBuffer& buffer, Sink& sink, int& state) {
+bool encodeJis(ConversionBuffer& buffer, Sink& sink, int& state, bool fallback) {
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
   while (end - p >= kFastMargin) {
@@ -210,12 +215,12 @@ bool encodeJis(ConversionBuffer& buffer, Sink& sink, int& state) {
     }
     // Up to the next ASCII unit, which the block takes.
     do {
-      if (!encodeOne(p, state, sink)) return false;
+      if (!encodeOne(p, state, sink, fallback)) return false;
       p += 2;
     } while (!isAsciiUnit(p) && end - p >= kFastMargin);
   }
   for (; end - p >= 2; p += 2) {
-    if (!encodeOne(p, state, sink)) return false;
+    if (!encodeOne(p, state, sink, fallback)) return false;
   }
   return finishScan(buffer, p, sink);
 }
@@ -276,9 +281,9 @@ bool decodePiece(ConversionBuffer& buffer, Piece& piece, Sink& sink) {
 }
 
 template <class Sink>
-bool encodePiece(ConversionBuffer& buffer, Piece& piece, Sink& sink) {
+bool encodePiece(ConversionBuffer& buffer, Piece& piece, Sink& sink, bool fallback) {
   int state = piece.state;
-  const bool ok = encodeJis(buffer, sink, state);
+  const bool ok = encodeJis(buffer, sink, state, fallback);
   piece.end_state = state;
   return ok;
 }
@@ -317,12 +322,12 @@ bool JisEncoder::convert(ConversionBuffer& buffer) const {
 
 bool JisEncoder::measurePiece(ConversionBuffer& buffer, Piece& piece) const {
   CountingSink sink;
-  return encodePiece(buffer, piece, sink);
+  return encodePiece(buffer, piece, sink, fallback);
 }
 
 bool JisEncoder::convertPiece(ConversionBuffer& buffer, Piece& piece) const {
   WritingSink sink(buffer.out);
-  return encodePiece(buffer, piece, sink);
+  return encodePiece(buffer, piece, sink, fallback);
 }
 
 }  // namespace mek

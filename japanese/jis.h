@@ -31,9 +31,15 @@ class JisDecoder : public Decoder {
 // Internal form to ISO-2022-JP. Writes ESC ( B, ESC $ B, ESC $ ( D and, for
 // half-width katakana, ESC ( I with 7-bit bytes 0x21..0x5F; never SO or SI.
 // Starts in ASCII and adds no closing ESC ( B.
+//
+// Built with `fallback`, a character without a code of its own is written at
+// the JIS X 0208 position of its twin (U+FF5E as ESC $ B 21 41, the position of
+// U+301C) instead of failing.
 class JisEncoder : public Encoder {
  public:
   constexpr JisEncoder() = default;
+  explicit constexpr JisEncoder(bool withFallback) : fallback(withFallback) {}
+  const bool fallback = false;
   bool convert(ConversionBuffer& buffer) const override;
   bool measure(ConversionBuffer& buffer) const override;
   // The set in use carries from piece to piece.

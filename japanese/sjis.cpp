@@ -1,128 +1,43 @@
 #include "japanese/sjis.h"
 
-#include "convert/sink.h"
-#include "japanese/ascii_block.h"
-#include "japanese/flat_tables.h"
+#include "japanese/sjis_scan.h"
+#include "japanese/twins.h"
 
 namespace mek {
 namespace {
 
-// Bytes 0xA1..0xDF are one-byte codes (half-width katakana); every other
-// byte from 0x80 up leads a two-byte code.
-constexpr bool isOneByteCode(std::uint8_t b) {
-  return b >= 0xA1 && b <= 0xDF;
-}
-
-// The fast loops stay this many input bytes away from the end. They read at
-// most 64 bytes ahead, and a block store writes at most 64 output bytes
-// (decoding) or 32 (encoding) of which fewer may count. Decoding, every input
-// byte still ahead gives at least one output byte and at most one is left
-// unconsumed; encoding, every unit gives at least one byte. So this distance
-// also leaves room for the surplus in an output area of the measured size.
-constexpr std::ptrdiff_t kFastMargin = 128;
-
-// One decoding step outside the fast loop: answers the unit of the code at p
-// and its length, or length 0 when a lead byte is the last input byte.
-inline std::uint16_t decodeOne(const std::uint8_t* p, const std::uint8_t* end, int& length) {
-  const std::uint8_t b = *p;
-  if (b < 0x80) {
-    // SjisToUnicode maps 0x00..0x7F to themselves.
-    length = 1;
-    return b;
-  }
-  if (isOneByteCode(b)) {
-    length = 1;
-    return kSjisHighToUnicode[sjisHighIndex(b, 0)];
-  }
-  if (end - p < 2) {
-    length = 0;
-    return 0;
-  }
-  length = 2;
-  return kSjisHighToUnicode[sjisHighIndex(b, p[1])];
-}
-
 template <class Sink>
-bool decodeSjis(ConversionBuffer& buffer, Sink& sink) {
-  const std::uint8_t* p = buffer.in_begin;
-  const std::uint8_t* const end = buffer.in_end;
-  while (end - p >= kFastMargin) {
-    const unsigned ascii = asciiBlockLength(p);
-    sink.block([&] { return 2 * std::size_t{ascii}; },
-               [&](std::uint8_t* dst) {
-                 widenBlock(p, dst);
-                 return dst + 2 * ascii;
-               });
-    p += ascii;
-    if (ascii == kAsciiBlock) continue;
-    // A run of non-ASCII codes, up to the next ASCII byte. The length is a
-    // branch rather than arithmetic, so that the next position does not wait
-    // for this byte's load; two-byte codes are by far the common case.
-    do {
-      const std::uint8_t b = p[0];
-      std::uint16_t unit;
-      if (isOneByteCode(b)) [[unlikely]] {
-        unit = kSjisHighToUnicode[sjisHighIndex(b, 0)];
-        p += 1;
-      } else {
-        unit = kSjisHighToUnicode[sjisHighIndex(b, p[1])];
-        p += 2;
-      }
-      if (unit == kNoMapping) return false;
-      sink.unit(unit);
-    } while (p[0] >= 0x80 && end - p >= kFastMargin);
+bool encode(ConversionBuffer& buffer, Sink& sink, bool fallback) {
+  if (!fallback) {
+    return encodeSjis(buffer, sink, [](std::uint16_t unit) { return kUnicodeToSjisCode[unit]; });
   }
-  while (p < end) {
-    int length;
-    const std::uint16_t unit = decodeOne(p, end, length);
-    if (length == 0) break;  // lead byte cut off at the end: left unconsumed
-    if (unit == kNoMapping) return false;
-    sink.unit(unit);
-    p += length;
-  }
-  return finishScan(buffer, p, sink);
-}
-
-// Writes the Shift_JIS code of the unit at p, or fails.
-template <class Sink>
-inline bool encodeOne(const std::uint8_t* p, Sink& sink) {
-  // Surrogates have no code, so the table also rejects characters beyond U+FFFF.
-  const std::uint16_t code = kUnicodeToSjisCode[static_cast<std::size_t>(p[0] << 8 | p[1])];
-  if (code == kNoMapping) return false;
-  if (code < 0x100) {
-    sink.put(static_cast<std::uint8_t>(code));
-  } else {
-    sink.put2(static_cast<std::uint8_t>(code >> 8), static_cast<std::uint8_t>(code));
-  }
-  return true;
-}
-
-template <class Sink>
-bool encodeSjis(ConversionBuffer& buffer, Sink& sink) {
-  return encodeStateless(buffer, sink, kFastMargin,
-                         [](const std::uint8_t* p, Sink& out) { return encodeOne(p, out); });
+  // A character without a code of its own takes its twin's code.
+  return encodeSjis(buffer, sink, [](std::uint16_t unit) {
+    const std::uint16_t code = kUnicodeToSjisCode[unit];
+    return code != kNoMapping ? code : twinSjis(unit);
+  });
 }
 
 }  // namespace
 
 bool SjisDecoder::measure(ConversionBuffer& buffer) const {
   CountingSink sink;
-  return decodeSjis(buffer, sink);
+  return decodeSjis(buffer, sink, kSjisHighToUnicode);
 }
 
 bool SjisDecoder::convert(ConversionBuffer& buffer) const {
   WritingSink sink(buffer.out);
-  return decodeSjis(buffer, sink);
+  return decodeSjis(buffer, sink, kSjisHighToUnicode);
 }
 
 bool SjisEncoder::measure(ConversionBuffer& buffer) const {
   CountingSink sink;
-  return encodeSjis(buffer, sink);
+  return encode(buffer, sink, fallback);
 }
 
 bool SjisEncoder::convert(ConversionBuffer& buffer) const {
   WritingSink sink(buffer.out);
-  return encodeSjis(buffer, sink);
+  return encode(buffer, sink, fallback);
 }
 
 }  // namespace mek

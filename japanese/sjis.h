@@ -14,9 +14,13 @@ class SjisDecoder : public Decoder {
 };
 
 // Internal form to Shift_JIS; a character without a code fails the input.
+// Built with `fallback`, a character without a code of its own is written
+// with the code of its twin (U+301C as 81 60, the code of U+FF5E) instead.
 class SjisEncoder : public Encoder {
  public:
   constexpr SjisEncoder() = default;
+  explicit constexpr SjisEncoder(bool withFallback) : fallback(withFallback) {}
+  const bool fallback = false;
   bool convert(ConversionBuffer& buffer) const override;
   bool measure(ConversionBuffer& buffer) const override;
 };

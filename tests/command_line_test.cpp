@@ -33,7 +33,7 @@ TEST(NameTableTest, FindCode) {
       {"utf32_le_bom", 12}, {"s", 1},     {"e", 2},             {"j", 3},
       {"u", 8},     {"u8", 4},            {"u16", 8},           {"u16l", 8},
       {"u16b", 7},  {"u32", 12},          {"u32l", 12},         {"u32b", 11},
-      {"SJIS", 0},  {"xyz", 0},           {"", 0},              {"nput", 0},
+      {"SJIS", 1},  {"xyz", 0},           {"", 0},              {"nput", 0},
   };
   for (const auto& [name, code] : cases) EXPECT_EQ(findCode(name), code) << name;
 }
@@ -91,10 +91,29 @@ TEST_F(CliTest, ExitStatusesAndUsage) {
   EXPECT_EQ(none.out, usageText());
   EXPECT_EQ(none.err, "");
 
+  // With arguments, a missing or wrong output code is an error: the usage
+  // goes to standard error, after the name when one was given.
   Process unknownOutput = runMek(dir, "in.txt -oxyz out.txt");
   EXPECT_EQ(unknownOutput.status, 2);
-  EXPECT_EQ(unknownOutput.out, usageText());
+  EXPECT_EQ(unknownOutput.out, "");
+  EXPECT_EQ(unknownOutput.err, "not an output code: xyz\n" + usageText());
   EXPECT_FALSE(fs::exists(dir / "out.txt"));  // the usage case creates nothing
+  writeFile(dir / "out.txt", std::string("precious"));
+  const std::pair<const char*, const char*> wrong[] = {
+      {"in.txt -oxyz out.txt", "not an output code: xyz\n"},
+      {"in.txt -oauto out.txt", "not an output code: auto\n"},
+      {"in.txt -o out.txt", "not an output code: \n"},
+      {"-osjis in.txt -oUTF9 out.txt", "not an output code: UTF9\n"},
+      {"in.txt out.txt", ""},
+      {"-iutf8 in.txt --fallback", ""},
+  };
+  for (const auto& [args, message] : wrong) {
+    Process p = runMek(dir, args);
+    EXPECT_EQ(p.status, 2) << args;
+    EXPECT_EQ(p.out, "") << args;
+    EXPECT_EQ(p.err, message + usageText()) << args;
+    EXPECT_EQ(file("out.txt"), text("precious")) << args;
+  }
 
   EXPECT_EQ(runMek(dir, "in.txt").status, 2);
   EXPECT_EQ(runMek(dir, "-osjis -oxyz", "< in.txt").status, 2);  // the last -o wins
@@ -104,7 +123,9 @@ TEST_F(CliTest, ExitStatusesAndUsage) {
 TEST_F(CliTest, HelpAndVersionActBeforeAnythingIsOpened) {
   Process help = runMek(dir, "missing.txt -osjis out.txt --help");
   EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out, usageText());
+  EXPECT_EQ(help.out.rfind(usageText() + "\n\ncodes", 0), 0u);  // usage, then the details
+  for (const char* word : {"cp932", "windows-31j", "utf-8-bom", "--fallback", "--verbose"})
+    EXPECT_NE(help.out.find(word), std::string::npos) << word;
   EXPECT_EQ(help.err, "");
   Process version = runMek(dir, "--version missing.txt");
   EXPECT_EQ(version.status, 0);

@@ -28,8 +28,14 @@ fi
 # Words set in bold by .B, .BR and .RB lines, with \- read as -.
 bold=$(grep -E '^\.(B|BR|RB) ' "$page" | sed -E 's/^\.[A-Z]+ //; s/\\-/-/g' | tr -s ' ",' '\n')
 
-# The names of both tables, as the usage text lists them.
-names=$("$mek" --help | sed -n '/^character-code:$/,$p' | grep -v ':$' | tr -s ' ' '\n' | sed '/^$/d')
+# The names of both grids of the usage text, every code name and alias of
+# the help's list of codes, and every long option.
+help=$("$mek" --help)
+names=$({
+  sed -n '/^character-code:$/,/^$/p' <<<"$help" | grep -v ':$' | tr -s ' ' '\n'
+  sed -n '/^codes/,/^line endings/p' <<<"$help" | grep -E '^  [^ ]' | sed 's/^  //; s/, /\n/g'
+  grep -oE '^  --[a-z-]+' <<<"$help" | sed 's/^  //'
+} | sed '/^$/d' | sort -u)
 if [[ $(wc -l <<<"$names") -lt 30 ]]; then
   echo "FAIL: could not read the name tables from the usage text" >&2
   failed=1

@@ -179,9 +179,9 @@ TEST(Utf8RegistryTest, CodeFourIsUtf8) {
   EXPECT_NE(dynamic_cast<const UTF8Decoder*>(findDecoder(4)), nullptr);
   EXPECT_NE(dynamic_cast<const UTF8Encoder*>(findEncoder(4)), nullptr);
   EXPECT_EQ(findDecoder(0), nullptr);
-  EXPECT_EQ(findDecoder(13), nullptr);
+  EXPECT_EQ(findDecoder(kCodeCount), nullptr);
   EXPECT_EQ(findEncoder(0), nullptr);
-  EXPECT_EQ(findEncoder(13), nullptr);
+  EXPECT_EQ(findEncoder(kCodeCount), nullptr);
 }
 
 }  // namespace

@@ -129,11 +129,13 @@ bool UTF8Decoder::convert(ConversionBuffer& buffer) const {
 
 bool UTF8Encoder::measure(ConversionBuffer& buffer) const {
   CountingSink sink;
+  if (mode == kUtf8WriteMark) sink.put3(0xEF, 0xBB, 0xBF);
   return encodeUtf8(buffer, sink);
 }
 
 bool UTF8Encoder::convert(ConversionBuffer& buffer) const {
   WritingSink sink(buffer.out);
+  if (mode == kUtf8WriteMark) sink.put3(0xEF, 0xBB, 0xBF);
   return encodeUtf8(buffer, sink);
 }
 

@@ -21,7 +21,11 @@ class UTF8Decoder : public UTFDecoder {
   bool measure(ConversionBuffer& buffer) const override;
 };
 
-// Internal form to UTF-8, without a mark. `mode` is not consulted.
+// The UTF-8 encoder's `mode` that writes the mark EF BB BF first; with any
+// other mode no mark is written.
+inline constexpr std::int32_t kUtf8WriteMark = 1;
+
+// Internal form to UTF-8, with a mark first when `mode` is kUtf8WriteMark.
 class UTF8Encoder : public UTFEncoder {
  public:
   using UTFEncoder::UTFEncoder;

@@ -1,0 +1,153 @@
+#include "convert/codes.h"
+
+#include "japanese/cp932.h"
+#include "japanese/eucjp.h"
+#include "japanese/jis.h"
+#include "japanese/sjis.h"
+#include "unicode/utf16.h"
+#include "unicode/utf32.h"
+#include "unicode/utf8.h"
+
+namespace mek {
+namespace {
+
+// Every instance is constant-initialised: no code runs at start-up.
+constinit const SjisDecoder kSjisDecoder;
+constinit const SjisEncoder kSjisEncoder;
+constinit const SjisEncoder kSjisFallbackEncoder{true};
+constinit const EucjpDecoder kEucjpDecoder;
+constinit const EucjpEncoder kEucjpEncoder;
+constinit const EucjpEncoder kEucjpFallbackEncoder{true};
+constinit const JisDecoder kJisDecoder;
+constinit const JisEncoder kJisEncoder;
+constinit const JisEncoder kJisFallbackEncoder{true};
+constinit const Cp932Decoder kCp932Decoder;
+constinit const Cp932Encoder kCp932Encoder;
+
+// The UTF-8 decoder always drops a leading mark, so one serves both codes.
+constinit const UTF8Decoder kUtf8Decoder{2};
+constinit const UTF8Encoder kUtf8Encoder{0};
+constinit const UTF8Encoder kUtf8MarkEncoder{kUtf8WriteMark};
+
+// One decoder per width reads both marked input codes: the mark, not the
+// code's name, decides the byte order.
+constinit const UTF16Decoder kUtf16BeDecoder{0};
+constinit const UTF16Decoder kUtf16LeDecoder{1};
+constinit const UTF16Decoder kUtf16MarkedDecoder{2};
+constinit const UTF16Encoder kUtf16BeEncoder{0};
+constinit const UTF16Encoder kUtf16LeEncoder{1};
+constinit const UTF16Encoder kUtf16BeMarkEncoder{2};
+constinit const UTF16Encoder kUtf16LeMarkEncoder{3};
+
+constinit const UTF32Decoder kUtf32BeDecoder{0};
+constinit const UTF32Decoder kUtf32LeDecoder{1};
+constinit const UTF32Decoder kUtf32MarkedDecoder{2};
+constinit const UTF32Encoder kUtf32BeEncoder{0};
+constinit const UTF32Encoder kUtf32LeEncoder{1};
+constinit const UTF32Encoder kUtf32BeMarkEncoder{2};
+constinit const UTF32Encoder kUtf32LeMarkEncoder{3};
+
+// The line-ending converters number their kinds 0 CR, 1 LF, else CR LF.
+constinit const EndOfLineConverter kLf{1};
+constinit const EndOfLineConverter kCrLf{2};
+constinit const EndOfLineConverter kCr{0};
+
+}  // namespace
+
+constinit const CodeDescriptor kCodes[kCodeCount] = {
+    {kCodeAuto, "auto", "detect the code from the data (input only)", nullptr, nullptr, nullptr},
+    {kCodeSjis, "sjis", "Shift_JIS, code page 932 repertoire", &kSjisDecoder, &kSjisEncoder,
+     &kSjisFallbackEncoder},
+    {kCodeEucJp, "euc_jp", "EUC-JP with JIS X 0212", &kEucjpDecoder, &kEucjpEncoder,
+     &kEucjpFallbackEncoder},
+    {kCodeJis, "jis", "ISO-2022-JP", &kJisDecoder, &kJisEncoder, &kJisFallbackEncoder},
+    {kCodeUtf8, "utf8", "UTF-8; a leading mark is dropped on input, none is written", &kUtf8Decoder,
+     &kUtf8Encoder, &kUtf8Encoder},
+    {kCodeUtf16Be, "utf16_be", "UTF-16 big-endian, no mark", &kUtf16BeDecoder, &kUtf16BeEncoder,
+     &kUtf16BeEncoder},
+    {kCodeUtf16Le, "utf16_le", "UTF-16 little-endian, no mark", &kUtf16LeDecoder, &kUtf16LeEncoder,
+     &kUtf16LeEncoder},
+    {kCodeUtf16BeBom, "utf16_be_bom", "UTF-16 big-endian with mark", &kUtf16MarkedDecoder,
+     &kUtf16BeMarkEncoder, &kUtf16BeMarkEncoder},
+    {kCodeUtf16LeBom, "utf16_le_bom", "UTF-16 little-endian with mark", &kUtf16MarkedDecoder,
+     &kUtf16LeMarkEncoder, &kUtf16LeMarkEncoder},
+    {kCodeUtf32Be, "utf32_be", "UTF-32 big-endian, no mark", &kUtf32BeDecoder, &kUtf32BeEncoder,
+     &kUtf32BeEncoder},
+    {kCodeUtf32Le, "utf32_le", "UTF-32 little-endian, no mark", &kUtf32LeDecoder, &kUtf32LeEncoder,
+     &kUtf32LeEncoder},
+    {kCodeUtf32BeBom, "utf32_be_bom", "UTF-32 big-endian with mark", &kUtf32MarkedDecoder,
+     &kUtf32BeMarkEncoder, &kUtf32BeMarkEncoder},
+    {kCodeUtf32LeBom, "utf32_le_bom", "UTF-32 little-endian with mark", &kUtf32MarkedDecoder,
+     &kUtf32LeMarkEncoder, &kUtf32LeMarkEncoder},
+    {kCodeCp932, "cp932", "Shift_JIS as Windows reads and writes it", &kCp932Decoder,
+     &kCp932Encoder, &kCp932Encoder},
+    {kCodeUtf8Bom, "utf8_bom", "UTF-8 written with a leading mark; read as utf8", &kUtf8Decoder,
+     &kUtf8MarkEncoder, &kUtf8MarkEncoder},
+};
+
+constinit const CodeName kCodeNames[] = {
+    // The classic table, in its order.
+    {kCodeAuto, "auto", true},
+    {kCodeSjis, "sjis", true},
+    {kCodeEucJp, "euc_jp", true},
+    {kCodeJis, "jis", true},
+    {kCodeUtf8, "utf8", true},
+    {kCodeUtf16Be, "utf16_be", true},
+    {kCodeUtf16Le, "utf16_le", true},
+    {kCodeUtf16BeBom, "utf16_be_bom", true},
+    {kCodeUtf16LeBom, "utf16_le_bom", true},
+    {kCodeUtf32Be, "utf32_be", true},
+    {kCodeUtf32Le, "utf32_le", true},
+    {kCodeUtf32BeBom, "utf32_be_bom", true},
+    {kCodeUtf32LeBom, "utf32_le_bom", true},
+    {kCodeSjis, "s", true},
+    {kCodeEucJp, "e", true},
+    {kCodeJis, "j", true},
+    {kCodeUtf16LeBom, "u", true},
+    {kCodeUtf8, "u8", true},
+    {kCodeUtf16LeBom, "u16", true},
+    {kCodeUtf16LeBom, "u16l", true},
+    {kCodeUtf16BeBom, "u16b", true},
+    {kCodeUtf32LeBom, "u32", true},
+    {kCodeUtf32LeBom, "u32l", true},
+    {kCodeUtf32BeBom, "u32b", true},
+    // Later codes, and the names other tools and people use.
+    {kCodeCp932, "cp932", false},
+    {kCodeCp932, "windows-31j", false},
+    {kCodeCp932, "ms932", false},
+    {kCodeUtf8Bom, "utf8_bom", false},
+    {kCodeUtf8Bom, "utf-8-bom", false},
+    {kCodeUtf8, "utf-8", false},
+    {kCodeSjis, "shift_jis", false},
+    {kCodeSjis, "shiftjis", false},
+    {kCodeEucJp, "euc-jp", false},
+    {kCodeEucJp, "eucjp", false},
+    {kCodeJis, "iso-2022-jp", false},
+    {kCodeJis, "iso2022jp", false},
+    {kCodeUtf16Be, "utf-16be", false},
+    {kCodeUtf16Le, "utf-16le", false},
+    {kCodeUtf16LeBom, "utf-16", false},
+    {kCodeUtf32Be, "utf-32be", false},
+    {kCodeUtf32Le, "utf-32le", false},
+    {kCodeUtf32LeBom, "utf-32", false},
+};
+const std::size_t kCodeNameCount = sizeof kCodeNames / sizeof kCodeNames[0];
+
+constinit const LineEndingDescriptor kLineEndings[kLineEndingCount] = {
+    {LineEnding{0}, nullptr, nullptr},
+    {kLineEndingLf, "LF", &kLf},
+    {kLineEndingCrLf, "CR LF", &kCrLf},
+    {kLineEndingCr, "CR", &kCr},
+};
+
+constinit const LineEndingName kLineEndingNames[] = {
+    {kLineEndingLf, "unix"}, {kLineEndingCrLf, "win"}, {kLineEndingCr, "mac"},
+    {kLineEndingLf, "u"},    {kLineEndingCrLf, "w"},   {kLineEndingCr, "m"},
+};
+const std::size_t kLineEndingNameCount = sizeof kLineEndingNames / sizeof kLineEndingNames[0];
+
+const CodeDescriptor* describeCode(int code) {
+  return code >= 0 && code < kCodeCount ? &kCodes[code] : nullptr;
+}
+
+}  // namespace mek

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstddef>
+
+#include "convert/converter.h"
+#include "convert/end_of_line.h"
+
+namespace mek {
+
+// Code numbers. 0 to 12 are the numbers every caller of the library knows;
+// later codes come after them. They convert to int wherever a code number is
+// taken as one.
+enum Code : int {
+  kCodeAuto = 0,  // detect; input only, never a converter
+  kCodeSjis = 1,
+  kCodeEucJp = 2,
+  kCodeJis = 3,
+  kCodeUtf8 = 4,
+  kCodeUtf16Be = 5,
+  kCodeUtf16Le = 6,
+  kCodeUtf16BeBom = 7,
+  kCodeUtf16LeBom = 8,
+  kCodeUtf32Be = 9,
+  kCodeUtf32Le = 10,
+  kCodeUtf32BeBom = 11,
+  kCodeUtf32LeBom = 12,
+  kCodeCp932 = 13,
+  kCodeUtf8Bom = 14,
+};
+inline constexpr int kCodeCount = 15;  // code numbers are 0 .. kCodeCount - 1
+
+// Line-ending codes.
+enum LineEnding : int {
+  kLineEndingLf = 1,
+  kLineEndingCrLf = 2,
+  kLineEndingCr = 3,
+};
+inline constexpr int kLineEndingCount = 4;  // codes are 1 .. kLineEndingCount - 1
+
+// What one code is: its full name, a line of description, and its converters.
+// `fallback_encoder` writes a character without a code of its own at the
+// position of its twin; it is the plain encoder where that changes nothing.
+struct CodeDescriptor {
+  Code code;
+  const char* name;
+  const char* description;
+  const Converter* decoder;
+  const Converter* encoder;
+  const Converter* fallback_encoder;
+};
+
+// Indexed by code number; slot 0 (auto) has no converters.
+extern const CodeDescriptor kCodes[kCodeCount];
+
+// One name a code is known by. The `listed` names are the classic table:
+// matched exactly and first, in this order, and shown in the usage grid; the
+// others are only found by the forgiving match (case, '-' and '_' ignored).
+struct CodeName {
+  Code code;
+  const char* name;
+  bool listed;
+};
+extern const CodeName kCodeNames[];
+extern const std::size_t kCodeNameCount;
+
+struct LineEndingDescriptor {
+  LineEnding code;
+  const char* description;
+  const EndOfLineConverter* converter;
+};
+// Indexed by line-ending code; slot 0 is empty.
+extern const LineEndingDescriptor kLineEndings[kLineEndingCount];
+
+// Line-ending names, matched exactly, in the order the usage grid shows them.
+struct LineEndingName {
+  LineEnding code;
+  const char* name;
+};
+extern const LineEndingName kLineEndingNames[];
+extern const std::size_t kLineEndingNameCount;
+
+// The descriptor of a code number, or null outside 0 .. kCodeCount - 1.
+const CodeDescriptor* describeCode(int code);
+
+}  // namespace mek

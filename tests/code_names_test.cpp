@@ -1,0 +1,116 @@
+// Every code name, as typed after -i and -o: the table itself, the forgiving
+// match, and each name through the executable.
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <string>
+
+#include "app/command_line.h"
+#include "tests/test_support.h"
+
+namespace mek::test {
+namespace {
+
+TEST(CodeNamesTest, TypedNamesFindTheirCodes) {
+  const std::pair<const char*, int> cases[] = {
+      {"utf-8", kCodeUtf8},
+      {"UTF-8", kCodeUtf8},
+      {"UTF8", kCodeUtf8},
+      {"shift_jis", kCodeSjis},
+      {"Shift_JIS", kCodeSjis},
+      {"shiftjis", kCodeSjis},
+      {"SJIS", kCodeSjis},
+      {"S", kCodeSjis},
+      {"euc-jp", kCodeEucJp},
+      {"EUC-JP", kCodeEucJp},
+      {"eucjp", kCodeEucJp},
+      {"iso-2022-jp", kCodeJis},
+      {"ISO-2022-JP", kCodeJis},
+      {"iso2022jp", kCodeJis},
+      {"utf-16be", kCodeUtf16Be},
+      {"utf-16le", kCodeUtf16Le},
+      {"utf_16LE", kCodeUtf16Le},
+      {"utf-16", kCodeUtf16LeBom},
+      {"UTF-16", kCodeUtf16LeBom},
+      {"U", kCodeUtf16LeBom},
+      {"utf-32be", kCodeUtf32Be},
+      {"utf-32le", kCodeUtf32Le},
+      {"utf-32", kCodeUtf32LeBom},
+      {"cp932", kCodeCp932},
+      {"CP932", kCodeCp932},
+      {"windows-31j", kCodeCp932},
+      {"Windows-31J", kCodeCp932},
+      {"ms932", kCodeCp932},
+      {"MS932", kCodeCp932},
+      {"utf8_bom", kCodeUtf8Bom},
+      {"utf-8-bom", kCodeUtf8Bom},
+      {"UTF-8-BOM", kCodeUtf8Bom},
+      {"AUTO", kCodeAuto},
+      {"utf--8", kCodeUtf8},
+      {"-", kCodeAuto},
+      {"utf9", kCodeAuto},
+  };
+  for (const auto& [name, code] : cases) EXPECT_EQ(findCode(name), code) << name;
+  EXPECT_EQ(findCodeName("xyz"), nullptr);
+  EXPECT_EQ(findCodeName("-_"), nullptr);
+  // Every name of the table finds its own code, exactly and in capitals.
+  for (std::size_t i = 0; i < kCodeNameCount; ++i) {
+    std::string upper = kCodeNames[i].name;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_EQ(findCode(kCodeNames[i].name), kCodeNames[i].code) << kCodeNames[i].name;
+    EXPECT_EQ(findCode(upper.c_str()), kCodeNames[i].code) << upper;
+  }
+}
+
+// Each name after -o writes what the code's full name writes, and after -i
+// reads it back.
+TEST(CodeNamesTest, EveryNameWorksForInputAndOutput) {
+  ScratchDir dir;
+  writeFile(dir / "in.txt", std::string("a\xE3\x81\x82\n"));
+  for (std::size_t i = 0; i < kCodeNameCount; ++i) {
+    const CodeName& entry = kCodeNames[i];
+    if (entry.code == kCodeAuto) continue;
+    SCOPED_TRACE(entry.name);
+    std::string upper = entry.name;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string full = kCodes[entry.code].name;
+    const Process expected = runMek(dir, "-iutf8 in.txt -o" + full + " expected.bin");
+    ASSERT_EQ(expected.status, 0) << expected.err;
+    for (const std::string& name : {std::string(entry.name), upper}) {
+      Process p = runMek(dir, "-iutf8 in.txt -o" + name + " out.bin");
+      EXPECT_EQ(p.status, 0) << name << p.err;
+      EXPECT_EQ(readFile(dir / "out.bin"), readFile(dir / "expected.bin")) << name;
+      p = runMek(dir, "-i" + name + " expected.bin -outf8");
+      EXPECT_EQ(p.status, 0) << name << p.err;
+      EXPECT_EQ(p.out, "a\xE3\x81\x82\n") << name;
+    }
+  }
+}
+
+TEST(CodeNamesTest, VerboseSaysWhenAnInputNameIsUnknown) {
+  ScratchDir dir;
+  writeFile(dir / "in.txt", std::string("a\xE3\x81\x82\n"));
+  Process p = runMek(dir, "-ixyz in.txt -outf8 --verbose");
+  EXPECT_EQ(p.status, 0);
+  EXPECT_EQ(p.err, "unknown input code \"xyz\", detecting\n");
+  EXPECT_EQ(p.out, "a\xE3\x81\x82\n");
+  EXPECT_EQ(runMek(dir, "-ixyz in.txt -outf8").err, "");
+  EXPECT_EQ(runMek(dir, "--verbose -iauto in.txt -outf8").err, "");
+  EXPECT_EQ(runMek(dir, "--verbose -iUTF-8 in.txt -outf8").err, "");
+}
+
+TEST(CodeNamesTest, FallbackThroughTheExecutable) {
+  ScratchDir dir;
+  writeFile(dir / "in.txt", std::string("\xE3\x80\x9C\xE2\x88\x92\xE2\x80\x94\n"));  // 〜−—
+  Process p = runMek(dir, "-iutf8 in.txt -osjis");
+  EXPECT_EQ(p.status, 1);
+  EXPECT_EQ(p.err, "cannot convert bytes\n");
+  p = runMek(dir, "--fallback -iutf8 in.txt -osjis");
+  EXPECT_EQ(p.status, 0);
+  EXPECT_EQ(p.out, "\x81\x60\x81\x7C\x81\x5C\n");
+  EXPECT_EQ(runMek(dir, "-iutf8 in.txt -ocp932").out, p.out);
+}
+
+}  // namespace
+}  // namespace mek::test
