@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "app/driver.h"
 
@@ -125,6 +126,9 @@ void printHelp(std::FILE* out) {
       "      cp932 always does\n"
       "  --verbose\n"
       "      say on standard error when an input code name is unknown\n"
+      "  --in-place\n"
+      "      every word that does not begin with - is a file converted in place,\n"
+      "      each on its own (detected on its own); -i and -o take no file word\n"
       "  --help\n"
       "      print this text\n"
       "  --version\n"
@@ -191,6 +195,12 @@ int runCommandLine(int argc, char** argv) {
     }
   }
 
+  // With --in-place every bare word is a file converted in place, and -i and
+  // -o take no file word.
+  bool inPlace = false;
+  for (int i = 1; i < argc; ++i) inPlace = inPlace || std::strcmp(argv[i], "--in-place") == 0;
+  std::vector<const char*> files;
+
   std::FILE* input = stdin;
   bool inputOpened = false;
   const char* outputPath = nullptr;  // null: standard output
@@ -204,7 +214,9 @@ int runCommandLine(int argc, char** argv) {
 
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
-    if (!isOption(arg)) {
+    if (!isOption(arg) && inPlace) {
+      files.push_back(arg);
+    } else if (!isOption(arg)) {
       // A bare argument names the input file; once one is open it is ignored.
       if (!inputOpened) {
         if (!openInput(arg, input)) return finish(input, 1);
@@ -213,7 +225,7 @@ int runCommandLine(int argc, char** argv) {
     } else if (arg[1] == 'i') {
       inputName = arg + 2;
       inputEntry = findCodeName(inputName);
-      if (i + 1 < argc && !isOption(argv[i + 1])) {
+      if (!inPlace && i + 1 < argc && !isOption(argv[i + 1])) {
         if (!openInput(argv[++i], input)) return finish(input, 1);
         inputOpened = true;
       }
@@ -222,11 +234,13 @@ int runCommandLine(int argc, char** argv) {
       outputEntry = findCodeName(outputName);
       // The output file is only recorded here; it is created once the
       // conversion has succeeded, so a failure never empties it.
-      if (i + 1 < argc && !isOption(argv[i + 1])) outputPath = argv[++i];
+      if (!inPlace && i + 1 < argc && !isOption(argv[i + 1])) outputPath = argv[++i];
     } else if (std::strcmp(arg, "--fallback") == 0) {
       fallback = true;
     } else if (std::strcmp(arg, "--verbose") == 0) {
       verbose = true;
+    } else if (std::strcmp(arg, "--in-place") == 0) {
+      // Seen before the walk.
     } else {
       lineEnding = findLineEnding(arg + 1, lineEnding);
     }
@@ -246,6 +260,23 @@ int runCommandLine(int argc, char** argv) {
     std::fprintf(stderr, "unknown input code \"%s\", detecting\n", inputName);
   }
   const int inputCode = inputEntry != nullptr ? inputEntry->code : kCodeAuto;
+  if (inPlace) {
+    // Each file on its own, detected on its own; one that fails keeps its
+    // contents, and the others are still tried.
+    bool all = true;
+    for (const char* file : files) {
+      std::FILE* in = std::fopen(file, "rb");
+      if (in == nullptr) {
+        std::fprintf(stderr, "%s: cannot open input file\n", file);
+        all = false;
+        continue;
+      }
+      all =
+          runConversion(in, inputCode, file, outputEntry->code, lineEnding, fallback, file) && all;
+      std::fclose(in);
+    }
+    return finish(input, all ? 0 : 1);
+  }
   const bool ok =
       runConversion(input, inputCode, outputPath, outputEntry->code, lineEnding, fallback);
   return finish(input, ok ? 0 : 1);

@@ -141,23 +141,24 @@ Failure convertInput(int fd, int inputCode, int outputCode, int lineEnding, bool
 }  // namespace
 
 bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int outputCode,
-                   int lineEnding, bool fallback) {
+                   int lineEnding, bool fallback, const char* label) {
   Output output(outputPath);
   SignalGuard guard(output);
   const Failure failure =
       convertInput(fileno(input), inputCode, outputCode, lineEnding, fallback, output);
+  const char* message = nullptr;
   if (failure != Failure::kNone) {
     output.abandon();
-    std::fputs(failure == Failure::kRead       ? "cannot read input file\n"
-               : failure == Failure::kNoMemory ? "cannot allocate enough memory\n"
-                                               : "cannot convert bytes\n",
-               stderr);
-    return false;
+    message = failure == Failure::kRead       ? "cannot read input file\n"
+              : failure == Failure::kNoMemory ? "cannot allocate enough memory\n"
+                                              : "cannot convert bytes\n";
+  } else if (!output.commit()) {
+    message = output.error() == OutputError::kOpen ? "cannot open output file\n"
+                                                   : "cannot write output file\n";
   }
-  if (output.commit()) return true;
-  std::fputs(output.error() == OutputError::kOpen ? "cannot open output file\n"
-                                                  : "cannot write output file\n",
-             stderr);
+  if (message == nullptr) return true;
+  if (label != nullptr) std::fprintf(stderr, "%s: ", label);
+  std::fputs(message, stderr);
   return false;
 }
 

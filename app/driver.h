@@ -19,8 +19,9 @@ bool convertInMemory(ConversionBuffer& buffer, int inputCode, int outputCode, in
 // Reads `input` from its start, converts it piece by piece and writes the
 // result to the file at `outputPath`, which is replaced only once the whole
 // conversion has succeeded, or to standard output when `outputPath` is null.
-// Prints one message and answers false on failure.
+// Prints one message, after "`label`: " when a label is given, and answers
+// false on failure.
 bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int outputCode,
-                   int lineEnding, bool fallback = false);
+                   int lineEnding, bool fallback = false, const char* label = nullptr);
 
 }  // namespace mek

@@ -101,3 +101,30 @@ TEST(OutputSafetyTest, ModeAndLinksAreKept) {
 
 }  // namespace
 }  // namespace mek::test
+
+namespace mek::test {
+namespace {
+
+// --in-place with a good, a bad and a missing file: the good one converts,
+// the bad one keeps its contents, every failure is told under its name, and
+// the status tells that something failed.
+TEST(OutputSafetyTest, InPlaceConvertsEachFileOnItsOwn) {
+  ScratchDir dir;
+  writeFile(dir / "good.txt", hex("82 a0 0d 0a"));  // あ CR LF in Shift_JIS
+  writeFile(dir / "bad.txt", hex("82 a0 81 20 41"));
+  Process p = runMek(dir, "--in-place -isjis -outf8 good.txt bad.txt missing.txt");
+  EXPECT_EQ(p.status, 1);
+  EXPECT_EQ(p.err, "bad.txt: cannot convert bytes\nmissing.txt: cannot open input file\n");
+  EXPECT_EQ(readFile(dir / "good.txt"), hex("e3 81 82 0a"));
+  EXPECT_EQ(readFile(dir / "bad.txt"), hex("82 a0 81 20 41"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing.txt"));
+  // Each file is detected on its own.
+  writeFile(dir / "euc.txt", hex("a4 a2"));
+  writeFile(dir / "utf16.txt", hex("ff fe 42 30"));
+  p = runMek(dir, "--in-place -osjis euc.txt good.txt utf16.txt");
+  EXPECT_EQ(p.status, 0) << p.err;
+  for (const char* name : {"euc.txt", "utf16.txt"}) EXPECT_EQ(readFile(dir / name), hex("82 a0"));
+}
+
+}  // namespace
+}  // namespace mek::test
