@@ -1,0 +1,93 @@
+// The streamed conversion against the conversion of the whole text: input
+// code, output code, line ending, --fallback, piece size and the worker
+// thread come from the first four bytes; the output and the result must be
+// the same. Detection fed the same pieces must give the whole text's answer.
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "app/driver.h"
+#include "convert/codes.h"
+#include "convert/conversion_stream.h"
+#include "detect/detect.h"
+#include "detect/detector.h"
+#include "fuzz/fuzz_support.h"
+
+namespace {
+
+// The driver's messages go to `stderr`, which is pointed at this memory
+// stream while libFuzzer and the sanitizers keep writing to descriptor 2.
+char messages[256];
+std::FILE* messageStream = nullptr;
+
+// The whole conversion; answers whether it succeeded and its output.
+bool whole(const std::uint8_t* text, std::size_t length, int from, int to, int lineEnding,
+           bool fallback, std::vector<std::uint8_t>& out) {
+  mek::ConversionBuffer buffer;
+  buffer.out = static_cast<std::uint8_t*>(std::malloc(length == 0 ? 1 : length));
+  if (length != 0) std::memcpy(buffer.out, text, length);
+  buffer.size = static_cast<std::int32_t>(length);
+  std::rewind(messageStream);
+  const bool ok = mek::convertInMemory(buffer, from, to, lineEnding, fallback);
+  if (ok) out.assign(buffer.out, buffer.out + buffer.size);
+  if (buffer.out != buffer.in_begin) std::free(buffer.out);
+  std::free(const_cast<std::uint8_t*>(buffer.in_begin));
+  return ok;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  messageStream = fmemopen(messages, sizeof messages, "w");
+  if (messageStream == nullptr) std::abort();
+  stderr = messageStream;
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 4) return 0;
+  const int from = 1 + data[0] % (mek::kCodeCount - 1);
+  const int to = 1 + data[1] % (mek::kCodeCount - 1);
+  const int lineEnding = 1 + data[2] % 3;
+  const bool fallback = (data[2] & 0x80) != 0;
+  const std::size_t piece = 1 + data[3] % 64;
+  const bool worker = (data[3] & 0x80) != 0;
+  const std::uint8_t* const text = data + 4;
+  const std::size_t length = size - 4;
+
+  std::vector<std::uint8_t> expected;
+  const bool expectedOk = whole(text, length, from, to, lineEnding, fallback, expected);
+
+  std::vector<std::uint8_t> streamed;
+  mek::ConversionStream::Options options;
+  options.piece_size = piece;
+  options.worker = worker;
+  options.fallback = fallback;
+  mek::ConversionStream stream(
+      from, to, lineEnding,
+      [&](const std::uint8_t* bytes, std::size_t n) {
+        streamed.insert(streamed.end(), bytes, bytes + n);
+        return true;
+      },
+      options);
+  for (std::size_t at = 0; at < length; at += piece) {
+    if (!stream.feed(text + at, std::min(piece, length - at))) break;
+  }
+  const bool ok = stream.finish();
+  MEK_FUZZ_CHECK(ok == expectedOk);
+  if (ok) MEK_FUZZ_CHECK(streamed == expected);
+
+  mek::Detector detector;
+  mek::Area area;
+  MEK_FUZZ_CHECK(area.reserve(piece));
+  for (std::size_t at = 0; at < length && !detector.settled(); at += piece) {
+    const std::size_t n = std::min(piece, length - at);
+    std::memcpy(area.data(), text + at, n);
+    detector.feed(area.data(), area.data() + n);
+  }
+  MEK_FUZZ_CHECK(detector.finish() == mek::detectEncoding(text, text + length));
+  return 0;
+}
