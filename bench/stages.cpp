@@ -14,9 +14,9 @@
 #include "convert/converter.h"
 #include "convert/registry.h"
 #include "detect/detect.h"
-#include "unicode/unit_runs.h"
-#include "unicode/utf8_blocks.h"
-#include "unicode/utf8_shuffle.h"
+#include "simd/unit_runs.h"
+#include "simd/utf8_blocks.h"
+#include "simd/utf8_shuffle.h"
 
 namespace {
 

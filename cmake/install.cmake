@@ -16,7 +16,7 @@ install(TARGETS mekcore EXPORT mekTargets
 # The headers keep their subsystem folders, because they include each other
 # as "convert/converter.h" and so on. The folders are searched when
 # installing, so a header added later needs no change here.
-foreach(dir convert unicode japanese detect app)
+foreach(dir convert unicode japanese detect simd app)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/mek
     FILES_MATCHING PATTERN "*.h")

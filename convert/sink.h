@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "convert/ascii.h"
 #include "convert/converter.h"
+#include "simd/ascii.h"
 
 namespace mek {
 

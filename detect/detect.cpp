@@ -2,11 +2,11 @@
 
 #include <cstring>
 
-#include "convert/ascii.h"
 #include "convert/registry.h"
 #include "detect/detector.h"
 #include "japanese/code_table.h"
 #include "japanese/flat_tables.h"
+#include "simd/ascii.h"
 #include "unicode/utf16.h"
 #include "unicode/utf32.h"
 #include "unicode/utf8.h"

@@ -1,7 +1,7 @@
 #include "japanese/eucjp.h"
 
 #include "convert/sink.h"
-#include "japanese/ascii_block.h"
+#include "japanese/encode_stateless.h"
 #include "japanese/flat_tables.h"
 #include "japanese/twins.h"
 

@@ -1,13 +1,10 @@
 #include "japanese/jis.h"
 
 #include "convert/sink.h"
-#include "japanese/ascii_block.h"
 #include "japanese/flat_tables.h"
 #include "japanese/twins.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "simd/ascii_block.h"
+#include "simd/escape_scan.h"
 
 namespace mek {
 
@@ -18,47 +15,6 @@ constexpr std::uint8_t kShiftOut = 0x0E;
 constexpr std::uint8_t kShiftIn = 0x0F;
 
 enum State : int { kAscii = 0, kKatakana = 1, kJisX0208 = 2, kJisX0212 = 3 };
-
-// An ASCII byte that stands for itself in the ASCII state whatever follows:
-// below 0x80 and none of the bytes that may begin a control sequence.
-constexpr bool isPlainAscii(std::uint8_t b) {
-  return b < 0x80 && b != kEsc && b != kShiftOut && b != kShiftIn;
-}
-
-#if defined(__SSE2__)
-// Bit i set when byte i of the 16 at p is not plain ASCII.
-inline unsigned notPlainMask(const std::uint8_t* p) {
-  const __m128i esc = _mm_set1_epi8(static_cast<char>(kEsc));
-  const __m128i shiftBits = _mm_set1_epi8(static_cast<char>(0xFE));
-  const __m128i shift = _mm_set1_epi8(static_cast<char>(kShiftOut));  // SO or SI
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  const __m128i control =
-      _mm_or_si128(_mm_cmpeq_epi8(v, esc), _mm_cmpeq_epi8(_mm_and_si128(v, shiftBits), shift));
-  return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(v, control)));
-}
-#endif
-
-// Number of leading plain ASCII bytes in [p, end). Looks at 32 bytes at a
-// time, which covers most runs of mixed text in one step.
-std::size_t plainAsciiPrefix(const std::uint8_t* p, const std::uint8_t* end) {
-  const std::uint8_t* q = p;
-#if defined(__SSE2__)
-  while (end - q >= 32) {
-    const unsigned long long mask = notPlainMask(q) | notPlainMask(q + 16) << 16 | 1ULL << 32;
-    const unsigned n = static_cast<unsigned>(__builtin_ctzll(mask));
-    q += n;
-    if (n != 32) return static_cast<std::size_t>(q - p);
-  }
-  while (end - q >= 16) {
-    const unsigned mask = notPlainMask(q);
-    if (mask != 0)
-      return static_cast<std::size_t>(q - p) + static_cast<unsigned>(__builtin_ctz(mask));
-    q += 16;
-  }
-#endif
-  while (q < end && isPlainAscii(*q)) ++q;
-  return static_cast<std::size_t>(q - p);
-}
 
 // The JIS X 0201 key of a byte in the katakana state: the 7-bit form
 // 0x21..0x5F stands for 0xA1..0xDF; every other byte is its own key, so the

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "convert/sink.h"
-#include "japanese/ascii_block.h"
+#include "japanese/encode_stateless.h"
 #include "japanese/flat_tables.h"
 
 namespace mek {

@@ -39,7 +39,7 @@ expect "lib*/cmake/mek/mekTargets.cmake"
 # Every header of the source tree, in its folder.
 while read -r header; do
   expect "include/mek/$header"
-done < <(cd "$src" && find convert unicode japanese detect app -name '*.h' | sort)
+done < <(cd "$src" && find convert unicode japanese detect simd app -name '*.h' | sort)
 [[ $failed == 0 ]] || exit 1
 
 "$prefix/bin/mek" --version >/dev/null

@@ -1,4 +1,4 @@
-#include "unicode/utf8_shuffle.h"
+#include "simd/utf8_shuffle.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +8,10 @@
 #include <utility>
 #include <vector>
 
+#include "simd/utf8_blocks.h"
 #include "tests/codec_check.h"
 #include "tests/test_support.h"
 #include "unicode/utf8.h"
-#include "unicode/utf8_blocks.h"
 
 namespace mek::test {
 namespace {

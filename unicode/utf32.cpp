@@ -1,7 +1,7 @@
 #include "unicode/utf32.h"
 
 #include "convert/sink.h"
-#include "unicode/unit_runs.h"
+#include "simd/unit_runs.h"
 
 namespace mek {
 

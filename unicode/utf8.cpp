@@ -1,9 +1,9 @@
 #include "unicode/utf8.h"
 
 #include "convert/sink.h"
-#include "unicode/unit_runs.h"
-#include "unicode/utf8_blocks.h"
-#include "unicode/utf8_shuffle.h"
+#include "simd/unit_runs.h"
+#include "simd/utf8_blocks.h"
+#include "simd/utf8_shuffle.h"
 
 namespace mek {
 

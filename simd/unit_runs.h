@@ -17,8 +17,9 @@
 #include <type_traits>
 
 #include "convert/sink.h"
+#include "simd/config.h"
 
-#if defined(__SSE2__)
+#if MEK_SIMD_SSE2
 #include <emmintrin.h>
 #endif
 
@@ -50,7 +51,7 @@ template <int kMsb>
 inline std::size_t nonSurrogateUnits(const std::uint8_t* p, const std::uint8_t* end) {
   static_assert(kMsb == 0 || kMsb == 1);
   const std::uint8_t* q = p;
-#if defined(__SSE2__)
+#if MEK_SIMD_SSE2
   // Lanes are loaded little-endian, so the high byte of a big-endian unit is
   // the low byte of its lane.
   const __m128i mask = _mm_set1_epi16(static_cast<short>(kMsb == 0 ? 0x00F8 : 0xF800));
@@ -87,7 +88,7 @@ inline std::size_t nonSurrogateUnits(const std::uint8_t* p, const std::uint8_t* 
 // Writes `n` 2-byte units with the two bytes of each exchanged.
 inline void swapUnitBytes(const std::uint8_t* src, std::size_t n, std::uint8_t* dst) {
   std::size_t i = 0;
-#if defined(__SSE2__)
+#if MEK_SIMD_SSE2
   for (; i + 8 <= n; i += 8) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 2 * i));
     v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
@@ -109,7 +110,7 @@ inline std::size_t bmpUnits32(const std::uint8_t* p, const std::uint8_t* end) {
   constexpr int k1 = kMsb == 0 ? 1 : 2;  // offsets of the three lower bytes
   constexpr int k2 = kMsb == 0 ? 2 : 1;
   const std::uint8_t* q = p;
-#if defined(__SSE2__)
+#if MEK_SIMD_SSE2
   // In a little-endian lane a big-endian unit 00 00 h l reads as l h 00 00.
   const __m128i upper = _mm_set1_epi32(kMsb == 0 ? 0x0000FFFF : static_cast<int>(0xFFFF0000));
   const __m128i mask = _mm_set1_epi32(kMsb == 0 ? 0x00F80000 : 0x0000F800);
@@ -135,7 +136,7 @@ template <int kMsb>
 inline void narrowUnits32(const std::uint8_t* src, std::size_t n, std::uint8_t* dst) {
   static_assert(kMsb == 0 || kMsb == 3);
   std::size_t i = 0;
-#if defined(__SSE2__)
+#if MEK_SIMD_SSE2
   for (; i + 8 <= n; i += 8) {
     __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i));
     __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i + 16));
@@ -167,7 +168,7 @@ template <int kMsb>
 inline void widenUnits32(const std::uint8_t* src, std::size_t n, std::uint8_t* dst) {
   static_assert(kMsb == 0 || kMsb == 3);
   std::size_t i = 0;
-#if defined(__SSE2__)
+#if MEK_SIMD_SSE2
   const __m128i zero = _mm_setzero_si128();
   for (; i + 8 <= n; i += 8) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 2 * i));

@@ -1,7 +1,7 @@
-#include "unicode/utf8_shuffle.h"
+#include "simd/utf8_shuffle.h"
 
-#include "unicode/utf8_blocks.h"
-#include "unicode/utf8_shuffle_kernels.h"
+#include "simd/utf8_blocks.h"
+#include "simd/utf8_shuffle_kernels.h"
 
 namespace mek {
 
@@ -9,7 +9,7 @@ bool utf8PathSupported(Utf8Path path) {
   switch (path) {
     case Utf8Path::kPlain:
       return true;
-#if MEK_UTF8_SHUFFLES
+#if MEK_SIMD_SHUFFLES
     case Utf8Path::kSsse3:
       __builtin_cpu_init();
       return __builtin_cpu_supports("ssse3");
@@ -23,15 +23,17 @@ bool utf8PathSupported(Utf8Path path) {
 }
 
 Utf8Path bestUtf8Path() {
-  if (utf8PathSupported(Utf8Path::kAvx2)) return Utf8Path::kAvx2;
-  if (utf8PathSupported(Utf8Path::kSsse3)) return Utf8Path::kSsse3;
-  return Utf8Path::kPlain;
+  // Asked once per process; the answer never changes.
+  static const Utf8Path best = utf8PathSupported(Utf8Path::kAvx2)    ? Utf8Path::kAvx2
+                               : utf8PathSupported(Utf8Path::kSsse3) ? Utf8Path::kSsse3
+                                                                     : Utf8Path::kPlain;
+  return best;
 }
 
 std::uint8_t* writeShortSequencesOn(Utf8Path path, const std::uint8_t* p, const std::uint8_t* end,
                                     std::uint8_t* dst) {
   switch (path) {
-#if MEK_UTF8_SHUFFLES
+#if MEK_SIMD_SHUFFLES
     case Utf8Path::kSsse3:
       return utf8_shuffle::writeShortSequencesSsse3(p, end, dst);
     case Utf8Path::kAvx2:
@@ -45,7 +47,7 @@ std::uint8_t* writeShortSequencesOn(Utf8Path path, const std::uint8_t* p, const 
 std::uint8_t* writeUnitsUtf8On(Utf8Path path, const std::uint8_t* p, std::size_t n,
                                std::uint8_t* dst) {
   switch (path) {
-#if MEK_UTF8_SHUFFLES
+#if MEK_SIMD_SHUFFLES
     case Utf8Path::kSsse3:
       return utf8_shuffle::writeUnitsUtf8Ssse3(p, n, dst);
     case Utf8Path::kAvx2:

@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
+#include "simd/config.h"
+
+#if MEK_SIMD_SSE2
 #include <emmintrin.h>
 #endif
 
@@ -16,7 +18,7 @@ namespace mek {
 // Number of leading bytes in [p, end) that are below 0x80.
 inline std::size_t asciiPrefix(const std::uint8_t* p, const std::uint8_t* end) {
   const std::uint8_t* q = p;
-#if defined(__SSE2__)
+#if MEK_SIMD_SSE2
   while (end - q >= 16) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
     int mask = _mm_movemask_epi8(v);
@@ -40,7 +42,7 @@ inline std::size_t asciiPrefix(const std::uint8_t* p, const std::uint8_t* end) {
 // [p, end) whose value is below 0x80. A trailing odd byte is not counted.
 inline std::size_t asciiUnitPrefix(const std::uint8_t* p, const std::uint8_t* end) {
   const std::uint8_t* q = p;
-#if defined(__SSE2__)
+#if MEK_SIMD_SSE2
   const __m128i mask = _mm_set1_epi16(static_cast<short>(0x80FF));
   const __m128i zero = _mm_setzero_si128();
   while (end - q >= 16) {
@@ -59,7 +61,7 @@ inline std::size_t asciiUnitPrefix(const std::uint8_t* p, const std::uint8_t* en
 // Writes `n` bytes as `n` big-endian units 00 b.
 inline void widenBytes(const std::uint8_t* src, std::size_t n, std::uint8_t* dst) {
   std::size_t i = 0;
-#if defined(__SSE2__)
+#if MEK_SIMD_SSE2
   const __m128i zero = _mm_setzero_si128();
   for (; i + 16 <= n; i += 16) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
@@ -76,7 +78,7 @@ inline void widenBytes(const std::uint8_t* src, std::size_t n, std::uint8_t* dst
 // Writes the low bytes of `n` big-endian units, each below 0x100.
 inline void narrowUnits(const std::uint8_t* src, std::size_t n, std::uint8_t* dst) {
   std::size_t i = 0;
-#if defined(__SSE2__)
+#if MEK_SIMD_SSE2
   for (; i + 16 <= n; i += 16) {
     __m128i a = _mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 2 * i)), 8);
     __m128i b =

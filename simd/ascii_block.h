@@ -15,9 +15,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "convert/sink.h"
+#include "simd/config.h"
 
-#if defined(__SSE2__)
+#if MEK_SIMD_SSE2
 #include <emmintrin.h>
 #endif
 
@@ -28,7 +28,7 @@ inline constexpr unsigned kAsciiBlock = 32;
 
 // Number of leading bytes below 0x80 among the 32 bytes at p.
 inline unsigned asciiBlockLength(const std::uint8_t* p) {
-#if defined(__SSE2__)
+#if MEK_SIMD_SSE2
   const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
   const unsigned long long high = static_cast<unsigned>(_mm_movemask_epi8(a)) |
@@ -43,7 +43,7 @@ inline unsigned asciiBlockLength(const std::uint8_t* p) {
 
 // Writes the 32 bytes at p as 32 big-endian units 00 b (64 bytes at dst).
 inline void widenBlock(const std::uint8_t* p, std::uint8_t* dst) {
-#if defined(__SSE2__)
+#if MEK_SIMD_SSE2
   const __m128i zero = _mm_setzero_si128();
   for (unsigned i = 0; i < kAsciiBlock; i += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
@@ -63,7 +63,7 @@ inline void widenBlock(const std::uint8_t* p, std::uint8_t* dst) {
 // possible: the last, partial piece of a run is written as the piece of the
 // same size that ends with it, over units already written.
 inline void widenRun(const std::uint8_t* p, std::size_t n, std::uint8_t* dst) {
-#if defined(__SSE2__)
+#if MEK_SIMD_SSE2
   const __m128i zero = _mm_setzero_si128();
   if (n >= 16) {
     const auto widen16 = [&](std::size_t i) {
@@ -106,7 +106,7 @@ inline void widenRun(const std::uint8_t* p, std::size_t n, std::uint8_t* dst) {
 // Number of leading big-endian units below 0x80 among the 32 units (64
 // bytes) at p.
 inline unsigned asciiUnitBlockLength(const std::uint8_t* p) {
-#if defined(__SSE2__)
+#if MEK_SIMD_SSE2
   // Per unit, the high byte must be 0 and the low byte below 0x80; each unit
   // gives two bits, set when its byte passes.
   const __m128i keep = _mm_set1_epi16(static_cast<short>(0x80FF));
@@ -130,7 +130,7 @@ inline unsigned asciiUnitBlockLength(const std::uint8_t* p) {
 
 // Writes the low bytes of the 32 units (64 bytes) at p as 32 bytes at dst.
 inline void narrowBlock(const std::uint8_t* p, std::uint8_t* dst) {
-#if defined(__SSE2__)
+#if MEK_SIMD_SSE2
   for (unsigned i = 0; i < kAsciiBlock; i += 16) {
     const __m128i a =
         _mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * i)), 8);
@@ -146,35 +146,6 @@ inline void narrowBlock(const std::uint8_t* p, std::uint8_t* dst) {
 // Whether the internal-form unit at p is ASCII.
 constexpr bool isAsciiUnit(const std::uint8_t* p) {
   return p[0] == 0 && p[1] < 0x80;
-}
-
-// The scan of an encoder without shift states whose table maps U+0000..U+007F
-// to the same single bytes: ASCII a block at a time while more than `margin`
-// input bytes are left (the codec shows that its surplus stores fit there),
-// every other unit through `encodeOne(p, sink)`, which writes it or fails.
-template <class Sink, class EncodeOne>
-bool encodeStateless(ConversionBuffer& buffer, Sink& sink, std::ptrdiff_t margin,
-                     EncodeOne encodeOne) {
-  const std::uint8_t* p = buffer.in_begin;
-  const std::uint8_t* const end = buffer.in_end;
-  while (end - p >= margin) {
-    const unsigned ascii = asciiUnitBlockLength(p);
-    sink.block([&] { return std::size_t{ascii}; },
-               [&](std::uint8_t* dst) {
-                 narrowBlock(p, dst);
-                 return dst + ascii;
-               });
-    p += 2 * ascii;
-    if (ascii == kAsciiBlock) continue;
-    do {
-      if (!encodeOne(p, sink)) return false;
-      p += 2;
-    } while (!isAsciiUnit(p) && end - p >= margin);
-  }
-  for (; end - p >= 2; p += 2) {
-    if (!encodeOne(p, sink)) return false;
-  }
-  return finishScan(buffer, p, sink);
 }
 
 }  // namespace mek

@@ -1,10 +1,10 @@
 // AVX2 kernels of the UTF-8 block writers: the SSSE3 steps done for two
 // groups at once, one in each 128-bit half (pshufb works within halves).
 
-#include "unicode/utf8_blocks.h"
-#include "unicode/utf8_shuffle_kernels.h"
+#include "simd/utf8_blocks.h"
+#include "simd/utf8_shuffle_kernels.h"
 
-#if MEK_UTF8_SHUFFLES
+#if MEK_SIMD_SHUFFLES
 
 #include <immintrin.h>
 

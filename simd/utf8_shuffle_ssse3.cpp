@@ -1,10 +1,10 @@
 // SSSE3 kernels of the UTF-8 block writers: eight positions or units a step,
 // each gathered into place by one pshufb whose control comes from a table.
 
-#include "unicode/utf8_blocks.h"
-#include "unicode/utf8_shuffle_kernels.h"
+#include "simd/utf8_blocks.h"
+#include "simd/utf8_shuffle_kernels.h"
 
-#if MEK_UTF8_SHUFFLES
+#if MEK_SIMD_SHUFFLES
 
 #include <immintrin.h>
 

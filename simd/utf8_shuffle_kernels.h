@@ -7,11 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#if (defined(__x86_64__) || defined(__i386__)) && defined(__SSE2__) && defined(__GNUC__)
-#define MEK_UTF8_SHUFFLES 1
-#else
-#define MEK_UTF8_SHUFFLES 0
-#endif
+#include "simd/config.h"
 
 namespace mek::utf8_shuffle {
 
@@ -73,7 +69,7 @@ constexpr ShuffleTable makeDecodeTable() {
 inline constexpr ShuffleTable kEncodeTable = makeEncodeTable();
 inline constexpr ShuffleTable kDecodeTable = makeDecodeTable();
 
-#if MEK_UTF8_SHUFFLES
+#if MEK_SIMD_SHUFFLES
 std::uint8_t* writeShortSequencesSsse3(const std::uint8_t* p, const std::uint8_t* end,
                                        std::uint8_t* dst);
 std::uint8_t* writeUnitsUtf8Ssse3(const std::uint8_t* p, std::size_t n, std::uint8_t* dst);

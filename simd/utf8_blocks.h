@@ -13,9 +13,10 @@
 #include <cstdint>
 #include <cstring>
 
-#include "convert/ascii.h"
+#include "simd/ascii.h"
+#include "simd/config.h"
 
-#if defined(__SSE2__)
+#if MEK_SIMD_SSE2
 #include <emmintrin.h>
 #endif
 
@@ -35,10 +36,14 @@ constexpr int shortSequenceLength(std::uint8_t b) {
 // sequences of one to three bytes, found block-wise; it may stop earlier than
 // the longest such prefix (the scalar path carries on from there). At most
 // kUtf8Piece bytes are taken. p must begin a sequence.
+// Without vector instructions no stretch is found here and the scalar path
+// does all the work.
 inline const std::uint8_t* shortSequencePrefix(const std::uint8_t* p, const std::uint8_t* end) {
-  const std::uint8_t* limit = static_cast<std::size_t>(end - p) > kUtf8Piece ? p + kUtf8Piece : end;
   const std::uint8_t* q = p;
-#if defined(__SSE2__)
+#if !MEK_SIMD_SSE2
+  static_cast<void>(end);
+#else
+  const std::uint8_t* limit = static_cast<std::size_t>(end - p) > kUtf8Piece ? p + kUtf8Piece : end;
   const __m128i c0 = _mm_set1_epi8(static_cast<char>(0xC0));
   const __m128i e0 = _mm_set1_epi8(static_cast<char>(0xE0));
   const __m128i f0 = _mm_set1_epi8(static_cast<char>(0xF0));
@@ -73,7 +78,7 @@ inline std::size_t shortSequenceUnits(const std::uint8_t* p, const std::uint8_t*
   std::size_t n = static_cast<std::size_t>(end - p);
   std::size_t continuations = 0;
   const std::uint8_t* q = p;
-#if defined(__SSE2__)
+#if MEK_SIMD_SSE2
   const __m128i c0 = _mm_set1_epi8(static_cast<char>(0xC0));
   const __m128i x80 = _mm_set1_epi8(static_cast<char>(0x80));
   // Byte lanes count up to 255 blocks, then are summed into the total.
@@ -127,7 +132,7 @@ inline std::uint8_t* writeShortSequences(const std::uint8_t* p, const std::uint8
 inline std::size_t unitsUtf8Bytes(const std::uint8_t* p, std::size_t n) {
   std::size_t total = 3 * n;
   std::size_t i = 0;
-#if defined(__SSE2__)
+#if MEK_SIMD_SSE2
   // Signed lanes: flip the top bit so that unit order is kept.
   const __m128i flip = _mm_set1_epi16(static_cast<short>(0x8000));
   const __m128i below80 = _mm_set1_epi16(static_cast<short>(0x80 ^ 0x8000));
