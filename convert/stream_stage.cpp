@@ -51,7 +51,7 @@ bool StreamStage::advance(const ConversionBuffer& buffer, const Piece& piece,
   }
   // Converters leave at most one cut-off sequence, which is short.
   if (left > kMaxCarry) return fail(failure_);
-  std::memcpy(carry_, buffer.stop, left);
+  if (left != 0) std::memcpy(carry_, buffer.stop, left);
   carry_size_ = left;
   return true;
 }

@@ -35,7 +35,7 @@ bool Detector::sjisPiece(std::uint8_t* begin, const std::uint8_t* end, bool last
 void Detector::run(std::uint8_t* begin, std::uint8_t* end, bool last) {
   const std::size_t size = static_cast<std::size_t>(end - begin);
   const std::size_t head = std::min(size, sizeof head_ - head_size_);
-  std::memcpy(head_ + head_size_, begin, head);
+  if (head != 0) std::memcpy(head_ + head_size_, begin, head);
   head_size_ += head;
   size_ += size;
   if (!escape_seen_ && size != 0 && std::memchr(begin, 0x1B, size) != nullptr) escape_seen_ = true;
