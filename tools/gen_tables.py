@@ -17,6 +17,7 @@ The output depends on the mappings only, so rerunning the script over the same
 files reproduces the committed sources byte for byte.
 """
 
+import hashlib
 import os
 import re
 import sys
@@ -481,15 +482,63 @@ def write_tables(tables, folder):
 
 
 # --------------------------------------------------------------------------
+# Reference vectors for the tests
+
+
+def file_digest(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def write_vectors(folder, mappings_folder, source, name, title, forward, reverse_note):
+    """Writes <name>.txt: every code of one mapping file and its value, then
+    every value and the code an encoder writes for it, with the codes it does
+    not write (the duplicates) after it. Hex, one mapping a line."""
+    os.makedirs(folder, exist_ok=True)
+    reverse = {}
+    for code in sorted(forward):
+        reverse.setdefault(forward[code], []).append(code)
+    digest = file_digest(os.path.join(mappings_folder, source))
+    lines = [
+        f"# {title}: reference vectors written by tools/gen_tables.py; do not edit.",
+        f"# sha256 {digest}  {source}",
+        "# code value: every code of the file and the Unicode value it decodes to.",
+        f"# value code [duplicates]: {reverse_note}",
+        "forward",
+    ]
+    lines += [f"{code:04X} {forward[code]:04X}" for code in sorted(forward)]
+    lines.append("reverse")
+    for value in sorted(reverse):
+        codes = reverse[value]
+        written = max(codes)
+        others = [c for c in codes if c != written]
+        lines.append(" ".join([f"{value:04X}", f"{written:04X}"] + [f"{c:04X}" for c in others]))
+    with open(os.path.join(folder, f"{name}.txt"), "w", encoding="ascii", newline="\n") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+def write_all_vectors(folder, mappings_folder, cp932, jis0208, jis0212, jis0201):
+    highest = "where several codes share a value, the highest is written."
+    unique = "every value has one code."
+    write_vectors(folder, mappings_folder, "CP932.TXT", "sjis", "Shift_JIS (CP932.TXT)", cp932,
+                  highest)
+    write_vectors(folder, mappings_folder, "JIS0208.TXT", "jis_x0208", "JIS X 0208", jis0208, unique)
+    write_vectors(folder, mappings_folder, "JIS0212.TXT", "jis_x0212", "JIS X 0212", jis0212, unique)
+    write_vectors(folder, mappings_folder, "JIS0201.TXT", "jis_x0201", "JIS X 0201", jis0201, unique)
+
+
+# --------------------------------------------------------------------------
 
 
 def main(argv):
-    if len(argv) != 3:
+    if len(argv) not in (3, 4):
         print(
-            "usage: python3 tools/gen_tables.py <mapping-folder> <output-folder>", file=sys.stderr
+            "usage: python3 tools/gen_tables.py <mapping-folder> <output-folder> [vector-folder]",
+            file=sys.stderr,
         )
         return 2
     folder, output = argv[1], argv[2]
+    vectors = argv[3] if len(argv) == 4 else None
     try:
         cp932, jis0208, jis0212, jis0201, jis0208_sjis = read_mappings(folder)
         tables, shared = build_tables(cp932, jis0208, jis0212, jis0201)
@@ -503,6 +552,9 @@ def main(argv):
             print(f"  {failure}", file=sys.stderr)
         return 1
     write_tables(tables, output)
+    if vectors is not None:
+        write_all_vectors(vectors, folder, cp932, jis0208, jis0212, jis0201)
+        print(f"gen_tables.py: wrote reference vectors to {vectors}")
     cells = sum(t.cell_count() for t in tables.values())
     print(f"gen_tables.py: wrote {len(tables)} tables ({cells} cells) to {output}")
     return 0
