@@ -247,6 +247,24 @@ bool isLowSurrogate(std::uint32_t unit) {
   return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
+// The end of the offending sequence that begins at `bad`: the fewest bytes
+// after which the decoder, as `before` the failed step and told that the
+// text ends there, rejects the input at `bad`. A decoder may have read
+// further before it could tell (an ISO-2022-JP decoder waits for what
+// follows an ESC), but those bytes are not part of the fault. The carried
+// bytes lie at [pending, ...).
+const std::uint8_t* offendingEnd(const StreamStage& before, const std::uint8_t* pending,
+                                 const std::uint8_t* bad, const std::uint8_t* stepEnd) {
+  for (const std::uint8_t* end = bad + 1; end < stepEnd; ++end) {
+    ConversionBuffer trial;
+    trial.in_begin = pending;
+    trial.in_end = end;
+    Piece piece{before.state(), before.state(), true};
+    if (!before.converter()->measurePiece(trial, piece) && trial.stop == bad) return end;
+  }
+  return stepEnd;
+}
+
 }  // namespace
 
 // Runs the failed piece again from the stages as they stood before it, one
@@ -276,12 +294,13 @@ void ConversionStream::locate(std::uint8_t* begin, const std::uint8_t* end, bool
     failure_.offset = consumed_ + i - decoder_.carried();
     failure_.line = tally_.line();
     failure_.column = tally_.column();
+    const StreamStage before = decoder_;
     if (!decoder_.run(at, stepEnd, final, decoded)) {
       failure_.error = decoder_.error();
       const std::uint8_t* const bad =
           decoder_.failedAt() != nullptr ? decoder_.failedAt() : pending;
       failure_.offset += static_cast<std::size_t>(bad - pending);
-      keepBytes(failure_, bad, stepEnd);
+      keepBytes(failure_, bad, offendingEnd(before, pending, bad, stepEnd));
       return;
     }
     std::uint8_t* const text = decoded.data();

@@ -83,6 +83,8 @@ class StreamStage {
   const std::uint8_t* failedAt() const { return failed_at_; }
   std::int32_t failedKind() const { return failed_kind_; }
   const Converter* converter() const { return converter_; }
+  // The converter's shift state where the next run begins.
+  std::int32_t state() const { return state_; }
 
  private:
   // Puts the carried bytes before `begin` and answers where the input starts.
