@@ -125,7 +125,14 @@ void printHelp(std::FILE* out) {
       "      at the code of its twin (U+301C as that of U+FF5E) instead of failing;\n"
       "      cp932 always does\n"
       "  --verbose\n"
-      "      say on standard error when an input code name is unknown\n"
+      "      say on standard error when an input code name is unknown, which code\n"
+      "      was detected (detected CODE), and where and why a conversion failed:\n"
+      "      cannot convert bytes at byte N (line L, column C): invalid CODE bytes\n"
+      "      XX XX, or: U+XXXX has no CODE code\n"
+      "  --guess\n"
+      "      convert nothing; print the input code that detection chooses (or\n"
+      "      that -i names, once the input decodes in it) and its line endings\n"
+      "      (LF, CRLF, CR, MIXED or NONE) on standard output: CODE EOL; no -o\n"
       "  --in-place\n"
       "      every word that does not begin with - is a file converted in place,\n"
       "      each on its own (detected on its own); -i and -o take no file word\n"
@@ -209,8 +216,7 @@ int runCommandLine(int argc, char** argv) {
   const CodeName* inputEntry = nullptr;
   const CodeName* outputEntry = nullptr;
   int lineEnding = kLineEndingLf;
-  bool fallback = false;
-  bool verbose = false;
+  RunOptions run;
 
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
@@ -236,9 +242,11 @@ int runCommandLine(int argc, char** argv) {
       // conversion has succeeded, so a failure never empties it.
       if (!inPlace && i + 1 < argc && !isOption(argv[i + 1])) outputPath = argv[++i];
     } else if (std::strcmp(arg, "--fallback") == 0) {
-      fallback = true;
+      run.fallback = true;
     } else if (std::strcmp(arg, "--verbose") == 0) {
-      verbose = true;
+      run.verbose = true;
+    } else if (std::strcmp(arg, "--guess") == 0) {
+      run.guess = true;
     } else if (std::strcmp(arg, "--in-place") == 0) {
       // Seen before the walk.
     } else {
@@ -246,7 +254,8 @@ int runCommandLine(int argc, char** argv) {
     }
   }
 
-  if (!usableOutput(outputEntry)) {
+  // --guess converts nothing and needs no output code.
+  if (!run.guess && !usableOutput(outputEntry)) {
     if (argc <= 1) {
       printUsage(stdout);
       std::fflush(stdout);
@@ -256,10 +265,11 @@ int runCommandLine(int argc, char** argv) {
     printUsage(stderr);
     return finish(input, 2);
   }
-  if (verbose && inputName != nullptr && inputEntry == nullptr) {
+  if (run.verbose && inputName != nullptr && inputEntry == nullptr) {
     std::fprintf(stderr, "unknown input code \"%s\", detecting\n", inputName);
   }
   const int inputCode = inputEntry != nullptr ? inputEntry->code : kCodeAuto;
+  const int outputCode = usableOutput(outputEntry) ? outputEntry->code : kCodeUtf8;
   if (inPlace) {
     // Each file on its own, detected on its own; one that fails keeps its
     // contents, and the others are still tried.
@@ -271,14 +281,14 @@ int runCommandLine(int argc, char** argv) {
         all = false;
         continue;
       }
-      all =
-          runConversion(in, inputCode, file, outputEntry->code, lineEnding, fallback, file) && all;
+      RunOptions each = run;
+      each.label = file;
+      all = runConversion(in, inputCode, file, outputCode, lineEnding, each) && all;
       std::fclose(in);
     }
     return finish(input, all ? 0 : 1);
   }
-  const bool ok =
-      runConversion(input, inputCode, outputPath, outputEntry->code, lineEnding, fallback);
+  const bool ok = runConversion(input, inputCode, outputPath, outputCode, lineEnding, run);
   return finish(input, ok ? 0 : 1);
 }
 

@@ -87,29 +87,44 @@ Failure detectInput(int fd, bool seekable, std::size_t pieceSize, std::vector<st
   return rewind(fd) ? Failure::kNone : Failure::kRead;
 }
 
-// Streams the input through the conversion into `output`.
-Failure convertInput(int fd, int inputCode, int outputCode, int lineEnding, bool fallback,
-                     Output& output) {
+// What a conversion found besides its result: the input code (after
+// detection), where it failed, and the line endings of the decoded text.
+struct Findings {
+  int inputCode = kCodeAuto;
+  ConversionFailure failure;
+  unsigned lineEndings = 0;
+};
+
+// Streams the input through the conversion into `output` (null: decode only,
+// for --guess).
+Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& run, Output* output,
+                     Findings& found) {
   ConversionStream::Options options;
   options.piece_size = setting("MEK_PIECE_SIZE", ConversionStream::kDefaultPieceSize);
   if (options.piece_size == 0) options.piece_size = ConversionStream::kDefaultPieceSize;
   options.worker = setting("MEK_WORKERS", 1) != 0;
-  options.fallback = fallback;
+  options.fallback = run.fallback;
+  options.locate = run.verbose || run.guess;
 
   // The whole file is converted, wherever its position was left.
   const bool seekable = rewind(fd);
-  const bool wasDetected = inputCode == kCodeAuto;
+  const bool wasDetected = found.inputCode == kCodeAuto;
   std::vector<std::uint8_t> held;
   if (wasDetected) {
-    const Failure failure = detectInput(fd, seekable, options.piece_size, held, inputCode);
+    const Failure failure = detectInput(fd, seekable, options.piece_size, held, found.inputCode);
     if (failure != Failure::kNone) return failure;
+    if (run.verbose) {
+      if (run.label != nullptr) std::fprintf(stderr, "%s: ", run.label);
+      std::fprintf(stderr, "detected %s\n", describeCode(found.inputCode)->name);
+    }
   }
   // Output errors are kept by `output` and reported after the conversion,
-  // whose own failure comes first.
+  // whose own failure comes first. Decoding only, the text goes through the
+  // UTF-16 encoder, which takes every character, and is dropped.
   ConversionStream stream(
-      inputCode, outputCode, lineEnding,
-      [&output](const std::uint8_t* data, std::size_t size) {
-        output.write(data, size);
+      found.inputCode, output != nullptr ? outputCode : kCodeUtf16Be, lineEnding,
+      [output](const std::uint8_t* data, std::size_t size) {
+        if (output != nullptr) output->write(data, size);
         return true;
       },
       options);
@@ -127,6 +142,8 @@ Failure convertInput(int fd, int inputCode, int outputCode, int lineEnding, bool
     }
   }
   if (more) stream.finish();
+  found.failure = stream.failure();
+  found.lineEndings = stream.lineEndingsSeen();
   switch (stream.error()) {
     case StreamError::kNone:
       return Failure::kNone;
@@ -138,27 +155,87 @@ Failure convertInput(int fd, int inputCode, int outputCode, int lineEnding, bool
   }
 }
 
+// The message for a failed conversion, without its newline.
+std::string failureText(Failure failure, const Findings& found, int outputCode, bool verbose) {
+  if (failure == Failure::kRead) return "cannot read input file";
+  if (failure == Failure::kNoMemory) return "cannot allocate enough memory";
+  if (!verbose || found.failure.error == StreamError::kNone) return "cannot convert bytes";
+  return failureMessage(found.failure, found.inputCode, outputCode);
+}
+
 }  // namespace
 
-bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int outputCode,
-                   int lineEnding, bool fallback, const char* label) {
-  Output output(outputPath);
-  SignalGuard guard(output);
-  const Failure failure =
-      convertInput(fileno(input), inputCode, outputCode, lineEnding, fallback, output);
-  const char* message = nullptr;
-  if (failure != Failure::kNone) {
-    output.abandon();
-    message = failure == Failure::kRead       ? "cannot read input file\n"
-              : failure == Failure::kNoMemory ? "cannot allocate enough memory\n"
-                                              : "cannot convert bytes\n";
-  } else if (!output.commit()) {
-    message = output.error() == OutputError::kOpen ? "cannot open output file\n"
-                                                   : "cannot write output file\n";
+std::string failureMessage(const ConversionFailure& failure, int inputCode, int outputCode) {
+  char text[160];
+  std::snprintf(text, sizeof text, "cannot convert bytes at byte %llu (line %llu, column %llu): ",
+                static_cast<unsigned long long>(failure.offset),
+                static_cast<unsigned long long>(failure.line),
+                static_cast<unsigned long long>(failure.column));
+  std::string message = text;
+  if (failure.error == StreamError::kUnmapped) {
+    std::snprintf(text, sizeof text, "U+%04X has no %s code",
+                  static_cast<unsigned>(failure.character), describeCode(outputCode)->name);
+    return message + text;
   }
-  if (message == nullptr) return true;
-  if (label != nullptr) std::fprintf(stderr, "%s: ", label);
-  std::fputs(message, stderr);
+  message += "invalid ";
+  message += describeCode(inputCode)->name;
+  message += " bytes";
+  for (std::size_t i = 0; i < failure.byte_count; ++i) {
+    std::snprintf(text, sizeof text, " %02X", failure.bytes[i]);
+    message += text;
+  }
+  return message;
+}
+
+const char* lineEndingsName(unsigned seen) {
+  switch (seen) {
+    case 0:
+      return "NONE";
+    case kSeenLf:
+      return "LF";
+    case kSeenCrLf:
+      return "CRLF";
+    case kSeenCr:
+      return "CR";
+    default:
+      return "MIXED";
+  }
+}
+
+bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int outputCode,
+                   int lineEnding, const RunOptions& options) {
+  Findings found;
+  found.inputCode = inputCode;
+  std::string message;
+  if (options.guess) {
+    // Nothing is written, so there is nothing to guard.
+    const Failure failure =
+        convertInput(fileno(input), outputCode, lineEnding, options, nullptr, found);
+    if (failure == Failure::kNone) {
+      if (options.label != nullptr) std::printf("%s: ", options.label);
+      std::printf("%s %s\n", describeCode(found.inputCode)->name,
+                  lineEndingsName(found.lineEndings));
+      if (std::fflush(stdout) == 0) return true;
+      message = "cannot write output file";
+    } else {
+      message = failureText(failure, found, outputCode, options.verbose);
+    }
+  } else {
+    Output output(outputPath);
+    SignalGuard guard(output);
+    const Failure failure =
+        convertInput(fileno(input), outputCode, lineEnding, options, &output, found);
+    if (failure != Failure::kNone) {
+      output.abandon();
+      message = failureText(failure, found, outputCode, options.verbose);
+    } else if (!output.commit()) {
+      message = output.error() == OutputError::kOpen ? "cannot open output file"
+                                                     : "cannot write output file";
+    }
+  }
+  if (message.empty()) return true;
+  if (options.label != nullptr) std::fprintf(stderr, "%s: ", options.label);
+  std::fprintf(stderr, "%s\n", message.c_str());
   return false;
 }
 

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
+#include "convert/conversion_stream.h"
 #include "convert/converter.h"
 
 namespace mek {
@@ -16,12 +18,35 @@ namespace mek {
 bool convertInMemory(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding,
                      bool fallback = false);
 
+// How runConversion converts and what it tells.
+struct RunOptions {
+  // The encoder writes characters without a code of their own at their
+  // twin's.
+  bool fallback = false;
+  // A detected input code is told on standard error ("detected CODE"), and
+  // a failed conversion tells where and why.
+  bool verbose = false;
+  // Nothing is converted or written: the input is only decoded, and
+  // "CODE EOL" (its code and its kind of line ending) goes to standard
+  // output.
+  bool guess = false;
+  // Put before every message as "`label`: " (the file name).
+  const char* label = nullptr;
+};
+
 // Reads `input` from its start, converts it piece by piece and writes the
 // result to the file at `outputPath`, which is replaced only once the whole
 // conversion has succeeded, or to standard output when `outputPath` is null.
-// Prints one message, after "`label`: " when a label is given, and answers
-// false on failure.
+// Prints one message and answers false on failure.
 bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int outputCode,
-                   int lineEnding, bool fallback = false, const char* label = nullptr);
+                   int lineEnding, const RunOptions& options = {});
+
+// The message of a located conversion failure, without its newline:
+// "cannot convert bytes at byte N (line L, column C): DETAIL".
+std::string failureMessage(const ConversionFailure& failure, int inputCode, int outputCode);
+
+// The kind of line ending that LineEndingsSeen flags tell: "LF", "CRLF",
+// "CR", "MIXED" or "NONE".
+const char* lineEndingsName(unsigned seen);
 
 }  // namespace mek

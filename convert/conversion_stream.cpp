@@ -35,6 +35,8 @@ ConversionStream::ConversionStream(int inputCode, int outputCode, int lineEnding
                                    Options options)
     : writer_(std::move(writer)), options_(options), slots_(new (std::nothrow) Slot[kSlots]) {
   if (options_.piece_size == 0) options_.piece_size = 1;
+  // A failed piece is traced on the thread that still holds its input.
+  if (options_.locate) options_.worker = false;
   const Converter* decoder = findDecoder(inputCode);
   const Converter* encoder = findEncoder(outputCode, options_.fallback);
   line_end_ = findLineEndConverter(lineEnding);
@@ -105,6 +107,27 @@ bool ConversionStream::finish() {
 
 bool ConversionStream::decode(std::uint8_t* begin, const std::uint8_t* end, bool last) {
   Slot& slot = slots_[next_slot_];
+  if (options_.locate) {
+    const Saved saved{decoder_, lines_, encoder_, tally_};
+    StreamError error = StreamError::kNone;
+    if (!decoder_.run(begin, end, last, slot.decoded)) {
+      error = decoder_.error();
+    } else {
+      slot.last = last;
+      error = finishSlot(slot);
+    }
+    if (error == StreamError::kNone) {
+      tally_.add(slot.decoded.data(), slot.decoded.size);
+      if (last) tally_.finish();
+      consumed_ += static_cast<std::size_t>(end - begin);
+      return true;
+    }
+    if (error != StreamError::kOutput && error != StreamError::kNoMemory) {
+      locate(begin, end, last, saved, error);
+      error = failure_.error;
+    }
+    return fail(error);
+  }
   if (thread_.joinable() && !waitForSlot(slot)) {
     stopWorker();
     return false;
@@ -204,6 +227,121 @@ void ConversionStream::stopWorker() {
     // The worker's pieces come before the caller's: its failure is the first.
     error_ = worker_error_;
   }
+}
+
+namespace {
+
+// Keeps [from, to) as the offending bytes, at most four.
+void keepBytes(ConversionFailure& failure, const std::uint8_t* from, const std::uint8_t* to) {
+  failure.byte_count = 0;
+  for (; from < to && failure.byte_count < sizeof failure.bytes; ++from) {
+    failure.bytes[failure.byte_count++] = *from;
+  }
+}
+
+bool isHighSurrogate(std::uint32_t unit) {
+  return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+bool isLowSurrogate(std::uint32_t unit) {
+  return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+// The end of the offending sequence that begins at `bad`: the fewest bytes
+// after which the decoder, as `before` the failed step and told that the
+// text ends there, rejects the input at `bad`. A decoder may have read
+// further before it could tell (an ISO-2022-JP decoder waits for what
+// follows an ESC), but those bytes are not part of the fault. The carried
+// bytes lie at [pending, ...).
+const std::uint8_t* offendingEnd(const StreamStage& before, const std::uint8_t* pending,
+                                 const std::uint8_t* bad, const std::uint8_t* stepEnd) {
+  for (const std::uint8_t* end = bad + 1; end < stepEnd; ++end) {
+    ConversionBuffer trial;
+    trial.in_begin = pending;
+    trial.in_end = end;
+    Piece piece{before.state(), before.state(), true};
+    if (!before.converter()->measurePiece(trial, piece) && trial.stop == bad) return end;
+  }
+  return stepEnd;
+}
+
+}  // namespace
+
+// Runs the failed piece again from the stages as they stood before it, one
+// input byte at a time. Pieces of any size give the same output and the same
+// first failure, so the step that fails is the one whose byte completes the
+// offending sequence or character; what the steps before it consumed and
+// decoded gives its offset, line and column.
+void ConversionStream::locate(std::uint8_t* begin, const std::uint8_t* end, bool last,
+                              const Saved& saved, StreamError first) {
+  decoder_ = saved.decoder;
+  lines_ = saved.lines;
+  encoder_ = saved.encoder;
+  tally_ = saved.tally;
+  failure_ = ConversionFailure{};
+  Area decoded;
+  Area lines;
+  Area encoded;
+  const auto size = static_cast<std::size_t>(end - begin);
+  for (std::size_t i = 0; i <= size; ++i) {
+    const bool final = i == size;
+    if (final && !last) break;
+    std::uint8_t* const at = begin + i;
+    const std::uint8_t* const stepEnd = final ? at : at + 1;
+    // The first byte that no step has consumed yet begins the next
+    // character; the decoder carries it and those after it.
+    const std::uint8_t* const pending = at - decoder_.carried();
+    failure_.offset = consumed_ + i - decoder_.carried();
+    failure_.line = tally_.line();
+    failure_.column = tally_.column();
+    const StreamStage before = decoder_;
+    if (!decoder_.run(at, stepEnd, final, decoded)) {
+      failure_.error = decoder_.error();
+      const std::uint8_t* const bad =
+          decoder_.failedAt() != nullptr ? decoder_.failedAt() : pending;
+      failure_.offset += static_cast<std::size_t>(bad - pending);
+      keepBytes(failure_, bad, offendingEnd(before, pending, bad, stepEnd));
+      return;
+    }
+    std::uint8_t* const text = decoded.data();
+    if (!lines_.run(text, text + decoded.size, final, lines)) {
+      failure_.error = lines_.error();
+      return;
+    }
+    std::uint8_t* const internal = lines.data();
+    if (!encoder_.run(internal, internal + lines.size, final, encoded)) {
+      // The character that this byte completed is the one the encoder
+      // refused: nothing else reached it in this step but line endings.
+      failure_.error = encoder_.error();
+      keepBytes(failure_, pending, stepEnd);
+      const std::uint8_t* const unit = encoder_.failedAt();
+      if (failure_.error == StreamError::kTooLarge || unit == nullptr ||
+          internal + lines.size - unit < 2) {
+        return;
+      }
+      std::uint32_t c = static_cast<std::uint32_t>(unit[0] << 8 | unit[1]);
+      const std::uint32_t next = internal + lines.size - unit >= 4
+                                     ? static_cast<std::uint32_t>(unit[2] << 8 | unit[3])
+                                     : 0;
+      if (isHighSurrogate(c) && isLowSurrogate(next)) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
+      } else if (isHighSurrogate(c) || isLowSurrogate(c)) {
+        // Only a UTF-8 sequence beyond U+10FFFF decodes to a surrogate
+        // without its partner: malformed input at its own place.
+        failure_.error = StreamError::kMalformed;
+        return;
+      }
+      failure_.character = c;
+      return;
+    }
+    tally_.add(text, decoded.size);
+  }
+  // Not found again: keep the error of the first run, placed at the piece.
+  failure_ = ConversionFailure{};
+  failure_.error = first;
+  failure_.offset = consumed_;
+  failure_.line = saved.tally.line();
+  failure_.column = saved.tally.column();
 }
 
 }  // namespace mek

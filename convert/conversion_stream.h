@@ -11,8 +11,35 @@
 
 #include "convert/end_of_line.h"
 #include "convert/stream_stage.h"
+#include "convert/text_position.h"
 
 namespace mek {
+
+// Where and why a conversion failed, traced back to the input: filled by a
+// ConversionStream built with Options::locate.
+struct ConversionFailure {
+  // kMalformed: the bytes at `offset` are not valid in the input code (this
+  // includes a UTF-8 sequence whose value lies beyond U+10FFFF, which no
+  // output code takes); kUnmapped: the character at `offset` is valid but
+  // the output code cannot carry it; kTooLarge: a piece's output outgrew a
+  // signed 32-bit count.
+  StreamError error = StreamError::kNone;
+  // The byte offset of the first byte of the offending sequence or
+  // character, from the first byte of the input (a byte-order mark
+  // included).
+  std::uint64_t offset = 0;
+  // Its line and column, both from 1. LF, CR LF and CR each end a line as
+  // they stand in the input; columns count characters (a surrogate pair is
+  // one, escape sequences and byte-order marks are none).
+  std::uint64_t line = 0;
+  std::uint64_t column = 0;
+  // kMalformed: the offending bytes, from `offset`, as far as the decoder
+  // read to reject them (at most four); kUnmapped: the character's bytes.
+  std::uint8_t bytes[4] = {};
+  std::size_t byte_count = 0;
+  // kUnmapped: the character (U+0000..U+10FFFF).
+  std::uint32_t character = 0;
+};
 
 // A whole conversion, decoder, line endings and encoder, over a text that
 // arrives in pieces of any size. The output comes out in order through the
@@ -45,6 +72,11 @@ class ConversionStream {
     // With true, the Shift_JIS, EUC-JP and ISO-2022-JP encoders write a
     // character without a code of its own at its twin's position.
     bool fallback = false;
+    // With true, lines are counted as the text goes (one thread then does
+    // all the work), so that a failure is traced back to its place in the
+    // input (failure()), and the kinds of line ending in the decoded text
+    // are told (lineEndingsSeen()).
+    bool locate = false;
   };
 
   // `inputCode` and `outputCode` are code numbers (detection is not part of
@@ -69,9 +101,24 @@ class ConversionStream {
   bool finish();
 
   StreamError error() const { return error_; }
+  // With Options::locate, where and why the conversion failed; its `error`
+  // is error() then, refined from kUnmapped to kMalformed for a UTF-8
+  // sequence beyond U+10FFFF.
+  const ConversionFailure& failure() const { return failure_; }
+  // With Options::locate, after finish(): the LineEndingsSeen flags of the
+  // decoded text.
+  unsigned lineEndingsSeen() const { return tally_.seen(); }
 
  private:
   struct Slot;
+  // The stages and counts before a piece, from where a failed piece is run
+  // again a byte at a time to find its place.
+  struct Saved {
+    StreamStage decoder;
+    StreamStage lines;
+    StreamStage encoder;
+    TextTally tally;
+  };
 
   bool ready() const { return error_ == StreamError::kNone && !finished_; }
   bool decode(std::uint8_t* begin, const std::uint8_t* end, bool last);
@@ -81,6 +128,8 @@ class ConversionStream {
   bool waitForSlot(Slot& slot);
   void stopWorker();
   bool fail(StreamError error);
+  void locate(std::uint8_t* begin, const std::uint8_t* end, bool last, const Saved& saved,
+              StreamError first);
 
   StreamStage decoder_;
   StreamStage lines_;
@@ -95,6 +144,11 @@ class ConversionStream {
   std::size_t pieces_ = 0;
   StreamError error_ = StreamError::kNone;
   bool finished_ = false;
+  // With Options::locate: the input bytes of the pieces done, the tally of
+  // their decoded text, and the failure.
+  std::uint64_t consumed_ = 0;
+  TextTally tally_;
+  ConversionFailure failure_;
 
   // The worker and what it shares with the caller.
   std::thread thread_;

@@ -14,9 +14,20 @@ struct ConversionBuffer {
   std::int32_t size = 0;
 };
 
-// `measure` sets `size` to this and fails when the output would not fit in a
-// signed 32-bit count, so that the caller can report it as a memory problem.
+// What `size` holds after `measure` or `convert` failed: the kind of the
+// failure. `stop` then marks where the input could not be converted: the
+// first byte of the offending sequence (decoders) or unit (the line-ending
+// converter and encoders).
+//
+// The output would not fit in a signed 32-bit count (`stop` is the end of
+// the input then), so that the caller can report it as a memory problem.
 inline constexpr std::int32_t kOutputTooLarge = -1;
+// The bytes at `stop` are not valid in the converter's input code (for an
+// encoder: the internal form at `stop` is no whole character, such as a high
+// surrogate without its low one).
+inline constexpr std::int32_t kMalformedInput = -2;
+// The character at `stop` is valid but the output code cannot carry it.
+inline constexpr std::int32_t kUnmappable = -3;
 
 // Where one piece of a longer text stands, for converters run over the text
 // piece by piece. `state` is the converter's shift state where the piece

@@ -99,12 +99,32 @@ class WritingSink {
 template <class Sink>
 inline bool finishScan(ConversionBuffer& buffer, const std::uint8_t* stop, const Sink& sink) {
   if (sink.count() > static_cast<std::size_t>(INT32_MAX)) {
+    buffer.stop = buffer.in_end;
     buffer.size = kOutputTooLarge;
     return false;
   }
   buffer.stop = stop;
   buffer.size = static_cast<std::int32_t>(sink.count());
   return true;
+}
+
+// Ends a failed scan: records where (the first byte of the sequence or unit
+// that could not be converted) and why (kMalformedInput or kUnmappable).
+inline bool failScan(ConversionBuffer& buffer, const std::uint8_t* at, std::int32_t kind) {
+  buffer.stop = at;
+  buffer.size = kind;
+  return false;
+}
+
+// Fails an encoder at the internal-form unit at p, which it has no code for:
+// a surrogate that does not begin a pair is malformed input, anything else a
+// character the output code cannot carry.
+inline bool failUnit(ConversionBuffer& buffer, const std::uint8_t* p) {
+  const std::uint8_t h = p[0];
+  const bool low = h >= 0xDC && h <= 0xDF;
+  const bool unpaired =
+      h >= 0xD8 && h <= 0xDB && buffer.in_end - p >= 4 && (p[2] < 0xDC || p[2] > 0xDF);
+  return failScan(buffer, p, low || unpaired ? kMalformedInput : kUnmappable);
 }
 
 }  // namespace mek

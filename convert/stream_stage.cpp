@@ -34,6 +34,15 @@ bool StreamStage::fail(StreamError error) {
   return false;
 }
 
+bool StreamStage::converterFailed(const ConversionBuffer& buffer, StreamError error) {
+  // A converter that failed without saying where is taken to have failed at
+  // the start of its input.
+  const bool inside = buffer.stop >= buffer.in_begin && buffer.stop <= buffer.in_end;
+  failed_at_ = inside ? buffer.stop : buffer.in_begin;
+  failed_kind_ = buffer.size;
+  return fail(error);
+}
+
 bool StreamStage::advance(const ConversionBuffer& buffer, const Piece& piece,
                           std::size_t produced) {
   state_ = piece.end_state;
@@ -63,13 +72,14 @@ bool StreamStage::run(std::uint8_t* begin, const std::uint8_t* end, bool last, A
   buffer.in_end = end;
   Piece piece{state_, state_, last};
   if (!converter_->measurePiece(buffer, piece)) {
-    return fail(buffer.size == kOutputTooLarge ? StreamError::kTooLarge : failure_);
+    return converterFailed(buffer,
+                           buffer.size == kOutputTooLarge ? StreamError::kTooLarge : failure_);
   }
   const auto size = static_cast<std::size_t>(buffer.size);
   if (!out.reserve(size)) return fail(StreamError::kNoMemory);
   buffer.out = out.data();
   piece = Piece{state_, state_, last};
-  if (!converter_->convertPiece(buffer, piece)) return fail(failure_);
+  if (!converter_->convertPiece(buffer, piece)) return converterFailed(buffer, failure_);
   out.size = static_cast<std::size_t>(buffer.size);
   return advance(buffer, piece, out.size);
 }
@@ -80,7 +90,7 @@ bool StreamStage::check(std::uint8_t* begin, const std::uint8_t* end, bool last)
   buffer.in_begin = withCarry(begin);
   buffer.in_end = end;
   Piece piece{state_, state_, last};
-  if (!converter_->measurePiece(buffer, piece)) return fail(failure_);
+  if (!converter_->measurePiece(buffer, piece)) return converterFailed(buffer, failure_);
   return advance(buffer, piece, static_cast<std::size_t>(buffer.size));
 }
 

@@ -73,8 +73,18 @@ class StreamStage {
   bool check(std::uint8_t* begin, const std::uint8_t* end, bool last);
 
   bool carrying() const { return carry_size_ != 0; }
+  // The bytes carried from the piece before into the next run; after a
+  // failed run, those that run began with.
+  std::size_t carried() const { return carry_size_; }
   StreamError error() const { return error_; }
+  // After the converter failed: where in the failed run's input (the
+  // carried bytes are put right before the piece) and its kind of failure
+  // (kMalformedInput, kUnmappable or kOutputTooLarge).
+  const std::uint8_t* failedAt() const { return failed_at_; }
+  std::int32_t failedKind() const { return failed_kind_; }
   const Converter* converter() const { return converter_; }
+  // The converter's shift state where the next run begins.
+  std::int32_t state() const { return state_; }
 
  private:
   // Puts the carried bytes before `begin` and answers where the input starts.
@@ -82,6 +92,8 @@ class StreamStage {
   // Carries what `buffer` left unconsumed and moves on to the rest converter.
   bool advance(const ConversionBuffer& buffer, const Piece& piece, std::size_t produced);
   bool fail(StreamError error);
+  // Keeps what the converter left in `buffer` after it failed.
+  bool converterFailed(const ConversionBuffer& buffer, StreamError error);
 
   const Converter* converter_ = nullptr;
   AfterStart after_start_ = nullptr;
@@ -92,6 +104,8 @@ class StreamStage {
   std::int32_t state_ = 0;
   std::uint8_t carry_[kMaxCarry] = {};
   std::size_t carry_size_ = 0;
+  const std::uint8_t* failed_at_ = nullptr;
+  std::int32_t failed_kind_ = 0;
 };
 
 }  // namespace mek

@@ -21,6 +21,7 @@ Detector::Detector() {
   tests_[kJis] = test(kCodeJis);
   tests_[kEucjp] = test(kCodeEucJp);
   tests_[kUtf8] = test(kCodeUtf8);
+  tests_[kSjis] = test(kCodeSjis);
 }
 
 bool Detector::sjisPiece(std::uint8_t* begin, const std::uint8_t* end, bool last) {
@@ -84,6 +85,9 @@ Code Detector::answer() const {
   if (!sjis_failed_) return kCodeSjis;
   if (!failed_[kEucjp]) return kCodeEucJp;
   if (!failed_[kUtf8]) return kCodeUtf8;
+  // Shift_JIS with half-width katakana fails the Shift_JIS test above; when
+  // no other code takes the text either, the Shift_JIS decoder decides.
+  if (!failed_[kSjis]) return kCodeSjis;
   return kCodeUtf16Le;
 }
 

@@ -28,7 +28,9 @@ class Detector {
   static Code detect(const std::uint8_t* begin, const std::uint8_t* end);
 
  private:
-  enum Test { kUtf32Be, kUtf32Le, kJis, kEucjp, kUtf8, kTests };
+  // kSjis is the Shift_JIS decoder itself, which, unlike the stricter
+  // Shift_JIS test, takes A1..DF as half-width katakana; it is asked last.
+  enum Test { kUtf32Be, kUtf32Le, kJis, kEucjp, kUtf8, kSjis, kTests };
 
   void run(std::uint8_t* begin, std::uint8_t* end, bool last);
   Code markAnswer() const;

@@ -27,12 +27,12 @@ bool encodeStateless(ConversionBuffer& buffer, Sink& sink, std::ptrdiff_t margin
     p += 2 * ascii;
     if (ascii == kAsciiBlock) continue;
     do {
-      if (!encodeOne(p, sink)) return false;
+      if (!encodeOne(p, sink)) return failUnit(buffer, p);
       p += 2;
     } while (!isAsciiUnit(p) && end - p >= margin);
   }
   for (; end - p >= 2; p += 2) {
-    if (!encodeOne(p, sink)) return false;
+    if (!encodeOne(p, sink)) return failUnit(buffer, p);
   }
   return finishScan(buffer, p, sink);
 }

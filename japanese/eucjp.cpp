@@ -70,6 +70,7 @@ bool decodeEucjp(ConversionBuffer& buffer, Sink& sink) {
     if (ascii == kAsciiBlock) continue;
     // A run of non-ASCII characters, up to the next ASCII byte.
     do {
+      const std::uint8_t* const at = p;
       const std::uint8_t b = p[0];
       std::uint16_t unit;
       if (isJisX0208Byte(b)) [[likely]] {
@@ -84,9 +85,9 @@ bool decodeEucjp(ConversionBuffer& buffer, Sink& sink) {
         unit = jisUnit(kJisX0212ToUnicode, p[1], p[2]);
         p += 3;
       } else {
-        return false;
+        return failScan(buffer, at, kMalformedInput);
       }
-      if (unit == kNoMapping) return false;
+      if (unit == kNoMapping) return failScan(buffer, at, kMalformedInput);
       sink.unit(unit);
     } while (p[0] >= 0x80 && end - p >= kFastMargin);
   }
@@ -94,7 +95,7 @@ bool decodeEucjp(ConversionBuffer& buffer, Sink& sink) {
     int length;
     const std::uint16_t unit = decodeOne(p, end, length);
     if (length == 0) break;  // cut off at the end: left unconsumed
-    if (unit == kNoMapping) return false;
+    if (unit == kNoMapping) return failScan(buffer, p, kMalformedInput);
     sink.unit(unit);
     p += length;
   }

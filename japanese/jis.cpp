@@ -72,6 +72,7 @@ bool decodeJis(ConversionBuffer& buffer, Sink& sink, int& state) {
       state = next;
       continue;
     }
+    const std::uint8_t* const at = p;
     const std::uint8_t b = *p;
     std::uint16_t u;
     if (state == kAscii) {
@@ -87,7 +88,7 @@ bool decodeJis(ConversionBuffer& buffer, Sink& sink, int& state) {
       u = pairUnit(state == kJisX0208 ? kJisX0208ToUnicode : kJisX0212ToUnicode, b, p[1]);
       p += 2;
     }
-    if (u == kNoMapping) return false;
+    if (u == kNoMapping) return failScan(buffer, at, kMalformedInput);
     sink.unit(u);
   }
   return finishScan(buffer, p, sink);
@@ -171,12 +172,12 @@ bool encodeJis(ConversionBuffer& buffer, Sink& sink, int& state, bool fallback) 
     }
     // Up to the next ASCII unit, which the block takes.
     do {
-      if (!encodeOne(p, state, sink, fallback)) return false;
+      if (!encodeOne(p, state, sink, fallback)) return failUnit(buffer, p);
       p += 2;
     } while (!isAsciiUnit(p) && end - p >= kFastMargin);
   }
   for (; end - p >= 2; p += 2) {
-    if (!encodeOne(p, state, sink, fallback)) return false;
+    if (!encodeOne(p, state, sink, fallback)) return failUnit(buffer, p);
   }
   return finishScan(buffer, p, sink);
 }

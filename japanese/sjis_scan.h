@@ -69,6 +69,7 @@ bool decodeSjis(ConversionBuffer& buffer, Sink& sink, const SjisHighTable& table
     // branch rather than arithmetic, so that the next position does not wait
     // for this byte's load; two-byte codes are by far the common case.
     do {
+      const std::uint8_t* const at = p;
       const std::uint8_t b = p[0];
       std::uint16_t unit;
       if (isSjisOneByteCode(b)) [[unlikely]] {
@@ -78,7 +79,7 @@ bool decodeSjis(ConversionBuffer& buffer, Sink& sink, const SjisHighTable& table
         unit = table[sjisHighIndex(b, p[1])];
         p += 2;
       }
-      if (unit == kNoMapping) return false;
+      if (unit == kNoMapping) return failScan(buffer, at, kMalformedInput);
       sink.unit(unit);
     } while (p[0] >= 0x80 && end - p >= kSjisFastMargin);
   }
@@ -86,7 +87,7 @@ bool decodeSjis(ConversionBuffer& buffer, Sink& sink, const SjisHighTable& table
     int length;
     const std::uint16_t unit = decodeSjisOne(table, p, end, length);
     if (length == 0) break;  // lead byte cut off at the end: left unconsumed
-    if (unit == kNoMapping) return false;
+    if (unit == kNoMapping) return failScan(buffer, p, kMalformedInput);
     sink.unit(unit);
     p += length;
   }

@@ -93,10 +93,10 @@ TEST(CodeNamesTest, VerboseSaysWhenAnInputNameIsUnknown) {
   writeFile(dir / "in.txt", std::string("a\xE3\x81\x82\n"));
   Process p = runMek(dir, "-ixyz in.txt -outf8 --verbose");
   EXPECT_EQ(p.status, 0);
-  EXPECT_EQ(p.err, "unknown input code \"xyz\", detecting\n");
+  EXPECT_EQ(p.err, "unknown input code \"xyz\", detecting\ndetected utf8\n");
   EXPECT_EQ(p.out, "a\xE3\x81\x82\n");
   EXPECT_EQ(runMek(dir, "-ixyz in.txt -outf8").err, "");
-  EXPECT_EQ(runMek(dir, "--verbose -iauto in.txt -outf8").err, "");
+  EXPECT_EQ(runMek(dir, "--verbose -iauto in.txt -outf8").err, "detected utf8\n");
   EXPECT_EQ(runMek(dir, "--verbose -iUTF-8 in.txt -outf8").err, "");
 }
 

@@ -165,6 +165,34 @@ TEST_P(StreamTest, PiecesGiveTheWholeConversion) {
   }
 }
 
+// With locate, the failure record (kind, offset, line, column, bytes,
+// character) is the same whatever the piece size, and the result is the
+// whole conversion's.
+TEST_P(StreamTest, LocatedFailuresDoNotDependOnPieces) {
+  const int from = GetParam();
+  for (const Bytes& text : textsFor(from)) {
+    for (int to = 1; to <= kCodes; ++to) {
+      std::string expected;
+      for (const std::size_t piece : {4096, 1, 2, 3, 5, 64}) {
+        ConversionStream::Options options;
+        options.piece_size = piece;
+        options.locate = true;
+        ConversionStream stream(
+            from, to, 1, [](const std::uint8_t*, std::size_t) { return true; }, options);
+        stream.feed(text.data(), text.size());
+        const bool ok = stream.finish();
+        const std::string got = ok ? "ok" : failureMessage(stream.failure(), from, to);
+        if (piece == 4096) {
+          expected = got;
+          ASSERT_EQ(ok, whole(text, from, to, 1).result == "ok") << toHex(text);
+        }
+        ASSERT_EQ(got, expected) << "from " << from << " to " << to << " piece " << piece << ": "
+                                 << toHex(text);
+      }
+    }
+  }
+}
+
 TEST_P(StreamTest, DetectionInPiecesAgreesWithTheWholeText) {
   for (const Bytes& text : textsFor(GetParam())) {
     const int expected = detectEncoding(text.data(), text.data() + text.size());

@@ -40,11 +40,11 @@ bool transferUnits(ConversionBuffer& buffer, const std::uint8_t* p, Sink& sink) 
     p += 2 * run;
     if (end - p < 2) break;
     const std::uint8_t h = p[kInMsb];
-    if (!isSurrogateHigh(h)) continue;  // only the piece ended
-    if (h >= 0xDC) return false;        // low surrogate without a high one
-    if (end - p < 4) break;             // high surrogate cut off at the end
+    if (!isSurrogateHigh(h)) continue;                           // only the piece ended
+    if (h >= 0xDC) return failScan(buffer, p, kMalformedInput);  // low without a high one
+    if (end - p < 4) break;  // high surrogate cut off at the end
     const std::uint8_t h2 = p[2 + kInMsb];
-    if (h2 < 0xDC || h2 > 0xDF) return false;
+    if (h2 < 0xDC || h2 > 0xDF) return failScan(buffer, p, kMalformedInput);
     if constexpr (kSwap) {
       sink.put4(p[1], p[0], p[3], p[2]);
     } else {

@@ -47,18 +47,20 @@ bool decodeUtf8(ConversionBuffer& buffer, Sink& sink, bool keepMark) {
     // present are not continuation bytes; so the length test comes first.
     if ((b0 & 0xF0) == 0xE0) {  // three bytes: most of Japanese text
       if (end - p < 3) break;
-      if (!isContinuation(p[1]) || !isContinuation(p[2])) return false;
+      if (!isContinuation(p[1]) || !isContinuation(p[2]))
+        return failScan(buffer, p, kMalformedInput);
       sink.unit(
           static_cast<std::uint16_t>(((b0 & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F)));
       p += 3;
     } else if ((b0 & 0xE0) == 0xC0) {
       if (end - p < 2) break;
-      if (!isContinuation(p[1])) return false;
+      if (!isContinuation(p[1])) return failScan(buffer, p, kMalformedInput);
       sink.unit(static_cast<std::uint16_t>(((b0 & 0x1F) << 6) | (p[1] & 0x3F)));
       p += 2;
     } else if ((b0 & 0xF8) == 0xF0) {
       if (end - p < 4) break;
-      if (!isContinuation(p[1]) || !isContinuation(p[2]) || !isContinuation(p[3])) return false;
+      if (!isContinuation(p[1]) || !isContinuation(p[2]) || !isContinuation(p[3]))
+        return failScan(buffer, p, kMalformedInput);
       const std::uint32_t v = (static_cast<std::uint32_t>(b0 & 0x07) << 18) |
                               (static_cast<std::uint32_t>(p[1] & 0x3F) << 12) |
                               (static_cast<std::uint32_t>(p[2] & 0x3F) << 6) | (p[3] & 0x3FU);
@@ -75,7 +77,8 @@ bool decodeUtf8(ConversionBuffer& buffer, Sink& sink, bool keepMark) {
       }
       p += 4;
     } else {
-      return false;  // a continuation byte or F8..FF where a sequence must begin
+      // A continuation byte or F8..FF where a sequence must begin.
+      return failScan(buffer, p, kMalformedInput);
     }
   }
   return finishScan(buffer, p, sink);
@@ -99,7 +102,7 @@ bool encodeUtf8(ConversionBuffer& buffer, Sink& sink) {
     const std::uint8_t h = p[0];
     if (h <= 0xDB) {
       if (end - p < 4) break;  // high surrogate cut off at the end
-      if (p[2] < 0xDC || p[2] > 0xDF) return false;
+      if (p[2] < 0xDC || p[2] > 0xDF) return failScan(buffer, p, kMalformedInput);
       const std::uint32_t v = 0x10000 + ((static_cast<std::uint32_t>(h & 0x03) << 18) |
                                          (static_cast<std::uint32_t>(p[1]) << 10) |
                                          (static_cast<std::uint32_t>(p[2] & 0x03) << 8) | p[3]);
@@ -109,7 +112,7 @@ bool encodeUtf8(ConversionBuffer& buffer, Sink& sink) {
                 static_cast<std::uint8_t>(0x80 | (v & 0x3F)));
       p += 4;
     } else {
-      return false;  // low surrogate without a high one
+      return failScan(buffer, p, kMalformedInput);  // low surrogate without a high one
     }
   }
   return finishScan(buffer, p, sink);
