@@ -47,7 +47,7 @@ const CodeName* findCodeName(const char* name) {
   return nullptr;
 }
 
-Code findCode(const char* name) {
+CodeNumber findCode(const char* name) {
   const CodeName* entry = findCodeName(name);
   return entry != nullptr ? entry->code : kCodeAuto;
 }

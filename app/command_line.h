@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "convert/codes.h"
+#include "mek/codes.h"
 
 namespace mek {
 
@@ -13,7 +13,7 @@ namespace mek {
 const CodeName* findCodeName(const char* name);
 // The code for `name` as findCodeName finds it, or kCodeAuto (detect) when
 // no name matches.
-Code findCode(const char* name);
+CodeNumber findCode(const char* name);
 // The line-ending code for `name` (matched exactly), or `current` when no
 // name matches.
 int findLineEnding(const char* name, int current);

@@ -4,19 +4,10 @@
 #include <cstdio>
 #include <string>
 
-#include "convert/conversion_stream.h"
-#include "convert/converter.h"
+#include "mek/conversion_stream.h"
+#include "mek/converter.h"
 
 namespace mek {
-
-// Runs the three stages (decoder, line endings, encoder) on `buffer`, whose
-// `out` and `size` hold the input bytes on entry and the result on success.
-// An input code of kCodeAuto is settled by detection first. With `fallback`
-// the encoder writes characters without a code of their own at their twin's.
-// Prints one message and answers false on failure. Areas are std::malloc'd;
-// the record owns them.
-bool convertInMemory(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding,
-                     bool fallback = false);
 
 // How runConversion converts and what it tells.
 struct RunOptions {

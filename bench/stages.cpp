@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "convert/converter.h"
-#include "convert/registry.h"
-#include "detect/detect.h"
+#include "mek/converter.h"
+#include "mek/registry.h"
+#include "mek/detect.h"
 #include "simd/unit_runs.h"
 #include "simd/utf8_blocks.h"
 #include "simd/utf8_shuffle.h"

@@ -13,14 +13,10 @@ install(TARGETS mekcore EXPORT mekTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
-# The headers keep their subsystem folders, because they include each other
-# as "convert/converter.h" and so on. The folders are searched when
-# installing, so a header added later needs no change here.
-foreach(dir convert unicode japanese detect simd app)
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}
-    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/mek
-    FILES_MATCHING PATTERN "*.h")
-endforeach()
+# Only the public headers, include/mek/*.h, included as <mek/...>.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/mek
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+  FILES_MATCHING PATTERN "*.h")
 
 install(EXPORT mekTargets NAMESPACE mek:: DESTINATION ${MEK_PACKAGE_DIR})
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/mekConfig.cmake.in

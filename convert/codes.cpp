@@ -1,4 +1,4 @@
-#include "convert/codes.h"
+#include "mek/codes.h"
 
 #include "japanese/cp932.h"
 #include "japanese/eucjp.h"
@@ -134,7 +134,7 @@ constinit const CodeName kCodeNames[] = {
 const std::size_t kCodeNameCount = sizeof kCodeNames / sizeof kCodeNames[0];
 
 constinit const LineEndingDescriptor kLineEndings[kLineEndingCount] = {
-    {LineEnding{0}, nullptr, nullptr},
+    {LineEndingCode{0}, nullptr, nullptr},
     {kLineEndingLf, "LF", &kLf},
     {kLineEndingCrLf, "CR LF", &kCrLf},
     {kLineEndingCr, "CR", &kCr},

@@ -1,10 +1,10 @@
-#include "convert/conversion_stream.h"
+#include "mek/conversion_stream.h"
 
 #include <algorithm>
 #include <cstring>
 #include <system_error>
 
-#include "convert/registry.h"
+#include "mek/registry.h"
 
 namespace mek {
 

@@ -1,4 +1,4 @@
-#include "convert/end_of_line.h"
+#include "mek/end_of_line.h"
 
 #include <cstddef>
 

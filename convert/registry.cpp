@@ -1,4 +1,4 @@
-#include "convert/registry.h"
+#include "mek/registry.h"
 
 #include "unicode/utf16.h"
 #include "unicode/utf32.h"

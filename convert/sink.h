@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "convert/converter.h"
+#include "mek/converter.h"
 #include "simd/ascii.h"
 
 namespace mek {

@@ -1,4 +1,4 @@
-#include "convert/stage.h"
+#include "mek/stage.h"
 
 #include <cstdio>
 #include <cstdlib>

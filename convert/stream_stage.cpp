@@ -1,4 +1,4 @@
-#include "convert/stream_stage.h"
+#include "mek/stream_stage.h"
 
 #include <cstdlib>
 #include <cstring>

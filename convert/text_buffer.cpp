@@ -1,4 +1,4 @@
-#include "convert/text_buffer.h"
+#include "mek/text_buffer.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "convert/text_position.h"
+#include "mek/text_position.h"
 
 namespace mek {
 

@@ -1,9 +1,9 @@
-#include "detect/detect.h"
+#include "mek/detect.h"
 
 #include <cstring>
 
-#include "convert/registry.h"
-#include "detect/detector.h"
+#include "mek/registry.h"
+#include "mek/detector.h"
 #include "japanese/code_table.h"
 #include "japanese/flat_tables.h"
 #include "simd/ascii.h"
@@ -52,7 +52,7 @@ bool looksLikeSjis(ConversionBuffer& buffer) {
   return sjisTestStop(buffer.in_begin, buffer.in_end) == buffer.in_end;
 }
 
-Code detectEncoding(const std::uint8_t* begin, const std::uint8_t* end) {
+CodeNumber detectEncoding(const std::uint8_t* begin, const std::uint8_t* end) {
   return Detector::detect(begin, end);
 }
 

@@ -1,11 +1,11 @@
-#include "detect/detector.h"
+#include "mek/detector.h"
 
 #include <algorithm>
 #include <cstring>
 #include <iterator>
 
-#include "convert/registry.h"
-#include "detect/detect.h"
+#include "mek/registry.h"
+#include "mek/detect.h"
 #include "unicode/utf16.h"
 #include "unicode/utf32.h"
 #include "unicode/utf8.h"
@@ -50,7 +50,7 @@ void Detector::feed(std::uint8_t* begin, std::uint8_t* end) {
   run(begin, end, false);
 }
 
-Code Detector::markAnswer() const {
+CodeNumber Detector::markAnswer() const {
   const std::uint8_t* const end = head_ + head_size_;
   if (startsWithUtf8Mark(head_, end)) return kCodeUtf8;
   if (startsWithUtf16BeMark(head_, end)) return kCodeUtf16BeBom;
@@ -67,14 +67,14 @@ bool Detector::settled() const {
          sjis_failed_;
 }
 
-Code Detector::finish() {
+CodeNumber Detector::finish() {
   final_.reserve(0);
   run(final_.data(), final_.data(), true);
   return answer();
 }
 
-Code Detector::answer() const {
-  if (const Code mark = markAnswer(); mark != kCodeAuto) return mark;
+CodeNumber Detector::answer() const {
+  if (const CodeNumber mark = markAnswer(); mark != kCodeAuto) return mark;
   // The UTF-32 tests accept any input without a whole unit, so they only
   // count for input of four bytes or more; shorter text would otherwise be
   // taken for UTF-32 and converted to nothing. Empty input stays UTF-32.
@@ -91,7 +91,7 @@ Code Detector::answer() const {
   return kCodeUtf16Le;
 }
 
-Code Detector::detect(const std::uint8_t* begin, const std::uint8_t* end) {
+CodeNumber Detector::detect(const std::uint8_t* begin, const std::uint8_t* end) {
   Detector detector;
   // One piece that is also the last carries nothing, so nothing is written
   // before `begin` and the input is only read.

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/driver.h"
-#include "convert/codes.h"
+#include "mek/in_memory.h"
+#include "mek/codes.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

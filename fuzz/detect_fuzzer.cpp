@@ -2,9 +2,9 @@
 // nothing outside it (the sanitizer sees the exact-size input), and a content
 // answer means that the named decoder accepts the input.
 
-#include "convert/converter.h"
-#include "convert/registry.h"
-#include "detect/detect.h"
+#include "mek/converter.h"
+#include "mek/registry.h"
+#include "mek/detect.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

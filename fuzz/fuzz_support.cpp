@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "convert/registry.h"
+#include "mek/registry.h"
 
 namespace mek::fuzz {
 

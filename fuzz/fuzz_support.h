@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "convert/converter.h"
+#include "mek/converter.h"
 
 namespace mek::fuzz {
 

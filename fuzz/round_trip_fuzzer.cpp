@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "convert/registry.h"
+#include "mek/registry.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

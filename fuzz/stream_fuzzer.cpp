@@ -9,11 +9,11 @@
 #include <cstring>
 #include <vector>
 
-#include "app/driver.h"
-#include "convert/codes.h"
-#include "convert/conversion_stream.h"
-#include "detect/detect.h"
-#include "detect/detector.h"
+#include "mek/in_memory.h"
+#include "mek/codes.h"
+#include "mek/conversion_stream.h"
+#include "mek/detect.h"
+#include "mek/detector.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "convert/text_buffer.h"
+#include "mek/text_buffer.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "convert/converter.h"
+#include "mek/converter.h"
 
 namespace mek {
 

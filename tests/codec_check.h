@@ -11,7 +11,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "convert/converter.h"
+#include "mek/converter.h"
 #include "tests/test_support.h"
 
 namespace mek::test {

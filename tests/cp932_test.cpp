@@ -7,7 +7,7 @@
 #include <map>
 #include <vector>
 
-#include "convert/registry.h"
+#include "mek/registry.h"
 #include "japanese/twins.h"
 #include "tests/codec_check.h"
 #include "tests/test_support.h"

@@ -1,4 +1,4 @@
-#include "detect/detect.h"
+#include "mek/detect.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-#include "convert/end_of_line.h"
+#include "mek/end_of_line.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
-#include "convert/registry.h"
+#include "mek/registry.h"
 #include "tests/codec_check.h"
 #include "tests/test_support.h"
 

@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "convert/registry.h"
+#include "mek/registry.h"
 #include "japanese/code_table.h"
 #include "tests/codec_check.h"
 

@@ -36,10 +36,16 @@ expect "lib*/libmekcore.a"
 expect "lib*/cmake/mek/mekConfig.cmake"
 expect "lib*/cmake/mek/mekConfigVersion.cmake"
 expect "lib*/cmake/mek/mekTargets.cmake"
-# Every header of the source tree, in its folder.
+# Every public header, and nothing else.
 while read -r header; do
   expect "include/mek/$header"
-done < <(cd "$src" && find convert unicode japanese detect simd app -name '*.h' | sort)
+done < <(cd "$src/include/mek" && find . -name '*.h' | sed 's|^\./||' | sort)
+extra=$(cd "$prefix/include" && find . -type f | sed 's|^\./mek/||' | sort |
+  comm -23 - <(cd "$src/include/mek" && find . -name '*.h' | sed 's|^\./||' | sort))
+if [[ -n $extra ]]; then
+  echo "FAIL: headers installed that are not public: $extra" >&2
+  failed=1
+fi
 [[ $failed == 0 ]] || exit 1
 
 "$prefix/bin/mek" --version >/dev/null

@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "convert/registry.h"
+#include "mek/registry.h"
 #include "japanese/code_table.h"
 #include "tests/codec_check.h"
 #include "tests/test_support.h"

@@ -13,8 +13,8 @@
 #include <sstream>
 #include <string>
 
-#include "convert/codes.h"
-#include "convert/registry.h"
+#include "mek/codes.h"
+#include "mek/registry.h"
 #include "tests/codec_check.h"
 
 namespace mek::test {

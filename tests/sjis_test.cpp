@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <map>
 
-#include "convert/registry.h"
+#include "mek/registry.h"
 #include "japanese/code_table.h"
 #include "tests/codec_check.h"
 

@@ -1,12 +1,12 @@
-#include "convert/stage.h"
+#include "mek/stage.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 
-#include "app/driver.h"
-#include "convert/registry.h"
+#include "mek/in_memory.h"
+#include "mek/registry.h"
 #include "convert/sink.h"
 #include "tests/test_support.h"
 

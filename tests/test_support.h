@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/converter.h"
+#include "mek/converter.h"
 
 namespace mek::test {
 

@@ -1,4 +1,4 @@
-#include "convert/text_buffer.h"
+#include "mek/text_buffer.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/registry.h"
+#include "mek/registry.h"
 
 namespace mek {
 namespace {

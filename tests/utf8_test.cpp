@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/registry.h"
+#include "mek/registry.h"
 #include "tests/codec_check.h"
 #include "tests/test_support.h"
 

@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "convert/registry.h"
+#include "mek/registry.h"
 #include "unicode/utf16.h"
 #include "unicode/utf32.h"
 

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <string>
 
-#include "convert/conversion_stream.h"
-#include "convert/registry.h"
-#include "convert/text_buffer.h"
+#include "mek/conversion_stream.h"
+#include "mek/registry.h"
+#include "mek/text_buffer.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "convert/converter.h"
+#include "mek/converter.h"
 
 namespace mek {
 

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "convert/codes.h"
-#include "convert/converter.h"
-#include "convert/end_of_line.h"
+#include "mek/codes.h"
+#include "mek/converter.h"
+#include "mek/end_of_line.h"
 
 namespace mek {
 

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "convert/codes.h"
-#include "convert/stream_stage.h"
+#include "mek/codes.h"
+#include "mek/stream_stage.h"
 
 namespace mek {
 
@@ -22,10 +22,10 @@ class Detector {
   // True when more input cannot change the answer.
   bool settled() const;
   // Ends the text and answers its code.
-  Code finish();
+  CodeNumber finish();
 
   // The answer for a whole text in one piece (no room before it needed).
-  static Code detect(const std::uint8_t* begin, const std::uint8_t* end);
+  static CodeNumber detect(const std::uint8_t* begin, const std::uint8_t* end);
 
  private:
   // kSjis is the Shift_JIS decoder itself, which, unlike the stricter
@@ -33,8 +33,8 @@ class Detector {
   enum Test { kUtf32Be, kUtf32Le, kJis, kEucjp, kUtf8, kSjis, kTests };
 
   void run(std::uint8_t* begin, std::uint8_t* end, bool last);
-  Code markAnswer() const;
-  Code answer() const;
+  CodeNumber markAnswer() const;
+  CodeNumber answer() const;
   bool sjisPiece(std::uint8_t* begin, const std::uint8_t* end, bool last);
 
   StreamStage tests_[kTests];

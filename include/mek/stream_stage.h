@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "convert/converter.h"
+#include "mek/converter.h"
 
 namespace mek {
 

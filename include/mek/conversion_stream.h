@@ -9,9 +9,9 @@
 #include <span>
 #include <thread>
 
-#include "convert/end_of_line.h"
-#include "convert/stream_stage.h"
-#include "convert/text_position.h"
+#include "mek/end_of_line.h"
+#include "mek/stream_stage.h"
+#include "mek/text_position.h"
 
 namespace mek {
 

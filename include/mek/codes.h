@@ -2,15 +2,15 @@
 
 #include <cstddef>
 
-#include "convert/converter.h"
-#include "convert/end_of_line.h"
+#include "mek/converter.h"
+#include "mek/end_of_line.h"
 
 namespace mek {
 
 // Code numbers. 0 to 12 are the numbers every caller of the library knows;
 // later codes come after them. They convert to int wherever a code number is
 // taken as one.
-enum Code : int {
+enum CodeNumber : int {
   kCodeAuto = 0,  // detect; input only, never a converter
   kCodeSjis = 1,
   kCodeEucJp = 2,
@@ -30,7 +30,7 @@ enum Code : int {
 inline constexpr int kCodeCount = 15;  // code numbers are 0 .. kCodeCount - 1
 
 // Line-ending codes.
-enum LineEnding : int {
+enum LineEndingCode : int {
   kLineEndingLf = 1,
   kLineEndingCrLf = 2,
   kLineEndingCr = 3,
@@ -41,7 +41,7 @@ inline constexpr int kLineEndingCount = 4;  // codes are 1 .. kLineEndingCount -
 // `fallback_encoder` writes a character without a code of its own at the
 // position of its twin; it is the plain encoder where that changes nothing.
 struct CodeDescriptor {
-  Code code;
+  CodeNumber code;
   const char* name;
   const char* description;
   const Converter* decoder;
@@ -56,7 +56,7 @@ extern const CodeDescriptor kCodes[kCodeCount];
 // matched exactly and first, in this order, and shown in the usage grid; the
 // others are only found by the forgiving match (case, '-' and '_' ignored).
 struct CodeName {
-  Code code;
+  CodeNumber code;
   const char* name;
   bool listed;
 };
@@ -64,7 +64,7 @@ extern const CodeName kCodeNames[];
 extern const std::size_t kCodeNameCount;
 
 struct LineEndingDescriptor {
-  LineEnding code;
+  LineEndingCode code;
   const char* description;
   const EndOfLineConverter* converter;
 };
@@ -73,7 +73,7 @@ extern const LineEndingDescriptor kLineEndings[kLineEndingCount];
 
 // Line-ending names, matched exactly, in the order the usage grid shows them.
 struct LineEndingName {
-  LineEnding code;
+  LineEndingCode code;
   const char* name;
 };
 extern const LineEndingName kLineEndingNames[];
