@@ -1,0 +1,145 @@
+#pragma once
+
+// The C++ layer of mek: whole conversions, detection, streams and text
+// buffers with value types, enumerations and owned memory. Everything here
+// is built on the converter interface beneath it (mek/converter.h,
+// mek/registry.h, mek/conversion_stream.h, mek/text_buffer.h), which stays
+// available for callers that manage their own memory.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "mek/text_buffer.h"
+
+namespace mek {
+
+class ConversionStream;
+
+// The character codes, valued as the code numbers of the interface beneath.
+enum class Code : int {
+  autodetect = 0,  // input only: the code is detected from the text
+  sjis = 1,
+  euc_jp = 2,
+  jis = 3,
+  utf8 = 4,
+  utf16_be = 5,
+  utf16_le = 6,
+  utf16_be_bom = 7,
+  utf16_le_bom = 8,
+  utf32_be = 9,
+  utf32_le = 10,
+  utf32_be_bom = 11,
+  utf32_le_bom = 12,
+  cp932 = 13,
+  utf8_bom = 14,
+};
+
+// The line ending every line ending of the text is written as.
+enum class LineEnding : int { lf = 1, crlf = 2, cr = 3 };
+
+enum class ErrorKind {
+  none,
+  malformed,  // the input bytes are not valid in the input code
+  unmapped,   // a valid character that the output code cannot carry
+  too_large,  // an output that no size can hold
+};
+
+// Where and why a conversion failed, as the command line reports it: the
+// byte offset of the first byte of the offending sequence or character
+// (from 0, a byte-order mark included), its line and its column (from 1,
+// counted in characters).
+struct Error {
+  ErrorKind kind = ErrorKind::none;
+  std::uint64_t offset = 0;
+  std::uint64_t line = 0;
+  std::uint64_t column = 0;
+};
+
+struct Result {
+  std::string bytes;  // the converted text; empty after a failure
+  Error error;
+  [[nodiscard]] bool ok() const noexcept { return error.kind == ErrorKind::none; }
+};
+
+// The code's full name ("sjis", "utf16_le_bom"; "auto" for autodetect).
+[[nodiscard]] std::string_view name(Code code) noexcept;
+
+// Converts a whole text. With Code::autodetect as `from`, the code is
+// detected first. Throws only std::bad_alloc.
+[[nodiscard]] Result convert(std::string_view input, Code from, Code to,
+                             LineEnding eol = LineEnding::lf);
+[[nodiscard]] Result convert(std::span<const std::byte> input, Code from, Code to,
+                             LineEnding eol = LineEnding::lf);
+
+// The code a text is taken to be in (never Code::autodetect).
+[[nodiscard]] Code detect(std::string_view input) noexcept;
+[[nodiscard]] Code detect(std::span<const std::byte> input) noexcept;
+
+// A conversion over a text that arrives in pieces of any size. The writer
+// gets the output in order and answers false to stop the conversion.
+class Stream {
+ public:
+  using Writer = std::function<bool(std::string_view bytes)>;
+
+  // `from` must name a code (not Code::autodetect); detect first.
+  Stream(Code from, Code to, LineEnding eol, Writer writer);
+  ~Stream();
+  Stream(Stream&&) noexcept;
+  Stream& operator=(Stream&&) noexcept;
+  Stream(const Stream&) = delete;
+  Stream& operator=(const Stream&) = delete;
+
+  // The next piece; false once the conversion has failed.
+  bool feed(std::string_view bytes);
+  bool feed(std::span<const std::byte> bytes);
+  // Ends the text; true when the whole text converted.
+  [[nodiscard]] bool finish();
+  // How it failed, with the place in the input.
+  [[nodiscard]] Error error() const noexcept;
+
+ private:
+  std::unique_ptr<ConversionStream> stream_;
+};
+
+// Text in the internal form (UTF-16 big-endian units) that owns its storage:
+// a TextBuffer that remembers the allocator it was made with and releases
+// its block when it goes. Move-only.
+class Text {
+ public:
+  explicit Text(const Allocator& allocator = kHeapAllocator) noexcept : allocator_(allocator) {}
+  ~Text();
+  Text(Text&& other) noexcept;
+  Text& operator=(Text&& other) noexcept;
+  Text(const Text&) = delete;
+  Text& operator=(const Text&) = delete;
+
+  // The text of `input` in code `from` (detected for Code::autodetect);
+  // nothing when it does not decode or memory is short.
+  [[nodiscard]] static std::optional<Text> decode(std::string_view input, Code from,
+                                                  const Allocator& allocator = kHeapAllocator);
+  // The text in code `to`; nothing when a character cannot be written.
+  [[nodiscard]] std::optional<std::string> encode(Code to) const;
+
+  [[nodiscard]] std::span<const std::byte> bytes() const noexcept;
+  [[nodiscard]] std::size_t characters() const noexcept;
+  [[nodiscard]] bool empty() const noexcept { return buffer_.length == 0; }
+  // For the operations of mek/text_buffer.h; pass allocator() to those that
+  // allocate.
+  [[nodiscard]] TextBuffer* get() noexcept { return &buffer_; }
+  [[nodiscard]] const TextBuffer* get() const noexcept { return &buffer_; }
+  [[nodiscard]] const Allocator& allocator() const noexcept { return allocator_; }
+
+ private:
+  void release() noexcept;
+
+  TextBuffer buffer_{};
+  Allocator allocator_;
+};
+
+}  // namespace mek

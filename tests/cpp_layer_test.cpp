@@ -1,0 +1,115 @@
+// The C++ layer over the converter interface: whole conversions with their
+// errors, detection, streams, and the owning Text.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "mek/mek.h"
+
+namespace mek {
+namespace {
+
+using namespace std::string_literals;
+
+const std::string kSjis = "\x93\xfa\x96\x7b\x8c\xea\r\n"s;  // 日本語 CR LF
+const std::string kUtf8 = "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\n"s;
+
+TEST(CppLayerTest, ConvertsAndTellsWhereItFailed) {
+  const Result ok = convert(kSjis, Code::sjis, Code::utf8);
+  ASSERT_TRUE(ok.ok());
+  EXPECT_EQ(ok.bytes, kUtf8);
+  EXPECT_EQ(convert(kSjis, Code::autodetect, Code::utf8).bytes, kUtf8);
+  EXPECT_EQ(convert(kSjis, Code::sjis, Code::utf8, LineEnding::crlf).bytes,
+            "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\r\n"s);
+  const auto* raw = reinterpret_cast<const std::byte*>(kSjis.data());
+  EXPECT_EQ(convert(std::span(raw, kSjis.size()), Code::sjis, Code::utf8).bytes, kUtf8);
+
+  struct Case {
+    std::string input;
+    Code from, to;
+    ErrorKind kind;
+    std::uint64_t offset, line, column;
+  };
+  const Case cases[] = {
+      {"ab\r\ncd\x85\x40"s, Code::sjis, Code::utf8, ErrorKind::malformed, 6, 2, 3},
+      {"a\n\xe2\x98\x83"s, Code::utf8, Code::sjis, ErrorKind::unmapped, 2, 2, 1},
+      {"\xe3\x81"s + "A"s, Code::utf8, Code::euc_jp, ErrorKind::malformed, 0, 1, 1},
+  };
+  for (const Case& c : cases) {
+    const Result r = convert(c.input, c.from, c.to);
+    EXPECT_FALSE(r.ok());
+    EXPECT_TRUE(r.bytes.empty());
+    EXPECT_EQ(r.error.kind, c.kind) << c.input;
+    EXPECT_EQ(r.error.offset, c.offset) << c.input;
+    EXPECT_EQ(r.error.line, c.line) << c.input;
+    EXPECT_EQ(r.error.column, c.column) << c.input;
+  }
+}
+
+TEST(CppLayerTest, DetectsAndNames) {
+  EXPECT_EQ(detect(kSjis), Code::sjis);
+  EXPECT_EQ(detect("\xef\xbb\xbfx"s), Code::utf8);
+  EXPECT_EQ(name(Code::utf16_le_bom), "utf16_le_bom");
+  EXPECT_EQ(name(Code::cp932), "cp932");
+}
+
+TEST(CppLayerTest, StreamGivesTheWholeConversion) {
+  std::string out;
+  Stream stream(Code::sjis, Code::utf16_le_bom, LineEnding::lf, [&](std::string_view bytes) {
+    out += bytes;
+    return true;
+  });
+  for (char c : kSjis) ASSERT_TRUE(stream.feed(std::string_view(&c, 1)));
+  ASSERT_TRUE(stream.finish());
+  EXPECT_EQ(out, convert(kSjis, Code::sjis, Code::utf16_le_bom).bytes);
+
+  Stream bad(Code::sjis, Code::utf8, LineEnding::lf, [](std::string_view) { return true; });
+  bad.feed("ab\r\ncd\x85\x40"s);
+  EXPECT_FALSE(bad.finish());
+  EXPECT_EQ(bad.error().kind, ErrorKind::malformed);
+  EXPECT_EQ(bad.error().line, 2u);
+}
+
+// Counts the blocks an allocator hands out and takes back.
+struct Counts {
+  int allocated = 0;
+  int released = 0;
+};
+
+TEST(CppLayerTest, TextOwnsItsBlockAndRemembersItsAllocator) {
+  Counts counts;
+  const Allocator counting{[](void* context, std::size_t bytes) -> void* {
+                             ++static_cast<Counts*>(context)->allocated;
+                             return std::malloc(bytes == 0 ? 1 : bytes);
+                           },
+                           [](void* context, void* block) {
+                             if (block != nullptr) ++static_cast<Counts*>(context)->released;
+                             std::free(block);
+                           },
+                           &counts};
+  {
+    std::optional<Text> text = Text::decode(kUtf8, Code::utf8, counting);
+    ASSERT_TRUE(text.has_value());
+    EXPECT_EQ(text->characters(), 4u);
+    EXPECT_EQ(text->bytes().size(), 8u);
+    EXPECT_EQ(text->encode(Code::sjis), "\x93\xfa\x96\x7b\x8c\xea\n"s);
+    EXPECT_FALSE(Text::decode("\xff"s, Code::utf8).has_value());
+
+    Text moved = std::move(*text);
+    EXPECT_TRUE(text->empty());
+    EXPECT_EQ(moved.characters(), 4u);
+    std::vector<Text> texts;
+    texts.push_back(std::move(moved));
+    texts.emplace_back();
+    texts.back() = std::move(texts.front());
+    EXPECT_EQ(texts.back().allocator().context, &counts);
+  }
+  EXPECT_GT(counts.allocated, 0);
+  EXPECT_EQ(counts.released, counts.allocated);
+}
+
+}  // namespace
+}  // namespace mek
