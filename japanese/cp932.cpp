@@ -9,24 +9,22 @@ constexpr auto cp932Code = [](std::uint16_t unit) { return kUnicodeToCp932Code[u
 
 }  // namespace
 
-bool Cp932Decoder::measure(ConversionBuffer& buffer) const {
-  CountingSink sink;
+template <class Sink>
+bool Cp932Decoder::scan(ConversionBuffer& buffer, Sink& sink) const {
   return decodeSjis(buffer, sink, kCp932HighToUnicode);
 }
 
-bool Cp932Decoder::convert(ConversionBuffer& buffer) const {
-  WritingSink sink(buffer.out);
-  return decodeSjis(buffer, sink, kCp932HighToUnicode);
-}
-
-bool Cp932Encoder::measure(ConversionBuffer& buffer) const {
-  CountingSink sink;
+template <class Sink>
+bool Cp932Encoder::scan(ConversionBuffer& buffer, Sink& sink) const {
   return encodeSjis(buffer, sink, cp932Code);
 }
 
-bool Cp932Encoder::convert(ConversionBuffer& buffer) const {
-  WritingSink sink(buffer.out);
-  return encodeSjis(buffer, sink, cp932Code);
-}
+// Both passes and their scans are compiled here, once.
+template class ScanningConverter<Cp932Decoder, Decoder>;
+template bool Cp932Decoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
+template bool Cp932Decoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
+template class ScanningConverter<Cp932Encoder, Encoder>;
+template bool Cp932Encoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
+template bool Cp932Encoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
 
 }  // namespace mek

@@ -1,25 +1,30 @@
 #pragma once
 
+#include "convert/scanning_converter.h"
 #include "mek/converter.h"
 
 namespace mek {
 
 // Shift_JIS as Windows reads it (code page 932): the Shift_JIS decoder, and
 // the user-defined area 0xF040..0xF9FC as U+E000..U+E757.
-class Cp932Decoder : public Decoder {
+class Cp932Decoder : public ScanningConverter<Cp932Decoder, Decoder> {
  public:
   constexpr Cp932Decoder() = default;
-  bool convert(ConversionBuffer& buffer) const override;
-  bool measure(ConversionBuffer& buffer) const override;
+  // The one rule of both passes (see ScanningConverter).
+  template <class Sink>
+  bool scan(ConversionBuffer& buffer, Sink& sink) const;
 };
+extern template class ScanningConverter<Cp932Decoder, Decoder>;
 
 // Internal form to Shift_JIS as Windows writes it (kUnicodeToCp932Code in
 // japanese/flat_tables.h); a character without a code fails the input.
-class Cp932Encoder : public Encoder {
+class Cp932Encoder : public ScanningConverter<Cp932Encoder, Encoder> {
  public:
   constexpr Cp932Encoder() = default;
-  bool convert(ConversionBuffer& buffer) const override;
-  bool measure(ConversionBuffer& buffer) const override;
+  // The one rule of both passes (see ScanningConverter).
+  template <class Sink>
+  bool scan(ConversionBuffer& buffer, Sink& sink) const;
 };
+extern template class ScanningConverter<Cp932Encoder, Encoder>;
 
 }  // namespace mek

@@ -137,24 +137,22 @@ bool encodeEucjp(ConversionBuffer& buffer, Sink& sink, bool fallback) {
 
 }  // namespace
 
-bool EucjpDecoder::measure(ConversionBuffer& buffer) const {
-  CountingSink sink;
+template <class Sink>
+bool EucjpDecoder::scan(ConversionBuffer& buffer, Sink& sink) const {
   return decodeEucjp(buffer, sink);
 }
 
-bool EucjpDecoder::convert(ConversionBuffer& buffer) const {
-  WritingSink sink(buffer.out);
-  return decodeEucjp(buffer, sink);
-}
-
-bool EucjpEncoder::measure(ConversionBuffer& buffer) const {
-  CountingSink sink;
+template <class Sink>
+bool EucjpEncoder::scan(ConversionBuffer& buffer, Sink& sink) const {
   return encodeEucjp(buffer, sink, fallback);
 }
 
-bool EucjpEncoder::convert(ConversionBuffer& buffer) const {
-  WritingSink sink(buffer.out);
-  return encodeEucjp(buffer, sink, fallback);
-}
+// Both passes and their scans are compiled here, once.
+template class ScanningConverter<EucjpDecoder, Decoder>;
+template bool EucjpDecoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
+template bool EucjpDecoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
+template class ScanningConverter<EucjpEncoder, Encoder>;
+template bool EucjpEncoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
+template bool EucjpEncoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
 
 }  // namespace mek

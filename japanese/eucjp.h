@@ -1,17 +1,20 @@
 #pragma once
 
+#include "convert/scanning_converter.h"
 #include "mek/converter.h"
 
 namespace mek {
 
 // EUC-JP to internal form: ASCII, JIS X 0208 (two bytes 0xA1..0xFE),
 // JIS X 0201 behind 0x8E and JIS X 0212 behind 0x8F.
-class EucjpDecoder : public Decoder {
+class EucjpDecoder : public ScanningConverter<EucjpDecoder, Decoder> {
  public:
   constexpr EucjpDecoder() = default;
-  bool convert(ConversionBuffer& buffer) const override;
-  bool measure(ConversionBuffer& buffer) const override;
+  // The one rule of both passes (see ScanningConverter).
+  template <class Sink>
+  bool scan(ConversionBuffer& buffer, Sink& sink) const;
 };
+extern template class ScanningConverter<EucjpDecoder, Decoder>;
 
 // Internal form to EUC-JP. A character is written as ASCII, else JIS X 0208,
 // else JIS X 0212, else JIS X 0201, the first set that holds it.
@@ -19,13 +22,15 @@ class EucjpDecoder : public Decoder {
 // Built with `fallback`, a character without a code of its own is written at
 // the JIS X 0208 position of its twin (U+FF5E as A1 C1, the position of
 // U+301C) instead of failing.
-class EucjpEncoder : public Encoder {
+class EucjpEncoder : public ScanningConverter<EucjpEncoder, Encoder> {
  public:
   constexpr EucjpEncoder() = default;
   explicit constexpr EucjpEncoder(bool withFallback) : fallback(withFallback) {}
   const bool fallback = false;
-  bool convert(ConversionBuffer& buffer) const override;
-  bool measure(ConversionBuffer& buffer) const override;
+  // The one rule of both passes (see ScanningConverter).
+  template <class Sink>
+  bool scan(ConversionBuffer& buffer, Sink& sink) const;
 };
+extern template class ScanningConverter<EucjpEncoder, Encoder>;
 
 }  // namespace mek

@@ -247,44 +247,38 @@ bool encodePiece(ConversionBuffer& buffer, Piece& piece, Sink& sink, bool fallba
 
 }  // namespace
 
-bool JisDecoder::measure(ConversionBuffer& buffer) const {
+template <class Sink>
+bool JisDecoder::scan(ConversionBuffer& buffer, Sink& sink) const {
   Piece piece;
-  return measurePiece(buffer, piece);
+  return scanPiece(buffer, piece, sink);
 }
 
-bool JisDecoder::convert(ConversionBuffer& buffer) const {
-  Piece piece;
-  return convertPiece(buffer, piece);
-}
-
-bool JisDecoder::measurePiece(ConversionBuffer& buffer, Piece& piece) const {
-  CountingSink sink;
+template <class Sink>
+bool JisDecoder::scanPiece(ConversionBuffer& buffer, Piece& piece, Sink& sink) const {
   return decodePiece(buffer, piece, sink);
 }
 
-bool JisDecoder::convertPiece(ConversionBuffer& buffer, Piece& piece) const {
-  WritingSink sink(buffer.out);
-  return decodePiece(buffer, piece, sink);
-}
-
-bool JisEncoder::measure(ConversionBuffer& buffer) const {
+template <class Sink>
+bool JisEncoder::scan(ConversionBuffer& buffer, Sink& sink) const {
   Piece piece;
-  return measurePiece(buffer, piece);
+  return scanPiece(buffer, piece, sink);
 }
 
-bool JisEncoder::convert(ConversionBuffer& buffer) const {
-  Piece piece;
-  return convertPiece(buffer, piece);
-}
-
-bool JisEncoder::measurePiece(ConversionBuffer& buffer, Piece& piece) const {
-  CountingSink sink;
+template <class Sink>
+bool JisEncoder::scanPiece(ConversionBuffer& buffer, Piece& piece, Sink& sink) const {
   return encodePiece(buffer, piece, sink, fallback);
 }
 
-bool JisEncoder::convertPiece(ConversionBuffer& buffer, Piece& piece) const {
-  WritingSink sink(buffer.out);
-  return encodePiece(buffer, piece, sink, fallback);
-}
+// Both passes and their scans are compiled here, once.
+template class ScanningConverter<JisDecoder, Decoder>;
+template bool JisDecoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
+template bool JisDecoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
+template bool JisDecoder::scanPiece<CountingSink>(ConversionBuffer&, Piece&, CountingSink&) const;
+template bool JisDecoder::scanPiece<WritingSink>(ConversionBuffer&, Piece&, WritingSink&) const;
+template class ScanningConverter<JisEncoder, Encoder>;
+template bool JisEncoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
+template bool JisEncoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
+template bool JisEncoder::scanPiece<CountingSink>(ConversionBuffer&, Piece&, CountingSink&) const;
+template bool JisEncoder::scanPiece<WritingSink>(ConversionBuffer&, Piece&, WritingSink&) const;
 
 }  // namespace mek

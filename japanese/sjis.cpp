@@ -20,24 +20,22 @@ bool encode(ConversionBuffer& buffer, Sink& sink, bool fallback) {
 
 }  // namespace
 
-bool SjisDecoder::measure(ConversionBuffer& buffer) const {
-  CountingSink sink;
+template <class Sink>
+bool SjisDecoder::scan(ConversionBuffer& buffer, Sink& sink) const {
   return decodeSjis(buffer, sink, kSjisHighToUnicode);
 }
 
-bool SjisDecoder::convert(ConversionBuffer& buffer) const {
-  WritingSink sink(buffer.out);
-  return decodeSjis(buffer, sink, kSjisHighToUnicode);
-}
-
-bool SjisEncoder::measure(ConversionBuffer& buffer) const {
-  CountingSink sink;
+template <class Sink>
+bool SjisEncoder::scan(ConversionBuffer& buffer, Sink& sink) const {
   return encode(buffer, sink, fallback);
 }
 
-bool SjisEncoder::convert(ConversionBuffer& buffer) const {
-  WritingSink sink(buffer.out);
-  return encode(buffer, sink, fallback);
-}
+// Both passes and their scans are compiled here, once.
+template class ScanningConverter<SjisDecoder, Decoder>;
+template bool SjisDecoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
+template bool SjisDecoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
+template class ScanningConverter<SjisEncoder, Encoder>;
+template bool SjisEncoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
+template bool SjisEncoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
 
 }  // namespace mek

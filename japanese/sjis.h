@@ -1,28 +1,33 @@
 #pragma once
 
+#include "convert/scanning_converter.h"
 #include "mek/converter.h"
 
 namespace mek {
 
 // Shift_JIS (code page 932 repertoire) to internal form. Bytes 0x00..0x7F
 // and 0xA1..0xDF are one-byte codes; every other byte leads a two-byte code.
-class SjisDecoder : public Decoder {
+class SjisDecoder : public ScanningConverter<SjisDecoder, Decoder> {
  public:
   constexpr SjisDecoder() = default;
-  bool convert(ConversionBuffer& buffer) const override;
-  bool measure(ConversionBuffer& buffer) const override;
+  // The one rule of both passes (see ScanningConverter).
+  template <class Sink>
+  bool scan(ConversionBuffer& buffer, Sink& sink) const;
 };
+extern template class ScanningConverter<SjisDecoder, Decoder>;
 
 // Internal form to Shift_JIS; a character without a code fails the input.
 // Built with `fallback`, a character without a code of its own is written
 // with the code of its twin (U+301C as 81 60, the code of U+FF5E) instead.
-class SjisEncoder : public Encoder {
+class SjisEncoder : public ScanningConverter<SjisEncoder, Encoder> {
  public:
   constexpr SjisEncoder() = default;
   explicit constexpr SjisEncoder(bool withFallback) : fallback(withFallback) {}
   const bool fallback = false;
-  bool convert(ConversionBuffer& buffer) const override;
-  bool measure(ConversionBuffer& buffer) const override;
+  // The one rule of both passes (see ScanningConverter).
+  template <class Sink>
+  bool scan(ConversionBuffer& buffer, Sink& sink) const;
 };
+extern template class ScanningConverter<SjisEncoder, Encoder>;
 
 }  // namespace mek

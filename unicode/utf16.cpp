@@ -75,16 +75,6 @@ bool UTF16Decoder::scan(ConversionBuffer& buffer, Sink& sink) const {
                          : transferUnits<1, true>(buffer, order.start, sink);
 }
 
-bool UTF16Decoder::measure(ConversionBuffer& buffer) const {
-  CountingSink sink;
-  return scan(buffer, sink);
-}
-
-bool UTF16Decoder::convert(ConversionBuffer& buffer) const {
-  WritingSink sink(buffer.out);
-  return scan(buffer, sink);
-}
-
 UTF16Encoder::OutputOrder UTF16Encoder::outputByteOrder() const {
   const bool little = mode == 1 || mode == 3;
   return {mode == 2 || mode == 3, little ? 1 : 0, little ? 0 : 1};
@@ -103,14 +93,12 @@ bool UTF16Encoder::scan(ConversionBuffer& buffer, Sink& sink) const {
                          : transferUnits<0, true>(buffer, buffer.in_begin, sink);
 }
 
-bool UTF16Encoder::measure(ConversionBuffer& buffer) const {
-  CountingSink sink;
-  return scan(buffer, sink);
-}
-
-bool UTF16Encoder::convert(ConversionBuffer& buffer) const {
-  WritingSink sink(buffer.out);
-  return scan(buffer, sink);
-}
+// Both passes and their scans are compiled here, once.
+template class ScanningConverter<UTF16Decoder, UTFDecoder>;
+template bool UTF16Decoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
+template bool UTF16Decoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
+template class ScanningConverter<UTF16Encoder, UTFEncoder>;
+template bool UTF16Encoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
+template bool UTF16Encoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
 
 }  // namespace mek

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "convert/scanning_converter.h"
 #include "unicode/utf_codec.h"
 
 namespace mek {
@@ -15,11 +16,12 @@ bool startsWithUtf16LeMark(const std::uint8_t* begin, const std::uint8_t* end);
 // leading mark being an ordinary U+FEFF; 2 takes the byte order from a
 // leading mark, which is dropped, and reads big-endian without one; any other
 // value reads big-endian. Surrogates must pair.
-class UTF16Decoder : public UTFDecoder {
+class UTF16Decoder : public ScanningConverter<UTF16Decoder, UTFDecoder> {
  public:
-  using UTFDecoder::UTFDecoder;
-  bool convert(ConversionBuffer& buffer) const override;
-  bool measure(ConversionBuffer& buffer) const override;
+  using ScanningConverter::ScanningConverter;
+  // The one rule of both passes (see ScanningConverter).
+  template <class Sink>
+  bool scan(ConversionBuffer& buffer, Sink& sink) const;
 
  private:
   // Where decoding starts, and the offsets of a unit's high and low bytes.
@@ -29,19 +31,18 @@ class UTF16Decoder : public UTFDecoder {
     int low;
   };
   InputOrder inputByteOrder(const std::uint8_t* begin, const std::uint8_t* end) const;
-
-  template <class Sink>
-  bool scan(ConversionBuffer& buffer, Sink& sink) const;
 };
+extern template class ScanningConverter<UTF16Decoder, UTFDecoder>;
 
 // Internal form to UTF-16. `mode` 0 writes big-endian, 1 little-endian, 2
 // big-endian after the mark FE FF, 3 little-endian after FF FE; any other
 // value big-endian without a mark. Surrogates must pair.
-class UTF16Encoder : public UTFEncoder {
+class UTF16Encoder : public ScanningConverter<UTF16Encoder, UTFEncoder> {
  public:
-  using UTFEncoder::UTFEncoder;
-  bool convert(ConversionBuffer& buffer) const override;
-  bool measure(ConversionBuffer& buffer) const override;
+  using ScanningConverter::ScanningConverter;
+  // The one rule of both passes (see ScanningConverter).
+  template <class Sink>
+  bool scan(ConversionBuffer& buffer, Sink& sink) const;
 
  private:
   // Whether a mark is written first, and the offsets of a unit's high and
@@ -52,9 +53,7 @@ class UTF16Encoder : public UTFEncoder {
     int low;
   };
   OutputOrder outputByteOrder() const;
-
-  template <class Sink>
-  bool scan(ConversionBuffer& buffer, Sink& sink) const;
 };
+extern template class ScanningConverter<UTF16Encoder, UTFEncoder>;
 
 }  // namespace mek

@@ -116,16 +116,6 @@ bool UTF32Decoder::scan(ConversionBuffer& buffer, Sink& sink) const {
                                : decodeUtf32<3>(buffer, order.start, sink);
 }
 
-bool UTF32Decoder::measure(ConversionBuffer& buffer) const {
-  CountingSink sink;
-  return scan(buffer, sink);
-}
-
-bool UTF32Decoder::convert(ConversionBuffer& buffer) const {
-  WritingSink sink(buffer.out);
-  return scan(buffer, sink);
-}
-
 UTF32Encoder::OutputOrder UTF32Encoder::outputByteOrder() const {
   const bool mark = mode == 2 || mode == 3;
   if (mode == 1 || mode == 3) return {mark, {3, 2, 1, 0}};
@@ -144,14 +134,12 @@ bool UTF32Encoder::scan(ConversionBuffer& buffer, Sink& sink) const {
   return order.offsets[0] == 0 ? encodeUtf32<0>(buffer, sink) : encodeUtf32<3>(buffer, sink);
 }
 
-bool UTF32Encoder::measure(ConversionBuffer& buffer) const {
-  CountingSink sink;
-  return scan(buffer, sink);
-}
-
-bool UTF32Encoder::convert(ConversionBuffer& buffer) const {
-  WritingSink sink(buffer.out);
-  return scan(buffer, sink);
-}
+// Both passes and their scans are compiled here, once.
+template class ScanningConverter<UTF32Decoder, UTFDecoder>;
+template bool UTF32Decoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
+template bool UTF32Decoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
+template class ScanningConverter<UTF32Encoder, UTFEncoder>;
+template bool UTF32Encoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
+template bool UTF32Encoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
 
 }  // namespace mek

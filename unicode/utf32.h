@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "convert/scanning_converter.h"
 #include "unicode/utf_codec.h"
 
 namespace mek {
@@ -15,11 +16,12 @@ bool startsWithUtf32LeMark(const std::uint8_t* begin, const std::uint8_t* end);
 // leading mark being an ordinary U+FEFF; 2 takes the byte order from a
 // leading mark, which is dropped, and reads big-endian without one; any other
 // value reads big-endian. Values above U+10FFFF and surrogate values fail.
-class UTF32Decoder : public UTFDecoder {
+class UTF32Decoder : public ScanningConverter<UTF32Decoder, UTFDecoder> {
  public:
-  using UTFDecoder::UTFDecoder;
-  bool convert(ConversionBuffer& buffer) const override;
-  bool measure(ConversionBuffer& buffer) const override;
+  using ScanningConverter::ScanningConverter;
+  // The one rule of both passes (see ScanningConverter).
+  template <class Sink>
+  bool scan(ConversionBuffer& buffer, Sink& sink) const;
 
  private:
   // Where decoding starts, and the offsets of a unit's bytes from the most
@@ -29,19 +31,18 @@ class UTF32Decoder : public UTFDecoder {
     int offsets[4];
   };
   InputOrder inputByteOrder(const std::uint8_t* begin, const std::uint8_t* end) const;
-
-  template <class Sink>
-  bool scan(ConversionBuffer& buffer, Sink& sink) const;
 };
+extern template class ScanningConverter<UTF32Decoder, UTFDecoder>;
 
 // Internal form to UTF-32. `mode` 0 writes big-endian, 1 little-endian, 2
 // big-endian after the mark 00 00 FE FF, 3 little-endian after FF FE 00 00;
 // any other value big-endian without a mark. Surrogates must pair.
-class UTF32Encoder : public UTFEncoder {
+class UTF32Encoder : public ScanningConverter<UTF32Encoder, UTFEncoder> {
  public:
-  using UTFEncoder::UTFEncoder;
-  bool convert(ConversionBuffer& buffer) const override;
-  bool measure(ConversionBuffer& buffer) const override;
+  using ScanningConverter::ScanningConverter;
+  // The one rule of both passes (see ScanningConverter).
+  template <class Sink>
+  bool scan(ConversionBuffer& buffer, Sink& sink) const;
 
  private:
   // Whether a mark is written first, and the offsets of a unit's bytes from
@@ -51,9 +52,7 @@ class UTF32Encoder : public UTFEncoder {
     int offsets[4];
   };
   OutputOrder outputByteOrder() const;
-
-  template <class Sink>
-  bool scan(ConversionBuffer& buffer, Sink& sink) const;
 };
+extern template class ScanningConverter<UTF32Encoder, UTFEncoder>;
 
 }  // namespace mek

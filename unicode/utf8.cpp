@@ -120,26 +120,23 @@ bool encodeUtf8(ConversionBuffer& buffer, Sink& sink) {
 
 }  // namespace
 
-bool UTF8Decoder::measure(ConversionBuffer& buffer) const {
-  CountingSink sink;
+template <class Sink>
+bool UTF8Decoder::scan(ConversionBuffer& buffer, Sink& sink) const {
   return decodeUtf8(buffer, sink, mode == 0 || mode == 1);
 }
 
-bool UTF8Decoder::convert(ConversionBuffer& buffer) const {
-  WritingSink sink(buffer.out);
-  return decodeUtf8(buffer, sink, mode == 0 || mode == 1);
-}
-
-bool UTF8Encoder::measure(ConversionBuffer& buffer) const {
-  CountingSink sink;
+template <class Sink>
+bool UTF8Encoder::scan(ConversionBuffer& buffer, Sink& sink) const {
   if (mode == kUtf8WriteMark) sink.put3(0xEF, 0xBB, 0xBF);
   return encodeUtf8(buffer, sink);
 }
 
-bool UTF8Encoder::convert(ConversionBuffer& buffer) const {
-  WritingSink sink(buffer.out);
-  if (mode == kUtf8WriteMark) sink.put3(0xEF, 0xBB, 0xBF);
-  return encodeUtf8(buffer, sink);
-}
+// Both passes and their scans are compiled here, once.
+template class ScanningConverter<UTF8Decoder, UTFDecoder>;
+template bool UTF8Decoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
+template bool UTF8Decoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
+template class ScanningConverter<UTF8Encoder, UTFEncoder>;
+template bool UTF8Encoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
+template bool UTF8Encoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
 
 }  // namespace mek

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "convert/scanning_converter.h"
 #include "unicode/utf_codec.h"
 
 namespace mek {
@@ -14,23 +15,27 @@ const std::uint8_t* skipUtf8Mark(const std::uint8_t* begin, const std::uint8_t* 
 // UTF-8 to internal form. Checks only the structure of sequences. A leading
 // mark is dropped, except with `mode` 0 or 1, which read it as an ordinary
 // U+FEFF (for text that continues a text whose start was read before).
-class UTF8Decoder : public UTFDecoder {
+class UTF8Decoder : public ScanningConverter<UTF8Decoder, UTFDecoder> {
  public:
-  using UTFDecoder::UTFDecoder;
-  bool convert(ConversionBuffer& buffer) const override;
-  bool measure(ConversionBuffer& buffer) const override;
+  using ScanningConverter::ScanningConverter;
+  // The one rule of both passes (see ScanningConverter).
+  template <class Sink>
+  bool scan(ConversionBuffer& buffer, Sink& sink) const;
 };
+extern template class ScanningConverter<UTF8Decoder, UTFDecoder>;
 
 // The UTF-8 encoder's `mode` that writes the mark EF BB BF first; with any
 // other mode no mark is written.
 inline constexpr std::int32_t kUtf8WriteMark = 1;
 
 // Internal form to UTF-8, with a mark first when `mode` is kUtf8WriteMark.
-class UTF8Encoder : public UTFEncoder {
+class UTF8Encoder : public ScanningConverter<UTF8Encoder, UTFEncoder> {
  public:
-  using UTFEncoder::UTFEncoder;
-  bool convert(ConversionBuffer& buffer) const override;
-  bool measure(ConversionBuffer& buffer) const override;
+  using ScanningConverter::ScanningConverter;
+  // The one rule of both passes (see ScanningConverter).
+  template <class Sink>
+  bool scan(ConversionBuffer& buffer, Sink& sink) const;
 };
+extern template class ScanningConverter<UTF8Encoder, UTFEncoder>;
 
 }  // namespace mek

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "convert/sink.h"
+#include "mek/converter.h"
+
+namespace mek {
+
+// Gives a codec its `measure` and `convert` from one scan: the codec's
+// `scan(buffer, sink)` runs with a CountingSink to measure and with a
+// WritingSink to convert, so the two passes are one rule and cannot
+// disagree. A codec whose shift state carries from piece to piece also has
+// `scanPiece(buffer, piece, sink)`, which gives `measurePiece` and
+// `convertPiece` the same way.
+//
+// The scans are member templates defined in the codec's source, which
+// instantiates this class explicitly; its header declares the instantiation
+// extern.
+template <class Self, class Base>
+class ScanningConverter : public Base {
+ public:
+  using Base::Base;
+
+  bool measure(ConversionBuffer& buffer) const override {
+    CountingSink sink;
+    return self().scan(buffer, sink);
+  }
+  bool convert(ConversionBuffer& buffer) const override {
+    WritingSink sink(buffer.out);
+    return self().scan(buffer, sink);
+  }
+  bool measurePiece(ConversionBuffer& buffer, Piece& piece) const override {
+    if constexpr (kCarriesState) {
+      CountingSink sink;
+      return self().scanPiece(buffer, piece, sink);
+    } else {
+      return Base::measurePiece(buffer, piece);
+    }
+  }
+  bool convertPiece(ConversionBuffer& buffer, Piece& piece) const override {
+    if constexpr (kCarriesState) {
+      WritingSink sink(buffer.out);
+      return self().scanPiece(buffer, piece, sink);
+    } else {
+      return Base::convertPiece(buffer, piece);
+    }
+  }
+
+ private:
+  static constexpr bool kCarriesState =
+      requires(const Self& codec, ConversionBuffer& buffer, Piece& piece, CountingSink& sink) {
+    codec.scanPiece(buffer, piece, sink);
+  };
+
+  const Self& self() const { return static_cast<const Self&>(*this); }
+};
+
+}  // namespace mek
