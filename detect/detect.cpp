@@ -2,10 +2,11 @@
 
 #include <cstring>
 
-#include "mek/registry.h"
-#include "mek/detector.h"
 #include "japanese/code_table.h"
 #include "japanese/flat_tables.h"
+#include "japanese/sjis_scan.h"
+#include "mek/detector.h"
+#include "mek/registry.h"
 #include "simd/ascii.h"
 #include "unicode/utf16.h"
 #include "unicode/utf32.h"
@@ -28,23 +29,7 @@ bool looksLikeJis(ConversionBuffer& buffer) {
 }
 
 const std::uint8_t* sjisTestStop(const std::uint8_t* begin, const std::uint8_t* end) {
-  const std::uint8_t* p = begin;
-  while (p < end) {
-    const std::uint8_t b = p[0];
-    if (b < 0x80) {
-      // Every byte below 0x80 is mapped as itself in row 0 of the table. A
-      // lone one between pairs is stepped over; a run is skipped in blocks.
-      p += end - p >= 2 && p[1] < 0x80 ? asciiPrefix(p, end) : 1;
-      continue;
-    }
-    if (end - p < 2) return p;  // a lead byte that ends the input
-    // Every other byte must lead a mapped pair; a half-width katakana byte
-    // leads none (in the flat table its row holds its own one-byte value).
-    if ((b >= 0xA1 && b <= 0xDF) || kSjisHighToUnicode[sjisHighIndex(b, p[1])] == kNoMapping)
-      return nullptr;
-    p += 2;
-  }
-  return p;
+  return sjisStrictStop(begin, end);
 }
 
 bool looksLikeSjis(ConversionBuffer& buffer) {

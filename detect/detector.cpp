@@ -4,8 +4,8 @@
 #include <cstring>
 #include <iterator>
 
-#include "mek/registry.h"
 #include "mek/detect.h"
+#include "mek/registry.h"
 #include "unicode/utf16.h"
 #include "unicode/utf32.h"
 #include "unicode/utf8.h"

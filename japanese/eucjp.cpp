@@ -11,13 +11,13 @@ namespace {
 constexpr std::uint8_t kSingleShift2 = 0x8E;  // JIS X 0201 follows
 constexpr std::uint8_t kSingleShift3 = 0x8F;  // JIS X 0212 follows
 
-// The fast loops stay this many input bytes away from the end. They read at
-// most 64 bytes ahead, and a block store writes at most 64 output bytes of
-// which fewer may count. Decoding, every three input bytes still ahead give
-// at least two output bytes and at most two bytes are left unconsumed;
-// encoding, every unit gives at least one byte. So this distance also leaves
-// room for the surplus in an output area of the measured size.
-constexpr std::ptrdiff_t kFastMargin = 128;
+// A block store writes more than may count (64 bytes decoding, 32 encoding).
+// Decoding, every three input bytes still ahead of the margin give at least
+// two output bytes and at most two bytes are left unconsumed; encoding, every
+// unit gives at least one byte. So the surplus stays inside an output area of
+// the measured size.
+static_assert((kFastMargin - 2) / 3 * 2 >= kBlockWriteAhead);
+static_assert(kFastMargin / 2 >= kBlockWriteAhead / 2);
 
 // The unit of the JIS X 0208 or JIS X 0212 code whose EUC-JP bytes are
 // `row` and `cell` (0xA1..0xFE each), or kNoMapping.

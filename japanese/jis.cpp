@@ -114,12 +114,10 @@ void enterState(int wanted, int& state, Sink& sink) {
   state = wanted;
 }
 
-// The fast loop stays this many input bytes away from the end. It reads at
-// most 64 bytes ahead, and a block store writes at most 32 output bytes of
-// which fewer may count; every unit still ahead gives at least one output
-// byte, so this distance also leaves room for the surplus in an output area
-// of the measured size.
-constexpr std::ptrdiff_t kFastMargin = 128;
+// The encoder's fast loop narrows blocks (32 bytes written, of which fewer
+// may count); every unit still ahead of the margin gives at least one output
+// byte, so the surplus stays inside an output area of the measured size.
+static_assert(kFastMargin / 2 >= kBlockWriteAhead / 2);
 
 // Writes the unit at p in the set that holds it, switching sets first when
 // needed, or fails.

@@ -10,6 +10,7 @@
 #include "convert/sink.h"
 #include "japanese/encode_stateless.h"
 #include "japanese/flat_tables.h"
+#include "simd/ascii.h"
 
 namespace mek {
 
@@ -22,41 +23,64 @@ constexpr bool isSjisOneByteCode(std::uint8_t b) {
   return b >= 0xA1 && b <= 0xDF;
 }
 
-// The fast loops stay this many input bytes away from the end. They read at
-// most 64 bytes ahead, and a block store writes at most 64 output bytes
-// (decoding) or 32 (encoding) of which fewer may count. Decoding, every input
-// byte still ahead gives at least one output byte and at most one is left
-// unconsumed; encoding, every unit gives at least one byte. So this distance
-// also leaves room for the surplus in an output area of the measured size.
-inline constexpr std::ptrdiff_t kSjisFastMargin = 128;
+// A block store writes more than may count (64 bytes decoding, 32 encoding).
+// Decoding, every input byte still ahead of the margin gives at least one
+// output byte and at most one is left unconsumed; encoding, every unit gives
+// at least one byte. So the surplus stays inside an output area of the
+// measured size.
+static_assert(kFastMargin - 1 >= kBlockWriteAhead);
+static_assert(kFastMargin / 2 >= kBlockWriteAhead / 2);
 
-// One decoding step outside the fast loop: answers the unit of the code at p
-// and its length, or length 0 when a lead byte is the last input byte.
-inline std::uint16_t decodeSjisOne(const SjisHighTable& table, const std::uint8_t* p,
-                                   const std::uint8_t* end, int& length) {
-  const std::uint8_t b = *p;
+// The Shift_JIS rule: the unit of the code at p (kNoMapping when the code has
+// none) and its length. A byte below 0x80 is itself, a one-byte code is one
+// byte, any other byte leads a pair; the caller makes sure that a lead byte's
+// partner is there.
+inline std::uint16_t sjisCodeAt(const SjisHighTable& table, const std::uint8_t* p, int& length) {
+  const std::uint8_t b = p[0];
   if (b < 0x80) {
-    // SjisToUnicode maps 0x00..0x7F to themselves.
-    length = 1;
+    length = 1;  // SjisToUnicode maps 0x00..0x7F to themselves
     return b;
   }
-  if (isSjisOneByteCode(b)) {
+  if (isSjisOneByteCode(b)) [[unlikely]] {
     length = 1;
     return table[sjisHighIndex(b, 0)];
   }
-  if (end - p < 2) {
-    length = 0;
-    return 0;
-  }
   length = 2;
   return table[sjisHighIndex(b, p[1])];
+}
+
+// Whether the byte b leads a two-byte code.
+constexpr bool leadsSjisPair(std::uint8_t b) {
+  return b >= 0x80 && !isSjisOneByteCode(b);
+}
+
+// Detection's stricter test over [begin, end): every byte from 0x80 up must
+// lead a mapped pair (so a one-byte code fails it). Answers null when it
+// fails, otherwise where it stopped: `end`, or the last byte when that is a
+// lead byte whose partner the end cuts off.
+inline const std::uint8_t* sjisStrictStop(const std::uint8_t* begin, const std::uint8_t* end) {
+  const std::uint8_t* p = begin;
+  while (p < end) {
+    if (p[0] < 0x80) {
+      // A lone ASCII byte between pairs is stepped over; a run is skipped in
+      // blocks.
+      p += end - p >= 2 && p[1] < 0x80 ? asciiPrefix(p, end) : 1;
+      continue;
+    }
+    if (isSjisOneByteCode(p[0])) return nullptr;
+    if (end - p < 2) return p;
+    int length;
+    if (sjisCodeAt(kSjisHighToUnicode, p, length) == kNoMapping) return nullptr;
+    p += length;
+  }
+  return p;
 }
 
 template <class Sink>
 bool decodeSjis(ConversionBuffer& buffer, Sink& sink, const SjisHighTable& table) {
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
-  while (end - p >= kSjisFastMargin) {
+  while (end - p >= kFastMargin) {
     const unsigned ascii = asciiBlockLength(p);
     sink.block([&] { return 2 * std::size_t{ascii}; },
                [&](std::uint8_t* dst) {
@@ -65,28 +89,20 @@ bool decodeSjis(ConversionBuffer& buffer, Sink& sink, const SjisHighTable& table
                });
     p += ascii;
     if (ascii == kAsciiBlock) continue;
-    // A run of non-ASCII codes, up to the next ASCII byte. The length is a
-    // branch rather than arithmetic, so that the next position does not wait
-    // for this byte's load; two-byte codes are by far the common case.
+    // A run of non-ASCII codes, up to the next ASCII byte; two-byte codes are
+    // by far the common case.
     do {
-      const std::uint8_t* const at = p;
-      const std::uint8_t b = p[0];
-      std::uint16_t unit;
-      if (isSjisOneByteCode(b)) [[unlikely]] {
-        unit = table[sjisHighIndex(b, 0)];
-        p += 1;
-      } else {
-        unit = table[sjisHighIndex(b, p[1])];
-        p += 2;
-      }
-      if (unit == kNoMapping) return failScan(buffer, at, kMalformedInput);
+      int length;
+      const std::uint16_t unit = sjisCodeAt(table, p, length);
+      if (unit == kNoMapping) return failScan(buffer, p, kMalformedInput);
       sink.unit(unit);
-    } while (p[0] >= 0x80 && end - p >= kSjisFastMargin);
+      p += length;
+    } while (p[0] >= 0x80 && end - p >= kFastMargin);
   }
   while (p < end) {
+    if (leadsSjisPair(p[0]) && end - p < 2) break;  // cut off at the end: left unconsumed
     int length;
-    const std::uint16_t unit = decodeSjisOne(table, p, end, length);
-    if (length == 0) break;  // lead byte cut off at the end: left unconsumed
+    const std::uint16_t unit = sjisCodeAt(table, p, length);
     if (unit == kNoMapping) return failScan(buffer, p, kMalformedInput);
     sink.unit(unit);
     p += length;
@@ -112,7 +128,7 @@ inline bool encodeSjisOne(const std::uint8_t* p, Sink& sink, CodeOf codeOf) {
 // kNoMapping.
 template <class Sink, class CodeOf>
 bool encodeSjis(ConversionBuffer& buffer, Sink& sink, CodeOf codeOf) {
-  return encodeStateless(buffer, sink, kSjisFastMargin, [codeOf](const std::uint8_t* p, Sink& out) {
+  return encodeStateless(buffer, sink, kFastMargin, [codeOf](const std::uint8_t* p, Sink& out) {
     return encodeSjisOne(p, out, codeOf);
   });
 }

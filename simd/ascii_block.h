@@ -26,6 +26,20 @@ namespace mek {
 // Characters per block: bytes on the byte side, units on the internal-form side.
 inline constexpr unsigned kAsciiBlock = 32;
 
+// The most bytes a block step reads: a block of units.
+inline constexpr std::ptrdiff_t kBlockReadAhead = 2 * kAsciiBlock;
+// The most bytes a block step writes: a block widened to units (narrowing
+// writes half as many), of which only the ASCII ones count.
+inline constexpr std::ptrdiff_t kBlockWriteAhead = 2 * kAsciiBlock;
+
+// The Japanese codecs' fast loops stay this many input bytes away from the
+// end of their input, so that a block step never reads beyond it. Each codec
+// also shows, next to its loops, that what is still ahead of this distance
+// gives output enough to hold a block's uncounted stores within an output
+// area of the measured size.
+inline constexpr std::ptrdiff_t kFastMargin = 128;
+static_assert(kFastMargin >= kBlockReadAhead);
+
 // Number of leading bytes below 0x80 among the 32 bytes at p.
 inline unsigned asciiBlockLength(const std::uint8_t* p) {
 #if MEK_SIMD_SSE2
