@@ -32,27 +32,38 @@ constexpr bool isJisX0208Byte(std::uint8_t b) {
   return b >= 0xA1 && b <= 0xFE;
 }
 
-// One decoding step outside the fast loop: answers the unit of the character
-// at p and its length, length 0 when it is cut off by the end, and
-// kNoMapping for a byte that begins nothing.
-inline std::uint16_t decodeOne(const std::uint8_t* p, const std::uint8_t* end, int& length) {
-  const std::uint8_t b = *p;
-  const std::ptrdiff_t left = end - p;
-  length = 1;
-  if (b < 0x80) return b;
-  if (isJisX0208Byte(b)) {
-    length = left < 2 ? 0 : 2;
-    return length == 0 ? 0 : jisUnit(kJisX0208ToUnicode, b, p[1]);
+// The length of the character that byte b begins: 1 for ASCII, 2 for a
+// JIS X 0208 pair or a half-width katakana after SS2, 3 for JIS X 0212 after
+// SS3; 1 for a byte that begins nothing (0x80..0x8D, 0x90..0xA0, 0xFF).
+constexpr int eucjpLength(std::uint8_t b) {
+  return b < 0x80 ? 1 : b == kSingleShift3 ? 3 : isJisX0208Byte(b) || b == kSingleShift2 ? 2 : 1;
+}
+
+// The EUC-JP rule: the unit of the character at p, whose eucjpLength(p[0])
+// bytes the caller makes sure are there, or kNoMapping; `length` is set to
+// that length.
+inline std::uint16_t eucjpUnitAt(const std::uint8_t* p, int& length) {
+  const std::uint8_t b = p[0];
+  if (isJisX0208Byte(b)) [[likely]] {
+    // The row is in range already; only the cell needs the test.
+    length = 2;
+    const unsigned cell = p[1] - 0xA1u;
+    return cell < kJisSide ? kJisX0208ToUnicode[(b - 0xA1u) * kJisSide + cell] : kNoMapping;
   }
-  if (b == kSingleShift3) {
-    length = left < 3 ? 0 : 3;
-    return length == 0 ? 0 : jisUnit(kJisX0212ToUnicode, p[1], p[2]);
+  if (b < 0x80) {
+    length = 1;
+    return b;
   }
   if (b == kSingleShift2) {
-    length = left < 2 ? 0 : 2;
-    return length == 0 ? 0 : kJisX0201ToUnicode[p[1]];
+    length = 2;
+    return kJisX0201ToUnicode[p[1]];
   }
-  return kNoMapping;  // 0x80..0x8D, 0x90..0xA0, 0xFF begin nothing
+  if (b == kSingleShift3) {
+    length = 3;
+    return jisUnit(kJisX0212ToUnicode, p[1], p[2]);
+  }
+  length = 1;
+  return kNoMapping;
 }
 
 template <class Sink>
@@ -70,31 +81,17 @@ bool decodeEucjp(ConversionBuffer& buffer, Sink& sink) {
     if (ascii == kAsciiBlock) continue;
     // A run of non-ASCII characters, up to the next ASCII byte.
     do {
-      const std::uint8_t* const at = p;
-      const std::uint8_t b = p[0];
-      std::uint16_t unit;
-      if (isJisX0208Byte(b)) [[likely]] {
-        // The row is in range already; only the cell needs the test.
-        const unsigned cell = p[1] - 0xA1u;
-        unit = cell < kJisSide ? kJisX0208ToUnicode[(b - 0xA1u) * kJisSide + cell] : kNoMapping;
-        p += 2;
-      } else if (b == kSingleShift2) {
-        unit = kJisX0201ToUnicode[p[1]];
-        p += 2;
-      } else if (b == kSingleShift3) {
-        unit = jisUnit(kJisX0212ToUnicode, p[1], p[2]);
-        p += 3;
-      } else {
-        return failScan(buffer, at, kMalformedInput);
-      }
-      if (unit == kNoMapping) return failScan(buffer, at, kMalformedInput);
+      int length;
+      const std::uint16_t unit = eucjpUnitAt(p, length);
+      if (unit == kNoMapping) return failScan(buffer, p, kMalformedInput);
       sink.unit(unit);
+      p += length;
     } while (p[0] >= 0x80 && end - p >= kFastMargin);
   }
   while (p < end) {
+    if (end - p < eucjpLength(p[0])) break;  // cut off at the end: left unconsumed
     int length;
-    const std::uint16_t unit = decodeOne(p, end, length);
-    if (length == 0) break;  // cut off at the end: left unconsumed
+    const std::uint16_t unit = eucjpUnitAt(p, length);
     if (unit == kNoMapping) return failScan(buffer, p, kMalformedInput);
     sink.unit(unit);
     p += length;
