@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "mek/converter.h"
@@ -83,9 +84,17 @@ class WritingSink {
     narrowUnits(src, n, p_);
     p_ += n;
   }
+  // Checked builds (MEK_CHECKED) also count the stretch and stop the
+  // process when the writer wrote another size than measure counted.
   template <class Count, class Write>
-  void block(Count, Write write) {
+  void block([[maybe_unused]] Count count, Write write) {
+#if defined(MEK_CHECKED)
+    std::uint8_t* const end = write(p_);
+    if (end != p_ + count()) std::abort();
+    p_ = end;
+#else
     p_ = write(p_);
+#endif
   }
   std::size_t count() const { return static_cast<std::size_t>(p_ - begin_); }
 

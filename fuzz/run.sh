@@ -13,7 +13,7 @@ shift || true
 build=${MEK_FUZZ_BUILD:-build-fuzz}
 
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DMEK_BUILD_FUZZ=ON -DMEK_BUILD_TESTS=OFF -DMEK_WERROR=ON >/dev/null
+  -DMEK_BUILD_FUZZ=ON -DMEK_BUILD_TESTS=OFF -DMEK_WERROR=ON -DMEK_CHECKED=ON >/dev/null
 cmake --build "$build" -j2 --target fuzzers
 
 if [ $# -gt 0 ]; then
