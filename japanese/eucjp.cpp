@@ -1,8 +1,8 @@
 #include "japanese/eucjp.h"
 
 #include "convert/sink.h"
-#include "japanese/encode_stateless.h"
 #include "japanese/flat_tables.h"
+#include "japanese/stateless_scan.h"
 #include "japanese/twins.h"
 
 namespace mek {
@@ -68,35 +68,9 @@ inline std::uint16_t eucjpUnitAt(const std::uint8_t* p, int& length) {
 
 template <class Sink>
 bool decodeEucjp(ConversionBuffer& buffer, Sink& sink) {
-  const std::uint8_t* p = buffer.in_begin;
-  const std::uint8_t* const end = buffer.in_end;
-  while (end - p >= kFastMargin) {
-    const unsigned ascii = asciiBlockLength(p);
-    sink.block([&] { return 2 * std::size_t{ascii}; },
-               [&](std::uint8_t* dst) {
-                 widenBlock(p, dst);
-                 return dst + 2 * ascii;
-               });
-    p += ascii;
-    if (ascii == kAsciiBlock) continue;
-    // A run of non-ASCII characters, up to the next ASCII byte.
-    do {
-      int length;
-      const std::uint16_t unit = eucjpUnitAt(p, length);
-      if (unit == kNoMapping) return failScan(buffer, p, kMalformedInput);
-      sink.unit(unit);
-      p += length;
-    } while (p[0] >= 0x80 && end - p >= kFastMargin);
-  }
-  while (p < end) {
-    if (end - p < eucjpLength(p[0])) break;  // cut off at the end: left unconsumed
-    int length;
-    const std::uint16_t unit = eucjpUnitAt(p, length);
-    if (unit == kNoMapping) return failScan(buffer, p, kMalformedInput);
-    sink.unit(unit);
-    p += length;
-  }
-  return finishScan(buffer, p, sink);
+  return decodeStateless(
+      buffer, sink, [](const std::uint8_t* p, int& length) { return eucjpUnitAt(p, length); },
+      [](const std::uint8_t* p) { return eucjpLength(p[0]); });
 }
 
 // Writes the EUC-JP form of the unit at p, or fails.

@@ -8,8 +8,8 @@
 #include <cstdint>
 
 #include "convert/sink.h"
-#include "japanese/encode_stateless.h"
 #include "japanese/flat_tables.h"
+#include "japanese/stateless_scan.h"
 #include "simd/ascii.h"
 
 namespace mek {
@@ -78,36 +78,10 @@ inline const std::uint8_t* sjisStrictStop(const std::uint8_t* begin, const std::
 
 template <class Sink>
 bool decodeSjis(ConversionBuffer& buffer, Sink& sink, const SjisHighTable& table) {
-  const std::uint8_t* p = buffer.in_begin;
-  const std::uint8_t* const end = buffer.in_end;
-  while (end - p >= kFastMargin) {
-    const unsigned ascii = asciiBlockLength(p);
-    sink.block([&] { return 2 * std::size_t{ascii}; },
-               [&](std::uint8_t* dst) {
-                 widenBlock(p, dst);
-                 return dst + 2 * ascii;
-               });
-    p += ascii;
-    if (ascii == kAsciiBlock) continue;
-    // A run of non-ASCII codes, up to the next ASCII byte; two-byte codes are
-    // by far the common case.
-    do {
-      int length;
-      const std::uint16_t unit = sjisCodeAt(table, p, length);
-      if (unit == kNoMapping) return failScan(buffer, p, kMalformedInput);
-      sink.unit(unit);
-      p += length;
-    } while (p[0] >= 0x80 && end - p >= kFastMargin);
-  }
-  while (p < end) {
-    if (leadsSjisPair(p[0]) && end - p < 2) break;  // cut off at the end: left unconsumed
-    int length;
-    const std::uint16_t unit = sjisCodeAt(table, p, length);
-    if (unit == kNoMapping) return failScan(buffer, p, kMalformedInput);
-    sink.unit(unit);
-    p += length;
-  }
-  return finishScan(buffer, p, sink);
+  return decodeStateless(
+      buffer, sink,
+      [&table](const std::uint8_t* p, int& length) { return sjisCodeAt(table, p, length); },
+      [](const std::uint8_t* p) { return leadsSjisPair(p[0]) ? 2 : 1; });
 }
 
 // Writes the Shift_JIS code that `codeOf` gives the unit at p, or fails.
