@@ -9,8 +9,8 @@ namespace mek {
 // `scan(buffer, sink)` runs with a CountingSink to measure and with a
 // WritingSink to convert, so the two passes are one rule and cannot
 // disagree. A codec whose shift state carries from piece to piece also has
-// `scanPiece(buffer, piece, sink)`, which gives `measurePiece` and
-// `convertPiece` the same way.
+// `scanPiece(buffer, piece, sink)` instead, which gives `measurePiece` and
+// `convertPiece` the same way, and `measure` and `convert` as one piece.
 //
 // The scans are member templates defined in the codec's source, which
 // instantiates this class explicitly; its header declares the instantiation
@@ -22,11 +22,11 @@ class ScanningConverter : public Base {
 
   bool measure(ConversionBuffer& buffer) const override {
     CountingSink sink;
-    return self().scan(buffer, sink);
+    return scanWhole(buffer, sink);
   }
   bool convert(ConversionBuffer& buffer) const override {
     WritingSink sink(buffer.out);
-    return self().scan(buffer, sink);
+    return scanWhole(buffer, sink);
   }
   bool measurePiece(ConversionBuffer& buffer, Piece& piece) const override {
     if constexpr (kCarriesState) {
@@ -52,6 +52,17 @@ class ScanningConverter : public Base {
   };
 
   const Self& self() const { return static_cast<const Self&>(*this); }
+
+  // A whole text is one piece that is also the last, from the first state.
+  template <class Sink>
+  bool scanWhole(ConversionBuffer& buffer, Sink& sink) const {
+    if constexpr (kCarriesState) {
+      Piece piece;
+      return self().scanPiece(buffer, piece, sink);
+    } else {
+      return self().scan(buffer, sink);
+    }
+  }
 };
 
 }  // namespace mek

@@ -246,20 +246,8 @@ bool encodePiece(ConversionBuffer& buffer, Piece& piece, Sink& sink, bool fallba
 }  // namespace
 
 template <class Sink>
-bool JisDecoder::scan(ConversionBuffer& buffer, Sink& sink) const {
-  Piece piece;
-  return scanPiece(buffer, piece, sink);
-}
-
-template <class Sink>
 bool JisDecoder::scanPiece(ConversionBuffer& buffer, Piece& piece, Sink& sink) const {
   return decodePiece(buffer, piece, sink);
-}
-
-template <class Sink>
-bool JisEncoder::scan(ConversionBuffer& buffer, Sink& sink) const {
-  Piece piece;
-  return scanPiece(buffer, piece, sink);
 }
 
 template <class Sink>
@@ -269,13 +257,9 @@ bool JisEncoder::scanPiece(ConversionBuffer& buffer, Piece& piece, Sink& sink) c
 
 // Both passes and their scans are compiled here, once.
 template class ScanningConverter<JisDecoder, Decoder>;
-template bool JisDecoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
-template bool JisDecoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
 template bool JisDecoder::scanPiece<CountingSink>(ConversionBuffer&, Piece&, CountingSink&) const;
 template bool JisDecoder::scanPiece<WritingSink>(ConversionBuffer&, Piece&, WritingSink&) const;
 template class ScanningConverter<JisEncoder, Encoder>;
-template bool JisEncoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
-template bool JisEncoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
 template bool JisEncoder::scanPiece<CountingSink>(ConversionBuffer&, Piece&, CountingSink&) const;
 template bool JisEncoder::scanPiece<WritingSink>(ConversionBuffer&, Piece&, WritingSink&) const;
 

@@ -13,11 +13,9 @@ namespace mek {
 class JisDecoder : public ScanningConverter<JisDecoder, Decoder> {
  public:
   constexpr JisDecoder() = default;
-  // The one rule of both passes (see ScanningConverter).
-  template <class Sink>
-  bool scan(ConversionBuffer& buffer, Sink& sink) const;
-  // The state carries from piece to piece; before the end of the text, a
-  // control sequence that a piece may cut short is left for the next piece.
+  // The one rule of both passes (see ScanningConverter). The state carries from piece to piece;
+  // before the end of the text, a control sequence that a piece may cut short is left for the next
+  // piece.
   template <class Sink>
   bool scanPiece(ConversionBuffer& buffer, Piece& piece, Sink& sink) const;
 
@@ -43,10 +41,8 @@ class JisEncoder : public ScanningConverter<JisEncoder, Encoder> {
   constexpr JisEncoder() = default;
   explicit constexpr JisEncoder(bool withFallback) : fallback(withFallback) {}
   const bool fallback = false;
-  // The one rule of both passes (see ScanningConverter).
-  template <class Sink>
-  bool scan(ConversionBuffer& buffer, Sink& sink) const;
-  // The set in use carries from piece to piece.
+  // The one rule of both passes (see ScanningConverter). The set in use
+  // carries from piece to piece.
   template <class Sink>
   bool scanPiece(ConversionBuffer& buffer, Piece& piece, Sink& sink) const;
 };
