@@ -1,7 +1,9 @@
 // The streamed conversion against the conversion of the whole text: input
 // code, output code, line ending, --fallback, piece size and the worker
 // thread come from the first four bytes; the output and the result must be
-// the same. Detection fed the same pieces must give the whole text's answer.
+// the same. A failure must be traced to the same place, kind and bytes in
+// pieces as in one piece. Detection fed the same pieces must give the whole
+// text's answer.
 
 #include <algorithm>
 #include <cstdio>
@@ -9,14 +11,31 @@
 #include <cstring>
 #include <vector>
 
-#include "mek/in_memory.h"
+#include "fuzz/fuzz_support.h"
 #include "mek/codes.h"
 #include "mek/conversion_stream.h"
 #include "mek/detect.h"
 #include "mek/detector.h"
-#include "fuzz/fuzz_support.h"
+#include "mek/in_memory.h"
 
 namespace {
+
+// A located conversion of `text` in pieces of `piece` bytes; answers its
+// failure record (kNone when it converted).
+mek::ConversionFailure locatedFailure(const std::uint8_t* text, std::size_t length, int from,
+                                      int to, int lineEnding, bool fallback, std::size_t piece) {
+  mek::ConversionStream::Options options;
+  options.piece_size = piece;
+  options.fallback = fallback;
+  options.locate = true;
+  mek::ConversionStream stream(
+      from, to, lineEnding, [](const std::uint8_t*, std::size_t) { return true; }, options);
+  for (std::size_t at = 0; at < length; at += piece) {
+    if (!stream.feed(text + at, std::min(piece, length - at))) break;
+  }
+  stream.finish();
+  return stream.failure();
+}
 
 // The driver's messages go to `stderr`, which is pointed at this memory
 // stream while libFuzzer and the sanitizers keep writing to descriptor 2.
@@ -79,6 +98,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool ok = stream.finish();
   MEK_FUZZ_CHECK(ok == expectedOk);
   if (ok) MEK_FUZZ_CHECK(streamed == expected);
+  if (!ok) {
+    const mek::ConversionFailure a =
+        locatedFailure(text, length, from, to, lineEnding, fallback, piece);
+    const mek::ConversionFailure b =
+        locatedFailure(text, length, from, to, lineEnding, fallback, length + 1);
+    MEK_FUZZ_CHECK(a.error != mek::StreamError::kNone && a.error == b.error);
+    MEK_FUZZ_CHECK(a.offset == b.offset && a.offset < length);
+    MEK_FUZZ_CHECK(a.line == b.line && a.column == b.column);
+    MEK_FUZZ_CHECK(a.byte_count == b.byte_count && a.character == b.character);
+    MEK_FUZZ_CHECK(std::memcmp(a.bytes, b.bytes, sizeof a.bytes) == 0);
+  }
 
   mek::Detector detector;
   mek::Area area;
