@@ -29,6 +29,11 @@ std::uint8_t* StreamStage::withCarry(std::uint8_t* begin) {
   return begin;
 }
 
+void StreamStage::carryIn(const std::uint8_t* bytes, std::size_t size) {
+  carry_size_ = size < kMaxCarry ? size : kMaxCarry;
+  if (carry_size_ != 0) std::memcpy(carry_, bytes, carry_size_);
+}
+
 bool StreamStage::fail(StreamError error) {
   error_ = error;
   return false;

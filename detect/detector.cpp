@@ -41,9 +41,20 @@ void Detector::run(std::uint8_t* begin, std::uint8_t* end, bool last) {
   size_ += size;
   if (!escape_seen_ && size != 0 && std::memchr(begin, 0x1B, size) != nullptr) escape_seen_ = true;
   for (int t = 0; t < kTests; ++t) {
+    if (t == kSjis && lenient_waits_) continue;
     if (!failed_[t] && !tests_[t].check(begin, end, last)) failed_[t] = true;
   }
-  if (!sjis_failed_ && !sjisPiece(begin, end, last)) sjis_failed_ = true;
+  if (sjis_failed_) return;
+  const std::uint8_t carry = sjis_carry_;
+  const std::size_t carried = sjis_carrying_ ? 1 : 0;
+  if (sjisPiece(begin, end, last)) return;
+  sjis_failed_ = true;
+  // The Shift_JIS decoder's own test matters only once the strict test has
+  // failed, and accepts all that the strict one accepted, ending on the same
+  // carried byte; so it starts with the piece where the strict test failed.
+  lenient_waits_ = false;
+  tests_[kSjis].carryIn(&carry, carried);
+  if (!tests_[kSjis].check(begin, end, last)) failed_[kSjis] = true;
 }
 
 void Detector::feed(std::uint8_t* begin, std::uint8_t* end) {

@@ -42,6 +42,7 @@ class Detector {
   bool sjis_failed_ = false;
   std::uint8_t sjis_carry_ = 0;  // a lead byte that ended the last piece
   bool sjis_carrying_ = false;
+  bool lenient_waits_ = true;  // the Shift_JIS decoder's test has not started
   bool escape_seen_ = false;
   std::uint8_t head_[4] = {};  // the first bytes, for the byte-order marks
   std::size_t head_size_ = 0;

@@ -73,6 +73,9 @@ class StreamStage {
   bool check(std::uint8_t* begin, const std::uint8_t* end, bool last);
 
   bool carrying() const { return carry_size_ != 0; }
+  // Starts the stage in the middle of a text whose bytes up to here another
+  // scan has consumed by the same rules, leaving `size` bytes over.
+  void carryIn(const std::uint8_t* bytes, std::size_t size);
   // The bytes carried from the piece before into the next run; after a
   // failed run, those that run began with.
   std::size_t carried() const { return carry_size_; }
