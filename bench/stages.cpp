@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "mek/converter.h"
-#include "mek/registry.h"
 #include "mek/detect.h"
+#include "mek/registry.h"
 #include "simd/unit_runs.h"
 #include "simd/utf8_blocks.h"
 #include "simd/utf8_shuffle.h"

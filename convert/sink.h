@@ -96,7 +96,9 @@ class WritingSink {
     p_ = write(p_);
 #endif
   }
-  std::size_t count() const { return static_cast<std::size_t>(p_ - begin_); }
+  std::size_t count() const {
+    return static_cast<std::size_t>(p_ - begin_);
+  }
 
  private:
   std::uint8_t* begin_;

@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "mek/in_memory.h"
-#include "mek/codes.h"
 #include "fuzz/fuzz_support.h"
+#include "mek/codes.h"
+#include "mek/in_memory.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 // nothing outside it (the sanitizer sees the exact-size input), and a content
 // answer means that the named decoder accepts the input.
 
-#include "mek/converter.h"
-#include "mek/registry.h"
-#include "mek/detect.h"
 #include "fuzz/fuzz_support.h"
+#include "mek/converter.h"
+#include "mek/detect.h"
+#include "mek/registry.h"
 
 namespace {
 

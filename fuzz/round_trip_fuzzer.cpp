@@ -7,8 +7,8 @@
 
 #include <cstring>
 
-#include "mek/registry.h"
 #include "fuzz/fuzz_support.h"
+#include "mek/registry.h"
 
 namespace {
 

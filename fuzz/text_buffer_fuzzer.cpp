@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "mek/text_buffer.h"
 #include "fuzz/fuzz_support.h"
+#include "mek/text_buffer.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstddef>
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <vector>

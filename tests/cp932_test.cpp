@@ -7,8 +7,8 @@
 #include <map>
 #include <vector>
 
-#include "mek/registry.h"
 #include "japanese/twins.h"
+#include "mek/registry.h"
 #include "tests/codec_check.h"
 #include "tests/test_support.h"
 

@@ -6,8 +6,8 @@
 #include <map>
 #include <string>
 
-#include "mek/registry.h"
 #include "japanese/code_table.h"
+#include "mek/registry.h"
 #include "tests/codec_check.h"
 
 namespace mek::test {

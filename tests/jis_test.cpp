@@ -4,8 +4,8 @@
 
 #include <map>
 
-#include "mek/registry.h"
 #include "japanese/code_table.h"
+#include "mek/registry.h"
 #include "tests/codec_check.h"
 #include "tests/test_support.h"
 

@@ -13,8 +13,8 @@
 
 #include "app/command_line.h"
 #include "app/driver.h"
-#include "mek/in_memory.h"
 #include "mek/conversion_stream.h"
+#include "mek/in_memory.h"
 #include "tests/test_support.h"
 
 namespace mek::test {

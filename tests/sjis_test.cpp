@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <map>
 
-#include "mek/registry.h"
 #include "japanese/code_table.h"
+#include "mek/registry.h"
 #include "tests/codec_check.h"
 
 namespace mek::test {

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "convert/sink.h"
 #include "mek/in_memory.h"
 #include "mek/registry.h"
-#include "convert/sink.h"
 #include "tests/test_support.h"
 
 namespace mek::test {

@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "app/driver.h"
-#include "mek/in_memory.h"
 #include "mek/conversion_stream.h"
 #include "mek/detect.h"
 #include "mek/detector.h"
+#include "mek/in_memory.h"
 #include "tests/test_support.h"
 
 namespace mek::test {

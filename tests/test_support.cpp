@@ -54,7 +54,8 @@ Bytes readFile(const std::filesystem::path& path) {
 
 void writeFile(const std::filesystem::path& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 void writeFile(const std::filesystem::path& path, const std::string& text) {
