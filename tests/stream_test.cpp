@@ -215,3 +215,40 @@ INSTANTIATE_TEST_SUITE_P(EveryInputCode, StreamTest, testing::Range(1, kCodes + 
 
 }  // namespace
 }  // namespace mek::test
+
+namespace mek::test {
+namespace {
+
+// The tool itself: every example, detected, from a file and from a pipe,
+// converted in pieces of 1, 3 and 4096 bytes and on one thread, gives what
+// the default run gives.
+TEST(StreamToolTest, PieceSizeAndThreadsChangeNothing) {
+  ScratchDir dir;
+  // The output of one run, the input given as a file or through a pipe.
+  const auto run = [&dir](const std::string& path, bool pipe) {
+    const std::string tool = shellQuote(MEK_EXECUTABLE) + " -outf16_le -win";
+    const std::string out = shellQuote((dir / "out").string());
+    const std::string command =
+        (pipe ? "cat " + path + " | " + tool : tool + " " + path) + " > " + out;
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    return readFile(dir / "out");
+  };
+  for (const char* example :
+       {"sample-sjis.txt", "sample-eucjp.txt", "sample-jis.txt", "sample-utf8.txt"}) {
+    const std::string path = shellQuote(std::string(MEK_SOURCE_DIR) + "/examples/" + example);
+    for (const bool pipe : {false, true}) {
+      const Bytes expected = run(path, pipe);
+      ASSERT_FALSE(expected.empty()) << example;
+      for (const auto& [name, value] :
+           {std::pair{"MEK_PIECE_SIZE", "1"}, std::pair{"MEK_PIECE_SIZE", "3"},
+            std::pair{"MEK_PIECE_SIZE", "4096"}, std::pair{"MEK_WORKERS", "0"}}) {
+        setenv(name, value, 1);  // the tool inherits it
+        EXPECT_EQ(run(path, pipe), expected) << example << " " << name << "=" << value;
+        unsetenv(name);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace mek::test
