@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "mek/in_memory.h"
 #include "mek/registry.h"
 
 namespace mek::fuzz {
@@ -114,6 +115,30 @@ std::vector<Bytes> internalCharacters(const std::uint8_t* data, std::size_t size
     characters.push_back({high, low});
   }
   return characters;
+}
+
+std::FILE* captureMessages(char* buffer, std::size_t size) {
+  std::FILE* stream = fmemopen(buffer, size, "w");
+  if (stream == nullptr) std::abort();
+  stderr = stream;
+  return stream;
+}
+
+WholeResult convertWhole(const std::uint8_t* data, std::size_t size, int inputCode, int outputCode,
+                         int lineEnding, bool fallback) {
+  ConversionBuffer buffer;
+  buffer.out = static_cast<std::uint8_t*>(std::malloc(size == 0 ? 1 : size));
+  if (size != 0) std::memcpy(buffer.out, data, size);
+  buffer.size = static_cast<std::int32_t>(size);
+  WholeResult result;
+  result.ok = convertInMemory(buffer, inputCode, outputCode, lineEnding, fallback);
+  if (result.ok) {
+    MEK_FUZZ_CHECK(buffer.size >= 0 && buffer.out != nullptr);
+    result.output.assign(buffer.out, buffer.out + buffer.size);
+  }
+  if (buffer.out != buffer.in_begin) std::free(buffer.out);
+  std::free(const_cast<std::uint8_t*>(buffer.in_begin));
+  return result;
 }
 
 }  // namespace mek::fuzz

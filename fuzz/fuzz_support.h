@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 #include "mek/converter.h"
@@ -43,5 +44,20 @@ StageResult runChecked(const Converter& converter, const std::uint8_t* data, std
 // surrogate unit takes two more for its low half. Lone low surrogates are
 // skipped. One entry of 2 or 4 bytes per character.
 std::vector<Bytes> internalCharacters(const std::uint8_t* data, std::size_t size);
+
+// Points `stderr` at a memory stream over `buffer`, so that the driver's
+// messages land there while libFuzzer and the sanitizers keep writing to
+// descriptor 2 (the C library lets a program assign the stream; glibc
+// documents it). Answers the stream; aborts when it cannot be made.
+std::FILE* captureMessages(char* buffer, std::size_t size);
+
+// The whole conversion in memory (convertInMemory) of [data, data + size),
+// with every area it held released: whether it succeeded, and its output.
+struct WholeResult {
+  bool ok = false;
+  Bytes output;
+};
+WholeResult convertWhole(const std::uint8_t* data, std::size_t size, int inputCode, int outputCode,
+                         int lineEnding, bool fallback = false);
 
 }  // namespace mek::fuzz

@@ -16,7 +16,6 @@
 #include "mek/conversion_stream.h"
 #include "mek/detect.h"
 #include "mek/detector.h"
-#include "mek/in_memory.h"
 
 namespace {
 
@@ -37,32 +36,13 @@ mek::ConversionFailure locatedFailure(const std::uint8_t* text, std::size_t leng
   return stream.failure();
 }
 
-// The driver's messages go to `stderr`, which is pointed at this memory
-// stream while libFuzzer and the sanitizers keep writing to descriptor 2.
+// The driver's messages, which are not checked here.
 char messages[256];
-std::FILE* messageStream = nullptr;
-
-// The whole conversion; answers whether it succeeded and its output.
-bool whole(const std::uint8_t* text, std::size_t length, int from, int to, int lineEnding,
-           bool fallback, std::vector<std::uint8_t>& out) {
-  mek::ConversionBuffer buffer;
-  buffer.out = static_cast<std::uint8_t*>(std::malloc(length == 0 ? 1 : length));
-  if (length != 0) std::memcpy(buffer.out, text, length);
-  buffer.size = static_cast<std::int32_t>(length);
-  std::rewind(messageStream);
-  const bool ok = mek::convertInMemory(buffer, from, to, lineEnding, fallback);
-  if (ok) out.assign(buffer.out, buffer.out + buffer.size);
-  if (buffer.out != buffer.in_begin) std::free(buffer.out);
-  std::free(const_cast<std::uint8_t*>(buffer.in_begin));
-  return ok;
-}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  messageStream = fmemopen(messages, sizeof messages, "w");
-  if (messageStream == nullptr) std::abort();
-  stderr = messageStream;
+  mek::fuzz::captureMessages(messages, sizeof messages);
   return 0;
 }
 
@@ -77,8 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t* const text = data + 4;
   const std::size_t length = size - 4;
 
-  std::vector<std::uint8_t> expected;
-  const bool expectedOk = whole(text, length, from, to, lineEnding, fallback, expected);
+  const mek::fuzz::WholeResult whole =
+      mek::fuzz::convertWhole(text, length, from, to, lineEnding, fallback);
 
   std::vector<std::uint8_t> streamed;
   mek::ConversionStream::Options options;
@@ -96,8 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!stream.feed(text + at, std::min(piece, length - at))) break;
   }
   const bool ok = stream.finish();
-  MEK_FUZZ_CHECK(ok == expectedOk);
-  if (ok) MEK_FUZZ_CHECK(streamed == expected);
+  MEK_FUZZ_CHECK(ok == whole.ok);
+  if (ok) MEK_FUZZ_CHECK(streamed == whole.output);
   if (!ok) {
     const mek::ConversionFailure a =
         locatedFailure(text, length, from, to, lineEnding, fallback, piece);
