@@ -214,10 +214,7 @@ bool Output::commit() {
         fail(OutputError::kOpen);  // the target's name cannot be taken
         ok = false;
       }
-      if (!ok) {
-        unlink(temporary_.c_str());
-        break;
-      }
+      if (!ok) unlink(temporary_.c_str());
       break;
     case Mode::kSpool:
       ok = ok && copySpool();
@@ -226,7 +223,7 @@ bool Output::commit() {
       if (ok && fd_ < 0) ok = flushHeld();
       break;
     case Mode::kStandardFile:
-      if (!ok && ftruncate(fd_, start_) == 0) lseek(fd_, start_, SEEK_SET);
+      if (!ok) cutBack();
       break;
   }
   if (fd_ != STDOUT_FILENO && fd_ >= 0 && close(fd_) != 0) ok = false;
@@ -245,7 +242,7 @@ void Output::abandon() {
       unlink(temporary_.c_str());
       break;
     case Mode::kStandardFile:
-      if (ftruncate(fd_, start_) == 0) lseek(fd_, start_, SEEK_SET);
+      cutBack();
       return;
     default:
       break;
@@ -253,8 +250,8 @@ void Output::abandon() {
   if (fd_ != STDOUT_FILENO) closeFd(fd_);
 }
 
-void Output::abandonForSignal() {
-  abandon();
+void Output::cutBack() {
+  if (ftruncate(fd_, start_) == 0) lseek(fd_, start_, SEEK_SET);
 }
 
 }  // namespace mek

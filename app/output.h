@@ -49,11 +49,9 @@ class Output {
   // target, copies the spool, or writes what is held. False on an error.
   bool commit();
   // Drops everything written by this run: removes the temporary file, cuts
-  // standard output back, forgets what is held.
+  // standard output back, forgets what is held. May be called from another
+  // thread while the run writes (a signal's); after commit() it does nothing.
   void abandon();
-  // abandon() for a run that a signal ends; may be called from another
-  // thread while the run writes.
-  void abandonForSignal();
 
   OutputError error() const { return error_; }
 
@@ -66,6 +64,7 @@ class Output {
   bool flushHeld();
   bool copySpool();
   void fail(OutputError error);
+  void cutBack();  // standard output back to where it started
 
   Mode mode_ = Mode::kHold;
   OutputError error_ = OutputError::kNone;
@@ -78,7 +77,7 @@ class Output {
   std::uint64_t synced_ = 0;   // bytes whose writing back has been started
   static constexpr std::uint64_t kWriteBackStep = std::uint64_t{8} << 20;
   bool finished_ = false;  // committed or abandoned
-  std::mutex mutex_;       // commit() against abandonForSignal()
+  std::mutex mutex_;       // commit() against abandon() from another thread
 };
 
 }  // namespace mek

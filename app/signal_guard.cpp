@@ -36,7 +36,7 @@ void* SignalGuard::watch(void* self) {
     std::lock_guard<std::mutex> lock(guard.mutex_);
     if (guard.stopping_) return nullptr;
   }
-  guard.output_.abandonForSignal();
+  guard.output_.abandon();
   // Ends the process the way the signal would have: its default action.
   struct sigaction dflt {};
   dflt.sa_handler = SIG_DFL;
