@@ -4,10 +4,17 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <optional>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "app/driver.h"
+#include "app/signal_guard.h"
 
 namespace mek {
 namespace {
@@ -186,10 +193,25 @@ void holdClosedStandardStreams() {
   }
 }
 
-}  // namespace
+// The names of `files` with each file once: a name that resolves (links
+// followed) to the path of an earlier one is left out. Hard links are
+// different names and stay.
+std::vector<const char*> eachFileOnce(const std::vector<const char*>& files) {
+  std::vector<const char*> once;
+  std::set<std::string> seen;
+  for (const char* file : files) {
+    char* resolved = realpath(file, nullptr);
+    const std::string key = resolved != nullptr ? resolved : file;
+    std::free(resolved);
+    if (seen.insert(key).second) once.push_back(file);
+  }
+  return once;
+}
 
-int runCommandLine(int argc, char** argv) {
+int run(int argc, char** argv) {
   holdClosedStandardStreams();
+  // A file too large for the process's limit is a write error, not a kill.
+  signal(SIGXFSZ, SIG_IGN);
   // --help and --version act wherever they stand, before anything is opened.
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0) {
@@ -270,26 +292,48 @@ int runCommandLine(int argc, char** argv) {
   }
   const int inputCode = inputEntry != nullptr ? inputEntry->code : kCodeAuto;
   const int outputCode = usableOutput(outputEntry) ? outputEntry->code : kCodeUtf8;
+  // Signals are guarded before any output is opened; --guess writes none.
+  std::optional<SignalGuard> guard;
+  if (!run.guess) guard.emplace(inPlace && files.size() > 1);
+  run.guard = guard ? &*guard : nullptr;
   if (inPlace) {
-    // Each file on its own, detected on its own; one that fails keeps its
-    // contents, and the others are still tried.
+    // Each file once, on its own, detected on its own; one that fails keeps
+    // its contents, and the others are still tried.
     bool all = true;
-    for (const char* file : files) {
+    const std::vector<const char*> once = eachFileOnce(files);
+    for (std::size_t i = 0; i < once.size(); ++i) {
+      const char* file = once[i];
+      RunOptions each = run;
+      each.label = file;
+      each.last = i + 1 == once.size();
       std::FILE* in = std::fopen(file, "rb");
       if (in == nullptr) {
         std::fprintf(stderr, "%s: cannot open input file\n", file);
+        if (guard) guard->finished(file, false, each.last);
         all = false;
-        continue;
+      } else {
+        all = runConversion(in, inputCode, file, outputCode, lineEnding, each) && all;
+        std::fclose(in);
       }
-      RunOptions each = run;
-      each.label = file;
-      all = runConversion(in, inputCode, file, outputCode, lineEnding, each) && all;
-      std::fclose(in);
+      // A signal during a commit ends the run here, before the next file.
+      if (guard) guard->settle(each.last && all);
     }
     return finish(input, all ? 0 : 1);
   }
   const bool ok = runConversion(input, inputCode, outputPath, outputCode, lineEnding, run);
+  if (guard) guard->settle(ok);
   return finish(input, ok ? 0 : 1);
+}
+
+}  // namespace
+
+int runCommandLine(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs("cannot allocate enough memory\n", stderr);
+    return 1;
+  }
 }
 
 }  // namespace mek

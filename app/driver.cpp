@@ -1,5 +1,6 @@
 #include "app/driver.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <span>
@@ -27,7 +28,7 @@ std::size_t setting(const char* name, std::size_t fallback) {
   return *end == '\0' ? static_cast<std::size_t>(value) : fallback;
 }
 
-enum class Failure { kNone, kRead, kNoMemory, kConvert };
+enum class Failure { kNone, kRead, kNoMemory, kConvert, kWrite };
 
 // The code number of the input by detection. Input that can be positioned is
 // read once for detection, piece by piece, and then again from the start;
@@ -85,14 +86,13 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
       std::fprintf(stderr, "detected %s\n", describeCode(found.inputCode)->name);
     }
   }
-  // Output errors are kept by `output` and reported after the conversion,
-  // whose own failure comes first. Decoding only, the text goes through the
-  // UTF-16 encoder, which takes every character, and is dropped.
+  // The first output error stops the conversion, and with it the reading.
+  // Decoding only, the text goes through the UTF-16 encoder, which takes
+  // every character, and is dropped.
   ConversionStream stream(
       found.inputCode, output != nullptr ? outputCode : kCodeUtf16Be, lineEnding,
       [output](const std::uint8_t* data, std::size_t size) {
-        if (output != nullptr) output->write(data, size);
-        return true;
+        return output == nullptr || output->write(data, size);
       },
       options);
   bool more = true;
@@ -117,6 +117,8 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
     case StreamError::kNoMemory:
     case StreamError::kTooLarge:
       return Failure::kNoMemory;
+    case StreamError::kOutput:
+      return Failure::kWrite;
     default:
       return Failure::kConvert;
   }
@@ -183,21 +185,26 @@ bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int 
       std::printf("%s %s\n", describeCode(found.inputCode)->name,
                   lineEndingsName(found.lineEndings));
       if (std::fflush(stdout) == 0) return true;
-      message = "cannot write output file";
+      message = std::string("cannot write output file: ") + std::strerror(errno);
     } else {
       message = failureText(failure, found, outputCode, options.verbose);
     }
   } else {
-    Output output(outputPath);
-    SignalGuard guard(output);
+    Output output(outputPath, options.guard);
+    // A target that cannot be written is told before the input is read.
     const Failure failure =
-        convertInput(fileno(input), outputCode, lineEnding, options, &output, found);
-    if (failure != Failure::kNone) {
+        output.error() != OutputError::kNone
+            ? Failure::kWrite
+            : convertInput(fileno(input), outputCode, lineEnding, options, &output, found);
+    if (failure == Failure::kWrite || (failure == Failure::kNone && !output.commit())) {
+      output.abandon();
+      message = output.message();
+    } else if (failure != Failure::kNone) {
       output.abandon();
       message = failureText(failure, found, outputCode, options.verbose);
-    } else if (!output.commit()) {
-      message = output.error() == OutputError::kOpen ? "cannot open output file"
-                                                     : "cannot write output file";
+    }
+    if (options.guard != nullptr) {
+      options.guard->finished(options.label, message.empty(), options.last);
     }
   }
   if (message.empty()) return true;

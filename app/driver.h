@@ -9,6 +9,8 @@
 
 namespace mek {
 
+class SignalGuard;
+
 // How runConversion converts and what it tells.
 struct RunOptions {
   // The encoder writes characters without a code of their own at their
@@ -23,6 +25,10 @@ struct RunOptions {
   bool guess = false;
   // Put before every message as "`label`: " (the file name).
   const char* label = nullptr;
+  // Told which output is being written, so that a signal can stop it, and
+  // when it is done; `last`: no other file follows.
+  SignalGuard* guard = nullptr;
+  bool last = true;
 };
 
 // Reads `input` from its start, converts it piece by piece and writes the

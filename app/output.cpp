@@ -1,50 +1,72 @@
 #include "app/output.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
+#include <sys/random.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "app/file_attributes.h"
+#include "app/output_target.h"
+#include "app/signal_guard.h"
 
 namespace mek {
 namespace {
 
-// The folder part of `path` ("." when it has none) and the name part.
-std::string folderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-std::string nameOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Follows symbolic links from `path` to the file they end at, which may not
-// exist yet. Answers `path` itself when the links loop or cannot be read.
-std::string followLinks(const std::string& path) {
-  std::string current = path;
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat status;
-    if (lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return current;
-    char link[PATH_MAX];
-    const ssize_t length = readlink(current.c_str(), link, sizeof link - 1);
-    if (length < 0) return path;
-    const std::string to(link, static_cast<std::size_t>(length));
-    current = to.front() == '/' ? to : folderOf(current) + "/" + to;
+// The standard stream (1 or 2) that `path` names, as /dev/stdout or
+// /proc/self/fd/1 do, or -1.
+int standardStreamNamed(const char* path) {
+  struct stat named;
+  if (stat(path, &named) != 0) return -1;
+  for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+    struct stat stream;
+    if (fstat(fd, &stream) == 0 && sameFile(named, stream)) return fd;
   }
-  return path;
+  return -1;
 }
 
-// The permission bits a new file gets from the process's file mode mask.
-mode_t newFileMode() {
-  const mode_t mask = umask(0);
-  umask(mask);
-  return 0666 & ~mask;
+// Makes a temporary file beside `name` in `folder`: ".NAME.mek-XXXXXX",
+// readable and writable by the owner only until it is complete.
+int makeTemporary(int folder, const std::string& name, std::string& temporary) {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::string stem(1, '.');
+  stem.append(name, 0, 200);
+  stem.append(".mek-");
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned char random[6];
+    if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+      for (unsigned char& byte : random) byte = static_cast<unsigned char>(std::rand());
+    }
+    temporary = stem;
+    for (unsigned char byte : random) temporary += kLetters[byte % (sizeof kLetters - 1)];
+    const int fd = openat(folder, temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+// An unnamed file in TMPDIR (or /tmp) that vanishes when it is closed.
+int unnamedTemporary() {
+  const char* folder = std::getenv("TMPDIR");
+  if (folder == nullptr || *folder == '\0') folder = "/tmp";
+#ifdef O_TMPFILE
+  const int fd = open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+#endif
+  std::string path = std::string(folder) + "/.mek-XXXXXX";
+  const int spool = mkostemp(path.data(), O_CLOEXEC);
+  if (spool >= 0) unlink(path.c_str());
+  return spool;
 }
 
 void closeFd(int& fd) {
@@ -54,21 +76,36 @@ void closeFd(int& fd) {
 
 }  // namespace
 
-Output::Output(const char* path) {
-  if (path != nullptr) {
-    openNamed(path);
-    return;
+Output::Output(const char* path, SignalGuard* guard)
+    : guard_(guard), name_(path != nullptr ? path : "") {
+  if (guard_ != nullptr) guard_->attach(this);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const int stream = path != nullptr ? standardStreamNamed(path) : STDOUT_FILENO;
+    if (stream >= 0) {
+      openStream(stream);
+    } else {
+      openNamed(path);
+    }
   }
+  if (mode_ == Mode::kTemporary) testSignal("temporary");
+}
+
+void Output::testSignal(const char* point) {
+  if (guard_ != nullptr) guard_->testSignal(point);
+}
+
+void Output::openStream(int fd) {
+  fd_ = fd;
   struct stat status;
-  if (fstat(STDOUT_FILENO, &status) == 0 && S_ISREG(status.st_mode)) {
+  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
     // Appending writes at the end, wherever the position says.
-    const int flags = fcntl(STDOUT_FILENO, F_GETFL);
-    const off_t at =
-        flags >= 0 && (flags & O_APPEND) != 0 ? status.st_size : lseek(STDOUT_FILENO, 0, SEEK_CUR);
+    const int flags = fcntl(fd, F_GETFL);
+    const bool append = flags >= 0 && (flags & O_APPEND) != 0;
+    const off_t at = append ? status.st_size : lseek(fd, 0, SEEK_CUR);
     if (at >= 0) {
-      mode_ = Mode::kStandardFile;
-      fd_ = STDOUT_FILENO;
       start_ = at;
+      mode_ = at >= status.st_size ? Mode::kStandardFile : Mode::kHeldFile;
       return;
     }
   }
@@ -76,64 +113,89 @@ Output::Output(const char* path) {
 }
 
 void Output::openNamed(const char* path) {
-  target_ = followLinks(path);
-  struct stat status;
-  const bool exists = stat(target_.c_str(), &status) == 0;
-  if (exists && !S_ISREG(status.st_mode)) {
-    mode_ = Mode::kHold;  // opened when the first byte is written
+  OutputTarget target;
+  std::string why;
+  const int error = findOutputTarget(path, target, why);
+  if (error != 0) {
+    failOpen(error, why);
     return;
   }
-  // A file the process may not write stays unwritable, as when it is opened.
-  if (exists && access(target_.c_str(), W_OK) != 0) {
-    fail(OutputError::kOpen);
+  folder_ = target.folder;
+  target_ = target.name;
+  if (target.exists && S_ISDIR(target.status.st_mode)) {
+    failOpen(EISDIR);
     return;
   }
-  std::string name = nameOf(target_);
-  if (name.size() > 200) name.resize(200);
-  temporary_ = folderOf(target_) + "/." + name + ".mek-XXXXXX";
-  fd_ = mkstemp(temporary_.data());
-  if (fd_ >= 0) {
-    mode_ = Mode::kTemporary;
-    if (exists) {
-      // Owner and group first: changing them may clear the set-id bits.
-      if (fchown(fd_, status.st_uid, status.st_gid) != 0) {
-        (void)!fchown(fd_, static_cast<uid_t>(-1), status.st_gid);
-      }
-      fchmod(fd_, status.st_mode & 07777);
-    } else {
-      fchmod(fd_, newFileMode());
+  if (target.exists && !S_ISREG(target.status.st_mode)) {
+    mode_ = Mode::kHold;  // a device or FIFO, opened when the first byte is written
+    return;
+  }
+  if (target.exists) {
+    // A file the process may not write stays unwritable.
+    if (faccessat(folder_, target_.c_str(), W_OK, AT_EACCESS) != 0) {
+      failOpen(errno);
+      return;
     }
+    if (isMountRoot(folder_, target_)) {
+      failOpen(EBUSY, "it cannot be replaced");
+      return;
+    }
+    replaces_ = true;
+    old_ = target.status;
+  }
+  fd_ = makeTemporary(folder_, target_, temporary_);
+  if (fd_ < 0) {
+    // Writing the file in place could leave it half written: refused.
+    failOpen(errno, replaces_ ? "its folder cannot hold a temporary file" : "");
     return;
   }
-  temporary_.clear();
-  if (!exists) {
-    fail(OutputError::kOpen);
-    return;
-  }
-  // No room for a temporary file beside the target: spool elsewhere.
-  std::FILE* spool = std::tmpfile();
-  if (spool != nullptr) fd_ = dup(fileno(spool));
-  if (spool != nullptr) std::fclose(spool);
-  mode_ = Mode::kSpool;
-  if (fd_ < 0) fail(OutputError::kOpen);
+  own_fd_ = true;
+  mode_ = Mode::kTemporary;
 }
 
 Output::~Output() {
-  if (!finished_) abandon();
+  if (guard_ != nullptr) guard_->detach(this);
+  abandon();
+  if (own_fd_) closeFd(fd_);
+  closeFd(spool_);
+  closeFd(folder_);
 }
 
-void Output::fail(OutputError error) {
-  if (error_ == OutputError::kNone) error_ = error;
+void Output::failOpen(int error, const std::string& why) {
+  if (error_ != OutputError::kNone) return;
+  error_ = OutputError::kOpen;
+  message_ = "cannot open output file '" + name_ + "': ";
+  if (error == EPERM && !why.empty()) {
+    message_ += why;
+  } else {
+    message_ += std::strerror(error);
+    if (!why.empty()) message_ += " (" + why + ")";
+  }
+}
+
+bool Output::failWrite(int error) {
+  if (error_ != OutputError::kNone) return false;
+  error_ = OutputError::kWrite;
+  message_ = "cannot write output file";
+  if (!name_.empty()) message_ += " '" + name_ + "'";
+  message_ += ": ";
+  message_ += std::strerror(error);
+  return false;
+}
+
+bool Output::failNoMemory() {
+  if (error_ == OutputError::kNone) {
+    error_ = OutputError::kNoMemory;
+    message_ = "cannot allocate enough memory";
+  }
+  return false;
 }
 
 bool Output::writeFd(int fd, const std::uint8_t* data, std::size_t size) {
   while (size > 0) {
     const ssize_t n = ::write(fd, data, size);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      fail(OutputError::kWrite);
-      return false;
-    }
+    if (n <= 0) return failWrite(n < 0 ? errno : ENOSPC);
     data += n;
     size -= static_cast<std::size_t>(n);
   }
@@ -141,39 +203,77 @@ bool Output::writeFd(int fd, const std::uint8_t* data, std::size_t size) {
 }
 
 bool Output::openHeldTarget() {
-  if (target_.empty()) {
-    fd_ = STDOUT_FILENO;
-    return true;
+  if (fd_ >= 0) return true;
+  fd_ = openat(folder_, target_.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd_ < 0) {
+    failOpen(errno);
+    return false;
   }
-  fd_ = open(target_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-  if (fd_ < 0) fail(OutputError::kOpen);
-  return fd_ >= 0;
+  own_fd_ = true;
+  return true;
 }
 
-bool Output::flushHeld() {
-  if (fd_ < 0 && !openHeldTarget()) return false;
-  const bool ok = writeFd(fd_, held_.data(), held_.size());
+bool Output::spill() {
+  spilled_ = true;
+  if (mode_ == Mode::kHeldFile) {
+    spool_ = unnamedTemporary();
+    if (spool_ < 0) {
+      const int error = errno;
+      error_ = OutputError::kWrite;
+      message_ = std::string("cannot write temporary file: ") + std::strerror(error);
+      return false;
+    }
+  } else if (!openHeldTarget()) {
+    return false;
+  }
+  const bool ok = writeFd(mode_ == Mode::kHeldFile ? spool_ : fd_, held_.data(), held_.size());
   held_.clear();
   held_.shrink_to_fit();
   return ok;
 }
 
-bool Output::write(const std::uint8_t* data, std::size_t size) {
-  if (error_ != OutputError::kNone) return false;
-  if (mode_ == Mode::kHold && fd_ < 0) {
+bool Output::hold(const std::uint8_t* data, std::size_t size) {
+  if (!spilled_) {
     if (held_.size() + size <= kHoldLimit) {
-      if (held_.capacity() == 0) held_.reserve(kHoldLimit);
-      held_.insert(held_.end(), data, data + size);
+      // Grown as the text comes, never beyond the limit.
+      try {
+        if (held_.size() + size > held_.capacity()) {
+          held_.reserve(std::min(kHoldLimit, std::max(held_.size() + size, 2 * held_.capacity())));
+        }
+        held_.insert(held_.end(), data, data + size);
+      } catch (const std::bad_alloc&) {
+        return failNoMemory();
+      }
       return true;
     }
-    if (!flushHeld()) return false;
+    if (!spill()) return false;
+  }
+  return writeFd(mode_ == Mode::kHeldFile ? spool_ : fd_, data, size);
+}
+
+bool Output::write(const std::uint8_t* data, std::size_t size) {
+  if (error_ != OutputError::kNone) return false;
+  if (first_write_) {
+    first_write_ = false;
+    testSignal("write");
+  }
+  switch (mode_) {
+    case Mode::kTemporary:
+      break;
+    case Mode::kStandardFile: {
+      std::lock_guard<std::mutex> lock(mutex_);
+      return !stopped_ && writeFd(fd_, data, size);
+    }
+    case Mode::kHeldFile:
+    case Mode::kHold:
+      return hold(data, size);
   }
   if (!writeFd(fd_, data, size)) return false;
   written_ += size;
 #if defined(__linux__) && defined(SYNC_FILE_RANGE_WRITE)
   // The final flush waits only for what is still unwritten: writing back
   // starts, without waiting, every few megabytes.
-  if (mode_ == Mode::kTemporary && written_ - synced_ >= kWriteBackStep) {
+  if (written_ - synced_ >= kWriteBackStep) {
     sync_file_range(fd_, static_cast<off_t>(synced_), static_cast<off_t>(written_ - synced_),
                     SYNC_FILE_RANGE_WRITE);
     synced_ = written_;
@@ -182,76 +282,103 @@ bool Output::write(const std::uint8_t* data, std::size_t size) {
   return true;
 }
 
-bool Output::copySpool() {
-  const int spool = fd_;
-  fd_ = -1;
-  bool ok = lseek(spool, 0, SEEK_SET) == 0 && openHeldTarget();
-  std::vector<std::uint8_t> chunk(std::size_t{1} << 20);
-  while (ok) {
-    const ssize_t n = read(spool, chunk.data(), chunk.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = n == 0;
-      break;
-    }
-    ok = writeFd(fd_, chunk.data(), static_cast<std::size_t>(n));
+bool Output::writeHeld() {
+  if (!spilled_) return writeFd(fd_, held_.data(), held_.size());
+  if (lseek(spool_, 0, SEEK_SET) != 0) return failWrite(errno);
+  std::vector<std::uint8_t> chunk;
+  try {
+    chunk.resize(std::size_t{1} << 20);
+  } catch (const std::bad_alloc&) {
+    return failNoMemory();
   }
-  close(spool);
-  return ok;
+  for (;;) {
+    const ssize_t n = read(spool_, chunk.data(), chunk.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return failWrite(errno);
+    if (n == 0) return true;
+    if (!writeFd(fd_, chunk.data(), static_cast<std::size_t>(n))) return false;
+  }
+}
+
+// The text is written; the new file gets the old one's attributes only now,
+// since writing clears set-id bits, and is flushed with them before it takes
+// the target's name.
+bool Output::replaceTarget() {
+  if (replaces_) {
+    copyFileAttributes(folder_, target_, old_, fd_);
+  } else {
+    (void)fchmod(fd_, newFileMode());
+  }
+  if (fsync(fd_) != 0) return failWrite(errno);
+  testSignal("commit");
+  const int fd = fd_;
+  fd_ = -1;
+  own_fd_ = false;
+  if (close(fd) != 0) return failWrite(errno);
+  if (renameat(folder_, temporary_.c_str(), folder_, target_.c_str()) != 0) {
+    failOpen(errno, "it cannot be replaced");
+    return false;
+  }
+  // The rename itself reaches the disk with the folder.
+  const int folder = openat(folder_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    (void)fsync(folder);
+    close(folder);
+  }
+  return true;
 }
 
 bool Output::commit() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (finished_) return error_ == OutputError::kNone;
+  // What is held for a pipe or terminal is written without the lock: a
+  // signal must not wait for a write that may never end.
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (finished_) return committed_ && error_ == OutputError::kNone;
   finished_ = true;
   bool ok = error_ == OutputError::kNone;
+  if (mode_ == Mode::kHold) lock.unlock();
   switch (mode_) {
     case Mode::kTemporary:
-      ok = ok && fdatasync(fd_) == 0;
-      if (close(fd_) != 0) ok = false;
-      fd_ = -1;
-      if (ok && rename(temporary_.c_str(), target_.c_str()) != 0) {
-        fail(OutputError::kOpen);  // the target's name cannot be taken
-        ok = false;
-      }
-      if (!ok) unlink(temporary_.c_str());
-      break;
-    case Mode::kSpool:
-      ok = ok && copySpool();
-      break;
-    case Mode::kHold:
-      if (ok && fd_ < 0) ok = flushHeld();
+      ok = ok && replaceTarget();
+      if (!ok) unlinkat(folder_, temporary_.c_str(), 0);
       break;
     case Mode::kStandardFile:
       if (!ok) cutBack();
       break;
+    case Mode::kHeldFile:
+      ok = ok && writeHeld();
+      break;
+    case Mode::kHold:
+      ok = ok && (spilled_ || (openHeldTarget() && writeFd(fd_, held_.data(), held_.size())));
+      break;
   }
-  if (fd_ != STDOUT_FILENO && fd_ >= 0 && close(fd_) != 0) ok = false;
-  fd_ = -1;
-  if (!ok) fail(OutputError::kWrite);
+  committed_ = ok;
   return ok;
 }
 
-void Output::abandon() {
-  std::lock_guard<std::mutex> lock(mutex_);
+void Output::drop() {
   if (finished_) return;
   finished_ = true;
-  held_.clear();
-  switch (mode_) {
-    case Mode::kTemporary:
-      unlink(temporary_.c_str());
-      break;
-    case Mode::kStandardFile:
-      cutBack();
-      return;
-    default:
-      break;
+  stopped_ = true;
+  if (mode_ == Mode::kTemporary) {
+    unlinkat(folder_, temporary_.c_str(), 0);
+  } else if (mode_ == Mode::kStandardFile) {
+    cutBack();
   }
-  if (fd_ != STDOUT_FILENO) closeFd(fd_);
 }
 
 void Output::cutBack() {
   if (ftruncate(fd_, start_) == 0) lseek(fd_, start_, SEEK_SET);
+}
+
+void Output::abandon() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  drop();
+}
+
+bool Output::interrupt() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (mode_ != Mode::kHold) drop();
+  return committed_;
 }
 
 }  // namespace mek

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -10,74 +12,121 @@
 
 namespace mek {
 
+class SignalGuard;
+
 // Why the output could not take the converted text.
-enum class OutputError { kNone, kOpen, kWrite };
+enum class OutputError { kNone, kOpen, kWrite, kNoMemory };
 
 // Where the converted text goes, chosen so that a failed or interrupted run
 // never damages what was there before:
 // - a named regular file, or a new path, is written to a temporary file in
 //   the same folder, flushed to disk and renamed over the target by commit();
-//   the target keeps its permission bits (owner and group where the process
-//   may set them). A symbolic link keeps pointing to the file it named, which
-//   is replaced. Other hard links of the target keep the old text: the new
-//   file is a new inode under the one name given;
-// - a regular file in a folder where no temporary file can be made is spooled
-//   to an anonymous temporary file and copied over the target by commit();
-// - anything else (a terminal, a pipe, /dev/null, a FIFO) and standard output
-//   that is no regular file gets the text held in memory up to kHoldLimit
-//   bytes and written by commit(); beyond that it is written as it comes, so
-//   that a failure after that point leaves what was written;
-// - standard output that is a regular file is written as the text comes and
-//   cut back to where it started when the run fails.
-// Errors are kept rather than reported: the caller finishes the conversion,
-// whose own failure comes first, and then asks error().
+//   the new file gets the old one's extended attributes, owner and group
+//   (where the process may set them) and permission bits, set-id bits
+//   included. A symbolic link keeps pointing to the file it named, which is
+//   replaced. Other hard links of the target keep the old text: the new file
+//   is a new inode under the one name given. A target beside which no
+//   temporary file can be made, or that cannot be renamed over (a bind
+//   mount), is refused before anything is written;
+// - standard output, or a name for it (/dev/stdout), that is a regular file
+//   is written as the text comes and cut back to where it started when the
+//   run fails; when bytes follow its position (opened with 1<>), the text is
+//   held instead (in memory up to kHoldLimit, beyond that in an unnamed
+//   temporary file) and written by commit(), so that a failure changes no
+//   byte of it;
+// - anything else (a terminal, a pipe, /dev/null, a FIFO) gets the text held
+//   in memory up to kHoldLimit bytes and written by commit(); beyond that it
+//   is written as it comes, so that a failure after that point leaves what
+//   was written.
+// The first error stops the output: write() answers false from then on, so
+// the conversion stops too, and message() tells the error.
 class Output {
  public:
   static constexpr std::size_t kHoldLimit = std::size_t{16} << 20;
 
-  // `path` null means standard output. Nothing is created or opened for a
-  // path that names no regular file until the first byte must be written.
-  explicit Output(const char* path);
+  // `path` null means standard output. A path that names no regular file is
+  // opened only when the first byte must be written. `guard`, when given, is
+  // told of this output before anything is created, so that a signal from
+  // then on removes what is.
+  explicit Output(const char* path, SignalGuard* guard = nullptr);
   ~Output();
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
 
-  // Takes the next bytes; false once an error is kept (later bytes are
-  // dropped).
+  // Takes the next bytes; false once an error is kept or the output was
+  // interrupted (later bytes are dropped). Called by one thread at a time.
   bool write(const std::uint8_t* data, std::size_t size);
   // Makes the whole text the output: renames the temporary file over the
-  // target, copies the spool, or writes what is held. False on an error.
+  // target, or writes what is held. False on an error.
   bool commit();
   // Drops everything written by this run: removes the temporary file, cuts
-  // standard output back, forgets what is held. May be called from another
-  // thread while the run writes (a signal's); after commit() it does nothing.
+  // standard output back. After commit() it does nothing.
   void abandon();
 
+  // For a signal's thread, while another thread may be writing: stops the
+  // output and drops what this run wrote, as abandon() does, unless a commit
+  // has made the text whole (one under way is waited for). Answers whether
+  // the text was committed. Writes to a pipe or terminal, which may never
+  // end, are never waited for: nothing can be taken back from them anyway.
+  bool interrupt();
+
   OutputError error() const { return error_; }
+  // The message for error(), without its newline.
+  const std::string& message() const { return message_; }
 
  private:
-  enum class Mode { kTemporary, kSpool, kHold, kStandardFile };
+  enum class Mode {
+    kTemporary,     // a temporary file renamed over the target
+    kStandardFile,  // a regular file written at its end, cut back on failure
+    kHeldFile,      // a regular file with bytes after its position: held
+    kHold,          // no regular file: held up to kHoldLimit, then direct
+  };
 
   void openNamed(const char* path);
+  void testSignal(const char* point);
+  void openStream(int fd);
   bool writeFd(int fd, const std::uint8_t* data, std::size_t size);
+  bool hold(const std::uint8_t* data, std::size_t size);
+  bool spill();
   bool openHeldTarget();
-  bool flushHeld();
-  bool copySpool();
-  void fail(OutputError error);
-  void cutBack();  // standard output back to where it started
+  bool writeHeld();
+  bool replaceTarget();
+  void drop();     // abandon() and interrupt() under the lock
+  void cutBack();  // a standard file back to where it started
+  void failOpen(int error, const std::string& why = {});
+  bool failWrite(int error);
+  bool failNoMemory();
 
-  Mode mode_ = Mode::kHold;
+  SignalGuard* guard_ = nullptr;
+  Mode mode_ = Mode::kHold;  // set once, under mutex_, while opening
   OutputError error_ = OutputError::kNone;
-  std::string target_;     // the file replaced or opened; empty: standard output
-  std::string temporary_;  // the temporary file beside the target
-  int fd_ = -1;            // where bytes go now; -1 while held
-  off_t start_ = 0;        // where standard output started
+  std::string message_;
+  std::string name_;  // as given; empty for standard output
+  // A named target: its folder (an O_PATH descriptor), its name there, the
+  // temporary file's name beside it, and the old file's status.
+  int folder_ = -1;
+  std::string target_;
+  std::string temporary_;
+  bool replaces_ = false;
+  struct stat old_ {};
+  int fd_ = -1;  // where bytes go now; -1 while held or not yet opened
+  bool own_fd_ = false;
+  int spool_ = -1;   // the unnamed temporary file of kHeldFile beyond kHoldLimit
+  off_t start_ = 0;  // where a standard stream started
   std::vector<std::uint8_t> held_;
+  bool spilled_ = false;  // beyond kHoldLimit
+  bool first_write_ = true;
   std::uint64_t written_ = 0;  // bytes written to `fd_`
   std::uint64_t synced_ = 0;   // bytes whose writing back has been started
   static constexpr std::uint64_t kWriteBackStep = std::uint64_t{8} << 20;
-  bool finished_ = false;  // committed or abandoned
-  std::mutex mutex_;       // commit() against abandon() from another thread
+
+  // Opening, a commit, abandon() and interrupt() exclude one another; so do
+  // writes to a standard file and interrupt(), which cuts it back. Nothing
+  // that writes to a pipe or terminal holds it.
+  std::mutex mutex_;
+  bool finished_ = false;  // committed, abandoned or interrupted
+  bool stopped_ = false;   // interrupted: write() writes nothing more
+  std::atomic<bool> committed_{false};
 };
 
 }  // namespace mek

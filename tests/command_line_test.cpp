@@ -1,3 +1,5 @@
+#include "app/command_line.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -5,7 +7,6 @@
 #include <filesystem>
 #include <string>
 
-#include "app/command_line.h"
 #include "tests/test_support.h"
 
 namespace mek::test {
@@ -23,17 +24,40 @@ std::string usageText() {
   return text;
 }
 
-std::string pad(const std::string& name) { return name + std::string(19 - name.size(), ' '); }
+std::string pad(const std::string& name) {
+  return name + std::string(19 - name.size(), ' ');
+}
 
 TEST(NameTableTest, FindCode) {
   const std::pair<const char*, int> cases[] = {
-      {"auto", 0},  {"sjis", 1},          {"euc_jp", 2},        {"jis", 3},
-      {"utf8", 4},  {"utf16_be", 5},      {"utf16_le", 6},      {"utf16_be_bom", 7},
-      {"utf16_le_bom", 8}, {"utf32_be", 9}, {"utf32_le", 10},   {"utf32_be_bom", 11},
-      {"utf32_le_bom", 12}, {"s", 1},     {"e", 2},             {"j", 3},
-      {"u", 8},     {"u8", 4},            {"u16", 8},           {"u16l", 8},
-      {"u16b", 7},  {"u32", 12},          {"u32l", 12},         {"u32b", 11},
-      {"SJIS", 1},  {"xyz", 0},           {"", 0},              {"nput", 0},
+      {"auto", 0},
+      {"sjis", 1},
+      {"euc_jp", 2},
+      {"jis", 3},
+      {"utf8", 4},
+      {"utf16_be", 5},
+      {"utf16_le", 6},
+      {"utf16_be_bom", 7},
+      {"utf16_le_bom", 8},
+      {"utf32_be", 9},
+      {"utf32_le", 10},
+      {"utf32_be_bom", 11},
+      {"utf32_le_bom", 12},
+      {"s", 1},
+      {"e", 2},
+      {"j", 3},
+      {"u", 8},
+      {"u8", 4},
+      {"u16", 8},
+      {"u16l", 8},
+      {"u16b", 7},
+      {"u32", 12},
+      {"u32l", 12},
+      {"u32b", 11},
+      {"SJIS", 1},
+      {"xyz", 0},
+      {"", 0},
+      {"nput", 0},
   };
   for (const auto& [name, code] : cases) EXPECT_EQ(findCode(name), code) << name;
 }
@@ -50,19 +74,39 @@ TEST(NameTableTest, FindLineEnding) {
 }
 
 TEST(UsageTest, ExactText) {
-  std::string expected =
-      "mek " MEK_VERSION " - Japanese character code converter (2026-12-07)\n\n"
-      "mek [-i<in-code>] [in-file] -o<out-code> [out-file] -<code>\n"
-      "sample:\n"
-      "  > mek -osjis < input.txt > output.txt\n"
-      "  > mek input.txt -osjis output.txt\n"
-      "  > mek -iauto input.txt -osjis output.txt\n"
-      "  > mek -iauto input.txt -osjis output.txt -unix\n"
-      "character-code:\n";
-  const char* codes[] = {"auto", "sjis", "euc_jp", "jis", "utf8", "utf16_be", "utf16_le",
-                         "utf16_be_bom", "utf16_le_bom", "utf32_be", "utf32_le",
-                         "utf32_be_bom", "utf32_le_bom", "s", "e", "j", "u", "u8", "u16",
-                         "u16l", "u16b", "u32", "u32l", "u32b"};
+  std::string expected = "mek " MEK_VERSION
+                         " - Japanese character code converter (2026-12-07)\n\n"
+                         "mek [-i<in-code>] [in-file] -o<out-code> [out-file] -<code>\n"
+                         "sample:\n"
+                         "  > mek -osjis < input.txt > output.txt\n"
+                         "  > mek input.txt -osjis output.txt\n"
+                         "  > mek -iauto input.txt -osjis output.txt\n"
+                         "  > mek -iauto input.txt -osjis output.txt -unix\n"
+                         "character-code:\n";
+  const char* codes[] = {"auto",
+                         "sjis",
+                         "euc_jp",
+                         "jis",
+                         "utf8",
+                         "utf16_be",
+                         "utf16_le",
+                         "utf16_be_bom",
+                         "utf16_le_bom",
+                         "utf32_be",
+                         "utf32_le",
+                         "utf32_be_bom",
+                         "utf32_le_bom",
+                         "s",
+                         "e",
+                         "j",
+                         "u",
+                         "u8",
+                         "u16",
+                         "u16l",
+                         "u16b",
+                         "u32",
+                         "u32l",
+                         "u32b"};
   for (int row = 0; row < 6; ++row) {
     expected += "  ";
     for (int i = 0; i < 4; ++i) expected += pad(codes[row * 4 + i]);
@@ -135,11 +179,16 @@ TEST_F(CliTest, HelpAndVersionActBeforeAnythingIsOpened) {
 
 TEST_F(CliTest, LineEndingOptions) {
   const std::pair<const char*, const char*> cases[] = {
-      {"", "a\xE3\x81\x82\nb\nc\n"},        {"-unix", "a\xE3\x81\x82\nb\nc\n"},
-      {"-u", "a\xE3\x81\x82\nb\nc\n"},       {"-win", "a\xE3\x81\x82\r\nb\r\nc\r\n"},
-      {"-w", "a\xE3\x81\x82\r\nb\r\nc\r\n"}, {"-mac", "a\xE3\x81\x82\rb\rc\r"},
-      {"-m", "a\xE3\x81\x82\rb\rc\r"},       {"-win -xyz -", "a\xE3\x81\x82\r\nb\r\nc\r\n"},
-      {"-m -w", "a\xE3\x81\x82\r\nb\r\nc\r\n"}, {"-esjis", "a\xE3\x81\x82\nb\nc\n"},
+      {"", "a\xE3\x81\x82\nb\nc\n"},
+      {"-unix", "a\xE3\x81\x82\nb\nc\n"},
+      {"-u", "a\xE3\x81\x82\nb\nc\n"},
+      {"-win", "a\xE3\x81\x82\r\nb\r\nc\r\n"},
+      {"-w", "a\xE3\x81\x82\r\nb\r\nc\r\n"},
+      {"-mac", "a\xE3\x81\x82\rb\rc\r"},
+      {"-m", "a\xE3\x81\x82\rb\rc\r"},
+      {"-win -xyz -", "a\xE3\x81\x82\r\nb\r\nc\r\n"},
+      {"-m -w", "a\xE3\x81\x82\r\nb\r\nc\r\n"},
+      {"-esjis", "a\xE3\x81\x82\nb\nc\n"},
   };
   for (const auto& [option, expected] : cases) {
     Process p = runMek(dir, std::string("-iutf8 in.txt -outf8 out.txt ") + option);
@@ -156,9 +205,9 @@ TEST_F(CliTest, StandardStreams) {
   Process piped = runMek(dir, "-iutf8 -outf8 -win", "< in.txt | cat > piped.txt");
   EXPECT_EQ(piped.status, 0);
   EXPECT_EQ(file("piped.txt"), text("a\xE3\x81\x82\r\nb\r\nc\r\n"));
-  Process fromPipe =
-      runMek(dir, "-outf8 out.txt", "< /dev/null; cat in.txt | " + shellQuote(MEK_EXECUTABLE) +
-                                        " -iutf8 -outf8 fromPipe.txt");
+  Process fromPipe = runMek(
+      dir, "-outf8 out.txt",
+      "< /dev/null; cat in.txt | " + shellQuote(MEK_EXECUTABLE) + " -iutf8 -outf8 fromPipe.txt");
   EXPECT_EQ(fromPipe.status, 0) << fromPipe.err;
   EXPECT_EQ(file("fromPipe.txt"), text("a\xE3\x81\x82\nb\nc\n"));
 }
@@ -215,23 +264,23 @@ TEST_F(CliTest, FailuresLeaveOutputUntouched) {
 
   p = runMek(dir, "in.txt -outf8 no/such/dir/out.txt");
   EXPECT_EQ(p.status, 1);
-  EXPECT_EQ(p.err, "cannot open output file\n");
+  EXPECT_EQ(p.err, "cannot open output file 'no/such/dir/out.txt': No such file or directory\n");
 
   p = runMek(dir, "in.txt -outf8 folder");
   EXPECT_EQ(p.status, 1);
-  EXPECT_EQ(p.err, "cannot open output file\n");
+  EXPECT_EQ(p.err, "cannot open output file 'folder': Is a directory\n");
 }
 
 TEST_F(CliTest, WriteFailuresAreReported) {
   Process p = runMek(dir, "in.txt -outf8 /dev/full");
   EXPECT_EQ(p.status, 1);
-  EXPECT_EQ(p.err, "cannot write output file\n");
+  EXPECT_EQ(p.err, "cannot write output file '/dev/full': No space left on device\n");
   p = runMek(dir, "in.txt -outf8", "> /dev/full");
   EXPECT_EQ(p.status, 1);
-  EXPECT_EQ(p.err, "cannot write output file\n");
+  EXPECT_EQ(p.err, "cannot write output file: No space left on device\n");
   p = runMek(dir, "in.txt -outf8", ">&-");
   EXPECT_EQ(p.status, 1);
-  EXPECT_EQ(p.err, "cannot write output file\n");
+  EXPECT_EQ(p.err, "cannot write output file: Bad file descriptor\n");
 }
 
 TEST_F(CliTest, EmptyInputGivesEmptyOutput) {

@@ -116,4 +116,17 @@ Process runMek(const ScratchDir& dir, const std::string& arguments,
   return p;
 }
 
+Process runScript(const ScratchDir& dir, const std::string& script) {
+  writeFile(dir / ".run.sh", "MEK=" + shellQuote(MEK_EXECUTABLE) + "\n" + script + "\n");
+  const std::string command =
+      "cd " + shellQuote(dir.path().string()) + " && sh .run.sh > .out 2> .err";
+  const int raw = std::system(command.c_str());
+  Process p;
+  if (raw != -1 && WIFEXITED(raw)) p.status = WEXITSTATUS(raw);
+  p.out = slurp(dir / ".out");
+  p.err = slurp(dir / ".err");
+  for (const char* name : {".run.sh", ".out", ".err"}) std::filesystem::remove(dir / name);
+  return p;
+}
+
 }  // namespace mek::test

@@ -48,6 +48,12 @@ struct Process {
 Process runMek(const ScratchDir& dir, const std::string& arguments,
                const std::string& shellSuffix = "");
 
+// Runs `script`, shell text that starts the tool as "$MEK", from a script
+// file in `dir`, so that the command line may be longer than one shell
+// argument can be. The status is the script's (128 + N for a command the
+// script ran last that ended by signal N).
+Process runScript(const ScratchDir& dir, const std::string& script);
+
 // Quotes one word for the shell.
 std::string shellQuote(const std::string& word);
 
