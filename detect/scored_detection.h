@@ -73,9 +73,9 @@ class ScoredDetector {
 
   StreamStage stages_[kCandidates];
   bool failed_[kCandidates] = {};
-  std::uint64_t weights_[kCandidates] = {};     // sum of the scored characters' weights
-  std::uint64_t characters_[kCandidates] = {};  // scored characters
-  bool utf8_multibyte_ = false;                 // the UTF-8 reading has a character past ASCII
+  std::int64_t weights_[kCandidates] = {};     // sum of the scored characters' weights
+  std::int64_t characters_[kCandidates] = {};  // scored characters
+  bool utf8_multibyte_ = false;                // the UTF-8 reading has a character past ASCII
   bool escape_seen_ = false;
   bool no_memory_ = false;
   std::uint8_t head_[4] = {};

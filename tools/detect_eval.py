@@ -65,8 +65,8 @@ def evaluate(mek, corpus, misses):
 
 
 # The model of score for --tune: the classes of scored_detection.cpp.
-CLASSES = ["ascii", "kana", "punct", "kanji1", "kanji2", "fullwidth", "halfwidth", "jissym",
-           "otherkanji", "latin", "control", "other"]
+CLASSES = ["ascii", "kana", "punct", "kanji1", "kanji2", "fullwidth", "halfwidth", "hwpunct",
+           "jissym", "otherkanji", "latin", "control", "other"]
 CANDIDATES = [("utf8", "utf-8"), ("jis", "iso2022_jp"), ("sjis", "cp932"), ("euc_jp", "euc_jp"),
               ("utf16_le", "utf-16-le"), ("utf16_be", "utf-16-be"), ("utf32_le", "utf-32-le"),
               ("utf32_be", "utf-32-be")]
@@ -76,18 +76,20 @@ PREFIX = 64 * 1024
 def classify(ch):
     u = ord(ch)
     if u > 0xFFFF:
-        return 11
+        return 12
     if u < 0x80:
-        return 0 if 0x20 <= u < 0x7F or u in (9, 10, 13) else 10
+        return 0 if 0x20 <= u < 0x7F or u in (9, 10, 13) else 11
     if u < 0xA0:
-        return 10
+        return 11
     if 0x3040 <= u <= 0x30FF:
         return 1
     if 0x3000 <= u <= 0x303F:
         return 2
     if 0xFF01 <= u <= 0xFF5E:
         return 5
-    if 0xFF61 <= u <= 0xFF9F:
+    if 0xFF61 <= u <= 0xFF65:
+        return 7
+    if 0xFF66 <= u <= 0xFF9F:
         return 6
     try:
         e = ch.encode("euc_jp")
@@ -95,19 +97,27 @@ def classify(ch):
         e = b""
     if len(e) == 2 and e[0] >= 0xA1:
         row = e[0] - 0xA0
-        return 3 if 16 <= row <= 47 else 4 if 48 <= row <= 84 else 7
+        return 3 if 16 <= row <= 47 else 4 if 48 <= row <= 84 else 8
     if 0x4E00 <= u <= 0x9FFF or 0x3400 <= u <= 0x4DBF or 0xF900 <= u <= 0xFAFF:
-        return 8
-    if u <= 0x24F or 0x2000 <= u <= 0x206F:
         return 9
-    return 11
+    if u <= 0x24F or 0x2000 <= u <= 0x206F:
+        return 10
+    return 12
+
+
+def ambiguous(path, code):
+    """Printable ASCII bytes in a code that is not ASCII: any reading as
+    ASCII is as good as the true one, and no detector can tell."""
+    data = open(path, "rb").read()
+    return code.startswith("utf16") and all(0x20 <= b < 0x7F or b in (9, 10, 13) for b in data)
 
 
 def decode(data, codec):
-    """The text, or None; a cut-off last sequence is dropped as mek does."""
+    """The text and whether a last sequence was cut off (dropped, as mek
+    does), or None."""
     for cut in range(0, 4):
         try:
-            return data[:len(data) - cut].decode(codec)
+            return data[:len(data) - cut].decode(codec), cut != 0
         except UnicodeDecodeError as e:
             if e.start < len(data) - 4:
                 return None
@@ -122,12 +132,15 @@ def histograms(path):
             continue
         if code.startswith("utf16") and len(data) % 2 or code.startswith("utf32") and len(data) % 4:
             continue
-        if decode(data, codec) is None:
+        whole = decode(data, codec)
+        if whole is None:
             continue
-        text = decode(data[:PREFIX], codec) or ""
+        text = (decode(data[:PREFIX], codec) or ("", False))[0]
         h = [0] * len(CLASSES)
         for ch in text:
             h[classify(ch)] += 1
+        if whole[1] and code != "jis":
+            h[CLASSES.index("control")] += 1  # the cut-off last sequence
         out.append((code, h, code == "utf8" and any(ord(c) >= 0x80 for c in text)))
     return out
 
@@ -149,9 +162,13 @@ def tune(corpus):
     with concurrent.futures.ProcessPoolExecutor(2) as pool:
         data = list(pool.map(histograms, [p for _, p, _ in items], chunksize=64))
 
+    skip = [ambiguous(p, c) for _, p, c in items]
+
     def accuracy(weights, bonus):
         right, total = defaultdict(int), defaultdict(int)
-        for (group, _, code), hists in zip(items, data):
+        for (group, _, code), hists, s in zip(items, data, skip):
+            if s:
+                continue
             total[group] += 1
             right[group] += choose(hists, weights, bonus) == code
         return {g: right[g] / total[g] for g in total}
@@ -159,25 +176,28 @@ def tune(corpus):
     def goal(acc):
         return (min(acc.values()), sum(acc.values()))
 
-    weights = [100, 100, 90, 80, 30, 60, 80, 20, 5, 5, 0, 0]
+    weights = [int(w) for w in os.environ.get(
+        "START", "40 100 90 90 50 60 80 20 20 -50 -20 -100 -50").split()]
     bonus = 5
     best = goal(accuracy(weights, bonus))
     improved = True
     while improved:
         improved = False
         for i in range(len(weights) + 1):
-            for step in (-10, -5, 5, 10):
+            for step in (-20, -10, -5, 5, 10, 20):
                 w, b = list(weights), bonus
                 if i == len(weights):
                     b = max(0, b + step)
                 else:
-                    w[i] = min(100, max(0, w[i] + step))
+                    w[i] = min(100, max(-100, w[i] + step))
                 g = goal(accuracy(w, b))
                 if g > best:
                     best, weights, bonus, improved = g, w, b, True
+        print("  at", weights, bonus, best, flush=True)
     print("weights", dict(zip(CLASSES, weights)), "bonus", bonus)
     for group, a in sorted(accuracy(weights, bonus).items()):
-        print(f"  {group}: {100 * a:.1f} %")
+        print(f"  {group}: {100 * a:.2f} %")
+    print("ambiguous files left out:", sum(skip))
 
 
 if __name__ == "__main__":
