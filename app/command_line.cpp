@@ -140,6 +140,13 @@ void printHelp(std::FILE* out) {
       "      convert nothing; print the input code that detection chooses (or\n"
       "      that -i names, once the input decodes in it) and its line endings\n"
       "      (LF, CRLF, CR, MIXED or NONE) on standard output: CODE EOL; no -o\n"
+      "  --detect=first|score\n"
+      "      how the input code is detected when -i names none: first (the\n"
+      "      default) takes the first code whose test passes, in a fixed order;\n"
+      "      score takes the code whose decoded text looks most like Japanese\n"
+      "      text, and fails when no code decodes the input (cannot detect the\n"
+      "      input code); with --verbose it also tells its score and the\n"
+      "      runner-up's\n"
       "  --in-place\n"
       "      every word that does not begin with - is a file converted in place,\n"
       "      each on its own (detected on its own); -i and -o take no file word\n"
@@ -269,6 +276,13 @@ int run(int argc, char** argv) {
       run.verbose = true;
     } else if (std::strcmp(arg, "--guess") == 0) {
       run.guess = true;
+    } else if (std::strncmp(arg, "--detect=", 9) == 0) {
+      if (std::strcmp(arg + 9, "first") != 0 && std::strcmp(arg + 9, "score") != 0) {
+        std::fprintf(stderr, "unknown detection: %s\n", arg + 9);
+        printUsage(stderr);
+        return finish(input, 2);
+      }
+      run.score = std::strcmp(arg + 9, "score") == 0;
     } else if (std::strcmp(arg, "--in-place") == 0) {
       // Seen before the walk.
     } else {

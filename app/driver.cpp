@@ -9,6 +9,7 @@
 #include "app/input.h"
 #include "app/output.h"
 #include "app/signal_guard.h"
+#include "detect/scored_detection.h"
 #include "mek/conversion_stream.h"
 #include "mek/detect.h"
 #include "mek/detector.h"
@@ -28,7 +29,7 @@ std::size_t setting(const char* name, std::size_t fallback) {
   return *end == '\0' ? static_cast<std::size_t>(value) : fallback;
 }
 
-enum class Failure { kNone, kRead, kNoMemory, kConvert, kWrite };
+enum class Failure { kNone, kRead, kNoMemory, kConvert, kWrite, kUndetected };
 
 // The code number of the input by detection. Input that can be positioned is
 // read once for detection, piece by piece, and then again from the start;
@@ -55,6 +56,45 @@ Failure detectInput(int fd, bool seekable, std::size_t pieceSize, std::vector<st
   return rewind(fd) ? Failure::kNone : Failure::kRead;
 }
 
+// The same with every code scored (--detect=score).
+Failure scoreInput(int fd, bool seekable, std::size_t pieceSize, std::vector<std::uint8_t>& held,
+                   ScoredAnswer& answer) {
+  if (!seekable) {
+    bool noMemory = false;
+    if (!readAll(fd, held, noMemory)) return noMemory ? Failure::kNoMemory : Failure::kRead;
+    answer = ScoredDetector::detect(held.data(), held.data() + held.size());
+  } else {
+    ScoredDetector detector;
+    Area area;
+    if (!area.reserve(pieceSize)) return Failure::kNoMemory;
+    while (!detector.settled()) {
+      std::size_t got = 0;
+      if (!readFill(fd, area.data(), pieceSize, got)) return Failure::kRead;
+      if (got == 0) break;
+      detector.feed(area.data(), area.data() + got);
+    }
+    answer = detector.finish();
+    if (!rewind(fd)) return Failure::kRead;
+  }
+  if (answer.no_memory) return Failure::kNoMemory;
+  return answer.code == kCodeAuto ? Failure::kUndetected : Failure::kNone;
+}
+
+// With --verbose: how close the scored call was.
+void tellScores(const ScoredAnswer& answer, const char* label) {
+  if (answer.by_mark) return;
+  if (label != nullptr) std::fprintf(stderr, "%s: ", label);
+  std::fprintf(stderr, "score %lld.%02lld", static_cast<long long>(answer.score / 100),
+               static_cast<long long>(answer.score % 100));
+  if (answer.runner_up == kCodeAuto) {
+    std::fputs(", no runner-up\n", stderr);
+    return;
+  }
+  std::fprintf(stderr, ", runner-up %s score %lld.%02lld\n", describeCode(answer.runner_up)->name,
+               static_cast<long long>(answer.runner_up_score / 100),
+               static_cast<long long>(answer.runner_up_score % 100));
+}
+
 // What a conversion found besides its result: the input code (after
 // detection), where it failed, and the line endings of the decoded text.
 struct Findings {
@@ -79,11 +119,16 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
   const bool wasDetected = found.inputCode == kCodeAuto;
   std::vector<std::uint8_t> held;
   if (wasDetected) {
-    const Failure failure = detectInput(fd, seekable, options.piece_size, held, found.inputCode);
+    ScoredAnswer scored;
+    const Failure failure =
+        run.score ? scoreInput(fd, seekable, options.piece_size, held, scored)
+                  : detectInput(fd, seekable, options.piece_size, held, found.inputCode);
     if (failure != Failure::kNone) return failure;
+    if (run.score) found.inputCode = scored.code;
     if (run.verbose) {
       if (run.label != nullptr) std::fprintf(stderr, "%s: ", run.label);
       std::fprintf(stderr, "detected %s\n", describeCode(found.inputCode)->name);
+      if (run.score) tellScores(scored, run.label);
     }
   }
   // The first output error stops the conversion, and with it the reading.
@@ -128,6 +173,7 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
 std::string failureText(Failure failure, const Findings& found, int outputCode, bool verbose) {
   if (failure == Failure::kRead) return "cannot read input file";
   if (failure == Failure::kNoMemory) return "cannot allocate enough memory";
+  if (failure == Failure::kUndetected) return "cannot detect the input code";
   if (!verbose || found.failure.error == StreamError::kNone) return "cannot convert bytes";
   return failureMessage(found.failure, found.inputCode, outputCode);
 }

@@ -23,6 +23,10 @@ struct RunOptions {
   // "CODE EOL" (its code and its kind of line ending) goes to standard
   // output.
   bool guess = false;
+  // Detection scores every code that decodes the input (--detect=score)
+  // instead of taking the first that passes its test; with `verbose`, the
+  // runner-up and both scores are told too.
+  bool score = false;
   // Put before every message as "`label`: " (the file name).
   const char* label = nullptr;
   // Told which output is being written, so that a signal can stop it, and

@@ -1,5 +1,5 @@
 // Throughput of every decoder's and encoder's measure and convert, of the
-// line-ending converter and of detection, on the corpora that corpus.py
+// line-ending converter and of detection (first and score), on the corpora that corpus.py
 // writes. The corpus folder is the first argument (default bench/corpus).
 
 #include <benchmark/benchmark.h>
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "detect/scored_detection.h"
 #include "mek/converter.h"
 #include "mek/detect.h"
 #include "mek/registry.h"
@@ -88,6 +89,14 @@ void convertBench(benchmark::State& state, const mek::Converter* c, const Bytes*
 void detectBench(benchmark::State& state, const Bytes* input) {
   for (auto _ : state) {
     benchmark::DoNotOptimize(mek::detectEncoding(input->data(), input->data() + input->size()));
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * input->size()));
+}
+
+void scoreBench(benchmark::State& state, const Bytes* input) {
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        mek::ScoredDetector::detect(input->data(), input->data() + input->size()).code);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * input->size()));
 }
@@ -170,6 +179,9 @@ void registerCorpus(const std::string& folder, const std::string& kind) {
     registerPair(kind + "/encode_" + kCodeNames[code], encoder, internal);
     registerPair(kind + "/decode_" + kCodeNames[code], decoder, encoded);
     benchmark::RegisterBenchmark((kind + "/detect_" + kCodeNames[code]).c_str(), detectBench,
+                                 encoded)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark((kind + "/detect_score_" + kCodeNames[code]).c_str(), scoreBench,
                                  encoded)
         ->Unit(benchmark::kMillisecond);
   }

@@ -1,6 +1,7 @@
 #include <new>
 #include <utility>
 
+#include "detect/scored_detection.h"
 #include "mek/codes.h"
 #include "mek/conversion_stream.h"
 #include "mek/detect.h"
@@ -52,12 +53,16 @@ std::string_view name(Code code) noexcept {
   return descriptor != nullptr ? descriptor->name : "";
 }
 
-Code detect(std::string_view input) noexcept {
-  return static_cast<Code>(detectEncoding(bytesOf(input), bytesOf(input) + input.size()));
+Code detect(std::string_view input, Detection how) noexcept {
+  const std::uint8_t* const begin = bytesOf(input);
+  if (how == Detection::score) {
+    return static_cast<Code>(ScoredDetector::detect(begin, begin + input.size()).code);
+  }
+  return static_cast<Code>(detectEncoding(begin, begin + input.size()));
 }
 
-Code detect(std::span<const std::byte> input) noexcept {
-  return detect(viewOf(input));
+Code detect(std::span<const std::byte> input, Detection how) noexcept {
+  return detect(viewOf(input), how);
 }
 
 Result convert(std::string_view input, Code from, Code to, LineEnding eol) {

@@ -77,9 +77,20 @@ struct Result {
 [[nodiscard]] Result convert(std::span<const std::byte> input, Code from, Code to,
                              LineEnding eol = LineEnding::lf);
 
-// The code a text is taken to be in (never Code::autodetect).
-[[nodiscard]] Code detect(std::string_view input) noexcept;
-[[nodiscard]] Code detect(std::span<const std::byte> input) noexcept;
+// How detection chooses among the codes a text decodes in, after the
+// byte-order marks. `first`: a fixed order of tests, the first that passes
+// wins (a text that fits none is taken for UTF-16 little-endian). `score`:
+// every code that decodes the whole text is scored by how much its decoded
+// text looks like Japanese text, and the best wins; ties go in the order
+// utf8, jis, sjis, euc_jp, utf16_le, utf16_be, utf32_le, utf32_be, with cp932
+// only when sjis does not decode.
+enum class Detection { first, score };
+
+// The code a text is taken to be in. Code::autodetect only with
+// Detection::score, when no code decodes the whole text.
+[[nodiscard]] Code detect(std::string_view input, Detection how = Detection::first) noexcept;
+[[nodiscard]] Code detect(std::span<const std::byte> input,
+                          Detection how = Detection::first) noexcept;
 
 // A conversion over a text that arrives in pieces of any size. The writer
 // gets the output in order and answers false to stop the conversion.

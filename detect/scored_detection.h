@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "mek/codes.h"
+#include "mek/stream_stage.h"
+
+namespace mek {
+
+// What scored detection made of a text. A score is the mean weight of the
+// decoded characters in hundredths (see the table in scored_detection.cpp),
+// with the bonus of valid multi-byte UTF-8 included.
+struct ScoredAnswer {
+  // The chosen code; kCodeAuto when no candidate decodes the whole text.
+  CodeNumber code = kCodeAuto;
+  // The next best candidate that decodes the whole text, or kCodeAuto.
+  CodeNumber runner_up = kCodeAuto;
+  std::int64_t score = 0;
+  std::int64_t runner_up_score = 0;
+  // A byte-order mark decided; nothing was scored.
+  bool by_mark = false;
+  // Memory for decoding the scored prefix could not be had; nothing else
+  // holds then.
+  bool no_memory = false;
+};
+
+// Detection that weighs the evidence: after the byte-order marks, every
+// candidate code that decodes the whole text is scored by how much its
+// decoded text looks like Japanese text, and the best one wins. Only the
+// first kScoredBytes are decoded and scored; the rest of the text is only
+// checked to decode, so a long text costs one decoding check per candidate
+// still standing. The text may arrive in pieces of any size; the answer is
+// the same for every way of cutting it.
+class ScoredDetector {
+ public:
+  static constexpr std::size_t kScoredBytes = 64 * 1024;
+
+  ScoredDetector();
+
+  // Takes the next piece [begin, end), which needs Area::kHeadroom writable
+  // bytes before `begin`.
+  void feed(std::uint8_t* begin, std::uint8_t* end);
+  // True when more input cannot change the answer.
+  bool settled() const;
+  // Ends the text and answers.
+  ScoredAnswer finish();
+
+  // The answer for a whole text in one piece; reads it only.
+  static ScoredAnswer detect(const std::uint8_t* begin, const std::uint8_t* end);
+
+ private:
+  // In the order that breaks ties. cp932 stands right after sjis, and counts
+  // only when sjis fails, so Shift_JIS text is still answered sjis.
+  enum Candidate {
+    kUtf8,
+    kJis,
+    kSjis,
+    kCp932,
+    kEucjp,
+    kUtf16Le,
+    kUtf16Be,
+    kUtf32Le,
+    kUtf32Be,
+    kCandidates
+  };
+
+  void run(std::uint8_t* begin, std::uint8_t* end, bool last);
+  void score(Candidate candidate, const std::uint8_t* begin, const std::uint8_t* end);
+  bool stands(int candidate) const;
+  std::int64_t scoreOf(int candidate) const;
+  CodeNumber markAnswer() const;
+
+  StreamStage stages_[kCandidates];
+  bool failed_[kCandidates] = {};
+  std::int64_t weights_[kCandidates] = {};     // sum of the scored characters' weights
+  std::int64_t characters_[kCandidates] = {};  // scored characters
+  bool utf8_multibyte_ = false;                // the UTF-8 reading has a character past ASCII
+  bool escape_seen_ = false;
+  bool no_memory_ = false;
+  std::uint8_t head_[4] = {};
+  std::size_t head_size_ = 0;
+  std::uint64_t size_ = 0;
+  Area decoded_;  // one candidate's decoded characters of one scored piece
+  Area final_;    // room for the carried bytes of the last call
+};
+
+}  // namespace mek

@@ -1,0 +1,182 @@
+#include "detect/scored_detection.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "mek/detect.h"
+#include "mek/mek.h"
+#include "tests/test_support.h"
+
+namespace mek::test {
+namespace {
+
+// The bytes of `text` (UTF-8) in `code`, by the library itself.
+Bytes encoded(const std::string& text, Code code) {
+  const Result result = convert(text, Code::utf8, code);
+  EXPECT_TRUE(result.ok()) << text;
+  return Bytes(result.bytes.begin(), result.bytes.end());
+}
+
+// Scored detection fed in pieces of `piece` bytes.
+ScoredAnswer inPieces(const Bytes& text, std::size_t piece) {
+  ScoredDetector detector;
+  Area area;
+  EXPECT_TRUE(area.reserve(piece));
+  for (std::size_t at = 0; at < text.size() && !detector.settled(); at += piece) {
+    const std::size_t n = std::min(piece, text.size() - at);
+    std::memcpy(area.data(), text.data() + at, n);
+    detector.feed(area.data(), area.data() + n);
+  }
+  return detector.finish();
+}
+
+// The same answer and scores whatever the pieces, and the answer expected.
+void expectScored(const Bytes& text, int code, const std::string& what) {
+  const ScoredAnswer whole = ScoredDetector::detect(text.data(), text.data() + text.size());
+  EXPECT_EQ(whole.code, code) << what << ": " << (text.size() < 64 ? toHex(text) : "");
+  for (const std::size_t piece : {1, 3, 4096}) {
+    const ScoredAnswer got = inPieces(text, piece);
+    EXPECT_EQ(got.code, whole.code) << what << " piece " << piece;
+    EXPECT_EQ(got.runner_up, whole.runner_up) << what << " piece " << piece;
+    EXPECT_EQ(got.score, whole.score) << what << " piece " << piece;
+    EXPECT_EQ(got.runner_up_score, whole.runner_up_score) << what << " piece " << piece;
+  }
+}
+
+struct ScoredCase {
+  const char* text;  // UTF-8; written in `written`
+  Code written;
+  Code first;  // what the fixed order answers
+};
+
+// The short texts where the fixed order goes wrong, and texts it gets right,
+// which score must get right too: score answers the code each was written in.
+TEST(ScoredDetectionTest, ShortTextsAreTakenForTheCodeTheyWereWrittenIn) {
+  const ScoredCase cases[] = {
+      // One-word UTF-8 that is also valid Shift_JIS or EUC-JP.
+      {"東京", Code::utf8, Code::utf8},
+      {"鳴尾", Code::utf8, Code::euc_jp},
+      {"大阪", Code::utf8, Code::utf8},
+      {"日本", Code::utf8, Code::utf8},
+      {"漢字", Code::utf8, Code::utf8},
+      {"鈴木", Code::utf8, Code::utf8},
+      {"設定", Code::utf8, Code::utf8},
+      {"はい", Code::utf8, Code::utf8},
+      {"名前", Code::utf8, Code::sjis},
+      {"テスト", Code::utf8, Code::utf8},
+      // UTF-16 without a mark, which the fixed order reads as Shift_JIS or
+      // takes for UTF-16 little-endian only when nothing else fits.
+      {"テスト", Code::utf16_le, Code::sjis},
+      {"ファイル", Code::utf16_le, Code::utf16_le},
+      {"こんにちは", Code::utf16_le, Code::utf16_le},
+      {"日本語のテキスト", Code::utf16_le, Code::sjis},
+      {"エラー: 開けません", Code::utf16_le, Code::utf16_le},
+      {"テスト", Code::utf16_be, Code::sjis},
+      {"ファイル", Code::utf16_be, Code::sjis},
+      {"こんにちは", Code::utf16_be, Code::utf16_le},
+      {"設定ファイルを読みます", Code::utf16_be, Code::utf16_le},
+      // Half-width katakana Shift_JIS, whose pairs EUC-JP also takes.
+      {"ｱｲｳｴｵ", Code::sjis, Code::euc_jp},
+      {"ﾃｽﾄ", Code::sjis, Code::euc_jp},
+      {"0001,ﾔﾏﾀﾞ ﾀﾛｳ,ﾄｳｷｮｳ\r\n0002,ｽｽﾞｷ ﾊﾅｺ,ｵｵｻｶ\r\n", Code::sjis, Code::sjis},
+      // EUC-JP, Shift_JIS and ISO-2022-JP sentences.
+      {"日本語のテキストです。", Code::euc_jp, Code::euc_jp},
+      {"東京都千代田区", Code::euc_jp, Code::euc_jp},
+      {"設定ファイルを開けません", Code::euc_jp, Code::euc_jp},
+      {"ｶﾅ混じりの文", Code::euc_jp, Code::euc_jp},
+      {"日本語のテキストです。", Code::sjis, Code::sjis},
+      {"日本語", Code::jis, Code::jis},
+  };
+  for (const ScoredCase& c : cases) {
+    const Bytes text = encoded(c.text, c.written);
+    const std::string what = std::string(c.text) + " in " + std::string(name(c.written));
+    expectScored(text, static_cast<int>(c.written), what);
+    const std::string_view view(reinterpret_cast<const char*>(text.data()), text.size());
+    EXPECT_EQ(detect(view, Detection::score), c.written) << what;
+    EXPECT_EQ(detect(view), c.first) << what;
+    EXPECT_EQ(detect(view, Detection::first), c.first) << what;
+  }
+}
+
+// Marks, ties, cp932, lengths, the end of the scored prefix and input that
+// nothing decodes.
+TEST(ScoredDetectionTest, MarksTiesAndWhatCannotWin) {
+  const struct {
+    const char* what;
+    Bytes text;
+    int code;
+  } cases[] = {
+      {"a mark decides", hex("FF FE 41 42 43"), kCodeUtf16LeBom},
+      {"ASCII ties go to UTF-8", hex("68 65 6C 6C 6F 0A"), kCodeUtf8},
+      {"empty", hex(""), kCodeUtf8},
+      {"the user-defined area is cp932", hex("F0 40 82 A0 82 A2"), kCodeCp932},
+      {"odd length rules out UTF-16", hex("C6 30 B9 30 C8 30 41"), kCodeSjis},
+      {"a cut-off last sequence does not rule UTF-8 out",
+       hex("E6 97 A5 E6 9C AC E8 AA 9E E3 81 AE E3 83 86 E3 82 AD E3 82 B9 E3 83 88 E4 BA"),
+       kCodeUtf8},
+      {"an ESC that ISO-2022-JP rejects", hex("1B 24 42 FF FF"), kCodeAuto},
+      {"nothing decodes", hex("FF FF FF"), kCodeAuto},
+  };
+  for (const auto& c : cases) expectScored(c.text, c.code, c.what);
+
+  // Past the scored prefix the text still has to decode: UTF-8 that fails
+  // at its very end loses to Shift_JIS, which takes the same bytes.
+  const Bytes word = encoded("東京", Code::utf8);
+  Bytes text;
+  while (text.size() <= ScoredDetector::kScoredBytes + 7)
+    text.insert(text.end(), word.begin(), word.end());
+  expectScored(text, kCodeUtf8, "long UTF-8");
+  for (const std::uint8_t b : {0xFF, 0x41, 0x42}) text.push_back(b);
+  expectScored(text, kCodeAuto, "long UTF-8, then FF 41 42");
+  text.resize(text.size() - 3);
+  text.push_back(0x82);
+  text.push_back(0xA0);
+  expectScored(text, kCodeSjis, "long UTF-8, then a Shift_JIS pair");
+}
+
+// The command line: the option, its failure, what --verbose tells, and the
+// same answer from a file, a pipe and in pieces.
+TEST(ScoredDetectionTest, CommandLine) {
+  ScratchDir dir;
+  writeFile(dir / "word.txt", encoded("テスト", Code::utf16_le));
+  for (const char* piece : {"4096", "1", "3"}) {
+    setenv("MEK_PIECE_SIZE", piece, 1);  // the tool inherits it
+    Process file = runMek(dir, "--guess --detect=score word.txt");
+    EXPECT_EQ(file.out, "utf16_le NONE\n") << piece << file.err;
+    Process pipe = runMek(dir, "--guess --detect=score", " < word.txt");
+    EXPECT_EQ(pipe.out, "utf16_le NONE\n") << piece << pipe.err;
+    unsetenv("MEK_PIECE_SIZE");
+  }
+  EXPECT_EQ(runMek(dir, "--guess word.txt").out, "sjis NONE\n");
+  EXPECT_EQ(runMek(dir, "--guess --detect=first word.txt").out, "sjis NONE\n");
+  Process converted = runMek(dir, "--detect=score word.txt -outf8");
+  EXPECT_EQ(converted.out, "テスト");
+
+  Process verbose = runMek(dir, "--guess --verbose --detect=score word.txt");
+  EXPECT_EQ(verbose.status, 0);
+  EXPECT_EQ(verbose.err, "detected utf16_le\nscore 100.00, runner-up sjis score 30.00\n");
+
+  Process unknown = runMek(dir, "--detect=best word.txt -outf8");
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_EQ(unknown.err.rfind("unknown detection: best\nmek ", 0), 0u) << unknown.err;
+  EXPECT_EQ(unknown.out, "");
+
+  writeFile(dir / "bad.txt", hex("FF FF FF"));
+  writeFile(dir / "out.txt", std::string("kept"));
+  for (const char* args :
+       {"--detect=score bad.txt -outf8 out.txt", "--guess --detect=score bad.txt",
+        "--in-place --detect=score -outf8 bad.txt"}) {
+    Process failed = runMek(dir, args);
+    EXPECT_EQ(failed.status, 1) << args;
+    EXPECT_NE(failed.err.find("cannot detect the input code\n"), std::string::npos) << args;
+    EXPECT_EQ(failed.out, "") << args;
+  }
+  EXPECT_EQ(readFile(dir / "out.txt"), hex("6B 65 70 74"));
+  EXPECT_EQ(readFile(dir / "bad.txt"), hex("FF FF FF"));
+}
+
+}  // namespace
+}  // namespace mek::test
