@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,15 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "app/arguments.h"
 #include "app/driver.h"
 #include "app/signal_guard.h"
 
 namespace mek {
 namespace {
-
-bool isOption(const char* arg) {
-  return arg[0] == '-';
-}
 
 // The byte `name` would be compared with at `i` when case, '-' and '_' do
 // not count: skips those marks and folds ASCII capitals.
@@ -115,7 +113,10 @@ void printHelp(std::FILE* out) {
     }
     std::fprintf(out, "\n      %s\n", code.description);
   }
-  std::fputs("line endings (-<name>):\n", out);
+  std::fputs(
+      "line endings (-<name>; the return-code: names above), written for every line\n"
+      "ending of the text; without one, LF:\n",
+      out);
   for (int ending = 1; ending < kLineEndingCount; ++ending) {
     const char* separator = "  ";
     for (std::size_t i = 0; i < kLineEndingNameCount; ++i) {
@@ -139,7 +140,9 @@ void printHelp(std::FILE* out) {
       "  --guess\n"
       "      convert nothing; print the input code that detection chooses (or\n"
       "      that -i names, once the input decodes in it) and its line endings\n"
-      "      (LF, CRLF, CR, MIXED or NONE) on standard output: CODE EOL; no -o\n"
+      "      (LF, CRLF, CR, MIXED or NONE) on standard output: CODE EOL; no -o;\n"
+      "      every word that does not begin with - is a file, each answered as\n"
+      "      NAME: CODE EOL when there are several\n"
       "  --detect=first|score\n"
       "      how the input code is detected when -i names none: first (the\n"
       "      default) takes the first code whose test passes, in a fixed order;\n"
@@ -153,28 +156,34 @@ void printHelp(std::FILE* out) {
       "  --help\n"
       "      print this text\n"
       "  --version\n"
-      "      print the version\n",
+      "      print the version\n"
+      "  --\n"
+      "      ends the options: every later word is a file (the input, or with\n"
+      "      --in-place and --guess every one), even one that begins with -\n"
+      "\n"
+      "-u alone is the line ending LF; -iu and -ou name the code u, UTF-16\n"
+      "little-endian with a mark. The word right after -i<code> is the input file\n"
+      "and the word right after -o<code> the output file, unless it begins with -.\n"
+      "Without an input file, the text is read from standard input, which must be\n"
+      "a file or a pipe (not a terminal).\n"
+      "\n"
+      "exit status:\n"
+      "  0  converted (or --help, --version, or no arguments: the usage text)\n"
+      "  1  a file could not be read, converted or written; one message says why\n"
+      "  2  a wrong command line: the message and the usage text on standard error\n"
+      "\n"
+      "common tasks:\n"
+      "  a Shift_JIS CSV to UTF-8, and back for Excel (CR LF):\n"
+      "    mek -icp932 ledger.csv -outf8 ledger-utf8.csv\n"
+      "    mek -iutf8 ledger-utf8.csv -ocp932 ledger.csv -win\n"
+      "  every text file of a folder to UTF-8, in place (each detected):\n"
+      "    mek --in-place -outf8 folder/*.txt\n"
+      "  find a bad byte: where and why the conversion fails:\n"
+      "    mek --verbose notes.txt -osjis /dev/null\n",
       out);
 }
 
 namespace {
-
-// Opens `path` as the input stream, closing an input opened before.
-bool openInput(const char* path, std::FILE*& input) {
-  if (input != stdin) std::fclose(input);
-  input = std::fopen(path, "rb");
-  if (input == nullptr) {
-    input = stdin;
-    std::fputs("cannot open input file\n", stderr);
-    return false;
-  }
-  return true;
-}
-
-int finish(std::FILE* input, int status) {
-  if (input != stdin) std::fclose(input);
-  return status;
-}
 
 bool usableOutput(const CodeName* entry) {
   return entry != nullptr && entry->code != kCodeAuto;
@@ -215,128 +224,112 @@ std::vector<const char*> eachFileOnce(const std::vector<const char*>& files) {
   return once;
 }
 
+// Standard input that holds no text to convert: a terminal (the user would
+// be typing the text that replaces a file) or another character device such
+// as /dev/null, which is what xargs gives.
+bool standardInputIsIdle() {
+  struct stat status;
+  return isatty(STDIN_FILENO) == 1 ||
+         (fstat(STDIN_FILENO, &status) == 0 && S_ISCHR(status.st_mode));
+}
+
+int usageError(const std::string& message) {
+  std::fprintf(stderr, "%s\n", message.c_str());
+  printUsage(stderr);
+  return 2;
+}
+
+// Opens the input files in the order the walk named them, keeping the last.
+// Null after a message for one that cannot be opened.
+std::FILE* openInputs(const std::vector<const char*>& inputs) {
+  std::FILE* input = stdin;
+  for (const char* path : inputs) {
+    if (input != stdin) std::fclose(input);
+    input = std::fopen(path, "rb");
+    if (input == nullptr) {
+      std::fprintf(stderr, "cannot open input file '%s': %s\n", path, std::strerror(errno));
+      return nullptr;
+    }
+  }
+  return input;
+}
+
 int run(int argc, char** argv) {
   holdClosedStandardStreams();
   // A file too large for the process's limit is a write error, not a kill.
   signal(SIGXFSZ, SIG_IGN);
-  // --help and --version act wherever they stand, before anything is opened.
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0) {
-      printHelp(stdout);
-      return std::fflush(stdout) == 0 ? 0 : 1;
-    }
-    if (std::strcmp(argv[i], "--version") == 0) {
-      std::puts("mek " MEK_VERSION);
-      return std::fflush(stdout) == 0 ? 0 : 1;
-    }
+  Arguments a = readArguments(argc, argv);
+  if (a.action == Arguments::Action::kHelp) {
+    printHelp(stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
   }
-
-  // With --in-place every bare word is a file converted in place, and -i and
-  // -o take no file word.
-  bool inPlace = false;
-  for (int i = 1; i < argc; ++i) inPlace = inPlace || std::strcmp(argv[i], "--in-place") == 0;
-  std::vector<const char*> files;
-
-  std::FILE* input = stdin;
-  bool inputOpened = false;
-  const char* outputPath = nullptr;  // null: standard output
-  const char* inputName = nullptr;   // as typed after the last -i
-  const char* outputName = nullptr;  // as typed after the last -o
-  const CodeName* inputEntry = nullptr;
-  const CodeName* outputEntry = nullptr;
-  int lineEnding = kLineEndingLf;
-  RunOptions run;
-
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (!isOption(arg) && inPlace) {
-      files.push_back(arg);
-    } else if (!isOption(arg)) {
-      // A bare argument names the input file; once one is open it is ignored.
-      if (!inputOpened) {
-        if (!openInput(arg, input)) return finish(input, 1);
-        inputOpened = true;
-      }
-    } else if (arg[1] == 'i') {
-      inputName = arg + 2;
-      inputEntry = findCodeName(inputName);
-      if (!inPlace && i + 1 < argc && !isOption(argv[i + 1])) {
-        if (!openInput(argv[++i], input)) return finish(input, 1);
-        inputOpened = true;
-      }
-    } else if (arg[1] == 'o') {
-      outputName = arg + 2;
-      outputEntry = findCodeName(outputName);
-      // The output file is only recorded here; it is created once the
-      // conversion has succeeded, so a failure never empties it.
-      if (!inPlace && i + 1 < argc && !isOption(argv[i + 1])) outputPath = argv[++i];
-    } else if (std::strcmp(arg, "--fallback") == 0) {
-      run.fallback = true;
-    } else if (std::strcmp(arg, "--verbose") == 0) {
-      run.verbose = true;
-    } else if (std::strcmp(arg, "--guess") == 0) {
-      run.guess = true;
-    } else if (std::strncmp(arg, "--detect=", 9) == 0) {
-      if (std::strcmp(arg + 9, "first") != 0 && std::strcmp(arg + 9, "score") != 0) {
-        std::fprintf(stderr, "unknown detection: %s\n", arg + 9);
-        printUsage(stderr);
-        return finish(input, 2);
-      }
-      run.score = std::strcmp(arg + 9, "score") == 0;
-    } else if (std::strcmp(arg, "--in-place") == 0) {
-      // Seen before the walk.
-    } else {
-      lineEnding = findLineEnding(arg + 1, lineEnding);
-    }
+  if (a.action == Arguments::Action::kVersion) {
+    std::puts("mek " MEK_VERSION);
+    return std::fflush(stdout) == 0 ? 0 : 1;
   }
-
+  if (!a.error.empty()) return usageError(a.error);
   // --guess converts nothing and needs no output code.
-  if (!run.guess && !usableOutput(outputEntry)) {
+  if (!a.run.guess && !usableOutput(a.output_entry)) {
     if (argc <= 1) {
       printUsage(stdout);
       std::fflush(stdout);
-      return finish(input, 0);
+      return 0;
     }
-    if (outputName != nullptr) std::fprintf(stderr, "not an output code: %s\n", outputName);
+    if (a.output_name != nullptr) std::fprintf(stderr, "not an output code: %s\n", a.output_name);
     printUsage(stderr);
-    return finish(input, 2);
+    return 2;
   }
-  if (run.verbose && inputName != nullptr && inputEntry == nullptr) {
-    std::fprintf(stderr, "unknown input code \"%s\", detecting\n", inputName);
+  const bool eachFile = a.in_place || a.run.guess;
+  if (!a.in_place && a.inputs.empty() && a.files.empty() && standardInputIsIdle()) {
+    return usageError("no input: name a file, or send the text on standard input");
   }
-  const int inputCode = inputEntry != nullptr ? inputEntry->code : kCodeAuto;
-  const int outputCode = usableOutput(outputEntry) ? outputEntry->code : kCodeUtf8;
+  if (a.run.verbose && a.input_name != nullptr && a.input_entry == nullptr) {
+    std::fprintf(stderr, "unknown input code \"%s\", detecting\n", a.input_name);
+  }
+  const int inputCode = a.input_entry != nullptr ? a.input_entry->code : kCodeAuto;
+  const int outputCode = usableOutput(a.output_entry) ? a.output_entry->code : kCodeUtf8;
   // Signals are guarded before any output is opened; --guess writes none.
   std::optional<SignalGuard> guard;
-  if (!run.guess) guard.emplace(inPlace && files.size() > 1);
-  run.guard = guard ? &*guard : nullptr;
-  if (inPlace) {
-    // Each file once, on its own, detected on its own; one that fails keeps
-    // its contents, and the others are still tried.
-    bool all = true;
-    const std::vector<const char*> once = eachFileOnce(files);
-    for (std::size_t i = 0; i < once.size(); ++i) {
-      const char* file = once[i];
-      RunOptions each = run;
-      each.label = file;
-      each.last = i + 1 == once.size();
-      std::FILE* in = std::fopen(file, "rb");
-      if (in == nullptr) {
-        std::fprintf(stderr, "%s: cannot open input file\n", file);
-        if (guard) guard->finished(file, false, each.last);
-        all = false;
-      } else {
-        all = runConversion(in, inputCode, file, outputCode, lineEnding, each) && all;
-        std::fclose(in);
-      }
-      // A signal during a commit ends the run here, before the next file.
-      if (guard) guard->settle(each.last && all);
-    }
-    return finish(input, all ? 0 : 1);
+  if (!a.run.guess) guard.emplace(a.in_place && a.files.size() > 1);
+  a.run.guard = guard ? &*guard : nullptr;
+  if (!eachFile || a.files.empty()) {
+    std::FILE* input = openInputs(a.inputs);
+    if (input == nullptr) return 1;
+    RunOptions one = a.run;
+    one.input_name = a.inputs.empty() ? nullptr : a.inputs.back();
+    const bool ok = runConversion(input, inputCode, a.output_path, outputCode, a.line_ending, one);
+    if (input != stdin) std::fclose(input);
+    if (guard) guard->settle(ok);
+    return ok ? 0 : 1;
   }
-  const bool ok = runConversion(input, inputCode, outputPath, outputCode, lineEnding, run);
-  if (guard) guard->settle(ok);
-  return finish(input, ok ? 0 : 1);
+  // Each file once, on its own, detected on its own; one that fails keeps
+  // its contents, and the others are still tried. In place every message and
+  // answer is told under the file's name, and so is every answer of --guess
+  // when there is more than one.
+  bool all = true;
+  const std::vector<const char*> once = eachFileOnce(a.files);
+  for (std::size_t i = 0; i < once.size(); ++i) {
+    const char* file = once[i];
+    RunOptions each = a.run;
+    each.label = a.in_place || once.size() > 1 ? file : nullptr;
+    each.input_name = file;
+    each.last = i + 1 == once.size();
+    std::FILE* in = std::fopen(file, "rb");
+    if (in == nullptr) {
+      if (each.label != nullptr) std::fprintf(stderr, "%s: ", each.label);
+      std::fprintf(stderr, "cannot open input file '%s': %s\n", file, std::strerror(errno));
+      if (guard) guard->finished(file, false, each.last);
+      all = false;
+    } else {
+      all = runConversion(in, inputCode, a.in_place ? file : nullptr, outputCode, a.line_ending,
+                          each) &&
+            all;
+      std::fclose(in);
+    }
+    // A signal during a commit ends the run here, before the next file.
+    if (guard) guard->settle(each.last && all);
+  }
+  return all ? 0 : 1;
 }
 
 }  // namespace

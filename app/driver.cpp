@@ -99,6 +99,7 @@ void tellScores(const ScoredAnswer& answer, const char* label) {
 // detection), where it failed, and the line endings of the decoded text.
 struct Findings {
   int inputCode = kCodeAuto;
+  int readError = 0;  // errno of a failed read
   ConversionFailure failure;
   unsigned lineEndings = 0;
 };
@@ -170,8 +171,14 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
 }
 
 // The message for a failed conversion, without its newline.
-std::string failureText(Failure failure, const Findings& found, int outputCode, bool verbose) {
-  if (failure == Failure::kRead) return "cannot read input file";
+std::string failureText(Failure failure, const Findings& found, int outputCode,
+                        const RunOptions& run) {
+  if (failure == Failure::kRead) {
+    std::string message = "cannot read input file";
+    if (run.input_name != nullptr) message += std::string(" '") + run.input_name + "'";
+    return message + ": " + std::strerror(found.readError);
+  }
+  const bool verbose = run.verbose;
   if (failure == Failure::kNoMemory) return "cannot allocate enough memory";
   if (failure == Failure::kUndetected) return "cannot detect the input code";
   if (!verbose || found.failure.error == StreamError::kNone) return "cannot convert bytes";
@@ -226,6 +233,7 @@ bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int 
     // Nothing is written, so there is nothing to guard.
     const Failure failure =
         convertInput(fileno(input), outputCode, lineEnding, options, nullptr, found);
+    if (failure == Failure::kRead) found.readError = errno;
     if (failure == Failure::kNone) {
       if (options.label != nullptr) std::printf("%s: ", options.label);
       std::printf("%s %s\n", describeCode(found.inputCode)->name,
@@ -233,7 +241,7 @@ bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int 
       if (std::fflush(stdout) == 0) return true;
       message = std::string("cannot write output file: ") + std::strerror(errno);
     } else {
-      message = failureText(failure, found, outputCode, options.verbose);
+      message = failureText(failure, found, outputCode, options);
     }
   } else {
     Output output(outputPath, options.guard);
@@ -242,12 +250,13 @@ bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int 
         output.error() != OutputError::kNone
             ? Failure::kWrite
             : convertInput(fileno(input), outputCode, lineEnding, options, &output, found);
+    if (failure == Failure::kRead) found.readError = errno;
     if (failure == Failure::kWrite || (failure == Failure::kNone && !output.commit())) {
       output.abandon();
       message = output.message();
     } else if (failure != Failure::kNone) {
       output.abandon();
-      message = failureText(failure, found, outputCode, options.verbose);
+      message = failureText(failure, found, outputCode, options);
     }
     if (options.guard != nullptr) {
       options.guard->finished(options.label, message.empty(), options.last);

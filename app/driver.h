@@ -29,6 +29,8 @@ struct RunOptions {
   bool score = false;
   // Put before every message as "`label`: " (the file name).
   const char* label = nullptr;
+  // The input file's name for messages; null for standard input.
+  const char* input_name = nullptr;
   // Told which output is being written, so that a signal can stop it, and
   // when it is done; `last`: no other file follows.
   SignalGuard* guard = nullptr;

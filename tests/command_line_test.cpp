@@ -236,6 +236,68 @@ TEST_F(CliTest, WalkOrderRules) {
   EXPECT_EQ(file("second.txt"), text("a\xE3\x81\x82\nb\nc\n"));
 }
 
+// The traps of a command line typed from habit are caught before anything
+// is opened: no input on a terminal or device (the text typed would replace
+// the file), an unknown long option; "--" ends the options.
+TEST_F(CliTest, TrapsAreCaughtBeforeAnythingIsOpened) {
+  writeFile(dir / "notes.txt", std::string("precious"));
+  writeFile(dir / "-dash.txt", std::string("dash\r\n"));
+  writeFile(dir / "--help", std::string("help\n"));
+  const std::string noInput = "no input: name a file, or send the text on standard input\n";
+  const struct {
+    const char* args;
+    const char* suffix;
+    int status;
+    std::string err;
+    const char* out;
+  } cases[] = {
+      {"-outf8 notes.txt", "< /dev/null", 2, noInput + usageText(), ""},
+      {"-outf8 notes.txt", "<&-", 2, noInput + usageText(), ""},
+      {"--guess", "< /dev/null", 2, noInput + usageText(), ""},
+      {"--fallbak -iutf8 in.txt -outf8 notes.txt", "", 2,
+       "unknown option: --fallbak\n" + usageText(), ""},
+      {"--in-plase -outf8 notes.txt", "", 2, "unknown option: --in-plase\n" + usageText(), ""},
+      {"-outf8 notes.txt --detect", "", 2, "unknown option: --detect\n" + usageText(), ""},
+      {"--frobnicate --version", "", 0, "", "mek " MEK_VERSION "\n"},
+      {"-iutf8 -outf8 -- -dash.txt", "", 0, "", "dash\n"},
+      {"-iutf8 -outf8 -- --help", "", 0, "", "help\n"},
+      {"-iutf8 -outf8 -- in.txt -dash.txt", "", 0, "", "a\xE3\x81\x82\nb\nc\n"},
+  };
+  for (const auto& c : cases) {
+    const Process p = runMek(dir, c.args, c.suffix);
+    EXPECT_EQ(p.status, c.status) << c.args << " " << c.suffix;
+    EXPECT_EQ(p.err, c.err) << c.args << " " << c.suffix;
+    EXPECT_EQ(p.out, c.out) << c.args << " " << c.suffix;
+    EXPECT_EQ(file("notes.txt"), text("precious")) << c.args << " " << c.suffix;
+  }
+  // In place, every word after "--" is a file.
+  Process p = runMek(dir, "--in-place -iutf8 -outf8 -win -- -dash.txt");
+  EXPECT_EQ(p.status, 0) << p.err;
+  EXPECT_EQ(file("-dash.txt"), text("dash\r\n"));
+  // A real terminal on standard input, as `mek -outf8 notes.txt` typed at a
+  // prompt has it.
+  p = runMek(dir, "",
+             "; script -qec " + shellQuote(shellQuote(MEK_EXECUTABLE) + " -outf8 notes.txt") +
+                 " /dev/null < /dev/null");
+  EXPECT_EQ(p.status, 2);
+  EXPECT_EQ(p.out.rfind("no input: ", 0), 0u) << p.out;
+  EXPECT_EQ(file("notes.txt"), text("precious"));
+}
+
+// --guess answers for every file named, each under its name when there are
+// several; the status tells that one failed.
+TEST_F(CliTest, GuessEveryFile) {
+  writeFile(dir / "crlf.txt", hex("82 a0 0d 0a"));
+  Process p = runMek(dir, "--guess in.txt crlf.txt missing.txt");
+  EXPECT_EQ(p.status, 1);
+  EXPECT_EQ(p.out, "in.txt: utf8 MIXED\ncrlf.txt: sjis CRLF\n");
+  EXPECT_EQ(p.err,
+            "missing.txt: cannot open input file 'missing.txt': No such file or directory\n");
+  p = runMek(dir, "--guess -isjis crlf.txt");
+  EXPECT_EQ(p.status, 0);
+  EXPECT_EQ(p.out, "sjis CRLF\n");
+}
+
 TEST_F(CliTest, InPlaceConversion) {
   Process p = runMek(dir, "-iutf8 in.txt -outf8 in.txt -win");
   EXPECT_EQ(p.status, 0) << p.err;
@@ -253,13 +315,13 @@ TEST_F(CliTest, FailuresLeaveOutputUntouched) {
 
   p = runMek(dir, "missing.txt -outf8 out.txt");
   EXPECT_EQ(p.status, 1);
-  EXPECT_EQ(p.err, "cannot open input file\n");
+  EXPECT_EQ(p.err, "cannot open input file 'missing.txt': No such file or directory\n");
   EXPECT_EQ(file("out.txt"), text("precious"));
 
   fs::create_directory(dir / "folder");
   p = runMek(dir, "folder -outf8 out.txt");
   EXPECT_EQ(p.status, 1);
-  EXPECT_EQ(p.err, "cannot read input file\n");
+  EXPECT_EQ(p.err, "cannot read input file 'folder': Is a directory\n");
   EXPECT_EQ(file("out.txt"), text("precious"));
 
   p = runMek(dir, "in.txt -outf8 no/such/dir/out.txt");

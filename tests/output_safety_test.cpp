@@ -344,7 +344,9 @@ TEST_F(OutputSafetyTest, InPlaceConvertsEachFileOnItsOwn) {
   writeFile(dir / "bad.txt", hex("82 a0 81 20 41"));
   Process p = runMek(dir, "--in-place -isjis -outf8 good.txt bad.txt missing.txt");
   EXPECT_EQ(p.status, 1);
-  EXPECT_EQ(p.err, "bad.txt: cannot convert bytes\nmissing.txt: cannot open input file\n");
+  EXPECT_EQ(p.err,
+            "bad.txt: cannot convert bytes\nmissing.txt: cannot open input file 'missing.txt': No "
+            "such file or directory\n");
   EXPECT_EQ(readFile(dir / "good.txt"), hex("e3 81 82 0a"));
   EXPECT_EQ(readFile(dir / "bad.txt"), hex("82 a0 81 20 41"));
   EXPECT_FALSE(fs::exists(dir / "missing.txt"));

@@ -1,0 +1,122 @@
+#include "app/arguments.h"
+
+#include <cstring>
+
+#include "app/command_line.h"
+
+namespace mek {
+namespace {
+
+// The long options; those with `value` take "=WORD".
+struct LongOption {
+  const char* name;
+  bool value;
+};
+
+constexpr LongOption kLongOptions[] = {
+    {"--fallback", false}, {"--verbose", false}, {"--guess", false}, {"--in-place", false},
+    {"--help", false},     {"--version", false}, {"--detect", true},
+};
+
+bool isOption(const char* arg) {
+  return arg[0] == '-';
+}
+
+bool isEndOfOptions(const char* arg) {
+  return std::strcmp(arg, "--") == 0;
+}
+
+// The long option `arg` is, or null; `value` is set to what follows '='.
+const LongOption* findLongOption(const char* arg, const char*& value) {
+  for (const LongOption& option : kLongOptions) {
+    const std::size_t length = std::strlen(option.name);
+    if (std::strncmp(arg, option.name, length) != 0) continue;
+    if (!option.value && arg[length] == '\0') return &option;
+    if (option.value && arg[length] == '=') {
+      value = arg + length + 1;
+      return &option;
+    }
+  }
+  return nullptr;
+}
+
+bool is(const LongOption* option, const char* name) {
+  return option != nullptr && std::strcmp(option->name, name) == 0;
+}
+
+}  // namespace
+
+Arguments readArguments(int argc, char** argv) {
+  Arguments a;
+  // --help and --version act wherever they stand; an unknown long option is
+  // told before anything else; --in-place and --guess change what the words
+  // after -i and -o are.
+  for (int i = 1; i < argc && !isEndOfOptions(argv[i]); ++i) {
+    const char* value = nullptr;
+    const LongOption* option = findLongOption(argv[i], value);
+    if (is(option, "--help")) {
+      a.action = Arguments::Action::kHelp;
+      return a;
+    }
+    if (is(option, "--version")) {
+      a.action = Arguments::Action::kVersion;
+      return a;
+    }
+  }
+  for (int i = 1; i < argc && !isEndOfOptions(argv[i]); ++i) {
+    const char* value = nullptr;
+    const LongOption* option = findLongOption(argv[i], value);
+    if (option == nullptr && std::strncmp(argv[i], "--", 2) == 0) {
+      a.error = std::string("unknown option: ") + argv[i];
+      return a;
+    }
+    a.in_place = a.in_place || is(option, "--in-place");
+    a.run.guess = a.run.guess || is(option, "--guess");
+  }
+  // Every bare word is a file.
+  const bool filesOnly = a.in_place || a.run.guess;
+
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (!optionsEnded && isEndOfOptions(arg)) {
+      optionsEnded = true;
+    } else if (optionsEnded || !isOption(arg)) {
+      // A bare word names the input file; once there is one it is ignored.
+      if (filesOnly) {
+        a.files.push_back(arg);
+      } else if (a.inputs.empty()) {
+        a.inputs.push_back(arg);
+      }
+    } else if (arg[1] == 'i') {
+      a.input_name = arg + 2;
+      a.input_entry = findCodeName(a.input_name);
+      if (!filesOnly && i + 1 < argc && !isOption(argv[i + 1])) a.inputs.push_back(argv[++i]);
+    } else if (arg[1] == 'o') {
+      a.output_name = arg + 2;
+      a.output_entry = findCodeName(a.output_name);
+      // The output file is only recorded here; it is created once the
+      // conversion has succeeded, so a failure never empties it.
+      if (!filesOnly && i + 1 < argc && !isOption(argv[i + 1])) a.output_path = argv[++i];
+    } else if (arg[1] != '-') {
+      a.line_ending = findLineEnding(arg + 1, a.line_ending);
+    } else {
+      const char* value = nullptr;
+      const LongOption* option = findLongOption(arg, value);
+      if (is(option, "--fallback")) {
+        a.run.fallback = true;
+      } else if (is(option, "--verbose")) {
+        a.run.verbose = true;
+      } else if (is(option, "--detect")) {
+        if (std::strcmp(value, "first") != 0 && std::strcmp(value, "score") != 0) {
+          a.error = std::string("unknown detection: ") + value;
+          return a;
+        }
+        a.run.score = std::strcmp(value, "score") == 0;
+      }
+    }
+  }
+  return a;
+}
+
+}  // namespace mek

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/driver.h"
+#include "mek/codes.h"
+
+namespace mek {
+
+// What the command line asks for, read without opening anything, so that
+// a wrong command line is told before any file is touched.
+struct Arguments {
+  enum class Action { kConvert, kHelp, kVersion };
+  Action action = Action::kConvert;
+  // Input files in the order the walk names them (a later -i FILE replaces
+  // an earlier input); the last one is read. Empty: standard input.
+  std::vector<const char*> inputs;
+  const char* output_path = nullptr;  // null: standard output
+  const char* input_name = nullptr;   // as typed after the last -i
+  const char* output_name = nullptr;  // as typed after the last -o
+  const CodeName* input_entry = nullptr;
+  const CodeName* output_entry = nullptr;
+  int line_ending = kLineEndingLf;
+  bool in_place = false;
+  // With --in-place or --guess, every file word, in order.
+  std::vector<const char*> files;
+  RunOptions run;
+  // A wrong command line: the message, told before the usage text with
+  // status 2. Empty when the command line is right.
+  std::string error;
+};
+
+// Walks the arguments once from left to right. With --in-place and --guess
+// every bare word is a file and -i and -o take no file word; otherwise the
+// first bare word, or the word right after -i, is the input file, and the
+// word right after -o the output file. "--" ends the options: every later
+// word is a file. A word that begins with "--" and is no long option of the
+// tool is an error.
+Arguments readArguments(int argc, char** argv);
+
+}  // namespace mek
