@@ -29,55 +29,33 @@ std::size_t setting(const char* name, std::size_t fallback) {
   return *end == '\0' ? static_cast<std::size_t>(value) : fallback;
 }
 
-enum class Failure { kNone, kRead, kNoMemory, kConvert, kWrite, kUndetected };
+enum class Failure { kNone, kRead, kNoMemory, kConvert, kWrite, kUndetected, kSpool };
 
-// The code number of the input by detection. Input that can be positioned is
-// read once for detection, piece by piece, and then again from the start;
-// anything else is held in memory whole (`held`), so that it can be
-// converted after detection has read it.
-Failure detectInput(int fd, bool seekable, std::size_t pieceSize, std::vector<std::uint8_t>& held,
-                    int& code) {
-  if (!seekable) {
-    bool noMemory = false;
-    if (!readAll(fd, held, noMemory)) return noMemory ? Failure::kNoMemory : Failure::kRead;
-    code = detectEncoding(held.data(), held.data() + held.size());
-    return Failure::kNone;
-  }
-  Detector detector;
+// Reads the input piece by piece into `detector` until it is settled, then
+// gives the input again from its start for the conversion (from a pipe, what
+// was read is kept in a temporary file meanwhile).
+template <typename Detection>
+Failure detectInput(InputReader& input, std::size_t pieceSize, Detection& detector) {
+  if (input.keep() != InputReader::Status::kOk) return Failure::kSpool;
   Area area;
   if (!area.reserve(pieceSize)) return Failure::kNoMemory;
   while (!detector.settled()) {
     std::size_t got = 0;
-    if (!readFill(fd, area.data(), pieceSize, got)) return Failure::kRead;
+    const InputReader::Status status = input.fill(area.data(), pieceSize, got);
+    if (status != InputReader::Status::kOk) {
+      return status == InputReader::Status::kRead ? Failure::kRead : Failure::kSpool;
+    }
     if (got == 0) break;
     detector.feed(area.data(), area.data() + got);
   }
-  code = detector.finish();
-  return rewind(fd) ? Failure::kNone : Failure::kRead;
-}
-
-// The same with every code scored (--detect=score).
-Failure scoreInput(int fd, bool seekable, std::size_t pieceSize, std::vector<std::uint8_t>& held,
-                   ScoredAnswer& answer) {
-  if (!seekable) {
-    bool noMemory = false;
-    if (!readAll(fd, held, noMemory)) return noMemory ? Failure::kNoMemory : Failure::kRead;
-    answer = ScoredDetector::detect(held.data(), held.data() + held.size());
-  } else {
-    ScoredDetector detector;
-    Area area;
-    if (!area.reserve(pieceSize)) return Failure::kNoMemory;
-    while (!detector.settled()) {
-      std::size_t got = 0;
-      if (!readFill(fd, area.data(), pieceSize, got)) return Failure::kRead;
-      if (got == 0) break;
-      detector.feed(area.data(), area.data() + got);
-    }
-    answer = detector.finish();
-    if (!rewind(fd)) return Failure::kRead;
+  switch (input.replay()) {
+    case InputReader::Status::kOk:
+      return Failure::kNone;
+    case InputReader::Status::kRead:
+      return Failure::kRead;
+    default:
+      return Failure::kSpool;
   }
-  if (answer.no_memory) return Failure::kNoMemory;
-  return answer.code == kCodeAuto ? Failure::kUndetected : Failure::kNone;
 }
 
 // With --verbose: how close the scored call was.
@@ -116,16 +94,28 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
   options.locate = run.verbose || run.guess;
 
   // The whole file is converted, wherever its position was left.
-  const bool seekable = rewind(fd);
-  const bool wasDetected = found.inputCode == kCodeAuto;
-  std::vector<std::uint8_t> held;
-  if (wasDetected) {
+  InputReader input(fd);
+  // A failed read or temporary file is told with its reason.
+  const auto reading = [&found](Failure failure) {
+    if (failure == Failure::kRead || failure == Failure::kSpool) found.readError = errno;
+    return failure;
+  };
+  if (found.inputCode == kCodeAuto) {
     ScoredAnswer scored;
-    const Failure failure =
-        run.score ? scoreInput(fd, seekable, options.piece_size, held, scored)
-                  : detectInput(fd, seekable, options.piece_size, held, found.inputCode);
-    if (failure != Failure::kNone) return failure;
-    if (run.score) found.inputCode = scored.code;
+    if (run.score) {
+      ScoredDetector detector;
+      const Failure failure = reading(detectInput(input, options.piece_size, detector));
+      if (failure != Failure::kNone) return failure;
+      scored = detector.finish();
+      if (scored.no_memory) return Failure::kNoMemory;
+      if (scored.code == kCodeAuto) return Failure::kUndetected;
+      found.inputCode = scored.code;
+    } else {
+      Detector detector;
+      const Failure failure = reading(detectInput(input, options.piece_size, detector));
+      if (failure != Failure::kNone) return failure;
+      found.inputCode = detector.finish();
+    }
     if (run.verbose) {
       if (run.label != nullptr) std::fprintf(stderr, "%s: ", run.label);
       std::fprintf(stderr, "detected %s\n", describeCode(found.inputCode)->name);
@@ -142,17 +132,16 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
       },
       options);
   bool more = true;
-  if (wasDetected && !seekable) {
-    more = stream.feed(held.data(), held.size());
-  } else {
-    while (more) {
-      const std::span<std::uint8_t> space = stream.space();
-      if (space.empty()) break;
-      std::size_t got = 0;
-      if (!readFill(fd, space.data(), space.size(), got)) return Failure::kRead;
-      if (got == 0) break;
-      more = stream.commit(got);
+  while (more) {
+    const std::span<std::uint8_t> space = stream.space();
+    if (space.empty()) break;
+    std::size_t got = 0;
+    const InputReader::Status status = input.fill(space.data(), space.size(), got);
+    if (status != InputReader::Status::kOk) {
+      return reading(status == InputReader::Status::kRead ? Failure::kRead : Failure::kSpool);
     }
+    if (got == 0) break;
+    more = stream.commit(got);
   }
   if (more) stream.finish();
   found.failure = stream.failure();
@@ -181,6 +170,9 @@ std::string failureText(Failure failure, const Findings& found, int outputCode,
   const bool verbose = run.verbose;
   if (failure == Failure::kNoMemory) return "cannot allocate enough memory";
   if (failure == Failure::kUndetected) return "cannot detect the input code";
+  if (failure == Failure::kSpool) {
+    return std::string("cannot write temporary file: ") + std::strerror(found.readError);
+  }
   if (!verbose || found.failure.error == StreamError::kNone) return "cannot convert bytes";
   return failureMessage(found.failure, found.inputCode, outputCode);
 }
@@ -233,7 +225,6 @@ bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int 
     // Nothing is written, so there is nothing to guard.
     const Failure failure =
         convertInput(fileno(input), outputCode, lineEnding, options, nullptr, found);
-    if (failure == Failure::kRead) found.readError = errno;
     if (failure == Failure::kNone) {
       if (options.label != nullptr) std::printf("%s: ", options.label);
       std::printf("%s %s\n", describeCode(found.inputCode)->name,
@@ -250,7 +241,6 @@ bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int 
         output.error() != OutputError::kNone
             ? Failure::kWrite
             : convertInput(fileno(input), outputCode, lineEnding, options, &output, found);
-    if (failure == Failure::kRead) found.readError = errno;
     if (failure == Failure::kWrite || (failure == Failure::kNone && !output.commit())) {
       output.abandon();
       message = output.message();

@@ -3,7 +3,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <new>
+
+#include "app/temporary_file.h"
 
 namespace mek {
 
@@ -23,28 +24,61 @@ bool rewind(int fd) {
   return lseek(fd, 0, SEEK_SET) == 0;
 }
 
-bool readAll(int fd, std::vector<std::uint8_t>& bytes, bool& noMemory) {
-  noMemory = false;
-  std::size_t size = 0;
-  try {
-    bytes.resize(std::size_t{1} << 16);
-    for (;;) {
-      std::size_t got = 0;
-      if (!readFill(fd, bytes.data() + size, bytes.size() - size, got)) {
-        bytes.clear();
-        return false;
-      }
-      size += got;
-      if (size < bytes.size()) break;
-      bytes.resize(bytes.size() * 2);
+namespace {
+
+bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
     }
-  } catch (const std::bad_alloc&) {
-    bytes.clear();
-    noMemory = true;
-    return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
   }
-  bytes.resize(size);
   return true;
+}
+
+}  // namespace
+
+InputReader::InputReader(int fd) : fd_(fd), seekable_(rewind(fd)) {}
+
+InputReader::~InputReader() {
+  if (spool_ >= 0) close(spool_);
+}
+
+InputReader::Status InputReader::keep() {
+  if (seekable_) return Status::kOk;
+  spool_ = openUnnamedTemporary();
+  if (spool_ < 0) return Status::kSpool;
+  keeping_ = true;
+  return Status::kOk;
+}
+
+InputReader::Status InputReader::replay() {
+  if (seekable_) return rewind(fd_) ? Status::kOk : Status::kRead;
+  if (spool_ < 0) return Status::kOk;
+  keeping_ = false;
+  replaying_ = true;
+  return lseek(spool_, 0, SEEK_SET) == 0 ? Status::kOk : Status::kSpool;
+}
+
+InputReader::Status InputReader::fill(std::uint8_t* into, std::size_t room, std::size_t& got) {
+  got = 0;
+  if (replaying_) {
+    if (!readFill(spool_, into, room, got)) return Status::kSpool;
+    if (got == room) return Status::kOk;
+    // The spool is read: the rest comes from the pipe.
+    replaying_ = false;
+    close(spool_);
+    spool_ = -1;
+  }
+  std::size_t more = 0;
+  if (!readFill(fd_, into + got, room - got, more)) return Status::kRead;
+  if (keeping_ && !writeAll(spool_, into + got, more)) return Status::kSpool;
+  got += more;
+  return Status::kOk;
 }
 
 }  // namespace mek

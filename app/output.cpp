@@ -13,6 +13,7 @@
 #include "app/file_attributes.h"
 #include "app/output_target.h"
 #include "app/signal_guard.h"
+#include "app/temporary_file.h"
 
 namespace mek {
 namespace {
@@ -53,20 +54,6 @@ int makeTemporary(int folder, const std::string& name, std::string& temporary) {
   }
   errno = EEXIST;
   return -1;
-}
-
-// An unnamed file in TMPDIR (or /tmp) that vanishes when it is closed.
-int unnamedTemporary() {
-  const char* folder = std::getenv("TMPDIR");
-  if (folder == nullptr || *folder == '\0') folder = "/tmp";
-#ifdef O_TMPFILE
-  const int fd = open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
-#endif
-  std::string path = std::string(folder) + "/.mek-XXXXXX";
-  const int spool = mkostemp(path.data(), O_CLOEXEC);
-  if (spool >= 0) unlink(path.c_str());
-  return spool;
 }
 
 void closeFd(int& fd) {
@@ -216,7 +203,7 @@ bool Output::openHeldTarget() {
 bool Output::spill() {
   spilled_ = true;
   if (mode_ == Mode::kHeldFile) {
-    spool_ = unnamedTemporary();
+    spool_ = openUnnamedTemporary();
     if (spool_ < 0) {
       const int error = errno;
       error_ = OutputError::kWrite;

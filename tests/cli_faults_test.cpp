@@ -91,6 +91,14 @@ TEST_F(CliFaultTest, MessagesNameTheFileAndTheReason) {
     expectFailure("-iutf8 " + shellQuote(input) + " -outf8", "", 1, "cannot " + message + "\n");
   }
   expectFailure("-iutf8 -outf8 out.txt", "< folder", 1, "cannot read input file: Is a directory\n");
+  // Detection keeps what it reads from a pipe in a temporary file.
+  {
+    const Tree kept = snapshot(dir);
+    const Process p = runScript(dir, "cat in.txt | TMPDIR=missing \"$MEK\" -outf8 out.txt");
+    EXPECT_EQ(p.status, 1);
+    EXPECT_EQ(p.err, "cannot write temporary file: No such file or directory\n");
+    EXPECT_EQ(snapshot(dir), kept);
+  }
   // Permissions do not stop root: those run as nobody.
   if (geteuid() != 0 ||
       std::system("setpriv --reuid=65534 --regid=65534 --clear-groups true 2>/dev/null") != 0) {

@@ -1,0 +1,26 @@
+#include "app/temporary_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+namespace mek {
+
+int openUnnamedTemporary() {
+  const char* folder = std::getenv("TMPDIR");
+  if (folder == nullptr || *folder == '\0') folder = "/tmp";
+#ifdef O_TMPFILE
+  const int fd = open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+#endif
+  // A file system without unnamed files: a named one, removed at once.
+  std::string path = std::string(folder) + "/.mek-XXXXXX";
+  const int spool = mkostemp(path.data(), O_CLOEXEC);
+  if (spool >= 0) unlink(path.c_str());
+  return spool;
+}
+
+}  // namespace mek
