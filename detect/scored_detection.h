@@ -71,11 +71,27 @@ class ScoredDetector {
   std::int64_t scoreOf(int candidate) const;
   CodeNumber markAnswer() const;
 
+  // The kanji of one candidate's reading: their count and weight, and
+  // whether they all lie in one JIS X 0208 row, with the cells of that row
+  // that occur.
+  struct KanjiRow {
+    static constexpr int kMixed = -1;
+    std::int64_t count = 0;
+    std::int64_t weight = 0;  // the sum of their class weights
+    int row = 0;              // the JIS row byte, 0 before any kanji, or kMixed
+    std::uint64_t cells[2] = {};
+
+    void add(std::uint16_t jis);
+    // All in one row, with enough different kanji among them.
+    bool oneRow() const;
+  };
+
   StreamStage stages_[kCandidates];
   bool failed_[kCandidates] = {};
   std::int64_t weights_[kCandidates] = {};     // sum of the scored characters' weights
   std::int64_t characters_[kCandidates] = {};  // scored characters
-  bool utf8_multibyte_ = false;                // the UTF-8 reading has a character past ASCII
+  KanjiRow kanji_rows_[kCandidates];
+  bool utf8_multibyte_ = false;  // the UTF-8 reading has a character past ASCII
   bool escape_seen_ = false;
   bool no_memory_ = false;
   std::uint8_t head_[4] = {};

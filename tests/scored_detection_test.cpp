@@ -82,6 +82,11 @@ TEST(ScoredDetectionTest, ShortTextsAreTakenForTheCodeTheyWereWrittenIn) {
       {"ｱｲｳｴｵ", Code::sjis, Code::euc_jp},
       {"ﾃｽﾄ", Code::sjis, Code::euc_jp},
       {"0001,ﾔﾏﾀﾞ ﾀﾛｳ,ﾄｳｷｮｳ\r\n0002,ｽｽﾞｷ ﾊﾅｺ,ｵｵｻｶ\r\n", Code::sjis, Code::sjis},
+      // The same ledger line in EUC-JP, which Shift_JIS reads as kanji that
+      // all lie in one row (8E A1..DF), and one-word EUC-JP kanji, which
+      // Shift_JIS reads as half-width katakana (B8 B5 CF B7 B1 A1).
+      {"0001,ｶﾌﾞｼｷｶﾞｲｼｬ ﾔﾏﾀﾞ,1200", Code::euc_jp, Code::sjis},
+      {"元老院", Code::euc_jp, Code::euc_jp},
       // EUC-JP, Shift_JIS and ISO-2022-JP sentences.
       {"日本語のテキストです。", Code::euc_jp, Code::euc_jp},
       {"東京都千代田区", Code::euc_jp, Code::euc_jp},

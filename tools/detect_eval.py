@@ -71,6 +71,11 @@ CANDIDATES = [("utf8", "utf-8"), ("jis", "iso2022_jp"), ("sjis", "cp932"), ("euc
               ("utf16_le", "utf-16-le"), ("utf16_be", "utf-16-be"), ("utf32_le", "utf-32-le"),
               ("utf32_be", "utf-32-be")]
 PREFIX = 64 * 1024
+KANJI1, KANJI2 = CLASSES.index("kanji1"), CLASSES.index("kanji2")
+# Kanji of a reading whose kanji all lie in one JIS row, with at least this
+# many different ones, weigh ONE_ROW_WEIGHT (kOneRow* in the C++).
+ONE_ROW_MINIMUM = 5
+ONE_ROW_WEIGHT = 0
 
 
 def classify(ch):
@@ -137,19 +142,28 @@ def histograms(path):
             continue
         text = (decode(data[:PREFIX], codec) or ("", False))[0]
         h = [0] * len(CLASSES)
+        rows, kanji = set(), set()
         for ch in text:
-            h[classify(ch)] += 1
+            c = classify(ch)
+            h[c] += 1
+            if c in (KANJI1, KANJI2):
+                rows.add(ch.encode("euc_jp")[0])
+                kanji.add(ch)
         if whole[1] and code != "jis":
             h[CLASSES.index("control")] += 1  # the cut-off last sequence
-        out.append((code, h, code == "utf8" and any(ord(c) >= 0x80 for c in text)))
+        one_row = len(rows) == 1 and len(kanji) >= ONE_ROW_MINIMUM
+        out.append((code, h, code == "utf8" and any(ord(c) >= 0x80 for c in text), one_row))
     return out
 
 
 def choose(hists, weights, bonus):
     best, best_score = None, None
-    for code, h, multibyte in hists:
+    for code, h, multibyte, one_row in hists:
         n = sum(h)
-        s = sum(w * x for w, x in zip(weights, h)) * 100 // n if n else 0
+        total = sum(w * x for w, x in zip(weights, h))
+        if one_row:
+            total += sum((ONE_ROW_WEIGHT - weights[k]) * h[k] for k in (KANJI1, KANJI2))
+        s = total * 100 // n if n else 0
         if multibyte:
             s += bonus * 100
         if best is None or s > best_score:
