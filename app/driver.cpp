@@ -27,7 +27,7 @@ std::size_t setting(const char* name, std::size_t fallback) {
   return *end == '\0' ? static_cast<std::size_t>(value) : fallback;
 }
 
-enum class Failure { kNone, kRead, kNoMemory, kConvert };
+enum class Failure { kNone, kRead, kNoMemory, kConvert, kDetect };
 
 // The code number of the input by detection. Input that can be positioned is
 // read once for detection, piece by piece, and then again from the start;
@@ -80,6 +80,7 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
   if (wasDetected) {
     const Failure failure = detectInput(fd, seekable, options.piece_size, held, found.inputCode);
     if (failure != Failure::kNone) return failure;
+    if (found.inputCode == kCodeAuto) return Failure::kDetect;
     if (run.verbose) {
       if (run.label != nullptr) std::fprintf(stderr, "%s: ", run.label);
       std::fprintf(stderr, "detected %s\n", describeCode(found.inputCode)->name);
@@ -126,6 +127,7 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
 std::string failureText(Failure failure, const Findings& found, int outputCode, bool verbose) {
   if (failure == Failure::kRead) return "cannot read input file";
   if (failure == Failure::kNoMemory) return "cannot allocate enough memory";
+  if (failure == Failure::kDetect) return "cannot detect the input code";
   if (!verbose || found.failure.error == StreamError::kNone) return "cannot convert bytes";
   return failureMessage(found.failure, found.inputCode, outputCode);
 }

@@ -326,8 +326,8 @@ void ConversionStream::locate(std::uint8_t* begin, const std::uint8_t* end, bool
       if (isHighSurrogate(c) && isLowSurrogate(next)) {
         c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
       } else if (isHighSurrogate(c) || isLowSurrogate(c)) {
-        // Only a UTF-8 sequence beyond U+10FFFF decodes to a surrogate
-        // without its partner: malformed input at its own place.
+        // A surrogate without its partner is malformed input at its own
+        // place.
         failure_.error = StreamError::kMalformed;
         return;
       }

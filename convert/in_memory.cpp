@@ -12,7 +12,13 @@ namespace {
 // The three stages over the whole text at once.
 bool convertStages(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding,
                    bool fallback) {
-  if (inputCode == kCodeAuto) inputCode = detectEncoding(buffer.out, buffer.out + buffer.size);
+  if (inputCode == kCodeAuto) {
+    inputCode = detectEncoding(buffer.out, buffer.out + buffer.size);
+    if (inputCode == kCodeAuto) {
+      std::fputs("cannot detect the input code\n", stderr);
+      return false;
+    }
+  }
   const Converter* decoder = findDecoder(inputCode);
   const EndOfLineConverter* lineEnd = findLineEndConverter(lineEnding);
   const Converter* encoder = findEncoder(outputCode, fallback);

@@ -16,7 +16,11 @@ bool runStage(ConversionBuffer* buffer, const Converter* converter) {
   buffer->in_end = buffer->out + buffer->size;
   buffer->out = nullptr;
 
-  if (!converter->measure(*buffer)) {
+  // A converter leaves a sequence cut off by the end unconsumed; over a
+  // whole input that is malformed input at its first byte.
+  const bool measured = converter->measure(*buffer);
+  if (measured && buffer->stop != buffer->in_end) buffer->size = kMalformedInput;
+  if (!measured || buffer->size == kMalformedInput) {
     std::free(spare);
     std::fputs(buffer->size == kOutputTooLarge ? "cannot allocate enough memory\n"
                                                : "cannot convert bytes\n",

@@ -59,8 +59,10 @@ bool StreamStage::advance(const ConversionBuffer& buffer, const Piece& piece,
     if (rest != nullptr) converter_ = rest;
   }
   if (piece.last) {
-    // At the end of the text a cut-off sequence is dropped.
+    // What the converter left at the end of the text is a sequence that the
+    // end cut off; `run` fails on it, `check` only notes it.
     carry_size_ = 0;
+    cut_off_ = left != 0;
     return true;
   }
   // Converters leave at most one cut-off sequence, which is short.
@@ -86,7 +88,14 @@ bool StreamStage::run(std::uint8_t* begin, const std::uint8_t* end, bool last, A
   piece = Piece{state_, state_, last};
   if (!converter_->convertPiece(buffer, piece)) return converterFailed(buffer, failure_);
   out.size = static_cast<std::size_t>(buffer.size);
-  return advance(buffer, piece, out.size);
+  if (!advance(buffer, piece, out.size)) return false;
+  if (cut_off_) {
+    // Malformed at its first byte, whatever the converter.
+    failed_at_ = buffer.stop;
+    failed_kind_ = kMalformedInput;
+    return fail(StreamError::kMalformed);
+  }
+  return true;
 }
 
 bool StreamStage::check(std::uint8_t* begin, const std::uint8_t* end, bool last) {

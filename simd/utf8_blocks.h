@@ -33,11 +33,10 @@ constexpr int shortSequenceLength(std::uint8_t b) {
 }
 
 // The end of the longest prefix of [p, end) that consists of whole, well-formed
-// sequences of one to three bytes, found block-wise; it may stop earlier than
-// the longest such prefix (the scalar path carries on from there). At most
-// kUtf8Piece bytes are taken. p must begin a sequence.
-// Without vector instructions no stretch is found here and the scalar path
-// does all the work.
+// sequences of one to three bytes (no overlong forms, no surrogates), found block-wise; it may stop
+// earlier than the longest such prefix (the scalar path carries on from there). At most kUtf8Piece
+// bytes are taken. p must begin a sequence. Without vector instructions no stretch is found here
+// and the scalar path does all the work.
 inline const std::uint8_t* shortSequencePrefix(const std::uint8_t* p, const std::uint8_t* end) {
   const std::uint8_t* q = p;
 #if !MEK_SIMD_SSE2
@@ -48,6 +47,9 @@ inline const std::uint8_t* shortSequencePrefix(const std::uint8_t* p, const std:
   const __m128i e0 = _mm_set1_epi8(static_cast<char>(0xE0));
   const __m128i f0 = _mm_set1_epi8(static_cast<char>(0xF0));
   const __m128i x80 = _mm_set1_epi8(static_cast<char>(0x80));
+  const __m128i x9f = _mm_set1_epi8(static_cast<char>(0x9F));
+  const __m128i ed = _mm_set1_epi8(static_cast<char>(0xED));
+  const __m128i fe = _mm_set1_epi8(static_cast<char>(0xFE));
   __m128i previous = _mm_setzero_si128();  // p begins a sequence: no lead before it
   while (limit - q >= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
@@ -59,7 +61,19 @@ inline const std::uint8_t* shortSequencePrefix(const std::uint8_t* p, const std:
                                         _mm_cmpeq_epi8(_mm_max_epu8(before2, e0), before2));
     const __m128i continuation = _mm_cmpeq_epi8(_mm_and_si128(v, c0), x80);
     const __m128i four = _mm_cmpeq_epi8(_mm_max_epu8(v, f0), v);
-    if (_mm_movemask_epi8(_mm_or_si128(_mm_xor_si128(wanted, continuation), four)) != 0) break;
+    // Well-formed but not allowed: a lead C0 or C1 (overlong two-byte
+    // forms), E0 before 80..9F (overlong three-byte forms) and ED before
+    // A0..BF (surrogates). After E0 or ED only a continuation byte passes
+    // the test above, and of those A0..BF are the ones above 9F as signed
+    // bytes.
+    const __m128i e0Lead = _mm_cmpeq_epi8(before1, e0);
+    const __m128i edLead = _mm_cmpeq_epi8(before1, ed);
+    const __m128i upper = _mm_cmpgt_epi8(v, x9f);
+    const __m128i excluded =
+        _mm_or_si128(_mm_and_si128(_mm_xor_si128(upper, e0Lead), _mm_or_si128(e0Lead, edLead)),
+                     _mm_cmpeq_epi8(_mm_and_si128(v, fe), c0));
+    const __m128i bad = _mm_or_si128(_mm_xor_si128(wanted, continuation), four);
+    if (_mm_movemask_epi8(_mm_or_si128(bad, excluded)) != 0) break;
     previous = v;
     q += 16;
   }

@@ -202,6 +202,17 @@ TEST_F(CliTest, FailuresLeaveOutputUntouched) {
   EXPECT_EQ(p.out, "");
   EXPECT_EQ(file("out.txt"), text("precious"));
 
+  // Input that no code takes: nothing detected, nothing written, whatever
+  // the output code; --guess says the same.
+  writeFile(dir / "odd.bin", hex("1B 24 42 FF FF"));
+  for (const char* arguments : {"odd.bin -outf8 out.txt", "odd.bin -osjis", "--guess odd.bin"}) {
+    p = runMek(dir, arguments);
+    EXPECT_EQ(p.status, 1) << arguments;
+    EXPECT_EQ(p.err, "cannot detect the input code\n") << arguments;
+    EXPECT_EQ(p.out, "") << arguments;
+    EXPECT_EQ(file("out.txt"), text("precious"));
+  }
+
   p = runMek(dir, "missing.txt -outf8 out.txt");
   EXPECT_EQ(p.status, 1);
   EXPECT_EQ(p.err, "cannot open input file\n");

@@ -45,39 +45,39 @@ bool decodeUtf8(ConversionBuffer& buffer, Sink& sink, bool keepMark) {
     }
     // A sequence cut off by the end is left unconsumed, even when the bytes
     // present are not continuation bytes; so the length test comes first.
+    // The second byte's range excludes overlong forms (E0 80..9F, F0 80..8F),
+    // encoded surrogates (ED A0..BF) and values beyond U+10FFFF (F4 90..BF).
     if ((b0 & 0xF0) == 0xE0) {  // three bytes: most of Japanese text
       if (end - p < 3) break;
-      if (!isContinuation(p[1]) || !isContinuation(p[2]))
+      const std::uint8_t low = b0 == 0xE0 ? 0xA0 : 0x80;
+      const std::uint8_t high = b0 == 0xED ? 0x9F : 0xBF;
+      if (p[1] < low || p[1] > high || !isContinuation(p[2]))
         return failScan(buffer, p, kMalformedInput);
       sink.unit(
           static_cast<std::uint16_t>(((b0 & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F)));
       p += 3;
     } else if ((b0 & 0xE0) == 0xC0) {
+      // C0 and C1 could only begin overlong forms of ASCII.
+      if (b0 < 0xC2) return failScan(buffer, p, kMalformedInput);
       if (end - p < 2) break;
       if (!isContinuation(p[1])) return failScan(buffer, p, kMalformedInput);
       sink.unit(static_cast<std::uint16_t>(((b0 & 0x1F) << 6) | (p[1] & 0x3F)));
       p += 2;
-    } else if ((b0 & 0xF8) == 0xF0) {
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
       if (end - p < 4) break;
-      if (!isContinuation(p[1]) || !isContinuation(p[2]) || !isContinuation(p[3]))
+      const std::uint8_t low = b0 == 0xF0 ? 0x90 : 0x80;
+      const std::uint8_t high = b0 == 0xF4 ? 0x8F : 0xBF;
+      if (p[1] < low || p[1] > high || !isContinuation(p[2]) || !isContinuation(p[3]))
         return failScan(buffer, p, kMalformedInput);
-      const std::uint32_t v = (static_cast<std::uint32_t>(b0 & 0x07) << 18) |
-                              (static_cast<std::uint32_t>(p[1] & 0x3F) << 12) |
-                              (static_cast<std::uint32_t>(p[2] & 0x3F) << 6) | (p[3] & 0x3FU);
-      if (v >= 0x10000 && v <= 0x10FFFF) {
-        const std::uint32_t w = v - 0x10000;
-        sink.unit(static_cast<std::uint16_t>(0xD800 | (w >> 10)));
-        sink.unit(static_cast<std::uint16_t>(0xDC00 | (w & 0x3FF)));
-      } else {
-        // Overlong or beyond U+10FFFF: a high surrogate followed by a
-        // non-surrogate, which every encoder rejects, so such input can never
-        // turn silently into some other character.
-        sink.unit(0xD800);
-        sink.unit(0xFFFF);
-      }
+      const std::uint32_t w = ((static_cast<std::uint32_t>(b0 & 0x07) << 18) |
+                               (static_cast<std::uint32_t>(p[1] & 0x3F) << 12) |
+                               (static_cast<std::uint32_t>(p[2] & 0x3F) << 6) | (p[3] & 0x3FU)) -
+                              0x10000;
+      sink.unit(static_cast<std::uint16_t>(0xD800 | (w >> 10)));
+      sink.unit(static_cast<std::uint16_t>(0xDC00 | (w & 0x3FF)));
       p += 4;
     } else {
-      // A continuation byte or F8..FF where a sequence must begin.
+      // A continuation byte or F5..FF where a sequence must begin.
       return failScan(buffer, p, kMalformedInput);
     }
   }

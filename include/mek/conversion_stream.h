@@ -19,10 +19,9 @@ namespace mek {
 // ConversionStream built with Options::locate.
 struct ConversionFailure {
   // kMalformed: the bytes at `offset` are not valid in the input code (this
-  // includes a UTF-8 sequence whose value lies beyond U+10FFFF, which no
-  // output code takes); kUnmapped: the character at `offset` is valid but
-  // the output code cannot carry it; kTooLarge: a piece's output outgrew a
-  // signed 32-bit count.
+  // includes a sequence that the end of the input cuts off); kUnmapped: the character at `offset`
+  // is valid but the output code cannot carry it; kTooLarge: a piece's output outgrew a signed
+  // 32-bit count.
   StreamError error = StreamError::kNone;
   // The byte offset of the first byte of the offending sequence or
   // character, from the first byte of the input (a byte-order mark
@@ -102,8 +101,8 @@ class ConversionStream {
 
   StreamError error() const { return error_; }
   // With Options::locate, where and why the conversion failed; its `error`
-  // is error() then, refined from kUnmapped to kMalformed for a UTF-8
-  // sequence beyond U+10FFFF.
+  // is error() then, refined from kUnmapped to kMalformed for a surrogate
+  // without its partner that reached the encoder.
   const ConversionFailure& failure() const { return failure_; }
   // With Options::locate, after finish(): the LineEndingsSeen flags of the
   // decoded text.

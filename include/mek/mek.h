@@ -77,7 +77,7 @@ struct Result {
 [[nodiscard]] Result convert(std::span<const std::byte> input, Code from, Code to,
                              LineEnding eol = LineEnding::lf);
 
-// The code a text is taken to be in (never Code::autodetect).
+// The code a text is taken to be in; Code::autodetect when no code takes it.
 [[nodiscard]] Code detect(std::string_view input) noexcept;
 [[nodiscard]] Code detect(std::span<const std::byte> input) noexcept;
 

@@ -68,9 +68,14 @@ class StreamStage {
   // Converts the next piece [begin, end) into `out` (its data and size). The
   // bytes carried from the piece before are put right before `begin`, which
   // needs Area::kHeadroom writable bytes before it. `last` ends the text.
+  // A sequence that the end of the text cuts off fails it as malformed
+  // input at its first byte.
   bool run(std::uint8_t* begin, const std::uint8_t* end, bool last, Area& out);
-  // The same without output: only whether the piece is acceptable.
+  // The same without output: only whether the piece is acceptable. A
+  // sequence cut off by the end of the text is accepted, and cutOff() tells
+  // of it.
   bool check(std::uint8_t* begin, const std::uint8_t* end, bool last);
+  bool cutOff() const { return cut_off_; }
 
   bool carrying() const { return carry_size_ != 0; }
   // Starts the stage in the middle of a text whose bytes up to here another
@@ -107,6 +112,7 @@ class StreamStage {
   std::int32_t state_ = 0;
   std::uint8_t carry_[kMaxCarry] = {};
   std::size_t carry_size_ = 0;
+  bool cut_off_ = false;  // the last piece left a sequence unconsumed
   const std::uint8_t* failed_at_ = nullptr;
   std::int32_t failed_kind_ = 0;
 };
