@@ -28,8 +28,10 @@ bool decodeUtf8(ConversionBuffer& buffer, Sink& sink, bool keepMark) {
   const std::uint8_t* p = keepMark ? buffer.in_begin : skipUtf8Mark(buffer.in_begin, buffer.in_end);
   const std::uint8_t* const end = buffer.in_end;
   const Utf8Path path = kCountsOnly<Sink> ? Utf8Path::kPlain : bestUtf8Path();
+  // Both passes find their stretches the same way.
+  const Utf8Path check = bestUtf8Path();
   while (p < end) {
-    const std::uint8_t* const stretch = shortSequencePrefix(p, end);
+    const std::uint8_t* const stretch = shortSequencePrefixOn(check, p, end);
     if (stretch != p) {
       sink.block([&] { return 2 * shortSequenceUnits(p, stretch); },
                  [&](std::uint8_t* dst) { return writeShortSequencesOn(path, p, stretch, dst); });
