@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace mek {
 
@@ -77,24 +78,44 @@ bool StreamStage::run(std::uint8_t* begin, const std::uint8_t* end, bool last, A
   ConversionBuffer buffer;
   buffer.in_begin = withCarry(begin);
   buffer.in_end = end;
+  buffer.policy = policy_;
   Piece piece{state_, state_, last};
   if (!converter_->measurePiece(buffer, piece)) {
     return converterFailed(buffer,
                            buffer.size == kOutputTooLarge ? StreamError::kTooLarge : failure_);
   }
+  // Room for a substitute of a sequence that the end cuts off.
   const auto size = static_cast<std::size_t>(buffer.size);
-  if (!out.reserve(size)) return fail(StreamError::kNoMemory);
+  const std::size_t tail = last ? 2 * std::size(ErrorPolicy{}.substitute) : 0;
+  if (!out.reserve(size + tail)) return fail(StreamError::kNoMemory);
   buffer.out = out.data();
   piece = Piece{state_, state_, last};
   if (!converter_->convertPiece(buffer, piece)) return converterFailed(buffer, failure_);
   out.size = static_cast<std::size_t>(buffer.size);
+  run_changes_ = buffer.changes;
+  first_change_ = buffer.first_change;
+  last_change_ = buffer.last_change;
   if (!advance(buffer, piece, out.size)) return false;
   if (cut_off_) {
-    // Malformed at its first byte, whatever the converter.
-    failed_at_ = buffer.stop;
-    failed_kind_ = kMalformedInput;
-    return fail(StreamError::kMalformed);
+    // Malformed at its first byte, whatever the converter; a forgiving
+    // policy writes its substitute for it (a decoder's: internal form).
+    if (policy_ == nullptr || policy_->action == ErrorAction::kStrict) {
+      failed_at_ = buffer.stop;
+      failed_kind_ = kMalformedInput;
+      return fail(StreamError::kMalformed);
+    }
+    if (policy_->action != ErrorAction::kSkip) {
+      for (int i = 0; i < policy_->substitute_units; ++i) {
+        out.data()[out.size++] = static_cast<std::uint8_t>(policy_->substitute[i] >> 8);
+        out.data()[out.size++] = static_cast<std::uint8_t>(policy_->substitute[i]);
+      }
+    }
+    cut_off_ = false;
+    if (first_change_ == nullptr) first_change_ = buffer.stop;
+    last_change_ = buffer.stop;
+    ++run_changes_;
   }
+  changes_ += static_cast<std::uint64_t>(run_changes_);
   return true;
 }
 

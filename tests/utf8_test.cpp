@@ -42,10 +42,10 @@ INSTANTIATE_TEST_SUITE_P(
         HexCase{"F5 80 80 80", false, "", 0}, HexCase{"80", false, "", 0},
         HexCase{"E3 41 41", false, "", 0}, HexCase{"F8", false, "", 0},
         HexCase{"FF 41", false, "", 0}, HexCase{"41 E3 81", true, "0041", 1},
-        // Cut off at the end even though the bytes present are
-        // not continuation bytes.
-        HexCase{"41 F0 41", true, "0041", 1}, HexCase{"F0 80 80 80", false, "", 0},
-        HexCase{"F7 BF BF BF", false, "", 0},
+        // Bytes that no sequence can go on with are malformed even at
+        // the end; only the start of a well-formed sequence is cut off.
+        HexCase{"41 F0 41", false, "0041", 1}, HexCase{"41 F0 9F 98", true, "0041", 1},
+        HexCase{"F0 80 80 80", false, "", 0}, HexCase{"F7 BF BF BF", false, "", 0},
         // The block path finds the same faults after a stretch
         // of whole sequences (CESU-8 and an overlong '/').
         HexCase{"E3 81 82 E3 81 82 E3 81 82 E3 81 82 E3 81 82 E3 81 82 ED A0 BD "

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <span>
 #include <thread>
+#include <vector>
 
 #include "mek/end_of_line.h"
 #include "mek/stream_stage.h"
@@ -76,6 +77,14 @@ class ConversionStream {
     // input (failure()), and the kinds of line ending in the decoded text
     // are told (lineEndingsSeen()).
     bool locate = false;
+    // What to do where the input cannot be converted as it stands (see
+    // ErrorPolicy); kStrict fails the conversion there.
+    ErrorAction errors = ErrorAction::kStrict;
+    // With kReplace and not 0: written instead of both U+FFFD and `?`; the
+    // output code must carry it (see carries()).
+    char32_t replacement = 0;
+    // With locate: how many changes changes() lists at most.
+    std::size_t changes_listed = 1;
   };
 
   // `inputCode` and `outputCode` are code numbers (detection is not part of
@@ -107,6 +116,11 @@ class ConversionStream {
   // With Options::locate, after finish(): the LineEndingsSeen flags of the
   // decoded text.
   unsigned lineEndingsSeen() const { return tally_.seen(); }
+  // Under a forgiving policy: how many malformed sequences and characters
+  // were changed, and with Options::locate the first changes_listed of them
+  // in the input's order, placed as failure() places a failure.
+  std::uint64_t changeCount() const { return decoder_.changes() + encoder_.changes(); }
+  const std::vector<ConversionFailure>& changes() const { return changes_; }
 
  private:
   struct Slot;
@@ -129,6 +143,7 @@ class ConversionStream {
   bool fail(StreamError error);
   void locate(std::uint8_t* begin, const std::uint8_t* end, bool last, const Saved& saved,
               StreamError first);
+  void locateChanges(std::uint8_t* begin, const std::uint8_t* end, bool last, const Saved& saved);
 
   StreamStage decoder_;
   StreamStage lines_;
@@ -148,6 +163,8 @@ class ConversionStream {
   std::uint64_t consumed_ = 0;
   TextTally tally_;
   ConversionFailure failure_;
+  std::vector<ConversionFailure> changes_;
+  ErrorPolicy policy_;
 
   // The worker and what it shares with the caller.
   std::thread thread_;
