@@ -4,10 +4,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "app/driver.h"
+#include "mek/registry.h"
 
 namespace mek {
 namespace {
@@ -124,6 +127,16 @@ void printHelp(std::FILE* out) {
       "      sjis, euc_jp and jis write a character that has no code of its own\n"
       "      at the code of its twin (U+301C as that of U+FF5E) instead of failing;\n"
       "      cp932 always does\n"
+      "  --errors=strict|replace|skip|html\n"
+      "      what to do with input not valid in the input code and characters\n"
+      "      the output code cannot carry: fail (strict, the default); write\n"
+      "      U+FFFD, or ? where the output code has no U+FFFD (replace); drop\n"
+      "      them (skip); write a character as &#N; (html); after a forgiving\n"
+      "      run, N changed; the first at byte B (line L, column C): DETAIL\n"
+      "      goes to standard error, with --verbose one line per change\n"
+      "  --replacement=C\n"
+      "      with --errors=replace, write the one character C instead of both\n"
+      "      U+FFFD and ?\n"
       "  --verbose\n"
       "      say on standard error when an input code name is unknown, which code\n"
       "      was detected (detected CODE), and where and why a conversion failed:\n"
@@ -164,6 +177,45 @@ int finish(std::FILE* input, int status) {
 
 bool usableOutput(const CodeName* entry) {
   return entry != nullptr && entry->code != kCodeAuto;
+}
+
+// The error policy that `--errors=` names, or false.
+bool findErrorAction(const char* word, ErrorAction& action) {
+  static constexpr std::pair<const char*, ErrorAction> kNames[] = {
+      {"strict", ErrorAction::kStrict},
+      {"replace", ErrorAction::kReplace},
+      {"skip", ErrorAction::kSkip},
+      {"html", ErrorAction::kHtml}};
+  for (const auto& [name, named] : kNames) {
+    if (std::strcmp(word, name) == 0) {
+      action = named;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The one character that `text` holds in UTF-8, or 0 when it holds none or
+// more than one.
+char32_t oneCharacter(const char* text) {
+  const auto* p = reinterpret_cast<const std::uint8_t*>(text);
+  const std::size_t length = std::strlen(text);
+  if (length == 0 || length > 4) return 0;
+  ConversionBuffer buffer;
+  buffer.in_begin = p;
+  buffer.in_end = p + length;
+  std::uint8_t units[8];
+  buffer.out = units;
+  const Converter* decoder = findDecoder(kCodeUtf8);
+  if (!decoder->measure(buffer) || buffer.stop != buffer.in_end || buffer.size > 4 ||
+      !decoder->convert(buffer)) {
+    return 0;
+  }
+  const char32_t first = static_cast<char32_t>(units[0] << 8 | units[1]);
+  if (buffer.size == 2) return first;
+  const char32_t second = static_cast<char32_t>(units[2] << 8 | units[3]);
+  const bool pair = first >= 0xD800 && first <= 0xDBFF && second >= 0xDC00 && second <= 0xDFFF;
+  return pair ? 0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00) : 0;
 }
 
 }  // namespace
@@ -217,6 +269,8 @@ int runCommandLine(int argc, char** argv) {
   const CodeName* outputEntry = nullptr;
   int lineEnding = kLineEndingLf;
   RunOptions run;
+  const char* errorsName = nullptr;       // after the last --errors=
+  const char* replacementText = nullptr;  // after the last --replacement=
 
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
@@ -249,6 +303,10 @@ int runCommandLine(int argc, char** argv) {
       run.guess = true;
     } else if (std::strcmp(arg, "--in-place") == 0) {
       // Seen before the walk.
+    } else if (std::strncmp(arg, "--errors=", 9) == 0) {
+      errorsName = arg + 9;
+    } else if (std::strncmp(arg, "--replacement=", 14) == 0) {
+      replacementText = arg + 14;
     } else {
       lineEnding = findLineEnding(arg + 1, lineEnding);
     }
@@ -264,6 +322,25 @@ int runCommandLine(int argc, char** argv) {
     if (outputName != nullptr) std::fprintf(stderr, "not an output code: %s\n", outputName);
     printUsage(stderr);
     return finish(input, 2);
+  }
+  // The error policy and its replacement are told before anything is read.
+  if (errorsName != nullptr && !findErrorAction(errorsName, run.errors)) {
+    std::fprintf(stderr, "unknown error policy: %s\n", errorsName);
+    printUsage(stderr);
+    return finish(input, 2);
+  }
+  if (replacementText != nullptr) {
+    run.replacement = oneCharacter(replacementText);
+    if (run.replacement == 0) {
+      std::fputs("--replacement takes one character\n", stderr);
+      return finish(input, 2);
+    }
+    const int code = usableOutput(outputEntry) ? outputEntry->code : kCodeUtf8;
+    if (!carries(code, run.replacement)) {
+      std::fprintf(stderr, "cannot use %s as replacement in %s\n", replacementText,
+                   describeCode(code)->name);
+      return finish(input, 2);
+    }
   }
   if (run.verbose && inputName != nullptr && inputEntry == nullptr) {
     std::fprintf(stderr, "unknown input code \"%s\", detecting\n", inputName);

@@ -44,9 +44,10 @@ struct Process {
 };
 
 // Runs the mek executable with `arguments` (shell words, quoted as needed)
-// in `dir`. `shellSuffix` is appended verbatim (e.g. "< in.txt").
+// in `dir`. `shellSuffix` is appended verbatim (e.g. "< in.txt"), and
+// `environment` (e.g. "MEK_WORKERS=0 ") put before the executable.
 Process runMek(const ScratchDir& dir, const std::string& arguments,
-               const std::string& shellSuffix = "");
+               const std::string& shellSuffix = "", const std::string& environment = "");
 
 // Quotes one word for the shell.
 std::string shellQuote(const std::string& word);
