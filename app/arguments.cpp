@@ -14,8 +14,9 @@ struct LongOption {
 };
 
 constexpr LongOption kLongOptions[] = {
-    {"--fallback", false}, {"--verbose", false}, {"--guess", false}, {"--in-place", false},
-    {"--help", false},     {"--version", false}, {"--detect", true},
+    {"--fallback", false}, {"--verbose", false}, {"--guess", false},
+    {"--in-place", false}, {"--help", false},    {"--version", false},
+    {"--detect", true},    {"--errors", true},   {"--replacement", true},
 };
 
 bool isOption(const char* arg) {
@@ -113,6 +114,10 @@ Arguments readArguments(int argc, char** argv) {
           return a;
         }
         a.run.score = std::strcmp(value, "score") == 0;
+      } else if (is(option, "--errors")) {
+        a.errors_name = value;
+      } else if (is(option, "--replacement")) {
+        a.replacement_text = value;
       }
     }
   }

@@ -26,6 +26,8 @@ struct Arguments {
   // With --in-place or --guess, every file word, in order.
   std::vector<const char*> files;
   RunOptions run;
+  const char* errors_name = nullptr;       // after the last --errors=
+  const char* replacement_text = nullptr;  // after the last --replacement=
   // A wrong command line: the message, told before the usage text with
   // status 2. Empty when the command line is right.
   std::string error;

@@ -6,17 +6,20 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/arguments.h"
 #include "app/driver.h"
 #include "app/signal_guard.h"
+#include "mek/registry.h"
 
 namespace mek {
 namespace {
@@ -132,6 +135,16 @@ void printHelp(std::FILE* out) {
       "      sjis, euc_jp and jis write a character that has no code of its own\n"
       "      at the code of its twin (U+301C as that of U+FF5E) instead of failing;\n"
       "      cp932 always does\n"
+      "  --errors=strict|replace|skip|html\n"
+      "      what to do with input not valid in the input code and characters\n"
+      "      the output code cannot carry: fail (strict, the default); write\n"
+      "      U+FFFD, or ? where the output code has no U+FFFD (replace); drop\n"
+      "      them (skip); write a character as &#N; (html); after a forgiving\n"
+      "      run, N changed; the first at byte B (line L, column C): DETAIL\n"
+      "      goes to standard error, with --verbose one line per change\n"
+      "  --replacement=C\n"
+      "      with --errors=replace, write the one character C instead of both\n"
+      "      U+FFFD and ?\n"
       "  --verbose\n"
       "      say on standard error when an input code name is unknown, which code\n"
       "      was detected (detected CODE), and where and why a conversion failed:\n"
@@ -179,7 +192,10 @@ void printHelp(std::FILE* out) {
       "  every text file of a folder to UTF-8, in place (each detected):\n"
       "    mek --in-place -outf8 folder/*.txt\n"
       "  find a bad byte: where and why the conversion fails:\n"
-      "    mek --verbose notes.txt -osjis /dev/null\n",
+      "    mek --verbose notes.txt -osjis /dev/null\n"
+      "  convert anyway, with ? for what Shift_JIS cannot carry, and see what\n"
+      "  changed on standard error:\n"
+      "    mek -iutf8 notice.txt -osjis notice-sjis.txt --errors=replace\n",
       out);
 }
 
@@ -187,6 +203,45 @@ namespace {
 
 bool usableOutput(const CodeName* entry) {
   return entry != nullptr && entry->code != kCodeAuto;
+}
+
+// The error policy that `--errors=` names, or false.
+bool findErrorAction(const char* word, ErrorAction& action) {
+  static constexpr std::pair<const char*, ErrorAction> kNames[] = {
+      {"strict", ErrorAction::kStrict},
+      {"replace", ErrorAction::kReplace},
+      {"skip", ErrorAction::kSkip},
+      {"html", ErrorAction::kHtml}};
+  for (const auto& [name, named] : kNames) {
+    if (std::strcmp(word, name) == 0) {
+      action = named;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The one character that `text` holds in UTF-8, or 0 when it holds none or
+// more than one.
+char32_t oneCharacter(const char* text) {
+  const auto* p = reinterpret_cast<const std::uint8_t*>(text);
+  const std::size_t length = std::strlen(text);
+  if (length == 0 || length > 4) return 0;
+  ConversionBuffer buffer;
+  buffer.in_begin = p;
+  buffer.in_end = p + length;
+  std::uint8_t units[8];
+  buffer.out = units;
+  const Converter* decoder = findDecoder(kCodeUtf8);
+  if (!decoder->measure(buffer) || buffer.stop != buffer.in_end || buffer.size > 4 ||
+      !decoder->convert(buffer)) {
+    return 0;
+  }
+  const char32_t first = static_cast<char32_t>(units[0] << 8 | units[1]);
+  if (buffer.size == 2) return first;
+  const char32_t second = static_cast<char32_t>(units[2] << 8 | units[3]);
+  const bool pair = first >= 0xD800 && first <= 0xDBFF && second >= 0xDC00 && second <= 0xDFFF;
+  return pair ? 0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00) : 0;
 }
 
 }  // namespace
@@ -278,6 +333,23 @@ int run(int argc, char** argv) {
     if (a.output_name != nullptr) std::fprintf(stderr, "not an output code: %s\n", a.output_name);
     printUsage(stderr);
     return 2;
+  }
+  // The error policy and its replacement are told before anything is read.
+  if (a.errors_name != nullptr && !findErrorAction(a.errors_name, a.run.errors)) {
+    return usageError(std::string("unknown error policy: ") + a.errors_name);
+  }
+  if (a.replacement_text != nullptr) {
+    a.run.replacement = oneCharacter(a.replacement_text);
+    if (a.run.replacement == 0) {
+      std::fputs("--replacement takes one character\n", stderr);
+      return 2;
+    }
+    const int code = usableOutput(a.output_entry) ? a.output_entry->code : kCodeUtf8;
+    if (!carries(code, a.run.replacement)) {
+      std::fprintf(stderr, "cannot use %s as replacement in %s\n", a.replacement_text,
+                   describeCode(code)->name);
+      return 2;
+    }
   }
   const bool eachFile = a.in_place || a.run.guess;
   if (!a.in_place && a.inputs.empty() && a.files.empty() && standardInputIsIdle()) {

@@ -1,5 +1,6 @@
 #include "app/driver.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -80,7 +81,12 @@ struct Findings {
   int readError = 0;  // errno of a failed read
   ConversionFailure failure;
   unsigned lineEndings = 0;
+  std::vector<ConversionFailure> changes;  // the first of them, placed
+  std::uint64_t changeCount = 0;
 };
+
+// With --verbose, the most changes told one by one.
+constexpr std::size_t kChangesListed = 1000;
 
 // Streams the input through the conversion into `output` (null: decode only,
 // for --guess).
@@ -91,7 +97,11 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
   if (options.piece_size == 0) options.piece_size = ConversionStream::kDefaultPieceSize;
   options.worker = setting("MEK_WORKERS", 1) != 0;
   options.fallback = run.fallback;
-  options.locate = run.verbose || run.guess;
+  // Decoding only (--guess) tells the input as it is.
+  options.errors = run.guess ? ErrorAction::kStrict : run.errors;
+  options.replacement = run.replacement;
+  options.locate = run.verbose || run.guess || options.errors != ErrorAction::kStrict;
+  options.changes_listed = run.verbose ? kChangesListed + 1 : 1;
 
   // The whole file is converted, wherever its position was left.
   InputReader input(fd);
@@ -115,6 +125,7 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
       const Failure failure = reading(detectInput(input, options.piece_size, detector));
       if (failure != Failure::kNone) return failure;
       found.inputCode = detector.finish();
+      if (found.inputCode == kCodeAuto) return Failure::kUndetected;
     }
     if (run.verbose) {
       if (run.label != nullptr) std::fprintf(stderr, "%s: ", run.label);
@@ -146,6 +157,8 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
   if (more) stream.finish();
   found.failure = stream.failure();
   found.lineEndings = stream.lineEndingsSeen();
+  found.changes = stream.changes();
+  found.changeCount = stream.changeCount();
   switch (stream.error()) {
     case StreamError::kNone:
       return Failure::kNone;
@@ -179,9 +192,12 @@ std::string failureText(Failure failure, const Findings& found, int outputCode,
 
 }  // namespace
 
-std::string failureMessage(const ConversionFailure& failure, int inputCode, int outputCode) {
+namespace {
+
+// "byte N (line L, column C): DETAIL" for a failure or a change.
+std::string placeAndDetail(const ConversionFailure& failure, int inputCode, int outputCode) {
   char text[160];
-  std::snprintf(text, sizeof text, "cannot convert bytes at byte %llu (line %llu, column %llu): ",
+  std::snprintf(text, sizeof text, "byte %llu (line %llu, column %llu): ",
                 static_cast<unsigned long long>(failure.offset),
                 static_cast<unsigned long long>(failure.line),
                 static_cast<unsigned long long>(failure.column));
@@ -199,6 +215,32 @@ std::string failureMessage(const ConversionFailure& failure, int inputCode, int 
     message += text;
   }
   return message;
+}
+
+}  // namespace
+
+std::string failureMessage(const ConversionFailure& failure, int inputCode, int outputCode) {
+  return "cannot convert bytes at " + placeAndDetail(failure, inputCode, outputCode);
+}
+
+std::string changeReport(const std::vector<ConversionFailure>& changes, std::uint64_t count,
+                         int inputCode, int outputCode, bool verbose) {
+  std::string report;
+  if (!verbose) {
+    report = std::to_string(count) + " changed";
+    if (!changes.empty()) {
+      report += "; the first at " + placeAndDetail(changes.front(), inputCode, outputCode);
+    }
+    return report;
+  }
+  std::size_t told = 0;
+  for (const ConversionFailure& change : changes) {
+    if (told == kChangesListed) break;
+    if (told++ != 0) report += '\n';
+    report += "changed at " + placeAndDetail(change, inputCode, outputCode);
+  }
+  if (count > told) report += "\n... and " + std::to_string(count - told) + " more";
+  return report;
 }
 
 const char* lineEndingsName(unsigned seen) {
@@ -252,7 +294,20 @@ bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int 
       options.guard->finished(options.label, message.empty(), options.last);
     }
   }
-  if (message.empty()) return true;
+  if (message.empty()) {
+    if (found.changeCount != 0) {
+      const std::string report = changeReport(found.changes, found.changeCount, found.inputCode,
+                                              outputCode, options.verbose);
+      std::size_t at = 0;
+      while (at <= report.size()) {
+        const std::size_t line = std::min(report.find('\n', at), report.size());
+        if (options.label != nullptr) std::fprintf(stderr, "%s: ", options.label);
+        std::fprintf(stderr, "%.*s\n", static_cast<int>(line - at), report.c_str() + at);
+        at = line + 1;
+      }
+    }
+    return true;
+  }
   if (options.label != nullptr) std::fprintf(stderr, "%s: ", options.label);
   std::fprintf(stderr, "%s\n", message.c_str());
   return false;

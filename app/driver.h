@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "mek/conversion_stream.h"
 #include "mek/converter.h"
@@ -35,6 +36,10 @@ struct RunOptions {
   // when it is done; `last`: no other file follows.
   SignalGuard* guard = nullptr;
   bool last = true;
+  // The error policy and, with ErrorAction::kReplace, the replacement (0:
+  // U+FFFD and `?`). A forgiving run tells its changes on standard error.
+  ErrorAction errors = ErrorAction::kStrict;
+  char32_t replacement = 0;
 };
 
 // Reads `input` from its start, converts it piece by piece and writes the
@@ -47,6 +52,13 @@ bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int 
 // The message of a located conversion failure, without its newline:
 // "cannot convert bytes at byte N (line L, column C): DETAIL".
 std::string failureMessage(const ConversionFailure& failure, int inputCode, int outputCode);
+
+// The lines that tell the changes of a forgiving run, without their last
+// newline: "N changed; the first at byte B (line L, column C): DETAIL", or
+// with `verbose` one "changed at byte ...: DETAIL" line per change listed,
+// then "... and N more" for those beyond.
+std::string changeReport(const std::vector<ConversionFailure>& changes, std::uint64_t count,
+                         int inputCode, int outputCode, bool verbose);
 
 // The kind of line ending that LineEndingsSeen flags tell: "LF", "CRLF",
 // "CR", "MIXED" or "NONE".

@@ -14,13 +14,10 @@ namespace {
 // Every instance is constant-initialised: no code runs at start-up.
 constinit const SjisDecoder kSjisDecoder;
 constinit const SjisEncoder kSjisEncoder;
-constinit const SjisEncoder kSjisFallbackEncoder{true};
 constinit const EucjpDecoder kEucjpDecoder;
 constinit const EucjpEncoder kEucjpEncoder;
-constinit const EucjpEncoder kEucjpFallbackEncoder{true};
 constinit const JisDecoder kJisDecoder;
 constinit const JisEncoder kJisEncoder;
-constinit const JisEncoder kJisFallbackEncoder{true};
 constinit const Cp932Decoder kCp932Decoder;
 constinit const Cp932Encoder kCp932Encoder;
 
@@ -55,34 +52,28 @@ constinit const EndOfLineConverter kCr{0};
 }  // namespace
 
 constinit const CodeDescriptor kCodes[kCodeCount] = {
-    {kCodeAuto, "auto", "detect the code from the data (input only)", nullptr, nullptr, nullptr},
-    {kCodeSjis, "sjis", "Shift_JIS, code page 932 repertoire", &kSjisDecoder, &kSjisEncoder,
-     &kSjisFallbackEncoder},
-    {kCodeEucJp, "euc_jp", "EUC-JP with JIS X 0212", &kEucjpDecoder, &kEucjpEncoder,
-     &kEucjpFallbackEncoder},
-    {kCodeJis, "jis", "ISO-2022-JP", &kJisDecoder, &kJisEncoder, &kJisFallbackEncoder},
+    {kCodeAuto, "auto", "detect the code from the data (input only)", nullptr, nullptr},
+    {kCodeSjis, "sjis", "Shift_JIS, code page 932 repertoire", &kSjisDecoder, &kSjisEncoder},
+    {kCodeEucJp, "euc_jp", "EUC-JP with JIS X 0212", &kEucjpDecoder, &kEucjpEncoder},
+    {kCodeJis, "jis", "ISO-2022-JP", &kJisDecoder, &kJisEncoder},
     {kCodeUtf8, "utf8", "UTF-8; a leading mark is dropped on input, none is written", &kUtf8Decoder,
-     &kUtf8Encoder, &kUtf8Encoder},
-    {kCodeUtf16Be, "utf16_be", "UTF-16 big-endian, no mark", &kUtf16BeDecoder, &kUtf16BeEncoder,
-     &kUtf16BeEncoder},
-    {kCodeUtf16Le, "utf16_le", "UTF-16 little-endian, no mark", &kUtf16LeDecoder, &kUtf16LeEncoder,
-     &kUtf16LeEncoder},
+     &kUtf8Encoder},
+    {kCodeUtf16Be, "utf16_be", "UTF-16 big-endian, no mark", &kUtf16BeDecoder, &kUtf16BeEncoder},
+    {kCodeUtf16Le, "utf16_le", "UTF-16 little-endian, no mark", &kUtf16LeDecoder, &kUtf16LeEncoder},
     {kCodeUtf16BeBom, "utf16_be_bom", "UTF-16 big-endian with mark", &kUtf16MarkedDecoder,
-     &kUtf16BeMarkEncoder, &kUtf16BeMarkEncoder},
+     &kUtf16BeMarkEncoder},
     {kCodeUtf16LeBom, "utf16_le_bom", "UTF-16 little-endian with mark", &kUtf16MarkedDecoder,
-     &kUtf16LeMarkEncoder, &kUtf16LeMarkEncoder},
-    {kCodeUtf32Be, "utf32_be", "UTF-32 big-endian, no mark", &kUtf32BeDecoder, &kUtf32BeEncoder,
-     &kUtf32BeEncoder},
-    {kCodeUtf32Le, "utf32_le", "UTF-32 little-endian, no mark", &kUtf32LeDecoder, &kUtf32LeEncoder,
-     &kUtf32LeEncoder},
+     &kUtf16LeMarkEncoder},
+    {kCodeUtf32Be, "utf32_be", "UTF-32 big-endian, no mark", &kUtf32BeDecoder, &kUtf32BeEncoder},
+    {kCodeUtf32Le, "utf32_le", "UTF-32 little-endian, no mark", &kUtf32LeDecoder, &kUtf32LeEncoder},
     {kCodeUtf32BeBom, "utf32_be_bom", "UTF-32 big-endian with mark", &kUtf32MarkedDecoder,
-     &kUtf32BeMarkEncoder, &kUtf32BeMarkEncoder},
+     &kUtf32BeMarkEncoder},
     {kCodeUtf32LeBom, "utf32_le_bom", "UTF-32 little-endian with mark", &kUtf32MarkedDecoder,
-     &kUtf32LeMarkEncoder, &kUtf32LeMarkEncoder},
+     &kUtf32LeMarkEncoder},
     {kCodeCp932, "cp932", "Shift_JIS as Windows reads and writes it", &kCp932Decoder,
-     &kCp932Encoder, &kCp932Encoder},
+     &kCp932Encoder},
     {kCodeUtf8Bom, "utf8_bom", "UTF-8 written with a leading mark; read as utf8", &kUtf8Decoder,
-     &kUtf8MarkEncoder, &kUtf8MarkEncoder},
+     &kUtf8MarkEncoder},
 };
 
 constinit const CodeName kCodeNames[] = {

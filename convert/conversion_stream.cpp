@@ -38,7 +38,8 @@ ConversionStream::ConversionStream(int inputCode, int outputCode, int lineEnding
   // A failed piece is traced on the thread that still holds its input.
   if (options_.locate) options_.worker = false;
   const Converter* decoder = findDecoder(inputCode);
-  const Converter* encoder = findEncoder(outputCode, options_.fallback);
+  const Converter* encoder = findEncoder(outputCode);
+  policy_ = errorPolicyFor(options_.errors, options_.fallback, options_.replacement, outputCode);
   line_end_ = findLineEndConverter(lineEnding);
   if (decoder == nullptr || encoder == nullptr || line_end_ == nullptr || !writer_) {
     error_ = StreamError::kMalformed;
@@ -48,9 +49,11 @@ ConversionStream::ConversionStream(int inputCode, int outputCode, int lineEnding
     error_ = StreamError::kNoMemory;
     return;
   }
-  decoder_ = StreamStage(decoder, StreamError::kMalformed, inputCode, &findDecoderAfterStart);
+  decoder_ =
+      StreamStage(decoder, StreamError::kMalformed, inputCode, &findDecoderAfterStart, &policy_);
   lines_ = StreamStage(line_end_, StreamError::kMalformed);
-  encoder_ = StreamStage(encoder, StreamError::kUnmapped, outputCode, &findEncoderAfterStart);
+  encoder_ =
+      StreamStage(encoder, StreamError::kUnmapped, outputCode, &findEncoderAfterStart, &policy_);
 }
 
 ConversionStream::~ConversionStream() {
@@ -119,6 +122,10 @@ bool ConversionStream::decode(std::uint8_t* begin, const std::uint8_t* end, bool
     if (error == StreamError::kNone) {
       tally_.add(slot.decoded.data(), slot.decoded.size);
       if (last) tally_.finish();
+      const bool changed = decoder_.runChanges() != 0 || encoder_.runChanges() != 0;
+      if (changed && changes_.size() < options_.changes_listed) {
+        locateChanges(begin, end, last, saved);
+      }
       consumed_ += static_cast<std::size_t>(end - begin);
       return true;
     }
@@ -265,7 +272,79 @@ const std::uint8_t* offendingEnd(const StreamStage& before, const std::uint8_t* 
   return stepEnd;
 }
 
+// The character at the internal-form unit p and its length in bytes.
+std::uint32_t characterOf(const std::uint8_t* p, const std::uint8_t* end, int& length) {
+  const std::uint32_t c = static_cast<std::uint32_t>(p[0] << 8 | p[1]);
+  length = 2;
+  if (isHighSurrogate(c) && end - p >= 4) {
+    const std::uint32_t next = static_cast<std::uint32_t>(p[2] << 8 | p[3]);
+    if (isLowSurrogate(next)) {
+      length = 4;
+      return 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
+    }
+  }
+  return c;
+}
+
 }  // namespace
+
+// Runs a piece that changed something again from the stages as they stood
+// before it, one input byte at a time, as locate() does for a failure, and
+// lists each change where the step that made it places it. The stages and
+// the tally end as the piece left them; only the listing is new.
+void ConversionStream::locateChanges(std::uint8_t* begin, const std::uint8_t* end, bool last,
+                                     const Saved& saved) {
+  const Saved after{decoder_, lines_, encoder_, tally_};
+  decoder_ = saved.decoder;
+  lines_ = saved.lines;
+  encoder_ = saved.encoder;
+  tally_ = saved.tally;
+  Area decoded;
+  Area lines;
+  Area encoded;
+  const auto size = static_cast<std::size_t>(end - begin);
+  for (std::size_t i = 0; i <= size && changes_.size() < options_.changes_listed; ++i) {
+    const bool final = i == size;
+    if (final && !last) break;
+    std::uint8_t* const at = begin + i;
+    const std::uint8_t* const stepEnd = final ? at : at + 1;
+    const std::uint8_t* const pending = at - decoder_.carried();
+    ConversionFailure change;
+    change.offset = consumed_ + i - decoder_.carried();
+    change.line = tally_.line();
+    change.column = tally_.column();
+    const StreamStage before = decoder_;
+    if (!decoder_.run(at, stepEnd, final, decoded)) break;
+    // One new byte ends at most two malformed sequences: the first and the
+    // last change of the step.
+    for (int k = 0; k < decoder_.runChanges() && k < 2; ++k) {
+      const std::uint8_t* const bad = k == 0 ? decoder_.firstChange() : decoder_.lastChange();
+      ConversionFailure found = change;
+      found.error = StreamError::kMalformed;
+      found.offset += static_cast<std::size_t>(bad - pending);
+      keepBytes(found, bad, offendingEnd(before, pending, bad, stepEnd));
+      if (changes_.size() < options_.changes_listed) changes_.push_back(found);
+    }
+    std::uint8_t* const text = decoded.data();
+    if (!lines_.run(text, text + decoded.size, final, lines)) break;
+    std::uint8_t* const internal = lines.data();
+    if (!encoder_.run(internal, internal + lines.size, final, encoded)) break;
+    if (encoder_.runChanges() != 0 && changes_.size() < options_.changes_listed) {
+      ConversionFailure found = change;
+      found.error = StreamError::kUnmapped;
+      keepBytes(found, pending, stepEnd);
+      const std::uint8_t* const unit = encoder_.firstChange();
+      int length;
+      found.character = characterOf(unit, internal + lines.size, length);
+      changes_.push_back(found);
+    }
+    tally_.add(text, decoded.size);
+  }
+  decoder_ = after.decoder;
+  lines_ = after.lines;
+  encoder_ = after.encoder;
+  tally_ = after.tally;
+}
 
 // Runs the failed piece again from the stages as they stood before it, one
 // input byte at a time. Pieces of any size give the same output and the same
@@ -326,8 +405,8 @@ void ConversionStream::locate(std::uint8_t* begin, const std::uint8_t* end, bool
       if (isHighSurrogate(c) && isLowSurrogate(next)) {
         c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
       } else if (isHighSurrogate(c) || isLowSurrogate(c)) {
-        // Only a UTF-8 sequence beyond U+10FFFF decodes to a surrogate
-        // without its partner: malformed input at its own place.
+        // A surrogate without its partner is malformed input at its own
+        // place.
         failure_.error = StreamError::kMalformed;
         return;
       }

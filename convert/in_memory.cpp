@@ -9,34 +9,56 @@
 namespace mek {
 namespace {
 
-// The three stages over the whole text at once.
+// The three stages over the whole text at once; the decoder and the encoder
+// under `policy`, whose changes are added up in `buffer.changes`.
 bool convertStages(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding,
-                   bool fallback) {
-  if (inputCode == kCodeAuto) inputCode = detectEncoding(buffer.out, buffer.out + buffer.size);
+                   const ErrorPolicy& policy) {
+  if (inputCode == kCodeAuto) {
+    inputCode = detectEncoding(buffer.out, buffer.out + buffer.size);
+    if (inputCode == kCodeAuto) {
+      std::fputs("cannot detect the input code\n", stderr);
+      return false;
+    }
+  }
   const Converter* decoder = findDecoder(inputCode);
   const EndOfLineConverter* lineEnd = findLineEndConverter(lineEnding);
-  const Converter* encoder = findEncoder(outputCode, fallback);
+  const Converter* encoder = findEncoder(outputCode);
   if (decoder == nullptr || lineEnd == nullptr || encoder == nullptr) {
     // A code whose converter is not available cannot be converted.
     std::fputs("cannot convert bytes\n", stderr);
     return false;
   }
+  buffer.policy = &policy;
+  buffer.changes = 0;
+  buffer.first_change = nullptr;
   if (!runStage(&buffer, decoder)) return false;
+  const std::int32_t decoded = buffer.changes;
   // Most text already has the line endings asked for; copying it into a
   // fresh area would change nothing.
+  buffer.policy = nullptr;
   if (lineEnd->leavesUnchanged(buffer.out, buffer.out + buffer.size)) {
     skipStage(&buffer);
   } else if (!runStage(&buffer, lineEnd)) {
     return false;
   }
-  return runStage(&buffer, encoder);
+  buffer.policy = &policy;
+  const bool ok = runStage(&buffer, encoder);
+  buffer.policy = nullptr;
+  buffer.changes += decoded;
+  return ok;
 }
 
 }  // namespace
 
 bool convertInMemory(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding,
                      bool fallback) {
-  return convertStages(buffer, inputCode, outputCode, lineEnding, fallback);
+  return convertInMemory(buffer, inputCode, outputCode, lineEnding,
+                         errorPolicyFor(ErrorAction::kStrict, fallback, 0, outputCode));
+}
+
+bool convertInMemory(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding,
+                     const ErrorPolicy& policy) {
+  return convertStages(buffer, inputCode, outputCode, lineEnding, policy);
 }
 
 }  // namespace mek

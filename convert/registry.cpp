@@ -17,10 +17,64 @@ const Converter* findDecoder(int code) {
   return d != nullptr ? d->decoder : nullptr;
 }
 
-const Converter* findEncoder(int code, bool fallback) {
+const Converter* findEncoder(int code) {
   const CodeDescriptor* d = describeCode(code);
-  if (d == nullptr) return nullptr;
-  return fallback ? d->fallback_encoder : d->encoder;
+  return d != nullptr ? d->encoder : nullptr;
+}
+
+bool carries(int outputCode, char32_t c) {
+  const Converter* encoder = findEncoder(outputCode);
+  if (encoder == nullptr || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+  std::uint8_t units[4];
+  int n = 2;
+  if (c < 0x10000) {
+    units[0] = static_cast<std::uint8_t>(c >> 8);
+    units[1] = static_cast<std::uint8_t>(c);
+  } else {
+    const char32_t high = 0xD800 | ((c - 0x10000) >> 10);
+    const char32_t low = 0xDC00 | ((c - 0x10000) & 0x3FF);
+    units[0] = static_cast<std::uint8_t>(high >> 8);
+    units[1] = static_cast<std::uint8_t>(high);
+    units[2] = static_cast<std::uint8_t>(low >> 8);
+    units[3] = static_cast<std::uint8_t>(low);
+    n = 4;
+  }
+  ConversionBuffer buffer;
+  buffer.in_begin = units;
+  buffer.in_end = units + n;
+  return encoder->measure(buffer) && buffer.stop == buffer.in_end;
+}
+
+ErrorPolicy errorPolicyFor(ErrorAction action, bool twins, char32_t replacement, int outputCode) {
+  ErrorPolicy policy;
+  policy.action = action;
+  policy.twins = twins;
+  policy.replacement = replacement != 0 ? replacement : U'?';
+  // What a decoder writes for a malformed sequence, so that the encoder
+  // never meets it as a second change.
+  char32_t substitute = U'\uFFFD';
+  if (action == ErrorAction::kReplace && replacement != 0) {
+    substitute = replacement;
+  } else if (!carries(outputCode, substitute)) {
+    if (action == ErrorAction::kHtml) {
+      const char* text = "&#65533;";
+      policy.substitute_units = 0;
+      for (const char* c = text; *c != '\0'; ++c) {
+        policy.substitute[policy.substitute_units++] = static_cast<std::uint16_t>(*c);
+      }
+      return policy;
+    }
+    substitute = U'?';
+  }
+  if (substitute < 0x10000) {
+    policy.substitute[0] = static_cast<std::uint16_t>(substitute);
+    policy.substitute_units = 1;
+  } else {
+    policy.substitute[0] = static_cast<std::uint16_t>(0xD800 | ((substitute - 0x10000) >> 10));
+    policy.substitute[1] = static_cast<std::uint16_t>(0xDC00 | ((substitute - 0x10000) & 0x3FF));
+    policy.substitute_units = 2;
+  }
+  return policy;
 }
 
 const Converter* findDecoderAfterStart(int code, const std::uint8_t* begin,

@@ -21,16 +21,16 @@ class ScanningConverter : public Base {
   using Base::Base;
 
   bool measure(ConversionBuffer& buffer) const override {
-    CountingSink sink;
+    CountingSink sink(buffer.policy);
     return scanWhole(buffer, sink);
   }
   bool convert(ConversionBuffer& buffer) const override {
-    WritingSink sink(buffer.out);
+    WritingSink sink(buffer.out, buffer.policy);
     return scanWhole(buffer, sink);
   }
   bool measurePiece(ConversionBuffer& buffer, Piece& piece) const override {
     if constexpr (kCarriesState) {
-      CountingSink sink;
+      CountingSink sink(buffer.policy);
       return self().scanPiece(buffer, piece, sink);
     } else {
       return Base::measurePiece(buffer, piece);
@@ -38,7 +38,7 @@ class ScanningConverter : public Base {
   }
   bool convertPiece(ConversionBuffer& buffer, Piece& piece) const override {
     if constexpr (kCarriesState) {
-      WritingSink sink(buffer.out);
+      WritingSink sink(buffer.out, buffer.policy);
       return self().scanPiece(buffer, piece, sink);
     } else {
       return Base::convertPiece(buffer, piece);

@@ -15,8 +15,35 @@ namespace mek {
 // `measure` counts with a CountingSink, `convert` writes with a WritingSink.
 // Because both share the scan, they cannot disagree about the output.
 
-class CountingSink {
+// What both sinks keep besides the output: the error policy of the scan and
+// the changes made under it.
+class ChangeLog {
  public:
+  explicit ChangeLog(const ErrorPolicy* policy) : policy_(policy) {}
+  const ErrorPolicy* policy() const { return policy_; }
+  // Whether encoders write characters without a code of their own at their
+  // twin's position.
+  bool twins() const { return policy_ != nullptr && policy_->twins; }
+  // Notes one change at `at`, the first input byte of what was changed.
+  void changed(const std::uint8_t* at) {
+    if (first_ == nullptr) first_ = at;
+    last_ = at;
+    ++changes_;
+  }
+  std::int32_t changes() const { return changes_; }
+  const std::uint8_t* firstChange() const { return first_; }
+  const std::uint8_t* lastChange() const { return last_; }
+
+ private:
+  const ErrorPolicy* policy_;
+  std::int32_t changes_ = 0;
+  const std::uint8_t* first_ = nullptr;
+  const std::uint8_t* last_ = nullptr;
+};
+
+class CountingSink : public ChangeLog {
+ public:
+  explicit CountingSink(const ErrorPolicy* policy = nullptr) : ChangeLog(policy) {}
   void put(std::uint8_t) { n_ += 1; }
   void put2(std::uint8_t, std::uint8_t) { n_ += 2; }
   void put3(std::uint8_t, std::uint8_t, std::uint8_t) { n_ += 3; }
@@ -41,9 +68,10 @@ class CountingSink {
   std::size_t n_ = 0;
 };
 
-class WritingSink {
+class WritingSink : public ChangeLog {
  public:
-  explicit WritingSink(std::uint8_t* out) : begin_(out), p_(out) {}
+  explicit WritingSink(std::uint8_t* out, const ErrorPolicy* policy = nullptr)
+      : ChangeLog(policy), begin_(out), p_(out) {}
 
   void put(std::uint8_t a) { *p_++ = a; }
   void put2(std::uint8_t a, std::uint8_t b) {
@@ -116,6 +144,9 @@ inline bool finishScan(ConversionBuffer& buffer, const std::uint8_t* stop, const
   }
   buffer.stop = stop;
   buffer.size = static_cast<std::int32_t>(sink.count());
+  buffer.changes = sink.changes();
+  buffer.first_change = sink.firstChange();
+  buffer.last_change = sink.lastChange();
   return true;
 }
 
@@ -136,6 +167,67 @@ inline bool failUnit(ConversionBuffer& buffer, const std::uint8_t* p) {
   const bool unpaired =
       h >= 0xD8 && h <= 0xDB && buffer.in_end - p >= 4 && (p[2] < 0xDC || p[2] > 0xDF);
   return failScan(buffer, p, low || unpaired ? kMalformedInput : kUnmappable);
+}
+
+// Whether the scan goes on where it would fail: the policy is not strict.
+inline bool forgiving(const ChangeLog& log) {
+  return log.policy() != nullptr && log.policy()->action != ErrorAction::kStrict;
+}
+
+// A decoder at a malformed sequence that begins at `at`: answers false under
+// the strict policy, and the scan fails there. Otherwise it writes the
+// policy's substitute (nothing with kSkip), notes the change and answers
+// true; the scan goes on after the sequence.
+template <class Sink>
+inline bool forgiveMalformed(Sink& sink, const std::uint8_t* at) {
+  if (!forgiving(sink)) return false;
+  const ErrorPolicy& policy = *sink.policy();
+  if (policy.action != ErrorAction::kSkip) {
+    for (int i = 0; i < policy.substitute_units; ++i) sink.unit(policy.substitute[i]);
+  }
+  sink.changed(at);
+  return true;
+}
+
+// The character at the internal-form unit p, which an encoder could not
+// convert, and its length in bytes: a surrogate pair is one character, a
+// surrogate without its partner counts as U+FFFD.
+inline char32_t characterAt(const std::uint8_t* p, const std::uint8_t* end, int& length) {
+  const char32_t unit = static_cast<char32_t>(p[0] << 8 | p[1]);
+  length = 2;
+  if (unit < 0xD800 || unit > 0xDFFF) return unit;
+  if (unit <= 0xDBFF && end - p >= 4 && p[2] >= 0xDC && p[2] <= 0xDF) {
+    length = 4;
+    return 0x10000 + ((unit - 0xD800) << 10) + ((static_cast<char32_t>(p[2] << 8 | p[3])) - 0xDC00);
+  }
+  return 0xFFFD;
+}
+
+// An encoder at the character c, which begins at `at` and which it cannot
+// carry: answers false under the strict policy, and the scan fails there.
+// Otherwise it writes the replacement (kReplace), &#N; (kHtml) or nothing
+// (kSkip) through `put`, which writes one character that the output code
+// carries, notes the change and answers true.
+template <class Sink, class Put>
+inline bool forgiveUnmappable(Sink& sink, const std::uint8_t* at, char32_t c, Put put) {
+  if (!forgiving(sink)) return false;
+  const ErrorPolicy& policy = *sink.policy();
+  if (policy.action == ErrorAction::kReplace) {
+    put(policy.replacement);
+  } else if (policy.action == ErrorAction::kHtml) {
+    char digits[8];
+    int n = 0;
+    do {
+      digits[n++] = static_cast<char>('0' + c % 10);
+      c /= 10;
+    } while (c != 0);
+    put(U'&');
+    put(U'#');
+    while (n > 0) put(static_cast<char32_t>(digits[--n]));
+    put(U';');
+  }
+  sink.changed(at);
+  return true;
 }
 
 }  // namespace mek

@@ -16,14 +16,25 @@ bool runStage(ConversionBuffer* buffer, const Converter* converter) {
   buffer->in_end = buffer->out + buffer->size;
   buffer->out = nullptr;
 
-  if (!converter->measure(*buffer)) {
+  // A converter leaves a sequence cut off by the end unconsumed; over a
+  // whole input that is malformed input at its first byte.
+  // A forgiving policy writes its substitute for it instead (decoders).
+  const ErrorPolicy* const policy = buffer->policy;
+  const bool forgiving = policy != nullptr && policy->action != ErrorAction::kStrict;
+  const bool measured = converter->measure(*buffer);
+  const bool cutOff = measured && buffer->stop != buffer->in_end;
+  if (cutOff && !forgiving) buffer->size = kMalformedInput;
+  if (!measured || buffer->size == kMalformedInput) {
     std::free(spare);
     std::fputs(buffer->size == kOutputTooLarge ? "cannot allocate enough memory\n"
                                                : "cannot convert bytes\n",
                stderr);
     return false;
   }
-  const auto size = static_cast<std::size_t>(buffer->size);
+  const std::size_t tail = cutOff && policy->action != ErrorAction::kSkip
+                               ? 2 * std::size_t{policy->substitute_units}
+                               : 0;
+  const auto size = static_cast<std::size_t>(buffer->size) + tail;
   if (spare != nullptr && areaCapacity(spare) >= size) {
     buffer->out = spare;
   } else {
@@ -38,6 +49,17 @@ bool runStage(ConversionBuffer* buffer, const Converter* converter) {
   if (!converter->convert(*buffer)) {
     std::fputs("cannot convert bytes\n", stderr);
     return false;
+  }
+  if (cutOff) {
+    std::uint8_t* at = buffer->out + buffer->size;
+    for (std::size_t i = 0; 2 * i < tail; ++i) {
+      *at++ = static_cast<std::uint8_t>(policy->substitute[i] >> 8);
+      *at++ = static_cast<std::uint8_t>(policy->substitute[i]);
+    }
+    buffer->size += static_cast<std::int32_t>(tail);
+    if (buffer->first_change == nullptr) buffer->first_change = buffer->stop;
+    buffer->last_change = buffer->stop;
+    buffer->changes += 1;
   }
   return true;
 }

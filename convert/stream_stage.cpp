@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace mek {
 
@@ -59,8 +60,10 @@ bool StreamStage::advance(const ConversionBuffer& buffer, const Piece& piece,
     if (rest != nullptr) converter_ = rest;
   }
   if (piece.last) {
-    // At the end of the text a cut-off sequence is dropped.
+    // What the converter left at the end of the text is a sequence that the
+    // end cut off; `run` fails on it, `check` only notes it.
     carry_size_ = 0;
+    cut_off_ = left != 0;
     return true;
   }
   // Converters leave at most one cut-off sequence, which is short.
@@ -75,18 +78,45 @@ bool StreamStage::run(std::uint8_t* begin, const std::uint8_t* end, bool last, A
   ConversionBuffer buffer;
   buffer.in_begin = withCarry(begin);
   buffer.in_end = end;
+  buffer.policy = policy_;
   Piece piece{state_, state_, last};
   if (!converter_->measurePiece(buffer, piece)) {
     return converterFailed(buffer,
                            buffer.size == kOutputTooLarge ? StreamError::kTooLarge : failure_);
   }
+  // Room for a substitute of a sequence that the end cuts off.
   const auto size = static_cast<std::size_t>(buffer.size);
-  if (!out.reserve(size)) return fail(StreamError::kNoMemory);
+  const std::size_t tail = last ? 2 * std::size(ErrorPolicy{}.substitute) : 0;
+  if (!out.reserve(size + tail)) return fail(StreamError::kNoMemory);
   buffer.out = out.data();
   piece = Piece{state_, state_, last};
   if (!converter_->convertPiece(buffer, piece)) return converterFailed(buffer, failure_);
   out.size = static_cast<std::size_t>(buffer.size);
-  return advance(buffer, piece, out.size);
+  run_changes_ = buffer.changes;
+  first_change_ = buffer.first_change;
+  last_change_ = buffer.last_change;
+  if (!advance(buffer, piece, out.size)) return false;
+  if (cut_off_) {
+    // Malformed at its first byte, whatever the converter; a forgiving
+    // policy writes its substitute for it (a decoder's: internal form).
+    if (policy_ == nullptr || policy_->action == ErrorAction::kStrict) {
+      failed_at_ = buffer.stop;
+      failed_kind_ = kMalformedInput;
+      return fail(StreamError::kMalformed);
+    }
+    if (policy_->action != ErrorAction::kSkip) {
+      for (int i = 0; i < policy_->substitute_units; ++i) {
+        out.data()[out.size++] = static_cast<std::uint8_t>(policy_->substitute[i] >> 8);
+        out.data()[out.size++] = static_cast<std::uint8_t>(policy_->substitute[i]);
+      }
+    }
+    cut_off_ = false;
+    if (first_change_ == nullptr) first_change_ = buffer.stop;
+    last_change_ = buffer.stop;
+    ++run_changes_;
+  }
+  changes_ += static_cast<std::uint64_t>(run_changes_);
+  return true;
 }
 
 bool StreamStage::check(std::uint8_t* begin, const std::uint8_t* end, bool last) {

@@ -22,6 +22,7 @@ Detector::Detector() {
   tests_[kEucjp] = test(kCodeEucJp);
   tests_[kUtf8] = test(kCodeUtf8);
   tests_[kSjis] = test(kCodeSjis);
+  tests_[kUtf16Le] = test(kCodeUtf16Le);
 }
 
 bool Detector::sjisPiece(std::uint8_t* begin, const std::uint8_t* end, bool last) {
@@ -99,7 +100,10 @@ CodeNumber Detector::answer() const {
   // Shift_JIS with half-width katakana fails the Shift_JIS test above; when
   // no other code takes the text either, the Shift_JIS decoder decides.
   if (!failed_[kSjis]) return kCodeSjis;
-  return kCodeUtf16Le;
+  // The last resort takes only input that is UTF-16LE to its last byte;
+  // anything else is no code that detection knows.
+  if (size_ % 2 == 0 && !failed_[kUtf16Le] && !tests_[kUtf16Le].cutOff()) return kCodeUtf16Le;
+  return kCodeAuto;
 }
 
 CodeNumber Detector::detect(const std::uint8_t* begin, const std::uint8_t* end) {

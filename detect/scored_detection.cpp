@@ -195,10 +195,11 @@ void ScoredDetector::run(std::uint8_t* begin, std::uint8_t* end, bool last) {
     std::uint8_t* p = begin;
     do {
       std::uint8_t* q = p + std::min(kChunk, static_cast<std::size_t>(split - p));
-      const bool last_chunk = last && q == end;
       for (int c = 0; c < kCandidates; ++c) {
         if (failed_[c]) continue;
-        if (stages_[c].run(p, q, last_chunk, decoded_)) {
+        // Never told that the text ends: a sequence the end cuts off stays
+        // carried, to be counted by finish(), instead of failing the code.
+        if (stages_[c].run(p, q, false, decoded_)) {
           score(static_cast<Candidate>(c), decoded_.data(), decoded_.data() + decoded_.size);
         } else {
           failed_[c] = true;

@@ -22,10 +22,16 @@ const Converter* stageConverter(int stage, int code) {
     case 1:
       return findEncoder(code);
     case 3:
-      return findEncoder(code, true);
+      return findEncoder(code);
     default:
       return findLineEndConverter(code);
   }
+}
+
+ErrorPolicy stagePolicy(int stage, int code, std::uint8_t byte) {
+  const bool twins = stage == 3 || (byte & 4) != 0;
+  return errorPolicyFor(static_cast<ErrorAction>(byte & 3), twins, 0,
+                        stage == 1 || stage == 3 ? code : kCodeUtf8);
 }
 
 namespace {
@@ -37,11 +43,13 @@ bool stopInRange(const ConversionBuffer& buffer, const std::uint8_t* begin,
 
 }  // namespace
 
-StageResult runChecked(const Converter& converter, const std::uint8_t* data, std::size_t size) {
+StageResult runChecked(const Converter& converter, const std::uint8_t* data, std::size_t size,
+                       const ErrorPolicy* policy) {
   const std::uint8_t* end = data + size;
   ConversionBuffer first;
   first.in_begin = data;
   first.in_end = end;
+  first.policy = policy;
   first.size = 0;
   const bool measured = converter.measure(first);
 
@@ -49,6 +57,7 @@ StageResult runChecked(const Converter& converter, const std::uint8_t* data, std
   second.in_begin = data;
   second.in_end = end;
   second.size = INT32_MAX;  // measure must not depend on what `size` held
+  second.policy = policy;
   MEK_FUZZ_CHECK(converter.measure(second) == measured);
 
   StageResult result;
@@ -61,6 +70,7 @@ StageResult runChecked(const Converter& converter, const std::uint8_t* data, std
     buffer.out = area;
     buffer.in_begin = data;
     buffer.in_end = end;
+    buffer.policy = policy;
     MEK_FUZZ_CHECK(!converter.convert(buffer));
     std::free(area);
     return result;
@@ -79,9 +89,16 @@ StageResult runChecked(const Converter& converter, const std::uint8_t* data, std
   buffer.in_end = end;
   buffer.stop = nullptr;
   buffer.size = -1;
+  buffer.policy = policy;
   MEK_FUZZ_CHECK(converter.convert(buffer));
   MEK_FUZZ_CHECK(buffer.size == first.size);
   MEK_FUZZ_CHECK(buffer.stop == first.stop);
+  // Both passes change the same sequences.
+  MEK_FUZZ_CHECK(buffer.changes == first.changes);
+  MEK_FUZZ_CHECK(buffer.first_change == first.first_change);
+  if (policy == nullptr || policy->action == ErrorAction::kStrict) {
+    MEK_FUZZ_CHECK(buffer.changes == 0);
+  }
   result.ok = true;
   result.stop = static_cast<std::size_t>(buffer.stop - data);
   result.output.assign(area, area + bytes);
@@ -125,14 +142,16 @@ std::FILE* captureMessages(char* buffer, std::size_t size) {
 }
 
 WholeResult convertWhole(const std::uint8_t* data, std::size_t size, int inputCode, int outputCode,
-                         int lineEnding, bool fallback) {
+                         int lineEnding, bool fallback, ErrorAction errors) {
   ConversionBuffer buffer;
   buffer.out = static_cast<std::uint8_t*>(std::malloc(size == 0 ? 1 : size));
   if (size != 0) std::memcpy(buffer.out, data, size);
   buffer.size = static_cast<std::int32_t>(size);
   WholeResult result;
-  result.ok = convertInMemory(buffer, inputCode, outputCode, lineEnding, fallback);
+  const ErrorPolicy policy = errorPolicyFor(errors, fallback, 0, outputCode);
+  result.ok = convertInMemory(buffer, inputCode, outputCode, lineEnding, policy);
   if (result.ok) {
+    result.changes = buffer.changes;
     MEK_FUZZ_CHECK(buffer.size >= 0 && buffer.out != nullptr);
     result.output.assign(buffer.out, buffer.out + buffer.size);
   }

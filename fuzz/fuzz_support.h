@@ -21,10 +21,15 @@ using Bytes = std::vector<std::uint8_t>;
 #define MEK_FUZZ_CHECK(condition) \
   ((condition) ? static_cast<void>(0) : ::mek::fuzz::fail(__FILE__, __LINE__, #condition))
 
-// Stage 0 decoder, 1 encoder, 2 line-ending converter, 3 encoder that writes
-// twins (--fallback), by code number; null when the registry has no converter
-// there.
+// Stage 0 decoder, 1 encoder, 2 line-ending converter, 3 encoder (run with
+// twins, see stagePolicy), by code number; null when the registry has no
+// converter there.
 const Converter* stageConverter(int stage, int code);
+
+// The error policy a converter target runs under, from one input byte: its
+// action from the low two bits, twins from the next one (always in stage
+// 3), for output code `code`.
+ErrorPolicy stagePolicy(int stage, int code, std::uint8_t byte);
 
 struct StageResult {
   bool ok = false;
@@ -36,7 +41,8 @@ struct StageResult {
 // then converts into an area of exactly the measured size and checks that
 // convert succeeds, writes exactly that size and stops at the same place.
 // After a failed measure, checks that convert into a generous area fails too.
-StageResult runChecked(const Converter& converter, const std::uint8_t* data, std::size_t size);
+StageResult runChecked(const Converter& converter, const std::uint8_t* data, std::size_t size,
+                       const ErrorPolicy* policy = nullptr);
 
 // Internal-form text (UTF-16 big-endian, whole characters, surrogates only as
 // proper pairs) made from arbitrary bytes: a byte below 0x80 is that ASCII
@@ -56,8 +62,10 @@ std::FILE* captureMessages(char* buffer, std::size_t size);
 struct WholeResult {
   bool ok = false;
   Bytes output;
+  std::int32_t changes = 0;
 };
 WholeResult convertWhole(const std::uint8_t* data, std::size_t size, int inputCode, int outputCode,
-                         int lineEnding, bool fallback = false);
+                         int lineEnding, bool fallback = false,
+                         ErrorAction errors = ErrorAction::kStrict);
 
 }  // namespace mek::fuzz

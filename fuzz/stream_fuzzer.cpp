@@ -1,6 +1,6 @@
 // The streamed conversion against the conversion of the whole text: input
-// code, output code, line ending, --fallback, piece size and the worker
-// thread come from the first four bytes; the output and the result must be
+// code, output code, line ending, --fallback, the error policy, piece size
+// and the worker thread come from the first four bytes; the output and the result must be
 // the same. A failure must be traced to the same place, kind and bytes in
 // pieces as in one piece. Detection fed the same pieces must give the whole
 // text's answer.
@@ -22,17 +22,23 @@ namespace {
 // A located conversion of `text` in pieces of `piece` bytes; answers its
 // failure record (kNone when it converted).
 mek::ConversionFailure locatedFailure(const std::uint8_t* text, std::size_t length, int from,
-                                      int to, int lineEnding, bool fallback, std::size_t piece) {
+                                      int to, int lineEnding, bool fallback, std::size_t piece,
+                                      mek::ErrorAction errors = mek::ErrorAction::kStrict) {
   mek::ConversionStream::Options options;
   options.piece_size = piece;
   options.fallback = fallback;
   options.locate = true;
+  options.errors = errors;
   mek::ConversionStream stream(
       from, to, lineEnding, [](const std::uint8_t*, std::size_t) { return true; }, options);
   for (std::size_t at = 0; at < length; at += piece) {
     if (!stream.feed(text + at, std::min(piece, length - at))) break;
   }
   stream.finish();
+  // Under a forgiving policy, the first change stands for the failure.
+  if (errors != mek::ErrorAction::kStrict && !stream.changes().empty()) {
+    return stream.changes().front();
+  }
   return stream.failure();
 }
 
@@ -52,19 +58,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int to = 1 + data[1] % (mek::kCodeCount - 1);
   const int lineEnding = 1 + data[2] % 3;
   const bool fallback = (data[2] & 0x80) != 0;
+  const auto errors = static_cast<mek::ErrorAction>((data[2] >> 4) & 3);
   const std::size_t piece = 1 + data[3] % 64;
   const bool worker = (data[3] & 0x80) != 0;
   const std::uint8_t* const text = data + 4;
   const std::size_t length = size - 4;
 
   const mek::fuzz::WholeResult whole =
-      mek::fuzz::convertWhole(text, length, from, to, lineEnding, fallback);
+      mek::fuzz::convertWhole(text, length, from, to, lineEnding, fallback, errors);
 
   std::vector<std::uint8_t> streamed;
   mek::ConversionStream::Options options;
   options.piece_size = piece;
   options.worker = worker;
   options.fallback = fallback;
+  options.errors = errors;
   mek::ConversionStream stream(
       from, to, lineEnding,
       [&](const std::uint8_t* bytes, std::size_t n) {
@@ -78,6 +86,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool ok = stream.finish();
   MEK_FUZZ_CHECK(ok == whole.ok);
   if (ok) MEK_FUZZ_CHECK(streamed == whole.output);
+  if (ok) MEK_FUZZ_CHECK(stream.changeCount() == static_cast<std::uint64_t>(whole.changes));
+  if (ok && whole.changes != 0) {
+    // The first change is placed the same in pieces as in one piece.
+    const mek::ConversionFailure a =
+        locatedFailure(text, length, from, to, lineEnding, fallback, piece, errors);
+    const mek::ConversionFailure b =
+        locatedFailure(text, length, from, to, lineEnding, fallback, length + 1, errors);
+    MEK_FUZZ_CHECK(a.error != mek::StreamError::kNone && a.error == b.error);
+    MEK_FUZZ_CHECK(a.offset == b.offset && a.offset < length);
+    MEK_FUZZ_CHECK(a.line == b.line && a.column == b.column);
+    MEK_FUZZ_CHECK(a.byte_count == b.byte_count && a.character == b.character);
+  }
   if (!ok) {
     const mek::ConversionFailure a =
         locatedFailure(text, length, from, to, lineEnding, fallback, piece);

@@ -6,6 +6,8 @@ namespace mek {
 namespace {
 
 constexpr auto cp932Code = [](std::uint16_t unit) { return kUnicodeToCp932Code[unit]; };
+// The table holds the twins already.
+constexpr auto noTwin = [](std::uint16_t) { return kNoMapping; };
 
 }  // namespace
 
@@ -16,7 +18,7 @@ bool Cp932Decoder::scan(ConversionBuffer& buffer, Sink& sink) const {
 
 template <class Sink>
 bool Cp932Encoder::scan(ConversionBuffer& buffer, Sink& sink) const {
-  return encodeSjis(buffer, sink, cp932Code);
+  return encodeSjis(buffer, sink, cp932Code, noTwin);
 }
 
 // Both passes and their scans are compiled here, once.

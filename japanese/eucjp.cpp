@@ -66,22 +66,34 @@ inline std::uint16_t eucjpUnitAt(const std::uint8_t* p, int& length) {
   return kNoMapping;
 }
 
+// The length of the malformed sequence at p, whose eucjpLength(p[0]) bytes
+// are there: a lead and the bytes A1..FE that may follow it are one sequence
+// without a table entry; otherwise the lead alone is one, and the bytes
+// after it are read again.
+inline int eucjpBadLength(const std::uint8_t* p) {
+  const int length = eucjpLength(p[0]);
+  for (int i = 1; i < length; ++i) {
+    if (!isJisX0208Byte(p[i])) return 1;
+  }
+  return length;
+}
+
 template <class Sink>
 bool decodeEucjp(ConversionBuffer& buffer, Sink& sink) {
   return decodeStateless(
       buffer, sink, [](const std::uint8_t* p, int& length) { return eucjpUnitAt(p, length); },
-      [](const std::uint8_t* p) { return eucjpLength(p[0]); });
+      [](const std::uint8_t* p) { return eucjpLength(p[0]); }, eucjpBadLength);
 }
 
 // Writes the EUC-JP form of the unit at p, or fails.
 template <class Sink>
-inline bool encodeOne(const std::uint8_t* p, Sink& sink, bool fallback) {
+inline bool encodeOne(const std::uint8_t* p, Sink& sink, bool twins) {
   // ASCII comes first in the table, so U+005C and U+007E stay single bytes
   // although JIS X 0208/0212 hold them too; surrogates have no form.
   const auto unit = static_cast<std::uint16_t>(p[0] << 8 | p[1]);
   std::uint16_t code = kUnicodeToJisCode[unit];
-  // With fallback, a character without a code of its own takes its twin's.
-  if (code == kNoMapping && fallback) [[unlikely]]
+  // With twins, a character without a code of its own takes its twin's.
+  if (code == kNoMapping && twins) [[unlikely]]
     code = twinJisX0208(unit);
   const auto row = static_cast<std::uint8_t>(code >> 8 | 0x80);
   const auto cell = static_cast<std::uint8_t>(code | 0x80);
@@ -100,9 +112,10 @@ inline bool encodeOne(const std::uint8_t* p, Sink& sink, bool fallback) {
 }
 
 template <class Sink>
-bool encodeEucjp(ConversionBuffer& buffer, Sink& sink, bool fallback) {
-  return encodeStateless(buffer, sink, kFastMargin, [fallback](const std::uint8_t* p, Sink& out) {
-    return encodeOne(p, out, fallback);
+bool encodeEucjp(ConversionBuffer& buffer, Sink& sink) {
+  const bool twins = sink.twins();
+  return encodeStateless(buffer, sink, kFastMargin, [twins](const std::uint8_t* p, Sink& out) {
+    return encodeOne(p, out, twins);
   });
 }
 
@@ -115,7 +128,7 @@ bool EucjpDecoder::scan(ConversionBuffer& buffer, Sink& sink) const {
 
 template <class Sink>
 bool EucjpEncoder::scan(ConversionBuffer& buffer, Sink& sink) const {
-  return encodeEucjp(buffer, sink, fallback);
+  return encodeEucjp(buffer, sink);
 }
 
 // Both passes and their scans are compiled here, once.

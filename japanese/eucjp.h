@@ -19,14 +19,13 @@ extern template class ScanningConverter<EucjpDecoder, Decoder>;
 // Internal form to EUC-JP. A character is written as ASCII, else JIS X 0208,
 // else JIS X 0212, else JIS X 0201, the first set that holds it.
 //
-// Built with `fallback`, a character without a code of its own is written at
+// When the error policy asks for twins, a character without a code of its
+// own is written at
 // the JIS X 0208 position of its twin (U+FF5E as A1 C1, the position of
 // U+301C) instead of failing.
 class EucjpEncoder : public ScanningConverter<EucjpEncoder, Encoder> {
  public:
   constexpr EucjpEncoder() = default;
-  explicit constexpr EucjpEncoder(bool withFallback) : fallback(withFallback) {}
-  const bool fallback = false;
   // The one rule of both passes (see ScanningConverter).
   template <class Sink>
   bool scan(ConversionBuffer& buffer, Sink& sink) const;

@@ -88,7 +88,13 @@ bool decodeJis(ConversionBuffer& buffer, Sink& sink, int& state) {
       u = pairUnit(state == kJisX0208 ? kJisX0208ToUnicode : kJisX0212ToUnicode, b, p[1]);
       p += 2;
     }
-    if (u == kNoMapping) return failScan(buffer, at, kMalformedInput);
+    if (u == kNoMapping) [[unlikely]] {
+      if (!forgiveMalformed(sink, at)) return failScan(buffer, at, kMalformedInput);
+      // A pair of bytes that a set may hold but does not is one sequence;
+      // otherwise the first byte alone is, and the second is read again.
+      if (p - at == 2 && (at[0] < 0x21 || at[0] > 0x7E || at[1] < 0x21 || at[1] > 0x7E)) p = at + 1;
+      continue;
+    }
     sink.unit(u);
   }
   return finishScan(buffer, p, sink);
@@ -122,13 +128,13 @@ static_assert(kFastMargin / 2 >= kBlockWriteAhead / 2);
 // Writes the unit at p in the set that holds it, switching sets first when
 // needed, or fails.
 template <class Sink>
-inline bool encodeOne(const std::uint8_t* p, int& state, Sink& sink, bool fallback) {
+inline bool encodeOne(const std::uint8_t* p, int& state, Sink& sink, bool twins) {
   // The table holds ASCII first, so U+005C and U+007E are written as 0x5C and
   // 0x7E although JIS X 0208/0212 hold them too; surrogates have no form.
   const auto unit = static_cast<std::uint16_t>(p[0] << 8 | p[1]);
   std::uint16_t code = kUnicodeToJisCode[unit];
-  // With fallback, a character without a code of its own takes its twin's.
-  if (code == kNoMapping && fallback) [[unlikely]]
+  // With twins, a character without a code of its own takes its twin's.
+  if (code == kNoMapping && twins) [[unlikely]]
     code = twinJisX0208(unit);
   const auto row = static_cast<std::uint8_t>(code >> 8 & 0x7F);
   const auto cell = static_cast<std::uint8_t>(code);
@@ -151,9 +157,25 @@ inline bool encodeOne(const std::uint8_t* p, int& state, Sink& sink, bool fallba
   return true;
 }
 
+// At the unit p, which encodeOne could not write: under a forgiving policy,
+// writes the policy's stand-in in the sets that hold it and answers where the
+// scan goes on; null under the strict one.
+template <class Sink>
+const std::uint8_t* forgiveJis(const std::uint8_t* p, const std::uint8_t* end, int& state,
+                               Sink& sink, bool twins) {
+  int length;
+  const char32_t c = characterAt(p, end, length);
+  const bool forgiven = forgiveUnmappable(sink, p, c, [&](char32_t r) {
+    const std::uint8_t unit[2] = {static_cast<std::uint8_t>(r >> 8), static_cast<std::uint8_t>(r)};
+    encodeOne(unit, state, sink, twins);
+  });
+  return forgiven ? p + length : nullptr;
+}
+
 // Encodes from `state`, which is left as the set in use at `stop`.
 template <class Sink>
-bool encodeJis(ConversionBuffer& buffer, Sink& sink, int& state, bool fallback) {
+bool encodeJis(ConversionBuffer& buffer, Sink& sink, int& state) {
+  const bool twins = sink.twins();
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
   while (end - p >= kFastMargin) {
@@ -170,12 +192,23 @@ bool encodeJis(ConversionBuffer& buffer, Sink& sink, int& state, bool fallback) 
     }
     // Up to the next ASCII unit, which the block takes.
     do {
-      if (!encodeOne(p, state, sink, fallback)) return failUnit(buffer, p);
-      p += 2;
+      if (!encodeOne(p, state, sink, twins)) [[unlikely]] {
+        const std::uint8_t* const next = forgiveJis(p, end, state, sink, twins);
+        if (next == nullptr) return failUnit(buffer, p);
+        p = next;
+      } else {
+        p += 2;
+      }
     } while (!isAsciiUnit(p) && end - p >= kFastMargin);
   }
-  for (; end - p >= 2; p += 2) {
-    if (!encodeOne(p, state, sink, fallback)) return failUnit(buffer, p);
+  while (end - p >= 2) {
+    if (!encodeOne(p, state, sink, twins)) [[unlikely]] {
+      const std::uint8_t* const next = forgiveJis(p, end, state, sink, twins);
+      if (next == nullptr) return failUnit(buffer, p);
+      p = next;
+    } else {
+      p += 2;
+    }
   }
   return finishScan(buffer, p, sink);
 }
@@ -236,9 +269,9 @@ bool decodePiece(ConversionBuffer& buffer, Piece& piece, Sink& sink) {
 }
 
 template <class Sink>
-bool encodePiece(ConversionBuffer& buffer, Piece& piece, Sink& sink, bool fallback) {
+bool encodePiece(ConversionBuffer& buffer, Piece& piece, Sink& sink) {
   int state = piece.state;
-  const bool ok = encodeJis(buffer, sink, state, fallback);
+  const bool ok = encodeJis(buffer, sink, state);
   piece.end_state = state;
   return ok;
 }
@@ -252,7 +285,7 @@ bool JisDecoder::scanPiece(ConversionBuffer& buffer, Piece& piece, Sink& sink) c
 
 template <class Sink>
 bool JisEncoder::scanPiece(ConversionBuffer& buffer, Piece& piece, Sink& sink) const {
-  return encodePiece(buffer, piece, sink, fallback);
+  return encodePiece(buffer, piece, sink);
 }
 
 // Both passes and their scans are compiled here, once.

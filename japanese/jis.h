@@ -33,14 +33,13 @@ extern template class ScanningConverter<JisDecoder, Decoder>;
 // half-width katakana, ESC ( I with 7-bit bytes 0x21..0x5F; never SO or SI.
 // Starts in ASCII and adds no closing ESC ( B.
 //
-// Built with `fallback`, a character without a code of its own is written at
+// When the error policy asks for twins, a character without a code of its
+// own is written at
 // the JIS X 0208 position of its twin (U+FF5E as ESC $ B 21 41, the position of
 // U+301C) instead of failing.
 class JisEncoder : public ScanningConverter<JisEncoder, Encoder> {
  public:
   constexpr JisEncoder() = default;
-  explicit constexpr JisEncoder(bool withFallback) : fallback(withFallback) {}
-  const bool fallback = false;
   // The one rule of both passes (see ScanningConverter). The set in use
   // carries from piece to piece.
   template <class Sink>

@@ -6,16 +6,12 @@
 namespace mek {
 namespace {
 
+// A character without a code of its own takes its twin's code when the
+// policy asks for twins.
 template <class Sink>
-bool encode(ConversionBuffer& buffer, Sink& sink, bool fallback) {
-  if (!fallback) {
-    return encodeSjis(buffer, sink, [](std::uint16_t unit) { return kUnicodeToSjisCode[unit]; });
-  }
-  // A character without a code of its own takes its twin's code.
-  return encodeSjis(buffer, sink, [](std::uint16_t unit) {
-    const std::uint16_t code = kUnicodeToSjisCode[unit];
-    return code != kNoMapping ? code : twinSjis(unit);
-  });
+bool encode(ConversionBuffer& buffer, Sink& sink) {
+  return encodeSjis(
+      buffer, sink, [](std::uint16_t unit) { return kUnicodeToSjisCode[unit]; }, twinSjis);
 }
 
 }  // namespace
@@ -27,7 +23,7 @@ bool SjisDecoder::scan(ConversionBuffer& buffer, Sink& sink) const {
 
 template <class Sink>
 bool SjisEncoder::scan(ConversionBuffer& buffer, Sink& sink) const {
-  return encode(buffer, sink, fallback);
+  return encode(buffer, sink);
 }
 
 // Both passes and their scans are compiled here, once.

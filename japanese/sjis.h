@@ -17,13 +17,12 @@ class SjisDecoder : public ScanningConverter<SjisDecoder, Decoder> {
 extern template class ScanningConverter<SjisDecoder, Decoder>;
 
 // Internal form to Shift_JIS; a character without a code fails the input.
-// Built with `fallback`, a character without a code of its own is written
-// with the code of its twin (U+301C as 81 60, the code of U+FF5E) instead.
+// When the error policy asks for twins, a character without a code of its
+// own is written with the code of its twin (U+301C as 81 60, the code of
+// U+FF5E) instead.
 class SjisEncoder : public ScanningConverter<SjisEncoder, Encoder> {
  public:
   constexpr SjisEncoder() = default;
-  explicit constexpr SjisEncoder(bool withFallback) : fallback(withFallback) {}
-  const bool fallback = false;
   // The one rule of both passes (see ScanningConverter).
   template <class Sink>
   bool scan(ConversionBuffer& buffer, Sink& sink) const;

@@ -76,20 +76,37 @@ inline const std::uint8_t* sjisStrictStop(const std::uint8_t* begin, const std::
   return p;
 }
 
+// The length of the malformed sequence at p: a lead byte (81..9F, E0..FC)
+// and a byte that may follow it (40..7E, 80..FC) are a pair without a table
+// entry; any other byte is one, and the byte after it is read again.
+inline int sjisBadLength(const std::uint8_t* p) {
+  const std::uint8_t b = p[0];
+  const bool lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+  const std::uint8_t t = p[1];
+  return lead && t >= 0x40 && t <= 0xFC && t != 0x7F ? 2 : 1;
+}
+
 template <class Sink>
 bool decodeSjis(ConversionBuffer& buffer, Sink& sink, const SjisHighTable& table) {
   return decodeStateless(
       buffer, sink,
       [&table](const std::uint8_t* p, int& length) { return sjisCodeAt(table, p, length); },
-      [](const std::uint8_t* p) { return leadsSjisPair(p[0]) ? 2 : 1; });
+      [](const std::uint8_t* p) { return leadsSjisPair(p[0]) ? 2 : 1; }, sjisBadLength);
 }
 
-// Writes the Shift_JIS code that `codeOf` gives the unit at p, or fails.
-template <class Sink, class CodeOf>
-inline bool encodeSjisOne(const std::uint8_t* p, Sink& sink, CodeOf codeOf) {
+// Writes the Shift_JIS code that `codeOf` gives the unit at p, or, when it
+// gives none and the policy asks for twins, the one that `twinOf` gives; or
+// fails.
+template <class Sink, class CodeOf, class TwinOf>
+inline bool encodeSjisOne(const std::uint8_t* p, Sink& sink, CodeOf codeOf, TwinOf twinOf) {
   // Surrogates have no code, so the table also rejects characters beyond U+FFFF.
-  const std::uint16_t code = codeOf(static_cast<std::uint16_t>(p[0] << 8 | p[1]));
-  if (code == kNoMapping) return false;
+  const auto unit = static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+  std::uint16_t code = codeOf(unit);
+  if (code == kNoMapping) [[unlikely]] {
+    if (!sink.twins()) return false;
+    code = twinOf(unit);
+    if (code == kNoMapping) return false;
+  }
   if (code < 0x100) {
     sink.put(static_cast<std::uint8_t>(code));
   } else {
@@ -99,12 +116,13 @@ inline bool encodeSjisOne(const std::uint8_t* p, Sink& sink, CodeOf codeOf) {
 }
 
 // `codeOf` answers the code of a unit as stored in UnicodeToSjis, or
-// kNoMapping.
-template <class Sink, class CodeOf>
-bool encodeSjis(ConversionBuffer& buffer, Sink& sink, CodeOf codeOf) {
-  return encodeStateless(buffer, sink, kFastMargin, [codeOf](const std::uint8_t* p, Sink& out) {
-    return encodeSjisOne(p, out, codeOf);
-  });
+// kNoMapping; `twinOf` the code of its twin, or kNoMapping.
+template <class Sink, class CodeOf, class TwinOf>
+bool encodeSjis(ConversionBuffer& buffer, Sink& sink, CodeOf codeOf, TwinOf twinOf) {
+  return encodeStateless(buffer, sink, kFastMargin,
+                         [codeOf, twinOf](const std::uint8_t* p, Sink& out) {
+                           return encodeSjisOne(p, out, codeOf, twinOf);
+                         });
 }
 
 }  // namespace mek

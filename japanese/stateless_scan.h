@@ -14,9 +14,12 @@ namespace mek {
 // left, every other character through `codeAt(p, length)`, which answers its
 // unit (kNoMapping when it has none) and sets its length. Near the end,
 // `needed(p)` tells how many bytes the character at p takes, so that one cut
-// off by the end is left unconsumed.
-template <class Sink, class CodeAt, class Needed>
-bool decodeStateless(ConversionBuffer& buffer, Sink& sink, CodeAt codeAt, Needed needed) {
+// off by the end is left unconsumed. Where `codeAt` finds no unit,
+// `badLength(p)` tells how many bytes the malformed sequence at p takes, so
+// that a forgiving policy goes on after it.
+template <class Sink, class CodeAt, class Needed, class BadLength>
+bool decodeStateless(ConversionBuffer& buffer, Sink& sink, CodeAt codeAt, Needed needed,
+                     BadLength badLength) {
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
   while (end - p >= kFastMargin) {
@@ -32,8 +35,12 @@ bool decodeStateless(ConversionBuffer& buffer, Sink& sink, CodeAt codeAt, Needed
     do {
       int length;
       const std::uint16_t unit = codeAt(p, length);
-      if (unit == kNoMapping) return failScan(buffer, p, kMalformedInput);
-      sink.unit(unit);
+      if (unit == kNoMapping) [[unlikely]] {
+        if (!forgiveMalformed(sink, p)) return failScan(buffer, p, kMalformedInput);
+        length = badLength(p);
+      } else {
+        sink.unit(unit);
+      }
       p += length;
     } while (p[0] >= 0x80 && end - p >= kFastMargin);
   }
@@ -41,17 +48,38 @@ bool decodeStateless(ConversionBuffer& buffer, Sink& sink, CodeAt codeAt, Needed
     if (end - p < needed(p)) break;  // cut off at the end: left unconsumed
     int length;
     const std::uint16_t unit = codeAt(p, length);
-    if (unit == kNoMapping) return failScan(buffer, p, kMalformedInput);
-    sink.unit(unit);
+    if (unit == kNoMapping) [[unlikely]] {
+      if (!forgiveMalformed(sink, p)) return failScan(buffer, p, kMalformedInput);
+      length = badLength(p);
+    } else {
+      sink.unit(unit);
+    }
     p += length;
   }
   return finishScan(buffer, p, sink);
 }
 
+// An encoder at the unit p, which `encodeOne(p, sink)` could not write:
+// under a forgiving policy, writes the policy's stand-in (each character of
+// it through `encodeOne`) and answers where the scan goes on; null under the
+// strict one.
+template <class Sink, class EncodeOne>
+inline const std::uint8_t* forgiveUnit(const std::uint8_t* p, const std::uint8_t* end, Sink& sink,
+                                       EncodeOne& encodeOne) {
+  int length;
+  const char32_t c = characterAt(p, end, length);
+  const bool forgiven = forgiveUnmappable(sink, p, c, [&](char32_t r) {
+    const std::uint8_t unit[2] = {static_cast<std::uint8_t>(r >> 8), static_cast<std::uint8_t>(r)};
+    encodeOne(unit, sink);
+  });
+  return forgiven ? p + length : nullptr;
+}
+
 // The scan of an encoder without shift states whose table maps U+0000..U+007F
 // to the same single bytes: ASCII a block at a time while more than `margin`
 // input bytes are left (the codec shows that its surplus stores fit there),
-// every other unit through `encodeOne(p, sink)`, which writes it or fails.
+// every other unit through `encodeOne(p, sink)`, which writes it or fails;
+// a forgiving policy writes its stand-in through `encodeOne` too.
 template <class Sink, class EncodeOne>
 bool encodeStateless(ConversionBuffer& buffer, Sink& sink, std::ptrdiff_t margin,
                      EncodeOne encodeOne) {
@@ -67,12 +95,23 @@ bool encodeStateless(ConversionBuffer& buffer, Sink& sink, std::ptrdiff_t margin
     p += 2 * ascii;
     if (ascii == kAsciiBlock) continue;
     do {
-      if (!encodeOne(p, sink)) return failUnit(buffer, p);
-      p += 2;
+      if (!encodeOne(p, sink)) [[unlikely]] {
+        const std::uint8_t* const next = forgiveUnit(p, end, sink, encodeOne);
+        if (next == nullptr) return failUnit(buffer, p);
+        p = next;
+      } else {
+        p += 2;
+      }
     } while (!isAsciiUnit(p) && end - p >= margin);
   }
-  for (; end - p >= 2; p += 2) {
-    if (!encodeOne(p, sink)) return failUnit(buffer, p);
+  while (end - p >= 2) {
+    if (!encodeOne(p, sink)) [[unlikely]] {
+      const std::uint8_t* const next = forgiveUnit(p, end, sink, encodeOne);
+      if (next == nullptr) return failUnit(buffer, p);
+      p = next;
+    } else {
+      p += 2;
+    }
   }
   return finishScan(buffer, p, sink);
 }

@@ -32,23 +32,21 @@ constexpr int shortSequenceLength(std::uint8_t b) {
   return b < 0x80 ? 1 : b < 0xC0 ? 0 : b < 0xE0 ? 2 : 3;
 }
 
-// The end of the longest prefix of [p, end) that consists of whole, well-formed
-// sequences of one to three bytes, found block-wise; it may stop earlier than
-// the longest such prefix (the scalar path carries on from there). At most
-// kUtf8Piece bytes are taken. p must begin a sequence.
-// Without vector instructions no stretch is found here and the scalar path
-// does all the work.
-inline const std::uint8_t* shortSequencePrefix(const std::uint8_t* p, const std::uint8_t* end) {
-  const std::uint8_t* q = p;
-#if !MEK_SIMD_SSE2
-  static_cast<void>(end);
-#else
-  const std::uint8_t* limit = static_cast<std::size_t>(end - p) > kUtf8Piece ? p + kUtf8Piece : end;
+#if MEK_SIMD_SSE2
+// Checks the 16-byte blocks from q on while they lie before `limit`, and
+// answers where the checks stopped: at `limit` (less a last short block) or
+// at the first block that holds anything but whole one- to three-byte
+// sequences and their parts. `previous` is the block before q (zero when q
+// begins a sequence).
+inline const std::uint8_t* checkShortSequenceBlocks(const std::uint8_t* q,
+                                                    const std::uint8_t* limit, __m128i previous) {
   const __m128i c0 = _mm_set1_epi8(static_cast<char>(0xC0));
   const __m128i e0 = _mm_set1_epi8(static_cast<char>(0xE0));
   const __m128i f0 = _mm_set1_epi8(static_cast<char>(0xF0));
   const __m128i x80 = _mm_set1_epi8(static_cast<char>(0x80));
-  __m128i previous = _mm_setzero_si128();  // p begins a sequence: no lead before it
+  const __m128i x9f = _mm_set1_epi8(static_cast<char>(0x9F));
+  const __m128i x0d = _mm_set1_epi8(0x0D);
+  const __m128i fe = _mm_set1_epi8(static_cast<char>(0xFE));
   while (limit - q >= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
     // Each byte must be a continuation byte exactly when the byte before it
@@ -59,18 +57,49 @@ inline const std::uint8_t* shortSequencePrefix(const std::uint8_t* p, const std:
                                         _mm_cmpeq_epi8(_mm_max_epu8(before2, e0), before2));
     const __m128i continuation = _mm_cmpeq_epi8(_mm_and_si128(v, c0), x80);
     const __m128i four = _mm_cmpeq_epi8(_mm_max_epu8(v, f0), v);
-    if (_mm_movemask_epi8(_mm_or_si128(_mm_xor_si128(wanted, continuation), four)) != 0) break;
+    // Well-formed but not allowed: a continuation byte after C0 or C1
+    // (overlong two-byte forms; a lone C0 or C1 fails the test above), and
+    // after E0 one of 80..9F (overlong three-byte forms), after ED one of
+    // A0..BF (surrogates). A continuation byte is A0..BF exactly when it is
+    // above 9F as a signed byte; the lead it may not follow is E0 below A0
+    // and ED from A0 up, so one comparison with a chosen lead finds both.
+    const __m128i upper = _mm_cmpgt_epi8(v, x9f);
+    const __m128i forbiddenLead = _mm_or_si128(e0, _mm_and_si128(upper, x0d));
+    const __m128i excluded = _mm_or_si128(_mm_cmpeq_epi8(before1, forbiddenLead),
+                                          _mm_cmpeq_epi8(_mm_and_si128(before1, fe), c0));
+    const __m128i bad = _mm_or_si128(_mm_xor_si128(wanted, continuation), four);
+    if (_mm_movemask_epi8(_mm_or_si128(bad, excluded)) != 0) break;
     previous = v;
     q += 16;
   }
+  return q;
+}
 #endif
-  // q ends the checked bytes; a sequence that began before q is whole when
-  // its last byte lies before q too.
+
+// Of the checked bytes [p, q), the end of the whole sequences: a sequence
+// that began before q is whole when its last byte lies before q too.
+inline const std::uint8_t* wholeSequencesEnd(const std::uint8_t* p, const std::uint8_t* q) {
   const std::uint8_t* last = q;
   while (last > p && shortSequenceLength(last[-1]) == 0) --last;
   if (last == p) return p;
   const std::uint8_t* lead = last - 1;
   return lead + shortSequenceLength(*lead) <= q ? q : lead;
+}
+
+// The end of the longest prefix of [p, end) that consists of whole, well-formed
+// sequences of one to three bytes (no overlong forms, no surrogates), found
+// block-wise; it may stop earlier than the longest such prefix (the scalar
+// path carries on from there). At most kUtf8Piece bytes are taken. p must
+// begin a sequence. Without vector instructions no stretch is found here and
+// the scalar path does all the work. utf8_shuffle.h has a faster twin.
+inline const std::uint8_t* shortSequencePrefix(const std::uint8_t* p, const std::uint8_t* end) {
+#if !MEK_SIMD_SSE2
+  static_cast<void>(end);
+  return p;
+#else
+  const std::uint8_t* limit = static_cast<std::size_t>(end - p) > kUtf8Piece ? p + kUtf8Piece : end;
+  return wholeSequencesEnd(p, checkShortSequenceBlocks(p, limit, _mm_setzero_si128()));
+#endif
 }
 
 // Units that the well-formed one- to three-byte sequences of [p, end) decode to.

@@ -30,6 +30,16 @@ Utf8Path bestUtf8Path() {
   return best;
 }
 
+const std::uint8_t* shortSequencePrefixOn(Utf8Path path, const std::uint8_t* p,
+                                          const std::uint8_t* end) {
+#if MEK_SIMD_SHUFFLES
+  if (path == Utf8Path::kAvx2) return utf8_shuffle::shortSequencePrefixAvx2(p, end);
+#else
+  static_cast<void>(path);
+#endif
+  return shortSequencePrefix(p, end);
+}
+
 std::uint8_t* writeShortSequencesOn(Utf8Path path, const std::uint8_t* p, const std::uint8_t* end,
                                     std::uint8_t* dst) {
   switch (path) {

@@ -22,6 +22,11 @@ bool utf8PathSupported(Utf8Path path);
 // The fastest path that this processor runs.
 Utf8Path bestUtf8Path();
 
+// shortSequencePrefix on `path`, which must be supported: the same prefix,
+// found with the widest vectors the path offers.
+const std::uint8_t* shortSequencePrefixOn(Utf8Path path, const std::uint8_t* p,
+                                          const std::uint8_t* end);
+
 // writeShortSequences on `path`, which must be supported: writes the units of
 // the well-formed one- to three-byte sequences of [p, end) to dst, and
 // returns the end of what was written. Like the plain writer, it writes

@@ -184,6 +184,50 @@ MEK_AVX2 std::uint8_t* writeUnitsUtf8Avx2(const std::uint8_t* p, std::size_t n, 
   return writeUnitsUtf8(p + 2 * i, n - i, dst);
 }
 
+// The checks of checkShortSequenceBlocks on 32 bytes at a time; the bytes
+// before each half come from the half before it.
+MEK_AVX2 const std::uint8_t* shortSequencePrefixAvx2(const std::uint8_t* p,
+                                                     const std::uint8_t* end) {
+  const std::uint8_t* limit = static_cast<std::size_t>(end - p) > kUtf8Piece ? p + kUtf8Piece : end;
+  const __m256i c0 = _mm256_set1_epi8(static_cast<char>(0xC0));
+  const __m256i e0 = _mm256_set1_epi8(static_cast<char>(0xE0));
+  const __m256i f0 = _mm256_set1_epi8(static_cast<char>(0xF0));
+  const __m256i x80 = _mm256_set1_epi8(static_cast<char>(0x80));
+  const __m256i x9f = _mm256_set1_epi8(static_cast<char>(0x9F));
+  const __m256i x0d = _mm256_set1_epi8(0x0D);
+  const __m256i fe = _mm256_set1_epi8(static_cast<char>(0xFE));
+  const std::uint8_t* q = p;
+  __m256i previous = _mm256_setzero_si256();  // p begins a sequence: no lead before it
+  bool failed = false;
+  while (limit - q >= 32) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+    // The high half of the block before, then the low half of this one.
+    const __m256i shifted = _mm256_permute2x128_si256(previous, v, 0x21);
+    const __m256i before1 = _mm256_alignr_epi8(v, shifted, 15);
+    const __m256i before2 = _mm256_alignr_epi8(v, shifted, 14);
+    const __m256i wanted =
+        _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(before1, c0), before1),
+                        _mm256_cmpeq_epi8(_mm256_max_epu8(before2, e0), before2));
+    const __m256i continuation = _mm256_cmpeq_epi8(_mm256_and_si256(v, c0), x80);
+    const __m256i four = _mm256_cmpeq_epi8(_mm256_max_epu8(v, f0), v);
+    const __m256i upper = _mm256_cmpgt_epi8(v, x9f);
+    const __m256i forbiddenLead = _mm256_or_si256(e0, _mm256_and_si256(upper, x0d));
+    const __m256i excluded = _mm256_or_si256(_mm256_cmpeq_epi8(before1, forbiddenLead),
+                                             _mm256_cmpeq_epi8(_mm256_and_si256(before1, fe), c0));
+    const __m256i bad =
+        _mm256_or_si256(_mm256_or_si256(_mm256_xor_si256(wanted, continuation), four), excluded);
+    if (!_mm256_testz_si256(bad, bad)) {
+      failed = true;
+      break;
+    }
+    previous = v;
+    q += 32;
+  }
+  // Fewer than 32 bytes left: the 16-byte checks go on from the block before.
+  if (!failed) q = checkShortSequenceBlocks(q, limit, _mm256_extracti128_si256(previous, 1));
+  return wholeSequencesEnd(p, q);
+}
+
 }  // namespace mek::utf8_shuffle
 
 #endif

@@ -73,6 +73,7 @@ inline constexpr ShuffleTable kDecodeTable = makeDecodeTable();
 std::uint8_t* writeShortSequencesSsse3(const std::uint8_t* p, const std::uint8_t* end,
                                        std::uint8_t* dst);
 std::uint8_t* writeUnitsUtf8Ssse3(const std::uint8_t* p, std::size_t n, std::uint8_t* dst);
+const std::uint8_t* shortSequencePrefixAvx2(const std::uint8_t* p, const std::uint8_t* end);
 std::uint8_t* writeShortSequencesAvx2(const std::uint8_t* p, const std::uint8_t* end,
                                       std::uint8_t* dst);
 std::uint8_t* writeUnitsUtf8Avx2(const std::uint8_t* p, std::size_t n, std::uint8_t* dst);

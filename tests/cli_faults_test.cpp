@@ -194,53 +194,66 @@ TEST_F(CliFaultTest, VeryLongArgumentLists) {
 }
 
 // The shortest inputs for every input code, converted to UTF-8: empty, one
-// byte, and an odd length. A cut-off final sequence or unit is dropped.
+// byte, and an odd length. A cut-off final sequence or unit fails the run as
+// malformed at its first byte (`at`), and the output file keeps its text.
 TEST_F(CliFaultTest, ShortInputsForEveryInputCode) {
   struct Case {
     const char* code;
-    const char* input;  // hex
-    const char* output;
+    const char* input;   // hex
+    const char* output;  // when it converts
+    int at;              // the offset of the cut otherwise
   };
   const Case cases[] = {
-      {"sjis", "", ""},
-      {"sjis", "41", "A"},
-      {"sjis", "82", ""},
-      {"sjis", "41 42 82", "AB"},
-      {"euc_jp", "", ""},
-      {"euc_jp", "a4", ""},
-      {"euc_jp", "41 42 8f", "AB"},
-      {"jis", "", ""},
-      {"jis", "1b", "\x1b"},  // a cut-off escape is read as characters
-      {"jis", "1b 24 42 30", ""},
-      {"utf8", "", ""},
-      {"utf8", "e3", ""},
-      {"utf8", "41 e3 81", "A"},
-      {"utf16_be", "", ""},
-      {"utf16_be", "00", ""},
-      {"utf16_be", "00 41 00", "A"},
-      {"utf16_le", "41", ""},
-      {"utf16_le", "41 00 42", "A"},
-      {"utf16_be_bom", "fe", ""},
-      {"utf16_be_bom", "ff fe 41 00 42", "A"},
-      {"utf16_le_bom", "ff", ""},
-      {"utf16_le_bom", "fe ff 00 41 00", "A"},
-      {"utf32_be", "00", ""},
-      {"utf32_be", "00 00 00 41 00 00 00", "A"},
-      {"utf32_le", "41", ""},
-      {"utf32_le", "41 00 00 00 42", "A"},
-      {"utf32_be_bom", "00", ""},
-      {"utf32_be_bom", "00 00 fe ff 00 00 00 41 00", "A"},
-      {"utf32_le_bom", "ff", ""},
-      {"utf32_le_bom", "ff fe 00 00 41 00 00 00 00", "A"},
+      {"sjis", "", "", -1},
+      {"sjis", "41", "A", -1},
+      {"sjis", "82", nullptr, 0},
+      {"sjis", "41 42 82", nullptr, 2},
+      {"cp932", "41 42 82", nullptr, 2},
+      {"euc_jp", "", "", -1},
+      {"euc_jp", "a4", nullptr, 0},
+      {"euc_jp", "41 42 8f", nullptr, 2},
+      {"euc_jp", "41 42 8f a1", nullptr, 2},
+      {"jis", "", "", -1},
+      {"jis", "1b", "\x1b", -1},  // a cut-off escape is read as characters
+      {"jis", "1b 24 42 30", nullptr, 3},
+      {"utf8", "", "", -1},
+      {"utf8", "e3", nullptr, 0},
+      {"utf8", "41 e3 81", nullptr, 1},
+      {"utf16_be", "", "", -1},
+      {"utf16_be", "00", nullptr, 0},
+      {"utf16_be", "00 41 00", nullptr, 2},
+      {"utf16_be", "00 41 d8 3d", nullptr, 2},
+      {"utf16_le", "41", nullptr, 0},
+      {"utf16_le", "41 00 42", nullptr, 2},
+      {"utf16_be_bom", "fe", nullptr, 0},
+      {"utf16_be_bom", "ff fe 41 00 42", nullptr, 4},
+      {"utf16_le_bom", "ff", nullptr, 0},
+      {"utf16_le_bom", "fe ff 00 41 00", nullptr, 4},
+      {"utf32_be", "00", nullptr, 0},
+      {"utf32_be", "00 00 00 41 00 00 00", nullptr, 4},
+      {"utf32_le", "41", nullptr, 0},
+      {"utf32_le", "41 00 00 00 42", nullptr, 4},
+      {"utf32_be_bom", "00", nullptr, 0},
+      {"utf32_be_bom", "00 00 fe ff 00 00 00 41 00", nullptr, 8},
+      {"utf32_le_bom", "ff", nullptr, 0},
+      {"utf32_le_bom", "ff fe 00 00 41 00 00 00 00", nullptr, 8},
   };
   for (const Case& c : cases) {
     const Bytes input = hex(c.input);
     writeFile(dir / "short.bin", input);
     writeFile(dir / "out.txt", std::string("precious"));
-    Process p = runMek(dir, std::string("-i") + c.code + " short.bin -outf8 out.txt");
-    EXPECT_EQ(p.status, 0) << c.code << " " << c.input;
-    EXPECT_EQ(p.err, "") << c.code << " " << c.input;
-    EXPECT_EQ(readFile(dir / "out.txt"), text(c.output)) << c.code << " " << c.input;
+    Process p = runMek(dir, std::string("-i") + c.code + " short.bin -outf8 out.txt --verbose");
+    if (c.output != nullptr) {
+      EXPECT_EQ(p.status, 0) << c.code << " " << c.input;
+      EXPECT_EQ(p.err, "") << c.code << " " << c.input;
+      EXPECT_EQ(readFile(dir / "out.txt"), text(c.output)) << c.code << " " << c.input;
+    } else {
+      EXPECT_EQ(p.status, 1) << c.code << " " << c.input;
+      EXPECT_EQ(p.err.rfind("cannot convert bytes at byte " + std::to_string(c.at) + " ", 0), 0u)
+          << c.code << " " << c.input << ": " << p.err;
+      EXPECT_NE(p.err.find(": invalid "), std::string::npos) << p.err;
+      EXPECT_EQ(readFile(dir / "out.txt"), text("precious")) << c.code << " " << c.input;
+    }
     EXPECT_EQ(readFile(dir / "short.bin"), input);
   }
 }

@@ -26,11 +26,13 @@ struct Outcome {
   std::ptrdiff_t stop = -1;
 };
 
-inline Outcome runConverter(const Converter& converter, const Bytes& in) {
+inline Outcome runConverter(const Converter& converter, const Bytes& in,
+                            const ErrorPolicy* policy = nullptr) {
   Outcome result;
   ConversionBuffer buffer;
   buffer.in_begin = in.data();
   buffer.in_end = in.data() + in.size();
+  buffer.policy = policy;
   result.ok = converter.measure(buffer);
   const std::int32_t measured = buffer.size;
   const std::uint8_t* const stop = buffer.stop;
@@ -157,8 +159,9 @@ struct Converted {
   Bytes bytes;
 };
 
-inline Converted convertAll(const Converter& converter, const Bytes& input) {
-  Outcome run = runConverter(converter, input);
+inline Converted convertAll(const Converter& converter, const Bytes& input,
+                            const ErrorPolicy* policy = nullptr) {
+  Outcome run = runConverter(converter, input, policy);
   Converted result;
   result.ok = run.ok && run.stop == static_cast<std::ptrdiff_t>(input.size());
   result.bytes = std::move(run.out);

@@ -150,6 +150,8 @@ TEST_F(CliTest, ExitStatusesAndUsage) {
       {"-osjis in.txt -oUTF9 out.txt", "not an output code: UTF9\n"},
       {"in.txt out.txt", ""},
       {"-iutf8 in.txt --fallback", ""},
+      {"-iutf8 in.txt -osjis out.txt --errors=ignore", "unknown error policy: ignore\n"},
+      {"-iutf8 in.txt -osjis out.txt --errors=", "unknown error policy: \n"},
   };
   for (const auto& [args, message] : wrong) {
     Process p = runMek(dir, args);
@@ -162,6 +164,77 @@ TEST_F(CliTest, ExitStatusesAndUsage) {
   EXPECT_EQ(runMek(dir, "in.txt").status, 2);
   EXPECT_EQ(runMek(dir, "-osjis -oxyz", "< in.txt").status, 2);  // the last -o wins
   EXPECT_EQ(runMek(dir, "-iutf8 -oauto", "< in.txt").status, 2);
+}
+
+// The error policies through the tool: the bytes, the report on standard
+// error and status 0, the same in pieces of 1, 3 and 4096 bytes, on one
+// thread or two; a wrong replacement is told before anything is read.
+TEST_F(CliTest, ErrorPolicies) {
+  // 😀 〜 and 한 have no sjis code, − has none without --fallback; C0 AF is
+  // an overlong form, E3 81 a cut-off tail.
+  writeFile(dir / "notice.txt", std::string("a\xF0\x9F\x98\x80"
+                                            "b\xE3\x80\x9C"
+                                            "c\xED\x95\x9C\n"
+                                            "\xE2\x88\x92\xC0\xAF\xE3\x81"));
+  struct Case {
+    const char* arguments;
+    std::string out;
+    std::string err;
+  };
+  const std::string first = "the first at byte 1 (line 1, column 2): U+1F600 has no sjis code\n";
+  const std::string kanji = "\x81\xAC";  // 〓
+  const Case cases[] = {
+      {"-osjis --errors=replace", "a?b?c?\n????", "7 changed; " + first},
+      {"-osjis --errors=replace --fallback",
+       "a?b\x81\x60"
+       "c?\n\x81\x7C???",
+       "5 changed; " + first},
+      {"-osjis --errors=skip", "abc\n", "7 changed; " + first},
+      {"-osjis --errors=html", "a&#128512;b&#12316;c&#54620;\n&#8722;&#65533;&#65533;&#65533;",
+       "7 changed; " + first},
+      {"-osjis --errors=replace --replacement=\xE3\x80\x93",
+       "a" + kanji + "b" + kanji + "c" + kanji + "\n" + kanji + kanji + kanji + kanji,
+       "7 changed; " + first},
+      {"-outf8 --errors=replace",
+       "a\xF0\x9F\x98\x80"
+       "b\xE3\x80\x9C"
+       "c\xED\x95\x9C\n"
+       "\xE2\x88\x92\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD",
+       "3 changed; the first at byte 17 (line 2, column 2): invalid utf8 bytes C0\n"},
+      {"-osjis --errors=replace --verbose", "a?b?c?\n????",
+       "changed at byte 1 (line 1, column 2): U+1F600 has no sjis code\n"
+       "changed at byte 6 (line 1, column 4): U+301C has no sjis code\n"
+       "changed at byte 10 (line 1, column 6): U+D55C has no sjis code\n"
+       "changed at byte 14 (line 2, column 1): U+2212 has no sjis code\n"
+       "changed at byte 17 (line 2, column 2): invalid utf8 bytes C0\n"
+       "changed at byte 18 (line 2, column 3): invalid utf8 bytes AF\n"
+       "changed at byte 19 (line 2, column 4): invalid utf8 bytes E3 81\n"},
+  };
+  for (const Case& c : cases) {
+    for (const char* environment :
+         {"", "MEK_PIECE_SIZE=1 ", "MEK_PIECE_SIZE=3 ", "MEK_PIECE_SIZE=4096 MEK_WORKERS=0 ",
+          "MEK_PIECE_SIZE=3 MEK_WORKERS=0 "}) {
+      const std::string arguments = std::string("-iutf8 notice.txt ") + c.arguments;
+      Process p = runMek(dir, arguments, "", environment);
+      EXPECT_EQ(p.status, 0) << environment << arguments;
+      EXPECT_EQ(p.out, c.out) << environment << arguments;
+      EXPECT_EQ(p.err, c.err) << environment << arguments;
+    }
+  }
+  writeFile(dir / "out.txt", std::string("precious"));
+  const std::pair<const char*, const char*> refused[] = {
+      {"--replacement=", "--replacement takes one character\n"},
+      {"--replacement=ab", "--replacement takes one character\n"},
+      {"--replacement=\xE3\x80", "--replacement takes one character\n"},
+      {"--replacement=\xF0\x9F\x98\x80", "cannot use \xF0\x9F\x98\x80 as replacement in sjis\n"},
+  };
+  for (const auto& [option, message] : refused) {
+    Process p = runMek(dir, std::string("-iutf8 notice.txt -osjis out.txt --errors=replace ") +
+                                shellQuote(option));
+    EXPECT_EQ(p.status, 2) << option;
+    EXPECT_EQ(p.err, message) << option;
+    EXPECT_EQ(file("out.txt"), text("precious")) << option;
+  }
 }
 
 TEST_F(CliTest, HelpAndVersionActBeforeAnythingIsOpened) {
@@ -312,6 +385,17 @@ TEST_F(CliTest, FailuresLeaveOutputUntouched) {
   EXPECT_EQ(p.err, "cannot convert bytes\n");
   EXPECT_EQ(p.out, "");
   EXPECT_EQ(file("out.txt"), text("precious"));
+
+  // Input that no code takes: nothing detected, nothing written, whatever
+  // the output code; --guess says the same.
+  writeFile(dir / "odd.bin", hex("1B 24 42 FF FF"));
+  for (const char* arguments : {"odd.bin -outf8 out.txt", "odd.bin -osjis", "--guess odd.bin"}) {
+    p = runMek(dir, arguments);
+    EXPECT_EQ(p.status, 1) << arguments;
+    EXPECT_EQ(p.err, "cannot detect the input code\n") << arguments;
+    EXPECT_EQ(p.out, "") << arguments;
+    EXPECT_EQ(file("out.txt"), text("precious"));
+  }
 
   p = runMek(dir, "missing.txt -outf8 out.txt");
   EXPECT_EQ(p.status, 1);

@@ -59,7 +59,15 @@ TEST(DetectEncodingTest, StepsAndTheirOrder) {
       {"UTF-8", "E3 81 82 0D 0A", 4},
       {"UTF-8 that is also valid Shift_JIS", "E3 81 82 E3 81 84", 1},
       {"UTF-8 after EUC-JP fails", "41 C3 80 41", 4},
+      // The UTF-8 test rejects overlong forms and encoded surrogates.
+      {"overlong UTF-8 is no UTF-8", "41 C0 80 41 41", 0},
+      {"an encoded surrogate is no UTF-8; the Shift_JIS decoder takes it", "41 ED BF BF 41", 1},
+      // The last resort takes only whole UTF-16LE of even length.
       {"nothing fits", "FF FF FF FF", 6},
+      {"nothing fits, odd length", "FF FF FF", 0},
+      {"corrupt ISO-2022-JP of odd length", "1B 24 42 FF FF", 0},
+      {"nothing fits, unpaired low surrogate", "FF FF 00 DC", 0},
+      {"nothing fits, high surrogate at the end", "FF FF 00 D8", 0},
   };
   for (const DetectCase& c : cases) EXPECT_EQ(detect(hex(c.input)), c.code) << c.what;
 }

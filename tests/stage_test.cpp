@@ -53,7 +53,7 @@ std::uint8_t* heapCopy(const Bytes& bytes) {
 }
 
 TEST(RunStageTest, PreviousOutputBecomesInput) {
-  const Bytes text = hex("00 41 00 0D 00 0A 00");
+  const Bytes text = hex("00 41 00 0D 00 0A");
   ConversionBuffer buffer;
   buffer.out = heapCopy(text);
   buffer.size = static_cast<std::int32_t>(text.size());
@@ -61,8 +61,7 @@ TEST(RunStageTest, PreviousOutputBecomesInput) {
 
   ASSERT_TRUE(runStage(&buffer, findLineEndConverter(1)));
   EXPECT_EQ(buffer.in_begin, fileBuffer);
-  EXPECT_EQ(buffer.in_end - buffer.in_begin, 7);
-  EXPECT_EQ(buffer.stop, buffer.in_end - 1);  // the odd byte is dropped
+  EXPECT_EQ(buffer.in_end - buffer.in_begin, 6);
   EXPECT_EQ(toHex(Bytes(buffer.out, buffer.out + buffer.size)), "00 41 00 0A");
 
   // The next stage releases the first stage's input (a leak otherwise, which
@@ -72,6 +71,33 @@ TEST(RunStageTest, PreviousOutputBecomesInput) {
   EXPECT_EQ(Bytes(buffer.out, buffer.out + buffer.size), Bytes({'A', '\n'}));
   std::free(buffer.out);
   std::free(const_cast<std::uint8_t*>(buffer.in_begin));
+}
+
+// A sequence that the end of the input cuts off fails the stage at its first
+// byte, whatever the converter leaves unconsumed: an odd byte, a lead byte, a
+// high surrogate.
+TEST(RunStageTest, CutOffEndIsMalformed) {
+  struct Case {
+    const Converter* converter;
+    const char* input;
+    std::ptrdiff_t at;
+  };
+  const Case cases[] = {{findDecoder(kCodeUtf16Be), "00 41 00", 2},
+                        {findDecoder(kCodeSjis), "41 82", 1},
+                        {findDecoder(kCodeEucJp), "41 8F A1", 1},
+                        {findDecoder(kCodeUtf8), "41 F0 9F 98", 1},
+                        {findDecoder(kCodeUtf32Le), "41 00 00 00 42 00", 4},
+                        {findEncoder(kCodeUtf8), "00 41 D8 3D", 2}};
+  for (const Case& c : cases) {
+    const Bytes text = hex(c.input);
+    ConversionBuffer buffer;
+    buffer.out = heapCopy(text);
+    buffer.size = static_cast<std::int32_t>(text.size());
+    EXPECT_FALSE(runStage(&buffer, c.converter)) << c.input;
+    EXPECT_EQ(buffer.size, kMalformedInput) << c.input;
+    EXPECT_EQ(buffer.stop - buffer.in_begin, c.at) << c.input;
+    std::free(const_cast<std::uint8_t*>(buffer.in_begin));
+  }
 }
 
 // A stage writes into the area of the input before it when that is large

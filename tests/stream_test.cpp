@@ -18,6 +18,7 @@
 #include "mek/detect.h"
 #include "mek/detector.h"
 #include "mek/in_memory.h"
+#include "mek/registry.h"
 #include "tests/test_support.h"
 
 namespace mek::test {
@@ -33,15 +34,23 @@ struct Outcome {
   bool operator==(const Outcome&) const = default;
 };
 
-Outcome whole(const Bytes& input, int from, int to, int lineEnding, bool fallback = false) {
+// The result of a conversion that succeeded: "ok", and how many changes the
+// error policy made.
+std::string okWith(std::uint64_t changes) {
+  return changes == 0 ? "ok" : "ok, " + std::to_string(changes) + " changed";
+}
+
+Outcome whole(const Bytes& input, int from, int to, int lineEnding, bool fallback = false,
+              ErrorAction errors = ErrorAction::kStrict) {
   ConversionBuffer buffer;
   buffer.out = static_cast<std::uint8_t*>(std::malloc(input.size() + 1));
   if (!input.empty()) std::memcpy(buffer.out, input.data(), input.size());
   buffer.size = static_cast<std::int32_t>(input.size());
   testing::internal::CaptureStderr();
-  const bool ok = convertInMemory(buffer, from, to, lineEnding, fallback);
+  const bool ok =
+      convertInMemory(buffer, from, to, lineEnding, errorPolicyFor(errors, fallback, 0, to));
   const std::string message = testing::internal::GetCapturedStderr();
-  Outcome outcome{ok ? "ok" : message, {}};
+  Outcome outcome{ok ? okWith(static_cast<std::uint64_t>(buffer.changes)) : message, {}};
   if (ok) outcome.bytes.assign(buffer.out, buffer.out + buffer.size);
   if (buffer.in_begin != buffer.out) std::free(const_cast<std::uint8_t*>(buffer.in_begin));
   std::free(buffer.out);
@@ -49,12 +58,13 @@ Outcome whole(const Bytes& input, int from, int to, int lineEnding, bool fallbac
 }
 
 Outcome streamed(const Bytes& input, int from, int to, int lineEnding, bool fallback,
-                 std::size_t piece, bool worker) {
+                 ErrorAction errors, std::size_t piece, bool worker) {
   Outcome outcome;
   ConversionStream::Options options;
   options.piece_size = piece;
   options.worker = worker;
   options.fallback = fallback;
+  options.errors = errors;
   ConversionStream stream(
       from, to, lineEnding,
       [&](const std::uint8_t* data, std::size_t size) {
@@ -72,7 +82,7 @@ Outcome streamed(const Bytes& input, int from, int to, int lineEnding, bool fall
   const bool ok = stream.finish();
   switch (stream.error()) {
     case StreamError::kNone:
-      outcome.result = ok ? "ok" : "failed without an error";
+      outcome.result = ok ? okWith(stream.changeCount()) : "failed without an error";
       break;
     case StreamError::kNoMemory:
     case StreamError::kTooLarge:
@@ -152,13 +162,17 @@ TEST_P(StreamTest, PiecesGiveTheWholeConversion) {
     for (int to = 1; to <= kCodes; ++to) {
       for (int lineEnding = 1; lineEnding <= 3; ++lineEnding) {
         const bool fallback = lineEnding == 2;  // twins in one run of three
-        const Outcome expected = whole(text, from, to, lineEnding, fallback);
+        // The error policies take turns over the output codes.
+        const auto errors = static_cast<ErrorAction>((to + lineEnding) % 4);
+        const Outcome expected = whole(text, from, to, lineEnding, fallback, errors);
         for (const std::size_t piece : {1, 2, 3, 5, 64, 4096}) {
           for (const bool worker : {false, true}) {
             if (worker && piece != 3 && piece != 64) continue;
-            ASSERT_EQ(streamed(text, from, to, lineEnding, fallback, piece, worker), expected)
-                << "from " << from << " to " << to << " line ending " << lineEnding << " piece "
-                << piece << (worker ? " worker" : "") << ": " << toHex(text);
+            ASSERT_EQ(streamed(text, from, to, lineEnding, fallback, errors, piece, worker),
+                      expected)
+                << "from " << from << " to " << to << " line ending " << lineEnding << " errors "
+                << static_cast<int>(errors) << " piece " << piece << (worker ? " worker" : "")
+                << ": " << toHex(text);
           }
         }
       }
@@ -174,18 +188,28 @@ TEST_P(StreamTest, LocatedFailuresDoNotDependOnPieces) {
   for (const Bytes& text : textsFor(from)) {
     for (int to = 1; to <= kCodes; ++to) {
       std::string expected;
+      // A forgiving policy in one run of two: its changes are placed as
+      // failures are.
+      const ErrorAction errors = to % 2 == 0 ? ErrorAction::kStrict : ErrorAction::kReplace;
       for (const std::size_t piece : {4096, 1, 2, 3, 5, 64}) {
         ConversionStream::Options options;
         options.piece_size = piece;
         options.locate = true;
+        options.errors = errors;
+        options.changes_listed = 3;
         ConversionStream stream(
             from, to, 1, [](const std::uint8_t*, std::size_t) { return true; }, options);
         stream.feed(text.data(), text.size());
         const bool ok = stream.finish();
-        const std::string got = ok ? "ok" : failureMessage(stream.failure(), from, to);
+        std::string got = ok ? "ok" : failureMessage(stream.failure(), from, to);
+        for (const ConversionFailure& change : stream.changes()) {
+          got += "; " + failureMessage(change, from, to);
+        }
         if (piece == 4096) {
           expected = got;
-          ASSERT_EQ(ok, whole(text, from, to, 1).result == "ok") << toHex(text);
+          ASSERT_EQ(ok, whole(text, from, to, 1, false, errors).result.starts_with("ok"))
+              << toHex(text);
+          ASSERT_EQ(stream.changes().size(), std::min<std::uint64_t>(stream.changeCount(), 3));
         }
         ASSERT_EQ(got, expected) << "from " << from << " to " << to << " piece " << piece << ": "
                                  << toHex(text);
@@ -212,6 +236,87 @@ TEST_P(StreamTest, DetectionInPiecesAgreesWithTheWholeText) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryInputCode, StreamTest, testing::Range(1, kCodes + 1));
+
+// What each policy writes: maximal subparts of UTF-8, one byte for a lead
+// without its trail, two for a pair without a table entry, a cut-off tail,
+// `?`, the replacement and &#N; for characters, well-formed escapes around
+// them; the same in pieces of 1 and 3 bytes.
+TEST(ErrorPolicyTest, BytesOfEachPolicy) {
+  struct Case {
+    int from;
+    const char* input;  // hex
+    int to;
+    ErrorAction errors;
+    char32_t replacement;
+    const char* output;  // hex
+    int changes;
+  };
+  const ErrorAction kReplace = ErrorAction::kReplace;
+  const ErrorAction kSkip = ErrorAction::kSkip;
+  const ErrorAction kHtml = ErrorAction::kHtml;
+  const Case cases[] = {
+      {kCodeUtf8, "E3 81 41", kCodeUtf8, kReplace, 0, "EF BF BD 41", 1},
+      {kCodeUtf8, "FF 41 C0 AF", kCodeUtf8, kReplace, 0, "EF BF BD 41 EF BF BD EF BF BD", 3},
+      {kCodeUtf8, "ED A0 BD ED B8 80", kCodeUtf16Be, kReplace, 0,
+       "FF FD FF FD FF FD FF FD FF FD FF FD", 6},
+      {kCodeUtf8, "F4 90 80 80 41", kCodeUtf16Be, kSkip, 0, "00 41", 4},
+      {kCodeUtf8, "41 E3 81", kCodeUtf8, kReplace, 0, "41 EF BF BD", 1},
+      {kCodeUtf8, "41 E3 81", kCodeUtf8, kSkip, 0, "41", 1},
+      {kCodeUtf8, "E3 81", kCodeSjis, kHtml, 0, "26 23 36 35 35 33 33 3B", 1},
+      {kCodeUtf8, "E3 81 41", kCodeSjis, kReplace, 0, "3F 41", 1},
+      {kCodeUtf8, "E3 81 41", kCodeSjis, kReplace, U'\u3013', "81 AC 41", 1},
+      {kCodeSjis, "82 20 82 A0", kCodeUtf16Be, kReplace, 0, "FF FD 00 20 30 42", 1},
+      {kCodeSjis, "82 41 82 A0", kCodeUtf16Be, kReplace, 0, "FF FD 30 42", 1},
+      {kCodeSjis, "85 40 41", kCodeUtf16Be, kReplace, 0, "FF FD 00 41", 1},
+      {kCodeSjis, "41 82", kCodeUtf16Be, kReplace, 0, "00 41 FF FD", 1},
+      {kCodeEucJp, "8F A1 41", kCodeUtf16Be, kReplace, 0, "FF FD FF FD 00 41", 2},
+      {kCodeJis, "1B 24 42 30 21 7F 21 1B 28 42", kCodeUtf16Be, kReplace, 0, "4E 9C FF FD FF FD",
+       2},
+      {kCodeUtf16Be, "DC 00 00 41 D8 00", kCodeUtf8, kReplace, 0, "EF BF BD 41 EF BF BD", 2},
+      {kCodeUtf32Be, "00 11 00 00 00 00 00 41 00 00", kCodeUtf8, kSkip, 0, "41", 2},
+      {kCodeUtf8, "F0 9F 98 80 41", kCodeSjis, kReplace, 0, "3F 41", 1},
+      {kCodeUtf8, "F0 9F 98 80 41", kCodeSjis, kSkip, 0, "41", 1},
+      {kCodeUtf8, "F0 9F 98 80 41", kCodeSjis, kHtml, 0, "26 23 31 32 38 35 31 32 3B 41", 1},
+      {kCodeUtf8, "E3 81 82 F0 9F 98 80 E3 81 82", kCodeJis, kReplace, 0,
+       "1B 24 42 24 22 1B 28 42 3F 1B 24 42 24 22", 1},
+      {kCodeUtf8, "E3 81 82 F0 9F 98 80 E3 81 82", kCodeJis, kReplace, U'\u3013',
+       "1B 24 42 24 22 22 2E 24 22", 1},
+      {kCodeUtf8, "E3 80 9C", kCodeEucJp, kReplace, 0, "A1 C1", 0},  // a twin, not changed
+      {kCodeUtf8, "E2 88 92", kCodeEucJp, kReplace, 0, "A1 DD", 0},
+      {kCodeUtf8, "E2 88 92", kCodeSjis, kReplace, 0, "3F", 1},
+  };
+  for (const Case& c : cases) {
+    const Bytes input = hex(c.input);
+    const ErrorPolicy policy = errorPolicyFor(c.errors, false, c.replacement, c.to);
+    ConversionBuffer buffer;
+    buffer.out = static_cast<std::uint8_t*>(std::malloc(input.size() + 1));
+    if (!input.empty()) std::memcpy(buffer.out, input.data(), input.size());
+    buffer.size = static_cast<std::int32_t>(input.size());
+    ASSERT_TRUE(convertInMemory(buffer, c.from, c.to, 1, policy)) << c.input;
+    EXPECT_EQ(toHex(Bytes(buffer.out, buffer.out + buffer.size)), c.output) << c.input;
+    EXPECT_EQ(buffer.changes, c.changes) << c.input;
+    if (buffer.in_begin != buffer.out) std::free(const_cast<std::uint8_t*>(buffer.in_begin));
+    std::free(buffer.out);
+    for (const std::size_t piece : {1, 3}) {
+      ConversionStream::Options options;
+      options.piece_size = piece;
+      options.errors = c.errors;
+      options.replacement = c.replacement;
+      Bytes out;
+      ConversionStream stream(
+          c.from, c.to, 1,
+          [&](const std::uint8_t* data, std::size_t size) {
+            out.insert(out.end(), data, data + size);
+            return true;
+          },
+          options);
+      stream.feed(input.data(), input.size());
+      ASSERT_TRUE(stream.finish()) << c.input;
+      EXPECT_EQ(toHex(out), c.output) << c.input << " piece " << piece;
+      EXPECT_EQ(stream.changeCount(), static_cast<std::uint64_t>(c.changes)) << c.input;
+    }
+  }
+}
 
 }  // namespace
 }  // namespace mek::test

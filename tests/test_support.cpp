@@ -98,11 +98,11 @@ std::string slurp(const std::filesystem::path& path) {
 
 }  // namespace
 
-Process runMek(const ScratchDir& dir, const std::string& arguments,
-               const std::string& shellSuffix) {
+Process runMek(const ScratchDir& dir, const std::string& arguments, const std::string& shellSuffix,
+               const std::string& environment) {
   const auto out = dir / ".stdout";
   const auto err = dir / ".stderr";
-  std::string command = "cd " + shellQuote(dir.path().string()) + " && " +
+  std::string command = "cd " + shellQuote(dir.path().string()) + " && " + environment +
                         shellQuote(MEK_EXECUTABLE) + " " + arguments + " " + shellSuffix;
   if (shellSuffix.find('>') == std::string::npos) command += " >" + shellQuote(out.string());
   command += " 2>" + shellQuote(err.string());

@@ -44,9 +44,10 @@ struct Process {
 };
 
 // Runs the mek executable with `arguments` (shell words, quoted as needed)
-// in `dir`. `shellSuffix` is appended verbatim (e.g. "< in.txt").
+// in `dir`. `shellSuffix` is appended verbatim (e.g. "< in.txt"), and
+// `environment` (e.g. "MEK_WORKERS=0 ") put before the executable.
 Process runMek(const ScratchDir& dir, const std::string& arguments,
-               const std::string& shellSuffix = "");
+               const std::string& shellSuffix = "", const std::string& environment = "");
 
 // Runs `script`, shell text that starts the tool as "$MEK", from a script
 // file in `dir`, so that the command line may be longer than one shell

@@ -271,5 +271,64 @@ TEST(Utf8ShuffleCodecTest, BadByteAtEveryPosition) {
   }
 }
 
+// Overlong forms, encoded surrogates and values beyond U+10FFFF between
+// any two characters of mixed text fail decoding at their first byte, and no
+// path's stretch reaches past them; their nearest allowed neighbours decode.
+TEST(Utf8ShuffleCodecTest, ExcludedFormsAtEveryPosition) {
+  std::mt19937 rng(7);
+  const Text text = randomText(rng, 40, {3, 1, 2, 0});
+  struct Form {
+    const char* bytes;
+    const char* internal;  // empty: malformed
+  };
+  const Form forms[] = {{"C0 AF", ""},
+                        {"C1 BF", ""},
+                        {"E0 80 AF", ""},
+                        {"E0 9F BF", ""},
+                        {"ED A0 80", ""},
+                        {"ED BF BF", ""},
+                        {"F0 8F BF BF", ""},
+                        {"F4 90 80 80", ""},
+                        {"C2 80", "0080"},
+                        {"E0 A0 80", "0800"},
+                        {"ED 9F BF", "D7FF"},
+                        {"EE 80 80", "E000"},
+                        {"F4 8F BF BF", "DBFF DFFF"}};
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    const Text before(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(i));
+    const Text after(text.begin() + static_cast<std::ptrdiff_t>(i), text.end());
+    const Bytes head = utf8Of(before);
+    const Bytes tail = utf8Of(after);
+    for (const Form& form : forms) {
+      Bytes in = head;
+      const Bytes middle = hex(form.bytes);
+      in.insert(in.end(), middle.begin(), middle.end());
+      in.insert(in.end(), tail.begin(), tail.end());
+      SCOPED_TRACE("at " + std::to_string(head.size()) + ": " + form.bytes);
+      const Outcome run = runConverter(kDecoder, in);
+      if (*form.internal == '\0') {
+        EXPECT_FALSE(run.ok);
+        ConversionBuffer buffer;
+        buffer.in_begin = in.data();
+        buffer.in_end = in.data() + in.size();
+        EXPECT_FALSE(kDecoder.measure(buffer));
+        EXPECT_EQ(buffer.stop - in.data(), static_cast<std::ptrdiff_t>(head.size()));
+        for (Utf8Path path : supportedPaths()) {
+          EXPECT_LE(shortSequencePrefixOn(path, in.data(), in.data() + in.size()) - in.data(),
+                    static_cast<std::ptrdiff_t>(head.size()));
+        }
+      } else {
+        Bytes want = internalOf(before);
+        const Bytes unit = hex(form.internal);
+        want.insert(want.end(), unit.begin(), unit.end());
+        const Bytes rest = internalOf(after);
+        want.insert(want.end(), rest.begin(), rest.end());
+        EXPECT_TRUE(run.ok);
+        EXPECT_EQ(toHex(run.out), toHex(want));
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace mek::test

@@ -22,31 +22,46 @@ TEST_P(Utf8DecoderTest, Decodes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Utf8DecoderTest,
-    ::testing::Values(HexCase{"", true, "", 0}, HexCase{"EF BB BF", true, "", kWholeInput},
-                      HexCase{"EF BB", true, "", 0},
-                      HexCase{"EF BB BF 41", true, "0041", kWholeInput},
-                      HexCase{"41 EF BB BF", true, "0041 FEFF", kWholeInput},
-                      HexCase{"41 C3 A9 E3 81 82", true, "0041 00E9 3042", kWholeInput},
-                      HexCase{"F0 90 80 80", true, "D800 DC00", kWholeInput},
-                      HexCase{"F4 8F BF BF", true, "DBFF DFFF", kWholeInput},
-                      HexCase{"F0 9F 98 80", true, "D83D DE00", kWholeInput},
-                      HexCase{"C0 80", true, "0000", kWholeInput},
-                      HexCase{"ED A0 80", true, "D800", kWholeInput}, HexCase{"80", false, "", 0},
-                      HexCase{"E3 41 41", false, "", 0}, HexCase{"F8", false, "", 0},
-                      HexCase{"FF 41", false, "", 0}, HexCase{"41 E3 81", true, "0041", 1},
-                      // Cut off at the end even though the bytes present are
-                      // not continuation bytes.
-                      HexCase{"41 F0 41", true, "0041", 1},
-                      // Out-of-range four-byte forms become an unpaired high
-                      // surrogate that every encoder rejects.
-                      HexCase{"F0 80 80 80", true, "D800 FFFF", kWholeInput},
-                      HexCase{"F4 90 80 80", true, "D800 FFFF", kWholeInput},
-                      HexCase{"F7 BF BF BF", true, "D800 FFFF", kWholeInput},
-                      // Long ASCII runs go through the block path.
-                      HexCase{"30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46 47 C3 A9", true,
-                              "0030 0031 0032 0033 0034 0035 0036 0037 0038 0039 0041 0042 "
-                              "0043 0044 0045 0046 0047 00E9",
-                              kWholeInput}));
+    ::testing::Values(
+        HexCase{"", true, "", 0}, HexCase{"EF BB BF", true, "", kWholeInput},
+        HexCase{"EF BB", true, "", 0}, HexCase{"EF BB BF 41", true, "0041", kWholeInput},
+        HexCase{"41 EF BB BF", true, "0041 FEFF", kWholeInput},
+        HexCase{"41 C3 A9 E3 81 82", true, "0041 00E9 3042", kWholeInput},
+        HexCase{"F0 90 80 80", true, "D800 DC00", kWholeInput},
+        HexCase{"F4 8F BF BF", true, "DBFF DFFF", kWholeInput},
+        HexCase{"F0 9F 98 80", true, "D83D DE00", kWholeInput},
+        // Overlong forms, encoded surrogates and values beyond
+        // U+10FFFF are malformed; the neighbours of each bound
+        // are not.
+        HexCase{"C0 80", false, "", 0}, HexCase{"C1 BF", false, "", 0},
+        HexCase{"41 C0", false, "0041", 1}, HexCase{"C2 80", true, "0080", kWholeInput},
+        HexCase{"E0 9F BF", false, "", 0}, HexCase{"E0 A0 80", true, "0800", kWholeInput},
+        HexCase{"ED 9F BF", true, "D7FF", kWholeInput}, HexCase{"ED A0 80", false, "", 0},
+        HexCase{"ED BF BF", false, "", 0}, HexCase{"EE 80 80", true, "E000", kWholeInput},
+        HexCase{"F0 8F BF BF", false, "", 0}, HexCase{"F4 90 80 80", false, "", 0},
+        HexCase{"F5 80 80 80", false, "", 0}, HexCase{"80", false, "", 0},
+        HexCase{"E3 41 41", false, "", 0}, HexCase{"F8", false, "", 0},
+        HexCase{"FF 41", false, "", 0}, HexCase{"41 E3 81", true, "0041", 1},
+        // Bytes that no sequence can go on with are malformed even at
+        // the end; only the start of a well-formed sequence is cut off.
+        HexCase{"41 F0 41", false, "0041", 1}, HexCase{"41 F0 9F 98", true, "0041", 1},
+        HexCase{"F0 80 80 80", false, "", 0}, HexCase{"F7 BF BF BF", false, "", 0},
+        // The block path finds the same faults after a stretch
+        // of whole sequences (CESU-8 and an overlong '/').
+        HexCase{"E3 81 82 E3 81 82 E3 81 82 E3 81 82 E3 81 82 E3 81 82 ED A0 BD "
+                "ED B8 80 41 41 41 41 41 41 41 41 41 41 41 41 41 41 41 41",
+                false, "3042 3042 3042 3042 3042 3042", 18},
+        HexCase{"E3 81 82 E3 81 82 E3 81 82 E3 81 82 E3 81 82 E3 81 82 41 C0 AF "
+                "41 41 41 41 41 41 41 41 41 41 41 41 41 41 41 41",
+                false, "3042 3042 3042 3042 3042 3042 0041", 19},
+        HexCase{"E3 81 82 E3 81 82 E3 81 82 E3 81 82 E3 81 82 E0 80 AF 41 "
+                "41 41 41 41 41 41 41 41 41 41 41 41 41 41 41 41",
+                false, "3042 3042 3042 3042 3042", 15},
+        // Long ASCII runs go through the block path.
+        HexCase{"30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46 47 C3 A9", true,
+                "0030 0031 0032 0033 0034 0035 0036 0037 0038 0039 0041 0042 "
+                "0043 0044 0045 0046 0047 00E9",
+                kWholeInput}));
 
 class Utf8EncoderTest : public ::testing::TestWithParam<HexCase> {};
 TEST_P(Utf8EncoderTest, Encodes) {

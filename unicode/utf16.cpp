@@ -31,7 +31,39 @@ void putUnits(Sink& sink, const std::uint8_t* src, std::size_t n) {
 // and check the same pairing rules; they differ only in where the input keeps
 // a unit's high byte (kInMsb) and whether a unit's bytes change places on the
 // way (kSwap). The input starts at p and ends at `in_end`.
-template <int kInMsb, bool kSwap, class Sink>
+// Writes the character c as UTF-16, high byte first unless kSwap.
+template <bool kSwap, class Sink>
+void putUtf16(Sink& sink, char32_t c) {
+  const auto put = [&sink](char32_t u) {
+    const auto h = static_cast<std::uint8_t>(u >> 8);
+    const auto l = static_cast<std::uint8_t>(u);
+    if constexpr (kSwap) {
+      sink.put2(l, h);
+    } else {
+      sink.put2(h, l);
+    }
+  };
+  if (c < 0x10000) {
+    put(c);
+  } else {
+    put(0xD800 | ((c - 0x10000) >> 10));
+    put(0xDC00 | ((c - 0x10000) & 0x3FF));
+  }
+}
+
+// A surrogate without its partner at p: a decoder (kDecoding) takes it for a
+// malformed sequence, an encoder for a character it cannot carry. Answers
+// whether the policy forgives it.
+template <bool kDecoding, bool kSwap, class Sink>
+bool forgiveUnpaired(Sink& sink, const std::uint8_t* p) {
+  if constexpr (kDecoding) {
+    return forgiveMalformed(sink, p);
+  } else {
+    return forgiveUnmappable(sink, p, 0xFFFD, [&sink](char32_t r) { putUtf16<kSwap>(sink, r); });
+  }
+}
+
+template <int kInMsb, bool kSwap, bool kDecoding, class Sink>
 bool transferUnits(ConversionBuffer& buffer, const std::uint8_t* p, Sink& sink) {
   const std::uint8_t* const end = buffer.in_end;
   while (end - p >= 2) {
@@ -40,11 +72,15 @@ bool transferUnits(ConversionBuffer& buffer, const std::uint8_t* p, Sink& sink) 
     p += 2 * run;
     if (end - p < 2) break;
     const std::uint8_t h = p[kInMsb];
-    if (!isSurrogateHigh(h)) continue;                           // only the piece ended
-    if (h >= 0xDC) return failScan(buffer, p, kMalformedInput);  // low without a high one
-    if (end - p < 4) break;  // high surrogate cut off at the end
-    const std::uint8_t h2 = p[2 + kInMsb];
-    if (h2 < 0xDC || h2 > 0xDF) return failScan(buffer, p, kMalformedInput);
+    if (!isSurrogateHigh(h)) continue;   // only the piece ended
+    if (h < 0xDC && end - p < 4) break;  // high surrogate cut off at the end
+    // A low surrogate without a high one, or a high one without a low one.
+    const std::uint8_t h2 = h < 0xDC ? p[2 + kInMsb] : 0;
+    if (h2 < 0xDC || h2 > 0xDF) {
+      if (!forgiveUnpaired<kDecoding, kSwap>(sink, p)) return failScan(buffer, p, kMalformedInput);
+      p += 2;
+      continue;
+    }
     if constexpr (kSwap) {
       sink.put4(p[1], p[0], p[3], p[2]);
     } else {
@@ -71,8 +107,8 @@ UTF16Decoder::InputOrder UTF16Decoder::inputByteOrder(const std::uint8_t* begin,
 template <class Sink>
 bool UTF16Decoder::scan(ConversionBuffer& buffer, Sink& sink) const {
   const InputOrder order = inputByteOrder(buffer.in_begin, buffer.in_end);
-  return order.high == 0 ? transferUnits<0, false>(buffer, order.start, sink)
-                         : transferUnits<1, true>(buffer, order.start, sink);
+  return order.high == 0 ? transferUnits<0, false, true>(buffer, order.start, sink)
+                         : transferUnits<1, true, true>(buffer, order.start, sink);
 }
 
 UTF16Encoder::OutputOrder UTF16Encoder::outputByteOrder() const {
@@ -89,8 +125,8 @@ bool UTF16Encoder::scan(ConversionBuffer& buffer, Sink& sink) const {
     mark[order.low] = 0xFF;
     sink.put2(mark[0], mark[1]);
   }
-  return order.high == 0 ? transferUnits<0, false>(buffer, buffer.in_begin, sink)
-                         : transferUnits<0, true>(buffer, buffer.in_begin, sink);
+  return order.high == 0 ? transferUnits<0, false, false>(buffer, buffer.in_begin, sink)
+                         : transferUnits<0, true, false>(buffer, buffer.in_begin, sink);
 }
 
 // Both passes and their scans are compiled here, once.

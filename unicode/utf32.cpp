@@ -50,11 +50,14 @@ bool decodeUtf32(ConversionBuffer& buffer, const std::uint8_t* p, Sink& sink) {
     const std::uint8_t b1 = p[byteAt<kMsb>(1)];
     const std::uint8_t b2 = p[byteAt<kMsb>(2)];
     const std::uint8_t b3 = p[byteAt<kMsb>(3)];
-    if (b0 != 0 || b1 > 0x10) return failScan(buffer, p, kMalformedInput);  // above U+10FFFF
+    // Above U+10FFFF, or a surrogate value.
+    if (b0 != 0 || b1 > 0x10 || (b1 == 0 && isSurrogateHigh(b2))) {
+      if (!forgiveMalformed(sink, p)) return failScan(buffer, p, kMalformedInput);
+      p += 4;
+      continue;
+    }
     if (b1 == 0) {
-      // Only the piece ended, or a surrogate value.
-      if (isSurrogateHigh(b2)) return failScan(buffer, p, kMalformedInput);
-      sink.put2(b2, b3);
+      sink.put2(b2, b3);  // only the piece ended
     } else {
       const unsigned w = b1 - 1u;
       sink.put4(static_cast<std::uint8_t>(0xD8 | (w >> 2)),
@@ -82,12 +85,20 @@ bool encodeUtf32(ConversionBuffer& buffer, Sink& sink) {
     p += 2 * run;
     if (end - p < 2) break;
     const std::uint8_t h = p[0];
-    if (!isSurrogateHigh(h)) continue;                           // only the piece ended
-    if (h >= 0xDC) return failScan(buffer, p, kMalformedInput);  // low without a high one
-    if (end - p < 4) break;  // high surrogate cut off at the end
+    if (!isSurrogateHigh(h)) continue;   // only the piece ended
+    if (h < 0xDC && end - p < 4) break;  // high surrogate cut off at the end
     const std::uint8_t l = p[1];
-    const std::uint8_t h2 = p[2];
-    if (h2 < 0xDC || h2 > 0xDF) return failScan(buffer, p, kMalformedInput);
+    const std::uint8_t h2 = h < 0xDC ? p[2] : 0;
+    if (h2 < 0xDC || h2 > 0xDF) {
+      // A surrogate without its partner.
+      if (!forgiveUnmappable(sink, p, 0xFFFD, [&sink](char32_t r) {
+            putUnit32<kMsb>(sink, 0, static_cast<std::uint8_t>(r >> 16),
+                            static_cast<std::uint8_t>(r >> 8), static_cast<std::uint8_t>(r));
+          }))
+        return failScan(buffer, p, kMalformedInput);
+      p += 2;
+      continue;
+    }
     const int plane = (((h & 3) << 2) | (l >> 6)) + 1;
     putUnit32<kMsb>(sink, 0, static_cast<std::uint8_t>(plane),
                     static_cast<std::uint8_t>(((l & 0x3F) << 2) | (h2 & 3)), p[3]);

@@ -17,8 +17,36 @@ const std::uint8_t* skipUtf8Mark(const std::uint8_t* begin, const std::uint8_t* 
 
 namespace {
 
-bool isContinuation(std::uint8_t b) {
-  return (b & 0xC0) == 0x80;
+// The bytes at p that begin a well-formed sequence, at most `need`, the
+// length its lead byte calls for. The second byte's range excludes overlong
+// forms (E0 80..9F, F0 80..8F), encoded surrogates (ED A0..BF) and values
+// beyond U+10FFFF (F4 90..BF); C0, C1, F5..FF and continuation bytes lead
+// nothing (`need` 0, one byte).
+inline int wellFormedPrefix(const std::uint8_t* p, const std::uint8_t* end, int& need) {
+  const std::uint8_t b0 = p[0];
+  std::uint8_t low = 0x80;
+  std::uint8_t high = 0xBF;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    need = 2;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    need = 3;
+    if (b0 == 0xE0) low = 0xA0;
+    if (b0 == 0xED) high = 0x9F;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    need = 4;
+    if (b0 == 0xF0) low = 0x90;
+    if (b0 == 0xF4) high = 0x8F;
+  } else {
+    need = 0;
+    return 1;
+  }
+  int have = 1;
+  while (have < need && have < end - p && p[have] >= low && p[have] <= high) {
+    low = 0x80;
+    high = 0xBF;
+    ++have;
+  }
+  return have;
 }
 
 // Decodes the input; `keepMark` reads a leading EF BB BF as U+FEFF instead of
@@ -28,8 +56,10 @@ bool decodeUtf8(ConversionBuffer& buffer, Sink& sink, bool keepMark) {
   const std::uint8_t* p = keepMark ? buffer.in_begin : skipUtf8Mark(buffer.in_begin, buffer.in_end);
   const std::uint8_t* const end = buffer.in_end;
   const Utf8Path path = kCountsOnly<Sink> ? Utf8Path::kPlain : bestUtf8Path();
+  // Both passes find their stretches the same way.
+  const Utf8Path check = bestUtf8Path();
   while (p < end) {
-    const std::uint8_t* const stretch = shortSequencePrefix(p, end);
+    const std::uint8_t* const stretch = shortSequencePrefixOn(check, p, end);
     if (stretch != p) {
       sink.block([&] { return 2 * shortSequenceUnits(p, stretch); },
                  [&](std::uint8_t* dst) { return writeShortSequencesOn(path, p, stretch, dst); });
@@ -43,45 +73,53 @@ bool decodeUtf8(ConversionBuffer& buffer, Sink& sink, bool keepMark) {
       p += run;
       continue;
     }
-    // A sequence cut off by the end is left unconsumed, even when the bytes
-    // present are not continuation bytes; so the length test comes first.
-    if ((b0 & 0xF0) == 0xE0) {  // three bytes: most of Japanese text
-      if (end - p < 3) break;
-      if (!isContinuation(p[1]) || !isContinuation(p[2]))
-        return failScan(buffer, p, kMalformedInput);
-      sink.unit(
-          static_cast<std::uint16_t>(((b0 & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F)));
-      p += 3;
-    } else if ((b0 & 0xE0) == 0xC0) {
-      if (end - p < 2) break;
-      if (!isContinuation(p[1])) return failScan(buffer, p, kMalformedInput);
-      sink.unit(static_cast<std::uint16_t>(((b0 & 0x1F) << 6) | (p[1] & 0x3F)));
-      p += 2;
-    } else if ((b0 & 0xF8) == 0xF0) {
-      if (end - p < 4) break;
-      if (!isContinuation(p[1]) || !isContinuation(p[2]) || !isContinuation(p[3]))
-        return failScan(buffer, p, kMalformedInput);
-      const std::uint32_t v = (static_cast<std::uint32_t>(b0 & 0x07) << 18) |
-                              (static_cast<std::uint32_t>(p[1] & 0x3F) << 12) |
-                              (static_cast<std::uint32_t>(p[2] & 0x3F) << 6) | (p[3] & 0x3FU);
-      if (v >= 0x10000 && v <= 0x10FFFF) {
-        const std::uint32_t w = v - 0x10000;
+    // A well-formed sequence, the start of one that the end cuts off (left
+    // unconsumed), or a malformed one of `have` bytes: the longest start of
+    // a well-formed sequence, at least one byte (the maximal subpart).
+    int need;
+    const int have = wellFormedPrefix(p, end, need);
+    if (have == need) {
+      if (need == 2) {
+        sink.unit(static_cast<std::uint16_t>(((b0 & 0x1F) << 6) | (p[1] & 0x3F)));
+      } else if (need == 3) {
+        sink.unit(
+            static_cast<std::uint16_t>(((b0 & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F)));
+      } else {
+        const std::uint32_t w = ((static_cast<std::uint32_t>(b0 & 0x07) << 18) |
+                                 (static_cast<std::uint32_t>(p[1] & 0x3F) << 12) |
+                                 (static_cast<std::uint32_t>(p[2] & 0x3F) << 6) | (p[3] & 0x3FU)) -
+                                0x10000;
         sink.unit(static_cast<std::uint16_t>(0xD800 | (w >> 10)));
         sink.unit(static_cast<std::uint16_t>(0xDC00 | (w & 0x3FF)));
-      } else {
-        // Overlong or beyond U+10FFFF: a high surrogate followed by a
-        // non-surrogate, which every encoder rejects, so such input can never
-        // turn silently into some other character.
-        sink.unit(0xD800);
-        sink.unit(0xFFFF);
       }
-      p += 4;
-    } else {
-      // A continuation byte or F8..FF where a sequence must begin.
-      return failScan(buffer, p, kMalformedInput);
+      p += need;
+      continue;
     }
+    if (have < need && end - p == have) break;  // cut off at the end
+    if (!forgiveMalformed(sink, p)) return failScan(buffer, p, kMalformedInput);
+    p += have;
   }
   return finishScan(buffer, p, sink);
+}
+
+// Writes the character c as UTF-8.
+template <class Sink>
+void putUtf8(Sink& sink, char32_t c) {
+  if (c < 0x80) {
+    sink.put(static_cast<std::uint8_t>(c));
+  } else if (c < 0x800) {
+    sink.put2(static_cast<std::uint8_t>(0xC0 | (c >> 6)),
+              static_cast<std::uint8_t>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    sink.put3(static_cast<std::uint8_t>(0xE0 | (c >> 12)),
+              static_cast<std::uint8_t>(0x80 | ((c >> 6) & 0x3F)),
+              static_cast<std::uint8_t>(0x80 | (c & 0x3F)));
+  } else {
+    sink.put4(static_cast<std::uint8_t>(0xF0 | (c >> 18)),
+              static_cast<std::uint8_t>(0x80 | ((c >> 12) & 0x3F)),
+              static_cast<std::uint8_t>(0x80 | ((c >> 6) & 0x3F)),
+              static_cast<std::uint8_t>(0x80 | (c & 0x3F)));
+  }
 }
 
 template <class Sink>
@@ -102,7 +140,12 @@ bool encodeUtf8(ConversionBuffer& buffer, Sink& sink) {
     const std::uint8_t h = p[0];
     if (h <= 0xDB) {
       if (end - p < 4) break;  // high surrogate cut off at the end
-      if (p[2] < 0xDC || p[2] > 0xDF) return failScan(buffer, p, kMalformedInput);
+      if (p[2] < 0xDC || p[2] > 0xDF) {
+        if (!forgiveUnmappable(sink, p, 0xFFFD, [&](char32_t r) { putUtf8(sink, r); }))
+          return failScan(buffer, p, kMalformedInput);
+        p += 2;
+        continue;
+      }
       const std::uint32_t v = 0x10000 + ((static_cast<std::uint32_t>(h & 0x03) << 18) |
                                          (static_cast<std::uint32_t>(p[1]) << 10) |
                                          (static_cast<std::uint32_t>(p[2] & 0x03) << 8) | p[3]);
@@ -111,6 +154,8 @@ bool encodeUtf8(ConversionBuffer& buffer, Sink& sink) {
                 static_cast<std::uint8_t>(0x80 | ((v >> 6) & 0x3F)),
                 static_cast<std::uint8_t>(0x80 | (v & 0x3F)));
       p += 4;
+    } else if (forgiveUnmappable(sink, p, 0xFFFD, [&](char32_t r) { putUtf8(sink, r); })) {
+      p += 2;  // a low surrogate without a high one, forgiven
     } else {
       return failScan(buffer, p, kMalformedInput);  // low surrogate without a high one
     }

@@ -38,15 +38,14 @@ enum LineEndingCode : int {
 inline constexpr int kLineEndingCount = 4;  // codes are 1 .. kLineEndingCount - 1
 
 // What one code is: its full name, a line of description, and its converters.
-// `fallback_encoder` writes a character without a code of its own at the
-// position of its twin; it is the plain encoder where that changes nothing.
+// Twins and the other ways round an unconvertible character are a matter of
+// the error policy (ErrorPolicy), not of the converter.
 struct CodeDescriptor {
   CodeNumber code;
   const char* name;
   const char* description;
   const Converter* decoder;
   const Converter* encoder;
-  const Converter* fallback_encoder;
 };
 
 // Indexed by code number; slot 0 (auto) has no converters.

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <span>
 #include <thread>
+#include <vector>
 
 #include "mek/end_of_line.h"
 #include "mek/stream_stage.h"
@@ -19,10 +20,9 @@ namespace mek {
 // ConversionStream built with Options::locate.
 struct ConversionFailure {
   // kMalformed: the bytes at `offset` are not valid in the input code (this
-  // includes a UTF-8 sequence whose value lies beyond U+10FFFF, which no
-  // output code takes); kUnmapped: the character at `offset` is valid but
-  // the output code cannot carry it; kTooLarge: a piece's output outgrew a
-  // signed 32-bit count.
+  // includes a sequence that the end of the input cuts off); kUnmapped: the character at `offset`
+  // is valid but the output code cannot carry it; kTooLarge: a piece's output outgrew a signed
+  // 32-bit count.
   StreamError error = StreamError::kNone;
   // The byte offset of the first byte of the offending sequence or
   // character, from the first byte of the input (a byte-order mark
@@ -77,6 +77,14 @@ class ConversionStream {
     // input (failure()), and the kinds of line ending in the decoded text
     // are told (lineEndingsSeen()).
     bool locate = false;
+    // What to do where the input cannot be converted as it stands (see
+    // ErrorPolicy); kStrict fails the conversion there.
+    ErrorAction errors = ErrorAction::kStrict;
+    // With kReplace and not 0: written instead of both U+FFFD and `?`; the
+    // output code must carry it (see carries()).
+    char32_t replacement = 0;
+    // With locate: how many changes changes() lists at most.
+    std::size_t changes_listed = 1;
   };
 
   // `inputCode` and `outputCode` are code numbers (detection is not part of
@@ -102,12 +110,17 @@ class ConversionStream {
 
   StreamError error() const { return error_; }
   // With Options::locate, where and why the conversion failed; its `error`
-  // is error() then, refined from kUnmapped to kMalformed for a UTF-8
-  // sequence beyond U+10FFFF.
+  // is error() then, refined from kUnmapped to kMalformed for a surrogate
+  // without its partner that reached the encoder.
   const ConversionFailure& failure() const { return failure_; }
   // With Options::locate, after finish(): the LineEndingsSeen flags of the
   // decoded text.
   unsigned lineEndingsSeen() const { return tally_.seen(); }
+  // Under a forgiving policy: how many malformed sequences and characters
+  // were changed, and with Options::locate the first changes_listed of them
+  // in the input's order, placed as failure() places a failure.
+  std::uint64_t changeCount() const { return decoder_.changes() + encoder_.changes(); }
+  const std::vector<ConversionFailure>& changes() const { return changes_; }
 
  private:
   struct Slot;
@@ -130,6 +143,7 @@ class ConversionStream {
   bool fail(StreamError error);
   void locate(std::uint8_t* begin, const std::uint8_t* end, bool last, const Saved& saved,
               StreamError first);
+  void locateChanges(std::uint8_t* begin, const std::uint8_t* end, bool last, const Saved& saved);
 
   StreamStage decoder_;
   StreamStage lines_;
@@ -149,6 +163,8 @@ class ConversionStream {
   std::uint64_t consumed_ = 0;
   TextTally tally_;
   ConversionFailure failure_;
+  std::vector<ConversionFailure> changes_;
+  ErrorPolicy policy_;
 
   // The worker and what it shares with the caller.
   std::thread thread_;

@@ -4,6 +4,32 @@
 
 namespace mek {
 
+// What a conversion does where its input cannot be converted as it stands: a
+// malformed sequence (decoders) or a character that the output code cannot
+// carry (encoders).
+enum class ErrorAction : std::uint8_t {
+  kStrict,   // the conversion fails there (the default)
+  kReplace,  // a malformed sequence becomes `substitute`, a character `replacement`
+  kSkip,     // both are dropped
+  kHtml,     // a malformed sequence becomes `substitute`, a character &#N; (N decimal)
+};
+
+// The error policy of one conversion, plain data that the scans consult at
+// each failure point; the fast paths never look at it.
+struct ErrorPolicy {
+  ErrorAction action = ErrorAction::kStrict;
+  // Encoders write a character without a code of its own at the position of
+  // its twin (see japanese/twins.h), whatever the action.
+  bool twins = false;
+  // kReplace: what an encoder writes for a character it cannot carry; it
+  // must be a character the encoder can carry.
+  char32_t replacement = U'?';
+  // kReplace and kHtml: what a decoder writes for one malformed sequence, in
+  // the internal form (at most 8 units, so "&#65533;" fits).
+  std::uint16_t substitute[8] = {0xFFFD};
+  std::uint8_t substitute_units = 1;
+};
+
 // The record one stage works on. Before a stage, `out` and `size` describe the
 // previous stage's output; the stage runner turns them into the input range.
 struct ConversionBuffer {
@@ -12,6 +38,14 @@ struct ConversionBuffer {
   const std::uint8_t* in_end = nullptr;
   const std::uint8_t* stop = nullptr;
   std::int32_t size = 0;
+  // The error policy; null is strict.
+  const ErrorPolicy* policy = nullptr;
+  // After a successful scan under a forgiving policy: how many malformed
+  // sequences or characters it changed, and where the first and the last
+  // of them began in the input (null when none).
+  std::int32_t changes = 0;
+  const std::uint8_t* first_change = nullptr;
+  const std::uint8_t* last_change = nullptr;
 };
 
 // What `size` holds after `measure` or `convert` failed: the kind of the

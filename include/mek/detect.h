@@ -9,7 +9,8 @@ namespace mek {
 
 // The code (sjis .. utf32_le_bom, never a later one) that the whole input
 // [begin, end) is taken to be in: byte-order marks first, then well-formedness tests in a fixed
-// order, with UTF-16 little-endian when nothing else fits. Reads only; allocates nothing.
+// order, with UTF-16 little-endian when nothing else fits and the input is UTF-16LE to its
+// last byte; kCodeAuto when not even that fits. Reads only; allocates nothing.
 CodeNumber detectEncoding(const std::uint8_t* begin, const std::uint8_t* end);
 
 // True when an ESC byte occurs in the input and the ISO-2022-JP decoder

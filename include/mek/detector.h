@@ -21,7 +21,7 @@ class Detector {
   void feed(std::uint8_t* begin, std::uint8_t* end);
   // True when more input cannot change the answer.
   bool settled() const;
-  // Ends the text and answers its code.
+  // Ends the text and answers its code, or kCodeAuto when no code takes it.
   CodeNumber finish();
 
   // The answer for a whole text in one piece (no room before it needed).
@@ -30,7 +30,8 @@ class Detector {
  private:
   // kSjis is the Shift_JIS decoder itself, which, unlike the stricter
   // Shift_JIS test, takes A1..DF as half-width katakana; it is asked last.
-  enum Test { kUtf32Be, kUtf32Le, kJis, kEucjp, kUtf8, kSjis, kTests };
+  // kUtf16Le is the last resort, asked when every other test failed.
+  enum Test { kUtf32Be, kUtf32Le, kJis, kEucjp, kUtf8, kSjis, kUtf16Le, kTests };
 
   void run(std::uint8_t* begin, std::uint8_t* end, bool last);
   CodeNumber markAnswer() const;

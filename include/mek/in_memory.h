@@ -12,5 +12,9 @@ namespace mek {
 // the record owns them.
 bool convertInMemory(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding,
                      bool fallback = false);
+// The same under an error policy (see errorPolicyFor); on success
+// `buffer.changes` tells how many sequences and characters it changed.
+bool convertInMemory(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding,
+                     const ErrorPolicy& policy);
 
 }  // namespace mek

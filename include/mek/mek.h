@@ -79,15 +79,16 @@ struct Result {
 
 // How detection chooses among the codes a text decodes in, after the
 // byte-order marks. `first`: a fixed order of tests, the first that passes
-// wins (a text that fits none is taken for UTF-16 little-endian). `score`:
+// wins (a text that fits none is taken for UTF-16 little-endian only when it
+// has an even length and decodes whole as such). `score`:
 // every code that decodes the whole text is scored by how much its decoded
 // text looks like Japanese text, and the best wins; ties go in the order
 // utf8, jis, sjis, euc_jp, utf16_le, utf16_be, utf32_le, utf32_be, with cp932
 // only when sjis does not decode.
 enum class Detection { first, score };
 
-// The code a text is taken to be in. Code::autodetect only with
-// Detection::score, when no code decodes the whole text.
+// The code a text is taken to be in; Code::autodetect when no code takes
+// it.
 [[nodiscard]] Code detect(std::string_view input, Detection how = Detection::first) noexcept;
 [[nodiscard]] Code detect(std::span<const std::byte> input,
                           Detection how = Detection::first) noexcept;

@@ -11,9 +11,19 @@ namespace mek {
 // The decoder for an input code number (1 .. kCodeCount - 1), null otherwise.
 const Converter* findDecoder(int code);
 // The encoder for an output code number (1 .. kCodeCount - 1), null
-// otherwise. With `fallback`, the encoder that writes a character without a
-// code of its own at its twin's position, where the code has one.
-const Converter* findEncoder(int code, bool fallback = false);
+// otherwise. Twins are written when the buffer's error policy asks for them.
+const Converter* findEncoder(int code);
+
+// The error policy of a conversion to `outputCode` (a code number): what
+// `action` does there, with twins or not. `replacement` (kReplace, 0 for
+// the default) is written instead of both U+FFFD and `?`; the caller makes
+// sure that the output code carries it (see carries()). A malformed sequence
+// becomes the replacement, or U+FFFD where the output code carries it,
+// else `?` (kReplace) or &#65533; (kHtml).
+ErrorPolicy errorPolicyFor(ErrorAction action, bool twins, char32_t replacement, int outputCode);
+
+// Whether the encoder of `outputCode` writes the character c.
+bool carries(int outputCode, char32_t c);
 
 // The decoder that reads on, for input code `code`, once the start of a text
 // [begin, end) has been read: a byte-order mark at the start has settled the

@@ -7,7 +7,10 @@ namespace mek {
 // Runs one stage on `buffer`: takes the previous output as input, measures,
 // allocates the measured size and converts. The previous stage's input is
 // released first; its area serves as the new output when it is large enough,
-// which saves the kernel the zeroing of fresh pages. Prints one message on
+// which saves the kernel the zeroing of fresh pages. A sequence that the end
+// of the input cuts off, which the converter leaves unconsumed, fails the
+// stage as malformed input (`stop` at its first byte, `size`
+// kMalformedInput). Prints one message on
 // standard error and returns false on failure. Areas are allocated with
 // std::malloc and released with std::free.
 bool runStage(ConversionBuffer* buffer, const Converter* converter);

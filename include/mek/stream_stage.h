@@ -62,15 +62,32 @@ class StreamStage {
 
   StreamStage() = default;
   StreamStage(const Converter* converter, StreamError failure, int code = 0,
-              AfterStart afterStart = nullptr)
-      : converter_(converter), after_start_(afterStart), code_(code), failure_(failure) {}
+              AfterStart afterStart = nullptr, const ErrorPolicy* policy = nullptr)
+      : converter_(converter),
+        after_start_(afterStart),
+        policy_(policy),
+        code_(code),
+        failure_(failure) {}
 
   // Converts the next piece [begin, end) into `out` (its data and size). The
   // bytes carried from the piece before are put right before `begin`, which
   // needs Area::kHeadroom writable bytes before it. `last` ends the text.
+  // A sequence that the end of the text cuts off fails it as malformed
+  // input at its first byte; a forgiving error policy writes its substitute
+  // instead (for decoders).
   bool run(std::uint8_t* begin, const std::uint8_t* end, bool last, Area& out);
-  // The same without output: only whether the piece is acceptable.
+  // The same without output: only whether the piece is acceptable. A
+  // sequence cut off by the end of the text is accepted, and cutOff() tells
+  // of it.
   bool check(std::uint8_t* begin, const std::uint8_t* end, bool last);
+  bool cutOff() const { return cut_off_; }
+  // Under a forgiving error policy: the changes made so far, and those of
+  // the last successful run with where the first and the last of them
+  // began in its input (null when none).
+  std::uint64_t changes() const { return changes_; }
+  std::int32_t runChanges() const { return run_changes_; }
+  const std::uint8_t* firstChange() const { return first_change_; }
+  const std::uint8_t* lastChange() const { return last_change_; }
 
   bool carrying() const { return carry_size_ != 0; }
   // Starts the stage in the middle of a text whose bytes up to here another
@@ -100,6 +117,7 @@ class StreamStage {
 
   const Converter* converter_ = nullptr;
   AfterStart after_start_ = nullptr;
+  const ErrorPolicy* policy_ = nullptr;  // null: strict; check() is always strict
   int code_ = 0;
   StreamError failure_ = StreamError::kMalformed;
   StreamError error_ = StreamError::kNone;
@@ -107,6 +125,11 @@ class StreamStage {
   std::int32_t state_ = 0;
   std::uint8_t carry_[kMaxCarry] = {};
   std::size_t carry_size_ = 0;
+  bool cut_off_ = false;  // the last piece left a sequence unconsumed
+  std::uint64_t changes_ = 0;
+  std::int32_t run_changes_ = 0;
+  const std::uint8_t* first_change_ = nullptr;
+  const std::uint8_t* last_change_ = nullptr;
   const std::uint8_t* failed_at_ = nullptr;
   std::int32_t failed_kind_ = 0;
 };
