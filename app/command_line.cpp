@@ -15,6 +15,7 @@
 
 #include "app/driver.h"
 #include "app/signal_guard.h"
+#include "mek/text_fold.h"
 
 namespace mek {
 namespace {
@@ -128,9 +129,15 @@ void printHelp(std::FILE* out) {
   std::fputs(
       "options:\n"
       "  --fallback\n"
-      "      sjis, euc_jp and jis write a character that has no code of its own\n"
-      "      at the code of its twin (U+301C as that of U+FF5E) instead of failing;\n"
-      "      cp932 always does\n"
+      "      sjis, euc_jp, jis and iso2022jp write a character that has no code of\n"
+      "      its own at the code of its twin (U+301C as that of U+FF5E) instead of\n"
+      "      failing; cp932 always does\n"
+      "  --wide-kana, --compose-kana, --narrow-ascii\n"
+      "      fold the decoded text, in this order whatever the order given:\n"
+      "      half-width katakana to full width (a base and its voiced mark to\n"
+      "      one kana where JIS X 0208 has it, otherwise the spacing mark);\n"
+      "      a kana and a combining voiced mark U+3099/U+309A to the\n"
+      "      precomposed kana; full-width ASCII and U+3000 to ASCII\n"
       "  --verbose\n"
       "      say on standard error when an input code name is unknown, which code\n"
       "      was detected (detected CODE), and where and why a conversion failed:\n"
@@ -272,6 +279,12 @@ int run(int argc, char** argv) {
       if (!inPlace && i + 1 < argc && !isOption(argv[i + 1])) outputPath = argv[++i];
     } else if (std::strcmp(arg, "--fallback") == 0) {
       run.fallback = true;
+    } else if (std::strcmp(arg, "--wide-kana") == 0) {
+      run.folds |= kFoldWideKana;
+    } else if (std::strcmp(arg, "--compose-kana") == 0) {
+      run.folds |= kFoldComposeKana;
+    } else if (std::strcmp(arg, "--narrow-ascii") == 0) {
+      run.folds |= kFoldNarrowAscii;
     } else if (std::strcmp(arg, "--verbose") == 0) {
       run.verbose = true;
     } else if (std::strcmp(arg, "--guess") == 0) {

@@ -113,6 +113,7 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
   options.worker = setting("MEK_WORKERS", 1) != 0;
   options.fallback = run.fallback;
   options.locate = run.verbose || run.guess;
+  options.folds = run.guess ? 0 : run.folds;
 
   // The whole file is converted, wherever its position was left.
   const bool seekable = rewind(fd);

@@ -5,13 +5,14 @@
 #include "mek/detect.h"
 #include "mek/registry.h"
 #include "mek/stage.h"
+#include "mek/text_fold.h"
 
 namespace mek {
 namespace {
 
 // The three stages over the whole text at once.
 bool convertStages(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding,
-                   bool fallback) {
+                   bool fallback, unsigned folds) {
   if (inputCode == kCodeAuto) inputCode = detectEncoding(buffer.out, buffer.out + buffer.size);
   const Converter* decoder = findDecoder(inputCode);
   const EndOfLineConverter* lineEnd = findLineEndConverter(lineEnding);
@@ -22,6 +23,9 @@ bool convertStages(ConversionBuffer& buffer, int inputCode, int outputCode, int 
     return false;
   }
   if (!runStage(&buffer, decoder)) return false;
+  if (const Converter* fold = findTextFold(folds); fold != nullptr && !runStage(&buffer, fold)) {
+    return false;
+  }
   // Most text already has the line endings asked for; copying it into a
   // fresh area would change nothing.
   if (lineEnd->leavesUnchanged(buffer.out, buffer.out + buffer.size)) {
@@ -35,8 +39,8 @@ bool convertStages(ConversionBuffer& buffer, int inputCode, int outputCode, int 
 }  // namespace
 
 bool convertInMemory(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding,
-                     bool fallback) {
-  return convertStages(buffer, inputCode, outputCode, lineEnding, fallback);
+                     bool fallback, unsigned folds) {
+  return convertStages(buffer, inputCode, outputCode, lineEnding, fallback, folds);
 }
 
 }  // namespace mek

@@ -125,13 +125,13 @@ std::FILE* captureMessages(char* buffer, std::size_t size) {
 }
 
 WholeResult convertWhole(const std::uint8_t* data, std::size_t size, int inputCode, int outputCode,
-                         int lineEnding, bool fallback) {
+                         int lineEnding, bool fallback, unsigned folds) {
   ConversionBuffer buffer;
   buffer.out = static_cast<std::uint8_t*>(std::malloc(size == 0 ? 1 : size));
   if (size != 0) std::memcpy(buffer.out, data, size);
   buffer.size = static_cast<std::int32_t>(size);
   WholeResult result;
-  result.ok = convertInMemory(buffer, inputCode, outputCode, lineEnding, fallback);
+  result.ok = convertInMemory(buffer, inputCode, outputCode, lineEnding, fallback, folds);
   if (result.ok) {
     MEK_FUZZ_CHECK(buffer.size >= 0 && buffer.out != nullptr);
     result.output.assign(buffer.out, buffer.out + buffer.size);

@@ -58,6 +58,6 @@ struct WholeResult {
   Bytes output;
 };
 WholeResult convertWhole(const std::uint8_t* data, std::size_t size, int inputCode, int outputCode,
-                         int lineEnding, bool fallback = false);
+                         int lineEnding, bool fallback = false, unsigned folds = 0);
 
 }  // namespace mek::fuzz

@@ -52,19 +52,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int to = 1 + data[1] % (mek::kCodeCount - 1);
   const int lineEnding = 1 + data[2] % 3;
   const bool fallback = (data[2] & 0x80) != 0;
+  const unsigned folds = (data[2] >> 2) & 7;  // mek::TextFoldFlags
   const std::size_t piece = 1 + data[3] % 64;
   const bool worker = (data[3] & 0x80) != 0;
   const std::uint8_t* const text = data + 4;
   const std::size_t length = size - 4;
 
   const mek::fuzz::WholeResult whole =
-      mek::fuzz::convertWhole(text, length, from, to, lineEnding, fallback);
+      mek::fuzz::convertWhole(text, length, from, to, lineEnding, fallback, folds);
 
   std::vector<std::uint8_t> streamed;
   mek::ConversionStream::Options options;
   options.piece_size = piece;
   options.worker = worker;
   options.fallback = fallback;
+  options.folds = folds;
   mek::ConversionStream stream(
       from, to, lineEnding,
       [&](const std::uint8_t* bytes, std::size_t n) {

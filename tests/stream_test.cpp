@@ -2,7 +2,8 @@
 // for every input code, output code and line ending, texts that exercise
 // escape sequences, surrogate pairs, CR LF, byte-order marks, cut-off tails
 // and malformed bytes, fed in pieces of 1, 2, 3, 5, 64 and 4096 bytes (and
-// through the worker thread), give the same bytes and the same result.
+// through the worker thread), with the folds of the decoded text in turn,
+// give the same bytes and the same result.
 // Detection fed in pieces gives the answer of detection over the whole text.
 
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@
 #include "mek/detect.h"
 #include "mek/detector.h"
 #include "mek/in_memory.h"
+#include "mek/text_fold.h"
 #include "tests/test_support.h"
 
 namespace mek::test {
@@ -33,13 +35,14 @@ struct Outcome {
   bool operator==(const Outcome&) const = default;
 };
 
-Outcome whole(const Bytes& input, int from, int to, int lineEnding, bool fallback = false) {
+Outcome whole(const Bytes& input, int from, int to, int lineEnding, bool fallback = false,
+              unsigned folds = 0) {
   ConversionBuffer buffer;
   buffer.out = static_cast<std::uint8_t*>(std::malloc(input.size() + 1));
   if (!input.empty()) std::memcpy(buffer.out, input.data(), input.size());
   buffer.size = static_cast<std::int32_t>(input.size());
   testing::internal::CaptureStderr();
-  const bool ok = convertInMemory(buffer, from, to, lineEnding, fallback);
+  const bool ok = convertInMemory(buffer, from, to, lineEnding, fallback, folds);
   const std::string message = testing::internal::GetCapturedStderr();
   Outcome outcome{ok ? "ok" : message, {}};
   if (ok) outcome.bytes.assign(buffer.out, buffer.out + buffer.size);
@@ -49,12 +52,13 @@ Outcome whole(const Bytes& input, int from, int to, int lineEnding, bool fallbac
 }
 
 Outcome streamed(const Bytes& input, int from, int to, int lineEnding, bool fallback,
-                 std::size_t piece, bool worker) {
+                 unsigned folds, std::size_t piece, bool worker) {
   Outcome outcome;
   ConversionStream::Options options;
   options.piece_size = piece;
   options.worker = worker;
   options.fallback = fallback;
+  options.folds = folds;
   ConversionStream stream(
       from, to, lineEnding,
       [&](const std::uint8_t* data, std::size_t size) {
@@ -92,13 +96,16 @@ void put16(Bytes& out, std::uint32_t unit) {
 }
 
 // Internal-form text from a pool of characters: ASCII, line ends of every
-// kind, kana and kanji, half-width katakana, and with `wide`, characters that
-// only some codes carry (JIS X 0212, U+FEFF, surrogate pairs, U+00A5).
+// kind, kana and kanji, half-width katakana and their marks, full-width
+// ASCII, and with `wide`, characters that only some codes carry (JIS X 0212,
+// U+FEFF, surrogate pairs, U+00A5, combining marks, ゔ).
 Bytes randomText(std::mt19937& random, std::size_t length, bool wide) {
   static const std::uint32_t kCommon[] = {'a',    'Z',    ' ',    '\\',   '~',    '\r',
                                           '\n',   0x3042, 0x30AB, 0x6F22, 0x5B57, 0xFF71,
-                                          0xFF9E, 0x3000, 0xFF21, 0x2212, 0x4E9C};
-  static const std::uint32_t kWide[] = {0x4E02, 0xFEFF, 0xD842, 0x00A5, 0x00E9, 0x1B};
+                                          0xFF9E, 0x3000, 0xFF21, 0x2212, 0x4E9C, 0xFF76,
+                                          0xFF8A, 0xFF9F, 0xFF9C, 0x304B, 0x30A6};
+  static const std::uint32_t kWide[] = {0x4E02, 0xFEFF, 0xD842, 0x00A5, 0x00E9,
+                                        0x1B,   0x3099, 0x309A, 0x3094, 0x203E};
   Bytes text;
   for (std::size_t i = 0; i < length; ++i) {
     std::uint32_t c = kCommon[random() % std::size(kCommon)];
@@ -152,13 +159,16 @@ TEST_P(StreamTest, PiecesGiveTheWholeConversion) {
     for (int to = 1; to <= kCodes; ++to) {
       for (int lineEnding = 1; lineEnding <= 3; ++lineEnding) {
         const bool fallback = lineEnding == 2;  // twins in one run of three
-        const Outcome expected = whole(text, from, to, lineEnding, fallback);
+        // Every combination of folds, in turn over the output codes.
+        const unsigned folds = static_cast<unsigned>(to + lineEnding) % (kFoldAll + 1);
+        const Outcome expected = whole(text, from, to, lineEnding, fallback, folds);
         for (const std::size_t piece : {1, 2, 3, 5, 64, 4096}) {
           for (const bool worker : {false, true}) {
             if (worker && piece != 3 && piece != 64) continue;
-            ASSERT_EQ(streamed(text, from, to, lineEnding, fallback, piece, worker), expected)
-                << "from " << from << " to " << to << " line ending " << lineEnding << " piece "
-                << piece << (worker ? " worker" : "") << ": " << toHex(text);
+            ASSERT_EQ(streamed(text, from, to, lineEnding, fallback, folds, piece, worker),
+                      expected)
+                << "from " << from << " to " << to << " line ending " << lineEnding << " folds "
+                << folds << " piece " << piece << (worker ? " worker" : "") << ": " << toHex(text);
           }
         }
       }
@@ -174,10 +184,12 @@ TEST_P(StreamTest, LocatedFailuresDoNotDependOnPieces) {
   for (const Bytes& text : textsFor(from)) {
     for (int to = 1; to <= kCodes; ++to) {
       std::string expected;
+      const unsigned folds = static_cast<unsigned>(to + from) % (kFoldAll + 1);
       for (const std::size_t piece : {4096, 1, 2, 3, 5, 64}) {
         ConversionStream::Options options;
         options.piece_size = piece;
         options.locate = true;
+        options.folds = folds;
         ConversionStream stream(
             from, to, 1, [](const std::uint8_t*, std::size_t) { return true; }, options);
         stream.feed(text.data(), text.size());
@@ -185,10 +197,10 @@ TEST_P(StreamTest, LocatedFailuresDoNotDependOnPieces) {
         const std::string got = ok ? "ok" : failureMessage(stream.failure(), from, to);
         if (piece == 4096) {
           expected = got;
-          ASSERT_EQ(ok, whole(text, from, to, 1).result == "ok") << toHex(text);
+          ASSERT_EQ(ok, whole(text, from, to, 1, false, folds).result == "ok") << toHex(text);
         }
-        ASSERT_EQ(got, expected) << "from " << from << " to " << to << " piece " << piece << ": "
-                                 << toHex(text);
+        ASSERT_EQ(got, expected) << "from " << from << " to " << to << " folds " << folds
+                                 << " piece " << piece << ": " << toHex(text);
       }
     }
   }

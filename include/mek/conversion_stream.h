@@ -3,11 +3,13 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
 #include <thread>
+#include <vector>
 
 #include "mek/end_of_line.h"
 #include "mek/stream_stage.h"
@@ -41,7 +43,7 @@ struct ConversionFailure {
   std::uint32_t character = 0;
 };
 
-// A whole conversion, decoder, line endings and encoder, over a text that
+// A whole conversion, decoder, folds, line endings and encoder, over a text that
 // arrives in pieces of any size. The output comes out in order through the
 // writer and is byte for byte what one conversion of the whole text gives;
 // so do failures. Memory stays bounded by the piece size, whatever the
@@ -77,6 +79,9 @@ class ConversionStream {
     // input (failure()), and the kinds of line ending in the decoded text
     // are told (lineEndingsSeen()).
     bool locate = false;
+    // TextFoldFlags (mek/text_fold.h): the folds run over the decoded text
+    // before the line endings.
+    unsigned folds = 0;
   };
 
   // `inputCode` and `outputCode` are code numbers (detection is not part of
@@ -115,10 +120,36 @@ class ConversionStream {
   // again a byte at a time to find its place.
   struct Saved {
     StreamStage decoder;
+    StreamStage fold;
     StreamStage lines;
     StreamStage encoder;
     TextTally tally;
   };
+
+  // Where a character stands in the input, for a failure there.
+  struct Place {
+    bool known = false;
+    std::uint64_t offset = 0;
+    std::uint64_t line = 0;
+    std::uint64_t column = 0;
+    std::uint8_t bytes[4] = {};
+    std::size_t byte_count = 0;
+  };
+  // The characters that the fold stage and the encoder hold for the next
+  // piece.
+  struct Held {
+    Place fold;
+    Place encoder;
+  };
+  // A piece that a held character came from, kept to be run again.
+  struct Past {
+    Saved saved;
+    std::uint64_t consumed;
+    std::uint64_t piece;
+    std::vector<std::uint8_t> bytes;  // Area::kHeadroom bytes of room, then the piece
+  };
+  static constexpr std::uint64_t kNoPiece = ~std::uint64_t{0};
+  static constexpr std::size_t kPastPieces = 16;
 
   bool ready() const { return error_ == StreamError::kNone && !finished_; }
   bool decode(std::uint8_t* begin, const std::uint8_t* end, bool last);
@@ -130,8 +161,14 @@ class ConversionStream {
   bool fail(StreamError error);
   void locate(std::uint8_t* begin, const std::uint8_t* end, bool last, const Saved& saved,
               StreamError first);
+  // Runs a piece again a byte at a time; true once it has found the failure.
+  bool replay(std::uint8_t* begin, const std::uint8_t* end, bool last, std::uint64_t consumed,
+              Held& held);
+  void keepPast(const std::uint8_t* begin, const std::uint8_t* end, const Saved& saved,
+                const Slot& slot);
 
   StreamStage decoder_;
+  StreamStage fold_;  // without folds, no converter and never run
   StreamStage lines_;
   StreamStage encoder_;
   const EndOfLineConverter* line_end_ = nullptr;
@@ -149,6 +186,11 @@ class ConversionStream {
   std::uint64_t consumed_ = 0;
   TextTally tally_;
   ConversionFailure failure_;
+  // With Options::locate: the pieces since the oldest held character, and
+  // which pieces the held characters came from.
+  std::deque<Past> past_;
+  std::uint64_t fold_origin_ = kNoPiece;
+  std::uint64_t encoder_origin_ = kNoPiece;
 
   // The worker and what it shares with the caller.
   std::thread thread_;
