@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/command_line.h"
+#include "mek/text_fold.h"
 
 namespace mek {
 namespace {
@@ -14,9 +15,10 @@ struct LongOption {
 };
 
 constexpr LongOption kLongOptions[] = {
-    {"--fallback", false}, {"--verbose", false}, {"--guess", false},
-    {"--in-place", false}, {"--help", false},    {"--version", false},
-    {"--detect", true},    {"--errors", true},   {"--replacement", true},
+    {"--fallback", false},  {"--verbose", false},      {"--guess", false},
+    {"--in-place", false},  {"--help", false},         {"--version", false},
+    {"--detect", true},     {"--errors", true},        {"--replacement", true},
+    {"--wide-kana", false}, {"--compose-kana", false}, {"--narrow-ascii", false},
 };
 
 bool isOption(const char* arg) {
@@ -114,6 +116,12 @@ Arguments readArguments(int argc, char** argv) {
           return a;
         }
         a.run.score = std::strcmp(value, "score") == 0;
+      } else if (is(option, "--wide-kana")) {
+        a.run.folds |= kFoldWideKana;
+      } else if (is(option, "--compose-kana")) {
+        a.run.folds |= kFoldComposeKana;
+      } else if (is(option, "--narrow-ascii")) {
+        a.run.folds |= kFoldNarrowAscii;
       } else if (is(option, "--errors")) {
         a.errors_name = value;
       } else if (is(option, "--replacement")) {

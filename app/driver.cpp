@@ -102,6 +102,7 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
   options.replacement = run.replacement;
   options.locate = run.verbose || run.guess || options.errors != ErrorAction::kStrict;
   options.changes_listed = run.verbose ? kChangesListed + 1 : 1;
+  options.folds = run.guess ? 0 : run.folds;
 
   // The whole file is converted, wherever its position was left.
   InputReader input(fd);

@@ -28,6 +28,9 @@ struct RunOptions {
   // instead of taking the first that passes its test; with `verbose`, the
   // runner-up and both scores are told too.
   bool score = false;
+  // TextFoldFlags: the folds of the decoded text (--wide-kana,
+  // --compose-kana, --narrow-ascii); --guess leaves them out.
+  unsigned folds = 0;
   // Put before every message as "`label`: " (the file name).
   const char* label = nullptr;
   // The input file's name for messages; null for standard input.

@@ -2,6 +2,7 @@
 
 #include "japanese/cp932.h"
 #include "japanese/eucjp.h"
+#include "japanese/iso2022jp.h"
 #include "japanese/jis.h"
 #include "japanese/sjis.h"
 #include "unicode/utf16.h"
@@ -18,6 +19,7 @@ constinit const EucjpDecoder kEucjpDecoder;
 constinit const EucjpEncoder kEucjpEncoder;
 constinit const JisDecoder kJisDecoder;
 constinit const JisEncoder kJisEncoder;
+constinit const Iso2022jpEncoder kIso2022jpEncoder;
 constinit const Cp932Decoder kCp932Decoder;
 constinit const Cp932Encoder kCp932Encoder;
 
@@ -74,6 +76,10 @@ constinit const CodeDescriptor kCodes[kCodeCount] = {
      &kCp932Encoder},
     {kCodeUtf8Bom, "utf8_bom", "UTF-8 written with a leading mark; read as utf8", &kUtf8Decoder,
      &kUtf8MarkEncoder},
+    {kCodeIso2022jp, "iso2022jp",
+     "ISO-2022-JP for mail (RFC 1468): ASCII, JIS X 0201 Roman and JIS X 0208 only, half-width "
+     "katakana folded to full width, ends in ASCII; read as jis",
+     &kJisDecoder, &kIso2022jpEncoder},
 };
 
 constinit const CodeName kCodeNames[] = {
@@ -113,8 +119,9 @@ constinit const CodeName kCodeNames[] = {
     {kCodeSjis, "shiftjis", false},
     {kCodeEucJp, "euc-jp", false},
     {kCodeEucJp, "eucjp", false},
-    {kCodeJis, "iso-2022-jp", false},
-    {kCodeJis, "iso2022jp", false},
+    {kCodeIso2022jp, "iso2022jp", false},
+    {kCodeIso2022jp, "iso-2022-jp", false},
+    {kCodeIso2022jp, "csiso2022jp", false},
     {kCodeUtf16Be, "utf-16be", false},
     {kCodeUtf16Le, "utf-16le", false},
     {kCodeUtf16LeBom, "utf-16", false},

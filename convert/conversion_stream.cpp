@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <system_error>
 
 #include "mek/registry.h"
+#include "mek/text_fold.h"
 
 namespace mek {
 
@@ -12,6 +14,7 @@ namespace mek {
 // them let the caller decode one piece while the worker finishes the other.
 struct ConversionStream::Slot {
   Area decoded;
+  Area folded;
   Area lines;
   Area encoded;
   bool last = false;
@@ -51,6 +54,9 @@ ConversionStream::ConversionStream(int inputCode, int outputCode, int lineEnding
   }
   decoder_ =
       StreamStage(decoder, StreamError::kMalformed, inputCode, &findDecoderAfterStart, &policy_);
+  if (const Converter* fold = findTextFold(options_.folds)) {
+    fold_ = StreamStage(fold, StreamError::kMalformed);
+  }
   lines_ = StreamStage(line_end_, StreamError::kMalformed);
   encoder_ =
       StreamStage(encoder, StreamError::kUnmapped, outputCode, &findEncoderAfterStart, &policy_);
@@ -111,7 +117,7 @@ bool ConversionStream::finish() {
 bool ConversionStream::decode(std::uint8_t* begin, const std::uint8_t* end, bool last) {
   Slot& slot = slots_[next_slot_];
   if (options_.locate) {
-    const Saved saved{decoder_, lines_, encoder_, tally_};
+    const Saved saved{decoder_, fold_, lines_, encoder_, tally_};
     StreamError error = StreamError::kNone;
     if (!decoder_.run(begin, end, last, slot.decoded)) {
       error = decoder_.error();
@@ -122,6 +128,7 @@ bool ConversionStream::decode(std::uint8_t* begin, const std::uint8_t* end, bool
     if (error == StreamError::kNone) {
       tally_.add(slot.decoded.data(), slot.decoded.size);
       if (last) tally_.finish();
+      keepPast(begin, end, saved, slot);
       const bool changed = decoder_.runChanges() != 0 || encoder_.runChanges() != 0;
       if (changed && changes_.size() < options_.changes_listed) {
         locateChanges(begin, end, last, saved);
@@ -161,15 +168,23 @@ bool ConversionStream::decode(std::uint8_t* begin, const std::uint8_t* end, bool
 }
 
 StreamError ConversionStream::finishSlot(Slot& slot) {
-  const Area* text = &slot.decoded;
-  const std::uint8_t* const decoded = slot.decoded.data();
+  Area* folded = &slot.decoded;
+  if (fold_.converter() != nullptr) {
+    std::uint8_t* const decoded = slot.decoded.data();
+    if (!fold_.run(decoded, decoded + slot.decoded.size, slot.last, slot.folded)) {
+      return fold_.error();
+    }
+    folded = &slot.folded;
+  }
+  const Area* text = folded;
+  std::uint8_t* const decoded = folded->data();
   // Most text has the line endings asked for already; then the stage would
   // copy it unchanged. A CR at the end of a piece may still pair with an LF.
   const bool unchanged = !lines_.carrying() &&
-                         line_end_->leavesUnchanged(decoded, decoded + slot.decoded.size) &&
-                         (slot.last || !endsWithCr(slot.decoded));
+                         line_end_->leavesUnchanged(decoded, decoded + folded->size) &&
+                         (slot.last || !endsWithCr(*folded));
   if (!unchanged) {
-    if (!lines_.run(slot.decoded.data(), decoded + slot.decoded.size, slot.last, slot.lines)) {
+    if (!lines_.run(decoded, decoded + folded->size, slot.last, slot.lines)) {
       return lines_.error();
     }
     text = &slot.lines;
@@ -182,6 +197,42 @@ StreamError ConversionStream::finishSlot(Slot& slot) {
     return StreamError::kOutput;
   }
   return StreamError::kNone;
+}
+
+void ConversionStream::keepPast(const std::uint8_t* begin, const std::uint8_t* end,
+                                const Saved& saved, const Slot& slot) {
+  // Which piece each held character came from (see replay, which follows
+  // the same rules a step at a time).
+  const std::uint64_t piece = pieces_++;
+  const bool foldHeld = saved.fold.carrying();
+  const std::uint64_t heldByFold = fold_origin_;
+  if (!fold_.carrying()) {
+    fold_origin_ = kNoPiece;
+  } else if (slot.decoded.size != 0) {
+    fold_origin_ = piece;
+  }
+  const std::size_t units =
+      (fold_.converter() != nullptr ? slot.folded.size : slot.decoded.size) / 2;
+  if (!encoder_.carrying()) {
+    encoder_origin_ = kNoPiece;
+  } else if (units >= 2 || (units == 1 && !foldHeld)) {
+    encoder_origin_ = piece;
+  } else if (units == 1) {
+    encoder_origin_ = heldByFold;
+  }
+  const std::uint64_t oldest = std::min(fold_origin_, encoder_origin_);
+  while (!past_.empty() && past_.front().piece < oldest) past_.pop_front();
+  if (oldest > piece) return;
+  try {
+    // Room before the bytes, where a stage puts what it carries.
+    std::vector<std::uint8_t> bytes(Area::kHeadroom);
+    bytes.insert(bytes.end(), begin, end);
+    past_.push_back(Past{saved, consumed_, piece, std::move(bytes)});
+  } catch (const std::bad_alloc&) {
+    past_.clear();  // the held character is then placed at the failed piece
+  }
+  // A hold that no piece renews is of tiny pieces; a few of them are kept.
+  while (past_.size() > kPastPieces) past_.pop_front();
 }
 
 bool ConversionStream::startWorker() {
@@ -272,6 +323,10 @@ const std::uint8_t* offendingEnd(const StreamStage& before, const std::uint8_t* 
   return stepEnd;
 }
 
+}  // namespace
+
+namespace {
+
 // The character at the internal-form unit p and its length in bytes.
 std::uint32_t characterOf(const std::uint8_t* p, const std::uint8_t* end, int& length) {
   const std::uint32_t c = static_cast<std::uint32_t>(p[0] << 8 | p[1]);
@@ -294,12 +349,14 @@ std::uint32_t characterOf(const std::uint8_t* p, const std::uint8_t* end, int& l
 // the tally end as the piece left them; only the listing is new.
 void ConversionStream::locateChanges(std::uint8_t* begin, const std::uint8_t* end, bool last,
                                      const Saved& saved) {
-  const Saved after{decoder_, lines_, encoder_, tally_};
+  const Saved after{decoder_, fold_, lines_, encoder_, tally_};
   decoder_ = saved.decoder;
+  fold_ = saved.fold;
   lines_ = saved.lines;
   encoder_ = saved.encoder;
   tally_ = saved.tally;
   Area decoded;
+  Area folded;
   Area lines;
   Area encoded;
   const auto size = static_cast<std::size_t>(end - begin);
@@ -325,8 +382,14 @@ void ConversionStream::locateChanges(std::uint8_t* begin, const std::uint8_t* en
       keepBytes(found, bad, offendingEnd(before, pending, bad, stepEnd));
       if (changes_.size() < options_.changes_listed) changes_.push_back(found);
     }
-    std::uint8_t* const text = decoded.data();
-    if (!lines_.run(text, text + decoded.size, final, lines)) break;
+    std::uint8_t* text = decoded.data();
+    std::size_t textSize = decoded.size;
+    if (fold_.converter() != nullptr) {
+      if (!fold_.run(text, text + textSize, final, folded)) break;
+      text = folded.data();
+      textSize = folded.size;
+    }
+    if (!lines_.run(text, text + textSize, final, lines)) break;
     std::uint8_t* const internal = lines.data();
     if (!encoder_.run(internal, internal + lines.size, final, encoded)) break;
     if (encoder_.runChanges() != 0 && changes_.size() < options_.changes_listed) {
@@ -338,27 +401,61 @@ void ConversionStream::locateChanges(std::uint8_t* begin, const std::uint8_t* en
       found.character = characterOf(unit, internal + lines.size, length);
       changes_.push_back(found);
     }
-    tally_.add(text, decoded.size);
+    tally_.add(decoded.data(), decoded.size);
   }
   decoder_ = after.decoder;
+  fold_ = after.fold;
   lines_ = after.lines;
   encoder_ = after.encoder;
   tally_ = after.tally;
 }
 
+namespace {
+
+bool isLineEnd(const std::uint8_t* unit) {
+  return unit[0] == 0 && (unit[1] == 0x0D || unit[1] == 0x0A);
+}
+
+}  // namespace
+
 // Runs the failed piece again from the stages as they stood before it, one
 // input byte at a time. Pieces of any size give the same output and the same
 // first failure, so the step that fails is the one whose byte completes the
 // offending sequence or character; what the steps before it consumed and
-// decoded gives its offset, line and column.
+// decoded gives its offset, line and column. A character that the fold stage
+// or the encoder still held from an earlier piece (a kana waiting for a
+// mark) is placed by running those pieces again first.
 void ConversionStream::locate(std::uint8_t* begin, const std::uint8_t* end, bool last,
                               const Saved& saved, StreamError first) {
-  decoder_ = saved.decoder;
-  lines_ = saved.lines;
-  encoder_ = saved.encoder;
-  tally_ = saved.tally;
+  const bool fromPast = !past_.empty();
+  const Saved& start = fromPast ? past_.front().saved : saved;
+  decoder_ = start.decoder;
+  fold_ = start.fold;
+  lines_ = start.lines;
+  encoder_ = start.encoder;
+  tally_ = start.tally;
   failure_ = ConversionFailure{};
+  Held held;
+  bool found = false;
+  for (Past& past : past_) {
+    found = replay(past.bytes.data() + Area::kHeadroom, past.bytes.data() + past.bytes.size(),
+                   false, past.consumed, held);
+    if (found) break;  // not expected: the piece converted before
+  }
+  if (!found) found = replay(begin, end, last, consumed_, held);
+  if (found) return;
+  // Not found again: keep the error of the first run, placed at the piece.
+  failure_ = ConversionFailure{};
+  failure_.error = first;
+  failure_.offset = consumed_;
+  failure_.line = saved.tally.line();
+  failure_.column = saved.tally.column();
+}
+
+bool ConversionStream::replay(std::uint8_t* begin, const std::uint8_t* end, bool last,
+                              std::uint64_t consumed, Held& held) {
   Area decoded;
+  Area folded;
   Area lines;
   Area encoded;
   const auto size = static_cast<std::size_t>(end - begin);
@@ -370,33 +467,68 @@ void ConversionStream::locate(std::uint8_t* begin, const std::uint8_t* end, bool
     // The first byte that no step has consumed yet begins the next
     // character; the decoder carries it and those after it.
     const std::uint8_t* const pending = at - decoder_.carried();
-    failure_.offset = consumed_ + i - decoder_.carried();
-    failure_.line = tally_.line();
-    failure_.column = tally_.column();
+    Place step;
+    step.offset = consumed + i - decoder_.carried();
+    step.line = tally_.line();
+    step.column = tally_.column();
+    failure_.offset = step.offset;
+    failure_.line = step.line;
+    failure_.column = step.column;
     const StreamStage before = decoder_;
+    const bool foldHeld = fold_.carrying();
+    const bool encoderHeld = encoder_.carrying();
     if (!decoder_.run(at, stepEnd, final, decoded)) {
       failure_.error = decoder_.error();
       const std::uint8_t* const bad =
           decoder_.failedAt() != nullptr ? decoder_.failedAt() : pending;
       failure_.offset += static_cast<std::size_t>(bad - pending);
       keepBytes(failure_, bad, offendingEnd(before, pending, bad, stepEnd));
-      return;
+      return true;
     }
     std::uint8_t* const text = decoded.data();
-    if (!lines_.run(text, text + decoded.size, final, lines)) {
+    std::uint8_t* foldedText = text;
+    std::size_t foldedSize = decoded.size;
+    if (fold_.converter() != nullptr) {
+      if (!fold_.run(text, text + decoded.size, final, folded)) {
+        failure_.error = fold_.error();
+        return true;
+      }
+      foldedText = folded.data();
+      foldedSize = folded.size;
+    }
+    if (!lines_.run(foldedText, foldedText + foldedSize, final, lines)) {
       failure_.error = lines_.error();
-      return;
+      return true;
     }
     std::uint8_t* const internal = lines.data();
     if (!encoder_.run(internal, internal + lines.size, final, encoded)) {
       // The character that this byte completed is the one the encoder
-      // refused: nothing else reached it in this step but line endings.
+      // refused, unless the refused unit is one held from before: nothing
+      // else reached the encoder in this step but line endings.
       failure_.error = encoder_.error();
       keepBytes(failure_, pending, stepEnd);
       const std::uint8_t* const unit = encoder_.failedAt();
       if (failure_.error == StreamError::kTooLarge || unit == nullptr ||
           internal + lines.size - unit < 2) {
-        return;
+        return true;
+      }
+      const std::uint8_t* const input = internal - encoder_.carried();
+      bool firstOfStep = true;
+      for (const std::uint8_t* q = internal; q < unit; q += 2) {
+        firstOfStep = firstOfStep && isLineEnd(q);
+      }
+      const Place* place = nullptr;
+      if (encoderHeld && unit == input) {
+        place = &held.encoder;
+      } else if (foldHeld && unit >= internal && firstOfStep) {
+        place = &held.fold;
+      }
+      if (place != nullptr && place->known) {
+        failure_.offset = place->offset;
+        failure_.line = place->line;
+        failure_.column = place->column;
+        failure_.byte_count = place->byte_count;
+        std::memcpy(failure_.bytes, place->bytes, sizeof failure_.bytes);
       }
       std::uint32_t c = static_cast<std::uint32_t>(unit[0] << 8 | unit[1]);
       const std::uint32_t next = internal + lines.size - unit >= 4
@@ -408,19 +540,31 @@ void ConversionStream::locate(std::uint8_t* begin, const std::uint8_t* end, bool
         // A surrogate without its partner is malformed input at its own
         // place.
         failure_.error = StreamError::kMalformed;
-        return;
+        return true;
       }
       failure_.character = c;
-      return;
+      return true;
     }
     tally_.add(text, decoded.size);
+    // Where the held characters stand: a hold that this step renewed is of
+    // this step's character.
+    step.known = true;
+    ConversionFailure bytes;
+    keepBytes(bytes, pending, stepEnd);
+    step.byte_count = bytes.byte_count;
+    std::memcpy(step.bytes, bytes.bytes, sizeof step.bytes);
+    const Place heldByFold = held.fold;
+    held.fold = fold_.carrying() ? (decoded.size != 0 ? step : heldByFold) : Place{};
+    const std::size_t units = foldedSize / 2;
+    if (!encoder_.carrying()) {
+      held.encoder = Place{};
+    } else if (units >= 2 || (units == 1 && !foldHeld)) {
+      held.encoder = step;
+    } else if (units == 1) {
+      held.encoder = heldByFold;
+    }
   }
-  // Not found again: keep the error of the first run, placed at the piece.
-  failure_ = ConversionFailure{};
-  failure_.error = first;
-  failure_.offset = consumed_;
-  failure_.line = saved.tally.line();
-  failure_.column = saved.tally.column();
+  return false;
 }
 
 }  // namespace mek

@@ -40,9 +40,10 @@ std::string_view viewOf(std::span<const std::byte> bytes) {
   return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-ConversionStream::Options locating() {
+ConversionStream::Options locating(Fold folds) {
   ConversionStream::Options options;
   options.locate = true;
+  options.folds = static_cast<unsigned>(folds);
   return options;
 }
 
@@ -65,7 +66,7 @@ Code detect(std::span<const std::byte> input, Detection how) noexcept {
   return detect(viewOf(input), how);
 }
 
-Result convert(std::string_view input, Code from, Code to, LineEnding eol) {
+Result convert(std::string_view input, Code from, Code to, LineEnding eol, Fold folds) {
   if (from == Code::autodetect) from = detect(input);
   Result result;
   ConversionStream stream(
@@ -74,7 +75,7 @@ Result convert(std::string_view input, Code from, Code to, LineEnding eol) {
         result.bytes.append(reinterpret_cast<const char*>(data), size);
         return true;
       },
-      locating());
+      locating(folds));
   if (stream.feed(bytesOf(input), input.size()) && stream.finish()) return result;
   if (stream.error() == StreamError::kNoMemory) throw std::bad_alloc();
   result.error = errorOf(stream);
@@ -82,17 +83,17 @@ Result convert(std::string_view input, Code from, Code to, LineEnding eol) {
   return result;
 }
 
-Result convert(std::span<const std::byte> input, Code from, Code to, LineEnding eol) {
-  return convert(viewOf(input), from, to, eol);
+Result convert(std::span<const std::byte> input, Code from, Code to, LineEnding eol, Fold folds) {
+  return convert(viewOf(input), from, to, eol, folds);
 }
 
-Stream::Stream(Code from, Code to, LineEnding eol, Writer writer)
+Stream::Stream(Code from, Code to, LineEnding eol, Writer writer, Fold folds)
     : stream_(std::make_unique<ConversionStream>(
           static_cast<int>(from), static_cast<int>(to), static_cast<int>(eol),
           [writer = std::move(writer)](const std::uint8_t* data, std::size_t size) {
             return writer(std::string_view(reinterpret_cast<const char*>(data), size));
           },
-          locating())) {}
+          locating(folds))) {}
 
 Stream::~Stream() = default;
 Stream::Stream(Stream&&) noexcept = default;

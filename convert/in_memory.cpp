@@ -5,6 +5,7 @@
 #include "mek/detect.h"
 #include "mek/registry.h"
 #include "mek/stage.h"
+#include "mek/text_fold.h"
 
 namespace mek {
 namespace {
@@ -12,7 +13,7 @@ namespace {
 // The three stages over the whole text at once; the decoder and the encoder
 // under `policy`, whose changes are added up in `buffer.changes`.
 bool convertStages(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding,
-                   const ErrorPolicy& policy) {
+                   const ErrorPolicy& policy, unsigned folds) {
   if (inputCode == kCodeAuto) {
     inputCode = detectEncoding(buffer.out, buffer.out + buffer.size);
     if (inputCode == kCodeAuto) {
@@ -33,6 +34,10 @@ bool convertStages(ConversionBuffer& buffer, int inputCode, int outputCode, int 
   buffer.first_change = nullptr;
   if (!runStage(&buffer, decoder)) return false;
   const std::int32_t decoded = buffer.changes;
+  if (const Converter* fold = findTextFold(folds); fold != nullptr) {
+    buffer.policy = nullptr;
+    if (!runStage(&buffer, fold)) return false;
+  }
   // Most text already has the line endings asked for; copying it into a
   // fresh area would change nothing.
   buffer.policy = nullptr;
@@ -51,14 +56,14 @@ bool convertStages(ConversionBuffer& buffer, int inputCode, int outputCode, int 
 }  // namespace
 
 bool convertInMemory(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding,
-                     bool fallback) {
+                     bool fallback, unsigned folds) {
   return convertInMemory(buffer, inputCode, outputCode, lineEnding,
-                         errorPolicyFor(ErrorAction::kStrict, fallback, 0, outputCode));
+                         errorPolicyFor(ErrorAction::kStrict, fallback, 0, outputCode), folds);
 }
 
 bool convertInMemory(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding,
-                     const ErrorPolicy& policy) {
-  return convertStages(buffer, inputCode, outputCode, lineEnding, policy);
+                     const ErrorPolicy& policy, unsigned folds) {
+  return convertStages(buffer, inputCode, outputCode, lineEnding, policy, folds);
 }
 
 }  // namespace mek

@@ -142,14 +142,14 @@ std::FILE* captureMessages(char* buffer, std::size_t size) {
 }
 
 WholeResult convertWhole(const std::uint8_t* data, std::size_t size, int inputCode, int outputCode,
-                         int lineEnding, bool fallback, ErrorAction errors) {
+                         int lineEnding, bool fallback, ErrorAction errors, unsigned folds) {
   ConversionBuffer buffer;
   buffer.out = static_cast<std::uint8_t*>(std::malloc(size == 0 ? 1 : size));
   if (size != 0) std::memcpy(buffer.out, data, size);
   buffer.size = static_cast<std::int32_t>(size);
   WholeResult result;
   const ErrorPolicy policy = errorPolicyFor(errors, fallback, 0, outputCode);
-  result.ok = convertInMemory(buffer, inputCode, outputCode, lineEnding, policy);
+  result.ok = convertInMemory(buffer, inputCode, outputCode, lineEnding, policy, folds);
   if (result.ok) {
     result.changes = buffer.changes;
     MEK_FUZZ_CHECK(buffer.size >= 0 && buffer.out != nullptr);

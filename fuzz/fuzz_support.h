@@ -66,6 +66,6 @@ struct WholeResult {
 };
 WholeResult convertWhole(const std::uint8_t* data, std::size_t size, int inputCode, int outputCode,
                          int lineEnding, bool fallback = false,
-                         ErrorAction errors = ErrorAction::kStrict);
+                         ErrorAction errors = ErrorAction::kStrict, unsigned folds = 0);
 
 }  // namespace mek::fuzz

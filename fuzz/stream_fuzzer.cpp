@@ -59,13 +59,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int lineEnding = 1 + data[2] % 3;
   const bool fallback = (data[2] & 0x80) != 0;
   const auto errors = static_cast<mek::ErrorAction>((data[2] >> 4) & 3);
+  // mek::TextFoldFlags
+  const unsigned folds = ((data[2] >> 2) & 3u) | ((data[3] >> 4) & 4u);
   const std::size_t piece = 1 + data[3] % 64;
   const bool worker = (data[3] & 0x80) != 0;
   const std::uint8_t* const text = data + 4;
   const std::size_t length = size - 4;
 
   const mek::fuzz::WholeResult whole =
-      mek::fuzz::convertWhole(text, length, from, to, lineEnding, fallback, errors);
+      mek::fuzz::convertWhole(text, length, from, to, lineEnding, fallback, errors, folds);
 
   std::vector<std::uint8_t> streamed;
   mek::ConversionStream::Options options;
@@ -73,6 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   options.worker = worker;
   options.fallback = fallback;
   options.errors = errors;
+  options.folds = folds;
   mek::ConversionStream stream(
       from, to, lineEnding,
       [&](const std::uint8_t* bytes, std::size_t n) {

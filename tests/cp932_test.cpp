@@ -132,6 +132,7 @@ TEST(FallbackTest, EveryTwinInEveryEncoder) {
     for (std::uint8_t& b : bytes) b = static_cast<std::uint8_t>(b - 0x80);
     return "1B 24 42 " + toHex(bytes);
   };
+  const auto mailOf = [](const std::string& jis) { return jis.empty() ? jis : jis + " 1B 28 42"; };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.unit);
     const std::tuple<const Converter*, const ErrorPolicy*, std::string> expectations[] = {
@@ -141,6 +142,9 @@ TEST(FallbackTest, EveryTwinInEveryEncoder) {
         {&encoder(kCodeEucJp), twins(), r.eucFallback},
         {&encoder(kCodeJis), nullptr, jisOf(r.euc)},
         {&encoder(kCodeJis), twins(), jisOf(r.eucFallback)},
+        // The mail form: the same, then back to ASCII at the end.
+        {&encoder(kCodeIso2022jp), nullptr, mailOf(jisOf(r.euc))},
+        {&encoder(kCodeIso2022jp), twins(), mailOf(jisOf(r.eucFallback))},
         {&encoder(kCodeCp932), nullptr, r.unit == 0xFFE2 ? "81 CA" : r.sjisFallback},
     };
     for (const auto& [converter, policy, bytes] : expectations) {
@@ -156,7 +160,7 @@ TEST(FallbackTest, EveryTwinInEveryEncoder) {
     bool twin = false;
     for (const Row& r : rows) twin = twin || r.unit == unit;
     if (twin) continue;
-    for (int code : {kCodeSjis, kCodeEucJp, kCodeJis}) {
+    for (int code : {kCodeSjis, kCodeEucJp, kCodeJis, kCodeIso2022jp}) {
       const Converted plain = convertAll(encoder(code), unitBytes(unit));
       const Converted fallback = convertAll(encoder(code), unitBytes(unit), twins());
       ASSERT_EQ(plain.ok, fallback.ok) << code << " " << unit;

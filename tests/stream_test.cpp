@@ -2,7 +2,8 @@
 // for every input code, output code and line ending, texts that exercise
 // escape sequences, surrogate pairs, CR LF, byte-order marks, cut-off tails
 // and malformed bytes, fed in pieces of 1, 2, 3, 5, 64 and 4096 bytes (and
-// through the worker thread), give the same bytes and the same result.
+// through the worker thread), with the folds of the decoded text in turn,
+// give the same bytes and the same result.
 // Detection fed in pieces gives the answer of detection over the whole text.
 
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@
 #include "mek/detector.h"
 #include "mek/in_memory.h"
 #include "mek/registry.h"
+#include "mek/text_fold.h"
 #include "tests/test_support.h"
 
 namespace mek::test {
@@ -41,14 +43,14 @@ std::string okWith(std::uint64_t changes) {
 }
 
 Outcome whole(const Bytes& input, int from, int to, int lineEnding, bool fallback = false,
-              ErrorAction errors = ErrorAction::kStrict) {
+              ErrorAction errors = ErrorAction::kStrict, unsigned folds = 0) {
   ConversionBuffer buffer;
   buffer.out = static_cast<std::uint8_t*>(std::malloc(input.size() + 1));
   if (!input.empty()) std::memcpy(buffer.out, input.data(), input.size());
   buffer.size = static_cast<std::int32_t>(input.size());
   testing::internal::CaptureStderr();
   const bool ok =
-      convertInMemory(buffer, from, to, lineEnding, errorPolicyFor(errors, fallback, 0, to));
+      convertInMemory(buffer, from, to, lineEnding, errorPolicyFor(errors, fallback, 0, to), folds);
   const std::string message = testing::internal::GetCapturedStderr();
   Outcome outcome{ok ? okWith(static_cast<std::uint64_t>(buffer.changes)) : message, {}};
   if (ok) outcome.bytes.assign(buffer.out, buffer.out + buffer.size);
@@ -58,13 +60,14 @@ Outcome whole(const Bytes& input, int from, int to, int lineEnding, bool fallbac
 }
 
 Outcome streamed(const Bytes& input, int from, int to, int lineEnding, bool fallback,
-                 ErrorAction errors, std::size_t piece, bool worker) {
+                 ErrorAction errors, unsigned folds, std::size_t piece, bool worker) {
   Outcome outcome;
   ConversionStream::Options options;
   options.piece_size = piece;
   options.worker = worker;
   options.fallback = fallback;
   options.errors = errors;
+  options.folds = folds;
   ConversionStream stream(
       from, to, lineEnding,
       [&](const std::uint8_t* data, std::size_t size) {
@@ -102,13 +105,16 @@ void put16(Bytes& out, std::uint32_t unit) {
 }
 
 // Internal-form text from a pool of characters: ASCII, line ends of every
-// kind, kana and kanji, half-width katakana, and with `wide`, characters that
-// only some codes carry (JIS X 0212, U+FEFF, surrogate pairs, U+00A5).
+// kind, kana and kanji, half-width katakana and their marks, full-width
+// ASCII, and with `wide`, characters that only some codes carry (JIS X 0212,
+// U+FEFF, surrogate pairs, U+00A5, combining marks, ゔ).
 Bytes randomText(std::mt19937& random, std::size_t length, bool wide) {
   static const std::uint32_t kCommon[] = {'a',    'Z',    ' ',    '\\',   '~',    '\r',
                                           '\n',   0x3042, 0x30AB, 0x6F22, 0x5B57, 0xFF71,
-                                          0xFF9E, 0x3000, 0xFF21, 0x2212, 0x4E9C};
-  static const std::uint32_t kWide[] = {0x4E02, 0xFEFF, 0xD842, 0x00A5, 0x00E9, 0x1B};
+                                          0xFF9E, 0x3000, 0xFF21, 0x2212, 0x4E9C, 0xFF76,
+                                          0xFF8A, 0xFF9F, 0xFF9C, 0x304B, 0x30A6};
+  static const std::uint32_t kWide[] = {0x4E02, 0xFEFF, 0xD842, 0x00A5, 0x00E9,
+                                        0x1B,   0x3099, 0x309A, 0x3094, 0x203E};
   Bytes text;
   for (std::size_t i = 0; i < length; ++i) {
     std::uint32_t c = kCommon[random() % std::size(kCommon)];
@@ -162,17 +168,19 @@ TEST_P(StreamTest, PiecesGiveTheWholeConversion) {
     for (int to = 1; to <= kCodes; ++to) {
       for (int lineEnding = 1; lineEnding <= 3; ++lineEnding) {
         const bool fallback = lineEnding == 2;  // twins in one run of three
-        // The error policies take turns over the output codes.
+        // The error policies take turns over the output codes, and every
+        // combination of folds over the line endings and codes.
         const auto errors = static_cast<ErrorAction>((to + lineEnding) % 4);
-        const Outcome expected = whole(text, from, to, lineEnding, fallback, errors);
+        const unsigned folds = static_cast<unsigned>(to + 2 * lineEnding) % (kFoldAll + 1);
+        const Outcome expected = whole(text, from, to, lineEnding, fallback, errors, folds);
         for (const std::size_t piece : {1, 2, 3, 5, 64, 4096}) {
           for (const bool worker : {false, true}) {
             if (worker && piece != 3 && piece != 64) continue;
-            ASSERT_EQ(streamed(text, from, to, lineEnding, fallback, errors, piece, worker),
+            ASSERT_EQ(streamed(text, from, to, lineEnding, fallback, errors, folds, piece, worker),
                       expected)
                 << "from " << from << " to " << to << " line ending " << lineEnding << " errors "
-                << static_cast<int>(errors) << " piece " << piece << (worker ? " worker" : "")
-                << ": " << toHex(text);
+                << static_cast<int>(errors) << " folds " << folds << " piece " << piece
+                << (worker ? " worker" : "") << ": " << toHex(text);
           }
         }
       }
@@ -191,12 +199,14 @@ TEST_P(StreamTest, LocatedFailuresDoNotDependOnPieces) {
       // A forgiving policy in one run of two: its changes are placed as
       // failures are.
       const ErrorAction errors = to % 2 == 0 ? ErrorAction::kStrict : ErrorAction::kReplace;
+      const unsigned folds = static_cast<unsigned>(to + from) % (kFoldAll + 1);
       for (const std::size_t piece : {4096, 1, 2, 3, 5, 64}) {
         ConversionStream::Options options;
         options.piece_size = piece;
         options.locate = true;
         options.errors = errors;
         options.changes_listed = 3;
+        options.folds = folds;
         ConversionStream stream(
             from, to, 1, [](const std::uint8_t*, std::size_t) { return true; }, options);
         stream.feed(text.data(), text.size());
@@ -207,12 +217,12 @@ TEST_P(StreamTest, LocatedFailuresDoNotDependOnPieces) {
         }
         if (piece == 4096) {
           expected = got;
-          ASSERT_EQ(ok, whole(text, from, to, 1, false, errors).result.starts_with("ok"))
+          ASSERT_EQ(ok, whole(text, from, to, 1, false, errors, folds).result.starts_with("ok"))
               << toHex(text);
           ASSERT_EQ(stream.changes().size(), std::min<std::uint64_t>(stream.changeCount(), 3));
         }
-        ASSERT_EQ(got, expected) << "from " << from << " to " << to << " piece " << piece << ": "
-                                 << toHex(text);
+        ASSERT_EQ(got, expected) << "from " << from << " to " << to << " folds " << folds
+                                 << " piece " << piece << ": " << toHex(text);
       }
     }
   }

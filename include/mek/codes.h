@@ -26,8 +26,9 @@ enum CodeNumber : int {
   kCodeUtf32LeBom = 12,
   kCodeCp932 = 13,
   kCodeUtf8Bom = 14,
+  kCodeIso2022jp = 15,
 };
-inline constexpr int kCodeCount = 15;  // code numbers are 0 .. kCodeCount - 1
+inline constexpr int kCodeCount = 16;  // code numbers are 0 .. kCodeCount - 1
 
 // Line-ending codes.
 enum LineEndingCode : int {

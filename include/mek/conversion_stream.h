@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -41,7 +42,7 @@ struct ConversionFailure {
   std::uint32_t character = 0;
 };
 
-// A whole conversion, decoder, line endings and encoder, over a text that
+// A whole conversion, decoder, folds, line endings and encoder, over a text that
 // arrives in pieces of any size. The output comes out in order through the
 // writer and is byte for byte what one conversion of the whole text gives;
 // so do failures. Memory stays bounded by the piece size, whatever the
@@ -85,6 +86,9 @@ class ConversionStream {
     char32_t replacement = 0;
     // With locate: how many changes changes() lists at most.
     std::size_t changes_listed = 1;
+    // TextFoldFlags (mek/text_fold.h): the folds run over the decoded text
+    // before the line endings.
+    unsigned folds = 0;
   };
 
   // `inputCode` and `outputCode` are code numbers (detection is not part of
@@ -128,10 +132,36 @@ class ConversionStream {
   // again a byte at a time to find its place.
   struct Saved {
     StreamStage decoder;
+    StreamStage fold;
     StreamStage lines;
     StreamStage encoder;
     TextTally tally;
   };
+
+  // Where a character stands in the input, for a failure there.
+  struct Place {
+    bool known = false;
+    std::uint64_t offset = 0;
+    std::uint64_t line = 0;
+    std::uint64_t column = 0;
+    std::uint8_t bytes[4] = {};
+    std::size_t byte_count = 0;
+  };
+  // The characters that the fold stage and the encoder hold for the next
+  // piece.
+  struct Held {
+    Place fold;
+    Place encoder;
+  };
+  // A piece that a held character came from, kept to be run again.
+  struct Past {
+    Saved saved;
+    std::uint64_t consumed;
+    std::uint64_t piece;
+    std::vector<std::uint8_t> bytes;  // Area::kHeadroom bytes of room, then the piece
+  };
+  static constexpr std::uint64_t kNoPiece = ~std::uint64_t{0};
+  static constexpr std::size_t kPastPieces = 16;
 
   bool ready() const { return error_ == StreamError::kNone && !finished_; }
   bool decode(std::uint8_t* begin, const std::uint8_t* end, bool last);
@@ -144,8 +174,14 @@ class ConversionStream {
   void locate(std::uint8_t* begin, const std::uint8_t* end, bool last, const Saved& saved,
               StreamError first);
   void locateChanges(std::uint8_t* begin, const std::uint8_t* end, bool last, const Saved& saved);
+  // Runs a piece again a byte at a time; true once it has found the failure.
+  bool replay(std::uint8_t* begin, const std::uint8_t* end, bool last, std::uint64_t consumed,
+              Held& held);
+  void keepPast(const std::uint8_t* begin, const std::uint8_t* end, const Saved& saved,
+                const Slot& slot);
 
   StreamStage decoder_;
+  StreamStage fold_;  // without folds, no converter and never run
   StreamStage lines_;
   StreamStage encoder_;
   const EndOfLineConverter* line_end_ = nullptr;
@@ -165,6 +201,11 @@ class ConversionStream {
   ConversionFailure failure_;
   std::vector<ConversionFailure> changes_;
   ErrorPolicy policy_;
+  // With Options::locate: the pieces since the oldest held character, and
+  // which pieces the held characters came from.
+  std::deque<Past> past_;
+  std::uint64_t fold_origin_ = kNoPiece;
+  std::uint64_t encoder_origin_ = kNoPiece;
 
   // The worker and what it shares with the caller.
   std::thread thread_;

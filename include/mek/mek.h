@@ -38,6 +38,7 @@ enum class Code : int {
   utf32_le_bom = 12,
   cp932 = 13,
   utf8_bom = 14,
+  iso2022jp = 15,  // ISO-2022-JP for mail: written in the sets of RFC 1468, ending in ASCII
 };
 
 // The line ending every line ending of the text is written as.
@@ -67,15 +68,24 @@ struct Result {
   [[nodiscard]] bool ok() const noexcept { return error.kind == ErrorKind::none; }
 };
 
+// The folds of the decoded text, combined with |: half-width katakana to
+// full width (ｶﾞ to ガ), kana and combining voiced marks to precomposed kana,
+// full-width ASCII and the ideographic space to ASCII. They run in that
+// order whatever the order of the flags.
+enum class Fold : unsigned { none = 0, wide_kana = 1, compose_kana = 2, narrow_ascii = 4 };
+[[nodiscard]] constexpr Fold operator|(Fold a, Fold b) noexcept {
+  return static_cast<Fold>(static_cast<unsigned>(a) | static_cast<unsigned>(b));
+}
+
 // The code's full name ("sjis", "utf16_le_bom"; "auto" for autodetect).
 [[nodiscard]] std::string_view name(Code code) noexcept;
 
 // Converts a whole text. With Code::autodetect as `from`, the code is
 // detected first. Throws only std::bad_alloc.
 [[nodiscard]] Result convert(std::string_view input, Code from, Code to,
-                             LineEnding eol = LineEnding::lf);
+                             LineEnding eol = LineEnding::lf, Fold folds = Fold::none);
 [[nodiscard]] Result convert(std::span<const std::byte> input, Code from, Code to,
-                             LineEnding eol = LineEnding::lf);
+                             LineEnding eol = LineEnding::lf, Fold folds = Fold::none);
 
 // How detection chooses among the codes a text decodes in, after the
 // byte-order marks. `first`: a fixed order of tests, the first that passes
@@ -100,7 +110,7 @@ class Stream {
   using Writer = std::function<bool(std::string_view bytes)>;
 
   // `from` must name a code (not Code::autodetect); detect first.
-  Stream(Code from, Code to, LineEnding eol, Writer writer);
+  Stream(Code from, Code to, LineEnding eol, Writer writer, Fold folds = Fold::none);
   ~Stream();
   Stream(Stream&&) noexcept;
   Stream& operator=(Stream&&) noexcept;
