@@ -100,7 +100,7 @@ void printUsage(std::FILE* out) {
   }
   std::fputs("return-code:\n", out);
   for (std::size_t i = 0; i < kLineEndingNameCount; ++i) {
-    printGridName(out, kLineEndingNames[i].name, column);
+    if (kLineEndingNames[i].listed) printGridName(out, kLineEndingNames[i].name, column);
   }
 }
 
@@ -117,8 +117,8 @@ void printHelp(std::FILE* out) {
     std::fprintf(out, "\n      %s\n", code.description);
   }
   std::fputs(
-      "line endings (-<name>; the return-code: names above), written for every line\n"
-      "ending of the text; without one, LF:\n",
+      "line endings (-<name>; the return-code: names above, and keep), written for\n"
+      "every line ending of the text; without one, LF:\n",
       out);
   for (int ending = 1; ending < kLineEndingCount; ++ending) {
     const char* separator = "  ";

@@ -50,6 +50,7 @@ constinit const UTF32Encoder kUtf32LeMarkEncoder{3};
 constinit const EndOfLineConverter kLf{1};
 constinit const EndOfLineConverter kCrLf{2};
 constinit const EndOfLineConverter kCr{0};
+constinit const EndOfLineConverter kKeep{EndOfLineConverter::kKeep};
 
 }  // namespace
 
@@ -136,11 +137,14 @@ constinit const LineEndingDescriptor kLineEndings[kLineEndingCount] = {
     {kLineEndingLf, "LF", &kLf},
     {kLineEndingCrLf, "CR LF", &kCrLf},
     {kLineEndingCr, "CR", &kCr},
+    {kLineEndingKeep, "unchanged: each line ending as it stands", &kKeep},
 };
 
 constinit const LineEndingName kLineEndingNames[] = {
-    {kLineEndingLf, "unix"}, {kLineEndingCrLf, "win"}, {kLineEndingCr, "mac"},
-    {kLineEndingLf, "u"},    {kLineEndingCrLf, "w"},   {kLineEndingCr, "m"},
+    {kLineEndingLf, "unix"},          {kLineEndingCrLf, "win"},
+    {kLineEndingCr, "mac"},           {kLineEndingLf, "u"},
+    {kLineEndingCrLf, "w"},           {kLineEndingCr, "m"},
+    {kLineEndingKeep, "keep", false},
 };
 const std::size_t kLineEndingNameCount = sizeof kLineEndingNames / sizeof kLineEndingNames[0];
 

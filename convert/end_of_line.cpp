@@ -44,6 +44,7 @@ bool linesUnchanged(const std::uint8_t* p, const std::uint8_t* end, const std::u
 }  // namespace
 
 bool EndOfLineConverter::leavesUnchanged(const std::uint8_t* begin, const std::uint8_t* end) const {
+  if (sequence_length == 0) return (end - begin) % 2 == 0;
   if (sequence_length == 1 && sequence[0] == 0x0A) {
     return linesUnchanged<true>(begin, end, sequence, sequence_length);
   }
@@ -52,6 +53,12 @@ bool EndOfLineConverter::leavesUnchanged(const std::uint8_t* begin, const std::u
 
 template <class Sink>
 bool EndOfLineConverter::scan(ConversionBuffer& buffer, Sink& sink) const {
+  if (sequence_length == 0) {
+    // Kept: whole units pass as they are.
+    const std::size_t units = static_cast<std::size_t>(buffer.in_end - buffer.in_begin) / 2;
+    sink.copy(buffer.in_begin, 2 * units);
+    return finishScan(buffer, buffer.in_begin + 2 * units, sink);
+  }
   if (sequence_length == 1 && sequence[0] == 0x0A) {
     return scanLines<true>(buffer, sequence, sequence_length, sink);
   }
@@ -62,10 +69,13 @@ namespace {
 
 // Before the end of the text, a CR that ends a piece may begin a CR LF pair
 // whose LF starts the next piece; the piece then ends before the CR, which is
-// carried over. Answers where the piece is to end.
-const std::uint8_t* pieceEnd(const ConversionBuffer& buffer, const Piece& piece) {
+// carried over (not when line endings are kept). Answers where the piece is
+// to end.
+const std::uint8_t* pieceEnd(const ConversionBuffer& buffer, const Piece& piece, bool kept) {
   const std::uint8_t* end = buffer.in_end - (buffer.in_end - buffer.in_begin) % 2;
-  if (!piece.last && end - buffer.in_begin >= 2 && end[-2] == 0 && end[-1] == 0x0D) end -= 2;
+  if (!kept && !piece.last && end - buffer.in_begin >= 2 && end[-2] == 0 && end[-1] == 0x0D) {
+    end -= 2;
+  }
   return end;
 }
 
@@ -74,7 +84,7 @@ const std::uint8_t* pieceEnd(const ConversionBuffer& buffer, const Piece& piece)
 bool EndOfLineConverter::measurePiece(ConversionBuffer& buffer, Piece& piece) const {
   piece.end_state = piece.state;
   const std::uint8_t* const end = buffer.in_end;
-  buffer.in_end = pieceEnd(buffer, piece);
+  buffer.in_end = pieceEnd(buffer, piece, sequence_length == 0);
   const bool ok = measure(buffer);
   buffer.in_end = end;
   return ok;
@@ -83,7 +93,7 @@ bool EndOfLineConverter::measurePiece(ConversionBuffer& buffer, Piece& piece) co
 bool EndOfLineConverter::convertPiece(ConversionBuffer& buffer, Piece& piece) const {
   piece.end_state = piece.state;
   const std::uint8_t* const end = buffer.in_end;
-  buffer.in_end = pieceEnd(buffer, piece);
+  buffer.in_end = pieceEnd(buffer, piece, sequence_length == 0);
   const bool ok = convert(buffer);
   buffer.in_end = end;
   return ok;

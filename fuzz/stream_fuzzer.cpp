@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 4) return 0;
   const int from = 1 + data[0] % (mek::kCodeCount - 1);
   const int to = 1 + data[1] % (mek::kCodeCount - 1);
-  const int lineEnding = 1 + data[2] % 3;
+  const int lineEnding = 1 + data[2] % 4;
   const bool fallback = (data[2] & 0x80) != 0;
   const auto errors = static_cast<mek::ErrorAction>((data[2] >> 4) & 3);
   // mek::TextFoldFlags

@@ -262,6 +262,7 @@ TEST_F(CliTest, LineEndingOptions) {
       {"-win -xyz -", "a\xE3\x81\x82\r\nb\r\nc\r\n"},
       {"-m -w", "a\xE3\x81\x82\r\nb\r\nc\r\n"},
       {"-esjis", "a\xE3\x81\x82\nb\nc\n"},
+      {"-keep", "a\xE3\x81\x82\r\nb\rc\n"},
   };
   for (const auto& [option, expected] : cases) {
     Process p = runMek(dir, std::string("-iutf8 in.txt -outf8 out.txt ") + option);

@@ -104,8 +104,11 @@ TEST(EndOfLineTest, RegistryMapsLineEndingCodes) {
   EXPECT_EQ(toHex(runConverter(*findLineEndConverter(1), input).out), "00 0A");
   EXPECT_EQ(toHex(runConverter(*findLineEndConverter(2), input).out), "00 0D 00 0A");
   EXPECT_EQ(toHex(runConverter(*findLineEndConverter(3), input).out), "00 0D");
+  // Kept: every line ending as it stands.
+  EXPECT_EQ(toHex(runConverter(*findLineEndConverter(4), hex("000D 000A 000D 0041")).out),
+            "00 0D 00 0A 00 0D 00 41");
   EXPECT_EQ(findLineEndConverter(0), nullptr);
-  EXPECT_EQ(findLineEndConverter(4), nullptr);
+  EXPECT_EQ(findLineEndConverter(5), nullptr);
 }
 
 }  // namespace

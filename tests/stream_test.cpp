@@ -166,7 +166,7 @@ TEST_P(StreamTest, PiecesGiveTheWholeConversion) {
   const int from = GetParam();
   for (const Bytes& text : textsFor(from)) {
     for (int to = 1; to <= kCodes; ++to) {
-      for (int lineEnding = 1; lineEnding <= 3; ++lineEnding) {
+      for (int lineEnding = 1; lineEnding <= 4; ++lineEnding) {
         const bool fallback = lineEnding == 2;  // twins in one run of three
         // The error policies take turns over the output codes, and every
         // combination of folds over the line endings and codes.

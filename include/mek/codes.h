@@ -35,8 +35,9 @@ enum LineEndingCode : int {
   kLineEndingLf = 1,
   kLineEndingCrLf = 2,
   kLineEndingCr = 3,
+  kLineEndingKeep = 4,  // every line ending stays as it stands
 };
-inline constexpr int kLineEndingCount = 4;  // codes are 1 .. kLineEndingCount - 1
+inline constexpr int kLineEndingCount = 5;  // codes are 1 .. kLineEndingCount - 1
 
 // What one code is: its full name, a line of description, and its converters.
 // Twins and the other ways round an unconvertible character are a matter of
@@ -71,10 +72,12 @@ struct LineEndingDescriptor {
 // Indexed by line-ending code; slot 0 is empty.
 extern const LineEndingDescriptor kLineEndings[kLineEndingCount];
 
-// Line-ending names, matched exactly, in the order the usage grid shows them.
+// Line-ending names, matched exactly; the `listed` ones in the order the
+// usage grid shows them.
 struct LineEndingName {
   LineEndingCode code;
   const char* name;
+  bool listed = true;
 };
 extern const LineEndingName kLineEndingNames[];
 extern const std::size_t kLineEndingNameCount;

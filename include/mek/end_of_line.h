@@ -8,15 +8,19 @@ namespace mek {
 
 // Rewrites every line ending of internal-form text (CR, LF or CR LF) as the
 // one line ending the instance was built for; all other units pass unchanged.
-// Kind 0 writes CR, kind 1 LF, any other kind CR LF. Never rejects input.
+// Kind 0 writes CR, kind 1 LF, kKeep leaves every line ending as it stands
+// (the text passes whole), any other kind CR LF. Never rejects input.
 class EndOfLineConverter : public Converter {
  public:
+  static constexpr int kKeep = 3;
   explicit constexpr EndOfLineConverter(int kind)
       : sequence{kind == 0   ? std::uint8_t{0x0D}
                  : kind == 1 ? std::uint8_t{0x0A}
                              : std::uint8_t{0x0D},
                  kind == 0 || kind == 1 ? std::uint8_t{0} : std::uint8_t{0x0A}},
-        sequence_length(kind == 0 || kind == 1 ? 1 : 2) {}
+        sequence_length(kind == kKeep            ? 0
+                        : kind == 0 || kind == 1 ? 1
+                                                 : 2) {}
 
   bool convert(ConversionBuffer& buffer) const override;
   bool measure(ConversionBuffer& buffer) const override;
@@ -30,7 +34,7 @@ class EndOfLineConverter : public Converter {
   // at the first difference, so text that does change costs little.
   bool leavesUnchanged(const std::uint8_t* begin, const std::uint8_t* end) const;
 
-  // Low bytes of the units written for each line ending.
+  // Low bytes of the units written for each line ending (none: kept).
   const std::uint8_t sequence[2];
   const std::int32_t sequence_length;
 

@@ -42,7 +42,8 @@ enum class Code : int {
 };
 
 // The line ending every line ending of the text is written as.
-enum class LineEnding : int { lf = 1, crlf = 2, cr = 3 };
+// `keep` leaves every line ending as it stands.
+enum class LineEnding : int { lf = 1, crlf = 2, cr = 3, keep = 4 };
 
 enum class ErrorKind {
   none,
