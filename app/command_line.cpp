@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -146,6 +147,12 @@ void printHelp(std::FILE* out) {
       "      convert nothing; print the input code that detection chooses (or\n"
       "      that -i names, once the input decodes in it) and its line endings\n"
       "      (LF, CRLF, CR, MIXED or NONE) on standard output: CODE EOL; no -o\n"
+      "  --check\n"
+      "      convert nothing and write nothing: read each file (every word that\n"
+      "      does not begin with -; standard input without one), to the -o code\n"
+      "      or only decoding, and print every problem on standard output: byte B\n"
+      "      (line L, column C): DETAIL, after NAME: with several files; status 0\n"
+      "      none, 1 some, 2 a file could not be read\n"
       "  --in-place\n"
       "      every word that does not begin with - is a file converted in place,\n"
       "      each on its own (detected on its own); -i and -o take no file word\n"
@@ -256,8 +263,14 @@ int runCommandLine(int argc, char** argv) {
 
   // With --in-place every bare word is a file converted in place, and -i and
   // -o take no file word.
+  // So with --check, where every bare word is a file to check.
   bool inPlace = false;
-  for (int i = 1; i < argc; ++i) inPlace = inPlace || std::strcmp(argv[i], "--in-place") == 0;
+  bool check = false;
+  for (int i = 1; i < argc; ++i) {
+    inPlace = inPlace || std::strcmp(argv[i], "--in-place") == 0;
+    check = check || std::strcmp(argv[i], "--check") == 0;
+  }
+  inPlace = inPlace || check;
   std::vector<const char*> files;
 
   std::FILE* input = stdin;
@@ -301,7 +314,7 @@ int runCommandLine(int argc, char** argv) {
       run.verbose = true;
     } else if (std::strcmp(arg, "--guess") == 0) {
       run.guess = true;
-    } else if (std::strcmp(arg, "--in-place") == 0) {
+    } else if (std::strcmp(arg, "--in-place") == 0 || std::strcmp(arg, "--check") == 0) {
       // Seen before the walk.
     } else if (std::strncmp(arg, "--errors=", 9) == 0) {
       errorsName = arg + 9;
@@ -312,8 +325,8 @@ int runCommandLine(int argc, char** argv) {
     }
   }
 
-  // --guess converts nothing and needs no output code.
-  if (!run.guess && !usableOutput(outputEntry)) {
+  // --guess and --check convert nothing and need no output code.
+  if (!run.guess && !check && !usableOutput(outputEntry)) {
     if (argc <= 1) {
       printUsage(stdout);
       std::fflush(stdout);
@@ -347,6 +360,25 @@ int runCommandLine(int argc, char** argv) {
   }
   const int inputCode = inputEntry != nullptr ? inputEntry->code : kCodeAuto;
   const int outputCode = usableOutput(outputEntry) ? outputEntry->code : kCodeUtf8;
+  if (check) {
+    // Each file on its own, named when there are several; the worst status.
+    const int checkCode = usableOutput(outputEntry) ? outputEntry->code : kCodeAuto;
+    if (files.empty()) return finish(input, runCheck(stdin, inputCode, checkCode, lineEnding, run));
+    int status = 0;
+    for (const char* file : files) {
+      std::FILE* in = std::fopen(file, "rb");
+      if (in == nullptr) {
+        std::fprintf(stderr, "%s: cannot open input file\n", file);
+        status = 2;
+        continue;
+      }
+      RunOptions each = run;
+      each.label = files.size() > 1 ? file : nullptr;
+      status = std::max(status, runCheck(in, inputCode, checkCode, lineEnding, each));
+      std::fclose(in);
+    }
+    return finish(input, status);
+  }
   if (inPlace) {
     // Each file on its own, detected on its own; one that fails keeps its
     // contents, and the others are still tried.
