@@ -19,6 +19,7 @@ constexpr LongOption kLongOptions[] = {
     {"--in-place", false},  {"--help", false},         {"--version", false},
     {"--detect", true},     {"--errors", true},        {"--replacement", true},
     {"--wide-kana", false}, {"--compose-kana", false}, {"--narrow-ascii", false},
+    {"--check", false},
 };
 
 bool isOption(const char* arg) {
@@ -75,9 +76,10 @@ Arguments readArguments(int argc, char** argv) {
     }
     a.in_place = a.in_place || is(option, "--in-place");
     a.run.guess = a.run.guess || is(option, "--guess");
+    a.check = a.check || is(option, "--check");
   }
   // Every bare word is a file.
-  const bool filesOnly = a.in_place || a.run.guess;
+  const bool filesOnly = a.in_place || a.run.guess || a.check;
 
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {

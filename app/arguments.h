@@ -23,7 +23,8 @@ struct Arguments {
   const CodeName* output_entry = nullptr;
   int line_ending = kLineEndingLf;
   bool in_place = false;
-  // With --in-place or --guess, every file word, in order.
+  bool check = false;  // --check: every problem of every file, nothing written
+  // With --in-place, --guess or --check, every file word, in order.
   std::vector<const char*> files;
   RunOptions run;
   const char* errors_name = nullptr;       // after the last --errors=
@@ -33,7 +34,8 @@ struct Arguments {
   std::string error;
 };
 
-// Walks the arguments once from left to right. With --in-place and --guess
+// Walks the arguments once from left to right. With --in-place, --guess and
+// --check
 // every bare word is a file and -i and -o take no file word; otherwise the
 // first bare word, or the word right after -i, is the input file, and the
 // word right after -o the output file. "--" ends the options: every later

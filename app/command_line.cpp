@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -162,6 +163,12 @@ void printHelp(std::FILE* out) {
       "      (LF, CRLF, CR, MIXED or NONE) on standard output: CODE EOL; no -o;\n"
       "      every word that does not begin with - is a file, each answered as\n"
       "      NAME: CODE EOL when there are several\n"
+      "  --check\n"
+      "      convert nothing and write nothing: read each file (every word that\n"
+      "      does not begin with -; standard input without one), to the -o code\n"
+      "      or only decoding, and print every problem on standard output: byte B\n"
+      "      (line L, column C): DETAIL, after NAME: with several files; status 0\n"
+      "      none, 1 some, 2 a file could not be read\n"
       "  --detect=first|score\n"
       "      how the input code is detected when -i names none: first (the\n"
       "      default) takes the first code whose test passes, in a fixed order;\n"
@@ -329,8 +336,8 @@ int run(int argc, char** argv) {
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
   if (!a.error.empty()) return usageError(a.error);
-  // --guess converts nothing and needs no output code.
-  if (!a.run.guess && !usableOutput(a.output_entry)) {
+  // --guess and --check convert nothing and need no output code.
+  if (!a.run.guess && !a.check && !usableOutput(a.output_entry)) {
     if (argc <= 1) {
       printUsage(stdout);
       std::fflush(stdout);
@@ -357,7 +364,7 @@ int run(int argc, char** argv) {
       return 2;
     }
   }
-  const bool eachFile = a.in_place || a.run.guess;
+  const bool eachFile = a.in_place || a.run.guess || a.check;
   if (!a.in_place && a.inputs.empty() && a.files.empty() && standardInputIsIdle()) {
     return usageError("no input: name a file, or send the text on standard input");
   }
@@ -366,6 +373,27 @@ int run(int argc, char** argv) {
   }
   const int inputCode = a.input_entry != nullptr ? a.input_entry->code : kCodeAuto;
   const int outputCode = usableOutput(a.output_entry) ? a.output_entry->code : kCodeUtf8;
+  if (a.check) {
+    // Each file on its own, named when there are several; the worst status.
+    const int checkCode = usableOutput(a.output_entry) ? a.output_entry->code : kCodeAuto;
+    if (a.files.empty()) return runCheck(stdin, inputCode, checkCode, a.line_ending, a.run);
+    int status = 0;
+    for (const char* file : a.files) {
+      RunOptions each = a.run;
+      each.label = a.files.size() > 1 ? file : nullptr;
+      each.input_name = file;
+      std::FILE* in = std::fopen(file, "rb");
+      if (in == nullptr) {
+        if (each.label != nullptr) std::fprintf(stderr, "%s: ", each.label);
+        std::fprintf(stderr, "cannot open input file '%s': %s\n", file, std::strerror(errno));
+        status = 2;
+        continue;
+      }
+      status = std::max(status, runCheck(in, inputCode, checkCode, a.line_ending, each));
+      std::fclose(in);
+    }
+    return status;
+  }
   // Signals are guarded before any output is opened; --guess writes none.
   std::optional<SignalGuard> guard;
   if (!a.run.guess) guard.emplace(a.in_place && a.files.size() > 1);

@@ -103,6 +103,14 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
   options.locate = run.verbose || run.guess || options.errors != ErrorAction::kStrict;
   options.changes_listed = run.verbose ? kChangesListed + 1 : 1;
   options.folds = run.guess ? 0 : run.folds;
+  if (run.check) {
+    // Every problem is replaced (so that it counts as a column), counted
+    // and placed.
+    options.errors = ErrorAction::kReplace;
+    options.replacement = 0;
+    options.locate = true;
+    options.changes_listed = SIZE_MAX;
+  }
 
   // The whole file is converted, wherever its position was left.
   InputReader input(fd);
@@ -138,7 +146,7 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
   // Decoding only, the text goes through the UTF-16 encoder, which takes
   // every character, and is dropped.
   ConversionStream stream(
-      found.inputCode, output != nullptr ? outputCode : kCodeUtf16Be, lineEnding,
+      found.inputCode, output != nullptr || run.check ? outputCode : kCodeUtf16Be, lineEnding,
       [output](const std::uint8_t* data, std::size_t size) {
         return output == nullptr || output->write(data, size);
       },
@@ -242,6 +250,28 @@ std::string changeReport(const std::vector<ConversionFailure>& changes, std::uin
   }
   if (count > told) report += "\n... and " + std::to_string(count - told) + " more";
   return report;
+}
+
+int runCheck(std::FILE* input, int inputCode, int outputCode, int lineEnding,
+             const RunOptions& options) {
+  Findings found;
+  found.inputCode = inputCode;
+  RunOptions run = options;
+  run.check = true;
+  const Failure failure =
+      convertInput(fileno(input), outputCode == kCodeAuto ? kCodeUtf16Be : outputCode, lineEnding,
+                   run, nullptr, found);
+  if (failure != Failure::kNone) {
+    if (options.label != nullptr) std::fprintf(stderr, "%s: ", options.label);
+    std::fprintf(stderr, "%s\n", failureText(failure, found, outputCode, run).c_str());
+    return failure == Failure::kUndetected || failure == Failure::kConvert ? 1 : 2;
+  }
+  for (const ConversionFailure& problem : found.changes) {
+    if (options.label != nullptr) std::printf("%s: ", options.label);
+    std::printf("%s\n", placeAndDetail(problem, found.inputCode, outputCode).c_str());
+  }
+  if (std::fflush(stdout) != 0) return 2;
+  return found.changes.empty() ? 0 : 1;
 }
 
 const char* lineEndingsName(unsigned seen) {

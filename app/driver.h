@@ -43,6 +43,8 @@ struct RunOptions {
   // U+FFFD and `?`). A forgiving run tells its changes on standard error.
   ErrorAction errors = ErrorAction::kStrict;
   char32_t replacement = 0;
+  // Set by runCheck: every problem is replaced and placed, nothing written.
+  bool check = false;
 };
 
 // Reads `input` from its start, converts it piece by piece and writes the
@@ -51,6 +53,14 @@ struct RunOptions {
 // Prints one message and answers false on failure.
 bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int outputCode,
                    int lineEnding, const RunOptions& options = {});
+
+// Reads `input` from its start and converts it into nothing, to `outputCode`
+// (kCodeAuto: only decoding), and prints one line per problem on standard
+// output: "byte B (line L, column C): DETAIL", after "`label`: " when set.
+// Answers 0 when there is none, 1 when there is any, 2 when the input could
+// not be read (its message on standard error).
+int runCheck(std::FILE* input, int inputCode, int outputCode, int lineEnding,
+             const RunOptions& options = {});
 
 // The message of a located conversion failure, without its newline:
 // "cannot convert bytes at byte N (line L, column C): DETAIL".

@@ -379,6 +379,13 @@ void ConversionStream::locateChanges(std::uint8_t* begin, const std::uint8_t* en
       ConversionFailure found = change;
       found.error = StreamError::kMalformed;
       found.offset += static_cast<std::size_t>(bad - pending);
+      if (k == 1) {
+        // The characters the step decoded before it come first.
+        TextTally tally = tally_;
+        tally.add(decoded.data(), decoder_.lastChangeOutput());
+        found.line = tally.line();
+        found.column = tally.column();
+      }
       keepBytes(found, bad, offendingEnd(before, pending, bad, stepEnd));
       if (changes_.size() < options_.changes_listed) changes_.push_back(found);
     }

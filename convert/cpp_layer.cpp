@@ -26,10 +26,38 @@ ErrorKind kindOf(StreamError error) noexcept {
   }
 }
 
+Error errorOf(const ConversionFailure& failure, StreamError error) noexcept {
+  Error result{kindOf(error), failure.offset, failure.line, failure.column};
+  result.byte_count = static_cast<std::uint8_t>(failure.byte_count);
+  for (std::size_t i = 0; i < failure.byte_count && i < result.bytes.size(); ++i) {
+    result.bytes[i] = failure.bytes[i];
+  }
+  if (error == StreamError::kUnmapped) result.character = failure.character;
+  return result;
+}
+
 Error errorOf(const ConversionStream& stream) noexcept {
   const ConversionFailure& failure = stream.failure();
-  const StreamError error = failure.error != StreamError::kNone ? failure.error : stream.error();
-  return {kindOf(error), failure.offset, failure.line, failure.column};
+  return errorOf(failure, failure.error != StreamError::kNone ? failure.error : stream.error());
+}
+
+Error firstChangeOf(const ConversionStream& stream) noexcept {
+  if (stream.changes().empty()) return {};
+  const ConversionFailure& change = stream.changes().front();
+  return errorOf(change, change.error);
+}
+
+ErrorAction actionOf(Errors errors) noexcept {
+  switch (errors) {
+    case Errors::replace:
+      return ErrorAction::kReplace;
+    case Errors::skip:
+      return ErrorAction::kSkip;
+    case Errors::html:
+      return ErrorAction::kHtml;
+    default:
+      return ErrorAction::kStrict;
+  }
 }
 
 const std::uint8_t* bytesOf(std::string_view text) {
@@ -40,11 +68,44 @@ std::string_view viewOf(std::span<const std::byte> bytes) {
   return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-ConversionStream::Options locating(Fold folds) {
+ConversionStream::Options locating(const Options& given = {}) {
   ConversionStream::Options options;
   options.locate = true;
-  options.folds = static_cast<unsigned>(folds);
+  options.errors = actionOf(given.errors);
+  options.replacement = given.replacement;
+  options.fallback = given.fallback;
+  options.folds = static_cast<unsigned>(given.folds);
   return options;
+}
+
+// Runs `converter` over [begin, end) under `policy` into `out`, made by
+// `make(size)`: a sequence cut off by the end fails under the strict policy
+// and gets the substitute (decoders, `decoding`) or is dropped otherwise.
+// Answers the output size, or -1.
+template <class Make>
+std::int64_t runWhole(const Converter* converter, const std::uint8_t* begin,
+                      const std::uint8_t* end, const ErrorPolicy& policy, bool decoding,
+                      Make make) {
+  if (converter == nullptr || end - begin > INT32_MAX) return -1;
+  ConversionBuffer buffer;
+  buffer.in_begin = begin;
+  buffer.in_end = end;
+  buffer.policy = &policy;
+  if (!converter->measure(buffer)) return -1;
+  const bool cutOff = buffer.stop != end;
+  const bool forgiving = policy.action != ErrorAction::kStrict;
+  if (cutOff && !forgiving) return -1;
+  const bool substitute = cutOff && decoding && policy.action != ErrorAction::kSkip;
+  const std::size_t tail = substitute ? 2 * std::size_t{policy.substitute_units} : 0;
+  std::uint8_t* out = make(static_cast<std::size_t>(buffer.size) + tail);
+  if (out == nullptr) return -1;
+  buffer.out = out;
+  if (!converter->convert(buffer)) return -1;
+  for (std::size_t i = 0; 2 * i < tail; ++i) {
+    out[buffer.size + 2 * i] = static_cast<std::uint8_t>(policy.substitute[i] >> 8);
+    out[buffer.size + 2 * i + 1] = static_cast<std::uint8_t>(policy.substitute[i]);
+  }
+  return buffer.size + static_cast<std::int64_t>(tail);
 }
 
 }  // namespace
@@ -66,8 +127,8 @@ Code detect(std::span<const std::byte> input, Detection how) noexcept {
   return detect(viewOf(input), how);
 }
 
-Result convert(std::string_view input, Code from, Code to, LineEnding eol, Fold folds) {
-  if (from == Code::autodetect) from = detect(input);
+Result convert(std::string_view input, Code from, Code to, LineEnding eol, const Options& options) {
+  if (from == Code::autodetect) from = detect(input, options.detection);
   Result result;
   ConversionStream stream(
       static_cast<int>(from), static_cast<int>(to), static_cast<int>(eol),
@@ -75,25 +136,55 @@ Result convert(std::string_view input, Code from, Code to, LineEnding eol, Fold 
         result.bytes.append(reinterpret_cast<const char*>(data), size);
         return true;
       },
-      locating(folds));
-  if (stream.feed(bytesOf(input), input.size()) && stream.finish()) return result;
+      locating(options));
+  if (stream.feed(bytesOf(input), input.size()) && stream.finish()) {
+    result.changes = stream.changeCount();
+    result.first_change = firstChangeOf(stream);
+    return result;
+  }
   if (stream.error() == StreamError::kNoMemory) throw std::bad_alloc();
   result.error = errorOf(stream);
   result.bytes.clear();
   return result;
 }
 
-Result convert(std::span<const std::byte> input, Code from, Code to, LineEnding eol, Fold folds) {
-  return convert(viewOf(input), from, to, eol, folds);
+Result convert(std::span<const std::byte> input, Code from, Code to, LineEnding eol,
+               const Options& options) {
+  return convert(viewOf(input), from, to, eol, options);
 }
 
-Stream::Stream(Code from, Code to, LineEnding eol, Writer writer, Fold folds)
+std::vector<Error> check(std::string_view input, Code from, Code to, std::size_t limit) {
+  if (from == Code::autodetect) from = detect(input);
+  std::vector<Error> problems;
+  if (from == Code::autodetect) {
+    problems.push_back(Error{ErrorKind::malformed, 0, 1, 1});
+    return problems;
+  }
+  ConversionStream::Options options = locating();
+  options.errors = ErrorAction::kReplace;
+  options.changes_listed = limit;
+  ConversionStream stream(
+      static_cast<int>(from), to == Code::autodetect ? kCodeUtf16Be : static_cast<int>(to),
+      kLineEndingLf, [](const std::uint8_t*, std::size_t) { return true; }, options);
+  stream.feed(bytesOf(input), input.size());
+  if (!stream.finish()) {
+    if (stream.error() == StreamError::kNoMemory) throw std::bad_alloc();
+    problems.push_back(errorOf(stream));
+    return problems;
+  }
+  for (const ConversionFailure& change : stream.changes()) {
+    problems.push_back(errorOf(change, change.error));
+  }
+  return problems;
+}
+
+Stream::Stream(Code from, Code to, LineEnding eol, Writer writer, const Options& options)
     : stream_(std::make_unique<ConversionStream>(
           static_cast<int>(from), static_cast<int>(to), static_cast<int>(eol),
           [writer = std::move(writer)](const std::uint8_t* data, std::size_t size) {
             return writer(std::string_view(reinterpret_cast<const char*>(data), size));
           },
-          locating(folds))) {}
+          locating(options))) {}
 
 Stream::~Stream() = default;
 Stream::Stream(Stream&&) noexcept = default;
@@ -113,6 +204,14 @@ bool Stream::finish() {
 
 Error Stream::error() const noexcept {
   return stream_ != nullptr ? errorOf(*stream_) : Error{ErrorKind::malformed, 0, 0, 0};
+}
+
+std::uint64_t Stream::changes() const noexcept {
+  return stream_ != nullptr ? stream_->changeCount() : 0;
+}
+
+Error Stream::firstChange() const noexcept {
+  return stream_ != nullptr ? firstChangeOf(*stream_) : Error{};
 }
 
 Text::~Text() {
@@ -137,26 +236,46 @@ void Text::release() noexcept {
 }
 
 std::optional<Text> Text::decode(std::string_view input, Code from, const Allocator& allocator) {
-  if (from == Code::autodetect) from = detect(input);
-  const Converter* decoder = findDecoder(static_cast<int>(from));
-  if (decoder == nullptr || input.size() > static_cast<std::size_t>(INT32_MAX)) return std::nullopt;
+  return decode(input, from, Options{}, allocator);
+}
+
+std::optional<Text> Text::decode(std::string_view input, Code from, const Options& options,
+                                 const Allocator& allocator) {
+  if (from == Code::autodetect) from = detect(input, options.detection);
+  const ErrorPolicy policy =
+      errorPolicyFor(actionOf(options.errors), options.fallback, options.replacement, kCodeUtf16Be);
   Text text(allocator);
-  if (!assignConverted(&text.buffer_, bytesOf(input), static_cast<std::int32_t>(input.size()),
-                       decoder, allocator)) {
+  std::uint8_t* block = nullptr;
+  std::size_t capacity = 0;
+  const std::int64_t size =
+      runWhole(findDecoder(static_cast<int>(from)), bytesOf(input), bytesOf(input) + input.size(),
+               policy, true, [&](std::size_t bytes) {
+                 capacity = bytes;
+                 block = static_cast<std::uint8_t*>(allocator.allocate(allocator.context, bytes));
+                 return block;
+               });
+  if (size < 0 || size > INT32_MAX) {
+    if (block != nullptr) allocator.release(allocator.context, block);
     return std::nullopt;
   }
+  text.buffer_.data = block;
+  text.buffer_.length = static_cast<std::int32_t>(size);
+  text.buffer_.capacity = static_cast<std::int32_t>(capacity);
   return text;
 }
 
-std::optional<std::string> Text::encode(Code to) const {
-  const Converter* encoder = findEncoder(static_cast<int>(to));
-  if (encoder == nullptr) return std::nullopt;
-  const std::int32_t size = measuredSize(&buffer_, encoder);
+std::optional<std::string> Text::encode(Code to, const Options& options) const {
+  const ErrorPolicy policy = errorPolicyFor(actionOf(options.errors), options.fallback,
+                                            options.replacement, static_cast<int>(to));
+  std::string out;
+  const std::int64_t size =
+      runWhole(findEncoder(static_cast<int>(to)), buffer_.data, buffer_.data + buffer_.length,
+               policy, false, [&out](std::size_t bytes) {
+                 out.assign(bytes, '\0');
+                 return reinterpret_cast<std::uint8_t*>(out.data());
+               });
   if (size < 0) return std::nullopt;
-  std::string out(static_cast<std::size_t>(size), '\0');
-  if (convertInto(&buffer_, reinterpret_cast<std::uint8_t*>(out.data()), encoder) != size) {
-    return std::nullopt;
-  }
+  out.resize(static_cast<std::size_t>(size));
   return out;
 }
 

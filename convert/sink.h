@@ -24,21 +24,25 @@ class ChangeLog {
   // Whether encoders write characters without a code of their own at their
   // twin's position.
   bool twins() const { return policy_ != nullptr && policy_->twins; }
-  // Notes one change at `at`, the first input byte of what was changed.
-  void changed(const std::uint8_t* at) {
+  // Notes one change at `at`, the first input byte of what was changed,
+  // whose stand-in begins at output byte `output`.
+  void changed(const std::uint8_t* at, std::size_t output) {
     if (first_ == nullptr) first_ = at;
     last_ = at;
+    last_output_ = output;
     ++changes_;
   }
   std::int32_t changes() const { return changes_; }
   const std::uint8_t* firstChange() const { return first_; }
   const std::uint8_t* lastChange() const { return last_; }
+  std::size_t lastChangeOutput() const { return last_output_; }
 
  private:
   const ErrorPolicy* policy_;
   std::int32_t changes_ = 0;
   const std::uint8_t* first_ = nullptr;
   const std::uint8_t* last_ = nullptr;
+  std::size_t last_output_ = 0;
 };
 
 class CountingSink : public ChangeLog {
@@ -147,6 +151,7 @@ inline bool finishScan(ConversionBuffer& buffer, const std::uint8_t* stop, const
   buffer.changes = sink.changes();
   buffer.first_change = sink.firstChange();
   buffer.last_change = sink.lastChange();
+  buffer.last_change_output = static_cast<std::int32_t>(sink.lastChangeOutput());
   return true;
 }
 
@@ -174,6 +179,19 @@ inline bool forgiving(const ChangeLog& log) {
   return log.policy() != nullptr && log.policy()->action != ErrorAction::kStrict;
 }
 
+// The input a fast loop must have left before a block store that writes
+// ahead of what counts, as `margin` is for the strict policy. The margin
+// proofs rest on each input byte (decoders) or unit (encoders) giving some
+// output; kSkip gives none, so it takes no fast loop, and an encoder's
+// stand-in for a surrogate pair may be one byte for two units, so the other
+// forgiving policies double the margin.
+inline std::ptrdiff_t blockMargin(const ChangeLog& log, std::ptrdiff_t margin, bool encoding) {
+  const ErrorPolicy* policy = log.policy();
+  if (policy == nullptr || policy->action == ErrorAction::kStrict) return margin;
+  if (policy->action == ErrorAction::kSkip) return PTRDIFF_MAX;
+  return encoding ? 2 * margin : margin;
+}
+
 // A decoder at a malformed sequence that begins at `at`: answers false under
 // the strict policy, and the scan fails there. Otherwise it writes the
 // policy's substitute (nothing with kSkip), notes the change and answers
@@ -182,10 +200,10 @@ template <class Sink>
 inline bool forgiveMalformed(Sink& sink, const std::uint8_t* at) {
   if (!forgiving(sink)) return false;
   const ErrorPolicy& policy = *sink.policy();
+  sink.changed(at, sink.count());
   if (policy.action != ErrorAction::kSkip) {
     for (int i = 0; i < policy.substitute_units; ++i) sink.unit(policy.substitute[i]);
   }
-  sink.changed(at);
   return true;
 }
 
@@ -212,6 +230,7 @@ template <class Sink, class Put>
 inline bool forgiveUnmappable(Sink& sink, const std::uint8_t* at, char32_t c, Put put) {
   if (!forgiving(sink)) return false;
   const ErrorPolicy& policy = *sink.policy();
+  sink.changed(at, sink.count());
   if (policy.action == ErrorAction::kReplace) {
     put(policy.replacement);
   } else if (policy.action == ErrorAction::kHtml) {
@@ -226,7 +245,6 @@ inline bool forgiveUnmappable(Sink& sink, const std::uint8_t* at, char32_t c, Pu
     while (n > 0) put(static_cast<char32_t>(digits[--n]));
     put(U';');
   }
-  sink.changed(at);
   return true;
 }
 

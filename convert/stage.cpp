@@ -51,6 +51,7 @@ bool runStage(ConversionBuffer* buffer, const Converter* converter) {
     return false;
   }
   if (cutOff) {
+    buffer->last_change_output = buffer->size;
     std::uint8_t* at = buffer->out + buffer->size;
     for (std::size_t i = 0; 2 * i < tail; ++i) {
       *at++ = static_cast<std::uint8_t>(policy->substitute[i] >> 8);

@@ -95,6 +95,7 @@ bool StreamStage::run(std::uint8_t* begin, const std::uint8_t* end, bool last, A
   run_changes_ = buffer.changes;
   first_change_ = buffer.first_change;
   last_change_ = buffer.last_change;
+  last_change_output_ = static_cast<std::size_t>(buffer.last_change_output);
   if (!advance(buffer, piece, out.size)) return false;
   if (cut_off_) {
     // Malformed at its first byte, whatever the converter; a forgiving
@@ -104,6 +105,7 @@ bool StreamStage::run(std::uint8_t* begin, const std::uint8_t* end, bool last, A
       failed_kind_ = kMalformedInput;
       return fail(StreamError::kMalformed);
     }
+    last_change_output_ = out.size;
     if (policy_->action != ErrorAction::kSkip) {
       for (int i = 0; i < policy_->substitute_units; ++i) {
         out.data()[out.size++] = static_cast<std::uint8_t>(policy_->substitute[i] >> 8);

@@ -18,6 +18,7 @@ std::FILE* messageStream = nullptr;
 
 bool isMessage(const char* text) {
   return std::strcmp(text, "cannot convert bytes\n") == 0 ||
+         std::strcmp(text, "cannot detect the input code\n") == 0 ||
          std::strcmp(text, "cannot allocate enough memory\n") == 0;
 }
 

@@ -176,9 +176,10 @@ const std::uint8_t* forgiveJis(const std::uint8_t* p, const std::uint8_t* end, i
 template <class Sink>
 bool encodeJis(ConversionBuffer& buffer, Sink& sink, int& state) {
   const bool twins = sink.twins();
+  const std::ptrdiff_t margin = blockMargin(sink, kFastMargin, true);
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
-  while (end - p >= kFastMargin) {
+  while (end - p >= margin) {
     if (isAsciiUnit(p)) {
       enterState(kAscii, state, sink);
       const unsigned ascii = asciiUnitBlockLength(p);
@@ -199,7 +200,7 @@ bool encodeJis(ConversionBuffer& buffer, Sink& sink, int& state) {
       } else {
         p += 2;
       }
-    } while (!isAsciiUnit(p) && end - p >= kFastMargin);
+    } while (!isAsciiUnit(p) && end - p >= margin);
   }
   while (end - p >= 2) {
     if (!encodeOne(p, state, sink, twins)) [[unlikely]] {

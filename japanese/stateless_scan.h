@@ -22,7 +22,8 @@ bool decodeStateless(ConversionBuffer& buffer, Sink& sink, CodeAt codeAt, Needed
                      BadLength badLength) {
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
-  while (end - p >= kFastMargin) {
+  const std::ptrdiff_t margin = blockMargin(sink, kFastMargin, false);
+  while (end - p >= margin) {
     const unsigned ascii = asciiBlockLength(p);
     sink.block([&] { return 2 * std::size_t{ascii}; },
                [&](std::uint8_t* dst) {
@@ -42,7 +43,7 @@ bool decodeStateless(ConversionBuffer& buffer, Sink& sink, CodeAt codeAt, Needed
         sink.unit(unit);
       }
       p += length;
-    } while (p[0] >= 0x80 && end - p >= kFastMargin);
+    } while (p[0] >= 0x80 && end - p >= margin);
   }
   while (p < end) {
     if (end - p < needed(p)) break;  // cut off at the end: left unconsumed
@@ -85,6 +86,7 @@ bool encodeStateless(ConversionBuffer& buffer, Sink& sink, std::ptrdiff_t margin
                      EncodeOne encodeOne) {
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
+  margin = blockMargin(sink, margin, true);
   while (end - p >= margin) {
     const unsigned ascii = asciiUnitBlockLength(p);
     sink.block([&] { return std::size_t{ascii}; },

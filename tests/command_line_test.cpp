@@ -237,6 +237,57 @@ TEST_F(CliTest, ErrorPolicies) {
   }
 }
 
+// --check lists every problem of a file with several in one run, as a file,
+// through a pipe and with detection, and its status says whether there was
+// any; several files are named.
+TEST_F(CliTest, CheckListsEveryProblem) {
+  writeFile(dir / "planted.txt", std::string("a\xF0\x9F\x98\x80"
+                                             "b\xE3\x80\x9C"
+                                             "c\n"
+                                             "\xE3\x81\xFF\xE2\x88\x92\xE3\x81"));
+  writeFile(dir / "clean.txt", std::string("\xE3\x81\x82\n"));
+  writeFile(dir / "out.txt", std::string("precious"));
+  const std::string decoding =
+      "byte 11 (line 2, column 1): invalid utf8 bytes E3 81 FF\n"
+      "byte 13 (line 2, column 2): invalid utf8 bytes FF\n"
+      "byte 17 (line 2, column 4): invalid utf8 bytes E3 81\n";
+  const std::string sjis =
+      "byte 1 (line 1, column 2): U+1F600 has no sjis code\n"
+      "byte 6 (line 1, column 4): U+301C has no sjis code\n"
+      "byte 11 (line 2, column 1): invalid utf8 bytes E3 81 FF\n"
+      "byte 13 (line 2, column 2): invalid utf8 bytes FF\n"
+      "byte 14 (line 2, column 3): U+2212 has no sjis code\n"
+      "byte 17 (line 2, column 4): invalid utf8 bytes E3 81\n";
+  const struct {
+    std::string arguments;
+    std::string suffix;
+    int status;
+    std::string out;
+  } cases[] = {
+      {"--check -iutf8 planted.txt", "", 1, decoding},
+      {"--check -iutf8 -osjis planted.txt", "", 1, sjis},
+      {"--check -iutf8 -osjis", "< planted.txt", 1, sjis},
+      {"--check -osjis", "< clean.txt", 0, ""},
+      {"--check clean.txt", "", 0, ""},
+      {"--check -iutf8 -osjis clean.txt planted.txt", "", 1,
+       "planted.txt: byte 1 (line 1, column 2): U+1F600 has no sjis code\n"},
+  };
+  for (const auto& c : cases) {
+    for (const char* environment : {"", "MEK_PIECE_SIZE=1 MEK_WORKERS=0 ", "MEK_PIECE_SIZE=3 "}) {
+      Process p = runMek(dir, c.arguments, c.suffix, environment);
+      EXPECT_EQ(p.status, c.status) << environment << c.arguments;
+      EXPECT_EQ(p.err, "") << environment << c.arguments;
+      // The last case shows its first line only.
+      EXPECT_EQ(p.out.substr(0, c.out.size()), c.out) << environment << c.arguments;
+    }
+  }
+  Process missing = runMek(dir, "--check clean.txt missing.txt");
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.err,
+            "missing.txt: cannot open input file 'missing.txt': No such file or directory\n");
+  EXPECT_EQ(file("out.txt"), text("precious"));
+}
+
 TEST_F(CliTest, HelpAndVersionActBeforeAnythingIsOpened) {
   Process help = runMek(dir, "missing.txt -osjis out.txt --help");
   EXPECT_EQ(help.status, 0);
@@ -328,6 +379,7 @@ TEST_F(CliTest, TrapsAreCaughtBeforeAnythingIsOpened) {
       {"-outf8 notes.txt", "< /dev/null", 2, noInput + usageText(), ""},
       {"-outf8 notes.txt", "<&-", 2, noInput + usageText(), ""},
       {"--guess", "< /dev/null", 2, noInput + usageText(), ""},
+      {"--check", "< /dev/null", 2, noInput + usageText(), ""},
       {"--fallbak -iutf8 in.txt -outf8 notes.txt", "", 2,
        "unknown option: --fallbak\n" + usageText(), ""},
       {"--in-plase -outf8 notes.txt", "", 2, "unknown option: --in-plase\n" + usageText(), ""},

@@ -73,6 +73,70 @@ TEST(CppLayerTest, StreamGivesTheWholeConversion) {
   EXPECT_EQ(bad.error().line, 2u);
 }
 
+// The error policies through every door of the layer: convert, Stream,
+// Text and check agree on the bytes, the count and the first change, which
+// carries its bytes or its character.
+TEST(CppLayerTest, OptionsChangeAndTell) {
+  // 😀 has no sjis code; C0 AF is an overlong '/'; E3 81 is cut off.
+  const std::string text = "a\xF0\x9F\x98\x80\nb\xC0\xAF\xE3\x81"s;
+  const struct {
+    Options options;
+    std::string sjis;
+  } cases[] = {
+      {{Errors::replace, 0, false}, "a?\nb???"},
+      {{Errors::replace, U'\u3013', false}, "a\x81\xAC\nb\x81\xAC\x81\xAC\x81\xAC"},
+      {{Errors::skip, 0, false}, "a\nb"},
+      {{Errors::html, 0, true}, "a&#128512;\nb&#65533;&#65533;&#65533;"},
+  };
+  for (const auto& c : cases) {
+    const Result r = convert(text, Code::utf8, Code::sjis, LineEnding::lf, c.options);
+    ASSERT_TRUE(r.ok()) << c.sjis;
+    EXPECT_EQ(r.bytes, c.sjis);
+    EXPECT_EQ(r.changes, 4u);
+    EXPECT_EQ(r.first_change.kind, ErrorKind::unmapped);
+    EXPECT_EQ(r.first_change.offset, 1u);
+    EXPECT_EQ(r.first_change.character, U'\U0001F600');
+
+    std::string streamed;
+    Stream stream(
+        Code::utf8, Code::sjis, LineEnding::lf,
+        [&](std::string_view bytes) {
+          streamed += bytes;
+          return true;
+        },
+        c.options);
+    for (char b : text) ASSERT_TRUE(stream.feed(std::string_view(&b, 1)));
+    ASSERT_TRUE(stream.finish());
+    EXPECT_EQ(streamed, c.sjis);
+    EXPECT_EQ(stream.changes(), 4u);
+    EXPECT_EQ(stream.firstChange().offset, 1u);
+
+    const std::optional<Text> decoded = Text::decode(text, Code::utf8, c.options);
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(decoded->encode(Code::sjis, c.options), c.sjis);
+  }
+  EXPECT_FALSE(convert(text, Code::utf8, Code::sjis).ok());
+  EXPECT_FALSE(Text::decode(text, Code::utf8).has_value());  // strict: malformed
+
+  // check lists every problem with its place, bytes or character.
+  const std::vector<Error> problems = check(text, Code::utf8, Code::sjis);
+  ASSERT_EQ(problems.size(), 4u);
+  EXPECT_EQ(problems[0].kind, ErrorKind::unmapped);
+  EXPECT_EQ(problems[0].character, U'\U0001F600');
+  EXPECT_EQ(problems[1].kind, ErrorKind::malformed);
+  EXPECT_EQ(problems[1].offset, 7u);
+  EXPECT_EQ(problems[1].line, 2u);
+  EXPECT_EQ(problems[1].column, 2u);
+  EXPECT_EQ(problems[1].byte_count, 1u);  // C0 leads nothing
+  EXPECT_EQ(problems[1].bytes[0], 0xC0);
+  EXPECT_EQ(problems[3].offset, 9u);
+  EXPECT_EQ(problems[3].byte_count, 2u);
+  EXPECT_EQ(problems[3].bytes[1], 0x81);
+  EXPECT_EQ(check(text, Code::utf8, Code::autodetect).size(), 3u);  // decoding only
+  EXPECT_EQ(check(text, Code::utf8, Code::sjis, 2).size(), 2u);
+  EXPECT_TRUE(check(kUtf8, Code::autodetect, Code::sjis).empty());
+}
+
 // Counts the blocks an allocator hands out and takes back.
 struct Counts {
   int allocated = 0;

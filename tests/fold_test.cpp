@@ -127,14 +127,20 @@ TEST(FoldTest, EveryOtherCharacterIsLeftAlone) {
 TEST(FoldTest, LibraryAndToolFoldInOneOrder) {
   // ｶﾞ, か + U+3099, Ａ１ and an ideographic space, in UTF-8.
   const std::string text = "\uFF76\uFF9E\u304B\u3099\uFF21\uFF11\u3000!";
+  const auto folding = [](Fold folds) {
+    Options options;
+    options.folds = folds;
+    return options;
+  };
   const Result all = convert(text, Code::utf8, Code::utf8, LineEnding::lf,
-                             Fold::narrow_ascii | Fold::compose_kana | Fold::wide_kana);
+                             folding(Fold::narrow_ascii | Fold::compose_kana | Fold::wide_kana));
   EXPECT_EQ(all.bytes, "\u30AC\u304CA1 !");
-  EXPECT_EQ(convert(text, Code::utf8, Code::sjis, LineEnding::lf, Fold::wide_kana).error.kind,
-            ErrorKind::unmapped);  // U+3099 stays without compose_kana
+  EXPECT_EQ(
+      convert(text, Code::utf8, Code::sjis, LineEnding::lf, folding(Fold::wide_kana)).error.kind,
+      ErrorKind::unmapped);  // U+3099 stays without compose_kana
   // う + U+3099 is ゔ, which Shift_JIS cannot carry: placed at う.
-  const Result vu =
-      convert("ab\n\u3046\u3099", Code::utf8, Code::sjis, LineEnding::lf, Fold::compose_kana);
+  const Result vu = convert("ab\n\u3046\u3099", Code::utf8, Code::sjis, LineEnding::lf,
+                            folding(Fold::compose_kana));
   EXPECT_EQ(vu.error.kind, ErrorKind::unmapped);
   EXPECT_EQ(vu.error.offset, 3u);
   EXPECT_EQ(vu.error.line, 2u);
@@ -146,7 +152,7 @@ TEST(FoldTest, LibraryAndToolFoldInOneOrder) {
         streamed += bytes;
         return true;
       },
-      Fold::wide_kana);
+      folding(Fold::wide_kana));
   for (const char c : std::string("\uFF8A\uFF9F\n"))
     ASSERT_TRUE(stream.feed(std::string_view(&c, 1)));
   ASSERT_TRUE(stream.finish());

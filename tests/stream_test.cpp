@@ -21,6 +21,7 @@
 #include "mek/in_memory.h"
 #include "mek/registry.h"
 #include "mek/text_fold.h"
+#include "tests/codec_check.h"
 #include "tests/test_support.h"
 
 namespace mek::test {
@@ -251,6 +252,28 @@ INSTANTIATE_TEST_SUITE_P(EveryInputCode, StreamTest, testing::Range(1, kCodes + 
 // without its trail, two for a pair without a table entry, a cut-off tail,
 // `?`, the replacement and &#N; for characters, well-formed escapes around
 // them; the same in pieces of 1 and 3 bytes.
+// Block stores write ahead of what counts; a forgiving policy that writes
+// less than the input (skip, or `?` for a surrogate pair) must still stay
+// inside the measured area, and both passes must agree.
+TEST(ErrorPolicyTest, LongRunsOfChangesStayInsideTheArea) {
+  Bytes junk(300, 0xFF);  // malformed in every Japanese decoder
+  for (std::size_t i = 0; i < junk.size(); i += 7) junk[i] = 0x41;
+  Bytes pairs;  // U+20B9F, which no Japanese encoder carries
+  for (int i = 0; i < 150; ++i) pairs.insert(pairs.end(), {0xD8, 0x42, 0xDF, 0x9F});
+  for (const ErrorAction errors : {ErrorAction::kReplace, ErrorAction::kSkip, ErrorAction::kHtml}) {
+    for (const int code : {kCodeSjis, kCodeCp932, kCodeEucJp, kCodeJis}) {
+      const ErrorPolicy policy = errorPolicyFor(errors, false, 0, code);
+      const Outcome decoded = [&] {
+        const auto run = mek::test::runConverter(*findDecoder(code), junk, &policy);
+        return Outcome{run.ok ? "ok" : "failed", run.out};
+      }();
+      EXPECT_EQ(decoded.result, "ok") << code;
+      const auto encoded = mek::test::runConverter(*findEncoder(code), pairs, &policy);
+      EXPECT_TRUE(encoded.ok) << code;
+    }
+  }
+}
+
 TEST(ErrorPolicyTest, BytesOfEachPolicy) {
   struct Case {
     int from;

@@ -41,11 +41,13 @@ struct ConversionBuffer {
   // The error policy; null is strict.
   const ErrorPolicy* policy = nullptr;
   // After a successful scan under a forgiving policy: how many malformed
-  // sequences or characters it changed, and where the first and the last
-  // of them began in the input (null when none).
+  // sequences or characters it changed, where the first and the last of
+  // them began in the input (null when none), and where the last one's
+  // stand-in begins in the output.
   std::int32_t changes = 0;
   const std::uint8_t* first_change = nullptr;
   const std::uint8_t* last_change = nullptr;
+  std::int32_t last_change_output = 0;
 };
 
 // What `size` holds after `measure` or `convert` failed: the kind of the

@@ -6,6 +6,7 @@
 // mek/registry.h, mek/conversion_stream.h, mek/text_buffer.h), which stays
 // available for callers that manage their own memory.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -14,6 +15,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "mek/text_buffer.h"
 
@@ -52,21 +54,30 @@ enum class ErrorKind {
   too_large,  // an output that no size can hold
 };
 
-// Where and why a conversion failed, as the command line reports it: the
-// byte offset of the first byte of the offending sequence or character
-// (from 0, a byte-order mark included), its line and its column (from 1,
-// counted in characters).
+// Where and why a conversion failed (or what an error policy changed), as
+// the command line reports it: the byte offset of the first byte of the
+// offending sequence or character (from 0, a byte-order mark included), its
+// line and its column (from 1, counted in characters).
 struct Error {
   ErrorKind kind = ErrorKind::none;
   std::uint64_t offset = 0;
   std::uint64_t line = 0;
   std::uint64_t column = 0;
+  // The offending bytes of the input, as far as the decoder read to reject
+  // them (malformed), or those of the character (unmapped); at most four.
+  std::array<std::uint8_t, 4> bytes{};
+  std::uint8_t byte_count = 0;
+  // unmapped: the character (U+0000..U+10FFFF).
+  char32_t character = 0;
 };
 
-struct Result {
-  std::string bytes;  // the converted text; empty after a failure
-  Error error;
-  [[nodiscard]] bool ok() const noexcept { return error.kind == ErrorKind::none; }
+// What a conversion does with input that is not valid in its code and with
+// characters the output code cannot carry.
+enum class Errors {
+  strict,   // fail (the default)
+  replace,  // U+FFFD for malformed input, `?` for a character (or the replacement)
+  skip,     // drop both
+  html,     // a character as &#N;, malformed input as U+FFFD (or &#65533;)
 };
 
 // The folds of the decoded text, combined with |: half-width katakana to
@@ -78,16 +89,6 @@ enum class Fold : unsigned { none = 0, wide_kana = 1, compose_kana = 2, narrow_a
   return static_cast<Fold>(static_cast<unsigned>(a) | static_cast<unsigned>(b));
 }
 
-// The code's full name ("sjis", "utf16_le_bom"; "auto" for autodetect).
-[[nodiscard]] std::string_view name(Code code) noexcept;
-
-// Converts a whole text. With Code::autodetect as `from`, the code is
-// detected first. Throws only std::bad_alloc.
-[[nodiscard]] Result convert(std::string_view input, Code from, Code to,
-                             LineEnding eol = LineEnding::lf, Fold folds = Fold::none);
-[[nodiscard]] Result convert(std::span<const std::byte> input, Code from, Code to,
-                             LineEnding eol = LineEnding::lf, Fold folds = Fold::none);
-
 // How detection chooses among the codes a text decodes in, after the
 // byte-order marks. `first`: a fixed order of tests, the first that passes
 // wins (a text that fits none is taken for UTF-16 little-endian only when it
@@ -97,6 +98,48 @@ enum class Fold : unsigned { none = 0, wide_kana = 1, compose_kana = 2, narrow_a
 // utf8, jis, sjis, euc_jp, utf16_le, utf16_be, utf32_le, utf32_be, with cp932
 // only when sjis does not decode.
 enum class Detection { first, score };
+
+struct Options {
+  Errors errors = Errors::strict;
+  // With Errors::replace and not 0: written instead of both U+FFFD and `?`.
+  // It must be a character that the output code carries.
+  char32_t replacement = 0;
+  // sjis, euc_jp, jis and iso2022jp write a character without a code of its
+  // own at its twin's position (as --fallback does).
+  bool fallback = false;
+  // The folds of the decoded text (--wide-kana, --compose-kana,
+  // --narrow-ascii).
+  Fold folds = Fold::none;
+  // How the input code is detected when `from` is Code::autodetect.
+  Detection detection = Detection::first;
+};
+
+struct Result {
+  std::string bytes;  // the converted text; empty after a failure
+  Error error;
+  // Under a forgiving policy: how many sequences and characters were
+  // changed, and the first of them.
+  std::uint64_t changes = 0;
+  Error first_change;
+  [[nodiscard]] bool ok() const noexcept { return error.kind == ErrorKind::none; }
+};
+
+// The code's full name ("sjis", "utf16_le_bom"; "auto" for autodetect).
+[[nodiscard]] std::string_view name(Code code) noexcept;
+
+// Converts a whole text. With Code::autodetect as `from`, the code is
+// detected first. Throws only std::bad_alloc.
+[[nodiscard]] Result convert(std::string_view input, Code from, Code to,
+                             LineEnding eol = LineEnding::lf, const Options& options = {});
+[[nodiscard]] Result convert(std::span<const std::byte> input, Code from, Code to,
+                             LineEnding eol = LineEnding::lf, const Options& options = {});
+
+// Every problem of a text, converted to `to` (Code::autodetect: only
+// decoded), in the input's order, at most `limit` of them: malformed
+// sequences and characters `to` cannot carry. A text whose code cannot be
+// detected gives one malformed error at offset 0. Throws only std::bad_alloc.
+[[nodiscard]] std::vector<Error> check(std::string_view input, Code from, Code to,
+                                       std::size_t limit = 1000);
 
 // The code a text is taken to be in; Code::autodetect when no code takes
 // it.
@@ -111,7 +154,7 @@ class Stream {
   using Writer = std::function<bool(std::string_view bytes)>;
 
   // `from` must name a code (not Code::autodetect); detect first.
-  Stream(Code from, Code to, LineEnding eol, Writer writer, Fold folds = Fold::none);
+  Stream(Code from, Code to, LineEnding eol, Writer writer, const Options& options = {});
   ~Stream();
   Stream(Stream&&) noexcept;
   Stream& operator=(Stream&&) noexcept;
@@ -125,6 +168,9 @@ class Stream {
   [[nodiscard]] bool finish();
   // How it failed, with the place in the input.
   [[nodiscard]] Error error() const noexcept;
+  // Under a forgiving policy: the changes so far, and the first of them.
+  [[nodiscard]] std::uint64_t changes() const noexcept;
+  [[nodiscard]] Error firstChange() const noexcept;
 
  private:
   std::unique_ptr<ConversionStream> stream_;
@@ -146,8 +192,14 @@ class Text {
   // nothing when it does not decode or memory is short.
   [[nodiscard]] static std::optional<Text> decode(std::string_view input, Code from,
                                                   const Allocator& allocator = kHeapAllocator);
-  // The text in code `to`; nothing when a character cannot be written.
-  [[nodiscard]] std::optional<std::string> encode(Code to) const;
+  // The same under an error policy (a sequence cut off by the end fails, or
+  // is replaced or dropped as the policy says).
+  [[nodiscard]] static std::optional<Text> decode(std::string_view input, Code from,
+                                                  const Options& options,
+                                                  const Allocator& allocator = kHeapAllocator);
+  // The text in code `to`; nothing when a character cannot be written
+  // under the policy.
+  [[nodiscard]] std::optional<std::string> encode(Code to, const Options& options = {}) const;
 
   [[nodiscard]] std::span<const std::byte> bytes() const noexcept;
   [[nodiscard]] std::size_t characters() const noexcept;

@@ -88,6 +88,8 @@ class StreamStage {
   std::int32_t runChanges() const { return run_changes_; }
   const std::uint8_t* firstChange() const { return first_change_; }
   const std::uint8_t* lastChange() const { return last_change_; }
+  // Where the last change's stand-in begins in the last run's output.
+  std::size_t lastChangeOutput() const { return last_change_output_; }
 
   bool carrying() const { return carry_size_ != 0; }
   // Starts the stage in the middle of a text whose bytes up to here another
@@ -130,6 +132,7 @@ class StreamStage {
   std::int32_t run_changes_ = 0;
   const std::uint8_t* first_change_ = nullptr;
   const std::uint8_t* last_change_ = nullptr;
+  std::size_t last_change_output_ = 0;
   const std::uint8_t* failed_at_ = nullptr;
   std::int32_t failed_kind_ = 0;
 };
