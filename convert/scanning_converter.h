@@ -66,3 +66,16 @@ class ScanningConverter : public Base {
 };
 
 }  // namespace mek
+
+// Compiles a codec's two passes and its scan over both sinks once, in the
+// codec's own source file; the header declares them extern. MEK_SCANS is for
+// a codec that scans whole texts (scan), MEK_PIECE_SCANS for one with a state
+// that carries from piece to piece (scanPiece).
+#define MEK_SCANS(Codec, Base)                                                     \
+  template class ScanningConverter<Codec, Base>;                                   \
+  template bool Codec::scan<CountingSink>(ConversionBuffer&, CountingSink&) const; \
+  template bool Codec::scan<WritingSink>(ConversionBuffer&, WritingSink&) const
+#define MEK_PIECE_SCANS(Codec, Base)                                                            \
+  template class ScanningConverter<Codec, Base>;                                                \
+  template bool Codec::scanPiece<CountingSink>(ConversionBuffer&, Piece&, CountingSink&) const; \
+  template bool Codec::scanPiece<WritingSink>(ConversionBuffer&, Piece&, WritingSink&) const

@@ -148,9 +148,7 @@ bool TextFold::scanPiece(ConversionBuffer& buffer, Piece& piece, Sink& sink) con
   return finishScan(buffer, p, sink);
 }
 
-template class ScanningConverter<TextFold, Converter>;
-template bool TextFold::scanPiece<CountingSink>(ConversionBuffer&, Piece&, CountingSink&) const;
-template bool TextFold::scanPiece<WritingSink>(ConversionBuffer&, Piece&, WritingSink&) const;
+MEK_PIECE_SCANS(TextFold, Converter);
 
 namespace {
 

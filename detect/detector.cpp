@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "detect/marks.h"
 #include "mek/detect.h"
 #include "mek/registry.h"
 #include "unicode/utf16.h"
@@ -62,14 +63,17 @@ void Detector::feed(std::uint8_t* begin, std::uint8_t* end) {
   run(begin, end, false);
 }
 
-CodeNumber Detector::markAnswer() const {
-  const std::uint8_t* const end = head_ + head_size_;
-  if (startsWithUtf8Mark(head_, end)) return kCodeUtf8;
-  if (startsWithUtf16BeMark(head_, end)) return kCodeUtf16BeBom;
-  if (startsWithUtf32BeMark(head_, end)) return kCodeUtf32BeBom;
-  if (startsWithUtf32LeMark(head_, end)) return kCodeUtf32LeBom;
-  if (startsWithUtf16LeMark(head_, end)) return kCodeUtf16LeBom;
+CodeNumber codeOfMark(const std::uint8_t* begin, const std::uint8_t* end) {
+  if (startsWithUtf8Mark(begin, end)) return kCodeUtf8;
+  if (startsWithUtf16BeMark(begin, end)) return kCodeUtf16BeBom;
+  if (startsWithUtf32BeMark(begin, end)) return kCodeUtf32BeBom;
+  if (startsWithUtf32LeMark(begin, end)) return kCodeUtf32LeBom;
+  if (startsWithUtf16LeMark(begin, end)) return kCodeUtf16LeBom;
   return kCodeAuto;
+}
+
+CodeNumber Detector::markAnswer() const {
+  return codeOfMark(head_, head_ + head_size_);
 }
 
 bool Detector::settled() const {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "detect/marks.h"
 #include "japanese/flat_tables.h"
 #include "mek/registry.h"
 #include "unicode/utf16.h"
@@ -221,13 +222,7 @@ void ScoredDetector::feed(std::uint8_t* begin, std::uint8_t* end) {
 }
 
 CodeNumber ScoredDetector::markAnswer() const {
-  const std::uint8_t* const end = head_ + head_size_;
-  if (startsWithUtf8Mark(head_, end)) return kCodeUtf8;
-  if (startsWithUtf16BeMark(head_, end)) return kCodeUtf16BeBom;
-  if (startsWithUtf32BeMark(head_, end)) return kCodeUtf32BeBom;
-  if (startsWithUtf32LeMark(head_, end)) return kCodeUtf32LeBom;
-  if (startsWithUtf16LeMark(head_, end)) return kCodeUtf16LeBom;
-  return kCodeAuto;
+  return codeOfMark(head_, head_ + head_size_);
 }
 
 bool ScoredDetector::settled() const {

@@ -22,11 +22,7 @@ bool Cp932Encoder::scan(ConversionBuffer& buffer, Sink& sink) const {
 }
 
 // Both passes and their scans are compiled here, once.
-template class ScanningConverter<Cp932Decoder, Decoder>;
-template bool Cp932Decoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
-template bool Cp932Decoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
-template class ScanningConverter<Cp932Encoder, Encoder>;
-template bool Cp932Encoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
-template bool Cp932Encoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
+MEK_SCANS(Cp932Decoder, Decoder);
+MEK_SCANS(Cp932Encoder, Encoder);
 
 }  // namespace mek

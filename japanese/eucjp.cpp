@@ -132,11 +132,7 @@ bool EucjpEncoder::scan(ConversionBuffer& buffer, Sink& sink) const {
 }
 
 // Both passes and their scans are compiled here, once.
-template class ScanningConverter<EucjpDecoder, Decoder>;
-template bool EucjpDecoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
-template bool EucjpDecoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
-template class ScanningConverter<EucjpEncoder, Encoder>;
-template bool EucjpEncoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
-template bool EucjpEncoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
+MEK_SCANS(EucjpDecoder, Decoder);
+MEK_SCANS(EucjpEncoder, Encoder);
 
 }  // namespace mek

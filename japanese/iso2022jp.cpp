@@ -100,10 +100,6 @@ bool Iso2022jpEncoder::scanPiece(ConversionBuffer& buffer, Piece& piece, Sink& s
 }
 
 // Both passes and their scans are compiled here, once.
-template class ScanningConverter<Iso2022jpEncoder, Encoder>;
-template bool Iso2022jpEncoder::scanPiece<CountingSink>(ConversionBuffer&, Piece&,
-                                                        CountingSink&) const;
-template bool Iso2022jpEncoder::scanPiece<WritingSink>(ConversionBuffer&, Piece&,
-                                                       WritingSink&) const;
+MEK_PIECE_SCANS(Iso2022jpEncoder, Encoder);
 
 }  // namespace mek

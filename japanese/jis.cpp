@@ -290,11 +290,7 @@ bool JisEncoder::scanPiece(ConversionBuffer& buffer, Piece& piece, Sink& sink) c
 }
 
 // Both passes and their scans are compiled here, once.
-template class ScanningConverter<JisDecoder, Decoder>;
-template bool JisDecoder::scanPiece<CountingSink>(ConversionBuffer&, Piece&, CountingSink&) const;
-template bool JisDecoder::scanPiece<WritingSink>(ConversionBuffer&, Piece&, WritingSink&) const;
-template class ScanningConverter<JisEncoder, Encoder>;
-template bool JisEncoder::scanPiece<CountingSink>(ConversionBuffer&, Piece&, CountingSink&) const;
-template bool JisEncoder::scanPiece<WritingSink>(ConversionBuffer&, Piece&, WritingSink&) const;
+MEK_PIECE_SCANS(JisDecoder, Decoder);
+MEK_PIECE_SCANS(JisEncoder, Encoder);
 
 }  // namespace mek

@@ -27,11 +27,7 @@ bool SjisEncoder::scan(ConversionBuffer& buffer, Sink& sink) const {
 }
 
 // Both passes and their scans are compiled here, once.
-template class ScanningConverter<SjisDecoder, Decoder>;
-template bool SjisDecoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
-template bool SjisDecoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
-template class ScanningConverter<SjisEncoder, Encoder>;
-template bool SjisEncoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
-template bool SjisEncoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
+MEK_SCANS(SjisDecoder, Decoder);
+MEK_SCANS(SjisEncoder, Encoder);
 
 }  // namespace mek

@@ -130,11 +130,7 @@ bool UTF16Encoder::scan(ConversionBuffer& buffer, Sink& sink) const {
 }
 
 // Both passes and their scans are compiled here, once.
-template class ScanningConverter<UTF16Decoder, UTFDecoder>;
-template bool UTF16Decoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
-template bool UTF16Decoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
-template class ScanningConverter<UTF16Encoder, UTFEncoder>;
-template bool UTF16Encoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
-template bool UTF16Encoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
+MEK_SCANS(UTF16Decoder, UTFDecoder);
+MEK_SCANS(UTF16Encoder, UTFEncoder);
 
 }  // namespace mek

@@ -146,11 +146,7 @@ bool UTF32Encoder::scan(ConversionBuffer& buffer, Sink& sink) const {
 }
 
 // Both passes and their scans are compiled here, once.
-template class ScanningConverter<UTF32Decoder, UTFDecoder>;
-template bool UTF32Decoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
-template bool UTF32Decoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
-template class ScanningConverter<UTF32Encoder, UTFEncoder>;
-template bool UTF32Encoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
-template bool UTF32Encoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
+MEK_SCANS(UTF32Decoder, UTFDecoder);
+MEK_SCANS(UTF32Encoder, UTFEncoder);
 
 }  // namespace mek

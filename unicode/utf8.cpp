@@ -177,11 +177,7 @@ bool UTF8Encoder::scan(ConversionBuffer& buffer, Sink& sink) const {
 }
 
 // Both passes and their scans are compiled here, once.
-template class ScanningConverter<UTF8Decoder, UTFDecoder>;
-template bool UTF8Decoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
-template bool UTF8Decoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
-template class ScanningConverter<UTF8Encoder, UTFEncoder>;
-template bool UTF8Encoder::scan<CountingSink>(ConversionBuffer&, CountingSink&) const;
-template bool UTF8Encoder::scan<WritingSink>(ConversionBuffer&, WritingSink&) const;
+MEK_SCANS(UTF8Decoder, UTFDecoder);
+MEK_SCANS(UTF8Encoder, UTFEncoder);
 
 }  // namespace mek
