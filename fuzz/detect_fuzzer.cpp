@@ -1,8 +1,14 @@
 // Detection answers a code number from the allowed set (or 0, no code) for
 // any input, reads nothing outside it (the sanitizer sees the exact-size
 // input), a content answer means that the named decoder accepts the input,
-// and the last resort, UTF-16LE, takes only even-length input.
+// and the last resort, UTF-16LE, takes only even-length input. Scored
+// detection gives the same answer and scores in pieces (of a size the input
+// chooses) as over the whole text.
 
+#include <algorithm>
+#include <vector>
+
+#include "detect/scored_detection.h"
 #include "fuzz/fuzz_support.h"
 #include "mek/converter.h"
 #include "mek/detect.h"
@@ -47,5 +53,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Input that starts with a mark is answered by the mark.
   if (startsWith(data, size, {0xEF, 0xBB, 0xBF})) MEK_FUZZ_CHECK(code == 4);
   if (startsWith(data, size, {0xFE, 0xFF})) MEK_FUZZ_CHECK(code == 7);
+
+  const mek::ScoredAnswer whole = mek::ScoredDetector::detect(data, data + size);
+  const std::size_t piece = size == 0 ? 1 : 1 + data[0] % 37;
+  mek::ScoredDetector detector;
+  std::vector<std::uint8_t> copy(data, data + size);
+  for (std::size_t at = 0; at < size && !detector.settled(); at += piece) {
+    const std::size_t n = std::min(piece, size - at);
+    detector.feed(copy.data() + at, copy.data() + at + n);
+  }
+  const mek::ScoredAnswer pieces = detector.finish();
+  MEK_FUZZ_CHECK(pieces.code == whole.code && pieces.score == whole.score);
+  // A scored content answer decodes the whole input (a cut-off tail aside).
+  MEK_FUZZ_CHECK(whole.code == 0 || mek::findDecoder(whole.code) != nullptr);
   return 0;
 }
