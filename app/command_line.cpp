@@ -204,8 +204,8 @@ void printHelp(std::FILE* out) {
       "    mek -iutf8 ledger-utf8.csv -ocp932 ledger.csv -win\n"
       "  every text file of a folder to UTF-8, in place (each detected):\n"
       "    mek --in-place -outf8 folder/*.txt\n"
-      "  find a bad byte: where and why the conversion fails:\n"
-      "    mek --verbose notes.txt -osjis /dev/null\n"
+      "  find every bad byte, with its place, converting nothing:\n"
+      "    mek --check notes.txt -osjis\n"
       "  convert anyway, with ? for what Shift_JIS cannot carry, and see what\n"
       "  changed on standard error:\n"
       "    mek -iutf8 notice.txt -osjis notice-sjis.txt --errors=replace\n",
