@@ -205,7 +205,7 @@ void printHelp(std::FILE* out) {
       "  every text file of a folder to UTF-8, in place (each detected):\n"
       "    mek --in-place -outf8 folder/*.txt\n"
       "  find every bad byte, with its place, converting nothing:\n"
-      "    mek --check notes.txt -osjis\n"
+      "    mek --check -iutf8 notes.txt -osjis\n"
       "  convert anyway, with ? for what Shift_JIS cannot carry, and see what\n"
       "  changed on standard error:\n"
       "    mek -iutf8 notice.txt -osjis notice-sjis.txt --errors=replace\n",
