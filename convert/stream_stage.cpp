@@ -1,10 +1,19 @@
 #include "mek/stream_stage.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
 
 namespace mek {
+namespace {
+
+// Bytes beyond a converter's bound in an area converted into without
+// measuring: block stores never write past the count of the scan, so this is
+// a margin of safety, not a need.
+constexpr std::size_t kBoundSlack = 64;
+
+}  // namespace
 
 Area::~Area() {
   std::free(block_);
@@ -80,17 +89,41 @@ bool StreamStage::run(std::uint8_t* begin, const std::uint8_t* end, bool last, A
   buffer.in_end = end;
   buffer.policy = policy_;
   Piece piece{state_, state_, last};
-  if (!converter_->measurePiece(buffer, piece)) {
-    return converterFailed(buffer,
-                           buffer.size == kOutputTooLarge ? StreamError::kTooLarge : failure_);
-  }
   // Room for a substitute of a sequence that the end cuts off.
-  const auto size = static_cast<std::size_t>(buffer.size);
   const std::size_t tail = last ? 2 * std::size(ErrorPolicy{}.substitute) : 0;
-  if (!out.reserve(size + tail)) return fail(StreamError::kNoMemory);
-  buffer.out = out.data();
-  piece = Piece{state_, state_, last};
-  if (!converter_->convertPiece(buffer, piece)) return converterFailed(buffer, failure_);
+  // Under the strict policy a converter's bound on its output lets the piece
+  // be converted in one scan, into an area of that size, instead of being
+  // measured first; the scan fails where measuring would have.
+  const bool strict = policy_ == nullptr || policy_->action == ErrorAction::kStrict;
+  const std::size_t bound =
+      strict ? converter_->outputBound(static_cast<std::size_t>(end - buffer.in_begin)) : 0;
+  if (bound != 0 && bound <= static_cast<std::size_t>(INT32_MAX)) {
+#if defined(MEK_CHECKED)
+    // Checked builds measure as well, and stop when the bound is wrong.
+    ConversionBuffer measured = buffer;
+    Piece trial = piece;
+    if (converter_->measurePiece(measured, trial) &&
+        static_cast<std::size_t>(measured.size) > bound) {
+      std::abort();
+    }
+#endif
+    if (!out.reserve(bound + tail + kBoundSlack)) return fail(StreamError::kNoMemory);
+    buffer.out = out.data();
+    if (!converter_->convertPiece(buffer, piece)) {
+      return converterFailed(buffer,
+                             buffer.size == kOutputTooLarge ? StreamError::kTooLarge : failure_);
+    }
+  } else {
+    if (!converter_->measurePiece(buffer, piece)) {
+      return converterFailed(buffer,
+                             buffer.size == kOutputTooLarge ? StreamError::kTooLarge : failure_);
+    }
+    const auto size = static_cast<std::size_t>(buffer.size);
+    if (!out.reserve(size + tail)) return fail(StreamError::kNoMemory);
+    buffer.out = out.data();
+    piece = Piece{state_, state_, last};
+    if (!converter_->convertPiece(buffer, piece)) return converterFailed(buffer, failure_);
+  }
   out.size = static_cast<std::size_t>(buffer.size);
   run_changes_ = buffer.changes;
   first_change_ = buffer.first_change;

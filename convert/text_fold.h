@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "convert/scanning_converter.h"
@@ -32,6 +33,8 @@ bool mayTakeMark(std::uint16_t unit, unsigned folds);
 // findTextFold.
 class TextFold : public ScanningConverter<TextFold, Converter> {
  public:
+  // Under the strict policy folds give one unit or fewer for each unit.
+  std::size_t outputBound(std::size_t n) const override { return n; }
   explicit constexpr TextFold(unsigned withFolds) : folds(withFolds) {}
   const unsigned folds;
 

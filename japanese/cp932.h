@@ -9,6 +9,8 @@ namespace mek {
 // the user-defined area 0xF040..0xF9FC as U+E000..U+E757.
 class Cp932Decoder : public ScanningConverter<Cp932Decoder, Decoder> {
  public:
+  // Under the strict policy every byte gives at most one unit.
+  std::size_t outputBound(std::size_t n) const override { return 2 * n; }
   constexpr Cp932Decoder() = default;
   // The one rule of both passes (see ScanningConverter).
   template <class Sink>
@@ -20,6 +22,8 @@ extern template class ScanningConverter<Cp932Decoder, Decoder>;
 // japanese/flat_tables.h); a character without a code fails the input.
 class Cp932Encoder : public ScanningConverter<Cp932Encoder, Encoder> {
  public:
+  // Under the strict policy a unit gives at most two bytes.
+  std::size_t outputBound(std::size_t n) const override { return n; }
   constexpr Cp932Encoder() = default;
   // The one rule of both passes (see ScanningConverter).
   template <class Sink>

@@ -9,6 +9,8 @@ namespace mek {
 // JIS X 0201 behind 0x8E and JIS X 0212 behind 0x8F.
 class EucjpDecoder : public ScanningConverter<EucjpDecoder, Decoder> {
  public:
+  // Under the strict policy every byte gives at most one unit.
+  std::size_t outputBound(std::size_t n) const override { return 2 * n; }
   constexpr EucjpDecoder() = default;
   // The one rule of both passes (see ScanningConverter).
   template <class Sink>
@@ -25,6 +27,8 @@ extern template class ScanningConverter<EucjpDecoder, Decoder>;
 // U+301C) instead of failing.
 class EucjpEncoder : public ScanningConverter<EucjpEncoder, Encoder> {
  public:
+  // Under the strict policy a unit gives at most three bytes (JIS X 0212).
+  std::size_t outputBound(std::size_t n) const override { return 3 * n / 2 + 2; }
   constexpr EucjpEncoder() = default;
   // The one rule of both passes (see ScanningConverter).
   template <class Sink>

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "convert/scanning_converter.h"
@@ -21,6 +22,9 @@ namespace mek {
 // encoder does; a forgiving policy writes its stand-in in the sets above.
 class Iso2022jpEncoder : public ScanningConverter<Iso2022jpEncoder, Encoder> {
  public:
+  // Under the strict policy a unit gives at most an escape and two bytes; the text ends with ESC (
+  // B.
+  std::size_t outputBound(std::size_t n) const override { return 3 * n + 3; }
   constexpr Iso2022jpEncoder() = default;
   // The one rule of both passes (see ScanningConverter). The set in use
   // carries from piece to piece; before the end of the text, a kana that a

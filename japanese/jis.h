@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "convert/scanning_converter.h"
@@ -12,6 +13,8 @@ namespace mek {
 // JIS X 0212 (3); every call starts in state 0.
 class JisDecoder : public ScanningConverter<JisDecoder, Decoder> {
  public:
+  // Under the strict policy every byte gives at most one unit.
+  std::size_t outputBound(std::size_t n) const override { return 2 * n; }
   constexpr JisDecoder() = default;
   // The one rule of both passes (see ScanningConverter). The state carries from piece to piece;
   // before the end of the text, a control sequence that a piece may cut short is left for the next
@@ -39,6 +42,8 @@ extern template class ScanningConverter<JisDecoder, Decoder>;
 // U+301C) instead of failing.
 class JisEncoder : public ScanningConverter<JisEncoder, Encoder> {
  public:
+  // Under the strict policy a unit gives at most a four-byte escape and two bytes.
+  std::size_t outputBound(std::size_t n) const override { return 3 * n; }
   constexpr JisEncoder() = default;
   // The one rule of both passes (see ScanningConverter). The set in use
   // carries from piece to piece.

@@ -9,6 +9,8 @@ namespace mek {
 // and 0xA1..0xDF are one-byte codes; every other byte leads a two-byte code.
 class SjisDecoder : public ScanningConverter<SjisDecoder, Decoder> {
  public:
+  // Under the strict policy every byte gives at most one unit.
+  std::size_t outputBound(std::size_t n) const override { return 2 * n; }
   constexpr SjisDecoder() = default;
   // The one rule of both passes (see ScanningConverter).
   template <class Sink>
@@ -22,6 +24,8 @@ extern template class ScanningConverter<SjisDecoder, Decoder>;
 // U+FF5E) instead.
 class SjisEncoder : public ScanningConverter<SjisEncoder, Encoder> {
  public:
+  // Under the strict policy a unit gives at most two bytes.
+  std::size_t outputBound(std::size_t n) const override { return n; }
   constexpr SjisEncoder() = default;
   // The one rule of both passes (see ScanningConverter).
   template <class Sink>

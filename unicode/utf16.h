@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "convert/scanning_converter.h"
@@ -18,6 +19,8 @@ bool startsWithUtf16LeMark(const std::uint8_t* begin, const std::uint8_t* end);
 // value reads big-endian. Surrogates must pair.
 class UTF16Decoder : public ScanningConverter<UTF16Decoder, UTFDecoder> {
  public:
+  // Under the strict policy units are swapped or kept; a mark is dropped.
+  std::size_t outputBound(std::size_t n) const override { return n; }
   using ScanningConverter::ScanningConverter;
   // The one rule of both passes (see ScanningConverter).
   template <class Sink>
@@ -39,6 +42,8 @@ extern template class ScanningConverter<UTF16Decoder, UTFDecoder>;
 // value big-endian without a mark. Surrogates must pair.
 class UTF16Encoder : public ScanningConverter<UTF16Encoder, UTFEncoder> {
  public:
+  // Under the strict policy units and a mark.
+  std::size_t outputBound(std::size_t n) const override { return n + 4; }
   using ScanningConverter::ScanningConverter;
   // The one rule of both passes (see ScanningConverter).
   template <class Sink>

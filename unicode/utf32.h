@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "convert/scanning_converter.h"
@@ -18,6 +19,8 @@ bool startsWithUtf32LeMark(const std::uint8_t* begin, const std::uint8_t* end);
 // value reads big-endian. Values above U+10FFFF and surrogate values fail.
 class UTF32Decoder : public ScanningConverter<UTF32Decoder, UTFDecoder> {
  public:
+  // Under the strict policy four bytes give at most two units.
+  std::size_t outputBound(std::size_t n) const override { return n; }
   using ScanningConverter::ScanningConverter;
   // The one rule of both passes (see ScanningConverter).
   template <class Sink>
@@ -39,6 +42,8 @@ extern template class ScanningConverter<UTF32Decoder, UTFDecoder>;
 // any other value big-endian without a mark. Surrogates must pair.
 class UTF32Encoder : public ScanningConverter<UTF32Encoder, UTFEncoder> {
  public:
+  // Under the strict policy a unit gives four bytes; a mark.
+  std::size_t outputBound(std::size_t n) const override { return 2 * n + 4; }
   using ScanningConverter::ScanningConverter;
   // The one rule of both passes (see ScanningConverter).
   template <class Sink>

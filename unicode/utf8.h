@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "convert/scanning_converter.h"
@@ -17,6 +18,8 @@ const std::uint8_t* skipUtf8Mark(const std::uint8_t* begin, const std::uint8_t* 
 // U+FEFF (for text that continues a text whose start was read before).
 class UTF8Decoder : public ScanningConverter<UTF8Decoder, UTFDecoder> {
  public:
+  // Under the strict policy every byte gives at most one unit.
+  std::size_t outputBound(std::size_t n) const override { return 2 * n; }
   using ScanningConverter::ScanningConverter;
   // The one rule of both passes (see ScanningConverter).
   template <class Sink>
@@ -31,6 +34,8 @@ inline constexpr std::int32_t kUtf8WriteMark = 1;
 // Internal form to UTF-8, with a mark first when `mode` is kUtf8WriteMark.
 class UTF8Encoder : public ScanningConverter<UTF8Encoder, UTFEncoder> {
  public:
+  // Under the strict policy a unit gives at most three bytes; a mark.
+  std::size_t outputBound(std::size_t n) const override { return 3 * n / 2 + 4; }
   using ScanningConverter::ScanningConverter;
   // The one rule of both passes (see ScanningConverter).
   template <class Sink>

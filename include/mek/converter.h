@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace mek {
@@ -90,6 +91,15 @@ class Converter {
 
   virtual bool convert(ConversionBuffer& buffer) const = 0;
   virtual bool measure(ConversionBuffer& buffer) const = 0;
+
+  // The most bytes `convert` (or `convertPiece`) can write for `inputSize`
+  // bytes of input under the strict error policy, so that a caller with an
+  // area that large may convert without measuring first; 0 when the
+  // converter gives no bound.
+  virtual std::size_t outputBound(std::size_t inputSize) const {
+    (void)inputSize;
+    return 0;
+  }
 
   // `measure` and `convert` of one piece of a longer text. A converter that
   // keeps no state between characters, and for which input cut off by the

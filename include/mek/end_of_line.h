@@ -24,6 +24,8 @@ class EndOfLineConverter : public Converter {
 
   bool convert(ConversionBuffer& buffer) const override;
   bool measure(ConversionBuffer& buffer) const override;
+  // CR LF written for a one-unit line ending doubles it at most.
+  std::size_t outputBound(std::size_t n) const override { return sequence_length == 2 ? 2 * n : n; }
   // Before the end of the text, a CR that ends a piece is left for the next
   // piece, where it may pair with an LF.
   bool measurePiece(ConversionBuffer& buffer, Piece& piece) const override;
