@@ -80,7 +80,7 @@ bool Iso2022jpEncoder::scanPiece(ConversionBuffer& buffer, Piece& piece, Sink& s
       unit = widenKana(unit);
     }
     if (!encodeUnit(unit, state, sink, twins)) {
-      int length;
+      int length = taken;  // set by characterAt when the unit is read here
       const char32_t c = taken == 4 ? unit : characterAt(p, end, length);
       const bool forgiven = forgiveUnmappable(sink, p, c, [&](char32_t r) {
         encodeUnit(static_cast<std::uint16_t>(r), state, sink, twins);
