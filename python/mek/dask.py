@@ -83,8 +83,6 @@ def run(pattern: str, destination: str, to: str, *, source_code: str = "auto", e
     """Converts every file the glob matches; answers the exit status."""
     from dask.distributed import Client, LocalCluster
 
-    mek._code(to)  # an unknown code fails before the cluster starts
-    mek._code(source_code, source=True)
     pairs = plan(pattern, destination)
     if not pairs:
         print(f"mek.dask: no file matches {pattern}", file=sys.stderr)
@@ -126,14 +124,19 @@ def main(argv: Optional[List[str]] = None) -> int:
     parser.add_argument("--workers", type=int, default=2,
                         help="the processes of the local cluster (default 2)")
     args = parser.parse_args(argv)
-    try:
-        return run(args.pattern, args.destination, args.to, source_code=args.source,
-                   eol=args.eol, errors=args.errors, scheduler=args.scheduler,
-                   workers=args.workers)
+    try:  # an unknown code fails before the cluster starts
+        mek.code_name(args.source)
+        mek.encode("", args.to)
     except LookupError as error:
         print(f"mek.dask: {error}", file=sys.stderr)
         return 2
+    return run(args.pattern, args.destination, args.to, source_code=args.source, eol=args.eol,
+               errors=args.errors, scheduler=args.scheduler, workers=args.workers)
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    # The tasks must name their function as mek.dask.convert_file, which the
+    # workers import, not as a function of __main__, which they cannot.
+    from mek.dask import main as _main
+
+    sys.exit(_main())
