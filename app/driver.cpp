@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "app/input.h"
-#include "app/output.h"
 #include "app/signal_guard.h"
 #include "detect/scored_detection.h"
+#include "files/output.h"
 #include "mek/conversion_stream.h"
 #include "mek/detect.h"
 #include "mek/detector.h"

@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "app/temporary_file.h"
+#include "files/temporary_file.h"
 
 namespace mek {
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/output.h"
+#include "files/output.h"
 
 namespace mek {
 namespace {

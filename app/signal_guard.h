@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace mek {
+#include "files/output.h"
 
-class Output;
+namespace mek {
 
 // While it lives, the signals that end a process (SIGINT, TERM, HUP, QUIT,
 // USR1, USR2, ALRM, XCPU and VTALRM) are taken by a thread of its own,
@@ -25,7 +25,7 @@ class Output;
 // converted"), so that a retry can leave them out. Built before any other
 // thread starts and before any output is opened; threads started later
 // inherit the blocked signals.
-class SignalGuard {
+class SignalGuard final : public OutputWatcher {
  public:
   explicit SignalGuard(bool nameConverted);
   ~SignalGuard();
@@ -33,8 +33,8 @@ class SignalGuard {
   SignalGuard& operator=(const SignalGuard&) = delete;
 
   // The output being written now, and its end (only while it is the one).
-  void attach(Output* output);
-  void detach(const Output* output);
+  void attach(Output* output) override;
+  void detach(const Output* output) override;
   // After each file: whether it was converted, and whether it was the last.
   void finished(const char* name, bool converted, bool last);
   // For tests: when MEK_TEST_SIGNAL is "POINT:NUMBER" and `point` is POINT,
@@ -42,7 +42,7 @@ class SignalGuard {
   // has it. The points are "temporary" (a temporary file was made), "write"
   // (the first output bytes) and "commit" (the new file is flushed, before
   // it takes the target's name).
-  void testSignal(const char* point);
+  void testSignal(const char* point) override;
   // Takes the signals sent to this thread alone (they wait while it blocks
   // them), then ends the process by a signal that came meanwhile, unless
   // `everyFileConverted`.

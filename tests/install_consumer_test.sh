@@ -46,6 +46,18 @@ if [[ -n $extra ]]; then
   echo "FAIL: headers installed that are not public: $extra" >&2
   failed=1
 fi
+# The Python module, when it was built, imports from the prefix.
+if compgen -G "$tmp/build/python/mek/_mek*.so" >/dev/null; then
+  expect "lib/python3/dist-packages/mek/_mek*.so"
+  expect lib/python3/dist-packages/mek/__init__.pyi
+  python=$(sed -n 's/^Python3_EXECUTABLE:[A-Z]*=//p' "$tmp/build/CMakeCache.txt")
+  found=$(cd "$tmp" && PYTHONPATH="$prefix/lib/python3/dist-packages" "$python" -c \
+    "import mek; print(mek.detect(open('$src/examples/sample-sjis.txt', 'rb').read()))") || found=
+  if [[ $found != sjis ]]; then
+    echo "FAIL: the installed Python module does not detect examples/sample-sjis.txt" >&2
+    failed=1
+  fi
+fi
 [[ $failed == 0 ]] || exit 1
 
 "$prefix/bin/mek" --version >/dev/null

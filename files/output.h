@@ -12,7 +12,20 @@
 
 namespace mek {
 
-class SignalGuard;
+class Output;
+
+// Told of an output while it lives, so that something outside it (the
+// tool's signal handling) can stop it; and asked at the named points of
+// opening, writing and committing, so that tests can interrupt it there.
+class OutputWatcher {
+ public:
+  virtual void attach(Output* output) = 0;
+  virtual void detach(const Output* output) = 0;
+  virtual void testSignal(const char* point) = 0;
+
+ protected:
+  ~OutputWatcher() = default;
+};
 
 // Why the output could not take the converted text.
 enum class OutputError { kNone, kOpen, kWrite, kNoMemory };
@@ -48,7 +61,7 @@ class Output {
   // opened only when the first byte must be written. `guard`, when given, is
   // told of this output before anything is created, so that a signal from
   // then on removes what is.
-  explicit Output(const char* path, SignalGuard* guard = nullptr);
+  explicit Output(const char* path, OutputWatcher* guard = nullptr);
   ~Output();
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
@@ -97,7 +110,7 @@ class Output {
   bool failWrite(int error);
   bool failNoMemory();
 
-  SignalGuard* guard_ = nullptr;
+  OutputWatcher* guard_ = nullptr;
   Mode mode_ = Mode::kHold;  // set once, under mutex_, while opening
   OutputError error_ = OutputError::kNone;
   std::string message_;

@@ -1,4 +1,4 @@
-#include "app/output_target.h"
+#include "files/output_target.h"
 
 #include <fcntl.h>
 #include <unistd.h>

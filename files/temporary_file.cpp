@@ -1,4 +1,4 @@
-#include "app/temporary_file.h"
+#include "files/temporary_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>

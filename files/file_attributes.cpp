@@ -1,4 +1,4 @@
-#include "app/file_attributes.h"
+#include "files/file_attributes.h"
 
 #include <sys/xattr.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "app/output.h"
+#include "files/output.h"
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -10,10 +10,9 @@
 #include <cstring>
 #include <new>
 
-#include "app/file_attributes.h"
-#include "app/output_target.h"
-#include "app/signal_guard.h"
-#include "app/temporary_file.h"
+#include "files/file_attributes.h"
+#include "files/output_target.h"
+#include "files/temporary_file.h"
 
 namespace mek {
 namespace {
@@ -63,7 +62,7 @@ void closeFd(int& fd) {
 
 }  // namespace
 
-Output::Output(const char* path, SignalGuard* guard)
+Output::Output(const char* path, OutputWatcher* guard)
     : guard_(guard), name_(path != nullptr ? path : "") {
   if (guard_ != nullptr) guard_->attach(this);
   {

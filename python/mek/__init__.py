@@ -1,0 +1,501 @@
+"""Japanese text between character codes: Shift_JIS, cp932, EUC-JP,
+ISO-2022-JP and UTF-8/16/32, with detection and errors that say where.
+
+    >>> import mek
+    >>> mek.convert('日本語'.encode('cp932'), 'utf8').decode()
+    '日本語'
+    >>> mek.detect('日本語'.encode('euc_jp') * 4)
+    'euc_jp'
+
+Code names are those of the command line (``sjis``, ``cp932``, ``euc_jp``,
+``jis``, ``iso2022jp``, ``utf8``, ``utf16_le`` ... with their aliases, case,
+``-`` and ``_`` ignored); ``auto`` as a source detects the code. An unknown
+name raises LookupError. The conversions release the interpreter lock and
+read bytes-like input without copying it.
+"""
+
+from __future__ import annotations
+
+import codecs
+import io
+import mmap
+import os
+from typing import Iterable, Iterator, NamedTuple, Optional, Sequence, Tuple
+
+from . import _mek
+
+__all__ = [
+    "ConversionError", "DecodeError", "EncodeError", "Problem", "Stream",
+    "check", "convert", "decode", "detect", "encode", "guess", "open", "register",
+    "code_name",
+]
+
+_ERRORS = {"strict": 0, "replace": 1, "skip": 2, "html": 3}
+_EOLS = {"lf": 1, "crlf": 2, "cr": 3, "keep": 4}
+_FOLDS = {"wide_kana": 1, "compose_kana": 2, "narrow_ascii": 4}
+_DETECTIONS = {"first": 0, "score": 1}
+_SEEN = {0: "NONE", 1: "LF", 2: "CRLF", 4: "CR"}
+_AUTO = 0
+_UTF8 = 4
+# What the incremental decoder of mek-auto gathers before it detects.
+DETECT_SIZE = 64 * 1024
+
+
+def _code(name: str, *, source: bool = False) -> int:
+    number = _mek.lookup(name) if isinstance(name, str) else -1
+    if number < 0:
+        raise LookupError(f"unknown character code: {name!r}")
+    if number == _AUTO and not source:
+        raise LookupError("'auto' names no output code")
+    return number
+
+
+def code_name(name: str) -> str:
+    """The full name of a code name as the command line takes it
+    (``code_name('Shift_JIS') == 'sjis'``); LookupError when none matches."""
+    return _mek.name(_code(name, source=True))
+
+
+def _choice(table: dict, value: str, what: str) -> int:
+    try:
+        return table[value]
+    except (KeyError, TypeError):
+        raise ValueError(f"{what} must be one of {', '.join(table)}, not {value!r}") from None
+
+
+def _folds(folds: Iterable[str]) -> int:
+    if isinstance(folds, str):
+        folds = (folds,)
+    flags = 0
+    for fold in folds:
+        flags |= _choice(_FOLDS, fold, "a fold")
+    return flags
+
+
+def _replacement(replacement: Optional[str]) -> int:
+    if replacement is None:
+        return 0
+    if not isinstance(replacement, str) or len(replacement) != 1:
+        raise ValueError("replacement must be one character")
+    return ord(replacement)
+
+
+class ConversionError(ValueError):
+    """A conversion failed: ``kind`` ('malformed', 'unmapped', 'too_large'),
+    the byte ``offset`` of the offending input (from 0), its ``line`` and
+    ``column`` (from 1, in characters), its ``bytes`` and, for an unmapped
+    character, the ``character``."""
+
+    kind: str
+    offset: int
+    line: int
+    column: int
+    bytes: bytes
+    character: Optional[str]
+
+    def _place(self, error: tuple) -> None:
+        kind, offset, line, column, raw, character = error
+        self.kind, self.offset, self.line, self.column, self.bytes = kind, offset, line, column, raw
+        self.character = chr(character) if kind == "unmapped" else None
+
+    def _text(self) -> str:
+        if self.kind == "unmapped":
+            what = f"U+{ord(self.character):04X} cannot be written in {self.code}"
+        elif self.kind == "malformed":
+            what = f"bytes {self.bytes.hex(' ')} are not valid {self.code}" if self.bytes \
+                else f"the text is not valid {self.code}"
+        else:
+            what = "the output is too large"
+        return f"byte {self.offset} (line {self.line}, column {self.column}): {what}"
+
+    def __str__(self) -> str:
+        return self._text()
+
+
+class DecodeError(ConversionError, UnicodeDecodeError):
+    """Input that is not valid in its code (also a UnicodeDecodeError)."""
+
+    def __init__(self, error: tuple, code: str, data: bytes = b""):
+        self._place(error)
+        self.code = code
+        end = self.offset + max(len(self.bytes), 1)
+        UnicodeDecodeError.__init__(self, "mek-" + code, bytes(data), self.offset, end,
+                                    self._text())
+
+    __str__ = ConversionError.__str__
+
+
+class EncodeError(ConversionError, UnicodeEncodeError):
+    """A character the output code cannot carry (also a UnicodeEncodeError,
+    whose ``start`` counts characters of the text when one is known)."""
+
+    def __init__(self, error: tuple, code: str, text: str = "", start: Optional[int] = None):
+        self._place(error)
+        self.code = code
+        start = self.offset if start is None else start
+        UnicodeEncodeError.__init__(self, "mek-" + code, text, start, start + 1, self._text())
+
+    __str__ = ConversionError.__str__
+
+
+def _raise(error: tuple, source: int, to: int, data=b"", text: Optional[str] = None,
+           utf8: Optional[bytes] = None):
+    if error[0] == "unmapped":
+        start = None
+        if text is not None and utf8 is not None:
+            start = len(utf8[:error[1]].decode("utf-8"))
+        raise EncodeError(error, _mek.name(to), text or "", start)
+    if error[0] == "too_large":
+        raise MemoryError("the output of the conversion is too large")
+    raise DecodeError(error, _mek.name(source), data if isinstance(data, bytes) else b"")
+
+
+def convert(data, to: str, *, source: str = "auto", eol: str = "keep", errors: str = "strict",
+            replacement: Optional[str] = None, fallback: bool = False,
+            folds: Sequence[str] = (), detection: str = "first") -> bytes:
+    """Converts the bytes ``data`` from ``source`` (detected for 'auto') to
+    the code ``to``. ``eol``: 'keep' (every line ending as it stands), 'lf',
+    'crlf' or 'cr'. ``errors``: 'strict' (raise DecodeError or EncodeError),
+    'replace' (U+FFFD for malformed input, '?' for a character, or
+    ``replacement``), 'skip', or 'html' (a character as &#N;). ``fallback``
+    writes a character without a code of its own at its twin's position;
+    ``folds`` is any of 'wide_kana', 'compose_kana', 'narrow_ascii'."""
+    source_code, to_code = _code(source, source=True), _code(to)
+    output, error, _, _ = _mek.convert(
+        data, source_code, to_code, _choice(_EOLS, eol, "eol"), _choice(_ERRORS, errors, "errors"),
+        _replacement(replacement), bool(fallback), _folds(folds),
+        _choice(_DETECTIONS, detection, "detection"))
+    if error is not None:
+        _raise(error, source_code if source_code else _mek.detect(data, 0), to_code, data)
+    return output
+
+
+def decode(data, source: str = "auto", *, eol: str = "keep", errors: str = "strict",
+           replacement: Optional[str] = None, folds: Sequence[str] = (),
+           detection: str = "first") -> str:
+    """The text of the bytes ``data`` in ``source`` (detected for 'auto');
+    the options are those of convert()."""
+    source_code = _code(source, source=True)
+    text, error, _, _ = _mek.decode(
+        data, source_code, _choice(_EOLS, eol, "eol"), _choice(_ERRORS, errors, "errors"),
+        _replacement(replacement), _folds(folds), _choice(_DETECTIONS, detection, "detection"))
+    if error is not None:
+        _raise(error, source_code if source_code else _mek.detect(data, 0), _UTF8, data)
+    return text
+
+
+def encode(text: str, to: str, *, eol: str = "keep", errors: str = "strict",
+           replacement: Optional[str] = None, fallback: bool = False,
+           folds: Sequence[str] = ()) -> bytes:
+    """The string ``text`` in the code ``to``; the options are those of
+    convert(). An unmapped character raises EncodeError whose ``start`` is
+    its index in ``text``."""
+    to_code = _code(to)
+    output, error, _, _ = _mek.encode(
+        text, to_code, _choice(_EOLS, eol, "eol"), _choice(_ERRORS, errors, "errors"),
+        _replacement(replacement), bool(fallback), _folds(folds))
+    if error is not None:
+        _raise(error, _UTF8, to_code, text=text, utf8=text.encode("utf-8", "surrogatepass"))
+    return output
+
+
+def detect(data, detection: str = "first") -> Optional[str]:
+    """The code the bytes ``data`` are taken to be in, as ``mek --guess``
+    says it, or None when no code takes them. ``detection``: 'first' (a
+    fixed order of tests) or 'score' (the code whose text looks most like
+    Japanese)."""
+    code = _mek.detect(data, _choice(_DETECTIONS, detection, "detection"))
+    return _mek.name(code) if code != _AUTO else None
+
+
+def guess(data, detection: str = "first") -> Tuple[str, str]:
+    """``(code, eol)`` as ``mek --guess`` prints them: the code, and the line
+    endings of the text ('LF', 'CRLF', 'CR', 'MIXED' or 'NONE'). Raises
+    DecodeError when no code takes the text."""
+    code, seen, error = _mek.guess(data, _choice(_DETECTIONS, detection, "detection"))
+    if code == _AUTO:
+        raise DecodeError(("malformed", 0, 1, 1, b"", 0), "auto", data if isinstance(data, bytes) else b"")
+    if error is not None:
+        _raise(error, code, _UTF8, data)
+    return _mek.name(code), _SEEN.get(seen, "MIXED")
+
+
+class Problem(NamedTuple):
+    """One problem of a text found by check()."""
+
+    kind: str  # 'malformed' or 'unmapped'
+    offset: int
+    line: int
+    column: int
+    bytes: bytes
+    character: Optional[str]
+
+
+def check(data, source: str = "auto", to: Optional[str] = None, limit: int = 1000) -> list:
+    """Every problem of ``data`` (at most ``limit``), in the input's order:
+    malformed sequences and, with ``to``, the characters ``to`` cannot
+    carry. A text whose code cannot be detected gives one malformed
+    problem at offset 0."""
+    to_code = _code(to) if to is not None else _AUTO
+    problems = _mek.check(data, _code(source, source=True), to_code, int(limit))
+    return [Problem(k, o, l, c, b, chr(ch) if k == "unmapped" else None)
+            for k, o, l, c, b, ch in problems]
+
+
+class Stream:
+    """A conversion over a text that comes in pieces of any size:
+    ``feed(piece)`` answers the bytes converted so far, ``finish()`` the
+    rest; ``convert(pieces)`` does both over an iterable. With
+    ``source='auto'`` the first ``detect_size`` bytes (or all of them, if
+    fewer) are gathered and the code is detected on them. Errors raise as
+    convert() does; the offsets count from the start of the text."""
+
+    def __init__(self, to: str, *, source: str = "auto", eol: str = "keep",
+                 errors: str = "strict", replacement: Optional[str] = None,
+                 fallback: bool = False, folds: Sequence[str] = (),
+                 detection: str = "first", detect_size: int = DETECT_SIZE):
+        self._source = _code(source, source=True)
+        self._to = _code(to)
+        self._settings = (_choice(_EOLS, eol, "eol"), _choice(_ERRORS, errors, "errors"),
+                          _replacement(replacement), bool(fallback), _folds(folds))
+        self._detection = _choice(_DETECTIONS, detection, "detection")
+        self._detect_size = detect_size
+        self._gathered = bytearray()
+        self._stream = None
+        self._done = False
+        if self._source != _AUTO:
+            self._start()
+
+    @property
+    def source(self) -> Optional[str]:
+        """The input code, once known."""
+        return _mek.name(self._source) if self._source != _AUTO else None
+
+    @property
+    def changes(self) -> int:
+        """Under a forgiving policy: how many sequences and characters were changed."""
+        return self._stream.changes if self._stream is not None else 0
+
+    def _start(self) -> None:
+        self._stream = _mek.Stream(self._source, self._to, *self._settings)
+
+    def _detect(self) -> None:
+        code = _mek.detect(self._gathered, self._detection)
+        if code == _AUTO:
+            raise DecodeError(("malformed", 0, 1, 1, b"", 0), "auto")
+        self._source = code
+        self._start()
+
+    def _answer(self, result) -> bytes:
+        output, error = result
+        if error is not None:
+            self._done = True
+            _raise(error, self._source, self._to)
+        return output
+
+    def feed(self, data) -> bytes:
+        """Converts the next piece; answers the output it completes."""
+        if self._done:
+            raise ValueError("the stream has ended")
+        if self._stream is None:
+            self._gathered += data
+            if len(self._gathered) < self._detect_size:
+                return b""
+            self._detect()
+            gathered, self._gathered = self._gathered, bytearray()
+            return self._answer(self._stream.feed(gathered))
+        return self._answer(self._stream.feed(data))
+
+    def finish(self) -> bytes:
+        """Ends the text; answers the rest of the output."""
+        if self._done:
+            raise ValueError("the stream has ended")
+        output = b""
+        if self._stream is None:
+            self._detect()
+            gathered, self._gathered = self._gathered, bytearray()
+            output = self._answer(self._stream.feed(gathered))
+        output += self._answer(self._stream.finish())
+        self._done = True
+        return output
+
+    def convert(self, pieces: Iterable) -> Iterator[bytes]:
+        """The output of every piece, then of the end; empty outputs are left out."""
+        for piece in pieces:
+            output = self.feed(piece)
+            if output:
+                yield output
+        output = self.finish()
+        if output:
+            yield output
+
+
+class _ConvertingReader(io.RawIOBase):
+    """The UTF-8 of a file in another code, converted as it is read."""
+
+    def __init__(self, raw, stream: Stream, piece_size: int = 1 << 20):
+        super().__init__()
+        self._raw, self._stream, self._piece_size = raw, stream, piece_size
+        self._pending = b""
+        self._ended = False
+
+    def readable(self) -> bool:
+        return True
+
+    def readinto(self, buffer) -> int:
+        while not self._pending and not self._ended:
+            piece = self._raw.read(self._piece_size)
+            if piece:
+                self._pending = self._stream.feed(piece)
+            else:
+                self._pending = self._stream.finish()
+                self._ended = True
+        size = min(len(buffer), len(self._pending))
+        buffer[:size] = self._pending[:size]
+        self._pending = self._pending[size:]
+        return size
+
+    def close(self) -> None:
+        if not self.closed:
+            self._raw.close()
+        super().close()
+
+
+def open(path, mode: str = "r", source: str = "auto", *, eol: str = "keep",
+         errors: str = "strict", replacement: Optional[str] = None,
+         folds: Sequence[str] = (), detection: str = "first", newline: Optional[str] = None,
+         buffering: int = 1 << 20):
+    """A text file object that reads ``path`` decoded from ``source``; for
+    'auto' the code is detected over the whole file, as the command line
+    does. The text is converted as it is read, so a large file is never
+    whole in memory. ``newline`` is that of the built-in open() (None:
+    universal newlines). Errors raise from read() as decode() raises them.
+    Reading only: ``mode`` is 'r' or 'rt'.
+
+        pandas.read_csv(mek.open('ledger.csv'))
+    """
+    if mode not in ("r", "rt"):
+        raise ValueError(f"mek.open reads text only (mode 'r'), not {mode!r}")
+    raw = io.open(path, "rb", buffering=0)
+    try:
+        source_code = _code(source, source=True)
+        if source_code == _AUTO:
+            size = os.fstat(raw.fileno()).st_size
+            if size == 0:
+                source_code = _UTF8
+            else:
+                with mmap.mmap(raw.fileno(), 0, access=mmap.ACCESS_READ) as whole:
+                    source_code = _mek.detect(whole, _choice(_DETECTIONS, detection, "detection"))
+                if source_code == _AUTO:
+                    raise DecodeError(("malformed", 0, 1, 1, b"", 0), "auto")
+        stream = Stream("utf8", source=_mek.name(source_code), eol=eol, errors=errors,
+                        replacement=replacement, folds=folds)
+        reader = io.BufferedReader(_ConvertingReader(raw, stream, buffering), buffering)
+    except BaseException:
+        raw.close()
+        raise
+    text = io.TextIOWrapper(reader, encoding="utf-8", newline=newline)
+    text.mode = "r"
+    return text
+
+
+# The codecs: mek-CODE for every code name of the command line.
+
+_CODEC_ERRORS = {"strict": "strict", "replace": "replace", "ignore": "skip",
+                 "xmlcharrefreplace": "html"}
+
+
+def _codec_errors(errors: str) -> str:
+    try:
+        return _CODEC_ERRORS[errors]
+    except KeyError:
+        raise LookupError(f"mek codecs take errors {', '.join(_CODEC_ERRORS)}, "
+                          f"not {errors!r}") from None
+
+
+class _IncrementalDecoder(codecs.IncrementalDecoder):
+    def __init__(self, source: str, errors: str = "strict"):
+        super().__init__(errors)
+        self._source = source
+        self._text = codecs.getincrementaldecoder("utf-8")()
+        self._stream = None
+
+    def decode(self, data, final: bool = False) -> str:
+        if self._stream is None:
+            self._stream = Stream("utf8", source=self._source, errors=_codec_errors(self.errors))
+        output = self._stream.feed(data) if data else b""
+        if final:
+            output += self._stream.finish()
+        text = self._text.decode(output, final)
+        if final:
+            self.reset()
+        return text
+
+    def reset(self) -> None:
+        self._stream = None
+        self._text.reset()
+
+
+class _IncrementalEncoder(codecs.IncrementalEncoder):
+    def __init__(self, to: str, errors: str = "strict"):
+        super().__init__(errors)
+        self._to = to
+        self._stream = None
+
+    def encode(self, text: str, final: bool = False) -> bytes:
+        if self._stream is None:
+            self._stream = Stream(self._to, source="utf8", errors=_codec_errors(self.errors))
+        output = self._stream.feed(text.encode("utf-8", "surrogatepass")) if text else b""
+        if final:
+            output += self._stream.finish()
+            self._stream = None
+        return output
+
+    def reset(self) -> None:
+        self._stream = None
+
+
+def _search(name: str):
+    for prefix in ("mek-", "mek_"):
+        if name.startswith(prefix):
+            break
+    else:
+        return None
+    code = _code(name[len(prefix):], source=True)
+    code_text = _mek.name(code)
+
+    def encode_whole(text, errors="strict"):
+        if code == _AUTO:
+            raise LookupError("mek-auto decodes only: name an output code")
+        return encode(text, code_text, errors=_codec_errors(errors)), len(text)
+
+    def decode_whole(data, errors="strict"):
+        return decode(data, code_text, errors=_codec_errors(errors)), len(data)
+
+    def incremental_encoder(errors="strict"):
+        if code == _AUTO:
+            raise LookupError("mek-auto decodes only: name an output code")
+        return _IncrementalEncoder(code_text, errors)
+
+    return codecs.CodecInfo(
+        encode_whole, decode_whole, name="mek-" + code_text,
+        incrementalencoder=incremental_encoder,
+        incrementaldecoder=lambda errors="strict": _IncrementalDecoder(code_text, errors))
+
+
+_registered = False
+
+
+def register() -> None:
+    """Registers the codecs mek-CODE for every code name (``mek-cp932``,
+    ``mek-sjis``, ``mek-auto`` for decoding with detection), so that
+    ``'abc'.encode('mek-cp932')``, ``b.decode('mek-sjis', errors='replace')``
+    and ``open(p, encoding='mek-auto')`` work. Python's errors names map to
+    mek's policies: strict, replace, ignore (skip), xmlcharrefreplace
+    (html); any other raises LookupError. The incremental decoder of
+    mek-auto gathers 64 KiB (or the whole input, if shorter) before it
+    detects, then streams. Registering again does nothing."""
+    global _registered
+    if not _registered:
+        codecs.register(_search)
+        _registered = True

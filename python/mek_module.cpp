@@ -1,0 +1,309 @@
+// The extension module mek._mek: the C++ layer (mek/mek.h), the tool's code
+// names and the safe output writer for Python. The package mek wraps it
+// with the Python-facing functions, exceptions and codecs; this module
+// speaks in code numbers and plain tuples.
+//
+// Every conversion reads its input through the buffer protocol (bytes,
+// bytearray, memoryview, mmap) without copying it, and runs with the
+// interpreter lock released: the buffer stays exported, so nobody can
+// resize it meanwhile.
+
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "app/command_line.h"
+#include "files/output.h"
+#include "mek/mek.h"
+#include "mek/text_position.h"
+
+namespace py = pybind11;
+
+namespace {
+
+// A read-only view of a contiguous buffer, released when it goes (with the
+// interpreter lock held, as its owner outlives any released section).
+class InputView {
+ public:
+  explicit InputView(const py::object& data) {
+    if (PyObject_GetBuffer(data.ptr(), &view_, PyBUF_SIMPLE) != 0) throw py::error_already_set();
+  }
+  ~InputView() { PyBuffer_Release(&view_); }
+  InputView(const InputView&) = delete;
+  InputView& operator=(const InputView&) = delete;
+
+  [[nodiscard]] std::string_view text() const {
+    return {static_cast<const char*>(view_.buf), static_cast<std::size_t>(view_.len)};
+  }
+
+ private:
+  Py_buffer view_{};
+};
+
+const char* kindName(mek::ErrorKind kind) {
+  switch (kind) {
+    case mek::ErrorKind::malformed:
+      return "malformed";
+    case mek::ErrorKind::unmapped:
+      return "unmapped";
+    case mek::ErrorKind::too_large:
+      return "too_large";
+    case mek::ErrorKind::none:
+      break;
+  }
+  return "none";
+}
+
+// (kind, offset, line, column, bytes, character), or None for no error.
+py::object errorTuple(const mek::Error& error) {
+  if (error.kind == mek::ErrorKind::none) return py::none();
+  return py::make_tuple(
+      kindName(error.kind), error.offset, error.line, error.column,
+      py::bytes(reinterpret_cast<const char*>(error.bytes.data()), error.byte_count),
+      static_cast<std::uint32_t>(error.character));
+}
+
+mek::Options makeOptions(int errors, std::uint32_t replacement, bool fallback, unsigned folds,
+                         int detection) {
+  mek::Options options;
+  options.errors = static_cast<mek::Errors>(errors);
+  options.replacement = static_cast<char32_t>(replacement);
+  options.fallback = fallback;
+  options.folds = static_cast<mek::Fold>(folds);
+  options.detection = static_cast<mek::Detection>(detection);
+  return options;
+}
+
+// (output, error, changes, first change): the output is None after a
+// failure.
+py::tuple resultTuple(const mek::Result& result, bool asText) {
+  py::object output = py::none();
+  if (result.ok()) {
+    if (asText) {
+      PyObject* text = PyUnicode_DecodeUTF8(result.bytes.data(),
+                                            static_cast<Py_ssize_t>(result.bytes.size()), "strict");
+      if (text == nullptr) throw py::error_already_set();
+      output = py::reinterpret_steal<py::object>(text);
+    } else {
+      output = py::bytes(result.bytes);
+    }
+  }
+  return py::make_tuple(output, errorTuple(result.error), result.changes,
+                        errorTuple(result.first_change));
+}
+
+py::tuple convertData(const py::object& data, int from, int to, int eol, int errors,
+                      std::uint32_t replacement, bool fallback, unsigned folds, int detection,
+                      bool asText) {
+  const InputView input(data);
+  const mek::Options options = makeOptions(errors, replacement, fallback, folds, detection);
+  mek::Result result;
+  {
+    py::gil_scoped_release unlocked;
+    result = mek::convert(input.text(), static_cast<mek::Code>(from), static_cast<mek::Code>(to),
+                          static_cast<mek::LineEnding>(eol), options);
+  }
+  return resultTuple(result, asText);
+}
+
+py::tuple encodeText(const py::str& text, int to, int eol, int errors, std::uint32_t replacement,
+                     bool fallback, unsigned folds) {
+  Py_ssize_t size = 0;
+  // The UTF-8 form is kept by the string object itself.
+  const char* utf8 = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
+  if (utf8 == nullptr) throw py::error_already_set();
+  const mek::Options options = makeOptions(errors, replacement, fallback, folds, 0);
+  mek::Result result;
+  {
+    py::gil_scoped_release unlocked;
+    result = mek::convert(std::string_view(utf8, static_cast<std::size_t>(size)), mek::Code::utf8,
+                          static_cast<mek::Code>(to), static_cast<mek::LineEnding>(eol), options);
+  }
+  return resultTuple(result, false);
+}
+
+int detectCode(const py::object& data, int detection) {
+  const InputView input(data);
+  py::gil_scoped_release unlocked;
+  return static_cast<int>(mek::detect(input.text(), static_cast<mek::Detection>(detection)));
+}
+
+// (code, line endings seen as LineEndingsSeen flags, error): the text is
+// decoded whole, as `mek --guess` does, and its line endings are looked at
+// in the decoded form (where CR and LF are always single bytes). Code 0
+// when no code takes the text.
+py::tuple guessCode(const py::object& data, int detection) {
+  const InputView input(data);
+  mek::Code code = mek::Code::autodetect;
+  unsigned seen = 0;
+  mek::Error error;
+  {
+    py::gil_scoped_release unlocked;
+    code = mek::detect(input.text(), static_cast<mek::Detection>(detection));
+    if (code != mek::Code::autodetect) {
+      bool afterCr = false;
+      mek::Stream stream(code, mek::Code::utf8, mek::LineEnding::keep,
+                         [&seen, &afterCr](std::string_view bytes) {
+                           for (const char byte : bytes) {
+                             if (byte == '\n') {
+                               seen |= afterCr ? mek::kSeenCrLf : mek::kSeenLf;
+                             } else if (afterCr) {
+                               seen |= mek::kSeenCr;
+                             }
+                             afterCr = byte == '\r';
+                           }
+                           return true;
+                         });
+      if (stream.feed(input.text()) && stream.finish()) {
+        if (afterCr) seen |= mek::kSeenCr;
+      } else {
+        error = stream.error();
+      }
+    }
+  }
+  return py::make_tuple(static_cast<int>(code), seen, errorTuple(error));
+}
+
+py::list checkData(const py::object& data, int from, int to, std::size_t limit) {
+  const InputView input(data);
+  std::vector<mek::Error> problems;
+  {
+    py::gil_scoped_release unlocked;
+    problems =
+        mek::check(input.text(), static_cast<mek::Code>(from), static_cast<mek::Code>(to), limit);
+  }
+  py::list list;
+  for (const mek::Error& problem : problems) list.append(errorTuple(problem));
+  return list;
+}
+
+// The code number of a name as the command line takes it (aliases, case,
+// '-' and '_' ignored), or -1.
+int lookupCode(const std::string& name) {
+  const mek::CodeName* entry = mek::findCodeName(name.c_str());
+  return entry != nullptr ? static_cast<int>(entry->code) : -1;
+}
+
+// A conversion over pieces: the output of each piece is handed back by the
+// call that fed it.
+class PyStream {
+ public:
+  PyStream(int from, int to, int eol, int errors, std::uint32_t replacement, bool fallback,
+           unsigned folds)
+      : stream_(
+            static_cast<mek::Code>(from), static_cast<mek::Code>(to),
+            static_cast<mek::LineEnding>(eol),
+            [this](std::string_view bytes) {
+              pending_.append(bytes);
+              return true;
+            },
+            makeOptions(errors, replacement, fallback, folds, 0)) {}
+
+  // (output, error): the output so far, or None with the error.
+  py::tuple feed(const py::object& data) {
+    const InputView input(data);
+    bool ok = false;
+    {
+      py::gil_scoped_release unlocked;
+      ok = stream_.feed(input.text());
+    }
+    return take(ok);
+  }
+
+  py::tuple finish() {
+    bool ok = false;
+    {
+      py::gil_scoped_release unlocked;
+      ok = stream_.finish();
+    }
+    return take(ok);
+  }
+
+  [[nodiscard]] std::uint64_t changes() const { return stream_.changes(); }
+  [[nodiscard]] py::object firstChange() const { return errorTuple(stream_.firstChange()); }
+
+ private:
+  py::tuple take(bool ok) {
+    if (!ok) {
+      pending_.clear();
+      return py::make_tuple(py::none(), errorTuple(stream_.error()));
+    }
+    py::bytes output(pending_);
+    pending_.clear();
+    return py::make_tuple(output, py::none());
+  }
+
+  std::string pending_;
+  mek::Stream stream_;
+};
+
+// Writes `data` to `path` as the tool writes a named output: a temporary
+// file beside it, flushed and renamed over it, with the old file's
+// attributes; nothing is left when it fails. Raises OSError with the tool's
+// message.
+void writeFile(const std::string& path, const py::object& data) {
+  if (path.empty()) throw py::value_error("an output path is needed");
+  const InputView input(data);
+  std::string message;
+  {
+    py::gil_scoped_release unlocked;
+    mek::Output output(path.c_str());
+    const std::string_view bytes = input.text();
+    if (output.write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()) &&
+        output.commit()) {
+      return;
+    }
+    message = output.message();
+    output.abandon();
+  }
+  PyErr_SetString(PyExc_OSError, (path + ": " + message).c_str());
+  throw py::error_already_set();
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_mek, module) {
+  module.doc() = "The C++ layer of mek; use the package mek instead.";
+  module.def("lookup", &lookupCode, py::arg("name"));
+  module.def(
+      "name", [](int code) { return std::string(mek::name(static_cast<mek::Code>(code))); },
+      py::arg("code"));
+  module.def(
+      "convert",
+      [](const py::object& data, int from, int to, int eol, int errors, std::uint32_t replacement,
+         bool fallback, unsigned folds, int detection) {
+        return convertData(data, from, to, eol, errors, replacement, fallback, folds, detection,
+                           false);
+      },
+      py::arg("data"), py::arg("source"), py::arg("to"), py::arg("eol"), py::arg("errors"),
+      py::arg("replacement"), py::arg("fallback"), py::arg("folds"), py::arg("detection"));
+  module.def(
+      "decode",
+      [](const py::object& data, int from, int eol, int errors, std::uint32_t replacement,
+         unsigned folds, int detection) {
+        return convertData(data, from, static_cast<int>(mek::Code::utf8), eol, errors, replacement,
+                           false, folds, detection, true);
+      },
+      py::arg("data"), py::arg("source"), py::arg("eol"), py::arg("errors"), py::arg("replacement"),
+      py::arg("folds"), py::arg("detection"));
+  module.def("encode", &encodeText, py::arg("text"), py::arg("to"), py::arg("eol"),
+             py::arg("errors"), py::arg("replacement"), py::arg("fallback"), py::arg("folds"));
+  module.def("detect", &detectCode, py::arg("data"), py::arg("detection"));
+  module.def("guess", &guessCode, py::arg("data"), py::arg("detection"));
+  module.def("check", &checkData, py::arg("data"), py::arg("source"), py::arg("to"),
+             py::arg("limit"));
+  module.def("write_file", &writeFile, py::arg("path"), py::arg("data"));
+  py::class_<PyStream>(module, "Stream")
+      .def(py::init<int, int, int, int, std::uint32_t, bool, unsigned>(), py::arg("source"),
+           py::arg("to"), py::arg("eol"), py::arg("errors"), py::arg("replacement"),
+           py::arg("fallback"), py::arg("folds"))
+      .def("feed", &PyStream::feed, py::arg("data"))
+      .def("finish", &PyStream::finish)
+      .def_property_readonly("changes", &PyStream::changes)
+      .def_property_readonly("first_change", &PyStream::firstChange);
+}

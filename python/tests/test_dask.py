@@ -1,0 +1,44 @@
+"""python3 -m mek.dask on a local cluster of 2 workers against `mek --in-place`."""
+
+import os
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+pytest.importorskip("dask")
+pytest.importorskip("distributed")
+
+TOOL = os.environ.get("MEK_EXECUTABLE", "build/mek")
+SOURCE = os.environ.get("MEK_SOURCE_DIR", ".")
+
+
+def test_folder_over_a_local_cluster(tmp_path):
+    source, destination, expected = tmp_path / "in", tmp_path / "out", tmp_path / "expected"
+    (source / "deep").mkdir(parents=True)
+    text = open(os.path.join(SOURCE, "examples/sample-utf8.txt"), encoding="utf-8").read()
+    # A folder of mixed codes and line endings, one file in a subfolder,
+    # one empty, and one Shift_JIS file cut off in its third line.
+    files = {"a.txt": text.encode("cp932"), "b.txt": text.replace("\n", "\r\n").encode("euc-jp"),
+             "c.txt": open(os.path.join(SOURCE, "examples/sample-jis.txt"), "rb").read(), "deep/d.txt": text.encode("utf-16"),
+             "e.txt": b"", "f.txt": ("ｶﾅ\n" * 50).encode("cp932")}
+    for name, data in files.items():
+        (source / name).write_bytes(data)
+    lines = text.encode("cp932").split(b"\n")
+    (source / "bad.txt").write_bytes(b"\n".join(lines[:2]) + b"\n\x82")
+    shutil.copytree(source, expected)
+
+    run = subprocess.run([sys.executable, "-m", "mek.dask", f"{source}/**/*.txt", str(destination),
+                          "-o", "utf8"], capture_output=True, text=True, timeout=300)
+    assert run.returncode == 1, run.stderr
+    offset = len(b"\n".join(lines[:2])) + 1
+    assert f"6 of 7 files converted" in run.stdout
+    assert f"bad.txt: byte {offset} (line 3, column 1)" in run.stdout
+
+    for name in files:
+        subprocess.run([TOOL, "-outf8", "--in-place", str(expected / name)], check=True)
+        assert (destination / name).read_bytes() == (expected / name).read_bytes(), name
+    # Nothing of the failed file, and no temporary file, is left.
+    assert sorted(p.name for p in destination.rglob("*")) == sorted(
+        ["a.txt", "b.txt", "c.txt", "deep", "d.txt", "e.txt", "f.txt"])
