@@ -130,21 +130,37 @@ Code detect(std::span<const std::byte> input, Detection how) noexcept {
 Result convert(std::string_view input, Code from, Code to, LineEnding eol, const Options& options) {
   if (from == Code::autodetect) from = detect(input, options.detection);
   Result result;
-  ConversionStream stream(
-      static_cast<int>(from), static_cast<int>(to), static_cast<int>(eol),
-      [&result](const std::uint8_t* data, std::size_t size) {
-        result.bytes.append(reinterpret_cast<const char*>(data), size);
-        return true;
-      },
-      locating(options));
-  if (stream.feed(bytesOf(input), input.size()) && stream.finish()) {
-    result.changes = stream.changeCount();
-    result.first_change = firstChangeOf(stream);
+  // Most texts convert as they are: a first run counts no lines and may use
+  // a second thread. Only a text that failed or was changed is run again,
+  // locating, to tell where.
+  for (const bool locate : {false, true}) {
+    result.bytes.clear();
+    // Room for most outputs at once: growing a large string step by step
+    // copies it and touches fresh pages again and again.
+    result.bytes.reserve(input.size() * 2 + 64);
+    ConversionStream::Options given = locating(options);
+    given.locate = locate;
+    given.worker = !locate;
+    ConversionStream stream(
+        static_cast<int>(from), static_cast<int>(to), static_cast<int>(eol),
+        [&result](const std::uint8_t* data, std::size_t size) {
+          result.bytes.append(reinterpret_cast<const char*>(data), size);
+          return true;
+        },
+        given);
+    const bool ok = stream.feed(bytesOf(input), input.size()) && stream.finish();
+    if (stream.error() == StreamError::kNoMemory) throw std::bad_alloc();
+    if (ok && stream.changeCount() == 0) return result;
+    if (!locate) continue;
+    if (ok) {
+      result.changes = stream.changeCount();
+      result.first_change = firstChangeOf(stream);
+      return result;
+    }
+    result.error = errorOf(stream);
+    result.bytes.clear();
     return result;
   }
-  if (stream.error() == StreamError::kNoMemory) throw std::bad_alloc();
-  result.error = errorOf(stream);
-  result.bytes.clear();
   return result;
 }
 
