@@ -3,13 +3,17 @@
     python3 -m mek.dask 'data/*.csv' out/ -o utf8 [--errors replace]
                         [--eol lf] [--scheduler tcp://host:8786]
 
-Each file is converted whole by a worker (its code detected over the whole
-file unless --source names it) and written to DEST_DIR under its path
-relative to the glob's fixed folder, as `mek --in-place` would write it: a
-temporary file beside the target, flushed and renamed over it; nothing is
-left of a failed file. Without --scheduler a local cluster of --workers
-processes runs the tasks. The source and destination must be on storage
-every worker sees. Prints a summary and exits 1 if any file failed.
+Each file is converted by a worker (its code detected over the whole file
+unless --source names it) and written to DEST_DIR under its path relative
+to the glob's fixed folder, as `mek --in-place` would write it: a temporary
+file beside the target, flushed and renamed over it; nothing is left of a
+failed file. A file larger than --split bytes in a code where an LF byte is
+always a line feed (Shift_JIS, cp932, EUC-JP, UTF-8) is cut after LF bytes
+into ranges that workers convert side by side; a last task joins their
+outputs into the target, and a failure is told at its place in the whole
+file. Without --scheduler a local cluster of --workers processes runs the
+tasks. The source and destination must be on storage every worker sees.
+Prints a summary and exits 1 if any file failed.
 """
 
 from __future__ import annotations
@@ -18,7 +22,9 @@ import argparse
 import glob
 import mmap
 import os
+import shutil
 import sys
+import tempfile
 from typing import List, NamedTuple, Optional
 
 import mek
@@ -55,6 +61,113 @@ def convert_file(source: str, target: str, to: str, source_code: str = "auto",
         return FileResult(source, target, 0, 0, str(error) or type(error).__name__)
 
 
+# Codes in which no character holds an LF byte but the line feed itself, so
+# that a text cut right after an LF converts piece by piece as it does whole.
+_SPLITTABLE = {"sjis", "cp932", "euc_jp", "utf8", "utf8_bom"}
+
+
+class Range(NamedTuple):
+    start: int  # first byte of the range in the file
+    end: int
+    line: int  # line ends before the range: its lines are told after them
+
+
+def _line_ends(chunk: bytes) -> int:
+    """Line ends in `chunk` as mek counts them: LF, CR LF and CR."""
+    return chunk.count(b"\n") + chunk.count(b"\r") - chunk.count(b"\r\n")
+
+
+def split_file(source: str, size: int, split: int, source_code: str, detection: str = "first"):
+    """(code, ranges) of a file to convert in ranges, or (code, []) when it is
+    converted whole: too small, or in a code an LF byte may belong to. The
+    code is detected over the whole file, as the command line does."""
+    with open(source, "rb") as raw, mmap.mmap(raw.fileno(), 0, access=mmap.ACCESS_READ) as data:
+        code = mek.code_name(source_code) if source_code != "auto" else mek.detect(data, detection)
+        if code not in _SPLITTABLE:
+            return code, []
+        starts = [0]
+        while starts[-1] + split < size:
+            lf = data.find(b"\n", starts[-1] + split)
+            if lf < 0 or lf + 1 >= size:
+                break
+            starts.append(lf + 1)
+        if len(starts) == 1:
+            return code, []
+        ends = starts[1:] + [size]
+        # Ranges end right after an LF, so no CR LF is cut and the line ends
+        # of the ranges before add up.
+        ranges, lines = [], 0
+        for a, b in zip(starts, ends):
+            ranges.append(Range(a, b, lines))
+            lines += _line_ends(data[a:b])
+        return code, ranges
+
+
+def _part_name(target: str, index: int) -> str:
+    folder, name = os.path.split(target)
+    return os.path.join(folder, f".{name}.mek-part-{index}")
+
+
+def convert_range(source: str, target: str, index: int, piece: Range, to: str, code: str,
+                  eol: str, errors: str):
+    """Converts one range of a file into a part file beside the target; the
+    task of a worker. Answers (bytes out, None) or (0, the failure placed in
+    the whole file)."""
+    try:
+        with open(source, "rb") as raw, \
+                mmap.mmap(raw.fileno(), 0, access=mmap.ACCESS_READ) as data, \
+                memoryview(data)[piece.start:piece.end] as chunk:
+            output = mek.convert(chunk, to, source=code, eol=eol, errors=errors)
+        os.makedirs(os.path.dirname(target) or ".", exist_ok=True)
+        with open(_part_name(target, index), "wb") as part:
+            part.write(output)
+        return len(output), None
+    except mek.ConversionError as error:
+        # Ranges begin lines, so only the offset and the line move.
+        error.offset += piece.start
+        error.line += piece.line
+        return 0, str(error)
+    except (OSError, MemoryError, ValueError, LookupError) as error:
+        return 0, str(error) or type(error).__name__
+
+
+def join_ranges(source: str, target: str, results: list, bytes_in: int) -> FileResult:
+    """Joins the part files of a file's ranges into the target, written safely
+    (a temporary file beside it, flushed, renamed over it), or tells the first
+    failure in the file's order; the part files are removed either way."""
+    parts = [_part_name(target, index) for index in range(len(results))]
+    try:
+        failure = next((error for _, error in results if error is not None), None)
+        if failure is not None:
+            return FileResult(source, target, 0, 0, failure)
+        folder = os.path.dirname(target) or "."
+        handle, temporary = tempfile.mkstemp(prefix=f".{os.path.basename(target)}.mek-",
+                                             dir=folder)
+        try:
+            with os.fdopen(handle, "wb") as out:
+                for part in parts:
+                    with open(part, "rb") as piece:
+                        shutil.copyfileobj(piece, out, 1 << 20)
+                out.flush()
+                mask = os.umask(0)
+                os.umask(mask)
+                os.fchmod(out.fileno(), 0o666 & ~mask)
+                os.fsync(out.fileno())
+            os.replace(temporary, target)
+        except BaseException:
+            os.unlink(temporary)
+            raise
+        return FileResult(source, target, bytes_in, sum(n for n, _ in results), None)
+    except OSError as error:
+        return FileResult(source, target, 0, 0, str(error))
+    finally:
+        for part in parts:
+            try:
+                os.unlink(part)
+            except OSError:
+                pass
+
+
 def _fixed_folder(pattern: str) -> str:
     """The part of a glob before its first wildcard, as a folder."""
     parts = []
@@ -79,7 +192,7 @@ def plan(pattern: str, destination: str) -> List[tuple]:
 
 def run(pattern: str, destination: str, to: str, *, source_code: str = "auto", eol: str = "lf",
         errors: str = "strict", scheduler: Optional[str] = None, workers: int = 2,
-        out=sys.stdout) -> int:
+        split: int = 64 << 20, out=sys.stdout) -> int:
     """Converts every file the glob matches; answers the exit status."""
     from dask.distributed import Client, LocalCluster
 
@@ -93,8 +206,18 @@ def run(pattern: str, destination: str, to: str, *, source_code: str = "auto", e
                                dashboard_address=None)
     try:
         with Client(scheduler if scheduler is not None else cluster) as client:
-            futures = [client.submit(convert_file, s, t, to, source_code, eol, errors, pure=False)
-                       for s, t in pairs]
+            futures = []
+            for s, t in pairs:
+                size = os.path.getsize(s)
+                code, ranges = split_file(s, size, split, source_code) if size > split else \
+                    (source_code, [])
+                if not ranges:
+                    futures.append(client.submit(convert_file, s, t, to, code or "auto", eol,
+                                                 errors, pure=False))
+                    continue
+                parts = [client.submit(convert_range, s, t, k, r, to, code, eol, errors,
+                                       pure=False) for k, r in enumerate(ranges)]
+                futures.append(client.submit(join_ranges, s, t, parts, size, pure=False))
             results = client.gather(futures)
     finally:
         if cluster is not None:
@@ -123,6 +246,9 @@ def main(argv: Optional[List[str]] = None) -> int:
     parser.add_argument("--scheduler", help="the address of a running Dask scheduler")
     parser.add_argument("--workers", type=int, default=2,
                         help="the processes of the local cluster (default 2)")
+    parser.add_argument("--split", type=int, default=64 << 20,
+                        help="files larger than this many bytes are converted in ranges "
+                             "(default 64 MiB)")
     args = parser.parse_args(argv)
     try:  # an unknown code fails before the cluster starts
         mek.code_name(args.source)
@@ -131,7 +257,8 @@ def main(argv: Optional[List[str]] = None) -> int:
         print(f"mek.dask: {error}", file=sys.stderr)
         return 2
     return run(args.pattern, args.destination, args.to, source_code=args.source, eol=args.eol,
-               errors=args.errors, scheduler=args.scheduler, workers=args.workers)
+               errors=args.errors, scheduler=args.scheduler, workers=args.workers,
+               split=args.split)
 
 
 if __name__ == "__main__":

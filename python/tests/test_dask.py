@@ -25,20 +25,27 @@ def test_folder_over_a_local_cluster(tmp_path):
              "e.txt": b"", "f.txt": ("ｶﾅ\n" * 50).encode("cp932")}
     for name, data in files.items():
         (source / name).write_bytes(data)
-    lines = text.encode("cp932").split(b"\n")
-    (source / "bad.txt").write_bytes(b"\n".join(lines[:2]) + b"\n\x82")
+    # Two files large enough to be cut into ranges (--split 2000): one whole,
+    # one cut off in its last range, whose failure is placed in the file.
+    big = text.replace("\n", "\r\n").encode("cp932") * 20
+    files["big.txt"] = big
+    (source / "big.txt").write_bytes(big)
+    from mek.dask import split_file
+    assert len(split_file(str(source / "big.txt"), len(big), 2000, "auto")[1]) >= 2
+    (source / "bad.txt").write_bytes(big + b"\x82")
     shutil.copytree(source, expected)
 
     run = subprocess.run([sys.executable, "-m", "mek.dask", f"{source}/**/*.txt", str(destination),
-                          "-o", "utf8"], capture_output=True, text=True, timeout=300)
+                          "-o", "utf8", "--split", "2000"], capture_output=True, text=True,
+                         timeout=300)
     assert run.returncode == 1, run.stderr
-    offset = len(b"\n".join(lines[:2])) + 1
-    assert f"6 of 7 files converted" in run.stdout
-    assert f"bad.txt: byte {offset} (line 3, column 1)" in run.stdout
+    assert f"7 of 8 files converted" in run.stdout
+    line = big.count(b"\n") + 1
+    assert f"bad.txt: byte {len(big)} (line {line}, column 1)" in run.stdout
 
     for name in files:
         subprocess.run([TOOL, "-outf8", "--in-place", str(expected / name)], check=True)
         assert (destination / name).read_bytes() == (expected / name).read_bytes(), name
     # Nothing of the failed file, and no temporary file, is left.
     assert sorted(p.name for p in destination.rglob("*")) == sorted(
-        ["a.txt", "b.txt", "c.txt", "deep", "d.txt", "e.txt", "f.txt"])
+        ["a.txt", "b.txt", "big.txt", "c.txt", "deep", "d.txt", "e.txt", "f.txt"])
