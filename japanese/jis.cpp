@@ -179,6 +179,18 @@ bool encodeJis(ConversionBuffer& buffer, Sink& sink, int& state) {
   const std::ptrdiff_t margin = blockMargin(sink, kFastMargin, true);
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
+  // Writes the unit at p (or, under a forgiving policy, its stand-in) and
+  // moves past it; false where the strict policy stops.
+  const auto step = [&] {
+    if (encodeOne(p, state, sink, twins)) [[likely]] {
+      p += 2;
+      return true;
+    }
+    const std::uint8_t* const next = forgiveJis(p, end, state, sink, twins);
+    if (next == nullptr) return false;
+    p = next;
+    return true;
+  };
   while (end - p >= margin) {
     if (isAsciiUnit(p)) {
       enterState(kAscii, state, sink);
@@ -193,23 +205,11 @@ bool encodeJis(ConversionBuffer& buffer, Sink& sink, int& state) {
     }
     // Up to the next ASCII unit, which the block takes.
     do {
-      if (!encodeOne(p, state, sink, twins)) [[unlikely]] {
-        const std::uint8_t* const next = forgiveJis(p, end, state, sink, twins);
-        if (next == nullptr) return failUnit(buffer, p);
-        p = next;
-      } else {
-        p += 2;
-      }
+      if (!step()) return failUnit(buffer, p);
     } while (!isAsciiUnit(p) && end - p >= margin);
   }
   while (end - p >= 2) {
-    if (!encodeOne(p, state, sink, twins)) [[unlikely]] {
-      const std::uint8_t* const next = forgiveJis(p, end, state, sink, twins);
-      if (next == nullptr) return failUnit(buffer, p);
-      p = next;
-    } else {
-      p += 2;
-    }
+    if (!step()) return failUnit(buffer, p);
   }
   return finishScan(buffer, p, sink);
 }

@@ -87,6 +87,18 @@ bool encodeStateless(ConversionBuffer& buffer, Sink& sink, std::ptrdiff_t margin
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
   margin = blockMargin(sink, margin, true);
+  // Writes the unit at p (or, under a forgiving policy, its stand-in) and
+  // moves past it; false where the strict policy stops.
+  const auto step = [&] {
+    if (encodeOne(p, sink)) [[likely]] {
+      p += 2;
+      return true;
+    }
+    const std::uint8_t* const next = forgiveUnit(p, end, sink, encodeOne);
+    if (next == nullptr) return false;
+    p = next;
+    return true;
+  };
   while (end - p >= margin) {
     const unsigned ascii = asciiUnitBlockLength(p);
     sink.block([&] { return std::size_t{ascii}; },
@@ -97,23 +109,11 @@ bool encodeStateless(ConversionBuffer& buffer, Sink& sink, std::ptrdiff_t margin
     p += 2 * ascii;
     if (ascii == kAsciiBlock) continue;
     do {
-      if (!encodeOne(p, sink)) [[unlikely]] {
-        const std::uint8_t* const next = forgiveUnit(p, end, sink, encodeOne);
-        if (next == nullptr) return failUnit(buffer, p);
-        p = next;
-      } else {
-        p += 2;
-      }
+      if (!step()) return failUnit(buffer, p);
     } while (!isAsciiUnit(p) && end - p >= margin);
   }
   while (end - p >= 2) {
-    if (!encodeOne(p, sink)) [[unlikely]] {
-      const std::uint8_t* const next = forgiveUnit(p, end, sink, encodeOne);
-      if (next == nullptr) return failUnit(buffer, p);
-      p = next;
-    } else {
-      p += 2;
-    }
+    if (!step()) return failUnit(buffer, p);
   }
   return finishScan(buffer, p, sink);
 }
