@@ -9,11 +9,11 @@
 
 #include "app/input.h"
 #include "app/signal_guard.h"
+#include "detect/detector.h"
 #include "detect/scored_detection.h"
 #include "files/output.h"
 #include "mek/conversion_stream.h"
 #include "mek/detect.h"
-#include "mek/detector.h"
 #include "mek/registry.h"
 
 namespace mek {

@@ -5,6 +5,7 @@
 #include <new>
 #include <system_error>
 
+#include "convert/conversion_stream_impl.h"
 #include "mek/registry.h"
 #include "mek/text_fold.h"
 
@@ -12,7 +13,7 @@ namespace mek {
 
 // The areas of one piece on its way from the decoder to the writer. Two of
 // them let the caller decode one piece while the worker finishes the other.
-struct ConversionStream::Slot {
+struct ConversionStream::Impl::Slot {
   Area decoded;
   Area folded;
   Area lines;
@@ -31,11 +32,8 @@ bool endsWithCr(const Area& text) {
 
 }  // namespace
 
-ConversionStream::ConversionStream(int inputCode, int outputCode, int lineEnding, Writer writer)
-    : ConversionStream(inputCode, outputCode, lineEnding, std::move(writer), Options{}) {}
-
-ConversionStream::ConversionStream(int inputCode, int outputCode, int lineEnding, Writer writer,
-                                   Options options)
+ConversionStream::Impl::Impl(int inputCode, int outputCode, int lineEnding, Writer writer,
+                             Options options)
     : writer_(std::move(writer)), options_(options), slots_(new (std::nothrow) Slot[kSlots]) {
   if (options_.piece_size == 0) options_.piece_size = 1;
   // A failed piece is traced on the thread that still holds its input.
@@ -62,23 +60,23 @@ ConversionStream::ConversionStream(int inputCode, int outputCode, int lineEnding
       StreamStage(encoder, StreamError::kUnmapped, outputCode, &findEncoderAfterStart, &policy_);
 }
 
-ConversionStream::~ConversionStream() {
+ConversionStream::Impl::~Impl() {
   stopWorker();
 }
 
-bool ConversionStream::fail(StreamError error) {
+bool ConversionStream::Impl::fail(StreamError error) {
   if (error_ == StreamError::kNone) error_ = error;
   return false;
 }
 
-std::span<std::uint8_t> ConversionStream::space() {
+std::span<std::uint8_t> ConversionStream::Impl::space() {
   if (!ready() || !input_.reserve(options_.piece_size)) return {};
   const std::size_t room =
       options_.piece_size > input_size_ ? options_.piece_size - input_size_ : 0;
   return {input_.data() + input_size_, room};
 }
 
-bool ConversionStream::commit(std::size_t size) {
+bool ConversionStream::Impl::commit(std::size_t size) {
   if (!ready()) return false;
   input_size_ += size;
   const std::size_t gathered = input_size_;
@@ -86,7 +84,7 @@ bool ConversionStream::commit(std::size_t size) {
   return decode(input_.data(), input_.data() + gathered, false);
 }
 
-bool ConversionStream::feed(const std::uint8_t* data, std::size_t size) {
+bool ConversionStream::Impl::feed(const std::uint8_t* data, std::size_t size) {
   while (size > 0) {
     if (!ready()) return false;
     if (!input_.reserve(options_.piece_size)) return fail(StreamError::kNoMemory);
@@ -100,7 +98,7 @@ bool ConversionStream::feed(const std::uint8_t* data, std::size_t size) {
   return ready();
 }
 
-bool ConversionStream::finish() {
+bool ConversionStream::Impl::finish() {
   if (!ready()) {
     stopWorker();
     return false;
@@ -114,7 +112,7 @@ bool ConversionStream::finish() {
   return error_ == StreamError::kNone;
 }
 
-bool ConversionStream::decode(std::uint8_t* begin, const std::uint8_t* end, bool last) {
+bool ConversionStream::Impl::decode(std::uint8_t* begin, const std::uint8_t* end, bool last) {
   Slot& slot = slots_[next_slot_];
   if (options_.locate) {
     const Saved saved{decoder_, fold_, lines_, encoder_, tally_};
@@ -167,7 +165,7 @@ bool ConversionStream::decode(std::uint8_t* begin, const std::uint8_t* end, bool
   return error == StreamError::kNone || fail(error);
 }
 
-StreamError ConversionStream::finishSlot(Slot& slot) {
+StreamError ConversionStream::Impl::finishSlot(Slot& slot) {
   Area* folded = &slot.decoded;
   if (fold_.converter() != nullptr) {
     std::uint8_t* const decoded = slot.decoded.data();
@@ -199,8 +197,8 @@ StreamError ConversionStream::finishSlot(Slot& slot) {
   return StreamError::kNone;
 }
 
-void ConversionStream::keepPast(const std::uint8_t* begin, const std::uint8_t* end,
-                                const Saved& saved, const Slot& slot) {
+void ConversionStream::Impl::keepPast(const std::uint8_t* begin, const std::uint8_t* end,
+                                      const Saved& saved, const Slot& slot) {
   // Which piece each held character came from (see replay, which follows
   // the same rules a step at a time).
   const std::uint64_t piece = pieces_++;
@@ -235,17 +233,17 @@ void ConversionStream::keepPast(const std::uint8_t* begin, const std::uint8_t* e
   while (past_.size() > kPastPieces) past_.pop_front();
 }
 
-bool ConversionStream::startWorker() {
+bool ConversionStream::Impl::startWorker() {
   stopping_ = false;
   try {
-    thread_ = std::thread(&ConversionStream::work, this, next_slot_);
+    thread_ = std::thread(&ConversionStream::Impl::work, this, next_slot_);
   } catch (const std::system_error&) {
     return false;  // the caller's thread does all the work
   }
   return true;
 }
 
-void ConversionStream::work(std::size_t index) {
+void ConversionStream::Impl::work(std::size_t index) {
   for (;;) {
     Slot& slot = slots_[index];
     StreamError previous;
@@ -267,13 +265,13 @@ void ConversionStream::work(std::size_t index) {
   }
 }
 
-bool ConversionStream::waitForSlot(Slot& slot) {
+bool ConversionStream::Impl::waitForSlot(Slot& slot) {
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [&] { return !slot.busy; });
   return worker_error_ == StreamError::kNone;
 }
 
-void ConversionStream::stopWorker() {
+void ConversionStream::Impl::stopWorker() {
   if (!thread_.joinable()) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -347,8 +345,8 @@ std::uint32_t characterOf(const std::uint8_t* p, const std::uint8_t* end, int& l
 // before it, one input byte at a time, as locate() does for a failure, and
 // lists each change where the step that made it places it. The stages and
 // the tally end as the piece left them; only the listing is new.
-void ConversionStream::locateChanges(std::uint8_t* begin, const std::uint8_t* end, bool last,
-                                     const Saved& saved) {
+void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8_t* end, bool last,
+                                           const Saved& saved) {
   const Saved after{decoder_, fold_, lines_, encoder_, tally_};
   decoder_ = saved.decoder;
   fold_ = saved.fold;
@@ -432,8 +430,8 @@ bool isLineEnd(const std::uint8_t* unit) {
 // decoded gives its offset, line and column. A character that the fold stage
 // or the encoder still held from an earlier piece (a kana waiting for a
 // mark) is placed by running those pieces again first.
-void ConversionStream::locate(std::uint8_t* begin, const std::uint8_t* end, bool last,
-                              const Saved& saved, StreamError first) {
+void ConversionStream::Impl::locate(std::uint8_t* begin, const std::uint8_t* end, bool last,
+                                    const Saved& saved, StreamError first) {
   const bool fromPast = !past_.empty();
   const Saved& start = fromPast ? past_.front().saved : saved;
   decoder_ = start.decoder;
@@ -459,8 +457,8 @@ void ConversionStream::locate(std::uint8_t* begin, const std::uint8_t* end, bool
   failure_.column = saved.tally.column();
 }
 
-bool ConversionStream::replay(std::uint8_t* begin, const std::uint8_t* end, bool last,
-                              std::uint64_t consumed, Held& held) {
+bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end, bool last,
+                                    std::uint64_t consumed, Held& held) {
   Area decoded;
   Area folded;
   Area lines;
@@ -572,6 +570,59 @@ bool ConversionStream::replay(std::uint8_t* begin, const std::uint8_t* end, bool
     }
   }
   return false;
+}
+
+ConversionStream::ConversionStream(int inputCode, int outputCode, int lineEnding, Writer writer)
+    : ConversionStream(inputCode, outputCode, lineEnding, std::move(writer), Options{}) {}
+
+ConversionStream::ConversionStream(int inputCode, int outputCode, int lineEnding, Writer writer,
+                                   Options options)
+    : impl_(new (std::nothrow)
+                Impl(inputCode, outputCode, lineEnding, std::move(writer), options)) {}
+
+ConversionStream::~ConversionStream() = default;
+
+namespace {
+
+const ConversionFailure kNoFailure{StreamError::kNoMemory};
+const std::vector<ConversionFailure> kNoChanges;
+
+}  // namespace
+
+bool ConversionStream::feed(const std::uint8_t* data, std::size_t size) {
+  return impl_ != nullptr && impl_->feed(data, size);
+}
+
+std::span<std::uint8_t> ConversionStream::space() {
+  return impl_ != nullptr ? impl_->space() : std::span<std::uint8_t>{};
+}
+
+bool ConversionStream::commit(std::size_t size) {
+  return impl_ != nullptr && impl_->commit(size);
+}
+
+bool ConversionStream::finish() {
+  return impl_ != nullptr && impl_->finish();
+}
+
+StreamError ConversionStream::error() const {
+  return impl_ != nullptr ? impl_->error() : StreamError::kNoMemory;
+}
+
+const ConversionFailure& ConversionStream::failure() const {
+  return impl_ != nullptr ? impl_->failure() : kNoFailure;
+}
+
+unsigned ConversionStream::lineEndingsSeen() const {
+  return impl_ != nullptr ? impl_->lineEndingsSeen() : 0;
+}
+
+std::uint64_t ConversionStream::changeCount() const {
+  return impl_ != nullptr ? impl_->changeCount() : 0;
+}
+
+const std::vector<ConversionFailure>& ConversionStream::changes() const {
+  return impl_ != nullptr ? impl_->changes() : kNoChanges;
 }
 
 }  // namespace mek

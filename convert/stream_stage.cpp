@@ -1,4 +1,4 @@
-#include "mek/stream_stage.h"
+#include "convert/stream_stage.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
+#include "detect/detector.h"
 #include "japanese/code_table.h"
 #include "japanese/flat_tables.h"
 #include "japanese/sjis_scan.h"
-#include "mek/detector.h"
 #include "mek/registry.h"
 #include "simd/ascii.h"
 #include "unicode/utf16.h"

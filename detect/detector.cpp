@@ -1,4 +1,4 @@
-#include "mek/detector.h"
+#include "detect/detector.h"
 
 #include <algorithm>
 #include <cstring>

@@ -11,11 +11,11 @@
 #include <cstring>
 #include <vector>
 
+#include "detect/detector.h"
 #include "fuzz/fuzz_support.h"
 #include "mek/codes.h"
 #include "mek/conversion_stream.h"
 #include "mek/detect.h"
-#include "mek/detector.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "app/driver.h"
+#include "detect/detector.h"
 #include "mek/conversion_stream.h"
 #include "mek/detect.h"
-#include "mek/detector.h"
 #include "mek/in_memory.h"
 #include "mek/registry.h"
 #include "mek/text_fold.h"

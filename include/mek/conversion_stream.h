@@ -1,18 +1,14 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <span>
-#include <thread>
 #include <vector>
 
-#include "mek/end_of_line.h"
-#include "mek/stream_stage.h"
+#include "mek/converter.h"
+#include "mek/stream_error.h"
 #include "mek/text_position.h"
 
 namespace mek {
@@ -112,107 +108,25 @@ class ConversionStream {
   // True when the whole text converted.
   bool finish();
 
-  StreamError error() const { return error_; }
+  StreamError error() const;
   // With Options::locate, where and why the conversion failed; its `error`
   // is error() then, refined from kUnmapped to kMalformed for a surrogate
   // without its partner that reached the encoder.
-  const ConversionFailure& failure() const { return failure_; }
+  const ConversionFailure& failure() const;
   // With Options::locate, after finish(): the LineEndingsSeen flags of the
   // decoded text.
-  unsigned lineEndingsSeen() const { return tally_.seen(); }
+  unsigned lineEndingsSeen() const;
   // Under a forgiving policy: how many malformed sequences and characters
   // were changed, and with Options::locate the first changes_listed of them
   // in the input's order, placed as failure() places a failure.
-  std::uint64_t changeCount() const { return decoder_.changes() + encoder_.changes(); }
-  const std::vector<ConversionFailure>& changes() const { return changes_; }
+  std::uint64_t changeCount() const;
+  const std::vector<ConversionFailure>& changes() const;
 
  private:
-  struct Slot;
-  // The stages and counts before a piece, from where a failed piece is run
-  // again a byte at a time to find its place.
-  struct Saved {
-    StreamStage decoder;
-    StreamStage fold;
-    StreamStage lines;
-    StreamStage encoder;
-    TextTally tally;
-  };
-
-  // Where a character stands in the input, for a failure there.
-  struct Place {
-    bool known = false;
-    std::uint64_t offset = 0;
-    std::uint64_t line = 0;
-    std::uint64_t column = 0;
-    std::uint8_t bytes[4] = {};
-    std::size_t byte_count = 0;
-  };
-  // The characters that the fold stage and the encoder hold for the next
-  // piece.
-  struct Held {
-    Place fold;
-    Place encoder;
-  };
-  // A piece that a held character came from, kept to be run again.
-  struct Past {
-    Saved saved;
-    std::uint64_t consumed;
-    std::uint64_t piece;
-    std::vector<std::uint8_t> bytes;  // Area::kHeadroom bytes of room, then the piece
-  };
-  static constexpr std::uint64_t kNoPiece = ~std::uint64_t{0};
-  static constexpr std::size_t kPastPieces = 16;
-
-  bool ready() const { return error_ == StreamError::kNone && !finished_; }
-  bool decode(std::uint8_t* begin, const std::uint8_t* end, bool last);
-  StreamError finishSlot(Slot& slot);  // line endings, encoder, writer
-  bool startWorker();
-  void work(std::size_t firstSlot);
-  bool waitForSlot(Slot& slot);
-  void stopWorker();
-  bool fail(StreamError error);
-  void locate(std::uint8_t* begin, const std::uint8_t* end, bool last, const Saved& saved,
-              StreamError first);
-  void locateChanges(std::uint8_t* begin, const std::uint8_t* end, bool last, const Saved& saved);
-  // Runs a piece again a byte at a time; true once it has found the failure.
-  bool replay(std::uint8_t* begin, const std::uint8_t* end, bool last, std::uint64_t consumed,
-              Held& held);
-  void keepPast(const std::uint8_t* begin, const std::uint8_t* end, const Saved& saved,
-                const Slot& slot);
-
-  StreamStage decoder_;
-  StreamStage fold_;  // without folds, no converter and never run
-  StreamStage lines_;
-  StreamStage encoder_;
-  const EndOfLineConverter* line_end_ = nullptr;
-  Writer writer_;
-  Options options_;
-  Area input_;
-  std::size_t input_size_ = 0;  // bytes gathered by feed()
-  std::unique_ptr<Slot[]> slots_;
-  std::size_t next_slot_ = 0;
-  std::size_t pieces_ = 0;
-  StreamError error_ = StreamError::kNone;
-  bool finished_ = false;
-  // With Options::locate: the input bytes of the pieces done, the tally of
-  // their decoded text, and the failure.
-  std::uint64_t consumed_ = 0;
-  TextTally tally_;
-  ConversionFailure failure_;
-  std::vector<ConversionFailure> changes_;
-  ErrorPolicy policy_;
-  // With Options::locate: the pieces since the oldest held character, and
-  // which pieces the held characters came from.
-  std::deque<Past> past_;
-  std::uint64_t fold_origin_ = kNoPiece;
-  std::uint64_t encoder_origin_ = kNoPiece;
-
-  // The worker and what it shares with the caller.
-  std::thread thread_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool stopping_ = false;
-  StreamError worker_error_ = StreamError::kNone;
+  class Impl;
+  // Null when the stream's state could not be allocated: every operation
+  // then fails with kNoMemory.
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace mek

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "convert/stream_stage.h"
 #include "mek/codes.h"
-#include "mek/stream_stage.h"
 
 namespace mek {
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "mek/converter.h"
+#include "mek/stream_error.h"
 
 namespace mek {
 
@@ -31,16 +32,6 @@ class Area {
  private:
   std::uint8_t* block_ = nullptr;
   std::size_t capacity_ = 0;
-};
-
-// How a streamed conversion failed.
-enum class StreamError {
-  kNone,
-  kMalformed,  // input bytes that are not valid in the input code
-  kUnmapped,   // a character that the output code cannot carry
-  kTooLarge,   // a piece's output that no signed 32-bit count can hold
-  kNoMemory,   // an area could not be allocated
-  kOutput,     // the caller's writer refused the output
 };
 
 // One stage of a streamed conversion: a converter run over a text piece by
