@@ -20,8 +20,8 @@ namespace mek {
 namespace {
 
 // A positive whole number from the environment, or `fallback`. These settings
-// exist for tests and benchmarks: the piece size and whether a worker thread
-// may help.
+// exist for tests and benchmarks: the piece size, whether a worker thread
+// may help and whether a fused path may take the place of the three stages.
 std::size_t setting(const char* name, std::size_t fallback) {
   const char* text = std::getenv(name);
   if (text == nullptr || *text == '\0') return fallback;
@@ -96,6 +96,7 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
   options.piece_size = setting("MEK_PIECE_SIZE", ConversionStream::kDefaultPieceSize);
   if (options.piece_size == 0) options.piece_size = ConversionStream::kDefaultPieceSize;
   options.worker = setting("MEK_WORKERS", 1) != 0;
+  options.fused = setting("MEK_FUSED", 1) != 0;
   options.fallback = run.fallback;
   // Decoding only (--guess) tells the input as it is.
   options.errors = run.guess ? ErrorAction::kStrict : run.errors;

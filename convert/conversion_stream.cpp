@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "convert/conversion_stream_impl.h"
+#include "convert/fused_paths.h"
 #include "mek/registry.h"
 #include "mek/text_fold.h"
 
@@ -54,6 +55,14 @@ ConversionStream::Impl::Impl(int inputCode, int outputCode, int lineEnding, Writ
       StreamStage(decoder, StreamError::kMalformed, inputCode, &findDecoderAfterStart, &policy_);
   if (const Converter* fold = findTextFold(options_.folds)) {
     fold_ = StreamStage(fold, StreamError::kMalformed);
+  }
+  // A fused path does the work of all three stages in the decoder's scan.
+  const Converter* fused = options_.fused && !options_.locate && options_.folds == 0
+                               ? findFusedPath(inputCode, outputCode, lineEnding)
+                               : nullptr;
+  if (fused != nullptr) {
+    decoder_ = StreamStage(fused, StreamError::kMalformed, inputCode, nullptr, &policy_);
+    fused_ = true;
   }
   lines_ = StreamStage(line_end_, StreamError::kMalformed);
   encoder_ =
@@ -166,6 +175,7 @@ bool ConversionStream::Impl::decode(std::uint8_t* begin, const std::uint8_t* end
 }
 
 StreamError ConversionStream::Impl::finishSlot(Slot& slot) {
+  if (fused_) return write(slot.decoded);
   Area* folded = &slot.decoded;
   if (fold_.converter() != nullptr) {
     std::uint8_t* const decoded = slot.decoded.data();
@@ -191,9 +201,11 @@ StreamError ConversionStream::Impl::finishSlot(Slot& slot) {
   if (!encoder_.run(internal, internal + text->size, slot.last, slot.encoded)) {
     return encoder_.error();
   }
-  if (slot.encoded.size != 0 && !writer_(slot.encoded.data(), slot.encoded.size)) {
-    return StreamError::kOutput;
-  }
+  return write(slot.encoded);
+}
+
+StreamError ConversionStream::Impl::write(const Area& output) {
+  if (output.size != 0 && !writer_(output.data(), output.size)) return StreamError::kOutput;
   return StreamError::kNone;
 }
 

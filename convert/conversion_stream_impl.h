@@ -73,6 +73,7 @@ class ConversionStream::Impl {
   bool ready() const { return error_ == StreamError::kNone && !finished_; }
   bool decode(std::uint8_t* begin, const std::uint8_t* end, bool last);
   StreamError finishSlot(Slot& slot);  // line endings, encoder, writer
+  StreamError write(const Area& output);
   bool startWorker();
   void work(std::size_t firstSlot);
   bool waitForSlot(Slot& slot);
@@ -87,6 +88,9 @@ class ConversionStream::Impl {
   void keepPast(const std::uint8_t* begin, const std::uint8_t* end, const Saved& saved,
                 const Slot& slot);
 
+  // With a fused path: the decoder stage writes the output code, and the
+  // other stages never run.
+  bool fused_ = false;
   StreamStage decoder_;
   StreamStage fold_;  // without folds, no converter and never run
   StreamStage lines_;

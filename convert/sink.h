@@ -8,6 +8,7 @@
 
 #include "mek/converter.h"
 #include "simd/ascii.h"
+#include "simd/ascii_block.h"
 
 namespace mek {
 
@@ -58,6 +59,11 @@ class CountingSink : public ChangeLog {
   void copy(const std::uint8_t*, std::size_t n) { n_ += n; }
   // `n` ASCII bytes written as `n` internal-form units 00 b.
   void widenAscii(const std::uint8_t*, std::size_t n) { n_ += 2 * n; }
+  // The first `n` of the kAsciiBlock ASCII bytes at the source, as
+  // characters (a decoder's ASCII step; the writer may store the whole block).
+  void asciiBlock(const std::uint8_t*, unsigned n) { n_ += 2 * std::size_t{n}; }
+  // A run of `n` ASCII bytes as characters, stored exactly.
+  void asciiRun(const std::uint8_t*, std::size_t n) { n_ += 2 * n; }
   // `n` internal-form units below 0x80 written as their low bytes.
   void narrowAscii(const std::uint8_t*, std::size_t n) { n_ += n; }
   // A stretch handled in one piece: `count()` gives its output size and
@@ -115,6 +121,14 @@ class WritingSink : public ChangeLog {
   void narrowAscii(const std::uint8_t* src, std::size_t n) {
     narrowUnits(src, n, p_);
     p_ += n;
+  }
+  void asciiBlock(const std::uint8_t* src, unsigned n) {
+    widenBlock(src, p_);
+    p_ += 2 * std::size_t{n};
+  }
+  void asciiRun(const std::uint8_t* src, std::size_t n) {
+    widenRun(src, n, p_);
+    p_ += 2 * n;
   }
   // Checked builds (MEK_CHECKED) also count the stretch and stop the
   // process when the writer wrote another size than measure counted.

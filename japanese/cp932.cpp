@@ -1,5 +1,6 @@
 #include "japanese/cp932.h"
 
+#include "convert/utf8_sink.h"
 #include "japanese/sjis_scan.h"
 
 namespace mek {
@@ -23,6 +24,7 @@ bool Cp932Encoder::scan(ConversionBuffer& buffer, Sink& sink) const {
 
 // Both passes and their scans are compiled here, once.
 MEK_SCANS(Cp932Decoder, Decoder);
+MEK_UTF8_SCANS(Cp932Decoder);
 MEK_SCANS(Cp932Encoder, Encoder);
 
 }  // namespace mek

@@ -1,6 +1,7 @@
 #include "japanese/eucjp.h"
 
 #include "convert/sink.h"
+#include "convert/utf8_sink.h"
 #include "japanese/flat_tables.h"
 #include "japanese/stateless_scan.h"
 #include "japanese/twins.h"
@@ -133,6 +134,7 @@ bool EucjpEncoder::scan(ConversionBuffer& buffer, Sink& sink) const {
 
 // Both passes and their scans are compiled here, once.
 MEK_SCANS(EucjpDecoder, Decoder);
+MEK_UTF8_SCANS(EucjpDecoder);
 MEK_SCANS(EucjpEncoder, Encoder);
 
 }  // namespace mek

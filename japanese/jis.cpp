@@ -1,6 +1,7 @@
 #include "japanese/jis.h"
 
 #include "convert/sink.h"
+#include "convert/utf8_sink.h"
 #include "japanese/flat_tables.h"
 #include "japanese/twins.h"
 #include "simd/ascii_block.h"
@@ -43,11 +44,7 @@ bool decodeJis(ConversionBuffer& buffer, Sink& sink, int& state) {
     // (a pair that begins with ESC, SO or SI maps to nothing).
     if (state == kAscii) {
       const std::size_t run = plainAsciiPrefix(p, end);
-      sink.block([&] { return 2 * run; },
-                 [&](std::uint8_t* dst) {
-                   widenRun(p, run, dst);
-                   return dst + 2 * run;
-                 });
+      sink.asciiRun(p, run);
       p += run;
     } else if (state == kKatakana) {
       while (p < end) {
@@ -291,6 +288,7 @@ bool JisEncoder::scanPiece(ConversionBuffer& buffer, Piece& piece, Sink& sink) c
 
 // Both passes and their scans are compiled here, once.
 MEK_PIECE_SCANS(JisDecoder, Decoder);
+MEK_UTF8_PIECE_SCANS(JisDecoder);
 MEK_PIECE_SCANS(JisEncoder, Encoder);
 
 }  // namespace mek

@@ -1,5 +1,6 @@
 #include "japanese/sjis.h"
 
+#include "convert/utf8_sink.h"
 #include "japanese/sjis_scan.h"
 #include "japanese/twins.h"
 
@@ -28,6 +29,7 @@ bool SjisEncoder::scan(ConversionBuffer& buffer, Sink& sink) const {
 
 // Both passes and their scans are compiled here, once.
 MEK_SCANS(SjisDecoder, Decoder);
+MEK_UTF8_SCANS(SjisDecoder);
 MEK_SCANS(SjisEncoder, Encoder);
 
 }  // namespace mek

@@ -25,11 +25,7 @@ bool decodeStateless(ConversionBuffer& buffer, Sink& sink, CodeAt codeAt, Needed
   const std::ptrdiff_t margin = blockMargin(sink, kFastMargin, false);
   while (end - p >= margin) {
     const unsigned ascii = asciiBlockLength(p);
-    sink.block([&] { return 2 * std::size_t{ascii}; },
-               [&](std::uint8_t* dst) {
-                 widenBlock(p, dst);
-                 return dst + 2 * ascii;
-               });
+    sink.asciiBlock(p, ascii);
     p += ascii;
     if (ascii == kAsciiBlock) continue;
     // A run of non-ASCII characters, up to the next ASCII byte.

@@ -117,6 +117,25 @@ inline void widenRun(const std::uint8_t* p, std::size_t n, std::uint8_t* dst) {
   }
 }
 
+// Whether any of the first n (at most 32) bytes at p is b; reads the whole
+// block of 32.
+inline bool blockHasByte(const std::uint8_t* p, unsigned n, std::uint8_t b) {
+#if MEK_SIMD_SSE2
+  const __m128i wanted = _mm_set1_epi8(static_cast<char>(b));
+  const unsigned lo = static_cast<unsigned>(_mm_movemask_epi8(
+      _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), wanted)));
+  const unsigned hi = static_cast<unsigned>(_mm_movemask_epi8(
+      _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)), wanted)));
+  const unsigned long long mask = lo | static_cast<unsigned long long>(hi) << 16;
+  return (mask & ((1ULL << n) - 1)) != 0;
+#else
+  for (unsigned i = 0; i < n; ++i) {
+    if (p[i] == b) return true;
+  }
+  return false;
+#endif
+}
+
 // Number of leading big-endian units below 0x80 among the 32 units (64
 // bytes) at p.
 inline unsigned asciiUnitBlockLength(const std::uint8_t* p) {

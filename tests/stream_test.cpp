@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/driver.h"
+#include "convert/fused_paths.h"
 #include "detect/detector.h"
 #include "mek/conversion_stream.h"
 #include "mek/detect.h"
@@ -171,17 +172,28 @@ TEST_P(StreamTest, PiecesGiveTheWholeConversion) {
         const bool fallback = lineEnding == 2;  // twins in one run of three
         // The error policies take turns over the output codes, and every
         // combination of folds over the line endings and codes.
-        const auto errors = static_cast<ErrorAction>((to + lineEnding) % 4);
-        const unsigned folds = static_cast<unsigned>(to + 2 * lineEnding) % (kFoldAll + 1);
-        const Outcome expected = whole(text, from, to, lineEnding, fallback, errors, folds);
-        for (const std::size_t piece : {1, 2, 3, 5, 64, 4096}) {
-          for (const bool worker : {false, true}) {
-            if (worker && piece != 3 && piece != 64) continue;
-            ASSERT_EQ(streamed(text, from, to, lineEnding, fallback, errors, folds, piece, worker),
-                      expected)
-                << "from " << from << " to " << to << " line ending " << lineEnding << " errors "
-                << static_cast<int>(errors) << " folds " << folds << " piece " << piece
-                << (worker ? " worker" : "") << ": " << toHex(text);
+        std::vector<std::pair<ErrorAction, unsigned>> runs = {
+            {static_cast<ErrorAction>((to + lineEnding) % 4),
+             static_cast<unsigned>(to + 2 * lineEnding) % (kFoldAll + 1)}};
+        // A pair with a fused path, which the stream takes without folds,
+        // runs it under every policy against the three stages.
+        if (findFusedPath(from, to, lineEnding) != nullptr) {
+          for (int action = 0; action < 4; ++action) {
+            runs.emplace_back(static_cast<ErrorAction>(action), 0u);
+          }
+        }
+        for (const auto& [errors, folds] : runs) {
+          const Outcome expected = whole(text, from, to, lineEnding, fallback, errors, folds);
+          for (const std::size_t piece : {1, 2, 3, 5, 64, 4096}) {
+            for (const bool worker : {false, true}) {
+              if (worker && piece != 3 && piece != 64) continue;
+              ASSERT_EQ(
+                  streamed(text, from, to, lineEnding, fallback, errors, folds, piece, worker),
+                  expected)
+                  << "from " << from << " to " << to << " line ending " << lineEnding << " errors "
+                  << static_cast<int>(errors) << " folds " << folds << " piece " << piece
+                  << (worker ? " worker" : "") << ": " << toHex(text);
+            }
           }
         }
       }

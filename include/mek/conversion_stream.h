@@ -85,11 +85,16 @@ class ConversionStream {
     // TextFoldFlags (mek/text_fold.h): the folds run over the decoded text
     // before the line endings.
     unsigned folds = 0;
+    // With true, a pair that has a fused path (Shift_JIS, cp932, EUC-JP and
+    // ISO-2022-JP to UTF-8 with LF or kept line endings) is converted in one
+    // scan per piece instead of three stages; the output, failures and
+    // changes are the same. Options::locate and folds take the three stages.
+    bool fused = true;
   };
 
   // `inputCode` and `outputCode` are code numbers (detection is not part of
   // the stream: kCodeAuto is no input code here), `lineEnding` 1 LF, 2 CR LF,
-  // 3 CR. An unknown code
+  // 3 CR, 4 kept as they stand. An unknown code
   // makes every operation fail with kMalformed.
   ConversionStream(int inputCode, int outputCode, int lineEnding, Writer writer);
   ConversionStream(int inputCode, int outputCode, int lineEnding, Writer writer, Options options);

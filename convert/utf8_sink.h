@@ -1,0 +1,165 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "convert/sink.h"
+#include "simd/ascii_block.h"
+
+namespace mek {
+
+// What a fused path does with line endings while it writes UTF-8: keeps
+// them, or writes each CR LF, CR and LF as one LF.
+enum class LineRule { kKeep, kLf };
+
+// The sink of a fused path: a decoder's scan writes UTF-8 through it
+// directly, with the line endings rewritten in the same pass, instead of the
+// internal form that a line-ending stage and the UTF-8 encoder would read
+// again. `kWrite` false counts what true writes, so measure and convert of a
+// fused path share its scan as every converter's passes do.
+//
+// kLf writes LF for a CR at once and drops an LF that follows a CR: the
+// bytes of the line-ending stage, without holding a CR back at the end of a
+// piece. Whether the last character was a CR carries into the next piece.
+//
+// A decoder calls `unit` for every character (BMP only: the decoders fused
+// here give no surrogates), `asciiBlock` and `asciiRun` for ASCII.
+template <bool kWrite, LineRule kRule>
+class Utf8Sink : public ChangeLog {
+ public:
+  Utf8Sink(std::uint8_t* out, const ErrorPolicy* policy, bool afterCr)
+      : ChangeLog(policy), begin_(out), p_(out), after_cr_(afterCr) {}
+
+  void unit(std::uint16_t u) {
+    if (u < 0x80) {
+      if constexpr (kRule == LineRule::kLf) {
+        if (u == 0x0D || u == 0x0A) [[unlikely]] {
+          lineBreak(static_cast<std::uint8_t>(u));
+          return;
+        }
+        after_cr_ = false;
+      }
+      store1(static_cast<std::uint8_t>(u));
+      return;
+    }
+    if constexpr (kRule == LineRule::kLf) after_cr_ = false;
+    if (u < 0x800) {
+      store2(static_cast<std::uint8_t>(0xC0 | u >> 6),
+             static_cast<std::uint8_t>(0x80 | (u & 0x3F)));
+    } else {
+      store3(static_cast<std::uint8_t>(0xE0 | u >> 12),
+             static_cast<std::uint8_t>(0x80 | ((u >> 6) & 0x3F)),
+             static_cast<std::uint8_t>(0x80 | (u & 0x3F)));
+    }
+  }
+
+  // The first `n` of the kAsciiBlock ASCII bytes at `src`. The whole block
+  // is stored, as the internal-form sink stores it: the scans call this only
+  // while enough input is left that the output area holds the surplus.
+  void asciiBlock(const std::uint8_t* src, unsigned n) {
+    if (n == 0) return;
+    if constexpr (kRule == LineRule::kLf) {
+      if (blockHasByte(src, n, 0x0D) || (after_cr_ && src[0] == 0x0A)) [[unlikely]] {
+        for (unsigned i = 0; i < n; ++i) unit(src[i]);
+        return;
+      }
+      after_cr_ = false;
+    }
+    if constexpr (kWrite) {
+      std::uint8_t* const p = p_;
+      std::memcpy(p, src, kAsciiBlock);
+      p_ = p + n;
+    } else {
+      n_ += n;
+    }
+  }
+
+  // A run of `n` ASCII bytes, stored exactly.
+  void asciiRun(const std::uint8_t* src, std::size_t n) {
+    if (n == 0) return;
+    if constexpr (kRule == LineRule::kLf) {
+      if (std::memchr(src, 0x0D, n) != nullptr || (after_cr_ && src[0] == 0x0A)) [[unlikely]] {
+        for (std::size_t i = 0; i < n; ++i) unit(src[i]);
+        return;
+      }
+      after_cr_ = false;
+    }
+    if constexpr (kWrite) {
+      std::memcpy(p_, src, n);
+      p_ += n;
+    } else {
+      n_ += n;
+    }
+  }
+
+  std::size_t count() const {
+    if constexpr (kWrite) {
+      return static_cast<std::size_t>(p_ - begin_);
+    } else {
+      return n_;
+    }
+  }
+  bool afterCr() const { return after_cr_; }
+
+ private:
+  void lineBreak(std::uint8_t b) {
+    const bool dropped = b == 0x0A && after_cr_;
+    after_cr_ = b == 0x0D;
+    if (!dropped) store1(0x0A);
+  }
+  void store1(std::uint8_t a) {
+    if constexpr (kWrite) {
+      *p_++ = a;
+    } else {
+      n_ += 1;
+    }
+  }
+  void store2(std::uint8_t a, std::uint8_t b) {
+    if constexpr (kWrite) {
+      std::uint8_t* const p = p_;
+      p[0] = a;
+      p[1] = b;
+      p_ = p + 2;
+    } else {
+      n_ += 2;
+    }
+  }
+  void store3(std::uint8_t a, std::uint8_t b, std::uint8_t c) {
+    if constexpr (kWrite) {
+      std::uint8_t* const p = p_;
+      p[0] = a;
+      p[1] = b;
+      p[2] = c;
+      p_ = p + 3;
+    } else {
+      n_ += 3;
+    }
+  }
+
+  std::uint8_t* begin_;
+  std::uint8_t* p_;
+  std::size_t n_ = 0;
+  bool after_cr_;
+};
+
+}  // namespace mek
+
+// Compiles a decoder's scan over the four fused UTF-8 sinks, in the codec's
+// own source file beside MEK_SCANS (MEK_UTF8_SCANS) or MEK_PIECE_SCANS
+// (MEK_UTF8_PIECE_SCANS).
+#define MEK_UTF8_SCAN(Codec, Scan, Write, Rule) \
+  template bool Codec::Scan<Utf8Sink<Write, Rule>>(ConversionBuffer&, Utf8Sink<Write, Rule>&) const
+#define MEK_UTF8_PIECE_SCAN(Codec, Write, Rule)                                    \
+  template bool Codec::scanPiece<Utf8Sink<Write, Rule>>(ConversionBuffer&, Piece&, \
+                                                        Utf8Sink<Write, Rule>&) const
+#define MEK_UTF8_SCANS(Codec)                         \
+  MEK_UTF8_SCAN(Codec, scan, false, LineRule::kKeep); \
+  MEK_UTF8_SCAN(Codec, scan, true, LineRule::kKeep);  \
+  MEK_UTF8_SCAN(Codec, scan, false, LineRule::kLf);   \
+  MEK_UTF8_SCAN(Codec, scan, true, LineRule::kLf)
+#define MEK_UTF8_PIECE_SCANS(Codec)                   \
+  MEK_UTF8_PIECE_SCAN(Codec, false, LineRule::kKeep); \
+  MEK_UTF8_PIECE_SCAN(Codec, true, LineRule::kKeep);  \
+  MEK_UTF8_PIECE_SCAN(Codec, false, LineRule::kLf);   \
+  MEK_UTF8_PIECE_SCAN(Codec, true, LineRule::kLf)
