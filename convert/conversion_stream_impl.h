@@ -5,7 +5,7 @@
 #include <mutex>
 #include <thread>
 
-#include "convert/stream_stage.h"
+#include "codec/stream_stage.h"
 #include "mek/conversion_stream.h"
 #include "mek/end_of_line.h"
 #include "mek/text_position.h"

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "convert/sink.h"
+#include "codec/sink.h"
 #include "simd/line_scan.h"
 
 namespace mek {

@@ -1,6 +1,6 @@
 #include "convert/fused_paths.h"
 
-#include "convert/utf8_sink.h"
+#include "codec/utf8_sink.h"
 #include "japanese/cp932.h"
 #include "japanese/eucjp.h"
 #include "japanese/jis.h"

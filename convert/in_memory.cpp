@@ -1,7 +1,5 @@
 #include "mek/in_memory.h"
 
-#include <cstdio>
-
 #include "mek/detect.h"
 #include "mek/registry.h"
 #include "mek/stage.h"
@@ -17,7 +15,7 @@ bool convertStages(ConversionBuffer& buffer, int inputCode, int outputCode, int 
   if (inputCode == kCodeAuto) {
     inputCode = detectEncoding(buffer.out, buffer.out + buffer.size);
     if (inputCode == kCodeAuto) {
-      std::fputs("cannot detect the input code\n", stderr);
+      buffer.size = kUndetected;
       return false;
     }
   }
@@ -26,28 +24,28 @@ bool convertStages(ConversionBuffer& buffer, int inputCode, int outputCode, int 
   const Converter* encoder = findEncoder(outputCode);
   if (decoder == nullptr || lineEnd == nullptr || encoder == nullptr) {
     // A code whose converter is not available cannot be converted.
-    std::fputs("cannot convert bytes\n", stderr);
+    buffer.size = kMalformedInput;
     return false;
   }
   buffer.policy = &policy;
   buffer.changes = 0;
   buffer.first_change = nullptr;
-  if (!runStage(&buffer, decoder)) return false;
+  if (!runStageQuietly(&buffer, decoder)) return false;
   const std::int32_t decoded = buffer.changes;
   if (const Converter* fold = findTextFold(folds); fold != nullptr) {
     buffer.policy = nullptr;
-    if (!runStage(&buffer, fold)) return false;
+    if (!runStageQuietly(&buffer, fold)) return false;
   }
   // Most text already has the line endings asked for; copying it into a
   // fresh area would change nothing.
   buffer.policy = nullptr;
   if (lineEnd->leavesUnchanged(buffer.out, buffer.out + buffer.size)) {
     skipStage(&buffer);
-  } else if (!runStage(&buffer, lineEnd)) {
+  } else if (!runStageQuietly(&buffer, lineEnd)) {
     return false;
   }
   buffer.policy = &policy;
-  const bool ok = runStage(&buffer, encoder);
+  const bool ok = runStageQuietly(&buffer, encoder);
   buffer.policy = nullptr;
   buffer.changes += decoded;
   return ok;
@@ -64,6 +62,12 @@ bool convertInMemory(ConversionBuffer& buffer, int inputCode, int outputCode, in
 bool convertInMemory(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding,
                      const ErrorPolicy& policy, unsigned folds) {
   return convertStages(buffer, inputCode, outputCode, lineEnding, policy, folds);
+}
+
+const char* inMemoryMessage(std::int32_t size) {
+  if (size == kUndetected) return "cannot detect the input code";
+  if (size == kOutputTooLarge) return "cannot allocate enough memory";
+  return "cannot convert bytes";
 }
 
 }  // namespace mek

@@ -7,7 +7,7 @@
 
 namespace mek {
 
-bool runStage(ConversionBuffer* buffer, const Converter* converter) {
+bool runStageQuietly(ConversionBuffer* buffer, const Converter* converter) {
   // The previous input is released only once the measured size is known, so
   // that its area can take the output. Nothing is allocated meanwhile, so no
   // more memory is held than if it had been released at once.
@@ -26,9 +26,6 @@ bool runStage(ConversionBuffer* buffer, const Converter* converter) {
   if (cutOff && !forgiving) buffer->size = kMalformedInput;
   if (!measured || buffer->size == kMalformedInput) {
     std::free(spare);
-    std::fputs(buffer->size == kOutputTooLarge ? "cannot allocate enough memory\n"
-                                               : "cannot convert bytes\n",
-               stderr);
     return false;
   }
   const std::size_t tail = cutOff && policy->action != ErrorAction::kSkip
@@ -43,11 +40,12 @@ bool runStage(ConversionBuffer* buffer, const Converter* converter) {
     buffer->out = allocateArea(size);
   }
   if (buffer->out == nullptr) {
-    std::fputs("cannot allocate enough memory\n", stderr);
+    buffer->size = kOutputTooLarge;
     return false;
   }
   if (!converter->convert(*buffer)) {
-    std::fputs("cannot convert bytes\n", stderr);
+    // Measure found the input good, so this is no memory matter.
+    if (buffer->size == kOutputTooLarge) buffer->size = kMalformedInput;
     return false;
   }
   if (cutOff) {
@@ -63,6 +61,14 @@ bool runStage(ConversionBuffer* buffer, const Converter* converter) {
     buffer->changes += 1;
   }
   return true;
+}
+
+bool runStage(ConversionBuffer* buffer, const Converter* converter) {
+  if (runStageQuietly(buffer, converter)) return true;
+  std::fputs(buffer->size == kOutputTooLarge ? "cannot allocate enough memory\n"
+                                             : "cannot convert bytes\n",
+             stderr);
+  return false;
 }
 
 void skipStage(ConversionBuffer* buffer) {

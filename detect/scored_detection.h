@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "convert/stream_stage.h"
+#include "codec/stream_stage.h"
 #include "mek/codes.h"
 
 namespace mek {

@@ -150,6 +150,7 @@ WholeResult convertWhole(const std::uint8_t* data, std::size_t size, int inputCo
   WholeResult result;
   const ErrorPolicy policy = errorPolicyFor(errors, fallback, 0, outputCode);
   result.ok = convertInMemory(buffer, inputCode, outputCode, lineEnding, policy, folds);
+  if (!result.ok) result.failure = buffer.size;
   if (result.ok) {
     result.changes = buffer.changes;
     MEK_FUZZ_CHECK(buffer.size >= 0 && buffer.out != nullptr);

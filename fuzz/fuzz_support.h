@@ -63,6 +63,7 @@ struct WholeResult {
   bool ok = false;
   Bytes output;
   std::int32_t changes = 0;
+  std::int32_t failure = 0;  // after a failure, its kind (see convertInMemory)
 };
 WholeResult convertWhole(const std::uint8_t* data, std::size_t size, int inputCode, int outputCode,
                          int lineEnding, bool fallback = false,

@@ -1,6 +1,6 @@
 #include "japanese/cp932.h"
 
-#include "convert/utf8_sink.h"
+#include "codec/utf8_sink.h"
 #include "japanese/sjis_scan.h"
 
 namespace mek {

@@ -1,7 +1,7 @@
 #include "japanese/eucjp.h"
 
-#include "convert/sink.h"
-#include "convert/utf8_sink.h"
+#include "codec/sink.h"
+#include "codec/utf8_sink.h"
 #include "japanese/flat_tables.h"
 #include "japanese/stateless_scan.h"
 #include "japanese/twins.h"

@@ -1,8 +1,8 @@
 #include "japanese/iso2022jp.h"
 
-#include "convert/sink.h"
-#include "convert/text_fold.h"
+#include "codec/sink.h"
 #include "japanese/flat_tables.h"
+#include "japanese/text_fold.h"
 #include "japanese/twins.h"
 
 namespace mek {

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "convert/scanning_converter.h"
+#include "codec/scanning_converter.h"
 #include "mek/converter.h"
 
 namespace mek {

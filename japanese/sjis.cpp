@@ -1,6 +1,6 @@
 #include "japanese/sjis.h"
 
-#include "convert/utf8_sink.h"
+#include "codec/utf8_sink.h"
 #include "japanese/sjis_scan.h"
 #include "japanese/twins.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "convert/scanning_converter.h"
+#include "codec/scanning_converter.h"
 #include "mek/converter.h"
 
 namespace mek {

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "convert/sink.h"
+#include "codec/sink.h"
 #include "japanese/flat_tables.h"
 #include "japanese/stateless_scan.h"
 #include "simd/ascii.h"

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "convert/sink.h"
+#include "codec/sink.h"
 #include "japanese/flat_tables.h"
 #include "simd/ascii_block.h"
 

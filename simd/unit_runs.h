@@ -16,7 +16,6 @@
 #include <cstring>
 #include <type_traits>
 
-#include "convert/sink.h"
 #include "simd/config.h"
 
 #if MEK_SIMD_SSE2
@@ -40,10 +39,6 @@ inline const std::uint8_t* pieceEnd(const std::uint8_t* p, const std::uint8_t* e
 constexpr bool isSurrogateHigh(std::uint8_t h) {
   return (h & 0xF8) == 0xD8;
 }
-
-// Whether a sink only counts; such a sink needs no staged bytes.
-template <class Sink>
-inline constexpr bool kCountsOnly = std::is_same_v<Sink, CountingSink>;
 
 // Number of leading whole 2-byte units in [p, end) that are not surrogates.
 // kMsb is the offset of the high byte within a unit.

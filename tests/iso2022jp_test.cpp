@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "convert/text_fold.h"
+#include "japanese/text_fold.h"
 #include "japanese/code_table.h"
 #include "mek/registry.h"
 #include "tests/codec_check.h"

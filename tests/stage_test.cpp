@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "convert/sink.h"
+#include "codec/sink.h"
 #include "mek/in_memory.h"
 #include "mek/registry.h"
 #include "tests/test_support.h"

@@ -50,11 +50,11 @@ Outcome whole(const Bytes& input, int from, int to, int lineEnding, bool fallbac
   buffer.out = static_cast<std::uint8_t*>(std::malloc(input.size() + 1));
   if (!input.empty()) std::memcpy(buffer.out, input.data(), input.size());
   buffer.size = static_cast<std::int32_t>(input.size());
-  testing::internal::CaptureStderr();
   const bool ok =
       convertInMemory(buffer, from, to, lineEnding, errorPolicyFor(errors, fallback, 0, to), folds);
-  const std::string message = testing::internal::GetCapturedStderr();
-  Outcome outcome{ok ? okWith(static_cast<std::uint64_t>(buffer.changes)) : message, {}};
+  Outcome outcome{ok ? okWith(static_cast<std::uint64_t>(buffer.changes))
+                     : std::string(inMemoryMessage(buffer.size)) + "\n",
+                  {}};
   if (ok) outcome.bytes.assign(buffer.out, buffer.out + buffer.size);
   if (buffer.in_begin != buffer.out) std::free(const_cast<std::uint8_t*>(buffer.in_begin));
   std::free(buffer.out);

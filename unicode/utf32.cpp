@@ -1,6 +1,6 @@
 #include "unicode/utf32.h"
 
-#include "convert/sink.h"
+#include "codec/sink.h"
 #include "simd/unit_runs.h"
 
 namespace mek {

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "convert/scanning_converter.h"
+#include "codec/scanning_converter.h"
 #include "unicode/utf_codec.h"
 
 namespace mek {

@@ -1,6 +1,6 @@
 #include "unicode/utf8.h"
 
-#include "convert/sink.h"
+#include "codec/sink.h"
 #include "simd/unit_runs.h"
 #include "simd/utf8_blocks.h"
 #include "simd/utf8_shuffle.h"

@@ -4,18 +4,29 @@
 
 namespace mek {
 
+// What `size` holds after convertInMemory failed because no code takes the
+// input.
+inline constexpr std::int32_t kUndetected = -4;
+
 // Runs the three stages (decoder, line endings, encoder) on `buffer`, whose
 // `out` and `size` hold the input bytes on entry and the result on success.
 // An input code of kCodeAuto is settled by detection first. With `fallback`
 // the encoder writes characters without a code of their own at their twin's.
 // `folds` (TextFoldFlags, mek/text_fold.h) fold the decoded text first.
-// Prints one message and answers false on failure. Areas are std::malloc'd;
-// the record owns them.
+// Answers false on failure, with `size` telling why: kUndetected, or as
+// runStageQuietly tells (a code without a converter is kMalformedInput).
+// Prints nothing; inMemoryMessage words the failure. Areas are
+// std::malloc'd; the record owns them.
 bool convertInMemory(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding,
                      bool fallback = false, unsigned folds = 0);
 // The same under an error policy (see errorPolicyFor); on success
 // `buffer.changes` tells how many sequences and characters it changed.
 bool convertInMemory(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding,
                      const ErrorPolicy& policy, unsigned folds = 0);
+
+// The message of a failure whose kind `size` holds after convertInMemory:
+// "cannot detect the input code", "cannot allocate enough memory" or
+// "cannot convert bytes", without a newline.
+const char* inMemoryMessage(std::int32_t size);
 
 }  // namespace mek

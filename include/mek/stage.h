@@ -15,6 +15,11 @@ namespace mek {
 // std::malloc and released with std::free.
 bool runStage(ConversionBuffer* buffer, const Converter* converter);
 
+// runStage without the message: on failure `size` tells why, as after a
+// converter's failure (kMalformedInput, kUnmappable), or kOutputTooLarge
+// when the output is too large for a count or its area for memory.
+bool runStageQuietly(ConversionBuffer* buffer, const Converter* converter);
+
 // Ends a stage that would copy its input unchanged without running it: the
 // previous stage's input is released and `out` and `size` stay as they are.
 // `in_begin` becomes null, so that the next stage releases nothing twice.

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "convert/sink.h"
+#include "codec/sink.h"
 #include "simd/ascii_block.h"
 
 namespace mek {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "convert/sink.h"
+#include "codec/sink.h"
 #include "mek/converter.h"
 
 namespace mek {

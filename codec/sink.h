@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #include "mek/converter.h"
 #include "simd/ascii.h"
@@ -150,6 +151,10 @@ class WritingSink : public ChangeLog {
   std::uint8_t* begin_;
   std::uint8_t* p_;
 };
+
+// Whether a sink only counts; such a sink needs no staged bytes.
+template <class Sink>
+inline constexpr bool kCountsOnly = std::is_same_v<Sink, CountingSink>;
 
 // Ends a successful scan: records where it stopped and how much it produced.
 // Fails, with `size` set to kOutputTooLarge, when the count does not fit.

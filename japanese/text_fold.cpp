@@ -1,8 +1,8 @@
-#include "convert/text_fold.h"
+#include "japanese/text_fold.h"
 
 #include <array>
 
-#include "convert/sink.h"
+#include "codec/sink.h"
 #include "japanese/flat_tables.h"
 
 namespace mek {

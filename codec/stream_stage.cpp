@@ -1,4 +1,4 @@
-#include "convert/stream_stage.h"
+#include "codec/stream_stage.h"
 
 #include <cstdint>
 #include <cstdlib>
