@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -54,14 +55,17 @@ class Utf8Sink : public ChangeLog {
     }
   }
 
-  // The first `n` of the kAsciiBlock ASCII bytes at `src`. The whole block
-  // is stored, as the internal-form sink stores it: the scans call this only
-  // while enough input is left that the output area holds the surplus.
+  // The first `n` of the kAsciiBlock ASCII bytes at `src`. Without a CR
+  // among them the whole block is stored, as the internal-form sink stores
+  // it: the scans call this only while enough input is left that the output
+  // area holds the surplus.
   void asciiBlock(const std::uint8_t* src, unsigned n) {
     if (n == 0) return;
     if constexpr (kRule == LineRule::kLf) {
-      if (blockHasByte(src, n, 0x0D) || (after_cr_ && src[0] == 0x0A)) [[unlikely]] {
-        for (unsigned i = 0; i < n; ++i) unit(src[i]);
+      const std::uint32_t crs =
+          blockByteMask(src, 0x0D) & static_cast<std::uint32_t>((std::uint64_t{1} << n) - 1);
+      if (crs != 0 || (after_cr_ && src[0] == 0x0A)) [[unlikely]] {
+        asciiWithCrs(src, n, crs);
         return;
       }
       after_cr_ = false;
@@ -85,12 +89,7 @@ class Utf8Sink : public ChangeLog {
       }
       after_cr_ = false;
     }
-    if constexpr (kWrite) {
-      std::memcpy(p_, src, n);
-      p_ += n;
-    } else {
-      n_ += n;
-    }
+    storeRun(src, n);
   }
 
   std::size_t count() const {
@@ -107,6 +106,33 @@ class Utf8Sink : public ChangeLog {
     const bool dropped = b == 0x0A && after_cr_;
     after_cr_ = b == 0x0D;
     if (!dropped) store1(0x0A);
+  }
+  // ASCII bytes with CRs at the positions `crs`: the stretches between them
+  // are stored whole, each CR as LF, and an LF right after a CR dropped.
+  void asciiWithCrs(const std::uint8_t* src, unsigned n, std::uint32_t crs) {
+    unsigned i = after_cr_ && src[0] == 0x0A ? 1 : 0;
+    after_cr_ = false;
+    while (crs != 0) {
+      const auto cr = static_cast<unsigned>(std::countr_zero(crs));
+      crs &= crs - 1;
+      storeRun(src + i, cr - i);
+      store1(0x0A);
+      i = cr + 1;
+      if (i == n) {
+        after_cr_ = true;
+      } else if (src[i] == 0x0A) {
+        ++i;
+      }
+    }
+    storeRun(src + i, n - i);
+  }
+  void storeRun(const std::uint8_t* src, std::size_t n) {
+    if constexpr (kWrite) {
+      if (n != 0) std::memcpy(p_, src, n);
+      p_ += n;
+    } else {
+      n_ += n;
+    }
   }
   void store1(std::uint8_t a) {
     if constexpr (kWrite) {

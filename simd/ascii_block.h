@@ -117,22 +117,21 @@ inline void widenRun(const std::uint8_t* p, std::size_t n, std::uint8_t* dst) {
   }
 }
 
-// Whether any of the first n (at most 32) bytes at p is b; reads the whole
-// block of 32.
-inline bool blockHasByte(const std::uint8_t* p, unsigned n, std::uint8_t b) {
+// The positions of the bytes equal to b among the 32 at p, bit i for p[i].
+inline std::uint32_t blockByteMask(const std::uint8_t* p, std::uint8_t b) {
 #if MEK_SIMD_SSE2
   const __m128i wanted = _mm_set1_epi8(static_cast<char>(b));
-  const unsigned lo = static_cast<unsigned>(_mm_movemask_epi8(
+  const auto lo = static_cast<std::uint32_t>(_mm_movemask_epi8(
       _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), wanted)));
-  const unsigned hi = static_cast<unsigned>(_mm_movemask_epi8(
+  const auto hi = static_cast<std::uint32_t>(_mm_movemask_epi8(
       _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)), wanted)));
-  const unsigned long long mask = lo | static_cast<unsigned long long>(hi) << 16;
-  return (mask & ((1ULL << n) - 1)) != 0;
+  return lo | hi << 16;
 #else
-  for (unsigned i = 0; i < n; ++i) {
-    if (p[i] == b) return true;
+  std::uint32_t mask = 0;
+  for (unsigned i = 0; i < kAsciiBlock; ++i) {
+    if (p[i] == b) mask |= std::uint32_t{1} << i;
   }
-  return false;
+  return mask;
 #endif
 }
 
