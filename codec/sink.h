@@ -34,6 +34,9 @@ class ChangeLog {
     last_output_ = output;
     ++changes_;
   }
+  // Adds changes made by a scan that ran inside this one (a fused path's
+  // encoder), whose places are not known here.
+  void addChanges(std::int32_t n) { changes_ += n; }
   std::int32_t changes() const { return changes_; }
   const std::uint8_t* firstChange() const { return first_; }
   const std::uint8_t* lastChange() const { return last_; }

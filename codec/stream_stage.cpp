@@ -55,6 +55,9 @@ bool StreamStage::converterFailed(const ConversionBuffer& buffer, StreamError er
   const bool inside = buffer.stop >= buffer.in_begin && buffer.stop <= buffer.in_end;
   failed_at_ = inside ? buffer.stop : buffer.in_begin;
   failed_kind_ = buffer.size;
+  // A fused path does an encoder's work in a decoder's stage.
+  if (error == StreamError::kMalformed && buffer.size == kUnmappable)
+    error = StreamError::kUnmapped;
   return fail(error);
 }
 

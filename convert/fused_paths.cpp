@@ -1,11 +1,14 @@
 #include "convert/fused_paths.h"
 
+#include "codec/encoding_sink.h"
 #include "codec/utf8_sink.h"
 #include "japanese/cp932.h"
 #include "japanese/eucjp.h"
 #include "japanese/jis.h"
 #include "japanese/sjis.h"
 #include "mek/codes.h"
+#include "unicode/utf16.h"
+#include "unicode/utf8.h"
 
 namespace mek {
 namespace {
@@ -72,10 +75,104 @@ class DecodeToUtf8 final : public Converter {
   const Codec& codec_;
 };
 
+// UTF-8 through an EncodingSink into a stateless encoder: the decoder, the
+// line endings and the encoder in one pass, the internal form only in a
+// small buffer between a stretch's decoding and its encoding. The first
+// piece drops a leading mark, as the UTF-8 decoder does at the start of a
+// text; once a piece has consumed input or written output, the rest keep
+// marks, as the decoder for the rest of a text does. Both facts carry in
+// bits of the piece state.
+template <LineRule kRule>
+class Utf8ToEncoder final : public Converter {
+ public:
+  constexpr Utf8ToEncoder(const UTF8Decoder& start, const UTF8Decoder& rest,
+                          const Converter& encoder)
+      : start_(start), rest_(rest), encoder_(encoder) {}
+
+  // A UTF-8 byte gives at most two bytes (ASCII in UTF-16; a two-byte
+  // sequence in EUC-JP's JIS X 0212 gives three).
+  std::size_t outputBound(std::size_t n) const override { return 2 * n; }
+
+  bool measure(ConversionBuffer& buffer) const override {
+    Piece piece;
+    return measurePiece(buffer, piece);
+  }
+  bool convert(ConversionBuffer& buffer) const override {
+    Piece piece;
+    return convertPiece(buffer, piece);
+  }
+  bool measurePiece(ConversionBuffer& buffer, Piece& piece) const override {
+    EncodingSink<false, kRule> sink(nullptr, buffer.policy, (piece.state & kAfterCr) != 0,
+                                    encoder_);
+    return run(buffer, piece, sink);
+  }
+  bool convertPiece(ConversionBuffer& buffer, Piece& piece) const override {
+    EncodingSink<true, kRule> sink(buffer.out, buffer.policy, (piece.state & kAfterCr) != 0,
+                                   encoder_);
+    return run(buffer, piece, sink);
+  }
+
+ private:
+  static constexpr std::int32_t kAfterCr = 1;
+  static constexpr std::int32_t kStarted = 2;
+
+  template <class Sink>
+  bool run(ConversionBuffer& buffer, Piece& piece, Sink& sink) const {
+    const bool started = (piece.state & kStarted) != 0;
+    if (!(started ? rest_ : start_).scan(buffer, sink)) return false;
+    piece.end_state = piece.state & kStarted;
+    if (buffer.stop != buffer.in_begin || sink.count() != 0) piece.end_state |= kStarted;
+    if (sink.afterCr()) piece.end_state |= kAfterCr;
+    // A sequence cut off by the end of the text: as in DecodeToUtf8. Under
+    // the strict policy the stage fails on it as malformed, as the three
+    // stages' decoder does before their encoder sees the piece.
+    if (piece.last && buffer.stop != buffer.in_end) {
+      if (!forgiveMalformed(sink, buffer.stop)) return true;
+      if (!finishScan(buffer, buffer.in_end, sink)) return false;
+    }
+    if (sink.failed()) return failScan(buffer, buffer.in_begin, sink.failedKind());
+    return true;
+  }
+
+  const UTF8Decoder& start_;
+  const UTF8Decoder& rest_;
+  const Converter& encoder_;
+};
+
 constinit const SjisDecoder kSjis;
 constinit const Cp932Decoder kCp932;
 constinit const EucjpDecoder kEucjp;
 constinit const JisDecoder kJis;
+
+constinit const UTF8Decoder kUtf8Start{2};
+constinit const UTF8Decoder kUtf8Rest{0};
+constinit const SjisEncoder kToSjis;
+constinit const Cp932Encoder kToCp932;
+constinit const EucjpEncoder kToEucjp;
+constinit const UTF16Encoder kToUtf16Le{1};
+
+template <LineRule kRule>
+struct FromUtf8 {
+  static constexpr Utf8ToEncoder<kRule> sjis{kUtf8Start, kUtf8Rest, kToSjis};
+  static constexpr Utf8ToEncoder<kRule> cp932{kUtf8Start, kUtf8Rest, kToCp932};
+  static constexpr Utf8ToEncoder<kRule> eucjp{kUtf8Start, kUtf8Rest, kToEucjp};
+  static constexpr Utf8ToEncoder<kRule> utf16le{kUtf8Start, kUtf8Rest, kToUtf16Le};
+
+  static const Converter* to(int outputCode) {
+    switch (outputCode) {
+      case kCodeSjis:
+        return &sjis;
+      case kCodeCp932:
+        return &cp932;
+      case kCodeEucJp:
+        return &eucjp;
+      case kCodeUtf16Le:
+        return &utf16le;
+      default:
+        return nullptr;
+    }
+  }
+};
 
 template <LineRule kRule>
 struct ToUtf8 {
@@ -104,9 +201,14 @@ struct ToUtf8 {
 }  // namespace
 
 const Converter* findFusedPath(int inputCode, int outputCode, int lineEnding) {
-  if (outputCode != kCodeUtf8) return nullptr;
-  if (lineEnding == kLineEndingLf) return ToUtf8<LineRule::kLf>::from(inputCode);
-  if (lineEnding == kLineEndingKeep) return ToUtf8<LineRule::kKeep>::from(inputCode);
+  const bool lf = lineEnding == kLineEndingLf;
+  if (!lf && lineEnding != kLineEndingKeep) return nullptr;
+  if (outputCode == kCodeUtf8) {
+    return lf ? ToUtf8<LineRule::kLf>::from(inputCode) : ToUtf8<LineRule::kKeep>::from(inputCode);
+  }
+  if (inputCode == kCodeUtf8 || inputCode == kCodeUtf8Bom) {
+    return lf ? FromUtf8<LineRule::kLf>::to(outputCode) : FromUtf8<LineRule::kKeep>::to(outputCode);
+  }
   return nullptr;
 }
 

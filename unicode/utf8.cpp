@@ -1,5 +1,6 @@
 #include "unicode/utf8.h"
 
+#include "codec/encoding_sink.h"
 #include "codec/sink.h"
 #include "simd/unit_runs.h"
 #include "simd/utf8_blocks.h"
@@ -178,6 +179,7 @@ bool UTF8Encoder::scan(ConversionBuffer& buffer, Sink& sink) const {
 
 // Both passes and their scans are compiled here, once.
 MEK_SCANS(UTF8Decoder, UTFDecoder);
+MEK_ENCODING_SCANS(UTF8Decoder);
 MEK_SCANS(UTF8Encoder, UTFEncoder);
 
 }  // namespace mek

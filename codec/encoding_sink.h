@@ -1,0 +1,178 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "codec/sink.h"
+#include "codec/utf8_sink.h"
+#include "simd/ascii.h"
+#include "simd/line_scan.h"
+
+namespace mek {
+
+// The sink of a fused path from UTF-8 to a stateless encoder: the UTF-8
+// decoder's scan hands it the internal form a stretch at a time (at most
+// kStagedUnits units, which its vector writers put in a small buffer that
+// stays in the cache), the sink rewrites the line endings there and runs
+// the encoder over it, straight into the output. The decoder's output never
+// goes through memory as a whole piece, and no line-ending stage reads it
+// again. `kWrite` false counts what true writes (the encoder measures
+// instead of converting), so measure and convert share the scan.
+//
+// The encoder fails under the strict policy where it would fail on the
+// three stages; the sink notes it (failed(), failedKind()) and converts
+// nothing more, and the fused path fails at the end of its scan. A
+// malformed sequence that the decoder finds first still fails the scan
+// there, as the decoder of the three stages would.
+template <bool kWrite, LineRule kRule>
+class EncodingSink : public ChangeLog {
+ public:
+  // The most units a stretch of the UTF-8 decoder holds: one per input
+  // byte of the stretch, which is at most kUtf8Piece (4096) bytes.
+  static constexpr std::size_t kStagedUnits = 4096;
+
+  EncodingSink(std::uint8_t* out, const ErrorPolicy* policy, bool afterCr, const Converter& encoder)
+      : ChangeLog(policy), encoder_(encoder), begin_(out), p_(out), after_cr_(afterCr) {}
+
+  void unit(std::uint16_t u) {
+    if (u >= 0xD800 && u <= 0xDBFF) {
+      high_ = u;  // the low half follows at once
+      return;
+    }
+    std::uint8_t staged[4];
+    std::uint8_t* e = staged;
+    if (high_ != 0) {
+      e = putUnit(e, high_);
+      high_ = 0;
+    }
+    e = putUnit(e, u);
+    encodeUnits(staged, e);
+  }
+
+  // `n` ASCII bytes.
+  void widenAscii(const std::uint8_t* src, std::size_t n) {
+    std::uint8_t staged[2 * 256];
+    while (n != 0) {
+      const std::size_t step = n < 256 ? n : 256;
+      widenBytes(src, step, staged);
+      encodeUnits(staged, staged + 2 * step);
+      src += step;
+      n -= step;
+    }
+  }
+
+  // A stretch that `write` puts in internal form, at most kStagedUnits
+  // units.
+  template <class Count, class Write>
+  void block(Count, Write write) {
+    std::uint8_t staged[2 * kStagedUnits];
+    encodeUnits(staged, write(staged));
+  }
+
+  std::size_t count() const {
+    if constexpr (kWrite) {
+      return static_cast<std::size_t>(p_ - begin_);
+    } else {
+      return n_;
+    }
+  }
+  bool afterCr() const { return after_cr_; }
+  bool failed() const { return failed_kind_ != 0; }
+  std::int32_t failedKind() const { return failed_kind_; }
+
+ private:
+  static std::uint8_t* putUnit(std::uint8_t* at, std::uint16_t u) {
+    at[0] = static_cast<std::uint8_t>(u >> 8);
+    at[1] = static_cast<std::uint8_t>(u);
+    return at + 2;
+  }
+  static bool isUnit(const std::uint8_t* at, std::uint8_t low) {
+    return at[0] == 0 && at[1] == low;
+  }
+
+  // Rewrites the line endings of the staged units [b, e) and encodes them.
+  void encodeUnits(std::uint8_t* b, std::uint8_t* e) {
+    if (b == e || failed()) return;
+    if constexpr (kRule == LineRule::kLf) {
+      // Units before the first CR need no work, unless the first is an LF
+      // that follows a CR.
+      const std::size_t plain = 2 * ordinaryUnitPrefix<true>(b, e);
+      if (after_cr_ && isUnit(b, 0x0A)) {
+        e = rewriteLines(b, e);
+      } else if (b + plain != e) {
+        after_cr_ = false;
+        e = rewriteLines(b + plain, e);
+      } else {
+        after_cr_ = false;
+      }
+    }
+    convertRun(b, e);
+  }
+
+  // CR LF, CR and LF become LF in place; answers the new end. Kept out of
+  // line: it is the rare path, and the callers stay small.
+  [[gnu::noinline]] std::uint8_t* rewriteLines(std::uint8_t* b, const std::uint8_t* e) {
+    const auto size = static_cast<std::size_t>(e - b);
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i + 2 <= size; i += 2) {
+      const bool lf = b[i] == 0 && b[i + 1] == 0x0A;
+      const bool cr = b[i] == 0 && b[i + 1] == 0x0D;
+      if (lf && after_cr_) {
+        after_cr_ = false;
+        continue;
+      }
+      after_cr_ = cr;
+      b[kept] = b[i];
+      b[kept + 1] = cr ? std::uint8_t{0x0A} : b[i + 1];
+      kept += 2;
+    }
+    return b + kept;
+  }
+
+  void convertRun(const std::uint8_t* b, const std::uint8_t* e) {
+    if (b == e) return;
+    ConversionBuffer run;
+    run.in_begin = b;
+    run.in_end = e;
+    run.policy = policy();
+    bool ok;
+    if constexpr (kWrite) {
+      run.out = p_;
+      ok = encoder_.convert(run);
+    } else {
+      ok = encoder_.measure(run);
+    }
+    if (!ok) {
+      failed_kind_ = run.size < 0 ? run.size : kUnmappable;
+      return;
+    }
+    if constexpr (kWrite) {
+      p_ += run.size;
+    } else {
+      n_ += static_cast<std::size_t>(run.size);
+    }
+    addChanges(run.changes);
+  }
+
+  const Converter& encoder_;
+  std::uint8_t* begin_;
+  std::uint8_t* p_;
+  std::size_t n_ = 0;
+  std::uint16_t high_ = 0;
+  bool after_cr_;
+  std::int32_t failed_kind_ = 0;
+};
+
+}  // namespace mek
+
+// Compiles the UTF-8 decoder's scan over the four encoding sinks, in its own
+// source file.
+#define MEK_ENCODING_SCAN(Codec, Write, Rule)                             \
+  template bool Codec::scan<EncodingSink<Write, Rule>>(ConversionBuffer&, \
+                                                       EncodingSink<Write, Rule>&) const
+#define MEK_ENCODING_SCANS(Codec)                   \
+  MEK_ENCODING_SCAN(Codec, false, LineRule::kKeep); \
+  MEK_ENCODING_SCAN(Codec, true, LineRule::kKeep);  \
+  MEK_ENCODING_SCAN(Codec, false, LineRule::kLf);   \
+  MEK_ENCODING_SCAN(Codec, true, LineRule::kLf)
