@@ -83,6 +83,12 @@ class StreamStage {
   std::size_t lastChangeOutput() const { return last_change_output_; }
 
   bool carrying() const { return carry_size_ != 0; }
+  // Starts the stage in the middle of a text, from its converter's `state`,
+  // with nothing carried.
+  void resumeAt(std::int32_t state) {
+    state_ = state;
+    started_ = true;
+  }
   // Starts the stage in the middle of a text whose bytes up to here another
   // scan has consumed by the same rules, leaving `size` bytes over.
   void carryIn(const std::uint8_t* bytes, std::size_t size);

@@ -7,6 +7,7 @@
 
 #include "convert/conversion_stream_impl.h"
 #include "convert/fused_paths.h"
+#include "convert/parallel_pieces.h"
 #include "mek/registry.h"
 #include "mek/text_fold.h"
 
@@ -63,6 +64,12 @@ ConversionStream::Impl::Impl(int inputCode, int outputCode, int lineEnding, Writ
   if (fused != nullptr) {
     decoder_ = StreamStage(fused, StreamError::kMalformed, inputCode, nullptr, &policy_);
     fused_ = true;
+    // Where the fused path's pieces can be cut after line ends, the caller
+    // and a worker convert them side by side.
+    if (options_.worker && fusedPathCutsAtLines(inputCode)) {
+      parallel_.reset(new (std::nothrow)
+                          ParallelPieces(*fused, inputCode, &policy_, kFusedStarted, writer_));
+    }
   }
   lines_ = StreamStage(line_end_, StreamError::kMalformed);
   encoder_ =
@@ -90,7 +97,39 @@ bool ConversionStream::Impl::commit(std::size_t size) {
   input_size_ += size;
   const std::size_t gathered = input_size_;
   input_size_ = 0;
+  if (parallel_ != nullptr) return commitLines(gathered);
   return decode(input_.data(), input_.data() + gathered, false);
+}
+
+bool ConversionStream::Impl::commitLines(std::size_t gathered) {
+  std::uint8_t* const data = input_.data();
+  const std::uint8_t* const cut = safeLineCut(data, data + gathered);
+  if (cut == nullptr) {
+    // No line ends here: the sequential stage takes the piece and carries
+    // what it leaves, after the pieces before it are written.
+    at_line_start_ = false;
+    return drainParallel() && decode(data, data + gathered, false);
+  }
+  bool ok;
+  if (at_line_start_) {
+    ok = parallel_->convert(data, cut) || fail(parallel_->drain());
+  } else {
+    // The first piece, or the first after one without a line end, goes
+    // through the sequential stage, which then stands at a line start.
+    ok = drainParallel() && decode(data, cut, false);
+    at_line_start_ = ok;
+  }
+  // The rest of the last line waits for the next piece.
+  const auto rest = static_cast<std::size_t>(data + gathered - cut);
+  std::memmove(data, cut, rest);
+  input_size_ = rest;
+  return ok;
+}
+
+bool ConversionStream::Impl::drainParallel() {
+  if (parallel_ == nullptr) return true;
+  const StreamError error = parallel_->drain();
+  return error == StreamError::kNone || fail(error);
 }
 
 bool ConversionStream::Impl::feed(const std::uint8_t* data, std::size_t size) {
@@ -115,7 +154,7 @@ bool ConversionStream::Impl::finish() {
   if (!input_.reserve(input_size_)) return fail(StreamError::kNoMemory);
   const std::size_t gathered = input_size_;
   input_size_ = 0;
-  decode(input_.data(), input_.data() + gathered, true);
+  if (drainParallel()) decode(input_.data(), input_.data() + gathered, true);
   stopWorker();
   finished_ = true;
   return error_ == StreamError::kNone;
@@ -160,7 +199,11 @@ bool ConversionStream::Impl::decode(std::uint8_t* begin, const std::uint8_t* end
   }
   slot.last = last;
   ++pieces_;
-  if (!thread_.joinable() && options_.worker && pieces_ >= 2 && !last) startWorker();
+  // Side by side pieces write for themselves; the worker of the stages
+  // would write out of their order.
+  if (!thread_.joinable() && options_.worker && parallel_ == nullptr && pieces_ >= 2 && !last) {
+    startWorker();
+  }
   if (thread_.joinable()) {
     {
       std::lock_guard<std::mutex> lock(mutex_);

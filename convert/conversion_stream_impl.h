@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "codec/stream_stage.h"
+#include "convert/parallel_pieces.h"
 #include "mek/conversion_stream.h"
 #include "mek/end_of_line.h"
 #include "mek/text_position.h"
@@ -30,7 +31,10 @@ class ConversionStream::Impl {
   StreamError error() const { return error_; }
   const ConversionFailure& failure() const { return failure_; }
   unsigned lineEndingsSeen() const { return tally_.seen(); }
-  std::uint64_t changeCount() const { return decoder_.changes() + encoder_.changes(); }
+  std::uint64_t changeCount() const {
+    return decoder_.changes() + encoder_.changes() +
+           (parallel_ != nullptr ? parallel_->changes() : 0);
+  }
   const std::vector<ConversionFailure>& changes() const { return changes_; }
 
  private:
@@ -74,6 +78,12 @@ class ConversionStream::Impl {
   bool decode(std::uint8_t* begin, const std::uint8_t* end, bool last);
   StreamError finishSlot(Slot& slot);  // line endings, encoder, writer
   StreamError write(const Area& output);
+  // With parallel_: converts the gathered input up to its last safe line
+  // end, side by side when the stream stands at a line start, and keeps the
+  // rest for the next piece.
+  bool commitLines(std::size_t gathered);
+  // Waits for the side by side pieces to be written; false on a failure.
+  bool drainParallel();
   bool startWorker();
   void work(std::size_t firstSlot);
   bool waitForSlot(Slot& slot);
@@ -124,6 +134,11 @@ class ConversionStream::Impl {
   std::condition_variable changed_;
   bool stopping_ = false;
   StreamError worker_error_ = StreamError::kNone;
+
+  // Side by side conversion of whole lines, for fused paths that allow it
+  // (declared last: it writes through writer_ until it is gone).
+  std::unique_ptr<ParallelPieces> parallel_;
+  bool at_line_start_ = false;  // the sequential stage stands at a line start
 };
 
 }  // namespace mek

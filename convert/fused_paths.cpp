@@ -43,7 +43,7 @@ class DecodeToUtf8 final : public Converter {
   }
 
  private:
-  static constexpr std::int32_t kAfterCr = 0x100;
+  static constexpr std::int32_t kAfterCr = kFusedAfterCr;
   static constexpr bool kCarriesState = requires(const Codec& codec, ConversionBuffer& buffer,
                                                  Piece& piece, Utf8Sink<true, kRule>& sink) {
     codec.scanPiece(buffer, piece, sink);
@@ -53,7 +53,7 @@ class DecodeToUtf8 final : public Converter {
   bool run(ConversionBuffer& buffer, Piece& piece, Sink& sink) const {
     bool ok;
     if constexpr (kCarriesState) {
-      Piece own{piece.state & ~kAfterCr, 0, piece.last};
+      Piece own{piece.state & (kFusedAfterCr - 1), 0, piece.last};
       ok = codec_.scanPiece(buffer, own, sink);
       piece.end_state = own.end_state;
     } else {
@@ -113,8 +113,8 @@ class Utf8ToEncoder final : public Converter {
   }
 
  private:
-  static constexpr std::int32_t kAfterCr = 1;
-  static constexpr std::int32_t kStarted = 2;
+  static constexpr std::int32_t kAfterCr = kFusedAfterCr;
+  static constexpr std::int32_t kStarted = kFusedStarted;
 
   template <class Sink>
   bool run(ConversionBuffer& buffer, Piece& piece, Sink& sink) const {
@@ -210,6 +210,19 @@ const Converter* findFusedPath(int inputCode, int outputCode, int lineEnding) {
     return lf ? FromUtf8<LineRule::kLf>::to(outputCode) : FromUtf8<LineRule::kKeep>::to(outputCode);
   }
   return nullptr;
+}
+
+bool fusedPathCutsAtLines(int inputCode) {
+  switch (inputCode) {
+    case kCodeSjis:
+    case kCodeCp932:
+    case kCodeEucJp:
+    case kCodeUtf8:
+    case kCodeUtf8Bom:
+      return true;
+    default:
+      return false;
+  }
 }
 
 }  // namespace mek

@@ -15,4 +15,16 @@ namespace mek {
 // itself, in the output code.
 const Converter* findFusedPath(int inputCode, int outputCode, int lineEnding);
 
+// Bits of a fused path's piece state beside its decoder's own (the
+// ISO-2022-JP shift state, below 0x100): the last character was a CR, and
+// the text has begun (a UTF-8 mark is no longer dropped).
+inline constexpr std::int32_t kFusedAfterCr = 0x100;
+inline constexpr std::int32_t kFusedStarted = 0x200;
+
+// Whether the fused path from `inputCode` has the same state after every
+// line end once the text has begun (kFusedStarted), so that pieces cut
+// after line ends (safeLineCut) convert alone: the codes without shift
+// states whose characters hold no LF byte.
+bool fusedPathCutsAtLines(int inputCode);
+
 }  // namespace mek

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "codec/stream_stage.h"
+#include "mek/conversion_stream.h"
+
+namespace mek {
+
+// Converts pieces of a text side by side on the caller's thread and one
+// worker, and writes their output in input order, never two writes at once.
+// Each piece must begin where a line has just ended (after the first piece of
+// the text) and end with an LF that leaves nothing for the next piece (see
+// safeLineCut), so that it converts alone to the bytes the sequential stage
+// would give it: the fused path's state is then the same at every such
+// place. Pieces alternate: the worker takes one (a copy of it), the caller
+// converts the next itself, then waits for its turn to write.
+class ParallelPieces {
+ public:
+  using Writer = ConversionStream::Writer;
+
+  // `fused` converts each piece from `lineState`, its piece state after a
+  // line end, under `policy`.
+  ParallelPieces(const Converter& fused, int code, const ErrorPolicy* policy,
+                 std::int32_t lineState, const Writer& writer);
+  ~ParallelPieces();
+  ParallelPieces(const ParallelPieces&) = delete;
+  ParallelPieces& operator=(const ParallelPieces&) = delete;
+
+  // Converts [begin, end) as the next piece; Area::kHeadroom bytes before
+  // `begin` must be writable. False once any piece has failed.
+  bool convert(std::uint8_t* begin, const std::uint8_t* end);
+  // Waits until every piece is written. Answers the failure of the first
+  // piece, in input order, that failed, or kNone.
+  StreamError drain();
+  // The changes the pieces made under a forgiving policy.
+  std::uint64_t changes() const;
+
+ private:
+  // A piece, its output and what became of it.
+  struct Lane {
+    Area input;
+    Area output;
+    std::uint64_t index = 0;
+    StreamError error = StreamError::kNone;
+    std::uint64_t changes = 0;
+  };
+
+  StreamError run(std::uint8_t* begin, const std::uint8_t* end, Lane& lane) const;
+  // Waits for the turn of `lane`'s piece, then writes it unless a piece
+  // before it failed, and passes the turn on.
+  void commitInTurn(Lane& lane);
+  void work();
+
+  const Converter& fused_;
+  int code_;
+  const ErrorPolicy* policy_;
+  std::int32_t line_state_;
+  const Writer& writer_;
+
+  Lane own_;     // the caller's
+  Lane worker_;  // the worker's
+  std::uint64_t next_index_ = 0;
+
+  std::thread thread_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  bool handed_ = false;  // the worker's lane holds a piece to convert
+  bool stopping_ = false;
+  std::uint64_t next_write_ = 0;
+  StreamError error_ = StreamError::kNone;
+  std::uint64_t changes_ = 0;
+};
+
+// Where a piece of [begin, end) may end for ParallelPieces in a code whose
+// characters hold no LF byte: after the last LF whose byte before is below
+// 0x80 (so that no sequence is left open before it), or null when there is
+// none.
+const std::uint8_t* safeLineCut(const std::uint8_t* begin, const std::uint8_t* end);
+
+}  // namespace mek
