@@ -67,8 +67,8 @@ ConversionStream::Impl::Impl(int inputCode, int outputCode, int lineEnding, Writ
     // Where the fused path's pieces can be cut after line ends, the caller
     // and a worker convert them side by side.
     if (options_.worker && fusedPathCutsAtLines(inputCode)) {
-      parallel_.reset(new (std::nothrow)
-                          ParallelPieces(*fused, inputCode, &policy_, kFusedStarted, writer_));
+      parallel_.reset(new (std::nothrow) ParallelPieces(*fused, inputCode, &policy_, kFusedStarted,
+                                                        writer_, options_.piece_workers));
     }
   }
   lines_ = StreamStage(line_end_, StreamError::kMalformed);

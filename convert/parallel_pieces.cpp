@@ -1,6 +1,8 @@
 #include "convert/parallel_pieces.h"
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <system_error>
 
 namespace mek {
@@ -17,8 +19,13 @@ const std::uint8_t* safeLineCut(const std::uint8_t* begin, const std::uint8_t* e
 }
 
 ParallelPieces::ParallelPieces(const Converter& fused, int code, const ErrorPolicy* policy,
-                               std::int32_t lineState, const Writer& writer)
-    : fused_(fused), code_(code), policy_(policy), line_state_(lineState), writer_(writer) {}
+                               std::int32_t lineState, const Writer& writer, std::size_t workers)
+    : fused_(fused), code_(code), policy_(policy), line_state_(lineState), writer_(writer) {
+  const unsigned processors = std::thread::hardware_concurrency();
+  if (workers == 0) workers = processors > 1 ? processors - 1 : 1;
+  const std::size_t count = std::clamp<std::size_t>(workers, 1, kMaxWorkers);
+  for (std::size_t i = 0; i < count; ++i) workers_.push_back(std::make_unique<Worker>());
+}
 
 ParallelPieces::~ParallelPieces() {
   {
@@ -26,7 +33,9 @@ ParallelPieces::~ParallelPieces() {
     stopping_ = true;
   }
   changed_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  for (const auto& worker : workers_) {
+    if (worker->thread.joinable()) worker->thread.join();
+  }
 }
 
 StreamError ParallelPieces::run(std::uint8_t* begin, const std::uint8_t* end, Lane& lane) const {
@@ -56,67 +65,74 @@ void ParallelPieces::commitInTurn(Lane& lane) {
   changed_.notify_all();
 }
 
-void ParallelPieces::work() {
+void ParallelPieces::work(Worker& worker) {
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [&] { return handed_ || stopping_; });
-      if (!handed_) return;
+      changed_.wait(lock, [&] { return worker.handed || stopping_; });
+      if (!worker.handed) return;
     }
-    worker_.error = run(worker_.input.data(), worker_.input.data() + worker_.input.size, worker_);
-    commitInTurn(worker_);
+    Lane& lane = worker.lane;
+    lane.error = run(lane.input.data(), lane.input.data() + lane.input.size, lane);
+    commitInTurn(lane);
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      handed_ = false;
+      worker.handed = false;
     }
     changed_.notify_all();
   }
 }
 
-bool ParallelPieces::convert(std::uint8_t* begin, const std::uint8_t* end) {
-  const auto size = static_cast<std::size_t>(end - begin);
-  const std::uint64_t index = next_index_++;
-  if (index % 2 == 0) {
-    // The worker's piece: once it is done with the one before, it takes a
-    // copy of this one.
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [&] { return !handed_; });
-      if (error_ != StreamError::kNone) return false;
-    }
-    if (!worker_.input.reserve(size)) {
-      worker_.error = StreamError::kNoMemory;
-      worker_.index = index;
-      commitInTurn(worker_);
-      return false;
-    }
-    if (size != 0) std::memcpy(worker_.input.data(), begin, size);
-    worker_.input.size = size;
-    worker_.index = index;
-    if (!thread_.joinable()) {
-      try {
-        thread_ = std::thread(&ParallelPieces::work, this);
-      } catch (const std::system_error&) {
-        // No second thread: the caller converts this piece too.
-        worker_.error = run(worker_.input.data(), worker_.input.data() + size, worker_);
-        commitInTurn(worker_);
-        std::lock_guard<std::mutex> lock(mutex_);
-        return error_ == StreamError::kNone;
-      }
-    }
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      handed_ = true;
-    }
-    changed_.notify_all();
-    std::lock_guard<std::mutex> lock(mutex_);
-    return error_ == StreamError::kNone;
+bool ParallelPieces::good() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return error_ == StreamError::kNone;
+}
+
+bool ParallelPieces::handOver(Worker& worker, std::uint8_t* begin, const std::uint8_t* end,
+                              std::uint64_t index) {
+  // Once the worker is done with its piece before, it takes a copy of this
+  // one.
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return !worker.handed; });
+    if (error_ != StreamError::kNone) return false;
   }
+  Lane& lane = worker.lane;
+  lane.index = index;
+  const auto size = static_cast<std::size_t>(end - begin);
+  if (!lane.input.reserve(size)) {
+    lane.error = StreamError::kNoMemory;
+    commitInTurn(lane);
+    return false;
+  }
+  if (size != 0) std::memcpy(lane.input.data(), begin, size);
+  lane.input.size = size;
+  if (!worker.thread.joinable()) {
+    try {
+      worker.thread = std::thread(&ParallelPieces::work, this, std::ref(worker));
+    } catch (const std::system_error&) {
+      // No thread: the caller converts this piece too.
+      lane.error = run(lane.input.data(), lane.input.data() + size, lane);
+      commitInTurn(lane);
+      return good();
+    }
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    worker.handed = true;
+  }
+  changed_.notify_all();
+  return good();
+}
+
+bool ParallelPieces::convert(std::uint8_t* begin, const std::uint8_t* end) {
+  const std::uint64_t index = next_index_++;
+  const std::size_t turn = index % (workers_.size() + 1);
+  if (turn < workers_.size()) return handOver(*workers_[turn], begin, end, index);
   own_.index = index;
   own_.error = run(begin, end, own_);
   commitInTurn(own_);
-  std::lock_guard<std::mutex> lock(mutex_);
-  return error_ == StreamError::kNone;
+  return good();
 }
 
 StreamError ParallelPieces::drain() {

@@ -3,30 +3,36 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "codec/stream_stage.h"
 #include "mek/conversion_stream.h"
 
 namespace mek {
 
-// Converts pieces of a text side by side on the caller's thread and one
-// worker, and writes their output in input order, never two writes at once.
+// Converts pieces of a text side by side on the caller's thread and workers
+// (one fewer than the processors, at least one, at most kMaxWorkers), and
+// writes their output in input order, never two writes at once.
 // Each piece must begin where a line has just ended (after the first piece of
 // the text) and end with an LF that leaves nothing for the next piece (see
 // safeLineCut), so that it converts alone to the bytes the sequential stage
 // would give it: the fused path's state is then the same at every such
-// place. Pieces alternate: the worker takes one (a copy of it), the caller
-// converts the next itself, then waits for its turn to write.
+// place. Pieces take turns: each worker in order takes one (a copy of it),
+// then the caller converts the next itself and waits for its turn to write.
 class ParallelPieces {
  public:
   using Writer = ConversionStream::Writer;
 
+  // Each worker holds a piece and its output: about four pieces of memory.
+  static constexpr std::size_t kMaxWorkers = 7;
+
   // `fused` converts each piece from `lineState`, its piece state after a
-  // line end, under `policy`.
+  // line end, under `policy`; `workers` 0 chooses by the processors.
   ParallelPieces(const Converter& fused, int code, const ErrorPolicy* policy,
-                 std::int32_t lineState, const Writer& writer);
+                 std::int32_t lineState, const Writer& writer, std::size_t workers);
   ~ParallelPieces();
   ParallelPieces(const ParallelPieces&) = delete;
   ParallelPieces& operator=(const ParallelPieces&) = delete;
@@ -50,11 +56,20 @@ class ParallelPieces {
     std::uint64_t changes = 0;
   };
 
+  // A worker thread and the piece it holds.
+  struct Worker {
+    Lane lane;
+    std::thread thread;
+    bool handed = false;  // its lane holds a piece to convert
+  };
+
   StreamError run(std::uint8_t* begin, const std::uint8_t* end, Lane& lane) const;
   // Waits for the turn of `lane`'s piece, then writes it unless a piece
   // before it failed, and passes the turn on.
   void commitInTurn(Lane& lane);
-  void work();
+  void work(Worker& worker);
+  bool handOver(Worker& worker, std::uint8_t* begin, const std::uint8_t* end, std::uint64_t index);
+  bool good() const;
 
   const Converter& fused_;
   int code_;
@@ -62,14 +77,12 @@ class ParallelPieces {
   std::int32_t line_state_;
   const Writer& writer_;
 
-  Lane own_;     // the caller's
-  Lane worker_;  // the worker's
+  Lane own_;  // the caller's
+  std::vector<std::unique_ptr<Worker>> workers_;
   std::uint64_t next_index_ = 0;
 
-  std::thread thread_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
-  bool handed_ = false;  // the worker's lane holds a piece to convert
   bool stopping_ = false;
   std::uint64_t next_write_ = 0;
   StreamError error_ = StreamError::kNone;

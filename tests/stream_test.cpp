@@ -67,6 +67,8 @@ Outcome streamed(const Bytes& input, int from, int to, int lineEnding, bool fall
   ConversionStream::Options options;
   options.piece_size = piece;
   options.worker = worker;
+  // Side by side pieces with more workers than this machine may have.
+  options.piece_workers = piece == 64 ? 3 : 0;
   options.fallback = fallback;
   options.errors = errors;
   options.folds = folds;

@@ -90,6 +90,11 @@ class ConversionStream {
     // scan per piece instead of three stages; the output, failures and
     // changes are the same. Options::locate and folds take the three stages.
     bool fused = true;
+    // With worker and a fused path from Shift_JIS, cp932, EUC-JP or UTF-8:
+    // the input is cut after line ends and this many workers convert pieces
+    // beside the caller; 0 is one fewer than the processors (at least one,
+    // at most 7).
+    std::size_t piece_workers = 0;
   };
 
   // `inputCode` and `outputCode` are code numbers (detection is not part of
