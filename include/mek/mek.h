@@ -17,35 +17,46 @@
 #include <string_view>
 #include <vector>
 
+#include "mek/codes.h"
 #include "mek/text_buffer.h"
 
 namespace mek {
 
 class ConversionStream;
 
-// The character codes, valued as the code numbers of the interface beneath.
+// The character codes, valued as the code numbers of the interface beneath
+// (CodeNumber, mek/codes.h), which are their one source.
 enum class Code : int {
-  autodetect = 0,  // input only: the code is detected from the text
-  sjis = 1,
-  euc_jp = 2,
-  jis = 3,
-  utf8 = 4,
-  utf16_be = 5,
-  utf16_le = 6,
-  utf16_be_bom = 7,
-  utf16_le_bom = 8,
-  utf32_be = 9,
-  utf32_le = 10,
-  utf32_be_bom = 11,
-  utf32_le_bom = 12,
-  cp932 = 13,
-  utf8_bom = 14,
-  iso2022jp = 15,  // ISO-2022-JP for mail: written in the sets of RFC 1468, ending in ASCII
+  autodetect = kCodeAuto,  // input only: the code is detected from the text
+  sjis = kCodeSjis,
+  euc_jp = kCodeEucJp,
+  jis = kCodeJis,
+  utf8 = kCodeUtf8,
+  utf16_be = kCodeUtf16Be,
+  utf16_le = kCodeUtf16Le,
+  utf16_be_bom = kCodeUtf16BeBom,
+  utf16_le_bom = kCodeUtf16LeBom,
+  utf32_be = kCodeUtf32Be,
+  utf32_le = kCodeUtf32Le,
+  utf32_be_bom = kCodeUtf32BeBom,
+  utf32_le_bom = kCodeUtf32LeBom,
+  cp932 = kCodeCp932,
+  utf8_bom = kCodeUtf8Bom,
+  iso2022jp =
+      kCodeIso2022jp,  // ISO-2022-JP for mail: written in the sets of RFC 1468, ending in ASCII
 };
+static_assert(kCodeCount == 16, "a code number without a Code");
 
-// The line ending every line ending of the text is written as.
-// `keep` leaves every line ending as it stands.
-enum class LineEnding : int { lf = 1, crlf = 2, cr = 3, keep = 4 };
+// The line ending every line ending of the text is written as, valued as the
+// line-ending codes of the interface beneath. `keep` leaves every line ending
+// as it stands.
+enum class LineEnding : int {
+  lf = kLineEndingLf,
+  crlf = kLineEndingCrLf,
+  cr = kLineEndingCr,
+  keep = kLineEndingKeep,
+};
+static_assert(kLineEndingCount == 5, "a line-ending code without a LineEnding");
 
 enum class ErrorKind {
   none,
