@@ -13,18 +13,12 @@
 namespace mek {
 namespace {
 
-// A decoder whose scan writes UTF-8 through a Utf8Sink: the decoder, the
-// line endings (kept, or all LF) and the UTF-8 encoder in one pass. A CR as
-// the last character carries into the next piece in a bit of the state,
-// beside the decoder's own.
-template <class Codec, LineRule kRule>
-class DecodeToUtf8 final : public Converter {
+// The passes every fused path shares: a sink that counts or writes, set up
+// from the piece state, and one run of Self's over it, so that measure and
+// convert cannot disagree.
+template <class Self>
+class FusedPath : public Converter {
  public:
-  explicit constexpr DecodeToUtf8(const Codec& codec) : codec_(codec) {}
-
-  // A byte gives at most three (a half-width katakana); CR LF gives less.
-  std::size_t outputBound(std::size_t n) const override { return 3 * n; }
-
   bool measure(ConversionBuffer& buffer) const override {
     Piece piece;
     return measurePiece(buffer, piece);
@@ -34,20 +28,35 @@ class DecodeToUtf8 final : public Converter {
     return convertPiece(buffer, piece);
   }
   bool measurePiece(ConversionBuffer& buffer, Piece& piece) const override {
-    Utf8Sink<false, kRule> sink(nullptr, buffer.policy, (piece.state & kAfterCr) != 0);
-    return run(buffer, piece, sink);
+    auto sink = self().template sink<false>(nullptr, buffer.policy, afterCr(piece));
+    return self().run(buffer, piece, sink);
   }
   bool convertPiece(ConversionBuffer& buffer, Piece& piece) const override {
-    Utf8Sink<true, kRule> sink(buffer.out, buffer.policy, (piece.state & kAfterCr) != 0);
-    return run(buffer, piece, sink);
+    auto sink = self().template sink<true>(buffer.out, buffer.policy, afterCr(piece));
+    return self().run(buffer, piece, sink);
   }
 
  private:
-  static constexpr std::int32_t kAfterCr = kFusedAfterCr;
-  static constexpr bool kCarriesState = requires(const Codec& codec, ConversionBuffer& buffer,
-                                                 Piece& piece, Utf8Sink<true, kRule>& sink) {
-    codec.scanPiece(buffer, piece, sink);
-  };
+  static bool afterCr(const Piece& piece) { return (piece.state & kFusedAfterCr) != 0; }
+  const Self& self() const { return static_cast<const Self&>(*this); }
+};
+
+// A decoder whose scan writes UTF-8 through a Utf8Sink: the decoder, the
+// line endings (kept, or all LF) and the UTF-8 encoder in one pass. A CR as
+// the last character carries into the next piece in a bit of the state,
+// beside the decoder's own.
+template <class Codec, LineRule kRule>
+class DecodeToUtf8 final : public FusedPath<DecodeToUtf8<Codec, kRule>> {
+ public:
+  explicit constexpr DecodeToUtf8(const Codec& codec) : codec_(codec) {}
+
+  // A byte gives at most three (a half-width katakana); CR LF gives less.
+  std::size_t outputBound(std::size_t n) const override { return 3 * n; }
+
+  template <bool kWrite>
+  Utf8Sink<kWrite, kRule> sink(std::uint8_t* out, const ErrorPolicy* policy, bool afterCr) const {
+    return Utf8Sink<kWrite, kRule>(out, policy, afterCr);
+  }
 
   template <class Sink>
   bool run(ConversionBuffer& buffer, Piece& piece, Sink& sink) const {
@@ -68,9 +77,15 @@ class DecodeToUtf8 final : public Converter {
         !finishScan(buffer, buffer.in_end, sink)) {
       return false;
     }
-    if (sink.afterCr()) piece.end_state |= kAfterCr;
+    if (sink.afterCr()) piece.end_state |= kFusedAfterCr;
     return true;
   }
+
+ private:
+  static constexpr bool kCarriesState = requires(const Codec& codec, ConversionBuffer& buffer,
+                                                 Piece& piece, Utf8Sink<true, kRule>& sink) {
+    codec.scanPiece(buffer, piece, sink);
+  };
 
   const Codec& codec_;
 };
@@ -83,7 +98,7 @@ class DecodeToUtf8 final : public Converter {
 // marks, as the decoder for the rest of a text does. Both facts carry in
 // bits of the piece state.
 template <LineRule kRule>
-class Utf8ToEncoder final : public Converter {
+class Utf8ToEncoder final : public FusedPath<Utf8ToEncoder<kRule>> {
  public:
   constexpr Utf8ToEncoder(const UTF8Decoder& start, const UTF8Decoder& rest,
                           const Converter& encoder)
@@ -93,36 +108,20 @@ class Utf8ToEncoder final : public Converter {
   // sequence in EUC-JP's JIS X 0212 gives three).
   std::size_t outputBound(std::size_t n) const override { return 2 * n; }
 
-  bool measure(ConversionBuffer& buffer) const override {
-    Piece piece;
-    return measurePiece(buffer, piece);
+  template <bool kWrite>
+  EncodingSink<kWrite, kRule> sink(std::uint8_t* out, const ErrorPolicy* policy,
+                                   bool afterCr) const {
+    return EncodingSink<kWrite, kRule>(out, policy, afterCr, encoder_);
   }
-  bool convert(ConversionBuffer& buffer) const override {
-    Piece piece;
-    return convertPiece(buffer, piece);
-  }
-  bool measurePiece(ConversionBuffer& buffer, Piece& piece) const override {
-    EncodingSink<false, kRule> sink(nullptr, buffer.policy, (piece.state & kAfterCr) != 0,
-                                    encoder_);
-    return run(buffer, piece, sink);
-  }
-  bool convertPiece(ConversionBuffer& buffer, Piece& piece) const override {
-    EncodingSink<true, kRule> sink(buffer.out, buffer.policy, (piece.state & kAfterCr) != 0,
-                                   encoder_);
-    return run(buffer, piece, sink);
-  }
-
- private:
-  static constexpr std::int32_t kAfterCr = kFusedAfterCr;
-  static constexpr std::int32_t kStarted = kFusedStarted;
 
   template <class Sink>
   bool run(ConversionBuffer& buffer, Piece& piece, Sink& sink) const {
+    constexpr std::int32_t kStarted = kFusedStarted;
     const bool started = (piece.state & kStarted) != 0;
     if (!(started ? rest_ : start_).scan(buffer, sink)) return false;
     piece.end_state = piece.state & kStarted;
     if (buffer.stop != buffer.in_begin || sink.count() != 0) piece.end_state |= kStarted;
-    if (sink.afterCr()) piece.end_state |= kAfterCr;
+    if (sink.afterCr()) piece.end_state |= kFusedAfterCr;
     // A sequence cut off by the end of the text: as in DecodeToUtf8. Under
     // the strict policy the stage fails on it as malformed, as the three
     // stages' decoder does before their encoder sees the piece.
