@@ -16,6 +16,7 @@
 
 #include "app/driver.h"
 #include "convert/fused_paths.h"
+#include "convert/parallel_pieces.h"
 #include "detect/detector.h"
 #include "mek/conversion_stream.h"
 #include "mek/detect.h"
@@ -261,6 +262,35 @@ TEST_P(StreamTest, DetectionInPiecesAgreesWithTheWholeText) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryInputCode, StreamTest, testing::Range(1, kCodes + 1));
+
+// Pieces side by side end only after an LF that closes every sequence:
+// lines that end in a lead byte, under every policy, in pieces small and
+// large with three workers, give the whole conversion's bytes.
+TEST(SideBySidePiecesTest, LinesEndingInLeadBytes) {
+  EXPECT_EQ(safeLineCut(nullptr, nullptr), nullptr);
+  const Bytes lines = hex("41 0A 42 81 0A 43 0D 0A");
+  EXPECT_EQ(safeLineCut(lines.data(), lines.data() + lines.size()), lines.data() + lines.size());
+  EXPECT_EQ(safeLineCut(lines.data(), lines.data() + 5), lines.data() + 2);  // not after 81 0A
+  Bytes text;
+  std::mt19937 random(7);
+  for (int line = 0; line < 400; ++line) {
+    for (int i = 0; i < static_cast<int>(random() % 40); ++i) text.push_back('a' + random() % 26);
+    static const std::uint8_t kLeads[] = {0x81, 0x8F, 0xE3, 0xA4, 0x8E, 0xF0, 0x0D};
+    if (random() % 2 == 0) text.push_back(kLeads[random() % std::size(kLeads)]);
+    text.push_back('\n');
+  }
+  for (const int from : {kCodeSjis, kCodeCp932, kCodeEucJp, kCodeUtf8}) {
+    const int to = from == kCodeUtf8 ? kCodeSjis : kCodeUtf8;
+    for (int action = 0; action < 4; ++action) {
+      const auto errors = static_cast<ErrorAction>(action);
+      const Outcome expected = whole(text, from, to, 1, false, errors);
+      for (const std::size_t piece : {64, 4096}) {
+        EXPECT_EQ(streamed(text, from, to, 1, false, errors, 0, piece, true), expected)
+            << "from " << from << " errors " << action << " piece " << piece;
+      }
+    }
+  }
+}
 
 // What each policy writes: maximal subparts of UTF-8, one byte for a lead
 // without its trail, two for a pair without a table entry, a cut-off tail,
