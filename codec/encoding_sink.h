@@ -26,14 +26,18 @@ namespace mek {
 // malformed sequence that the decoder finds first still fails the scan
 // there, as the decoder of the three stages would.
 template <bool kWrite, LineRule kRule>
-class EncodingSink : public ChangeLog {
+class EncodingSink : public FusedSink<kWrite> {
+  using FusedSink<kWrite>::p_;
+  using FusedSink<kWrite>::after_cr_;
+  using FusedSink<kWrite>::failed_kind_;
+
  public:
   // The most units a stretch of the UTF-8 decoder holds: one per input
   // byte of the stretch, which is at most kUtf8Piece (4096) bytes.
   static constexpr std::size_t kStagedUnits = 4096;
 
   EncodingSink(std::uint8_t* out, const ErrorPolicy* policy, bool afterCr, const Converter& encoder)
-      : ChangeLog(policy), encoder_(encoder), begin_(out), p_(out), after_cr_(afterCr) {}
+      : FusedSink<kWrite>(out, policy, afterCr), encoder_(encoder) {}
 
   void unit(std::uint16_t u) {
     if (u >= 0xD800 && u <= 0xDBFF) {
@@ -51,7 +55,7 @@ class EncodingSink : public ChangeLog {
   }
 
   // `n` ASCII bytes.
-  void widenAscii(const std::uint8_t* src, std::size_t n) {
+  void asciiRun(const std::uint8_t* src, std::size_t n) {
     std::uint8_t staged[2 * 256];
     while (n != 0) {
       const std::size_t step = n < 256 ? n : 256;
@@ -70,17 +74,6 @@ class EncodingSink : public ChangeLog {
     encodeUnits(staged, write(staged));
   }
 
-  std::size_t count() const {
-    if constexpr (kWrite) {
-      return static_cast<std::size_t>(p_ - begin_);
-    } else {
-      return n_;
-    }
-  }
-  bool afterCr() const { return after_cr_; }
-  bool failed() const { return failed_kind_ != 0; }
-  std::int32_t failedKind() const { return failed_kind_; }
-
  private:
   static std::uint8_t* putUnit(std::uint8_t* at, std::uint16_t u) {
     at[0] = static_cast<std::uint8_t>(u >> 8);
@@ -93,7 +86,7 @@ class EncodingSink : public ChangeLog {
 
   // Rewrites the line endings of the staged units [b, e) and encodes them.
   void encodeUnits(std::uint8_t* b, std::uint8_t* e) {
-    if (b == e || failed()) return;
+    if (b == e || this->failed()) return;
     if constexpr (kRule == LineRule::kLf) {
       // Units before the first CR need no work, unless the first is an LF
       // that follows a CR.
@@ -135,7 +128,7 @@ class EncodingSink : public ChangeLog {
     ConversionBuffer run;
     run.in_begin = b;
     run.in_end = e;
-    run.policy = policy();
+    run.policy = this->policy();
     bool ok;
     if constexpr (kWrite) {
       run.out = p_;
@@ -147,21 +140,12 @@ class EncodingSink : public ChangeLog {
       failed_kind_ = run.size < 0 ? run.size : kUnmappable;
       return;
     }
-    if constexpr (kWrite) {
-      p_ += run.size;
-    } else {
-      n_ += static_cast<std::size_t>(run.size);
-    }
-    addChanges(run.changes);
+    this->advance(static_cast<std::size_t>(run.size));
+    this->addChanges(run.changes);
   }
 
   const Converter& encoder_;
-  std::uint8_t* begin_;
-  std::uint8_t* p_;
-  std::size_t n_ = 0;
   std::uint16_t high_ = 0;
-  bool after_cr_;
-  std::int32_t failed_kind_ = 0;
 };
 
 }  // namespace mek

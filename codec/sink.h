@@ -61,12 +61,11 @@ class CountingSink : public ChangeLog {
   void unit(std::uint16_t) { n_ += 2; }
   // `n` bytes copied unchanged.
   void copy(const std::uint8_t*, std::size_t n) { n_ += n; }
-  // `n` ASCII bytes written as `n` internal-form units 00 b.
-  void widenAscii(const std::uint8_t*, std::size_t n) { n_ += 2 * n; }
   // The first `n` of the kAsciiBlock ASCII bytes at the source, as
   // characters (a decoder's ASCII step; the writer may store the whole block).
   void asciiBlock(const std::uint8_t*, unsigned n) { n_ += 2 * std::size_t{n}; }
-  // A run of `n` ASCII bytes as characters, stored exactly.
+  // A run of `n` ASCII bytes as characters (internal-form units 00 b),
+  // stored exactly.
   void asciiRun(const std::uint8_t*, std::size_t n) { n_ += 2 * n; }
   // `n` internal-form units below 0x80 written as their low bytes.
   void narrowAscii(const std::uint8_t*, std::size_t n) { n_ += n; }
@@ -117,10 +116,6 @@ class WritingSink : public ChangeLog {
   void copy(const std::uint8_t* src, std::size_t n) {
     if (n != 0) std::memcpy(p_, src, n);
     p_ += n;
-  }
-  void widenAscii(const std::uint8_t* src, std::size_t n) {
-    widenBytes(src, n, p_);
-    p_ += 2 * n;
   }
   void narrowAscii(const std::uint8_t* src, std::size_t n) {
     narrowUnits(src, n, p_);

@@ -14,6 +14,10 @@ namespace mek {
 // them, or writes each CR LF, CR and LF as one LF.
 enum class LineRule { kKeep, kLf };
 
+// What the sinks of the fused paths share: the output position (or the
+// count of a measuring pass), whether the last character was a CR, and a
+// failure of an encoder that runs inside the scan.
+//
 // The sink of a fused path: a decoder's scan writes UTF-8 through it
 // directly, with the line endings rewritten in the same pass, instead of the
 // internal form that a line-ending stage and the UTF-8 encoder would read
@@ -26,11 +30,52 @@ enum class LineRule { kKeep, kLf };
 //
 // A decoder calls `unit` for every character (BMP only: the decoders fused
 // here give no surrogates), `asciiBlock` and `asciiRun` for ASCII.
+template <bool kWrite>
+class FusedSink : public ChangeLog {
+ public:
+  std::size_t count() const {
+    if constexpr (kWrite) {
+      return static_cast<std::size_t>(p_ - begin_);
+    } else {
+      return n_;
+    }
+  }
+  // Whether the last character was a CR, whose LF may follow in the next
+  // piece.
+  bool afterCr() const { return after_cr_; }
+  // Whether an encoder inside the scan failed, and how (kUnmappable).
+  bool failed() const { return failed_kind_ != 0; }
+  std::int32_t failedKind() const { return failed_kind_; }
+
+ protected:
+  FusedSink(std::uint8_t* out, const ErrorPolicy* policy, bool afterCr)
+      : ChangeLog(policy), begin_(out), p_(out), after_cr_(afterCr) {}
+
+  // `n` bytes stored at p_ (or counted).
+  void advance(std::size_t n) {
+    if constexpr (kWrite) {
+      p_ += n;
+    } else {
+      n_ += n;
+    }
+  }
+
+  std::uint8_t* begin_;
+  std::uint8_t* p_;
+  std::size_t n_ = 0;
+  bool after_cr_;
+  std::int32_t failed_kind_ = 0;
+};
+
 template <bool kWrite, LineRule kRule>
-class Utf8Sink : public ChangeLog {
+class Utf8Sink : public FusedSink<kWrite> {
+  using FusedSink<kWrite>::p_;
+  using FusedSink<kWrite>::n_;
+  using FusedSink<kWrite>::after_cr_;
+
  public:
   Utf8Sink(std::uint8_t* out, const ErrorPolicy* policy, bool afterCr)
-      : ChangeLog(policy), begin_(out), p_(out), after_cr_(afterCr) {}
+      : FusedSink<kWrite>(out, policy, afterCr) {}
 
   void unit(std::uint16_t u) {
     if (u < 0x80) {
@@ -70,13 +115,8 @@ class Utf8Sink : public ChangeLog {
       }
       after_cr_ = false;
     }
-    if constexpr (kWrite) {
-      std::uint8_t* const p = p_;
-      std::memcpy(p, src, kAsciiBlock);
-      p_ = p + n;
-    } else {
-      n_ += n;
-    }
+    if constexpr (kWrite) std::memcpy(p_, src, kAsciiBlock);
+    this->advance(n);
   }
 
   // A run of `n` ASCII bytes, stored exactly.
@@ -91,15 +131,6 @@ class Utf8Sink : public ChangeLog {
     }
     storeRun(src, n);
   }
-
-  std::size_t count() const {
-    if constexpr (kWrite) {
-      return static_cast<std::size_t>(p_ - begin_);
-    } else {
-      return n_;
-    }
-  }
-  bool afterCr() const { return after_cr_; }
 
  private:
   void lineBreak(std::uint8_t b) {
@@ -129,10 +160,8 @@ class Utf8Sink : public ChangeLog {
   void storeRun(const std::uint8_t* src, std::size_t n) {
     if constexpr (kWrite) {
       if (n != 0) std::memcpy(p_, src, n);
-      p_ += n;
-    } else {
-      n_ += n;
     }
+    this->advance(n);
   }
   void store1(std::uint8_t a) {
     if constexpr (kWrite) {
@@ -162,11 +191,6 @@ class Utf8Sink : public ChangeLog {
       n_ += 3;
     }
   }
-
-  std::uint8_t* begin_;
-  std::uint8_t* p_;
-  std::size_t n_ = 0;
-  bool after_cr_;
 };
 
 }  // namespace mek

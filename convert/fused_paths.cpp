@@ -14,8 +14,14 @@ namespace mek {
 namespace {
 
 // The passes every fused path shares: a sink that counts or writes, set up
-// from the piece state, and one run of Self's over it, so that measure and
-// convert cannot disagree.
+// from the piece state, Self's scan over it, and what follows the scan, so
+// that measure and convert cannot disagree:
+// - a sequence cut off by the end of the text: under the strict policy the
+//   stream stage fails on it as malformed, as the three stages' decoder does
+//   before their encoder sees the piece; a forgiving policy writes its
+//   substitute here, in the output code;
+// - a CR as the last character carries in a bit of the piece state;
+// - an encoder that failed inside the scan fails the piece.
 template <class Self>
 class FusedPath : public Converter {
  public:
@@ -29,22 +35,35 @@ class FusedPath : public Converter {
   }
   bool measurePiece(ConversionBuffer& buffer, Piece& piece) const override {
     auto sink = self().template sink<false>(nullptr, buffer.policy, afterCr(piece));
-    return self().run(buffer, piece, sink);
+    return pass(buffer, piece, sink);
   }
   bool convertPiece(ConversionBuffer& buffer, Piece& piece) const override {
     auto sink = self().template sink<true>(buffer.out, buffer.policy, afterCr(piece));
-    return self().run(buffer, piece, sink);
+    return pass(buffer, piece, sink);
   }
 
  private:
   static bool afterCr(const Piece& piece) { return (piece.state & kFusedAfterCr) != 0; }
   const Self& self() const { return static_cast<const Self&>(*this); }
+
+  template <class Sink>
+  bool pass(ConversionBuffer& buffer, Piece& piece, Sink& sink) const {
+    if (!self().scan(buffer, piece, sink)) return false;
+    const bool cutOff = piece.last && buffer.stop != buffer.in_end;
+    if (cutOff && forgiveMalformed(sink, buffer.stop) && !finishScan(buffer, buffer.in_end, sink)) {
+      return false;
+    }
+    if (sink.afterCr()) piece.end_state |= kFusedAfterCr;
+    const bool strictCut = cutOff && buffer.stop != buffer.in_end;
+    if (!strictCut && sink.failed()) return failScan(buffer, buffer.in_begin, sink.failedKind());
+    return true;
+  }
 };
 
 // A decoder whose scan writes UTF-8 through a Utf8Sink: the decoder, the
-// line endings (kept, or all LF) and the UTF-8 encoder in one pass. A CR as
-// the last character carries into the next piece in a bit of the state,
-// beside the decoder's own.
+// line endings (kept, or all LF) and the UTF-8 encoder in one pass. The
+// decoder's own state (ISO-2022-JP's) carries in the low bits of the piece
+// state.
 template <class Codec, LineRule kRule>
 class DecodeToUtf8 final : public FusedPath<DecodeToUtf8<Codec, kRule>> {
  public:
@@ -58,27 +77,18 @@ class DecodeToUtf8 final : public FusedPath<DecodeToUtf8<Codec, kRule>> {
     return Utf8Sink<kWrite, kRule>(out, policy, afterCr);
   }
 
+  // The decoder's scan; sets the decoder's part of the state at `stop`.
   template <class Sink>
-  bool run(ConversionBuffer& buffer, Piece& piece, Sink& sink) const {
-    bool ok;
+  bool scan(ConversionBuffer& buffer, Piece& piece, Sink& sink) const {
     if constexpr (kCarriesState) {
       Piece own{piece.state & (kFusedAfterCr - 1), 0, piece.last};
-      ok = codec_.scanPiece(buffer, own, sink);
+      const bool ok = codec_.scanPiece(buffer, own, sink);
       piece.end_state = own.end_state;
+      return ok;
     } else {
-      ok = codec_.scan(buffer, sink);
       piece.end_state = 0;
+      return codec_.scan(buffer, sink);
     }
-    if (!ok) return false;
-    // A sequence cut off by the end of the text: the strict policy leaves
-    // it for the stream stage to fail on; a forgiving one writes its
-    // substitute here, where the output is UTF-8.
-    if (piece.last && buffer.stop != buffer.in_end && forgiveMalformed(sink, buffer.stop) &&
-        !finishScan(buffer, buffer.in_end, sink)) {
-      return false;
-    }
-    if (sink.afterCr()) piece.end_state |= kFusedAfterCr;
-    return true;
   }
 
  private:
@@ -114,25 +124,18 @@ class Utf8ToEncoder final : public FusedPath<Utf8ToEncoder<kRule>> {
     return EncodingSink<kWrite, kRule>(out, policy, afterCr, encoder_);
   }
 
+  // The decoder's scan, from the start of the text or from the rest of it;
+  // the state tells which the next piece takes.
   template <class Sink>
-  bool run(ConversionBuffer& buffer, Piece& piece, Sink& sink) const {
-    constexpr std::int32_t kStarted = kFusedStarted;
-    const bool started = (piece.state & kStarted) != 0;
+  bool scan(ConversionBuffer& buffer, Piece& piece, Sink& sink) const {
+    const bool started = (piece.state & kFusedStarted) != 0;
     if (!(started ? rest_ : start_).scan(buffer, sink)) return false;
-    piece.end_state = piece.state & kStarted;
-    if (buffer.stop != buffer.in_begin || sink.count() != 0) piece.end_state |= kStarted;
-    if (sink.afterCr()) piece.end_state |= kFusedAfterCr;
-    // A sequence cut off by the end of the text: as in DecodeToUtf8. Under
-    // the strict policy the stage fails on it as malformed, as the three
-    // stages' decoder does before their encoder sees the piece.
-    if (piece.last && buffer.stop != buffer.in_end) {
-      if (!forgiveMalformed(sink, buffer.stop)) return true;
-      if (!finishScan(buffer, buffer.in_end, sink)) return false;
-    }
-    if (sink.failed()) return failScan(buffer, buffer.in_begin, sink.failedKind());
+    const bool begun = started || buffer.stop != buffer.in_begin || sink.count() != 0;
+    piece.end_state = begun ? kFusedStarted : 0;
     return true;
   }
 
+ private:
   const UTF8Decoder& start_;
   const UTF8Decoder& rest_;
   const Converter& encoder_;

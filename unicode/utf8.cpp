@@ -70,7 +70,7 @@ bool decodeUtf8(ConversionBuffer& buffer, Sink& sink, bool keepMark) {
     const std::uint8_t b0 = p[0];
     if (b0 < 0x80) {
       const std::size_t run = asciiPrefix(p, end);
-      sink.widenAscii(p, run);
+      sink.asciiRun(p, run);
       p += run;
       continue;
     }
