@@ -79,9 +79,9 @@ void tellScores(const ScoredAnswer& answer, const char* label) {
 struct Findings {
   int inputCode = kCodeAuto;
   int readError = 0;  // errno of a failed read
-  ConversionFailure failure;
+  Error failure;
   unsigned lineEndings = 0;
-  std::vector<ConversionFailure> changes;  // the first of them, placed
+  std::vector<Error> changes;  // the first of them, placed
   std::uint64_t changeCount = 0;
 };
 
@@ -170,12 +170,12 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
   found.changes = stream.changes();
   found.changeCount = stream.changeCount();
   switch (stream.error()) {
-    case StreamError::kNone:
+    case ErrorKind::none:
       return Failure::kNone;
-    case StreamError::kNoMemory:
-    case StreamError::kTooLarge:
+    case ErrorKind::no_memory:
+    case ErrorKind::too_large:
       return Failure::kNoMemory;
-    case StreamError::kOutput:
+    case ErrorKind::output:
       return Failure::kWrite;
     default:
       return Failure::kConvert;
@@ -196,7 +196,7 @@ std::string failureText(Failure failure, const Findings& found, int outputCode,
   if (failure == Failure::kSpool) {
     return std::string("cannot write temporary file: ") + std::strerror(found.readError);
   }
-  if (!verbose || found.failure.error == StreamError::kNone) return "cannot convert bytes";
+  if (!verbose || found.failure.kind == ErrorKind::none) return "cannot convert bytes";
   return failureMessage(found.failure, found.inputCode, outputCode);
 }
 
@@ -205,14 +205,14 @@ std::string failureText(Failure failure, const Findings& found, int outputCode,
 namespace {
 
 // "byte N (line L, column C): DETAIL" for a failure or a change.
-std::string placeAndDetail(const ConversionFailure& failure, int inputCode, int outputCode) {
+std::string placeAndDetail(const Error& failure, int inputCode, int outputCode) {
   char text[160];
   std::snprintf(text, sizeof text, "byte %llu (line %llu, column %llu): ",
                 static_cast<unsigned long long>(failure.offset),
                 static_cast<unsigned long long>(failure.line),
                 static_cast<unsigned long long>(failure.column));
   std::string message = text;
-  if (failure.error == StreamError::kUnmapped) {
+  if (failure.kind == ErrorKind::unmapped) {
     std::snprintf(text, sizeof text, "U+%04X has no %s code",
                   static_cast<unsigned>(failure.character), describeCode(outputCode)->name);
     return message + text;
@@ -229,12 +229,12 @@ std::string placeAndDetail(const ConversionFailure& failure, int inputCode, int 
 
 }  // namespace
 
-std::string failureMessage(const ConversionFailure& failure, int inputCode, int outputCode) {
+std::string failureMessage(const Error& failure, int inputCode, int outputCode) {
   return "cannot convert bytes at " + placeAndDetail(failure, inputCode, outputCode);
 }
 
-std::string changeReport(const std::vector<ConversionFailure>& changes, std::uint64_t count,
-                         int inputCode, int outputCode, bool verbose) {
+std::string changeReport(const std::vector<Error>& changes, std::uint64_t count, int inputCode,
+                         int outputCode, bool verbose) {
   std::string report;
   if (!verbose) {
     report = std::to_string(count) + " changed";
@@ -244,7 +244,7 @@ std::string changeReport(const std::vector<ConversionFailure>& changes, std::uin
     return report;
   }
   std::size_t told = 0;
-  for (const ConversionFailure& change : changes) {
+  for (const Error& change : changes) {
     if (told == kChangesListed) break;
     if (told++ != 0) report += '\n';
     report += "changed at " + placeAndDetail(change, inputCode, outputCode);
@@ -267,7 +267,7 @@ int runCheck(std::FILE* input, int inputCode, int outputCode, int lineEnding,
     std::fprintf(stderr, "%s\n", failureText(failure, found, outputCode, run).c_str());
     return failure == Failure::kUndetected || failure == Failure::kConvert ? 1 : 2;
   }
-  for (const ConversionFailure& problem : found.changes) {
+  for (const Error& problem : found.changes) {
     if (options.label != nullptr) std::printf("%s: ", options.label);
     std::printf("%s\n", placeAndDetail(problem, found.inputCode, outputCode).c_str());
   }

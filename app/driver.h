@@ -64,14 +64,14 @@ int runCheck(std::FILE* input, int inputCode, int outputCode, int lineEnding,
 
 // The message of a located conversion failure, without its newline:
 // "cannot convert bytes at byte N (line L, column C): DETAIL".
-std::string failureMessage(const ConversionFailure& failure, int inputCode, int outputCode);
+std::string failureMessage(const Error& failure, int inputCode, int outputCode);
 
 // The lines that tell the changes of a forgiving run, without their last
 // newline: "N changed; the first at byte B (line L, column C): DETAIL", or
 // with `verbose` one "changed at byte ...: DETAIL" line per change listed,
 // then "... and N more" for those beyond.
-std::string changeReport(const std::vector<ConversionFailure>& changes, std::uint64_t count,
-                         int inputCode, int outputCode, bool verbose);
+std::string changeReport(const std::vector<Error>& changes, std::uint64_t count, int inputCode,
+                         int outputCode, bool verbose);
 
 // The kind of line ending that LineEndingsSeen flags tell: "LF", "CRLF",
 // "CR", "MIXED" or "NONE".

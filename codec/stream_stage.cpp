@@ -44,20 +44,19 @@ void StreamStage::carryIn(const std::uint8_t* bytes, std::size_t size) {
   if (carry_size_ != 0) std::memcpy(carry_, bytes, carry_size_);
 }
 
-bool StreamStage::fail(StreamError error) {
+bool StreamStage::fail(ErrorKind error) {
   error_ = error;
   return false;
 }
 
-bool StreamStage::converterFailed(const ConversionBuffer& buffer, StreamError error) {
+bool StreamStage::converterFailed(const ConversionBuffer& buffer, ErrorKind error) {
   // A converter that failed without saying where is taken to have failed at
   // the start of its input.
   const bool inside = buffer.stop >= buffer.in_begin && buffer.stop <= buffer.in_end;
   failed_at_ = inside ? buffer.stop : buffer.in_begin;
   failed_kind_ = buffer.size;
   // A fused path does an encoder's work in a decoder's stage.
-  if (error == StreamError::kMalformed && buffer.size == kUnmappable)
-    error = StreamError::kUnmapped;
+  if (error == ErrorKind::malformed && buffer.size == kUnmappable) error = ErrorKind::unmapped;
   return fail(error);
 }
 
@@ -86,7 +85,7 @@ bool StreamStage::advance(const ConversionBuffer& buffer, const Piece& piece,
 }
 
 bool StreamStage::run(std::uint8_t* begin, const std::uint8_t* end, bool last, Area& out) {
-  if (error_ != StreamError::kNone) return false;
+  if (error_ != ErrorKind::none) return false;
   ConversionBuffer buffer;
   buffer.in_begin = withCarry(begin);
   buffer.in_end = end;
@@ -110,19 +109,19 @@ bool StreamStage::run(std::uint8_t* begin, const std::uint8_t* end, bool last, A
       std::abort();
     }
 #endif
-    if (!out.reserve(bound + tail + kBoundSlack)) return fail(StreamError::kNoMemory);
+    if (!out.reserve(bound + tail + kBoundSlack)) return fail(ErrorKind::no_memory);
     buffer.out = out.data();
     if (!converter_->convertPiece(buffer, piece)) {
       return converterFailed(buffer,
-                             buffer.size == kOutputTooLarge ? StreamError::kTooLarge : failure_);
+                             buffer.size == kOutputTooLarge ? ErrorKind::too_large : failure_);
     }
   } else {
     if (!converter_->measurePiece(buffer, piece)) {
       return converterFailed(buffer,
-                             buffer.size == kOutputTooLarge ? StreamError::kTooLarge : failure_);
+                             buffer.size == kOutputTooLarge ? ErrorKind::too_large : failure_);
     }
     const auto size = static_cast<std::size_t>(buffer.size);
-    if (!out.reserve(size + tail)) return fail(StreamError::kNoMemory);
+    if (!out.reserve(size + tail)) return fail(ErrorKind::no_memory);
     buffer.out = out.data();
     piece = Piece{state_, state_, last};
     if (!converter_->convertPiece(buffer, piece)) return converterFailed(buffer, failure_);
@@ -139,7 +138,7 @@ bool StreamStage::run(std::uint8_t* begin, const std::uint8_t* end, bool last, A
     if (policy_ == nullptr || policy_->action == ErrorAction::kStrict) {
       failed_at_ = buffer.stop;
       failed_kind_ = kMalformedInput;
-      return fail(StreamError::kMalformed);
+      return fail(ErrorKind::malformed);
     }
     last_change_output_ = out.size;
     if (policy_->action != ErrorAction::kSkip) {
@@ -158,7 +157,7 @@ bool StreamStage::run(std::uint8_t* begin, const std::uint8_t* end, bool last, A
 }
 
 bool StreamStage::check(std::uint8_t* begin, const std::uint8_t* end, bool last) {
-  if (error_ != StreamError::kNone) return false;
+  if (error_ != ErrorKind::none) return false;
   ConversionBuffer buffer;
   buffer.in_begin = withCarry(begin);
   buffer.in_end = end;

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "mek/converter.h"
-#include "mek/stream_error.h"
+#include "mek/error.h"
 
 namespace mek {
 
@@ -52,7 +52,7 @@ class StreamStage {
   static_assert(kMaxCarry <= Area::kHeadroom);
 
   StreamStage() = default;
-  StreamStage(const Converter* converter, StreamError failure, int code = 0,
+  StreamStage(const Converter* converter, ErrorKind failure, int code = 0,
               AfterStart afterStart = nullptr, const ErrorPolicy* policy = nullptr)
       : converter_(converter),
         after_start_(afterStart),
@@ -95,7 +95,7 @@ class StreamStage {
   // The bytes carried from the piece before into the next run; after a
   // failed run, those that run began with.
   std::size_t carried() const { return carry_size_; }
-  StreamError error() const { return error_; }
+  ErrorKind error() const { return error_; }
   // After the converter failed: where in the failed run's input (the
   // carried bytes are put right before the piece) and its kind of failure
   // (kMalformedInput, kUnmappable or kOutputTooLarge).
@@ -110,16 +110,16 @@ class StreamStage {
   std::uint8_t* withCarry(std::uint8_t* begin);
   // Carries what `buffer` left unconsumed and moves on to the rest converter.
   bool advance(const ConversionBuffer& buffer, const Piece& piece, std::size_t produced);
-  bool fail(StreamError error);
+  bool fail(ErrorKind error);
   // Keeps what the converter left in `buffer` after it failed.
-  bool converterFailed(const ConversionBuffer& buffer, StreamError error);
+  bool converterFailed(const ConversionBuffer& buffer, ErrorKind error);
 
   const Converter* converter_ = nullptr;
   AfterStart after_start_ = nullptr;
   const ErrorPolicy* policy_ = nullptr;  // null: strict; check() is always strict
   int code_ = 0;
-  StreamError failure_ = StreamError::kMalformed;
-  StreamError error_ = StreamError::kNone;
+  ErrorKind failure_ = ErrorKind::malformed;
+  ErrorKind error_ = ErrorKind::none;
   bool started_ = false;
   std::int32_t state_ = 0;
   std::uint8_t carry_[kMaxCarry] = {};

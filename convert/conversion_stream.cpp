@@ -45,24 +45,24 @@ ConversionStream::Impl::Impl(int inputCode, int outputCode, int lineEnding, Writ
   policy_ = errorPolicyFor(options_.errors, options_.fallback, options_.replacement, outputCode);
   line_end_ = findLineEndConverter(lineEnding);
   if (decoder == nullptr || encoder == nullptr || line_end_ == nullptr || !writer_) {
-    error_ = StreamError::kMalformed;
+    error_ = ErrorKind::malformed;
     return;
   }
   if (slots_ == nullptr) {
-    error_ = StreamError::kNoMemory;
+    error_ = ErrorKind::no_memory;
     return;
   }
   decoder_ =
-      StreamStage(decoder, StreamError::kMalformed, inputCode, &findDecoderAfterStart, &policy_);
+      StreamStage(decoder, ErrorKind::malformed, inputCode, &findDecoderAfterStart, &policy_);
   if (const Converter* fold = findTextFold(options_.folds)) {
-    fold_ = StreamStage(fold, StreamError::kMalformed);
+    fold_ = StreamStage(fold, ErrorKind::malformed);
   }
   // A fused path does the work of all three stages in the decoder's scan.
   const Converter* fused = options_.fused && !options_.locate && options_.folds == 0
                                ? findFusedPath(inputCode, outputCode, lineEnding)
                                : nullptr;
   if (fused != nullptr) {
-    decoder_ = StreamStage(fused, StreamError::kMalformed, inputCode, nullptr, &policy_);
+    decoder_ = StreamStage(fused, ErrorKind::malformed, inputCode, nullptr, &policy_);
     fused_ = true;
     // Where the fused path's pieces can be cut after line ends, the caller
     // and a worker convert them side by side.
@@ -71,17 +71,17 @@ ConversionStream::Impl::Impl(int inputCode, int outputCode, int lineEnding, Writ
                                                         writer_, options_.piece_workers));
     }
   }
-  lines_ = StreamStage(line_end_, StreamError::kMalformed);
+  lines_ = StreamStage(line_end_, ErrorKind::malformed);
   encoder_ =
-      StreamStage(encoder, StreamError::kUnmapped, outputCode, &findEncoderAfterStart, &policy_);
+      StreamStage(encoder, ErrorKind::unmapped, outputCode, &findEncoderAfterStart, &policy_);
 }
 
 ConversionStream::Impl::~Impl() {
   stopWorker();
 }
 
-bool ConversionStream::Impl::fail(StreamError error) {
-  if (error_ == StreamError::kNone) error_ = error;
+bool ConversionStream::Impl::fail(ErrorKind error) {
+  if (error_ == ErrorKind::none) error_ = error;
   return false;
 }
 
@@ -128,14 +128,14 @@ bool ConversionStream::Impl::commitLines(std::size_t gathered) {
 
 bool ConversionStream::Impl::drainParallel() {
   if (parallel_ == nullptr) return true;
-  const StreamError error = parallel_->drain();
-  return error == StreamError::kNone || fail(error);
+  const ErrorKind error = parallel_->drain();
+  return error == ErrorKind::none || fail(error);
 }
 
 bool ConversionStream::Impl::feed(const std::uint8_t* data, std::size_t size) {
   while (size > 0) {
     if (!ready()) return false;
-    if (!input_.reserve(options_.piece_size)) return fail(StreamError::kNoMemory);
+    if (!input_.reserve(options_.piece_size)) return fail(ErrorKind::no_memory);
     const std::size_t n = std::min(size, options_.piece_size - input_size_);
     std::memcpy(input_.data() + input_size_, data, n);
     input_size_ += n;
@@ -151,27 +151,27 @@ bool ConversionStream::Impl::finish() {
     stopWorker();
     return false;
   }
-  if (!input_.reserve(input_size_)) return fail(StreamError::kNoMemory);
+  if (!input_.reserve(input_size_)) return fail(ErrorKind::no_memory);
   const std::size_t gathered = input_size_;
   input_size_ = 0;
   if (drainParallel()) decode(input_.data(), input_.data() + gathered, true);
   stopWorker();
   finished_ = true;
-  return error_ == StreamError::kNone;
+  return error_ == ErrorKind::none;
 }
 
 bool ConversionStream::Impl::decode(std::uint8_t* begin, const std::uint8_t* end, bool last) {
   Slot& slot = slots_[next_slot_];
   if (options_.locate) {
     const Saved saved{decoder_, fold_, lines_, encoder_, tally_};
-    StreamError error = StreamError::kNone;
+    ErrorKind error = ErrorKind::none;
     if (!decoder_.run(begin, end, last, slot.decoded)) {
       error = decoder_.error();
     } else {
       slot.last = last;
       error = finishSlot(slot);
     }
-    if (error == StreamError::kNone) {
+    if (error == ErrorKind::none) {
       tally_.add(slot.decoded.data(), slot.decoded.size);
       if (last) tally_.finish();
       keepPast(begin, end, saved, slot);
@@ -182,9 +182,9 @@ bool ConversionStream::Impl::decode(std::uint8_t* begin, const std::uint8_t* end
       consumed_ += static_cast<std::size_t>(end - begin);
       return true;
     }
-    if (error != StreamError::kOutput && error != StreamError::kNoMemory) {
+    if (error != ErrorKind::output && error != ErrorKind::no_memory) {
       locate(begin, end, last, saved, error);
-      error = failure_.error;
+      error = failure_.kind;
     }
     return fail(error);
   }
@@ -213,11 +213,11 @@ bool ConversionStream::Impl::decode(std::uint8_t* begin, const std::uint8_t* end
     next_slot_ = (next_slot_ + 1) % kSlots;
     return true;
   }
-  const StreamError error = finishSlot(slot);
-  return error == StreamError::kNone || fail(error);
+  const ErrorKind error = finishSlot(slot);
+  return error == ErrorKind::none || fail(error);
 }
 
-StreamError ConversionStream::Impl::finishSlot(Slot& slot) {
+ErrorKind ConversionStream::Impl::finishSlot(Slot& slot) {
   if (fused_) return write(slot.decoded);
   Area* folded = &slot.decoded;
   if (fold_.converter() != nullptr) {
@@ -247,9 +247,9 @@ StreamError ConversionStream::Impl::finishSlot(Slot& slot) {
   return write(slot.encoded);
 }
 
-StreamError ConversionStream::Impl::write(const Area& output) {
-  if (output.size != 0 && !writer_(output.data(), output.size)) return StreamError::kOutput;
-  return StreamError::kNone;
+ErrorKind ConversionStream::Impl::write(const Area& output) {
+  if (output.size != 0 && !writer_(output.data(), output.size)) return ErrorKind::output;
+  return ErrorKind::none;
 }
 
 void ConversionStream::Impl::keepPast(const std::uint8_t* begin, const std::uint8_t* end,
@@ -301,7 +301,7 @@ bool ConversionStream::Impl::startWorker() {
 void ConversionStream::Impl::work(std::size_t index) {
   for (;;) {
     Slot& slot = slots_[index];
-    StreamError previous;
+    ErrorKind previous;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       changed_.wait(lock, [&] { return slot.busy || stopping_; });
@@ -309,7 +309,7 @@ void ConversionStream::Impl::work(std::size_t index) {
       previous = worker_error_;
     }
     // After a failure the remaining pieces are only handed back.
-    const StreamError error = previous == StreamError::kNone ? finishSlot(slot) : previous;
+    const ErrorKind error = previous == ErrorKind::none ? finishSlot(slot) : previous;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       worker_error_ = error;
@@ -323,7 +323,7 @@ void ConversionStream::Impl::work(std::size_t index) {
 bool ConversionStream::Impl::waitForSlot(Slot& slot) {
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [&] { return !slot.busy; });
-  return worker_error_ == StreamError::kNone;
+  return worker_error_ == ErrorKind::none;
 }
 
 void ConversionStream::Impl::stopWorker() {
@@ -334,7 +334,7 @@ void ConversionStream::Impl::stopWorker() {
   }
   changed_.notify_all();
   thread_.join();
-  if (worker_error_ != StreamError::kNone) {
+  if (worker_error_ != ErrorKind::none) {
     // The worker's pieces come before the caller's: its failure is the first.
     error_ = worker_error_;
   }
@@ -343,9 +343,9 @@ void ConversionStream::Impl::stopWorker() {
 namespace {
 
 // Keeps [from, to) as the offending bytes, at most four.
-void keepBytes(ConversionFailure& failure, const std::uint8_t* from, const std::uint8_t* to) {
+void keepBytes(Error& failure, const std::uint8_t* from, const std::uint8_t* to) {
   failure.byte_count = 0;
-  for (; from < to && failure.byte_count < sizeof failure.bytes; ++from) {
+  for (; from < to && failure.byte_count < failure.bytes.size(); ++from) {
     failure.bytes[failure.byte_count++] = *from;
   }
 }
@@ -419,7 +419,7 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
     std::uint8_t* const at = begin + i;
     const std::uint8_t* const stepEnd = final ? at : at + 1;
     const std::uint8_t* const pending = at - decoder_.carried();
-    ConversionFailure change;
+    Error change;
     change.offset = consumed_ + i - decoder_.carried();
     change.line = tally_.line();
     change.column = tally_.column();
@@ -429,8 +429,8 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
     // last change of the step.
     for (int k = 0; k < decoder_.runChanges() && k < 2; ++k) {
       const std::uint8_t* const bad = k == 0 ? decoder_.firstChange() : decoder_.lastChange();
-      ConversionFailure found = change;
-      found.error = StreamError::kMalformed;
+      Error found = change;
+      found.kind = ErrorKind::malformed;
       found.offset += static_cast<std::size_t>(bad - pending);
       if (k == 1) {
         // The characters the step decoded before it come first.
@@ -453,8 +453,8 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
     std::uint8_t* const internal = lines.data();
     if (!encoder_.run(internal, internal + lines.size, final, encoded)) break;
     if (encoder_.runChanges() != 0 && changes_.size() < options_.changes_listed) {
-      ConversionFailure found = change;
-      found.error = StreamError::kUnmapped;
+      Error found = change;
+      found.kind = ErrorKind::unmapped;
       keepBytes(found, pending, stepEnd);
       const std::uint8_t* const unit = encoder_.firstChange();
       int length;
@@ -486,7 +486,7 @@ bool isLineEnd(const std::uint8_t* unit) {
 // or the encoder still held from an earlier piece (a kana waiting for a
 // mark) is placed by running those pieces again first.
 void ConversionStream::Impl::locate(std::uint8_t* begin, const std::uint8_t* end, bool last,
-                                    const Saved& saved, StreamError first) {
+                                    const Saved& saved, ErrorKind first) {
   const bool fromPast = !past_.empty();
   const Saved& start = fromPast ? past_.front().saved : saved;
   decoder_ = start.decoder;
@@ -494,7 +494,7 @@ void ConversionStream::Impl::locate(std::uint8_t* begin, const std::uint8_t* end
   lines_ = start.lines;
   encoder_ = start.encoder;
   tally_ = start.tally;
-  failure_ = ConversionFailure{};
+  failure_ = Error{};
   Held held;
   bool found = false;
   for (Past& past : past_) {
@@ -505,8 +505,8 @@ void ConversionStream::Impl::locate(std::uint8_t* begin, const std::uint8_t* end
   if (!found) found = replay(begin, end, last, consumed_, held);
   if (found) return;
   // Not found again: keep the error of the first run, placed at the piece.
-  failure_ = ConversionFailure{};
-  failure_.error = first;
+  failure_ = Error{};
+  failure_.kind = first;
   failure_.offset = consumed_;
   failure_.line = saved.tally.line();
   failure_.column = saved.tally.column();
@@ -538,7 +538,7 @@ bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end
     const bool foldHeld = fold_.carrying();
     const bool encoderHeld = encoder_.carrying();
     if (!decoder_.run(at, stepEnd, final, decoded)) {
-      failure_.error = decoder_.error();
+      failure_.kind = decoder_.error();
       const std::uint8_t* const bad =
           decoder_.failedAt() != nullptr ? decoder_.failedAt() : pending;
       failure_.offset += static_cast<std::size_t>(bad - pending);
@@ -550,14 +550,14 @@ bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end
     std::size_t foldedSize = decoded.size;
     if (fold_.converter() != nullptr) {
       if (!fold_.run(text, text + decoded.size, final, folded)) {
-        failure_.error = fold_.error();
+        failure_.kind = fold_.error();
         return true;
       }
       foldedText = folded.data();
       foldedSize = folded.size;
     }
     if (!lines_.run(foldedText, foldedText + foldedSize, final, lines)) {
-      failure_.error = lines_.error();
+      failure_.kind = lines_.error();
       return true;
     }
     std::uint8_t* const internal = lines.data();
@@ -565,10 +565,10 @@ bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end
       // The character that this byte completed is the one the encoder
       // refused, unless the refused unit is one held from before: nothing
       // else reached the encoder in this step but line endings.
-      failure_.error = encoder_.error();
+      failure_.kind = encoder_.error();
       keepBytes(failure_, pending, stepEnd);
       const std::uint8_t* const unit = encoder_.failedAt();
-      if (failure_.error == StreamError::kTooLarge || unit == nullptr ||
+      if (failure_.kind == ErrorKind::too_large || unit == nullptr ||
           internal + lines.size - unit < 2) {
         return true;
       }
@@ -588,7 +588,7 @@ bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end
         failure_.line = place->line;
         failure_.column = place->column;
         failure_.byte_count = place->byte_count;
-        std::memcpy(failure_.bytes, place->bytes, sizeof failure_.bytes);
+        failure_.bytes = place->bytes;
       }
       std::uint32_t c = static_cast<std::uint32_t>(unit[0] << 8 | unit[1]);
       const std::uint32_t next = internal + lines.size - unit >= 4
@@ -599,7 +599,7 @@ bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end
       } else if (isHighSurrogate(c) || isLowSurrogate(c)) {
         // A surrogate without its partner is malformed input at its own
         // place.
-        failure_.error = StreamError::kMalformed;
+        failure_.kind = ErrorKind::malformed;
         return true;
       }
       failure_.character = c;
@@ -609,10 +609,10 @@ bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end
     // Where the held characters stand: a hold that this step renewed is of
     // this step's character.
     step.known = true;
-    ConversionFailure bytes;
+    Error bytes;
     keepBytes(bytes, pending, stepEnd);
     step.byte_count = bytes.byte_count;
-    std::memcpy(step.bytes, bytes.bytes, sizeof step.bytes);
+    step.bytes = bytes.bytes;
     const Place heldByFold = held.fold;
     held.fold = fold_.carrying() ? (decoded.size != 0 ? step : heldByFold) : Place{};
     const std::size_t units = foldedSize / 2;
@@ -639,8 +639,8 @@ ConversionStream::~ConversionStream() = default;
 
 namespace {
 
-const ConversionFailure kNoFailure{StreamError::kNoMemory};
-const std::vector<ConversionFailure> kNoChanges;
+const Error kNoFailure{ErrorKind::no_memory};
+const std::vector<Error> kNoChanges;
 
 }  // namespace
 
@@ -660,11 +660,11 @@ bool ConversionStream::finish() {
   return impl_ != nullptr && impl_->finish();
 }
 
-StreamError ConversionStream::error() const {
-  return impl_ != nullptr ? impl_->error() : StreamError::kNoMemory;
+ErrorKind ConversionStream::error() const {
+  return impl_ != nullptr ? impl_->error() : ErrorKind::no_memory;
 }
 
-const ConversionFailure& ConversionStream::failure() const {
+const Error& ConversionStream::failure() const {
   return impl_ != nullptr ? impl_->failure() : kNoFailure;
 }
 
@@ -676,7 +676,7 @@ std::uint64_t ConversionStream::changeCount() const {
   return impl_ != nullptr ? impl_->changeCount() : 0;
 }
 
-const std::vector<ConversionFailure>& ConversionStream::changes() const {
+const std::vector<Error>& ConversionStream::changes() const {
   return impl_ != nullptr ? impl_->changes() : kNoChanges;
 }
 

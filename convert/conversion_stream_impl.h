@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -28,14 +29,14 @@ class ConversionStream::Impl {
   bool commit(std::size_t size);
   bool finish();
 
-  StreamError error() const { return error_; }
-  const ConversionFailure& failure() const { return failure_; }
+  ErrorKind error() const { return error_; }
+  const Error& failure() const { return failure_; }
   unsigned lineEndingsSeen() const { return tally_.seen(); }
   std::uint64_t changeCount() const {
     return decoder_.changes() + encoder_.changes() +
            (parallel_ != nullptr ? parallel_->changes() : 0);
   }
-  const std::vector<ConversionFailure>& changes() const { return changes_; }
+  const std::vector<Error>& changes() const { return changes_; }
 
  private:
   struct Slot;
@@ -55,8 +56,8 @@ class ConversionStream::Impl {
     std::uint64_t offset = 0;
     std::uint64_t line = 0;
     std::uint64_t column = 0;
-    std::uint8_t bytes[4] = {};
-    std::size_t byte_count = 0;
+    std::array<std::uint8_t, 4> bytes{};
+    std::uint8_t byte_count = 0;
   };
   // The characters that the fold stage and the encoder hold for the next
   // piece.
@@ -74,10 +75,10 @@ class ConversionStream::Impl {
   static constexpr std::uint64_t kNoPiece = ~std::uint64_t{0};
   static constexpr std::size_t kPastPieces = 16;
 
-  bool ready() const { return error_ == StreamError::kNone && !finished_; }
+  bool ready() const { return error_ == ErrorKind::none && !finished_; }
   bool decode(std::uint8_t* begin, const std::uint8_t* end, bool last);
-  StreamError finishSlot(Slot& slot);  // line endings, encoder, writer
-  StreamError write(const Area& output);
+  ErrorKind finishSlot(Slot& slot);  // line endings, encoder, writer
+  ErrorKind write(const Area& output);
   // With parallel_: converts the gathered input up to its last safe line
   // end, side by side when the stream stands at a line start, and keeps the
   // rest for the next piece.
@@ -88,9 +89,9 @@ class ConversionStream::Impl {
   void work(std::size_t firstSlot);
   bool waitForSlot(Slot& slot);
   void stopWorker();
-  bool fail(StreamError error);
+  bool fail(ErrorKind error);
   void locate(std::uint8_t* begin, const std::uint8_t* end, bool last, const Saved& saved,
-              StreamError first);
+              ErrorKind first);
   void locateChanges(std::uint8_t* begin, const std::uint8_t* end, bool last, const Saved& saved);
   // Runs a piece again a byte at a time; true once it has found the failure.
   bool replay(std::uint8_t* begin, const std::uint8_t* end, bool last, std::uint64_t consumed,
@@ -113,14 +114,14 @@ class ConversionStream::Impl {
   std::unique_ptr<Slot[]> slots_;
   std::size_t next_slot_ = 0;
   std::size_t pieces_ = 0;
-  StreamError error_ = StreamError::kNone;
+  ErrorKind error_ = ErrorKind::none;
   bool finished_ = false;
   // With Options::locate: the input bytes of the pieces done, the tally of
   // their decoded text, and the failure.
   std::uint64_t consumed_ = 0;
   TextTally tally_;
-  ConversionFailure failure_;
-  std::vector<ConversionFailure> changes_;
+  Error failure_;
+  std::vector<Error> changes_;
   ErrorPolicy policy_;
   // With Options::locate: the pieces since the oldest held character, and
   // which pieces the held characters came from.
@@ -133,7 +134,7 @@ class ConversionStream::Impl {
   std::mutex mutex_;
   std::condition_variable changed_;
   bool stopping_ = false;
-  StreamError worker_error_ = StreamError::kNone;
+  ErrorKind worker_error_ = ErrorKind::none;
 
   // Side by side conversion of whole lines, for fused paths that allow it
   // (declared last: it writes through writer_ until it is gone).

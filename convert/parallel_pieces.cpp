@@ -38,25 +38,25 @@ ParallelPieces::~ParallelPieces() {
   }
 }
 
-StreamError ParallelPieces::run(std::uint8_t* begin, const std::uint8_t* end, Lane& lane) const {
-  StreamStage stage(&fused_, StreamError::kMalformed, code_, nullptr, policy_);
+ErrorKind ParallelPieces::run(std::uint8_t* begin, const std::uint8_t* end, Lane& lane) const {
+  StreamStage stage(&fused_, ErrorKind::malformed, code_, nullptr, policy_);
   stage.resumeAt(line_state_);
   if (!stage.run(begin, end, false, lane.output)) return stage.error();
   lane.changes = stage.changes();
   // A piece that ends as safeLineCut says leaves nothing over.
-  return stage.carrying() ? StreamError::kMalformed : StreamError::kNone;
+  return stage.carrying() ? ErrorKind::malformed : ErrorKind::none;
 }
 
 void ParallelPieces::commitInTurn(Lane& lane) {
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [&] { return next_write_ == lane.index; });
-  if (error_ == StreamError::kNone) {
+  if (error_ == ErrorKind::none) {
     error_ = lane.error;
-    if (error_ == StreamError::kNone) {
+    if (error_ == ErrorKind::none) {
       changes_ += lane.changes;
       // The turn is held while writing, so writes never overlap.
       if (lane.output.size != 0 && !writer_(lane.output.data(), lane.output.size)) {
-        error_ = StreamError::kOutput;
+        error_ = ErrorKind::output;
       }
     }
   }
@@ -85,7 +85,7 @@ void ParallelPieces::work(Worker& worker) {
 
 bool ParallelPieces::good() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return error_ == StreamError::kNone;
+  return error_ == ErrorKind::none;
 }
 
 bool ParallelPieces::handOver(Worker& worker, std::uint8_t* begin, const std::uint8_t* end,
@@ -95,13 +95,13 @@ bool ParallelPieces::handOver(Worker& worker, std::uint8_t* begin, const std::ui
   {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return !worker.handed; });
-    if (error_ != StreamError::kNone) return false;
+    if (error_ != ErrorKind::none) return false;
   }
   Lane& lane = worker.lane;
   lane.index = index;
   const auto size = static_cast<std::size_t>(end - begin);
   if (!lane.input.reserve(size)) {
-    lane.error = StreamError::kNoMemory;
+    lane.error = ErrorKind::no_memory;
     commitInTurn(lane);
     return false;
   }
@@ -135,7 +135,7 @@ bool ParallelPieces::convert(std::uint8_t* begin, const std::uint8_t* end) {
   return good();
 }
 
-StreamError ParallelPieces::drain() {
+ErrorKind ParallelPieces::drain() {
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [&] { return next_write_ == next_index_; });
   return error_;

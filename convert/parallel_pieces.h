@@ -42,7 +42,7 @@ class ParallelPieces {
   bool convert(std::uint8_t* begin, const std::uint8_t* end);
   // Waits until every piece is written. Answers the failure of the first
   // piece, in input order, that failed, or kNone.
-  StreamError drain();
+  ErrorKind drain();
   // The changes the pieces made under a forgiving policy.
   std::uint64_t changes() const;
 
@@ -52,7 +52,7 @@ class ParallelPieces {
     Area input;
     Area output;
     std::uint64_t index = 0;
-    StreamError error = StreamError::kNone;
+    ErrorKind error = ErrorKind::none;
     std::uint64_t changes = 0;
   };
 
@@ -63,7 +63,7 @@ class ParallelPieces {
     bool handed = false;  // its lane holds a piece to convert
   };
 
-  StreamError run(std::uint8_t* begin, const std::uint8_t* end, Lane& lane) const;
+  ErrorKind run(std::uint8_t* begin, const std::uint8_t* end, Lane& lane) const;
   // Waits for the turn of `lane`'s piece, then writes it unless a piece
   // before it failed, and passes the turn on.
   void commitInTurn(Lane& lane);
@@ -85,7 +85,7 @@ class ParallelPieces {
   std::condition_variable changed_;
   bool stopping_ = false;
   std::uint64_t next_write_ = 0;
-  StreamError error_ = StreamError::kNone;
+  ErrorKind error_ = ErrorKind::none;
   std::uint64_t changes_ = 0;
 };
 

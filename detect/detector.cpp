@@ -15,7 +15,7 @@ namespace mek {
 
 Detector::Detector() {
   const auto test = [](int code) {
-    return StreamStage(findDecoder(code), StreamError::kMalformed, code, &findDecoderAfterStart);
+    return StreamStage(findDecoder(code), ErrorKind::malformed, code, &findDecoderAfterStart);
   };
   tests_[kUtf32Be] = test(kCodeUtf32Be);
   tests_[kUtf32Le] = test(kCodeUtf32Le);

@@ -146,8 +146,7 @@ ScoredDetector::ScoredDetector() {
   static_assert(std::size(kCandidateCodes) == kCandidates);
   for (int c = 0; c < kCandidates; ++c) {
     const CodeNumber code = kCandidateCodes[c];
-    stages_[c] =
-        StreamStage(findDecoder(code), StreamError::kMalformed, code, &findDecoderAfterStart);
+    stages_[c] = StreamStage(findDecoder(code), ErrorKind::malformed, code, &findDecoderAfterStart);
   }
 }
 
@@ -204,7 +203,7 @@ void ScoredDetector::run(std::uint8_t* begin, std::uint8_t* end, bool last) {
           score(static_cast<Candidate>(c), decoded_.data(), decoded_.data() + decoded_.size);
         } else {
           failed_[c] = true;
-          no_memory_ = no_memory_ || stages_[c].error() == StreamError::kNoMemory;
+          no_memory_ = no_memory_ || stages_[c].error() == ErrorKind::no_memory;
         }
       }
       p = q;

@@ -21,9 +21,9 @@ namespace {
 
 // A located conversion of `text` in pieces of `piece` bytes; answers its
 // failure record (kNone when it converted).
-mek::ConversionFailure locatedFailure(const std::uint8_t* text, std::size_t length, int from,
-                                      int to, int lineEnding, bool fallback, std::size_t piece,
-                                      mek::ErrorAction errors = mek::ErrorAction::kStrict) {
+mek::Error locatedFailure(const std::uint8_t* text, std::size_t length, int from, int to,
+                          int lineEnding, bool fallback, std::size_t piece,
+                          mek::ErrorAction errors = mek::ErrorAction::kStrict) {
   mek::ConversionStream::Options options;
   options.piece_size = piece;
   options.fallback = fallback;
@@ -92,25 +92,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (ok) MEK_FUZZ_CHECK(stream.changeCount() == static_cast<std::uint64_t>(whole.changes));
   if (ok && whole.changes != 0) {
     // The first change is placed the same in pieces as in one piece.
-    const mek::ConversionFailure a =
+    const mek::Error a =
         locatedFailure(text, length, from, to, lineEnding, fallback, piece, errors);
-    const mek::ConversionFailure b =
+    const mek::Error b =
         locatedFailure(text, length, from, to, lineEnding, fallback, length + 1, errors);
-    MEK_FUZZ_CHECK(a.error != mek::StreamError::kNone && a.error == b.error);
+    MEK_FUZZ_CHECK(a.kind != mek::ErrorKind::none && a.kind == b.kind);
     MEK_FUZZ_CHECK(a.offset == b.offset && a.offset < length);
     MEK_FUZZ_CHECK(a.line == b.line && a.column == b.column);
     MEK_FUZZ_CHECK(a.byte_count == b.byte_count && a.character == b.character);
   }
   if (!ok) {
-    const mek::ConversionFailure a =
-        locatedFailure(text, length, from, to, lineEnding, fallback, piece);
-    const mek::ConversionFailure b =
-        locatedFailure(text, length, from, to, lineEnding, fallback, length + 1);
-    MEK_FUZZ_CHECK(a.error != mek::StreamError::kNone && a.error == b.error);
+    const mek::Error a = locatedFailure(text, length, from, to, lineEnding, fallback, piece);
+    const mek::Error b = locatedFailure(text, length, from, to, lineEnding, fallback, length + 1);
+    MEK_FUZZ_CHECK(a.kind != mek::ErrorKind::none && a.kind == b.kind);
     MEK_FUZZ_CHECK(a.offset == b.offset && a.offset < length);
     MEK_FUZZ_CHECK(a.line == b.line && a.column == b.column);
     MEK_FUZZ_CHECK(a.byte_count == b.byte_count && a.character == b.character);
-    MEK_FUZZ_CHECK(std::memcmp(a.bytes, b.bytes, sizeof a.bytes) == 0);
+    MEK_FUZZ_CHECK(a.bytes == b.bytes);
   }
 
   mek::Detector detector;

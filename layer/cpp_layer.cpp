@@ -11,40 +11,16 @@
 namespace mek {
 namespace {
 
-// Memory that runs out is told as too_large where nothing may throw.
-ErrorKind kindOf(StreamError error) noexcept {
-  switch (error) {
-    case StreamError::kNone:
-      return ErrorKind::none;
-    case StreamError::kUnmapped:
-      return ErrorKind::unmapped;
-    case StreamError::kTooLarge:
-    case StreamError::kNoMemory:
-      return ErrorKind::too_large;
-    default:
-      return ErrorKind::malformed;
-  }
-}
-
-Error errorOf(const ConversionFailure& failure, StreamError error) noexcept {
-  Error result{kindOf(error), failure.offset, failure.line, failure.column};
-  result.byte_count = static_cast<std::uint8_t>(failure.byte_count);
-  for (std::size_t i = 0; i < failure.byte_count && i < result.bytes.size(); ++i) {
-    result.bytes[i] = failure.bytes[i];
-  }
-  if (error == StreamError::kUnmapped) result.character = failure.character;
-  return result;
-}
-
+// Where and why the stream failed; the kind is the stream's own when the
+// failure was not traced back to the input (memory, the writer).
 Error errorOf(const ConversionStream& stream) noexcept {
-  const ConversionFailure& failure = stream.failure();
-  return errorOf(failure, failure.error != StreamError::kNone ? failure.error : stream.error());
+  Error error = stream.failure();
+  if (error.kind == ErrorKind::none) error.kind = stream.error();
+  return error;
 }
 
 Error firstChangeOf(const ConversionStream& stream) noexcept {
-  if (stream.changes().empty()) return {};
-  const ConversionFailure& change = stream.changes().front();
-  return errorOf(change, change.error);
+  return stream.changes().empty() ? Error{} : stream.changes().front();
 }
 
 ErrorAction actionOf(Errors errors) noexcept {
@@ -149,7 +125,7 @@ Result convert(std::string_view input, Code from, Code to, LineEnding eol, const
         },
         given);
     const bool ok = stream.feed(bytesOf(input), input.size()) && stream.finish();
-    if (stream.error() == StreamError::kNoMemory) throw std::bad_alloc();
+    if (stream.error() == ErrorKind::no_memory) throw std::bad_alloc();
     if (ok && stream.changeCount() == 0) return result;
     if (!locate) continue;
     if (ok) {
@@ -184,13 +160,11 @@ std::vector<Error> check(std::string_view input, Code from, Code to, std::size_t
       kLineEndingLf, [](const std::uint8_t*, std::size_t) { return true; }, options);
   stream.feed(bytesOf(input), input.size());
   if (!stream.finish()) {
-    if (stream.error() == StreamError::kNoMemory) throw std::bad_alloc();
+    if (stream.error() == ErrorKind::no_memory) throw std::bad_alloc();
     problems.push_back(errorOf(stream));
     return problems;
   }
-  for (const ConversionFailure& change : stream.changes()) {
-    problems.push_back(errorOf(change, change.error));
-  }
+  problems = stream.changes();
   return problems;
 }
 

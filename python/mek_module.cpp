@@ -53,6 +53,10 @@ const char* kindName(mek::ErrorKind kind) {
       return "unmapped";
     case mek::ErrorKind::too_large:
       return "too_large";
+    case mek::ErrorKind::no_memory:
+      return "no_memory";
+    case mek::ErrorKind::output:
+      return "output";
     case mek::ErrorKind::none:
       break;
   }

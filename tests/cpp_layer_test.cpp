@@ -71,6 +71,12 @@ TEST(CppLayerTest, StreamGivesTheWholeConversion) {
   EXPECT_FALSE(bad.finish());
   EXPECT_EQ(bad.error().kind, ErrorKind::malformed);
   EXPECT_EQ(bad.error().line, 2u);
+
+  // A writer that refuses stops the stream, and the error says so rather
+  // than blaming the input.
+  Stream refused(Code::sjis, Code::utf8, LineEnding::lf, [](std::string_view) { return false; });
+  EXPECT_FALSE(refused.feed(kSjis) && refused.finish());
+  EXPECT_EQ(refused.error().kind, ErrorKind::output);
 }
 
 // The error policies through every door of the layer: convert, Stream,

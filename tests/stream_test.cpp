@@ -89,11 +89,11 @@ Outcome streamed(const Bytes& input, int from, int to, int lineEnding, bool fall
   }
   const bool ok = stream.finish();
   switch (stream.error()) {
-    case StreamError::kNone:
+    case ErrorKind::none:
       outcome.result = ok ? okWith(stream.changeCount()) : "failed without an error";
       break;
-    case StreamError::kNoMemory:
-    case StreamError::kTooLarge:
+    case ErrorKind::no_memory:
+    case ErrorKind::too_large:
       outcome.result = "cannot allocate enough memory\n";
       break;
     default:
@@ -228,7 +228,7 @@ TEST_P(StreamTest, LocatedFailuresDoNotDependOnPieces) {
         stream.feed(text.data(), text.size());
         const bool ok = stream.finish();
         std::string got = ok ? "ok" : failureMessage(stream.failure(), from, to);
-        for (const ConversionFailure& change : stream.changes()) {
+        for (const Error& change : stream.changes()) {
           got += "; " + failureMessage(change, from, to);
         }
         if (piece == 4096) {

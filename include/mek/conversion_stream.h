@@ -8,35 +8,10 @@
 #include <vector>
 
 #include "mek/converter.h"
-#include "mek/stream_error.h"
+#include "mek/error.h"
 #include "mek/text_position.h"
 
 namespace mek {
-
-// Where and why a conversion failed, traced back to the input: filled by a
-// ConversionStream built with Options::locate.
-struct ConversionFailure {
-  // kMalformed: the bytes at `offset` are not valid in the input code (this
-  // includes a sequence that the end of the input cuts off); kUnmapped: the character at `offset`
-  // is valid but the output code cannot carry it; kTooLarge: a piece's output outgrew a signed
-  // 32-bit count.
-  StreamError error = StreamError::kNone;
-  // The byte offset of the first byte of the offending sequence or
-  // character, from the first byte of the input (a byte-order mark
-  // included).
-  std::uint64_t offset = 0;
-  // Its line and column, both from 1. LF, CR LF and CR each end a line as
-  // they stand in the input; columns count characters (a surrogate pair is
-  // one, escape sequences and byte-order marks are none).
-  std::uint64_t line = 0;
-  std::uint64_t column = 0;
-  // kMalformed: the offending bytes, from `offset`, as far as the decoder
-  // read to reject them (at most four); kUnmapped: the character's bytes.
-  std::uint8_t bytes[4] = {};
-  std::size_t byte_count = 0;
-  // kUnmapped: the character (U+0000..U+10FFFF).
-  std::uint32_t character = 0;
-};
 
 // A whole conversion, decoder, folds, line endings and encoder, over a text that
 // arrives in pieces of any size. The output comes out in order through the
@@ -53,7 +28,7 @@ struct ConversionFailure {
 class ConversionStream {
  public:
   // Takes each stretch of output in order; answering false stops the
-  // conversion with StreamError::kOutput.
+  // conversion with ErrorKind::output.
   using Writer = std::function<bool(const std::uint8_t* data, std::size_t size)>;
 
   static constexpr std::size_t kDefaultPieceSize = std::size_t{1} << 20;
@@ -118,11 +93,11 @@ class ConversionStream {
   // True when the whole text converted.
   bool finish();
 
-  StreamError error() const;
-  // With Options::locate, where and why the conversion failed; its `error`
-  // is error() then, refined from kUnmapped to kMalformed for a surrogate
+  ErrorKind error() const;
+  // With Options::locate, where and why the conversion failed; its `kind`
+  // is error() then, refined from unmapped to malformed for a surrogate
   // without its partner that reached the encoder.
-  const ConversionFailure& failure() const;
+  const Error& failure() const;
   // With Options::locate, after finish(): the LineEndingsSeen flags of the
   // decoded text.
   unsigned lineEndingsSeen() const;
@@ -130,7 +105,7 @@ class ConversionStream {
   // were changed, and with Options::locate the first changes_listed of them
   // in the input's order, placed as failure() places a failure.
   std::uint64_t changeCount() const;
-  const std::vector<ConversionFailure>& changes() const;
+  const std::vector<Error>& changes() const;
 
  private:
   class Impl;

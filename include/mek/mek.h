@@ -6,7 +6,6 @@
 // mek/registry.h, mek/conversion_stream.h, mek/text_buffer.h), which stays
 // available for callers that manage their own memory.
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -18,6 +17,7 @@
 #include <vector>
 
 #include "mek/codes.h"
+#include "mek/error.h"
 #include "mek/text_buffer.h"
 
 namespace mek {
@@ -58,29 +58,8 @@ enum class LineEnding : int {
 };
 static_assert(kLineEndingCount == 5, "a line-ending code without a LineEnding");
 
-enum class ErrorKind {
-  none,
-  malformed,  // the input bytes are not valid in the input code
-  unmapped,   // a valid character that the output code cannot carry
-  too_large,  // an output that no size can hold
-};
-
-// Where and why a conversion failed (or what an error policy changed), as
-// the command line reports it: the byte offset of the first byte of the
-// offending sequence or character (from 0, a byte-order mark included), its
-// line and its column (from 1, counted in characters).
-struct Error {
-  ErrorKind kind = ErrorKind::none;
-  std::uint64_t offset = 0;
-  std::uint64_t line = 0;
-  std::uint64_t column = 0;
-  // The offending bytes of the input, as far as the decoder read to reject
-  // them (malformed), or those of the character (unmapped); at most four.
-  std::array<std::uint8_t, 4> bytes{};
-  std::uint8_t byte_count = 0;
-  // unmapped: the character (U+0000..U+10FFFF).
-  char32_t character = 0;
-};
+// ErrorKind and Error (mek/error.h) tell where and why a conversion failed,
+// or what an error policy changed, as the command line reports it.
 
 // What a conversion does with input that is not valid in its code and with
 // characters the output code cannot carry.

@@ -147,6 +147,8 @@ def _raise(error: tuple, source: int, to: int, data=b"", text: Optional[str] = N
         raise EncodeError(error, _mek.name(to), text or "", start)
     if error[0] == "too_large":
         raise MemoryError("the output of the conversion is too large")
+    if error[0] == "no_memory":
+        raise MemoryError("cannot allocate enough memory for the conversion")
     raise DecodeError(error, _mek.name(source), data if isinstance(data, bytes) else b"")
 
 
