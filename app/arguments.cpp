@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "app/command_line.h"
-#include "mek/text_fold.h"
 
 namespace mek {
 namespace {
@@ -119,11 +118,11 @@ Arguments readArguments(int argc, char** argv) {
         }
         a.run.score = std::strcmp(value, "score") == 0;
       } else if (is(option, "--wide-kana")) {
-        a.run.folds |= kFoldWideKana;
+        a.run.folds = a.run.folds | Fold::wide_kana;
       } else if (is(option, "--compose-kana")) {
-        a.run.folds |= kFoldComposeKana;
+        a.run.folds = a.run.folds | Fold::compose_kana;
       } else if (is(option, "--narrow-ascii")) {
-        a.run.folds |= kFoldNarrowAscii;
+        a.run.folds = a.run.folds | Fold::narrow_ascii;
       } else if (is(option, "--errors")) {
         a.errors_name = value;
       } else if (is(option, "--replacement")) {

@@ -219,12 +219,11 @@ bool usableOutput(const CodeName* entry) {
 }
 
 // The error policy that `--errors=` names, or false.
-bool findErrorAction(const char* word, ErrorAction& action) {
-  static constexpr std::pair<const char*, ErrorAction> kNames[] = {
-      {"strict", ErrorAction::kStrict},
-      {"replace", ErrorAction::kReplace},
-      {"skip", ErrorAction::kSkip},
-      {"html", ErrorAction::kHtml}};
+bool findErrors(const char* word, Errors& action) {
+  static constexpr std::pair<const char*, Errors> kNames[] = {{"strict", Errors::strict},
+                                                              {"replace", Errors::replace},
+                                                              {"skip", Errors::skip},
+                                                              {"html", Errors::html}};
   for (const auto& [name, named] : kNames) {
     if (std::strcmp(word, name) == 0) {
       action = named;
@@ -348,7 +347,7 @@ int run(int argc, char** argv) {
     return 2;
   }
   // The error policy and its replacement are told before anything is read.
-  if (a.errors_name != nullptr && !findErrorAction(a.errors_name, a.run.errors)) {
+  if (a.errors_name != nullptr && !findErrors(a.errors_name, a.run.errors)) {
     return usageError(std::string("unknown error policy: ") + a.errors_name);
   }
   if (a.replacement_text != nullptr) {

@@ -4,16 +4,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <span>
 #include <vector>
 
 #include "app/input.h"
 #include "app/signal_guard.h"
-#include "detect/detector.h"
-#include "detect/scored_detection.h"
 #include "files/output.h"
-#include "mek/conversion_stream.h"
-#include "mek/detect.h"
+#include "mek/mek.h"
 #include "mek/registry.h"
 
 namespace mek {
@@ -35,19 +33,19 @@ enum class Failure { kNone, kRead, kNoMemory, kConvert, kWrite, kUndetected, kSp
 // Reads the input piece by piece into `detector` until it is settled, then
 // gives the input again from its start for the conversion (from a pipe, what
 // was read is kept in a temporary file meanwhile).
-template <typename Detection>
-Failure detectInput(InputReader& input, std::size_t pieceSize, Detection& detector) {
+Failure detectInput(InputReader& input, std::size_t pieceSize, StreamDetector& detector) {
   if (input.keep() != InputReader::Status::kOk) return Failure::kSpool;
-  Area area;
-  if (!area.reserve(pieceSize)) return Failure::kNoMemory;
   while (!detector.settled()) {
+    const std::span<std::byte> room = detector.space(pieceSize);
+    if (room.empty()) return Failure::kNoMemory;
     std::size_t got = 0;
-    const InputReader::Status status = input.fill(area.data(), pieceSize, got);
+    const InputReader::Status status =
+        input.fill(reinterpret_cast<std::uint8_t*>(room.data()), room.size(), got);
     if (status != InputReader::Status::kOk) {
       return status == InputReader::Status::kRead ? Failure::kRead : Failure::kSpool;
     }
     if (got == 0) break;
-    detector.feed(area.data(), area.data() + got);
+    detector.commit(got);
   }
   switch (input.replay()) {
     case InputReader::Status::kOk:
@@ -60,18 +58,18 @@ Failure detectInput(InputReader& input, std::size_t pieceSize, Detection& detect
 }
 
 // With --verbose: how close the scored call was.
-void tellScores(const ScoredAnswer& answer, const char* label) {
-  if (answer.by_mark) return;
+void tellScores(const DetectionScores& scores, const char* label) {
+  if (scores.by_mark) return;
   if (label != nullptr) std::fprintf(stderr, "%s: ", label);
-  std::fprintf(stderr, "score %lld.%02lld", static_cast<long long>(answer.score / 100),
-               static_cast<long long>(answer.score % 100));
-  if (answer.runner_up == kCodeAuto) {
+  std::fprintf(stderr, "score %lld.%02lld", static_cast<long long>(scores.score / 100),
+               static_cast<long long>(scores.score % 100));
+  if (scores.runner_up == Code::autodetect) {
     std::fputs(", no runner-up\n", stderr);
     return;
   }
-  std::fprintf(stderr, ", runner-up %s score %lld.%02lld\n", describeCode(answer.runner_up)->name,
-               static_cast<long long>(answer.runner_up_score / 100),
-               static_cast<long long>(answer.runner_up_score % 100));
+  std::fprintf(stderr, ", runner-up %s score %lld.%02lld\n", name(scores.runner_up).data(),
+               static_cast<long long>(scores.runner_up_score / 100),
+               static_cast<long long>(scores.runner_up_score % 100));
 }
 
 // What a conversion found besides its result: the input code (after
@@ -92,25 +90,27 @@ constexpr std::size_t kChangesListed = 1000;
 // for --guess).
 Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& run, Output* output,
                      Findings& found) {
-  ConversionStream::Options options;
-  options.piece_size = setting("MEK_PIECE_SIZE", ConversionStream::kDefaultPieceSize);
-  if (options.piece_size == 0) options.piece_size = ConversionStream::kDefaultPieceSize;
-  options.worker = setting("MEK_WORKERS", 1) != 0;
-  options.fused = setting("MEK_FUSED", 1) != 0;
+  StreamSettings settings;
+  settings.piece_size = setting("MEK_PIECE_SIZE", settings.piece_size);
+  if (settings.piece_size == 0) settings.piece_size = StreamSettings{}.piece_size;
+  settings.threads = setting("MEK_WORKERS", 1) != 0;
+  settings.fused = setting("MEK_FUSED", 1) != 0;
+  Options options;
   options.fallback = run.fallback;
   // Decoding only (--guess) tells the input as it is.
-  options.errors = run.guess ? ErrorAction::kStrict : run.errors;
+  options.errors = run.guess ? Errors::strict : run.errors;
   options.replacement = run.replacement;
-  options.locate = run.verbose || run.guess || options.errors != ErrorAction::kStrict;
-  options.changes_listed = run.verbose ? kChangesListed + 1 : 1;
-  options.folds = run.guess ? 0 : run.folds;
+  options.folds = run.guess ? Fold::none : run.folds;
+  options.detection = run.score ? Detection::score : Detection::first;
+  settings.locate = run.verbose || run.guess || options.errors != Errors::strict;
+  settings.changes_listed = run.verbose ? kChangesListed + 1 : 1;
   if (run.check) {
     // Every problem is replaced (so that it counts as a column), counted
     // and placed.
-    options.errors = ErrorAction::kReplace;
+    options.errors = Errors::replace;
     options.replacement = 0;
-    options.locate = true;
-    options.changes_listed = SIZE_MAX;
+    settings.locate = true;
+    settings.changes_listed = SIZE_MAX;
   }
 
   // The whole file is converted, wherever its position was left.
@@ -121,55 +121,52 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
     return failure;
   };
   if (found.inputCode == kCodeAuto) {
-    ScoredAnswer scored;
-    if (run.score) {
-      ScoredDetector detector;
-      const Failure failure = reading(detectInput(input, options.piece_size, detector));
-      if (failure != Failure::kNone) return failure;
-      scored = detector.finish();
-      if (scored.no_memory) return Failure::kNoMemory;
-      if (scored.code == kCodeAuto) return Failure::kUndetected;
-      found.inputCode = scored.code;
-    } else {
-      Detector detector;
-      const Failure failure = reading(detectInput(input, options.piece_size, detector));
-      if (failure != Failure::kNone) return failure;
-      found.inputCode = detector.finish();
-      if (found.inputCode == kCodeAuto) return Failure::kUndetected;
+    StreamDetector detector(options.detection);
+    const Failure failure = reading(detectInput(input, settings.piece_size, detector));
+    if (failure != Failure::kNone) return failure;
+    try {
+      found.inputCode = static_cast<int>(detector.finish());
+    } catch (const std::bad_alloc&) {
+      return Failure::kNoMemory;
     }
+    if (found.inputCode == kCodeAuto) return Failure::kUndetected;
     if (run.verbose) {
       if (run.label != nullptr) std::fprintf(stderr, "%s: ", run.label);
       std::fprintf(stderr, "detected %s\n", describeCode(found.inputCode)->name);
-      if (run.score) tellScores(scored, run.label);
+      if (run.score) tellScores(detector.scores(), run.label);
     }
   }
   // The first output error stops the conversion, and with it the reading.
   // Decoding only, the text goes through the UTF-16 encoder, which takes
   // every character, and is dropped.
-  ConversionStream stream(
-      found.inputCode, output != nullptr || run.check ? outputCode : kCodeUtf16Be, lineEnding,
-      [output](const std::uint8_t* data, std::size_t size) {
-        return output == nullptr || output->write(data, size);
+  const int to = output != nullptr || run.check ? outputCode : kCodeUtf16Be;
+  Stream stream(
+      static_cast<Code>(found.inputCode), static_cast<Code>(to),
+      static_cast<LineEnding>(lineEnding),
+      [output](std::string_view bytes) {
+        return output == nullptr ||
+               output->write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
       },
-      options);
+      options, settings);
   bool more = true;
   while (more) {
-    const std::span<std::uint8_t> space = stream.space();
+    const std::span<std::byte> space = stream.space();
     if (space.empty()) break;
     std::size_t got = 0;
-    const InputReader::Status status = input.fill(space.data(), space.size(), got);
+    const InputReader::Status status =
+        input.fill(reinterpret_cast<std::uint8_t*>(space.data()), space.size(), got);
     if (status != InputReader::Status::kOk) {
       return reading(status == InputReader::Status::kRead ? Failure::kRead : Failure::kSpool);
     }
     if (got == 0) break;
     more = stream.commit(got);
   }
-  if (more) stream.finish();
-  found.failure = stream.failure();
+  if (more) (void)stream.finish();
+  found.failure = stream.error();
   found.lineEndings = stream.lineEndingsSeen();
-  found.changes = stream.changes();
-  found.changeCount = stream.changeCount();
-  switch (stream.error()) {
+  found.changes = stream.changeList();
+  found.changeCount = stream.changes();
+  switch (found.failure.kind) {
     case ErrorKind::none:
       return Failure::kNone;
     case ErrorKind::no_memory:
@@ -196,7 +193,8 @@ std::string failureText(Failure failure, const Findings& found, int outputCode,
   if (failure == Failure::kSpool) {
     return std::string("cannot write temporary file: ") + std::strerror(found.readError);
   }
-  if (!verbose || found.failure.kind == ErrorKind::none) return "cannot convert bytes";
+  // Lines count from 1: a failure without a line was not traced back.
+  if (!verbose || found.failure.line == 0) return "cannot convert bytes";
   return failureMessage(found.failure, found.inputCode, outputCode);
 }
 

@@ -5,8 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "mek/conversion_stream.h"
-#include "mek/converter.h"
+#include "mek/mek.h"
 
 namespace mek {
 
@@ -28,9 +27,9 @@ struct RunOptions {
   // instead of taking the first that passes its test; with `verbose`, the
   // runner-up and both scores are told too.
   bool score = false;
-  // TextFoldFlags: the folds of the decoded text (--wide-kana,
-  // --compose-kana, --narrow-ascii); --guess leaves them out.
-  unsigned folds = 0;
+  // The folds of the decoded text (--wide-kana, --compose-kana,
+  // --narrow-ascii); --guess leaves them out.
+  Fold folds = Fold::none;
   // Put before every message as "`label`: " (the file name).
   const char* label = nullptr;
   // The input file's name for messages; null for standard input.
@@ -39,9 +38,9 @@ struct RunOptions {
   // when it is done; `last`: no other file follows.
   SignalGuard* guard = nullptr;
   bool last = true;
-  // The error policy and, with ErrorAction::kReplace, the replacement (0:
-  // U+FFFD and `?`). A forgiving run tells its changes on standard error.
-  ErrorAction errors = ErrorAction::kStrict;
+  // The error policy and, with Errors::replace, the replacement (0: U+FFFD
+  // and `?`). A forgiving run tells its changes on standard error.
+  Errors errors = Errors::strict;
   char32_t replacement = 0;
   // Set by runCheck: every problem is replaced and placed, nothing written.
   bool check = false;

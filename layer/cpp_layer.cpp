@@ -168,13 +168,21 @@ std::vector<Error> check(std::string_view input, Code from, Code to, std::size_t
   return problems;
 }
 
-Stream::Stream(Code from, Code to, LineEnding eol, Writer writer, const Options& options)
-    : stream_(std::make_unique<ConversionStream>(
-          static_cast<int>(from), static_cast<int>(to), static_cast<int>(eol),
-          [writer = std::move(writer)](const std::uint8_t* data, std::size_t size) {
-            return writer(std::string_view(reinterpret_cast<const char*>(data), size));
-          },
-          locating(options))) {}
+Stream::Stream(Code from, Code to, LineEnding eol, Writer writer, const Options& options,
+               const StreamSettings& settings) {
+  ConversionStream::Options given = locating(options);
+  if (settings.piece_size != 0) given.piece_size = settings.piece_size;
+  given.worker = settings.threads;
+  given.locate = settings.locate;
+  given.changes_listed = settings.changes_listed;
+  given.fused = settings.fused;
+  stream_ = std::make_unique<ConversionStream>(
+      static_cast<int>(from), static_cast<int>(to), static_cast<int>(eol),
+      [writer = std::move(writer)](const std::uint8_t* data, std::size_t size) {
+        return writer(std::string_view(reinterpret_cast<const char*>(data), size));
+      },
+      given);
+}
 
 Stream::~Stream() = default;
 Stream::Stream(Stream&&) noexcept = default;
@@ -186,6 +194,16 @@ bool Stream::feed(std::string_view bytes) {
 
 bool Stream::feed(std::span<const std::byte> bytes) {
   return feed(viewOf(bytes));
+}
+
+std::span<std::byte> Stream::space() {
+  if (stream_ == nullptr) return {};
+  const std::span<std::uint8_t> room = stream_->space();
+  return {reinterpret_cast<std::byte*>(room.data()), room.size()};
+}
+
+bool Stream::commit(std::size_t size) {
+  return stream_ != nullptr && stream_->commit(size);
 }
 
 bool Stream::finish() {
@@ -202,6 +220,15 @@ std::uint64_t Stream::changes() const noexcept {
 
 Error Stream::firstChange() const noexcept {
   return stream_ != nullptr ? firstChangeOf(*stream_) : Error{};
+}
+
+const std::vector<Error>& Stream::changeList() const noexcept {
+  static const std::vector<Error> kNone;
+  return stream_ != nullptr ? stream_->changes() : kNone;
+}
+
+unsigned Stream::lineEndingsSeen() const noexcept {
+  return stream_ != nullptr ? stream_->lineEndingsSeen() : 0;
 }
 
 Text::~Text() {

@@ -150,21 +150,12 @@ py::tuple guessCode(const py::object& data, int detection) {
     py::gil_scoped_release unlocked;
     code = mek::detect(input.text(), static_cast<mek::Detection>(detection));
     if (code != mek::Code::autodetect) {
-      bool afterCr = false;
-      mek::Stream stream(code, mek::Code::utf8, mek::LineEnding::keep,
-                         [&seen, &afterCr](std::string_view bytes) {
-                           for (const char byte : bytes) {
-                             if (byte == '\n') {
-                               seen |= afterCr ? mek::kSeenCrLf : mek::kSeenLf;
-                             } else if (afterCr) {
-                               seen |= mek::kSeenCr;
-                             }
-                             afterCr = byte == '\r';
-                           }
-                           return true;
-                         });
+      // Decoded only: the text goes through the UTF-16 encoder, which takes
+      // every character, and is dropped.
+      mek::Stream stream(code, mek::Code::utf16_be, mek::LineEnding::keep,
+                         [](std::string_view) { return true; });
       if (stream.feed(input.text()) && stream.finish()) {
-        if (afterCr) seen |= mek::kSeenCr;
+        seen = stream.lineEndingsSeen();
       } else {
         error = stream.error();
       }

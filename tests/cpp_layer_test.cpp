@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -77,6 +79,69 @@ TEST(CppLayerTest, StreamGivesTheWholeConversion) {
   Stream refused(Code::sjis, Code::utf8, LineEnding::lf, [](std::string_view) { return false; });
   EXPECT_FALSE(refused.feed(kSjis) && refused.finish());
   EXPECT_EQ(refused.error().kind, ErrorKind::output);
+}
+
+// What the tool runs on: a stream read into through space() and commit()
+// under every setting, and detection over pieces, give what the whole text
+// gives; only a located stream tells places and line endings.
+TEST(CppLayerTest, PiecesAndSettingsGiveWhatTheWholeGives) {
+  std::string sjis;
+  for (int i = 0; i < 300; ++i) sjis += kSjis + "abc\n";
+  const std::string bad = sjis + "\x85\x40";
+  const std::string texts[] = {sjis,   bad, kUtf8, "\x1b$B$\\\x1b(B"s, "\xff\xfe" + "a\0b\0"s,
+                               "\x80"s};
+  for (const std::string& text : texts) {
+    for (const Detection how : {Detection::first, Detection::score}) {
+      StreamDetector detector(how);
+      for (std::size_t at = 0; at < text.size() && !detector.settled(); at += 7) {
+        const std::size_t size = std::min<std::size_t>(7, text.size() - at);
+        if (at % 2 == 0) {
+          detector.feed(std::string_view(text).substr(at, size));
+        } else {
+          const std::span<std::byte> room = detector.space(size);
+          ASSERT_EQ(room.size(), size);
+          std::memcpy(room.data(), text.data() + at, size);
+          detector.commit(size);
+        }
+      }
+      EXPECT_EQ(detector.finish(), detect(text, how)) << text;
+    }
+  }
+  const struct {
+    StreamSettings settings;
+  } cases[] = {{{1, false, true, 1, true}},
+               {{3, true, false, 1, true}},
+               {{4096, true, true, 1, false}},
+               {{64, true, false, 1, true}}};
+  for (const std::string& text : {sjis, bad}) {
+    const Result whole = convert(text, Code::sjis, Code::utf8);
+    for (const auto& c : cases) {
+      std::string out;
+      Stream stream(
+          Code::sjis, Code::utf8, LineEnding::lf,
+          [&out](std::string_view bytes) {
+            out += bytes;
+            return true;
+          },
+          {}, c.settings);
+      bool ok = true;
+      for (std::size_t at = 0; ok && at < text.size();) {
+        const std::span<std::byte> room = stream.space();
+        ASSERT_FALSE(room.empty());
+        const std::size_t size = std::min(room.size(), text.size() - at);
+        std::memcpy(room.data(), text.data() + at, size);
+        ok = stream.commit(size);
+        at += size;
+      }
+      ok = ok && stream.finish();
+      EXPECT_EQ(ok, whole.ok());
+      EXPECT_EQ(stream.error().kind, whole.error.kind);
+      EXPECT_EQ(stream.error().offset, c.settings.locate ? whole.error.offset : 0u);
+      if (!ok) continue;
+      EXPECT_EQ(out, whole.bytes);
+      EXPECT_EQ(stream.lineEndingsSeen(), c.settings.locate ? unsigned{kSeenCrLf | kSeenLf} : 0u);
+    }
+  }
 }
 
 // The error policies through every door of the layer: convert, Stream,

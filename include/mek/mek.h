@@ -19,6 +19,7 @@
 #include "mek/codes.h"
 #include "mek/error.h"
 #include "mek/text_buffer.h"
+#include "mek/text_position.h"
 
 namespace mek {
 
@@ -137,6 +138,28 @@ struct Result {
 [[nodiscard]] Code detect(std::span<const std::byte> input,
                           Detection how = Detection::first) noexcept;
 
+// How a Stream runs. The output, the failures and the changes are the same
+// under every setting; only the time, the memory and what is told differ.
+struct StreamSettings {
+  // Input bytes converted in one step; the memory a stream holds grows with
+  // it.
+  std::size_t piece_size = std::size_t{1} << 20;
+  // Other threads may help: the writer is then called from them, in order,
+  // never two calls at once.
+  bool threads = false;
+  // Failures and changes are traced back to their place in the input, and
+  // the line endings of the decoded text are told; one thread then does all
+  // the work. Without it, error() tells only the kind of a failure, and
+  // firstChange() and changeList() nothing.
+  bool locate = true;
+  // With locate: how many changes changeList() keeps, the first in the
+  // input's order.
+  std::size_t changes_listed = 1;
+  // A pair with a fused path (one scan for decoder, line endings and
+  // encoder) takes it; false keeps the three stages, for comparison.
+  bool fused = true;
+};
+
 // A conversion over a text that arrives in pieces of any size. The writer
 // gets the output in order and answers false to stop the conversion.
 class Stream {
@@ -144,7 +167,8 @@ class Stream {
   using Writer = std::function<bool(std::string_view bytes)>;
 
   // `from` must name a code (not Code::autodetect); detect first.
-  Stream(Code from, Code to, LineEnding eol, Writer writer, const Options& options = {});
+  Stream(Code from, Code to, LineEnding eol, Writer writer, const Options& options = {},
+         const StreamSettings& settings = {});
   ~Stream();
   Stream(Stream&&) noexcept;
   Stream& operator=(Stream&&) noexcept;
@@ -154,16 +178,67 @@ class Stream {
   // The next piece; false once the conversion has failed.
   bool feed(std::string_view bytes);
   bool feed(std::span<const std::byte> bytes);
+  // Room to read the next bytes into directly, which saves feed's copy
+  // (empty once the conversion has failed), and the call that converts the
+  // first `size` bytes written there.
+  [[nodiscard]] std::span<std::byte> space();
+  bool commit(std::size_t size);
   // Ends the text; true when the whole text converted.
   [[nodiscard]] bool finish();
   // How it failed, with the place in the input.
   [[nodiscard]] Error error() const noexcept;
-  // Under a forgiving policy: the changes so far, and the first of them.
+  // Under a forgiving policy: the changes so far, the first of them, and
+  // with StreamSettings::locate the first changes_listed of them.
   [[nodiscard]] std::uint64_t changes() const noexcept;
   [[nodiscard]] Error firstChange() const noexcept;
+  [[nodiscard]] const std::vector<Error>& changeList() const noexcept;
+  // With StreamSettings::locate, after finish(): the kinds of line ending in
+  // the decoded text, as LineEndingsSeen flags (kSeenLf, kSeenCrLf, kSeenCr;
+  // mek/text_position.h).
+  [[nodiscard]] unsigned lineEndingsSeen() const noexcept;
 
  private:
   std::unique_ptr<ConversionStream> stream_;
+};
+
+// How sure detection by score was (Detection::score): the chosen code's
+// score and the next best code that decodes the whole text, with its score.
+// A score is the mean weight of the decoded characters in hundredths.
+struct DetectionScores {
+  bool by_mark = false;  // a byte-order mark decided; nothing was scored
+  std::int64_t score = 0;
+  Code runner_up = Code::autodetect;  // autodetect: no other code decodes it
+  std::int64_t runner_up_score = 0;
+};
+
+// Detection over a text that arrives in pieces of any size, as from a pipe:
+// the answer is detect()'s for the whole text, and the pieces are not kept.
+class StreamDetector {
+ public:
+  explicit StreamDetector(Detection how = Detection::first);
+  ~StreamDetector();
+  StreamDetector(StreamDetector&&) noexcept;
+  StreamDetector& operator=(StreamDetector&&) noexcept;
+  StreamDetector(const StreamDetector&) = delete;
+  StreamDetector& operator=(const StreamDetector&) = delete;
+
+  // The next piece.
+  void feed(std::string_view bytes);
+  // Room for up to `size` next bytes, read into directly (empty when memory
+  // is short), and the call that takes the first `size` written there.
+  [[nodiscard]] std::span<std::byte> space(std::size_t size);
+  void commit(std::size_t size);
+  // True when more input cannot change the answer.
+  [[nodiscard]] bool settled() const noexcept;
+  // Ends the text: its code, or Code::autodetect when no code takes it.
+  // Throws only std::bad_alloc.
+  [[nodiscard]] Code finish();
+  // After finish() with Detection::score.
+  [[nodiscard]] DetectionScores scores() const noexcept;
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 // Text in the internal form (UTF-16 big-endian units) that owns its storage:
