@@ -7,6 +7,9 @@
 
 #include "codec/sink.h"
 #include "simd/ascii_block.h"
+#include "simd/line_scan.h"
+#include "simd/utf8_blocks.h"
+#include "simd/utf8_shuffle.h"
 
 namespace mek {
 
@@ -28,8 +31,11 @@ enum class LineRule { kKeep, kLf };
 // bytes of the line-ending stage, without holding a CR back at the end of a
 // piece. Whether the last character was a CR carries into the next piece.
 //
-// A decoder calls `unit` for every character (BMP only: the decoders fused
-// here give no surrogates), `asciiBlock` and `asciiRun` for ASCII.
+// A decoder calls `unit` for every unit of a character (a surrogate pair,
+// as a substitute may be, in two calls), `asciiBlock` and `asciiRun` for
+// ASCII. The UTF-16 and UTF-32 decoders give the internal form itself:
+// `copy` for a run of units without surrogates, `put2` for one unit and
+// `put4` for a surrogate pair.
 template <bool kWrite>
 class FusedSink : public ChangeLog {
  public:
@@ -93,10 +99,43 @@ class Utf8Sink : public FusedSink<kWrite> {
     if (u < 0x800) {
       store2(static_cast<std::uint8_t>(0xC0 | u >> 6),
              static_cast<std::uint8_t>(0x80 | (u & 0x3F)));
-    } else {
+    } else if ((u & 0xF800) != 0xD800) [[likely]] {
       store3(static_cast<std::uint8_t>(0xE0 | u >> 12),
              static_cast<std::uint8_t>(0x80 | ((u >> 6) & 0x3F)),
              static_cast<std::uint8_t>(0x80 | (u & 0x3F)));
+    } else if (u < 0xDC00) {
+      high_ = u;  // the low half follows at once
+    } else {
+      storeCharacter(0x10000 + ((char32_t{high_} - 0xD800) << 10) + (u - 0xDC00));
+    }
+  }
+
+  // Internal-form units, high byte first.
+  void put2(std::uint8_t h, std::uint8_t l) { unit(static_cast<std::uint16_t>(h << 8 | l)); }
+  void put4(std::uint8_t h1, std::uint8_t l1, std::uint8_t h2, std::uint8_t l2) {
+    if constexpr (kRule == LineRule::kLf) after_cr_ = false;
+    storeCharacter(0x10000 + ((char32_t{h1} << 8 | l1) - 0xD800) * 0x400 +
+                   ((char32_t{h2} << 8 | l2) - 0xDC00));
+  }
+  // `bytes` / 2 internal-form units, none a surrogate, written by the UTF-8
+  // block writers in the stretches between CRs.
+  void copy(const std::uint8_t* src, std::size_t bytes) {
+    if constexpr (kRule == LineRule::kLf) {
+      const std::uint8_t* p = src;
+      const std::uint8_t* const end = src + bytes;
+      while (p != end) {
+        if (p[0] == 0 && (p[1] == 0x0D || (p[1] == 0x0A && after_cr_))) [[unlikely]] {
+          lineBreak(p[1]);
+          p += 2;
+          continue;
+        }
+        const std::size_t n = ordinaryUnitPrefix<true>(p, end);
+        after_cr_ = false;
+        storeUnits(p, n);
+        p += 2 * n;
+      }
+    } else {
+      storeUnits(src, bytes / 2);
     }
   }
 
@@ -133,6 +172,26 @@ class Utf8Sink : public FusedSink<kWrite> {
   }
 
  private:
+  void storeUnits(const std::uint8_t* src, std::size_t n) {
+    if constexpr (kWrite) {
+      p_ = writeUnitsUtf8On(path_, src, n, p_);
+    } else {
+      n_ += unitsUtf8Bytes(src, n);
+    }
+  }
+  // A character beyond the Basic Multilingual Plane.
+  void storeCharacter(char32_t c) {
+    if constexpr (kWrite) {
+      std::uint8_t* const p = p_;
+      p[0] = static_cast<std::uint8_t>(0xF0 | c >> 18);
+      p[1] = static_cast<std::uint8_t>(0x80 | ((c >> 12) & 0x3F));
+      p[2] = static_cast<std::uint8_t>(0x80 | ((c >> 6) & 0x3F));
+      p[3] = static_cast<std::uint8_t>(0x80 | (c & 0x3F));
+      p_ = p + 4;
+    } else {
+      n_ += 4;
+    }
+  }
   void lineBreak(std::uint8_t b) {
     const bool dropped = b == 0x0A && after_cr_;
     after_cr_ = b == 0x0D;
@@ -191,6 +250,10 @@ class Utf8Sink : public FusedSink<kWrite> {
       n_ += 3;
     }
   }
+
+  // The writers for copy(): the fastest this processor runs, asked once.
+  Utf8Path path_ = kWrite ? bestUtf8Path() : Utf8Path::kPlain;
+  std::uint16_t high_ = 0;  // a high surrogate whose low half comes next
 };
 
 }  // namespace mek

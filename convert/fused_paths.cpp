@@ -8,6 +8,7 @@
 #include "japanese/sjis.h"
 #include "mek/codes.h"
 #include "unicode/utf16.h"
+#include "unicode/utf32.h"
 #include "unicode/utf8.h"
 
 namespace mek {
@@ -70,6 +71,7 @@ class DecodeToUtf8 final : public FusedPath<DecodeToUtf8<Codec, kRule>> {
   explicit constexpr DecodeToUtf8(const Codec& codec) : codec_(codec) {}
 
   // A byte gives at most three (a half-width katakana); CR LF gives less.
+  // UTF-16 and UTF-32 give less too.
   std::size_t outputBound(std::size_t n) const override { return 3 * n; }
 
   template <bool kWrite>
@@ -98,6 +100,49 @@ class DecodeToUtf8 final : public FusedPath<DecodeToUtf8<Codec, kRule>> {
   };
 
   const Codec& codec_;
+};
+
+// UTF-16 or UTF-32 with a mark, to UTF-8: the marked decoder reads the
+// start of the text, and once the text has begun (kFusedStarted), the
+// decoder of the byte order its first bytes named (kFusedLittle) reads the
+// rest, as the three stages hand over after the start.
+template <class Codec, LineRule kRule>
+class MarkedToUtf8 final : public FusedPath<MarkedToUtf8<Codec, kRule>> {
+ public:
+  using LittleMark = bool (*)(const std::uint8_t* begin, const std::uint8_t* end);
+
+  constexpr MarkedToUtf8(const Codec& start, const Codec& little, const Codec& big,
+                         LittleMark littleMark)
+      : start_(start), little_(little), big_(big), little_mark_(littleMark) {}
+
+  // Two bytes give at most three (a unit of U+0800 or beyond).
+  std::size_t outputBound(std::size_t n) const override { return 3 * n / 2 + 3; }
+
+  template <bool kWrite>
+  Utf8Sink<kWrite, kRule> sink(std::uint8_t* out, const ErrorPolicy* policy, bool afterCr) const {
+    return Utf8Sink<kWrite, kRule>(out, policy, afterCr);
+  }
+
+  template <class Sink>
+  bool scan(ConversionBuffer& buffer, Piece& piece, Sink& sink) const {
+    const std::int32_t order = piece.state & (kFusedStarted | kFusedLittle);
+    const Codec& codec = (order & kFusedStarted) == 0  ? start_
+                         : (order & kFusedLittle) != 0 ? little_
+                                                       : big_;
+    if (!codec.scan(buffer, sink)) return false;
+    piece.end_state = order;
+    if ((order & kFusedStarted) == 0 && buffer.stop != buffer.in_begin) {
+      piece.end_state =
+          kFusedStarted | (little_mark_(buffer.in_begin, buffer.in_end) ? kFusedLittle : 0);
+    }
+    return true;
+  }
+
+ private:
+  const Codec& start_;
+  const Codec& little_;
+  const Codec& big_;
+  LittleMark little_mark_;
 };
 
 // UTF-8 through an EncodingSink into a stateless encoder: the decoder, the
@@ -145,6 +190,12 @@ constinit const SjisDecoder kSjis;
 constinit const Cp932Decoder kCp932;
 constinit const EucjpDecoder kEucjp;
 constinit const JisDecoder kJis;
+constinit const UTF16Decoder kUtf16Be{0};
+constinit const UTF16Decoder kUtf16Le{1};
+constinit const UTF16Decoder kUtf16Marked{2};
+constinit const UTF32Decoder kUtf32Be{0};
+constinit const UTF32Decoder kUtf32Le{1};
+constinit const UTF32Decoder kUtf32Marked{2};
 
 constinit const UTF8Decoder kUtf8Start{2};
 constinit const UTF8Decoder kUtf8Rest{0};
@@ -182,6 +233,14 @@ struct ToUtf8 {
   static constexpr DecodeToUtf8<Cp932Decoder, kRule> cp932{kCp932};
   static constexpr DecodeToUtf8<EucjpDecoder, kRule> eucjp{kEucjp};
   static constexpr DecodeToUtf8<JisDecoder, kRule> jis{kJis};
+  static constexpr DecodeToUtf8<UTF16Decoder, kRule> utf16be{kUtf16Be};
+  static constexpr DecodeToUtf8<UTF16Decoder, kRule> utf16le{kUtf16Le};
+  static constexpr MarkedToUtf8<UTF16Decoder, kRule> utf16marked{kUtf16Marked, kUtf16Le, kUtf16Be,
+                                                                 &startsWithUtf16LeMark};
+  static constexpr DecodeToUtf8<UTF32Decoder, kRule> utf32be{kUtf32Be};
+  static constexpr DecodeToUtf8<UTF32Decoder, kRule> utf32le{kUtf32Le};
+  static constexpr MarkedToUtf8<UTF32Decoder, kRule> utf32marked{kUtf32Marked, kUtf32Le, kUtf32Be,
+                                                                 &startsWithUtf32LeMark};
 
   static const Converter* from(int inputCode) {
     switch (inputCode) {
@@ -194,6 +253,20 @@ struct ToUtf8 {
       case kCodeJis:
       case kCodeIso2022jp:
         return &jis;
+      case kCodeUtf16Be:
+        return &utf16be;
+      case kCodeUtf16Le:
+        return &utf16le;
+      case kCodeUtf16BeBom:
+      case kCodeUtf16LeBom:
+        return &utf16marked;
+      case kCodeUtf32Be:
+        return &utf32be;
+      case kCodeUtf32Le:
+        return &utf32le;
+      case kCodeUtf32BeBom:
+      case kCodeUtf32LeBom:
+        return &utf32marked;
       default:
         return nullptr;
     }

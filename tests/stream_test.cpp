@@ -45,14 +45,23 @@ std::string okWith(std::uint64_t changes) {
   return changes == 0 ? "ok" : "ok, " + std::to_string(changes) + " changed";
 }
 
+// The replacement of a run: to UTF-8 with kept line endings, one beyond the
+// Basic Multilingual Plane (a surrogate pair in the internal form).
+char32_t replacementFor(int to, int lineEnding, ErrorAction errors) {
+  return errors == ErrorAction::kReplace && to == kCodeUtf8 && lineEnding == kLineEndingKeep
+             ? U'\U00020B9F'
+             : 0;
+}
+
 Outcome whole(const Bytes& input, int from, int to, int lineEnding, bool fallback = false,
               ErrorAction errors = ErrorAction::kStrict, unsigned folds = 0) {
   ConversionBuffer buffer;
   buffer.out = static_cast<std::uint8_t*>(std::malloc(input.size() + 1));
   if (!input.empty()) std::memcpy(buffer.out, input.data(), input.size());
   buffer.size = static_cast<std::int32_t>(input.size());
-  const bool ok =
-      convertInMemory(buffer, from, to, lineEnding, errorPolicyFor(errors, fallback, 0, to), folds);
+  const bool ok = convertInMemory(
+      buffer, from, to, lineEnding,
+      errorPolicyFor(errors, fallback, replacementFor(to, lineEnding, errors), to), folds);
   Outcome outcome{ok ? okWith(static_cast<std::uint64_t>(buffer.changes))
                      : std::string(inMemoryMessage(buffer.size)) + "\n",
                   {}};
@@ -72,6 +81,7 @@ Outcome streamed(const Bytes& input, int from, int to, int lineEnding, bool fall
   options.piece_workers = piece == 64 ? 3 : 0;
   options.fallback = fallback;
   options.errors = errors;
+  options.replacement = replacementFor(to, lineEnding, errors);
   options.folds = folds;
   ConversionStream stream(
       from, to, lineEnding,

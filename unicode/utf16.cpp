@@ -1,6 +1,7 @@
 #include "unicode/utf16.h"
 
 #include "codec/sink.h"
+#include "codec/utf8_sink.h"
 #include "simd/unit_runs.h"
 
 namespace mek {
@@ -131,6 +132,7 @@ bool UTF16Encoder::scan(ConversionBuffer& buffer, Sink& sink) const {
 
 // Both passes and their scans are compiled here, once.
 MEK_SCANS(UTF16Decoder, UTFDecoder);
+MEK_UTF8_SCANS(UTF16Decoder);
 MEK_SCANS(UTF16Encoder, UTFEncoder);
 
 }  // namespace mek

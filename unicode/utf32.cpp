@@ -1,6 +1,7 @@
 #include "unicode/utf32.h"
 
 #include "codec/sink.h"
+#include "codec/utf8_sink.h"
 #include "simd/unit_runs.h"
 
 namespace mek {
@@ -147,6 +148,7 @@ bool UTF32Encoder::scan(ConversionBuffer& buffer, Sink& sink) const {
 
 // Both passes and their scans are compiled here, once.
 MEK_SCANS(UTF32Decoder, UTFDecoder);
+MEK_UTF8_SCANS(UTF32Decoder);
 MEK_SCANS(UTF32Encoder, UTFEncoder);
 
 }  // namespace mek
