@@ -27,6 +27,8 @@ namespace mek {
 // there, as the decoder of the three stages would.
 template <bool kWrite, LineRule kRule>
 class EncodingSink : public FusedSink<kWrite> {
+  static_assert(kRule == LineRule::kKeep || kRule == LineRule::kLf,
+                "CR LF and CR would grow the staged units in place");
   using FusedSink<kWrite>::p_;
   using FusedSink<kWrite>::after_cr_;
   using FusedSink<kWrite>::failed_kind_;
@@ -52,6 +54,12 @@ class EncodingSink : public FusedSink<kWrite> {
     }
     e = putUnit(e, u);
     encodeUnits(staged, e);
+  }
+
+  // A surrogate pair.
+  void put4(std::uint8_t h1, std::uint8_t l1, std::uint8_t h2, std::uint8_t l2) {
+    unit(static_cast<std::uint16_t>(h1 << 8 | l1));
+    unit(static_cast<std::uint16_t>(h2 << 8 | l2));
   }
 
   // `n` ASCII bytes.

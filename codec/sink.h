@@ -219,7 +219,19 @@ inline bool forgiveMalformed(Sink& sink, const std::uint8_t* at) {
   const ErrorPolicy& policy = *sink.policy();
   sink.changed(at, sink.count());
   if (policy.action != ErrorAction::kSkip) {
-    for (int i = 0; i < policy.substitute_units; ++i) sink.unit(policy.substitute[i]);
+    const int n = policy.substitute_units;
+    for (int i = 0; i < n; ++i) {
+      const std::uint16_t u = policy.substitute[i];
+      if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n) {
+        // A surrogate pair in one call: sinks that write another form take
+        // it as one character.
+        const std::uint16_t low = policy.substitute[++i];
+        sink.put4(static_cast<std::uint8_t>(u >> 8), static_cast<std::uint8_t>(u),
+                  static_cast<std::uint8_t>(low >> 8), static_cast<std::uint8_t>(low));
+      } else {
+        sink.unit(u);
+      }
+    }
   }
   return true;
 }

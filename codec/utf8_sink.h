@@ -13,9 +13,9 @@
 
 namespace mek {
 
-// What a fused path does with line endings while it writes UTF-8: keeps
-// them, or writes each CR LF, CR and LF as one LF.
-enum class LineRule { kKeep, kLf };
+// What a fused path does with line endings while it writes: keeps them, or
+// writes each CR LF, CR and LF as one LF, CR LF or CR.
+enum class LineRule { kKeep, kLf, kCrLf, kCr };
 
 // What the sinks of the fused paths share: the output position (or the
 // count of a measuring pass), whether the last character was a CR, and a
@@ -29,13 +29,14 @@ enum class LineRule { kKeep, kLf };
 //
 // kLf writes LF for a CR at once and drops an LF that follows a CR: the
 // bytes of the line-ending stage, without holding a CR back at the end of a
-// piece. Whether the last character was a CR carries into the next piece.
+// piece. kCrLf and kCr do the same with their own line ending, for LF too.
+// Whether the last character was a CR carries into the next piece.
 //
-// A decoder calls `unit` for every unit of a character (a surrogate pair,
-// as a substitute may be, in two calls), `asciiBlock` and `asciiRun` for
-// ASCII. The UTF-16 and UTF-32 decoders give the internal form itself:
-// `copy` for a run of units without surrogates, `put2` for one unit and
-// `put4` for a surrogate pair.
+// A decoder calls `unit` for every character of the Basic Multilingual
+// Plane (never a surrogate), `put4` for a surrogate pair (as a substitute
+// beyond that plane comes), `asciiBlock` and `asciiRun` for ASCII. The
+// UTF-16 and UTF-32 decoders give the internal form itself: `copy` for a run
+// of units without surrogates, `put2` for one unit.
 template <bool kWrite>
 class FusedSink : public ChangeLog {
  public:
@@ -85,7 +86,7 @@ class Utf8Sink : public FusedSink<kWrite> {
 
   void unit(std::uint16_t u) {
     if (u < 0x80) {
-      if constexpr (kRule == LineRule::kLf) {
+      if constexpr (kRewrites) {
         if (u == 0x0D || u == 0x0A) [[unlikely]] {
           lineBreak(static_cast<std::uint8_t>(u));
           return;
@@ -95,61 +96,55 @@ class Utf8Sink : public FusedSink<kWrite> {
       store1(static_cast<std::uint8_t>(u));
       return;
     }
-    if constexpr (kRule == LineRule::kLf) after_cr_ = false;
+    if constexpr (kRewrites) after_cr_ = false;
     if (u < 0x800) {
       store2(static_cast<std::uint8_t>(0xC0 | u >> 6),
              static_cast<std::uint8_t>(0x80 | (u & 0x3F)));
-    } else if ((u & 0xF800) != 0xD800) [[likely]] {
+    } else {
       store3(static_cast<std::uint8_t>(0xE0 | u >> 12),
              static_cast<std::uint8_t>(0x80 | ((u >> 6) & 0x3F)),
              static_cast<std::uint8_t>(0x80 | (u & 0x3F)));
-    } else if (u < 0xDC00) {
-      high_ = u;  // the low half follows at once
-    } else {
-      storeCharacter(0x10000 + ((char32_t{high_} - 0xD800) << 10) + (u - 0xDC00));
     }
   }
 
   // Internal-form units, high byte first.
   void put2(std::uint8_t h, std::uint8_t l) { unit(static_cast<std::uint16_t>(h << 8 | l)); }
   void put4(std::uint8_t h1, std::uint8_t l1, std::uint8_t h2, std::uint8_t l2) {
-    if constexpr (kRule == LineRule::kLf) after_cr_ = false;
+    if constexpr (kRewrites) after_cr_ = false;
     storeCharacter(0x10000 + ((char32_t{h1} << 8 | l1) - 0xD800) * 0x400 +
                    ((char32_t{h2} << 8 | l2) - 0xDC00));
   }
   // `bytes` / 2 internal-form units, none a surrogate, written by the UTF-8
-  // block writers in the stretches between CRs.
+  // block writers. Line breaks to rewrite are rewritten in a small staging
+  // area first, so that the writers still take long stretches.
   void copy(const std::uint8_t* src, std::size_t bytes) {
-    if constexpr (kRule == LineRule::kLf) {
-      const std::uint8_t* p = src;
-      const std::uint8_t* const end = src + bytes;
+    const std::uint8_t* p = src;
+    const std::uint8_t* const end = src + bytes;
+    if constexpr (kRewrites) {
       while (p != end) {
-        if (p[0] == 0 && (p[1] == 0x0D || (p[1] == 0x0A && after_cr_))) [[unlikely]] {
-          lineBreak(p[1]);
-          p += 2;
-          continue;
-        }
-        const std::size_t n = ordinaryUnitPrefix<true>(p, end);
-        after_cr_ = false;
-        storeUnits(p, n);
-        p += 2 * n;
+        const std::size_t plain =
+            p[0] == 0 && isBreak(p[1]) ? 0 : ordinaryUnitPrefix<kLfStays>(p, end);
+        if (p + 2 * plain == end) break;
+        p = stageLines(p, end);
       }
-    } else {
-      storeUnits(src, bytes / 2);
+      if (p == end) return;
+      after_cr_ = false;
     }
+    storeUnits(p, static_cast<std::size_t>(end - p) / 2);
   }
 
-  // The first `n` of the kAsciiBlock ASCII bytes at `src`. Without a CR
-  // among them the whole block is stored, as the internal-form sink stores
-  // it: the scans call this only while enough input is left that the output
-  // area holds the surplus.
+  // The first `n` of the kAsciiBlock ASCII bytes at `src`. Without a line
+  // break to rewrite among them the whole block is stored, as the
+  // internal-form sink stores it: the scans call this only while enough
+  // input is left that the output area holds the surplus.
   void asciiBlock(const std::uint8_t* src, unsigned n) {
     if (n == 0) return;
-    if constexpr (kRule == LineRule::kLf) {
-      const std::uint32_t crs =
-          blockByteMask(src, 0x0D) & static_cast<std::uint32_t>((std::uint64_t{1} << n) - 1);
-      if (crs != 0 || (after_cr_ && src[0] == 0x0A)) [[unlikely]] {
-        asciiWithCrs(src, n, crs);
+    if constexpr (kRewrites) {
+      std::uint32_t breaks = blockByteMask(src, 0x0D);
+      if constexpr (!kLfStays) breaks |= blockByteMask(src, 0x0A);
+      breaks &= static_cast<std::uint32_t>((std::uint64_t{1} << n) - 1);
+      if (breaks != 0 || (after_cr_ && src[0] == 0x0A)) [[unlikely]] {
+        asciiWithBreaks(src, n, breaks);
         return;
       }
       after_cr_ = false;
@@ -161,17 +156,31 @@ class Utf8Sink : public FusedSink<kWrite> {
   // A run of `n` ASCII bytes, stored exactly.
   void asciiRun(const std::uint8_t* src, std::size_t n) {
     if (n == 0) return;
-    if constexpr (kRule == LineRule::kLf) {
-      if (std::memchr(src, 0x0D, n) != nullptr || (after_cr_ && src[0] == 0x0A)) [[unlikely]] {
-        for (std::size_t i = 0; i < n; ++i) unit(src[i]);
+    if constexpr (kRewrites) {
+      if (kLfStays && std::memchr(src, 0x0D, n) == nullptr && !(after_cr_ && src[0] == 0x0A)) {
+        after_cr_ = false;
+      } else {
+        asciiRunWithBreaks(src, src + n);
         return;
       }
-      after_cr_ = false;
     }
     storeRun(src, n);
   }
 
  private:
+  // The sink rewrites line endings (all into kRule's): CR LF and CR, and
+  // unless kLfStays (an LF written as LF needs no work), LF too.
+  static constexpr bool kRewrites = kRule != LineRule::kKeep;
+  static constexpr bool kLfStays = kRule == LineRule::kLf;
+
+  // Whether the byte b, here, starts a line ending the sink rewrites.
+  bool isBreak(std::uint8_t b) const {
+    return b == 0x0D || (b == 0x0A && (!kLfStays || after_cr_));
+  }
+  static const std::uint8_t* find(const std::uint8_t* p, const std::uint8_t* end, std::uint8_t b) {
+    const void* at = std::memchr(p, b, static_cast<std::size_t>(end - p));
+    return at != nullptr ? static_cast<const std::uint8_t*>(at) : end;
+  }
   void storeUnits(const std::uint8_t* src, std::size_t n) {
     if constexpr (kWrite) {
       p_ = writeUnitsUtf8On(path_, src, n, p_);
@@ -192,29 +201,95 @@ class Utf8Sink : public FusedSink<kWrite> {
       n_ += 4;
     }
   }
+  // A CR or an LF: an LF right after a CR is dropped, any other is written
+  // as kRule's line ending.
   void lineBreak(std::uint8_t b) {
     const bool dropped = b == 0x0A && after_cr_;
     after_cr_ = b == 0x0D;
-    if (!dropped) store1(0x0A);
+    if (dropped) return;
+    if constexpr (kRule == LineRule::kCrLf) {
+      store2(0x0D, 0x0A);
+    } else {
+      store1(kRule == LineRule::kCr ? 0x0D : 0x0A);
+    }
   }
-  // ASCII bytes with CRs at the positions `crs`: the stretches between them
-  // are stored whole, each CR as LF, and an LF right after a CR dropped.
-  void asciiWithCrs(const std::uint8_t* src, unsigned n, std::uint32_t crs) {
-    unsigned i = after_cr_ && src[0] == 0x0A ? 1 : 0;
-    after_cr_ = false;
-    while (crs != 0) {
-      const auto cr = static_cast<unsigned>(std::countr_zero(crs));
-      crs &= crs - 1;
-      storeRun(src + i, cr - i);
-      store1(0x0A);
-      i = cr + 1;
-      if (i == n) {
-        after_cr_ = true;
-      } else if (src[i] == 0x0A) {
+  // ASCII bytes with line breaks at the positions `breaks`: the stretches
+  // between them are stored whole, and each break is rewritten (with
+  // kLfStays, an LF right after a CR is not among `breaks`, and dropped
+  // here).
+  [[gnu::noinline]] void asciiWithBreaks(const std::uint8_t* src, unsigned n,
+                                         std::uint32_t breaks) {
+    unsigned i = 0;
+    if (kLfStays && after_cr_ && src[0] == 0x0A) {
+      lineBreak(0x0A);
+      i = 1;
+    }
+    while (breaks != 0) {
+      const auto at = static_cast<unsigned>(std::countr_zero(breaks));
+      breaks &= breaks - 1;
+      storeText(src + i, at - i);
+      lineBreak(src[at]);
+      i = at + 1;
+      if (kLfStays && i < n && src[i] == 0x0A) {
+        lineBreak(0x0A);
         ++i;
       }
     }
-    storeRun(src + i, n - i);
+    storeText(src + i, n - i);
+  }
+  // ASCII bytes [src, end) with line breaks to rewrite: the text between
+  // them is stored as it stands.
+  [[gnu::noinline]] void asciiRunWithBreaks(const std::uint8_t* src, const std::uint8_t* end) {
+    const std::uint8_t* cr = find(src, end, 0x0D);
+    const std::uint8_t* lf = kLfStays ? end : find(src, end, 0x0A);
+    while (true) {
+      if (kLfStays && src != end && after_cr_ && *src == 0x0A) {
+        lineBreak(0x0A);
+        ++src;
+      }
+      if (cr < src) cr = find(src, end, 0x0D);
+      if (lf < src) lf = find(src, end, 0x0A);
+      const std::uint8_t* const next = cr < lf ? cr : lf;
+      storeText(src, static_cast<std::size_t>(next - src));
+      if (next == end) return;
+      lineBreak(*next);
+      src = next + 1;
+    }
+  }
+  // Rewrites the line breaks of up to kStagedUnits units from p into a
+  // staging area and writes that; answers where it stopped.
+  const std::uint8_t* stageLines(const std::uint8_t* p, const std::uint8_t* end) {
+    constexpr std::size_t kStagedUnits = 1024;
+    // Each unit gives at most two (LF to CR LF).
+    std::uint8_t staged[2 * 2 * kStagedUnits];
+    const std::uint8_t* const stop =
+        static_cast<std::size_t>(end - p) > 2 * kStagedUnits ? p + 2 * kStagedUnits : end;
+    std::uint8_t* s = staged;
+    while (p != stop) {
+      if (p[0] == 0 && isBreak(p[1])) {
+        const bool dropped = p[1] == 0x0A && after_cr_;
+        after_cr_ = p[1] == 0x0D;
+        p += 2;
+        if (dropped) continue;
+        if constexpr (kRule == LineRule::kCrLf) *s++ = 0, *s++ = 0x0D;
+        *s++ = 0;
+        *s++ = kRule == LineRule::kCr ? 0x0D : 0x0A;
+        continue;
+      }
+      const std::size_t n = ordinaryUnitPrefix<kLfStays>(p, stop);
+      after_cr_ = false;
+      std::memcpy(s, p, 2 * n);
+      s += 2 * n;
+      p += 2 * n;
+    }
+    storeUnits(staged, static_cast<std::size_t>(s - staged) / 2);
+    return p;
+  }
+  // Text without line breaks: a CR before it no longer pairs.
+  void storeText(const std::uint8_t* src, std::size_t n) {
+    if (n == 0) return;
+    after_cr_ = false;
+    storeRun(src, n);
   }
   void storeRun(const std::uint8_t* src, std::size_t n) {
     if constexpr (kWrite) {
@@ -253,26 +328,26 @@ class Utf8Sink : public FusedSink<kWrite> {
 
   // The writers for copy(): the fastest this processor runs, asked once.
   Utf8Path path_ = kWrite ? bestUtf8Path() : Utf8Path::kPlain;
-  std::uint16_t high_ = 0;  // a high surrogate whose low half comes next
 };
 
 }  // namespace mek
 
-// Compiles a decoder's scan over the four fused UTF-8 sinks, in the codec's
-// own source file beside MEK_SCANS (MEK_UTF8_SCANS) or MEK_PIECE_SCANS
-// (MEK_UTF8_PIECE_SCANS).
+// Compiles a decoder's scan over the fused UTF-8 sinks (counting and
+// writing, for each line rule), in the codec's own source file beside
+// MEK_SCANS (MEK_UTF8_SCANS) or MEK_PIECE_SCANS (MEK_UTF8_PIECE_SCANS).
 #define MEK_UTF8_SCAN(Codec, Scan, Write, Rule) \
   template bool Codec::Scan<Utf8Sink<Write, Rule>>(ConversionBuffer&, Utf8Sink<Write, Rule>&) const
 #define MEK_UTF8_PIECE_SCAN(Codec, Write, Rule)                                    \
   template bool Codec::scanPiece<Utf8Sink<Write, Rule>>(ConversionBuffer&, Piece&, \
                                                         Utf8Sink<Write, Rule>&) const
-#define MEK_UTF8_SCANS(Codec)                         \
-  MEK_UTF8_SCAN(Codec, scan, false, LineRule::kKeep); \
-  MEK_UTF8_SCAN(Codec, scan, true, LineRule::kKeep);  \
-  MEK_UTF8_SCAN(Codec, scan, false, LineRule::kLf);   \
-  MEK_UTF8_SCAN(Codec, scan, true, LineRule::kLf)
-#define MEK_UTF8_PIECE_SCANS(Codec)                   \
-  MEK_UTF8_PIECE_SCAN(Codec, false, LineRule::kKeep); \
-  MEK_UTF8_PIECE_SCAN(Codec, true, LineRule::kKeep);  \
-  MEK_UTF8_PIECE_SCAN(Codec, false, LineRule::kLf);   \
-  MEK_UTF8_PIECE_SCAN(Codec, true, LineRule::kLf)
+#define MEK_UTF8_RULES(Instantiate, ...)            \
+  Instantiate(__VA_ARGS__, false, LineRule::kKeep); \
+  Instantiate(__VA_ARGS__, true, LineRule::kKeep);  \
+  Instantiate(__VA_ARGS__, false, LineRule::kLf);   \
+  Instantiate(__VA_ARGS__, true, LineRule::kLf);    \
+  Instantiate(__VA_ARGS__, false, LineRule::kCrLf); \
+  Instantiate(__VA_ARGS__, true, LineRule::kCrLf);  \
+  Instantiate(__VA_ARGS__, false, LineRule::kCr);   \
+  Instantiate(__VA_ARGS__, true, LineRule::kCr)
+#define MEK_UTF8_SCANS(Codec) MEK_UTF8_RULES(MEK_UTF8_SCAN, Codec, scan)
+#define MEK_UTF8_PIECE_SCANS(Codec) MEK_UTF8_RULES(MEK_UTF8_PIECE_SCAN, Codec)

@@ -277,10 +277,21 @@ struct ToUtf8 {
 
 const Converter* findFusedPath(int inputCode, int outputCode, int lineEnding) {
   const bool lf = lineEnding == kLineEndingLf;
-  if (!lf && lineEnding != kLineEndingKeep) return nullptr;
   if (outputCode == kCodeUtf8) {
-    return lf ? ToUtf8<LineRule::kLf>::from(inputCode) : ToUtf8<LineRule::kKeep>::from(inputCode);
+    switch (lineEnding) {
+      case kLineEndingLf:
+        return ToUtf8<LineRule::kLf>::from(inputCode);
+      case kLineEndingCrLf:
+        return ToUtf8<LineRule::kCrLf>::from(inputCode);
+      case kLineEndingCr:
+        return ToUtf8<LineRule::kCr>::from(inputCode);
+      case kLineEndingKeep:
+        return ToUtf8<LineRule::kKeep>::from(inputCode);
+      default:
+        return nullptr;
+    }
   }
+  if (!lf && lineEnding != kLineEndingKeep) return nullptr;
   if (inputCode == kCodeUtf8 || inputCode == kCodeUtf8Bom) {
     return lf ? FromUtf8<LineRule::kLf>::to(outputCode) : FromUtf8<LineRule::kKeep>::to(outputCode);
   }
