@@ -27,8 +27,6 @@ namespace mek {
 // there, as the decoder of the three stages would.
 template <bool kWrite, LineRule kRule>
 class EncodingSink : public FusedSink<kWrite> {
-  static_assert(kRule == LineRule::kKeep || kRule == LineRule::kLf,
-                "CR LF and CR would grow the staged units in place");
   using FusedSink<kWrite>::p_;
   using FusedSink<kWrite>::after_cr_;
   using FusedSink<kWrite>::failed_kind_;
@@ -88,47 +86,34 @@ class EncodingSink : public FusedSink<kWrite> {
     at[1] = static_cast<std::uint8_t>(u);
     return at + 2;
   }
-  static bool isUnit(const std::uint8_t* at, std::uint8_t low) {
-    return at[0] == 0 && at[1] == low;
-  }
 
   // Rewrites the line endings of the staged units [b, e) and encodes them.
   void encodeUnits(std::uint8_t* b, std::uint8_t* e) {
     if (b == e || this->failed()) return;
-    if constexpr (kRule == LineRule::kLf) {
-      // Units before the first CR need no work, unless the first is an LF
-      // that follows a CR.
-      const std::size_t plain = 2 * ordinaryUnitPrefix<true>(b, e);
-      if (after_cr_ && isUnit(b, 0x0A)) {
-        e = rewriteLines(b, e);
-      } else if (b + plain != e) {
-        after_cr_ = false;
-        e = rewriteLines(b + plain, e);
-      } else {
-        after_cr_ = false;
+    if constexpr (kRule != LineRule::kKeep) {
+      // Units before the first line break to rewrite need no work.
+      const std::size_t plain = this->template breaksLine<kRule>(b)
+                                    ? 0
+                                    : ordinaryUnitPrefix<kRule == LineRule::kLf>(b, e);
+      if (b + 2 * plain != e) {
+        encodeLines(b, e);
+        return;
       }
+      after_cr_ = false;
     }
     convertRun(b, e);
   }
 
-  // CR LF, CR and LF become LF in place; answers the new end. Kept out of
-  // line: it is the rare path, and the callers stay small.
-  [[gnu::noinline]] std::uint8_t* rewriteLines(std::uint8_t* b, const std::uint8_t* e) {
-    const auto size = static_cast<std::size_t>(e - b);
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i + 2 <= size; i += 2) {
-      const bool lf = b[i] == 0 && b[i + 1] == 0x0A;
-      const bool cr = b[i] == 0 && b[i + 1] == 0x0D;
-      if (lf && after_cr_) {
-        after_cr_ = false;
-        continue;
-      }
-      after_cr_ = cr;
-      b[kept] = b[i];
-      b[kept + 1] = cr ? std::uint8_t{0x0A} : b[i + 1];
-      kept += 2;
+  // Units with line breaks to rewrite: rewritten in a second staging area
+  // (CR LF can grow them) and encoded from there. Kept out of line: the
+  // callers stay small.
+  [[gnu::noinline]] void encodeLines(const std::uint8_t* b, const std::uint8_t* e) {
+    std::uint8_t staged[2 * 2 * kStagedUnits];
+    while (b != e && !this->failed()) {
+      std::uint8_t* s = staged;
+      b = this->template stageLines<kRule, kStagedUnits>(b, e, s);
+      convertRun(staged, s);
     }
-    return b + kept;
   }
 
   void convertRun(const std::uint8_t* b, const std::uint8_t* e) {
@@ -158,13 +143,9 @@ class EncodingSink : public FusedSink<kWrite> {
 
 }  // namespace mek
 
-// Compiles the UTF-8 decoder's scan over the four encoding sinks, in its own
-// source file.
+// Compiles the UTF-8 decoder's scan over the encoding sinks (counting and
+// writing, for each line rule), in its own source file.
 #define MEK_ENCODING_SCAN(Codec, Write, Rule)                             \
   template bool Codec::scan<EncodingSink<Write, Rule>>(ConversionBuffer&, \
                                                        EncodingSink<Write, Rule>&) const
-#define MEK_ENCODING_SCANS(Codec)                   \
-  MEK_ENCODING_SCAN(Codec, false, LineRule::kKeep); \
-  MEK_ENCODING_SCAN(Codec, true, LineRule::kKeep);  \
-  MEK_ENCODING_SCAN(Codec, false, LineRule::kLf);   \
-  MEK_ENCODING_SCAN(Codec, true, LineRule::kLf)
+#define MEK_ENCODING_SCANS(Codec) MEK_UTF8_RULES(MEK_ENCODING_SCAN, Codec)

@@ -213,26 +213,30 @@ inline std::ptrdiff_t blockMargin(const ChangeLog& log, std::ptrdiff_t margin, b
 // the strict policy, and the scan fails there. Otherwise it writes the
 // policy's substitute (nothing with kSkip), notes the change and answers
 // true; the scan goes on after the sequence.
+// Writes the policy's substitute: a surrogate pair in one call, so that
+// sinks that write another form take it as one character. Kept out of line:
+// it is the rare path, and the scans stay small.
+template <class Sink>
+[[gnu::noinline]] void putSubstitute(Sink& sink, const ErrorPolicy& policy) {
+  const int n = policy.substitute_units;
+  for (int i = 0; i < n; ++i) {
+    const std::uint16_t u = policy.substitute[i];
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n) {
+      const std::uint16_t low = policy.substitute[++i];
+      sink.put4(static_cast<std::uint8_t>(u >> 8), static_cast<std::uint8_t>(u),
+                static_cast<std::uint8_t>(low >> 8), static_cast<std::uint8_t>(low));
+    } else {
+      sink.unit(u);
+    }
+  }
+}
+
 template <class Sink>
 inline bool forgiveMalformed(Sink& sink, const std::uint8_t* at) {
   if (!forgiving(sink)) return false;
   const ErrorPolicy& policy = *sink.policy();
   sink.changed(at, sink.count());
-  if (policy.action != ErrorAction::kSkip) {
-    const int n = policy.substitute_units;
-    for (int i = 0; i < n; ++i) {
-      const std::uint16_t u = policy.substitute[i];
-      if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n) {
-        // A surrogate pair in one call: sinks that write another form take
-        // it as one character.
-        const std::uint16_t low = policy.substitute[++i];
-        sink.put4(static_cast<std::uint8_t>(u >> 8), static_cast<std::uint8_t>(u),
-                  static_cast<std::uint8_t>(low >> 8), static_cast<std::uint8_t>(low));
-      } else {
-        sink.unit(u);
-      }
-    }
-  }
+  if (policy.action != ErrorAction::kSkip) putSubstitute(sink, policy);
   return true;
 }
 

@@ -67,6 +67,43 @@ class FusedSink : public ChangeLog {
     }
   }
 
+  // Whether the internal-form unit at p is a line break that kRule
+  // rewrites: a CR, an LF after a CR, and for CR LF and CR output any LF.
+  template <LineRule kRule>
+  bool breaksLine(const std::uint8_t* p) const {
+    return p[0] == 0 && (p[1] == 0x0D || (p[1] == 0x0A && (kRule != LineRule::kLf || after_cr_)));
+  }
+
+  // Copies up to kUnits internal-form units from p to `staged` (room for
+  // twice as many: LF to CR LF) with their line breaks rewritten as kRule
+  // says; answers where it stopped, and moves `staged` past what it wrote.
+  template <LineRule kRule, std::size_t kUnits>
+  const std::uint8_t* stageLines(const std::uint8_t* p, const std::uint8_t* end,
+                                 std::uint8_t*& staged) {
+    const std::uint8_t* const stop =
+        static_cast<std::size_t>(end - p) > 2 * kUnits ? p + 2 * kUnits : end;
+    std::uint8_t* s = staged;
+    while (p != stop) {
+      if (breaksLine<kRule>(p)) {
+        const bool dropped = p[1] == 0x0A && after_cr_;
+        after_cr_ = p[1] == 0x0D;
+        p += 2;
+        if (dropped) continue;
+        if constexpr (kRule == LineRule::kCrLf) *s++ = 0, *s++ = 0x0D;
+        *s++ = 0;
+        *s++ = kRule == LineRule::kCr ? 0x0D : 0x0A;
+        continue;
+      }
+      const std::size_t n = ordinaryUnitPrefix<kRule == LineRule::kLf>(p, stop);
+      after_cr_ = false;
+      std::memcpy(s, p, 2 * n);
+      s += 2 * n;
+      p += 2 * n;
+    }
+    staged = s;
+    return p;
+  }
+
   std::uint8_t* begin_;
   std::uint8_t* p_;
   std::size_t n_ = 0;
@@ -123,9 +160,13 @@ class Utf8Sink : public FusedSink<kWrite> {
     if constexpr (kRewrites) {
       while (p != end) {
         const std::size_t plain =
-            p[0] == 0 && isBreak(p[1]) ? 0 : ordinaryUnitPrefix<kLfStays>(p, end);
+            this->template breaksLine<kRule>(p) ? 0 : ordinaryUnitPrefix<kLfStays>(p, end);
         if (p + 2 * plain == end) break;
-        p = stageLines(p, end);
+        constexpr std::size_t kUnits = 1024;
+        std::uint8_t staged[2 * 2 * kUnits];
+        std::uint8_t* s = staged;
+        p = this->template stageLines<kRule, kUnits>(p, end, s);
+        storeUnits(staged, static_cast<std::size_t>(s - staged) / 2);
       }
       if (p == end) return;
       after_cr_ = false;
@@ -173,10 +214,6 @@ class Utf8Sink : public FusedSink<kWrite> {
   static constexpr bool kRewrites = kRule != LineRule::kKeep;
   static constexpr bool kLfStays = kRule == LineRule::kLf;
 
-  // Whether the byte b, here, starts a line ending the sink rewrites.
-  bool isBreak(std::uint8_t b) const {
-    return b == 0x0D || (b == 0x0A && (!kLfStays || after_cr_));
-  }
   static const std::uint8_t* find(const std::uint8_t* p, const std::uint8_t* end, std::uint8_t b) {
     const void* at = std::memchr(p, b, static_cast<std::size_t>(end - p));
     return at != nullptr ? static_cast<const std::uint8_t*>(at) : end;
@@ -255,35 +292,6 @@ class Utf8Sink : public FusedSink<kWrite> {
       lineBreak(*next);
       src = next + 1;
     }
-  }
-  // Rewrites the line breaks of up to kStagedUnits units from p into a
-  // staging area and writes that; answers where it stopped.
-  const std::uint8_t* stageLines(const std::uint8_t* p, const std::uint8_t* end) {
-    constexpr std::size_t kStagedUnits = 1024;
-    // Each unit gives at most two (LF to CR LF).
-    std::uint8_t staged[2 * 2 * kStagedUnits];
-    const std::uint8_t* const stop =
-        static_cast<std::size_t>(end - p) > 2 * kStagedUnits ? p + 2 * kStagedUnits : end;
-    std::uint8_t* s = staged;
-    while (p != stop) {
-      if (p[0] == 0 && isBreak(p[1])) {
-        const bool dropped = p[1] == 0x0A && after_cr_;
-        after_cr_ = p[1] == 0x0D;
-        p += 2;
-        if (dropped) continue;
-        if constexpr (kRule == LineRule::kCrLf) *s++ = 0, *s++ = 0x0D;
-        *s++ = 0;
-        *s++ = kRule == LineRule::kCr ? 0x0D : 0x0A;
-        continue;
-      }
-      const std::size_t n = ordinaryUnitPrefix<kLfStays>(p, stop);
-      after_cr_ = false;
-      std::memcpy(s, p, 2 * n);
-      s += 2 * n;
-      p += 2 * n;
-    }
-    storeUnits(staged, static_cast<std::size_t>(s - staged) / 2);
-    return p;
   }
   // Text without line breaks: a CR before it no longer pairs.
   void storeText(const std::uint8_t* src, std::size_t n) {

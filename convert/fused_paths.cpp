@@ -160,8 +160,11 @@ class Utf8ToEncoder final : public FusedPath<Utf8ToEncoder<kRule>> {
       : start_(start), rest_(rest), encoder_(encoder) {}
 
   // A UTF-8 byte gives at most two bytes (ASCII in UTF-16; a two-byte
-  // sequence in EUC-JP's JIS X 0212 gives three).
-  std::size_t outputBound(std::size_t n) const override { return 2 * n; }
+  // sequence in EUC-JP's JIS X 0212 gives three), and an LF as CR LF in
+  // UTF-16 four.
+  std::size_t outputBound(std::size_t n) const override {
+    return (kRule == LineRule::kCrLf ? 4 : 2) * n;
+  }
 
   template <bool kWrite>
   EncodingSink<kWrite, kRule> sink(std::uint8_t* out, const ErrorPolicy* policy,
@@ -211,7 +214,7 @@ struct FromUtf8 {
   static constexpr Utf8ToEncoder<kRule> eucjp{kUtf8Start, kUtf8Rest, kToEucjp};
   static constexpr Utf8ToEncoder<kRule> utf16le{kUtf8Start, kUtf8Rest, kToUtf16Le};
 
-  static const Converter* to(int outputCode) {
+  static const Converter* find(int outputCode) {
     switch (outputCode) {
       case kCodeSjis:
         return &sjis;
@@ -242,7 +245,7 @@ struct ToUtf8 {
   static constexpr MarkedToUtf8<UTF32Decoder, kRule> utf32marked{kUtf32Marked, kUtf32Le, kUtf32Be,
                                                                  &startsWithUtf32LeMark};
 
-  static const Converter* from(int inputCode) {
+  static const Converter* find(int inputCode) {
     switch (inputCode) {
       case kCodeSjis:
         return &sjis;
@@ -273,27 +276,30 @@ struct ToUtf8 {
   }
 };
 
+// The fused path of Paths for a line-ending code and the code on the other
+// side of UTF-8.
+template <template <LineRule> class Paths>
+const Converter* forLineEnding(int lineEnding, int code) {
+  switch (lineEnding) {
+    case kLineEndingLf:
+      return Paths<LineRule::kLf>::find(code);
+    case kLineEndingCrLf:
+      return Paths<LineRule::kCrLf>::find(code);
+    case kLineEndingCr:
+      return Paths<LineRule::kCr>::find(code);
+    case kLineEndingKeep:
+      return Paths<LineRule::kKeep>::find(code);
+    default:
+      return nullptr;
+  }
+}
+
 }  // namespace
 
 const Converter* findFusedPath(int inputCode, int outputCode, int lineEnding) {
-  const bool lf = lineEnding == kLineEndingLf;
-  if (outputCode == kCodeUtf8) {
-    switch (lineEnding) {
-      case kLineEndingLf:
-        return ToUtf8<LineRule::kLf>::from(inputCode);
-      case kLineEndingCrLf:
-        return ToUtf8<LineRule::kCrLf>::from(inputCode);
-      case kLineEndingCr:
-        return ToUtf8<LineRule::kCr>::from(inputCode);
-      case kLineEndingKeep:
-        return ToUtf8<LineRule::kKeep>::from(inputCode);
-      default:
-        return nullptr;
-    }
-  }
-  if (!lf && lineEnding != kLineEndingKeep) return nullptr;
+  if (outputCode == kCodeUtf8) return forLineEnding<ToUtf8>(lineEnding, inputCode);
   if (inputCode == kCodeUtf8 || inputCode == kCodeUtf8Bom) {
-    return lf ? FromUtf8<LineRule::kLf>::to(outputCode) : FromUtf8<LineRule::kKeep>::to(outputCode);
+    return forLineEnding<FromUtf8>(lineEnding, outputCode);
   }
   return nullptr;
 }
