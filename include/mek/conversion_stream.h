@@ -62,7 +62,7 @@ class ConversionStream {
     unsigned folds = 0;
     // With true, a pair that has a fused path (Shift_JIS, cp932, EUC-JP,
     // ISO-2022-JP, UTF-16 and UTF-32 to UTF-8, UTF-8 to Shift_JIS, cp932,
-    // EUC-JP and UTF-16LE, with LF or kept line endings) is converted in one
+    // EUC-JP and UTF-16LE, with any line ending) is converted in one
     // scan per piece instead of three stages; the output, failures and
     // changes are the same. Options::locate and folds take the three stages.
     bool fused = true;
