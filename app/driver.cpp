@@ -12,7 +12,6 @@
 #include "app/signal_guard.h"
 #include "files/output.h"
 #include "mek/mek.h"
-#include "mek/registry.h"
 
 namespace mek {
 namespace {
@@ -26,6 +25,11 @@ std::size_t setting(const char* name, std::size_t fallback) {
   char* end = nullptr;
   const unsigned long long value = std::strtoull(text, &end, 10);
   return *end == '\0' ? static_cast<std::size_t>(value) : fallback;
+}
+
+// The full name of a code number, for messages.
+const char* codeName(int code) {
+  return name(static_cast<Code>(code)).data();
 }
 
 enum class Failure { kNone, kRead, kNoMemory, kConvert, kWrite, kUndetected, kSpool };
@@ -132,7 +136,7 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
     if (found.inputCode == kCodeAuto) return Failure::kUndetected;
     if (run.verbose) {
       if (run.label != nullptr) std::fprintf(stderr, "%s: ", run.label);
-      std::fprintf(stderr, "detected %s\n", describeCode(found.inputCode)->name);
+      std::fprintf(stderr, "detected %s\n", codeName(found.inputCode));
       if (run.score) tellScores(detector.scores(), run.label);
     }
   }
@@ -212,11 +216,11 @@ std::string placeAndDetail(const Error& failure, int inputCode, int outputCode) 
   std::string message = text;
   if (failure.kind == ErrorKind::unmapped) {
     std::snprintf(text, sizeof text, "U+%04X has no %s code",
-                  static_cast<unsigned>(failure.character), describeCode(outputCode)->name);
+                  static_cast<unsigned>(failure.character), codeName(outputCode));
     return message + text;
   }
   message += "invalid ";
-  message += describeCode(inputCode)->name;
+  message += codeName(inputCode);
   message += " bytes";
   for (std::size_t i = 0; i < failure.byte_count; ++i) {
     std::snprintf(text, sizeof text, " %02X", failure.bytes[i]);
@@ -299,7 +303,7 @@ bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int 
         convertInput(fileno(input), outputCode, lineEnding, options, nullptr, found);
     if (failure == Failure::kNone) {
       if (options.label != nullptr) std::printf("%s: ", options.label);
-      std::printf("%s %s\n", describeCode(found.inputCode)->name,
+      std::printf("%s %s\n", codeName(found.inputCode),
                   lineEndingsName(found.lineEndings));
       if (std::fflush(stdout) == 0) return true;
       message = std::string("cannot write output file: ") + std::strerror(errno);
