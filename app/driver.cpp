@@ -303,8 +303,7 @@ bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int 
         convertInput(fileno(input), outputCode, lineEnding, options, nullptr, found);
     if (failure == Failure::kNone) {
       if (options.label != nullptr) std::printf("%s: ", options.label);
-      std::printf("%s %s\n", codeName(found.inputCode),
-                  lineEndingsName(found.lineEndings));
+      std::printf("%s %s\n", codeName(found.inputCode), lineEndingsName(found.lineEndings));
       if (std::fflush(stdout) == 0) return true;
       message = std::string("cannot write output file: ") + std::strerror(errno);
     } else {
