@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "japanese/text_fold.h"
 #include "japanese/code_table.h"
+#include "japanese/text_fold.h"
 #include "mek/registry.h"
 #include "tests/codec_check.h"
 #include "tests/test_support.h"
