@@ -222,7 +222,7 @@ class StreamDetector {
   StreamDetector(const StreamDetector&) = delete;
   StreamDetector& operator=(const StreamDetector&) = delete;
 
-  // The next piece.
+  // The next piece. Throws only std::bad_alloc.
   void feed(std::string_view bytes);
   // Room for up to `size` next bytes, read into directly (empty when memory
   // is short), and the call that takes the first `size` written there.
