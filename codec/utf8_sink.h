@@ -74,6 +74,14 @@ class FusedSink : public ChangeLog {
     return p[0] == 0 && (p[1] == 0x0D || (p[1] == 0x0A && (kRule != LineRule::kLf || after_cr_)));
   }
 
+  // A CR or an LF that is rewritten: whether its line ending is written (an
+  // LF right after a CR is not); notes whether it was a CR.
+  bool endsLine(std::uint8_t b) {
+    const bool dropped = b == 0x0A && after_cr_;
+    after_cr_ = b == 0x0D;
+    return !dropped;
+  }
+
   // Copies up to kUnits internal-form units from p to `staged` (room for
   // twice as many: LF to CR LF) with their line breaks rewritten as kRule
   // says; answers where it stopped, and moves `staged` past what it wrote.
@@ -85,10 +93,9 @@ class FusedSink : public ChangeLog {
     std::uint8_t* s = staged;
     while (p != stop) {
       if (breaksLine<kRule>(p)) {
-        const bool dropped = p[1] == 0x0A && after_cr_;
-        after_cr_ = p[1] == 0x0D;
+        const bool written = endsLine(p[1]);
         p += 2;
-        if (dropped) continue;
+        if (!written) continue;
         if constexpr (kRule == LineRule::kCrLf) *s++ = 0, *s++ = 0x0D;
         *s++ = 0;
         *s++ = kRule == LineRule::kCr ? 0x0D : 0x0A;
@@ -241,9 +248,7 @@ class Utf8Sink : public FusedSink<kWrite> {
   // A CR or an LF: an LF right after a CR is dropped, any other is written
   // as kRule's line ending.
   void lineBreak(std::uint8_t b) {
-    const bool dropped = b == 0x0A && after_cr_;
-    after_cr_ = b == 0x0D;
-    if (dropped) return;
+    if (!this->endsLine(b)) return;
     if constexpr (kRule == LineRule::kCrLf) {
       store2(0x0D, 0x0A);
     } else {
