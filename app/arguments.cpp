@@ -18,7 +18,7 @@ constexpr LongOption kLongOptions[] = {
     {"--in-place", false},  {"--help", false},         {"--version", false},
     {"--detect", true},     {"--errors", true},        {"--replacement", true},
     {"--wide-kana", false}, {"--compose-kana", false}, {"--narrow-ascii", false},
-    {"--check", false},
+    {"--check", false},     {"--force", false},
 };
 
 bool isOption(const char* arg) {
@@ -86,10 +86,10 @@ Arguments readArguments(int argc, char** argv) {
     if (!optionsEnded && isEndOfOptions(arg)) {
       optionsEnded = true;
     } else if (optionsEnded || !isOption(arg)) {
-      // A bare word names the input file; once there is one it is ignored.
+      // A bare word names the input file; a second one is told as an error.
       if (filesOnly) {
         a.files.push_back(arg);
-      } else if (a.inputs.empty()) {
+      } else {
         a.inputs.push_back(arg);
       }
     } else if (arg[1] == 'i') {
@@ -109,6 +109,8 @@ Arguments readArguments(int argc, char** argv) {
       const LongOption* option = findLongOption(arg, value);
       if (is(option, "--fallback")) {
         a.run.fallback = true;
+      } else if (is(option, "--force")) {
+        a.force = true;
       } else if (is(option, "--verbose")) {
         a.run.verbose = true;
       } else if (is(option, "--detect")) {

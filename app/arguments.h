@@ -13,8 +13,8 @@ namespace mek {
 struct Arguments {
   enum class Action { kConvert, kHelp, kVersion };
   Action action = Action::kConvert;
-  // Input files in the order the walk names them (a later -i FILE replaces
-  // an earlier input); the last one is read. Empty: standard input.
+  // Input files in the order the walk names them; more than one is an
+  // error. Empty: standard input.
   std::vector<const char*> inputs;
   const char* output_path = nullptr;  // null: standard output
   const char* input_name = nullptr;   // as typed after the last -i
@@ -23,6 +23,8 @@ struct Arguments {
   const CodeName* output_entry = nullptr;
   int line_ending = kLineEndingLf;
   bool in_place = false;
+  // --force: standard input may replace an existing output file.
+  bool force = false;
   bool check = false;  // --check: every problem of every file, nothing written
   // With --in-place, --guess or --check, every file word, in order.
   std::vector<const char*> files;
@@ -35,10 +37,9 @@ struct Arguments {
 };
 
 // Walks the arguments once from left to right. With --in-place, --guess and
-// --check
-// every bare word is a file and -i and -o take no file word; otherwise the
-// first bare word, or the word right after -i, is the input file, and the
-// word right after -o the output file. "--" ends the options: every later
+// --check every bare word is a file and -i and -o take no file word;
+// otherwise every bare word, and the word right after -i, is an input file
+// (one at most is allowed), and the word right after -o the output file. "--" ends the options: every later
 // word is a file. A word that begins with "--" and is no long option of the
 // tool is an error.
 Arguments readArguments(int argc, char** argv);

@@ -61,6 +61,62 @@ CodeNumber findCode(const char* name) {
   return entry != nullptr ? entry->code : kCodeAuto;
 }
 
+namespace {
+
+// `name` lower-cased without '-' and '_', as sameLoosely compares names.
+std::string folded(const char* name) {
+  std::string out;
+  for (std::size_t i = 0; name[i] != '\0'; ++i) {
+    const char c = foldedAt(name, i);
+    if (c == '\0') break;
+    out += c;
+  }
+  return out;
+}
+
+// Edits (a letter added, dropped, changed, or two swapped) between a and b.
+std::size_t editDistance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                          d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+}  // namespace
+
+const char* closeCodeName(const char* typed, bool input) {
+  const std::string word = folded(typed);
+  if (word.empty()) return nullptr;
+  // At most two edits, and fewer than the word has letters, so that a short
+  // word is not close to every short name.
+  std::size_t best = std::min<std::size_t>(2, word.size() - 1) + 1;
+  const CodeName* found = nullptr;
+  bool several = false;
+  for (std::size_t i = 0; i < kCodeNameCount; ++i) {
+    const CodeName& entry = kCodeNames[i];
+    if (!input && entry.code == kCodeAuto) continue;
+    const std::size_t distance = editDistance(word, folded(entry.name));
+    if (distance < best) {
+      best = distance;
+      found = &entry;
+      several = false;
+    } else if (distance == best && found != nullptr && entry.code != found->code) {
+      several = true;
+    }
+  }
+  if (found == nullptr || several) return nullptr;
+  return describeCode(found->code)->name;
+}
+
 int findLineEnding(const char* name, int current) {
   for (std::size_t i = 0; i < kLineEndingNameCount; ++i) {
     if (std::strcmp(kLineEndingNames[i].name, name) == 0) return kLineEndingNames[i].code;
@@ -300,6 +356,28 @@ bool standardInputIsIdle() {
          (fstat(STDIN_FILENO, &status) == 0 && S_ISCHR(status.st_mode));
 }
 
+// Whether writing standard input's text to `path` would replace a file that
+// holds something: an existing regular file that is not empty and is not
+// standard input itself (mek -outf8 f.txt < f.txt, which the output's
+// replacement makes safe). What follows -o after no input file is more
+// often a file the user meant to read.
+bool wouldReplaceWithStandardInput(const char* path) {
+  struct stat target;
+  if (stat(path, &target) != 0 || !S_ISREG(target.st_mode) || target.st_size == 0) return false;
+  struct stat input;
+  return fstat(STDIN_FILENO, &input) != 0 || input.st_dev != target.st_dev ||
+         input.st_ino != target.st_ino;
+}
+
+// "not an input code: NAME", with " (sjis?)" when one name is close.
+std::string unknownCodeMessage(const char* opening, const char* name, bool input) {
+  std::string message = std::string(opening) + name;
+  if (const char* close = closeCodeName(name, input); close != nullptr) {
+    message += std::string(" (") + close + "?)";
+  }
+  return message;
+}
+
 int usageError(const std::string& message) {
   std::fprintf(stderr, "%s\n", message.c_str());
   printUsage(stderr);
@@ -335,6 +413,10 @@ int run(int argc, char** argv) {
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
   if (!a.error.empty()) return usageError(a.error);
+  // A code name that names no code is an error, for -i as for -o.
+  if (a.input_name != nullptr && a.input_entry == nullptr) {
+    return usageError(unknownCodeMessage("not an input code: ", a.input_name, true));
+  }
   // --guess and --check convert nothing and need no output code.
   if (!a.run.guess && !a.check && !usableOutput(a.output_entry)) {
     if (argc <= 1) {
@@ -342,8 +424,17 @@ int run(int argc, char** argv) {
       std::fflush(stdout);
       return 0;
     }
-    if (a.output_name != nullptr) std::fprintf(stderr, "not an output code: %s\n", a.output_name);
-    printUsage(stderr);
+    if (a.output_name == nullptr) {
+      return usageError("no output code: add -o<code>, for example -outf8");
+    }
+    return usageError(unknownCodeMessage("not an output code: ", a.output_name, false));
+  }
+  if (a.inputs.size() > 1) {
+    return usageError(std::string("more than one input file: '") + a.inputs[1] +
+                      "' (--in-place converts several files)");
+  }
+  if (a.in_place && a.files.empty()) {
+    std::fputs("no files: name the files to convert in place\n", stderr);
     return 2;
   }
   // The error policy and its replacement are told before anything is read.
@@ -367,8 +458,13 @@ int run(int argc, char** argv) {
   if (!a.in_place && a.inputs.empty() && a.files.empty() && standardInputIsIdle()) {
     return usageError("no input: name a file, or send the text on standard input");
   }
-  if (a.run.verbose && a.input_name != nullptr && a.input_entry == nullptr) {
-    std::fprintf(stderr, "unknown input code \"%s\", detecting\n", a.input_name);
+  if (!eachFile && a.inputs.empty() && a.output_path != nullptr && !a.force &&
+      wouldReplaceWithStandardInput(a.output_path)) {
+    const std::string path = a.output_path;
+    const std::string code = std::string("-o") + a.output_name;
+    return usageError("refusing to replace '" + path + "' with standard input: name the input file first (mek " +
+                      path + " " + code + " out.txt), write to standard output (mek " + code +
+                      " < in.txt > out.txt), or add --force");
   }
   const int inputCode = a.input_entry != nullptr ? a.input_entry->code : kCodeAuto;
   const int outputCode = usableOutput(a.output_entry) ? a.output_entry->code : kCodeUtf8;

@@ -14,6 +14,10 @@ const CodeName* findCodeName(const char* name);
 // The code for `name` as findCodeName finds it, or kCodeAuto (detect) when
 // no name matches.
 CodeNumber findCode(const char* name);
+// The one code name within two edits of `typed` (case, '-' and '_' ignored),
+// as its full name, for "(sjis?)" after an unknown name; null when there is
+// none or several codes are as close. `input`: "auto" counts too.
+const char* closeCodeName(const char* typed, bool input);
 // The line-ending code for `name` (matched exactly), or `current` when no
 // name matches.
 int findLineEnding(const char* name, int current);

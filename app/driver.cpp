@@ -61,25 +61,40 @@ Failure detectInput(InputReader& input, std::size_t pieceSize, StreamDetector& d
   }
 }
 
+}  // namespace
+
+std::string scoreText(std::int64_t hundredths) {
+  const std::uint64_t magnitude =
+      hundredths < 0 ? 0 - static_cast<std::uint64_t>(hundredths) : static_cast<std::uint64_t>(hundredths);
+  char text[32];
+  std::snprintf(text, sizeof text, "%s%llu.%02llu", hundredths < 0 ? "-" : "",
+                static_cast<unsigned long long>(magnitude / 100),
+                static_cast<unsigned long long>(magnitude % 100));
+  return text;
+}
+
+namespace {
+
 // With --verbose: how close the scored call was.
 void tellScores(const DetectionScores& scores, const char* label) {
   if (scores.by_mark) return;
   if (label != nullptr) std::fprintf(stderr, "%s: ", label);
-  std::fprintf(stderr, "score %lld.%02lld", static_cast<long long>(scores.score / 100),
-               static_cast<long long>(scores.score % 100));
+  std::fprintf(stderr, "score %s", scoreText(scores.score).c_str());
   if (scores.runner_up == Code::autodetect) {
     std::fputs(", no runner-up\n", stderr);
     return;
   }
-  std::fprintf(stderr, ", runner-up %s score %lld.%02lld\n", name(scores.runner_up).data(),
-               static_cast<long long>(scores.runner_up_score / 100),
-               static_cast<long long>(scores.runner_up_score % 100));
+  std::fprintf(stderr, ", runner-up %s score %s\n", name(scores.runner_up).data(),
+               scoreText(scores.runner_up_score).c_str());
 }
 
 // What a conversion found besides its result: the input code (after
 // detection), where it failed, and the line endings of the decoded text.
 struct Findings {
   int inputCode = kCodeAuto;
+  // When no code could be detected: the code that reads the input all but a
+  // few places, and the first of them.
+  Undetected undetected;
   int readError = 0;  // errno of a failed read
   Error failure;
   unsigned lineEndings = 0;
@@ -90,10 +105,28 @@ struct Findings {
 // With --verbose, the most changes told one by one.
 constexpr std::size_t kChangesListed = 1000;
 
+// Reads the rest of `input` into the nearest reading, to tell why detection
+// found no code.
+Failure readNearest(InputReader& input, std::size_t pieceSize, Undetected& undetected) {
+  NearestReading nearest;
+  std::vector<std::uint8_t> piece(pieceSize);
+  for (;;) {
+    std::size_t got = 0;
+    const InputReader::Status status = input.fill(piece.data(), piece.size(), got);
+    if (status != InputReader::Status::kOk) {
+      return status == InputReader::Status::kRead ? Failure::kRead : Failure::kSpool;
+    }
+    if (got == 0) break;
+    nearest.feed(std::string_view(reinterpret_cast<const char*>(piece.data()), got));
+  }
+  undetected = nearest.finish();
+  return Failure::kNone;
+}
+
 // Streams the input through the conversion into `output` (null: decode only,
-// for --guess).
+// for --guess, or to `outputCode` with `locate`, to place a failure).
 Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& run, Output* output,
-                     Findings& found) {
+                     Findings& found, bool locate = false) {
   StreamSettings settings;
   settings.piece_size = setting("MEK_PIECE_SIZE", settings.piece_size);
   if (settings.piece_size == 0) settings.piece_size = StreamSettings{}.piece_size;
@@ -106,7 +139,7 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
   options.replacement = run.replacement;
   options.folds = run.guess ? Fold::none : run.folds;
   options.detection = run.score ? Detection::score : Detection::first;
-  settings.locate = run.verbose || run.guess || options.errors != Errors::strict;
+  settings.locate = locate || run.verbose || run.guess || options.errors != Errors::strict;
   settings.changes_listed = run.verbose ? kChangesListed + 1 : 1;
   if (run.check) {
     // Every problem is replaced (so that it counts as a column), counted
@@ -119,6 +152,9 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
 
   // The whole file is converted, wherever its position was left.
   InputReader input(fd);
+  // A failure is told with its place. A file is read again to place it;
+  // what comes from a pipe can be read once only, so it is placed as it goes.
+  if (!input.seekable()) settings.locate = true;
   // A failed read or temporary file is told with its reason.
   const auto reading = [&found](Failure failure) {
     if (failure == Failure::kRead || failure == Failure::kSpool) found.readError = errno;
@@ -133,7 +169,10 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
     } catch (const std::bad_alloc&) {
       return Failure::kNoMemory;
     }
-    if (found.inputCode == kCodeAuto) return Failure::kUndetected;
+    if (found.inputCode == kCodeAuto) {
+      const Failure failure = reading(readNearest(input, settings.piece_size, found.undetected));
+      return failure != Failure::kNone ? failure : Failure::kUndetected;
+    }
     if (run.verbose) {
       if (run.label != nullptr) std::fprintf(stderr, "%s: ", run.label);
       std::fprintf(stderr, "detected %s\n", codeName(found.inputCode));
@@ -143,7 +182,7 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
   // The first output error stops the conversion, and with it the reading.
   // Decoding only, the text goes through the UTF-16 encoder, which takes
   // every character, and is dropped.
-  const int to = output != nullptr || run.check ? outputCode : kCodeUtf16Be;
+  const int to = output != nullptr || run.check || locate ? outputCode : kCodeUtf16Be;
   Stream stream(
       static_cast<Code>(found.inputCode), static_cast<Code>(to),
       static_cast<LineEnding>(lineEnding),
@@ -183,6 +222,15 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
   }
 }
 
+std::string placeAndDetail(const Error& failure, int inputCode, int outputCode);
+
+// " in 'NAME'" after the opening words of a message about the input, when a
+// file is named and the message has no "NAME: " before it.
+std::string inName(const RunOptions& run) {
+  if (run.label != nullptr || run.input_name == nullptr) return "";
+  return std::string(" in '") + run.input_name + "'";
+}
+
 // The message for a failed conversion, without its newline.
 std::string failureText(Failure failure, const Findings& found, int outputCode,
                         const RunOptions& run) {
@@ -191,15 +239,24 @@ std::string failureText(Failure failure, const Findings& found, int outputCode,
     if (run.input_name != nullptr) message += std::string(" '") + run.input_name + "'";
     return message + ": " + std::strerror(found.readError);
   }
-  const bool verbose = run.verbose;
   if (failure == Failure::kNoMemory) return "cannot allocate enough memory";
-  if (failure == Failure::kUndetected) return "cannot detect the input code";
+  if (failure == Failure::kUndetected) {
+    std::string message = "cannot detect the input code" + inName(run);
+    const Undetected& why = found.undetected;
+    if (why.code != Code::autodetect && why.first.line != 0) {
+      const int near = static_cast<int>(why.code);
+      message += std::string(": it reads as ") + codeName(near) + " except at " +
+                 placeAndDetail(why.first, near, outputCode);
+    }
+    return message;
+  }
   if (failure == Failure::kSpool) {
     return std::string("cannot write temporary file: ") + std::strerror(found.readError);
   }
   // Lines count from 1: a failure without a line was not traced back.
-  if (!verbose || found.failure.line == 0) return "cannot convert bytes";
-  return failureMessage(found.failure, found.inputCode, outputCode);
+  std::string message = "cannot convert bytes" + inName(run);
+  if (found.failure.line == 0) return message;
+  return message + " at " + placeAndDetail(found.failure, found.inputCode, outputCode);
 }
 
 }  // namespace
@@ -236,10 +293,10 @@ std::string failureMessage(const Error& failure, int inputCode, int outputCode) 
 }
 
 std::string changeReport(const std::vector<Error>& changes, std::uint64_t count, int inputCode,
-                         int outputCode, bool verbose) {
+                         int outputCode, bool verbose, const std::string& where) {
   std::string report;
   if (!verbose) {
-    report = std::to_string(count) + " changed";
+    report = std::to_string(count) + " changed" + where;
     if (!changes.empty()) {
       report += "; the first at " + placeAndDetail(changes.front(), inputCode, outputCode);
     }
@@ -321,6 +378,17 @@ bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int 
       message = output.message();
     } else if (failure != Failure::kNone) {
       output.abandon();
+      if (failure == Failure::kConvert && found.failure.line == 0) {
+        // Converted without counting lines, for speed: the file is read
+        // again, counting, to tell where it failed.
+        Findings placed;
+        placed.inputCode = found.inputCode;
+        if (convertInput(fileno(input), outputCode, lineEnding, options, nullptr, placed, true) ==
+                Failure::kConvert &&
+            placed.failure.line != 0) {
+          found.failure = placed.failure;
+        }
+      }
       message = failureText(failure, found, outputCode, options);
     }
     if (options.guard != nullptr) {
@@ -330,7 +398,7 @@ bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int 
   if (message.empty()) {
     if (found.changeCount != 0) {
       const std::string report = changeReport(found.changes, found.changeCount, found.inputCode,
-                                              outputCode, options.verbose);
+                                              outputCode, options.verbose, inName(options));
       std::size_t at = 0;
       while (at <= report.size()) {
         const std::size_t line = std::min(report.find('\n', at), report.size());

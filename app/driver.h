@@ -23,10 +23,10 @@ struct RunOptions {
   // "CODE EOL" (its code and its kind of line ending) goes to standard
   // output.
   bool guess = false;
-  // Detection scores every code that decodes the input (--detect=score)
-  // instead of taking the first that passes its test; with `verbose`, the
-  // runner-up and both scores are told too.
-  bool score = false;
+  // Detection scores every code that decodes the input (the default)
+  // instead of taking the first that passes its test (--detect=first); with
+  // `verbose`, the runner-up and both scores are told too.
+  bool score = true;
   // The folds of the decoded text (--wide-kana, --compose-kana,
   // --narrow-ascii); --guess leaves them out.
   Fold folds = Fold::none;
@@ -66,11 +66,15 @@ int runCheck(std::FILE* input, int inputCode, int outputCode, int lineEnding,
 std::string failureMessage(const Error& failure, int inputCode, int outputCode);
 
 // The lines that tell the changes of a forgiving run, without their last
-// newline: "N changed; the first at byte B (line L, column C): DETAIL", or
+// newline: "N changed`where`; the first at byte B (line L, column C): DETAIL"
+// (`where`: " in 'NAME'" or nothing), or
 // with `verbose` one "changed at byte ...: DETAIL" line per change listed,
 // then "... and N more" for those beyond.
 std::string changeReport(const std::vector<Error>& changes, std::uint64_t count, int inputCode,
-                         int outputCode, bool verbose);
+                         int outputCode, bool verbose, const std::string& where = "");
+
+// A score in hundredths as the tool prints it: "53.38", "-17.68", "-0.37".
+std::string scoreText(std::int64_t hundredths);
 
 // The kind of line ending that LineEndingsSeen flags tell: "LF", "CRLF",
 // "CR", "MIXED" or "NONE".

@@ -35,8 +35,25 @@ bool Detector::sjisPiece(std::uint8_t* begin, const std::uint8_t* end, bool last
   return true;
 }
 
+void Detector::tallyUtf16Le(const std::uint8_t* begin, const std::uint8_t* end) {
+  if (size_ >= ScoredDetector::kScoredBytes) return;
+  end = begin + std::min<std::uint64_t>(static_cast<std::uint64_t>(end - begin),
+                                        ScoredDetector::kScoredBytes - size_);
+  const std::uint8_t* p = begin;
+  if (utf16le_waiting_ && p < end) {
+    utf16le_tally_.add(static_cast<std::uint16_t>(*p++ << 8 | utf16le_odd_));
+    utf16le_waiting_ = false;
+  }
+  for (; p + 1 < end; p += 2) utf16le_tally_.add(static_cast<std::uint16_t>(p[1] << 8 | p[0]));
+  if (p < end) {
+    utf16le_odd_ = *p;
+    utf16le_waiting_ = true;
+  }
+}
+
 void Detector::run(std::uint8_t* begin, std::uint8_t* end, bool last) {
   const std::size_t size = static_cast<std::size_t>(end - begin);
+  if (!failed_[kUtf16Le]) tallyUtf16Le(begin, end);
   const std::size_t head = std::min(size, sizeof head_ - head_size_);
   if (head != 0) std::memcpy(head_ + head_size_, begin, head);
   head_size_ += head;
@@ -95,18 +112,25 @@ CodeNumber Detector::answer() const {
   // count for input of four bytes or more; shorter text would otherwise be
   // taken for UTF-32 and converted to nothing. Empty input stays UTF-32.
   if (size_ == 0) return kCodeUtf32Be;
-  if (size_ >= 4 && !failed_[kUtf32Be]) return kCodeUtf32Be;
-  if (size_ >= 4 && !failed_[kUtf32Le]) return kCodeUtf32Le;
+  // A test that passes only with a last sequence cut off by the end does not
+  // pass: the text does not end there in that code. (ISO-2022-JP reads a
+  // cut-off escape as characters.)
+  const auto passed = [this](Test test) { return !failed_[test] && !tests_[test].cutOff(); };
+  if (size_ >= 4 && passed(kUtf32Be)) return kCodeUtf32Be;
+  if (size_ >= 4 && passed(kUtf32Le)) return kCodeUtf32Le;
   if (escape_seen_ && !failed_[kJis]) return kCodeJis;
   if (!sjis_failed_) return kCodeSjis;
-  if (!failed_[kEucjp]) return kCodeEucJp;
-  if (!failed_[kUtf8]) return kCodeUtf8;
+  if (passed(kEucjp)) return kCodeEucJp;
+  if (passed(kUtf8)) return kCodeUtf8;
   // Shift_JIS with half-width katakana fails the Shift_JIS test above; when
   // no other code takes the text either, the Shift_JIS decoder decides.
-  if (!failed_[kSjis]) return kCodeSjis;
-  // The last resort takes only input that is UTF-16LE to its last byte;
-  // anything else is no code that detection knows.
-  if (size_ % 2 == 0 && !failed_[kUtf16Le] && !tests_[kUtf16Le].cutOff()) return kCodeUtf16Le;
+  if (!lenient_waits_ && passed(kSjis)) return kCodeSjis;
+  // The last resort takes only input that is UTF-16LE to its last byte and
+  // reads as text, not noise; anything else is no code that detection knows.
+  if (size_ % 2 == 0 && passed(kUtf16Le) &&
+      countsAsText(utf16le_tally_.characters, utf16le_tally_.noise, false)) {
+    return kCodeUtf16Le;
+  }
   return kCodeAuto;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "codec/stream_stage.h"
+#include "detect/scored_detection.h"
 #include "mek/codes.h"
 
 namespace mek {
@@ -48,6 +49,13 @@ class Detector {
   std::uint8_t head_[4] = {};  // the first bytes, for the byte-order marks
   std::size_t head_size_ = 0;
   std::uint64_t size_ = 0;
+  // The UTF-16LE reading of the first ScoredDetector::kScoredBytes, which
+  // the last resort needs to count as text; a byte that ended a piece waits
+  // for its partner.
+  ReadingTally utf16le_tally_;
+  std::uint8_t utf16le_odd_ = 0;
+  bool utf16le_waiting_ = false;
+  void tallyUtf16Le(const std::uint8_t* begin, const std::uint8_t* end);
   Area final_;  // room for the carried bytes of the last call
 };
 

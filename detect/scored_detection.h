@@ -25,6 +25,21 @@ struct ScoredAnswer {
   bool no_memory = false;
 };
 
+// Whether a reading of a text counts as text rather than noise: at most a
+// quarter of its `characters` are `noise` (controls, ideographs outside JIS
+// X 0208, and characters of other scripts, private use or beyond the Basic
+// Multilingual Plane), unless it is UTF-8 with a character past ASCII
+// (`utf8_multibyte`), which bytes of another code seldom form by chance.
+bool countsAsText(std::int64_t characters, std::int64_t noise, bool utf8_multibyte);
+
+// Counts the characters of a reading and those of them that are noise, for
+// countsAsText; the units are the internal form's (UTF-16 big-endian).
+struct ReadingTally {
+  std::int64_t characters = 0;
+  std::int64_t noise = 0;
+  void add(std::uint16_t unit);
+};
+
 // Detection that weighs the evidence: after the byte-order marks, every
 // candidate code that decodes the whole text is scored by how much its
 // decoded text looks like Japanese text, and the best one wins. Only the
@@ -90,8 +105,12 @@ class ScoredDetector {
   bool failed_[kCandidates] = {};
   std::int64_t weights_[kCandidates] = {};     // sum of the scored characters' weights
   std::int64_t characters_[kCandidates] = {};  // scored characters
+  std::int64_t noise_[kCandidates] = {};       // scored characters that are noise
   KanjiRow kanji_rows_[kCandidates];
   bool utf8_multibyte_ = false;  // the UTF-8 reading has a character past ASCII
+  // Every byte so far is ASCII other than NUL: plain ASCII text, which
+  // UTF-16 and UTF-32 could only read as chance pairs (a CR with a letter).
+  bool plain_ascii_ = true;
   bool escape_seen_ = false;
   bool no_memory_ = false;
   std::uint8_t head_[4] = {};

@@ -106,6 +106,13 @@ Code detect(std::span<const std::byte> input, Detection how) noexcept {
 Result convert(std::string_view input, Code from, Code to, LineEnding eol, const Options& options) {
   if (from == Code::autodetect) from = detect(input, options.detection);
   Result result;
+  if (from == Code::autodetect) {
+    const Undetected why = NearestReading::of(input);
+    result.from = why.code;
+    result.error = why.first;
+    return result;
+  }
+  result.from = from;
   // Most texts convert as they are: a first run counts no lines and may use
   // a second thread. Only a text that failed or was changed is run again,
   // locating, to tell where.
@@ -149,7 +156,7 @@ std::vector<Error> check(std::string_view input, Code from, Code to, std::size_t
   if (from == Code::autodetect) from = detect(input);
   std::vector<Error> problems;
   if (from == Code::autodetect) {
-    problems.push_back(Error{ErrorKind::malformed, 0, 1, 1});
+    problems.push_back(NearestReading::of(input).first);
     return problems;
   }
   ConversionStream::Options options = locating();

@@ -57,19 +57,35 @@ const char* kindName(mek::ErrorKind kind) {
       return "no_memory";
     case mek::ErrorKind::output:
       return "output";
+    case mek::ErrorKind::undetected:
+      return "undetected";
     case mek::ErrorKind::none:
       break;
   }
   return "none";
 }
 
-// (kind, offset, line, column, bytes, character), or None for no error.
-py::object errorTuple(const mek::Error& error) {
+// (kind, offset, line, column, bytes, character), or None for no error. For
+// "undetected" the last is the code number that reads the text all but a
+// few places (0: none), `near`.
+py::object errorTuple(const mek::Error& error, mek::Code near = mek::Code::autodetect) {
   if (error.kind == mek::ErrorKind::none) return py::none();
+  const std::uint32_t last = error.kind == mek::ErrorKind::undetected
+                                 ? static_cast<std::uint32_t>(near)
+                                 : static_cast<std::uint32_t>(error.character);
   return py::make_tuple(
       kindName(error.kind), error.offset, error.line, error.column,
-      py::bytes(reinterpret_cast<const char*>(error.bytes.data()), error.byte_count),
-      static_cast<std::uint32_t>(error.character));
+      py::bytes(reinterpret_cast<const char*>(error.bytes.data()), error.byte_count), last);
+}
+
+// The undetected error of a text whose code cannot be detected.
+py::object nearestError(std::string_view text) {
+  mek::Undetected why;
+  {
+    py::gil_scoped_release unlocked;
+    why = mek::NearestReading::of(text);
+  }
+  return errorTuple(why.first, why.code);
 }
 
 mek::Options makeOptions(int errors, std::uint32_t replacement, bool fallback, unsigned folds,
@@ -97,7 +113,7 @@ py::tuple resultTuple(const mek::Result& result, bool asText) {
       output = py::bytes(result.bytes);
     }
   }
-  return py::make_tuple(output, errorTuple(result.error), result.changes,
+  return py::make_tuple(output, errorTuple(result.error, result.from), result.changes,
                         errorTuple(result.first_change));
 }
 
@@ -160,6 +176,9 @@ py::tuple guessCode(const py::object& data, int detection) {
         error = stream.error();
       }
     }
+  }
+  if (code == mek::Code::autodetect) {
+    return py::make_tuple(0, 0, nearestError(input.text()));
   }
   return py::make_tuple(static_cast<int>(code), seen, errorTuple(error));
 }
@@ -289,6 +308,13 @@ PYBIND11_MODULE(_mek, module) {
   module.def("encode", &encodeText, py::arg("text"), py::arg("to"), py::arg("eol"),
              py::arg("errors"), py::arg("replacement"), py::arg("fallback"), py::arg("folds"));
   module.def("detect", &detectCode, py::arg("data"), py::arg("detection"));
+  module.def(
+      "nearest",
+      [](const py::object& data) {
+        const InputView input(data);
+        return nearestError(input.text());
+      },
+      py::arg("data"));
   module.def("guess", &guessCode, py::arg("data"), py::arg("detection"));
   module.def("check", &checkData, py::arg("data"), py::arg("source"), py::arg("to"),
              py::arg("limit"));

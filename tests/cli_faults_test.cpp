@@ -90,11 +90,11 @@ TEST_F(CliFaultTest, MessagesNameTheFileAndTheReason) {
     expectFailure(shellQuote(input) + " -outf8 out.txt", "", 1, "cannot " + message + "\n");
     expectFailure("-iutf8 " + shellQuote(input) + " -outf8", "", 1, "cannot " + message + "\n");
   }
-  expectFailure("-iutf8 -outf8 out.txt", "< folder", 1, "cannot read input file: Is a directory\n");
+  expectFailure("-iutf8 -outf8 out.txt --force", "< folder", 1, "cannot read input file: Is a directory\n");
   // Detection keeps what it reads from a pipe in a temporary file.
   {
     const Tree kept = snapshot(dir);
-    const Process p = runScript(dir, "cat in.txt | TMPDIR=missing \"$MEK\" -outf8 out.txt");
+    const Process p = runScript(dir, "cat in.txt | TMPDIR=missing \"$MEK\" -outf8 out.txt --force");
     EXPECT_EQ(p.status, 1);
     EXPECT_EQ(p.err, "cannot write temporary file: No such file or directory\n");
     EXPECT_EQ(snapshot(dir), kept);
@@ -160,7 +160,9 @@ TEST_F(CliFaultTest, ClosedStandardStreams) {
   EXPECT_EQ(p.err, "");
   EXPECT_EQ(readFile(dir / "new.txt"), text("abc\n"));
   // A failed conversion with standard output closed reports the conversion.
-  expectFailure("-iutf8 bad.txt -outf8", ">&-", 1, "cannot convert bytes\n");
+  expectFailure("-iutf8 bad.txt -outf8", ">&-", 1,
+                "cannot convert bytes in 'bad.txt' at byte 2 (line 1, column 3): invalid utf8 "
+                "bytes 80\n");
   // With standard error closed the message is lost but the status stays.
   const Tree before = snapshot(dir);
   p = runMek(dir, "-iutf8 bad.txt -outf8 out.txt", "2>&-");
@@ -169,9 +171,9 @@ TEST_F(CliFaultTest, ClosedStandardStreams) {
 }
 
 TEST_F(CliFaultTest, VeryLongArgumentLists) {
-  // 40000 ignored or repeated options between the real ones.
+  // 30000 ignored or repeated options between the real ones.
   std::string many;
-  for (int i = 0; i < 10000; ++i) many += " -xyz -w - extra.txt";
+  for (int i = 0; i < 10000; ++i) many += " -xyz -w -";
   Process p = runScript(dir, "\"$MEK\" -iutf8 in.txt" + many + " -outf8 new.txt");
   EXPECT_EQ(p.status, 0);
   EXPECT_EQ(p.err, "");
@@ -186,11 +188,16 @@ TEST_F(CliFaultTest, VeryLongArgumentLists) {
   EXPECT_EQ(p.err.rfind("not an output code: " + std::string(100000, 'x') + "\nmek ", 0), 0u);
   EXPECT_EQ(snapshot(dir), before);
 
-  // And as a line-ending option or an ignored file name it changes nothing.
-  p = runScript(dir, "\"$MEK\" -iutf8 in.txt extra" + std::string(100000, 'y') + " -" +
-                         std::string(100000, 'w') + " -outf8");
+  // As a line-ending option it changes nothing; as a second file name it is
+  // told before anything is opened.
+  p = runScript(dir, "\"$MEK\" -iutf8 in.txt -" + std::string(100000, 'w') + " -outf8");
   EXPECT_EQ(p.status, 0);
   EXPECT_EQ(p.out, "abc\n");
+  p = runScript(dir, "\"$MEK\" -iutf8 in.txt extra" + std::string(100000, 'y') + " -outf8");
+  EXPECT_EQ(p.status, 2);
+  EXPECT_EQ(p.err.rfind("more than one input file: 'extra" + std::string(100000, 'y') + "'", 0),
+            0u);
+  EXPECT_EQ(snapshot(dir), before);
 }
 
 // The shortest inputs for every input code, converted to UTF-8: empty, one
@@ -249,7 +256,10 @@ TEST_F(CliFaultTest, ShortInputsForEveryInputCode) {
       EXPECT_EQ(readFile(dir / "out.txt"), text(c.output)) << c.code << " " << c.input;
     } else {
       EXPECT_EQ(p.status, 1) << c.code << " " << c.input;
-      EXPECT_EQ(p.err.rfind("cannot convert bytes at byte " + std::to_string(c.at) + " ", 0), 0u)
+      EXPECT_EQ(p.err.rfind("cannot convert bytes in 'short.bin' at byte " + std::to_string(c.at) +
+                                " ",
+                            0),
+                0u)
           << c.code << " " << c.input << ": " << p.err;
       EXPECT_NE(p.err.find(": invalid "), std::string::npos) << p.err;
       EXPECT_EQ(readFile(dir / "out.txt"), text("precious")) << c.code << " " << c.input;

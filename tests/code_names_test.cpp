@@ -91,16 +91,31 @@ TEST(CodeNamesTest, EveryNameWorksForInputAndOutput) {
   }
 }
 
-TEST(CodeNamesTest, VerboseSaysWhenAnInputNameIsUnknown) {
+// An unknown input code is an error, as an unknown output code is, with the
+// one close name when there is one; auto and no -i detect.
+TEST(CodeNamesTest, UnknownInputNamesAreErrors) {
   ScratchDir dir;
   writeFile(dir / "in.txt", std::string("a\xE3\x81\x82\n"));
-  Process p = runMek(dir, "-ixyz in.txt -outf8 --verbose");
-  EXPECT_EQ(p.status, 0);
-  EXPECT_EQ(p.err, "unknown input code \"xyz\", detecting\ndetected utf8\n");
-  EXPECT_EQ(p.out, "a\xE3\x81\x82\n");
-  EXPECT_EQ(runMek(dir, "-ixyz in.txt -outf8").err, "");
-  EXPECT_EQ(runMek(dir, "--verbose -iauto in.txt -outf8").err, "detected utf8\n");
+  const std::pair<const char*, const char*> wrong[] = {
+      {"-ixyz in.txt -outf8", "not an input code: xyz\n"},
+      {"-isjsi in.txt -outf8", "not an input code: sjsi (sjis?)\n"},
+      {"-iEUC_PJ in.txt -outf8", "not an input code: EUC_PJ (euc_jp?)\n"},
+      {"-input.txt -outf8", "not an input code: nput.txt\n"},
+      {"-i in.txt -outf8", "not an input code: \n"},
+      {"--guess -ixyz in.txt", "not an input code: xyz\n"},
+      {"-iutf8 in.txt -outf9", "not an output code: utf9 (utf8?)\n"},
+      {"-iutf8 in.txt -ox", "not an output code: x\n"},  // close to several
+  };
+  for (const auto& [arguments, message] : wrong) {
+    const Process p = runMek(dir, arguments);
+    EXPECT_EQ(p.status, 2) << arguments;
+    EXPECT_EQ(p.err.rfind(std::string(message) + "mek ", 0), 0u) << arguments << ": " << p.err;
+    EXPECT_EQ(p.out, "") << arguments;
+  }
+  EXPECT_EQ(runMek(dir, "--verbose -iauto in.txt -outf8").err,
+            "detected utf8\nscore 38.33, no runner-up\n");
   EXPECT_EQ(runMek(dir, "--verbose -iUTF-8 in.txt -outf8").err, "");
+  EXPECT_EQ(runMek(dir, "in.txt -outf8").out, "a\xE3\x81\x82\n");
 }
 
 TEST(CodeNamesTest, FallbackThroughTheExecutable) {
@@ -108,7 +123,8 @@ TEST(CodeNamesTest, FallbackThroughTheExecutable) {
   writeFile(dir / "in.txt", std::string("\xE3\x80\x9C\xE2\x88\x92\xE2\x80\x94\n"));  // 〜−—
   Process p = runMek(dir, "-iutf8 in.txt -osjis");
   EXPECT_EQ(p.status, 1);
-  EXPECT_EQ(p.err, "cannot convert bytes\n");
+  EXPECT_EQ(p.err, "cannot convert bytes in 'in.txt' at byte 0 (line 1, column 1): U+301C has no "
+                   "sjis code\n");
   p = runMek(dir, "--fallback -iutf8 in.txt -osjis");
   EXPECT_EQ(p.status, 0);
   EXPECT_EQ(p.out, "\x81\x60\x81\x7C\x81\x5C\n");

@@ -147,9 +147,12 @@ TEST_F(CliTest, ExitStatusesAndUsage) {
       {"in.txt -oxyz out.txt", "not an output code: xyz\n"},
       {"in.txt -oauto out.txt", "not an output code: auto\n"},
       {"in.txt -o out.txt", "not an output code: \n"},
-      {"-osjis in.txt -oUTF9 out.txt", "not an output code: UTF9\n"},
-      {"in.txt out.txt", ""},
-      {"-iutf8 in.txt --fallback", ""},
+      {"-osjis in.txt -oUTF9 out.txt", "not an output code: UTF9 (utf8?)\n"},
+      {"in.txt out.txt", "no output code: add -o<code>, for example -outf8\n"},
+      {"-iutf8 in.txt --fallback", "no output code: add -o<code>, for example -outf8\n"},
+      {"in.txt other.txt -osjis", "more than one input file: 'other.txt' (--in-place converts several files)\n"},
+      {"in.txt -iutf8 other.txt -osjis", "more than one input file: 'other.txt' (--in-place converts several files)\n"},
+
       {"-iutf8 in.txt -osjis out.txt --errors=ignore", "unknown error policy: ignore\n"},
       {"-iutf8 in.txt -osjis out.txt --errors=", "unknown error policy: \n"},
   };
@@ -184,23 +187,23 @@ TEST_F(CliTest, ErrorPolicies) {
   const std::string first = "the first at byte 1 (line 1, column 2): U+1F600 has no sjis code\n";
   const std::string kanji = "\x81\xAC";  // 〓
   const Case cases[] = {
-      {"-osjis --errors=replace", "a?b?c?\n????", "7 changed; " + first},
+      {"-osjis --errors=replace", "a?b?c?\n????", "7 changed in \'notice.txt\'; " + first},
       {"-osjis --errors=replace --fallback",
        "a?b\x81\x60"
        "c?\n\x81\x7C???",
-       "5 changed; " + first},
-      {"-osjis --errors=skip", "abc\n", "7 changed; " + first},
+       "5 changed in \'notice.txt\'; " + first},
+      {"-osjis --errors=skip", "abc\n", "7 changed in \'notice.txt\'; " + first},
       {"-osjis --errors=html", "a&#128512;b&#12316;c&#54620;\n&#8722;&#65533;&#65533;&#65533;",
-       "7 changed; " + first},
+       "7 changed in \'notice.txt\'; " + first},
       {"-osjis --errors=replace --replacement=\xE3\x80\x93",
        "a" + kanji + "b" + kanji + "c" + kanji + "\n" + kanji + kanji + kanji + kanji,
-       "7 changed; " + first},
+       "7 changed in \'notice.txt\'; " + first},
       {"-outf8 --errors=replace",
        "a\xF0\x9F\x98\x80"
        "b\xE3\x80\x9C"
        "c\xED\x95\x9C\n"
        "\xE2\x88\x92\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD",
-       "3 changed; the first at byte 17 (line 2, column 2): invalid utf8 bytes C0\n"},
+       "3 changed in 'notice.txt'; the first at byte 17 (line 2, column 2): invalid utf8 bytes C0\n"},
       {"-osjis --errors=replace --verbose", "a?b?c?\n????",
        "changed at byte 1 (line 1, column 2): U+1F600 has no sjis code\n"
        "changed at byte 6 (line 1, column 4): U+301C has no sjis code\n"
@@ -339,26 +342,65 @@ TEST_F(CliTest, StandardStreams) {
 
 TEST_F(CliTest, WalkOrderRules) {
   writeFile(dir / "other.txt", std::string("other\n"));
-  // A second bare argument is ignored; the output goes to standard output.
-  Process p = runMek(dir, "in.txt other.txt -outf8");
-  EXPECT_EQ(p.out, "a\xE3\x81\x82\nb\nc\n");
-  // -i with a file replaces the input opened before.
-  p = runMek(dir, "in.txt -iutf8 other.txt -outf8");
-  EXPECT_EQ(p.out, "other\n");
-  // "-i sjis": the code is 0 (detect) and "sjis" is the input file.
+  // A second input word, bare or after -i, is an error told before anything
+  // is opened.
+  const std::string twice = "more than one input file: 'other.txt' (--in-place converts several "
+                            "files)\n" + usageText();
+  for (const char* arguments : {"in.txt other.txt -outf8", "in.txt -iutf8 other.txt -outf8",
+                                "-iutf8 in.txt -iutf8 other.txt -outf8 new.txt"}) {
+    const Process p = runMek(dir, arguments);
+    EXPECT_EQ(p.status, 2) << arguments;
+    EXPECT_EQ(p.err, twice) << arguments;
+    EXPECT_FALSE(fs::exists(dir / "new.txt"));
+  }
+  // "-i sjis": a bare -i names no code.
   writeFile(dir / "sjis", std::string("from a file called sjis\n"));
-  p = runMek(dir, "-i sjis -outf8");
-  EXPECT_EQ(p.status, 0);
-  EXPECT_EQ(p.out, "from a file called sjis\n");
-  // "-input": code name "nput" is unknown, so the input is detected.
-  p = runMek(dir, "-input in.txt -outf8");
-  EXPECT_EQ(p.status, 0);
-  EXPECT_EQ(p.out, "a\xE3\x81\x82\nb\nc\n");
+  Process p = runMek(dir, "-i sjis -outf8");
+  EXPECT_EQ(p.status, 2);
+  EXPECT_EQ(p.err, "not an input code: \n" + usageText());
   // Two -o files: only the last is created.
   p = runMek(dir, "in.txt -outf8 first.txt -outf8 second.txt");
   EXPECT_EQ(p.status, 0);
   EXPECT_FALSE(fs::exists(dir / "first.txt"));
   EXPECT_EQ(file("second.txt"), text("a\xE3\x81\x82\nb\nc\n"));
+}
+
+// Standard input never replaces an existing file that holds something,
+// unless --force says so or standard input is that file.
+TEST_F(CliTest, StandardInputNeverReplacesAFile) {
+  writeFile(dir / "notes.txt", std::string("precious"));
+  writeFile(dir / "empty.txt", std::string());
+  const std::string refused =
+      "refusing to replace 'notes.txt' with standard input: name the input file first (mek "
+      "notes.txt -outf8 out.txt), write to standard output (mek -outf8 < in.txt > out.txt), or "
+      "add --force\n" +
+      usageText();
+  for (const std::string& how :
+       {std::string("echo | ") + shellQuote(MEK_EXECUTABLE) + " -outf8 notes.txt",
+        shellQuote(MEK_EXECUTABLE) + " -outf8 notes.txt < in.txt"}) {
+    const Process p = runMek(dir, "", "< /dev/null; " + how);
+    EXPECT_EQ(p.status, 2) << how;
+    EXPECT_EQ(p.err, refused) << how;
+    EXPECT_EQ(file("notes.txt"), text("precious")) << how;
+  }
+  const Process found = runMek(dir, "", "< /dev/null; find . -name notes.txt -exec " +
+                                            shellQuote(MEK_EXECUTABLE) +
+                                            " -isjis -outf8 {} \\; < in.txt");
+  EXPECT_EQ(found.err.rfind("refusing to replace './notes.txt' with standard input", 0), 0u);
+  EXPECT_EQ(file("notes.txt"), text("precious"));
+  const std::string converted = "a\xE3\x81\x82\nb\nc\n";
+  Process p = runMek(dir, "-iutf8 -outf8 empty.txt", "< in.txt");
+  EXPECT_EQ(p.status, 0) << p.err;
+  EXPECT_EQ(file("empty.txt"), text(converted));
+  p = runMek(dir, "-iutf8 -outf8 new.txt", "< in.txt");
+  EXPECT_EQ(p.status, 0) << p.err;
+  EXPECT_EQ(file("new.txt"), text(converted));
+  p = runMek(dir, "-iutf8 -outf8 new.txt -win", "< new.txt");
+  EXPECT_EQ(p.status, 0) << p.err;
+  EXPECT_EQ(file("new.txt"), text("a\xE3\x81\x82\r\nb\r\nc\r\n"));
+  p = runMek(dir, "-iutf8 -outf8 notes.txt --force", "< in.txt");
+  EXPECT_EQ(p.status, 0) << p.err;
+  EXPECT_EQ(file("notes.txt"), text(converted));
 }
 
 // The traps of a command line typed from habit are caught before anything
@@ -387,7 +429,11 @@ TEST_F(CliTest, TrapsAreCaughtBeforeAnythingIsOpened) {
       {"--frobnicate --version", "", 0, "", "mek " MEK_VERSION "\n"},
       {"-iutf8 -outf8 -- -dash.txt", "", 0, "", "dash\n"},
       {"-iutf8 -outf8 -- --help", "", 0, "", "help\n"},
-      {"-iutf8 -outf8 -- in.txt -dash.txt", "", 0, "", "a\xE3\x81\x82\nb\nc\n"},
+      {"-iutf8 -outf8 -- in.txt -dash.txt", "", 2,
+       "more than one input file: '-dash.txt' (--in-place converts several files)\n" +
+           usageText(),
+       ""},
+      {"--in-place -outf8", "", 2, "no files: name the files to convert in place\n", ""},
   };
   for (const auto& c : cases) {
     const Process p = runMek(dir, c.args, c.suffix);
@@ -435,7 +481,8 @@ TEST_F(CliTest, FailuresLeaveOutputUntouched) {
   writeFile(dir / "out.txt", std::string("precious"));
   Process p = runMek(dir, "-iutf8 bad.txt -outf8 out.txt");
   EXPECT_EQ(p.status, 1);
-  EXPECT_EQ(p.err, "cannot convert bytes\n");
+  EXPECT_EQ(p.err, "cannot convert bytes in 'bad.txt' at byte 2 (line 1, column 3): invalid utf8 "
+                   "bytes 80\n");
   EXPECT_EQ(p.out, "");
   EXPECT_EQ(file("out.txt"), text("precious"));
 
@@ -445,7 +492,7 @@ TEST_F(CliTest, FailuresLeaveOutputUntouched) {
   for (const char* arguments : {"odd.bin -outf8 out.txt", "odd.bin -osjis", "--guess odd.bin"}) {
     p = runMek(dir, arguments);
     EXPECT_EQ(p.status, 1) << arguments;
-    EXPECT_EQ(p.err, "cannot detect the input code\n") << arguments;
+    EXPECT_EQ(p.err, "cannot detect the input code in 'odd.bin'\n") << arguments;
     EXPECT_EQ(p.out, "") << arguments;
     EXPECT_EQ(file("out.txt"), text("precious"));
   }

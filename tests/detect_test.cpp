@@ -39,7 +39,7 @@ TEST(DetectEncodingTest, StepsAndTheirOrder) {
       {"two EUC-JP bytes", "A4 A2", 2},
       // UTF-32 before ISO-2022-JP before Shift_JIS.
       {"UTF-32 BE with an ESC unit", "00 00 00 1B 00 00 00 41", 9},
-      {"UTF-32 BE with a cut-off unit", "00 00 00 41 0A", 9},
+      {"UTF-32 BE with a cut-off unit is no UTF-32", "00 00 00 41 0A", 1},
       {"UTF-32 LE", "41 00 00 00 42 30 00 00", 10},
       {"UTF-32 LE is tested after BE", "00 00 00 00", 9},
       {"ISO-2022-JP", "1B 24 42 24 22 1B 28 42 41", 3},
@@ -53,7 +53,9 @@ TEST(DetectEncodingTest, StepsAndTheirOrder) {
       {"Shift_JIS with half-width katakana", "82 A0 B1 41", 1},
       {"half-width katakana that EUC-JP rejects", "B1 B2 B3 0D 0A 82 A0", 1},
       {"half-width katakana after a valid UTF-8 start", "E3 81 82 B1 DF", 1},
-      {"Shift_JIS with a final lead byte, read as EUC-JP", "41 42 43 E3", 2},
+      // A code that needs a cut-off final sequence does not read the text.
+      {"Shift_JIS with a final lead byte is no EUC-JP", "41 42 43 E3", 0},
+      {"half-width katakana cut off as EUC-JP", "B1 B2 B3", 1},
       {"EUC-JP", "A4 A2 A4 A4 0A", 2},
       {"EUC-JP with JIS X 0212", "8F B0 A1 41 42", 2},
       {"UTF-8", "E3 81 82 0D 0A", 4},
@@ -62,8 +64,10 @@ TEST(DetectEncodingTest, StepsAndTheirOrder) {
       // The UTF-8 test rejects overlong forms and encoded surrogates.
       {"overlong UTF-8 is no UTF-8", "41 C0 80 41 41", 0},
       {"an encoded surrogate is no UTF-8; the Shift_JIS decoder takes it", "41 ED BF BF 41", 1},
-      // The last resort takes only whole UTF-16LE of even length.
-      {"nothing fits", "FF FF FF FF", 6},
+      // The last resort takes only whole UTF-16LE of even length that reads
+      // as text (Ｐあ here), not noise.
+      {"nothing else fits", "30 FF 42 30", 6},
+      {"nothing fits", "FF FF FF FF", 0},
       {"nothing fits, odd length", "FF FF FF", 0},
       {"corrupt ISO-2022-JP of odd length", "1B 24 42 FF FF", 0},
       {"nothing fits, unpaired low surrogate", "FF FF 00 DC", 0},

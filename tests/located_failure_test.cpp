@@ -219,35 +219,41 @@ TEST(LocatedFailureTest, GuessAndVerboseThroughTheTool) {
   }
   // Line endings of each kind, and none.
   writeFile(dir / "mixed.txt", std::string("a\rb\nc\r\n"));
-  EXPECT_EQ(runMek(dir, "--guess mixed.txt").out, "sjis MIXED\n");
+  EXPECT_EQ(runMek(dir, "--guess mixed.txt").out, "utf8 MIXED\n");
   writeFile(dir / "cr.txt", std::string("a\rb\r"));
-  EXPECT_EQ(runMek(dir, "--guess cr.txt").out, "sjis CR\n");
+  EXPECT_EQ(runMek(dir, "--guess cr.txt").out, "utf8 CR\n");
   writeFile(dir / "none.txt", std::string("abcd"));
-  EXPECT_EQ(runMek(dir, "--guess none.txt").out, "sjis NONE\n");
-  // Half-width katakana is Shift_JIS; input nothing takes stays utf16_le.
+  EXPECT_EQ(runMek(dir, "--guess none.txt").out, "utf8 NONE\n");
+  EXPECT_EQ(runMek(dir, "--guess --detect=first none.txt").out, "sjis NONE\n");
+  // Half-width katakana is Shift_JIS; input nothing reads is refused.
   writeFile(dir / "kana.txt", hex("B1 B2 B3 0D 0A 82 A0 0D 0A"));
   EXPECT_EQ(runMek(dir, "--guess kana.txt").out, "sjis CRLF\n");
   writeFile(dir / "ff.txt", hex("FF FF FF FF"));
-  EXPECT_EQ(runMek(dir, "--guess", "< ff.txt").out, "utf16_le NONE\n");
+  const Process ff = runMek(dir, "--guess", "< ff.txt");
+  EXPECT_EQ(ff.status, 1);
+  EXPECT_EQ(ff.err, "cannot detect the input code\n");
 
-  // A planted error: the plain message without --verbose, the place with it.
+  // A planted error: the file and the place with or without --verbose, from
+  // a file (read again to place it) or a pipe (placed as it goes).
   writeFile(dir / "bad.txt", hex("61 0D 0A 62 85 40 0A"));
-  const Process plain = runMek(dir, "-isjis bad.txt -outf8 out.txt");
-  EXPECT_EQ(plain.status, 1);
-  EXPECT_EQ(plain.err, "cannot convert bytes\n");
-  const Process told = runMek(dir, "-isjis bad.txt -outf8 out.txt --verbose");
-  EXPECT_EQ(told.status, 1);
-  EXPECT_EQ(told.err,
-            "cannot convert bytes at byte 4 (line 2, column 2): invalid sjis bytes 85 40\n");
+  const std::string place = " at byte 4 (line 2, column 2): invalid sjis bytes 85 40\n";
+  for (const char* arguments :
+       {"-isjis bad.txt -outf8 out.txt", "-isjis bad.txt -outf8 out.txt --verbose"}) {
+    const Process told = runMek(dir, arguments);
+    EXPECT_EQ(told.status, 1);
+    EXPECT_EQ(told.err, "cannot convert bytes in 'bad.txt'" + place) << arguments;
+  }
+  const Process piped = runScript(dir, "cat bad.txt | \"$MEK\" -isjis -outf8");
+  EXPECT_EQ(piped.err, "cannot convert bytes" + place);
   const Process checked = runMek(dir, "--guess --verbose -isjis", "< bad.txt");
   EXPECT_EQ(checked.status, 1);
   EXPECT_EQ(checked.out, "");
-  EXPECT_EQ(checked.err, told.err);
+  EXPECT_EQ(checked.err, "cannot convert bytes" + place);
   EXPECT_FALSE(std::filesystem::exists(dir / "out.txt"));
   const Process detected =
       runMek(dir, "--verbose " + shellQuote(examples + "sample-eucjp.txt") + " -outf8");
   EXPECT_EQ(detected.status, 0);
-  EXPECT_EQ(detected.err, "detected euc_jp\n");
+  EXPECT_EQ(detected.err, "detected euc_jp\nscore 53.38, no runner-up\n");
 }
 
 }  // namespace

@@ -131,7 +131,7 @@ TEST_F(OutputSafetyTest, SignalsLeaveTheOldOutput) {
   }
   // A real signal while the run waits for its input, and while it waits to
   // write to a FIFO that nobody reads: it ends at once all the same.
-  for (const char* output : {"out.txt", ">> out.txt"}) {
+  for (const char* output : {"out.txt --force", ">> out.txt"}) {
     expectKept(std::string("(head -c 8000000 /dev/zero; sleep 3) | env --default-signal "
                            "\"$MEK\" -iutf8 -outf16_le ") +
                    output + " & sleep 1; kill -TERM $!; wait $!",
@@ -347,8 +347,8 @@ TEST_F(OutputSafetyTest, InPlaceConvertsEachFileOnItsOwn) {
   Process p = runMek(dir, "--in-place -isjis -outf8 good.txt bad.txt missing.txt");
   EXPECT_EQ(p.status, 1);
   EXPECT_EQ(p.err,
-            "bad.txt: cannot convert bytes\nmissing.txt: cannot open input file 'missing.txt': No "
-            "such file or directory\n");
+            "bad.txt: cannot convert bytes at byte 2 (line 1, column 2): invalid sjis bytes 81 20\n"
+            "missing.txt: cannot open input file 'missing.txt': No such file or directory\n");
   EXPECT_EQ(readFile(dir / "good.txt"), hex("e3 81 82 0a"));
   EXPECT_EQ(readFile(dir / "bad.txt"), hex("82 a0 81 20 41"));
   EXPECT_FALSE(fs::exists(dir / "missing.txt"));

@@ -16,6 +16,9 @@ mek names it, and GROUP one of:
     short    one-word strings: dictionary words and catalogue strings
     hwkana   CSV ledgers whose names are in half-width katakana
     code     C, Python and shell source with Japanese comments
+    broken   UTF-8, Shift_JIS and EUC-JP texts of the groups above with one
+             stray FF byte each, padded to an even length: no code reads
+             them, so the right answer is none (NAME.none)
 The same seed gives the same corpus.
 """
 
@@ -23,6 +26,7 @@ import glob
 import gzip
 import os
 import random
+import re
 import subprocess
 import sys
 import unicodedata
@@ -57,6 +61,23 @@ def write_all(out, group, name, text, codes=CODES):
             f.write(data)
 
 
+def write_broken(out, rng, name, text):
+    """The text in UTF-8, Shift_JIS and EUC-JP, each with one FF byte put in
+    at a random place and padded with a space to an even length."""
+    os.makedirs(os.path.join(out, "broken"), exist_ok=True)
+    for code in ("utf8", "sjis", "euc_jp"):
+        try:
+            data = text.encode(CODES[code])
+        except UnicodeEncodeError:
+            continue
+        at = rng.randrange(len(data) + 1)
+        data = data[:at] + b"\xff" + data[at:]
+        if len(data) % 2:
+            data += b" "
+        with open(os.path.join(out, "broken", f"{name}-{code}.none"), "wb") as f:
+            f.write(data)
+
+
 def man_pages(rng, count):
     paths = sorted(glob.glob("/usr/share/man/ja/man*/*.gz"))
     rng.shuffle(paths)
@@ -80,8 +101,15 @@ def catalogue_strings(path):
         po = subprocess.run(["msgunfmt", path], capture_output=True, check=True).stdout
     except (OSError, subprocess.CalledProcessError):
         return []
+    # msgunfmt prints the catalogue in its own charset (EUC-JP for a few);
+    # read as UTF-8 those would give U+FFFD, which is no Japanese text.
+    charset = re.search(rb"charset=([-A-Za-z0-9_]+)", po)
+    try:
+        text = po.decode(charset.group(1).decode("ascii") if charset else "utf-8")
+    except (LookupError, UnicodeDecodeError):
+        return []
     strings, current, in_str = [], [], False
-    for line in po.decode("utf-8", "replace").splitlines():
+    for line in text.splitlines():
         if line.startswith("msgstr"):
             in_str, current = True, [line.split(" ", 1)[1]]
         elif line.startswith('"') and in_str:
@@ -188,6 +216,16 @@ def main():
             else:
                 lines += [f"# {comment}", f'echo "step {f}"', ""]
         write_all(out, "code", f"src{i:03}", "\n".join(lines))
+
+    # Broken copies of the longer texts, drawn with their own generator so
+    # that the groups above stay as they were.
+    broken = random.Random(29)
+    for group in ("man", "gettext", "dict", "code"):
+        folder = os.path.join(out, group)
+        texts = [n for n in sorted(os.listdir(folder)) if n.endswith(".utf8")]
+        for name in texts[::2]:
+            with open(os.path.join(folder, name), "rb") as f:
+                write_broken(out, broken, f"{group}-{name[:-5]}", f.read().decode("utf-8"))
 
 
 if __name__ == "__main__":

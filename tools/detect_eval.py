@@ -5,7 +5,8 @@ nkf --guess. Run by hand; not needed to build.
 
     python3 tools/detect_eval.py MEK CORPUS_DIR [--misses]
 
-A file NAME.CODE is right when the answer is CODE. --misses lists the
+A file NAME.CODE is right when the answer is CODE (none: no code, the
+file is refused). --misses lists the
 wrong answers of score.
 
     python3 tools/detect_eval.py --tune CORPUS_DIR
@@ -37,8 +38,8 @@ def files(corpus):
 def answers(mek, path):
     def run(args):
         p = subprocess.run(args, capture_output=True)
-        return p.stdout.decode("utf-8", "replace").split(" ")[0].strip() if p.returncode == 0 else "fail"
-    first = run([mek, "--guess", path])
+        return p.stdout.decode("utf-8", "replace").split(" ")[0].strip() if p.returncode == 0 else "none"
+    first = run([mek, "--guess", "--detect=first", path])
     score = run([mek, "--guess", "--detect=score", path])
     nkf = run(["nkf", "--guess", path]).split("(")[0].strip()
     return first, score, NKF.get(nkf, nkf)

@@ -81,13 +81,17 @@ enum class Fold : unsigned { none = 0, wide_kana = 1, compose_kana = 2, narrow_a
 }
 
 // How detection chooses among the codes a text decodes in, after the
-// byte-order marks. `first`: a fixed order of tests, the first that passes
-// wins (a text that fits none is taken for UTF-16 little-endian only when it
-// has an even length and decodes whole as such). `score`:
-// every code that decodes the whole text is scored by how much its decoded
-// text looks like Japanese text, and the best wins; ties go in the order
-// utf8, jis, sjis, euc_jp, utf16_le, utf16_be, utf32_le, utf32_be, with cp932
-// only when sjis does not decode.
+// byte-order marks. `score` (the default): every code that decodes the
+// whole text and reads as text is scored by how much its decoded text looks
+// like Japanese text, and the best wins; ties go in the order utf8, jis,
+// sjis, euc_jp, utf16_le, utf16_be, utf32_le, utf32_be, with cp932 only when
+// sjis does not decode. `first`: a fixed order of tests, the first that
+// passes wins (a text that fits none is taken for UTF-16 little-endian only
+// when it has an even length, decodes whole as such and reads as text).
+// Under both, a code that needs a last sequence cut off by the end of the
+// text does not decode it, and a reading reads as text when at most a
+// quarter of its characters are noise (controls, ideographs outside JIS X
+// 0208, other scripts, private use), or when it is UTF-8 beyond ASCII.
 enum class Detection { first, score };
 
 struct Options {
@@ -102,11 +106,15 @@ struct Options {
   // --narrow-ascii).
   Fold folds = Fold::none;
   // How the input code is detected when `from` is Code::autodetect.
-  Detection detection = Detection::first;
+  Detection detection = Detection::score;
 };
 
 struct Result {
   std::string bytes;  // the converted text; empty after a failure
+  // The input's code: as given, or as detected. After an ErrorKind::undetected
+  // failure, the code that reads the text all but a few places (see
+  // NearestReading), or Code::autodetect.
+  Code from = Code::autodetect;
   Error error;
   // Under a forgiving policy: how many sequences and characters were
   // changed, and the first of them.
@@ -128,15 +136,50 @@ struct Result {
 // Every problem of a text, converted to `to` (Code::autodetect: only
 // decoded), in the input's order, at most `limit` of them: malformed
 // sequences and characters `to` cannot carry. A text whose code cannot be
-// detected gives one malformed error at offset 0. Throws only std::bad_alloc.
+// detected gives one ErrorKind::undetected error, placed as NearestReading
+// places it. Throws only std::bad_alloc.
 [[nodiscard]] std::vector<Error> check(std::string_view input, Code from, Code to,
                                        std::size_t limit = 1000);
 
 // The code a text is taken to be in; Code::autodetect when no code takes
 // it.
-[[nodiscard]] Code detect(std::string_view input, Detection how = Detection::first) noexcept;
+[[nodiscard]] Code detect(std::string_view input, Detection how = Detection::score) noexcept;
 [[nodiscard]] Code detect(std::span<const std::byte> input,
-                          Detection how = Detection::first) noexcept;
+                          Detection how = Detection::score) noexcept;
+
+// Why a text's code could not be detected: the code that reads all of it but
+// a few places (at most one in a hundred bytes, or a cut-off end) as text,
+// and the first of those places as an ErrorKind::undetected error with its
+// offset, line, column and bytes. `code` is Code::autodetect, and the error
+// unplaced (line 0), when no code comes that close.
+struct Undetected {
+  Code code = Code::autodetect;
+  Error first{ErrorKind::undetected};
+};
+
+// Reads a text that arrives in pieces in each of utf8, sjis, cp932, euc_jp,
+// utf16_le and utf16_be under the replace policy, to find the nearest
+// reading of a text that detection refused.
+class NearestReading {
+ public:
+  NearestReading();
+  ~NearestReading();
+  NearestReading(NearestReading&&) noexcept;
+  NearestReading& operator=(NearestReading&&) noexcept;
+  NearestReading(const NearestReading&) = delete;
+  NearestReading& operator=(const NearestReading&) = delete;
+
+  // The next piece. Throws only std::bad_alloc.
+  void feed(std::string_view bytes);
+  // Ends the text. Throws only std::bad_alloc.
+  [[nodiscard]] Undetected finish();
+  // The same for a whole text.
+  [[nodiscard]] static Undetected of(std::string_view input);
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 // How a Stream runs. The output, the failures and the changes are the same
 // under every setting; only the time, the memory and what is told differ.
@@ -215,7 +258,7 @@ struct DetectionScores {
 // the answer is detect()'s for the whole text, and the pieces are not kept.
 class StreamDetector {
  public:
-  explicit StreamDetector(Detection how = Detection::first);
+  explicit StreamDetector(Detection how = Detection::score);
   ~StreamDetector();
   StreamDetector(StreamDetector&&) noexcept;
   StreamDetector& operator=(StreamDetector&&) noexcept;

@@ -97,8 +97,17 @@ class ConversionError(ValueError):
         kind, offset, line, column, raw, character = error
         self.kind, self.offset, self.line, self.column, self.bytes = kind, offset, line, column, raw
         self.character = chr(character) if kind == "unmapped" else None
+        # For 'undetected': the code that reads the text all but a few places.
+        self.near = _mek.name(character) if kind == "undetected" and character else None
 
     def _text(self) -> str:
+        if self.kind == "undetected":
+            text = "cannot detect the input code"
+            if self.near and self.line:
+                text += (f": it reads as {self.near} except at byte {self.offset} (line "
+                         f"{self.line}, column {self.column}): invalid {self.near} bytes "
+                         f"{self.bytes.hex(' ').upper()}")
+            return text
         if self.kind == "unmapped":
             what = f"U+{ord(self.character):04X} cannot be written in {self.code}"
         elif self.kind == "malformed":
@@ -138,8 +147,15 @@ class EncodeError(ConversionError, UnicodeEncodeError):
     __str__ = ConversionError.__str__
 
 
+def _undetected(data):
+    """Raises the DecodeError of bytes whose code cannot be detected."""
+    raise DecodeError(_mek.nearest(data), "auto", data if isinstance(data, bytes) else b"")
+
+
 def _raise(error: tuple, source: int, to: int, data=b"", text: Optional[str] = None,
            utf8: Optional[bytes] = None):
+    if error[0] == "undetected":
+        raise DecodeError(error, "auto", data if isinstance(data, bytes) else b"")
     if error[0] == "unmapped":
         start = None
         if text is not None and utf8 is not None:
@@ -154,7 +170,7 @@ def _raise(error: tuple, source: int, to: int, data=b"", text: Optional[str] = N
 
 def convert(data, to: str, *, source: str = "auto", eol: str = "keep", errors: str = "strict",
             replacement: Optional[str] = None, fallback: bool = False,
-            folds: Sequence[str] = (), detection: str = "first") -> bytes:
+            folds: Sequence[str] = (), detection: str = "score") -> bytes:
     """Converts the bytes ``data`` from ``source`` (detected for 'auto') to
     the code ``to``. ``eol``: 'keep' (every line ending as it stands), 'lf',
     'crlf' or 'cr'. ``errors``: 'strict' (raise DecodeError or EncodeError),
@@ -168,13 +184,13 @@ def convert(data, to: str, *, source: str = "auto", eol: str = "keep", errors: s
         _replacement(replacement), bool(fallback), _folds(folds),
         _choice(_DETECTIONS, detection, "detection"))
     if error is not None:
-        _raise(error, source_code if source_code else _mek.detect(data, 0), to_code, data)
+        _raise(error, source_code or _mek.detect(data, _DETECTIONS[detection]), to_code, data)
     return output
 
 
 def decode(data, source: str = "auto", *, eol: str = "keep", errors: str = "strict",
            replacement: Optional[str] = None, folds: Sequence[str] = (),
-           detection: str = "first") -> str:
+           detection: str = "score") -> str:
     """The text of the bytes ``data`` in ``source`` (detected for 'auto');
     the options are those of convert()."""
     source_code = _code(source, source=True)
@@ -182,7 +198,7 @@ def decode(data, source: str = "auto", *, eol: str = "keep", errors: str = "stri
         data, source_code, _choice(_EOLS, eol, "eol"), _choice(_ERRORS, errors, "errors"),
         _replacement(replacement), _folds(folds), _choice(_DETECTIONS, detection, "detection"))
     if error is not None:
-        _raise(error, source_code if source_code else _mek.detect(data, 0), _UTF8, data)
+        _raise(error, source_code or _mek.detect(data, _DETECTIONS[detection]), _UTF8, data)
     return text
 
 
@@ -201,22 +217,22 @@ def encode(text: str, to: str, *, eol: str = "keep", errors: str = "strict",
     return output
 
 
-def detect(data, detection: str = "first") -> Optional[str]:
+def detect(data, detection: str = "score") -> Optional[str]:
     """The code the bytes ``data`` are taken to be in, as ``mek --guess``
-    says it, or None when no code takes them. ``detection``: 'first' (a
-    fixed order of tests) or 'score' (the code whose text looks most like
-    Japanese)."""
+    says it, or None when no code takes them. ``detection``: 'score' (the
+    default: the code whose text looks most like Japanese) or 'first' (a
+    fixed order of tests)."""
     code = _mek.detect(data, _choice(_DETECTIONS, detection, "detection"))
     return _mek.name(code) if code != _AUTO else None
 
 
-def guess(data, detection: str = "first") -> Tuple[str, str]:
+def guess(data, detection: str = "score") -> Tuple[str, str]:
     """``(code, eol)`` as ``mek --guess`` prints them: the code, and the line
     endings of the text ('LF', 'CRLF', 'CR', 'MIXED' or 'NONE'). Raises
     DecodeError when no code takes the text."""
     code, seen, error = _mek.guess(data, _choice(_DETECTIONS, detection, "detection"))
     if code == _AUTO:
-        raise DecodeError(("malformed", 0, 1, 1, b"", 0), "auto", data if isinstance(data, bytes) else b"")
+        _raise(error, _AUTO, _UTF8, data)
     if error is not None:
         _raise(error, code, _UTF8, data)
     return _mek.name(code), _SEEN.get(seen, "MIXED")
@@ -225,7 +241,7 @@ def guess(data, detection: str = "first") -> Tuple[str, str]:
 class Problem(NamedTuple):
     """One problem of a text found by check()."""
 
-    kind: str  # 'malformed' or 'unmapped'
+    kind: str  # 'malformed', 'unmapped' or 'undetected'
     offset: int
     line: int
     column: int
@@ -236,8 +252,9 @@ class Problem(NamedTuple):
 def check(data, source: str = "auto", to: Optional[str] = None, limit: int = 1000) -> list:
     """Every problem of ``data`` (at most ``limit``), in the input's order:
     malformed sequences and, with ``to``, the characters ``to`` cannot
-    carry. A text whose code cannot be detected gives one malformed
-    problem at offset 0."""
+    carry. A text whose code cannot be detected gives one 'undetected'
+    problem, at the first bad place of the code that reads it all but a few
+    places when there is one."""
     to_code = _code(to) if to is not None else _AUTO
     problems = _mek.check(data, _code(source, source=True), to_code, int(limit))
     return [Problem(k, o, l, c, b, chr(ch) if k == "unmapped" else None)
@@ -255,7 +272,7 @@ class Stream:
     def __init__(self, to: str, *, source: str = "auto", eol: str = "keep",
                  errors: str = "strict", replacement: Optional[str] = None,
                  fallback: bool = False, folds: Sequence[str] = (),
-                 detection: str = "first", detect_size: int = DETECT_SIZE):
+                 detection: str = "score", detect_size: int = DETECT_SIZE):
         self._source = _code(source, source=True)
         self._to = _code(to)
         self._settings = (_choice(_EOLS, eol, "eol"), _choice(_ERRORS, errors, "errors"),
@@ -284,7 +301,7 @@ class Stream:
     def _detect(self) -> None:
         code = _mek.detect(self._gathered, self._detection)
         if code == _AUTO:
-            raise DecodeError(("malformed", 0, 1, 1, b"", 0), "auto")
+            _undetected(self._gathered)
         self._source = code
         self._start()
 
@@ -365,7 +382,7 @@ class _ConvertingReader(io.RawIOBase):
 
 def open(path, mode: str = "r", source: str = "auto", *, eol: str = "keep",
          errors: str = "strict", replacement: Optional[str] = None,
-         folds: Sequence[str] = (), detection: str = "first", newline: Optional[str] = None,
+         folds: Sequence[str] = (), detection: str = "score", newline: Optional[str] = None,
          buffering: int = 1 << 20):
     """A text file object that reads ``path`` decoded from ``source``; for
     'auto' the code is detected over the whole file, as the command line
@@ -388,8 +405,8 @@ def open(path, mode: str = "r", source: str = "auto", *, eol: str = "keep",
             else:
                 with mmap.mmap(raw.fileno(), 0, access=mmap.ACCESS_READ) as whole:
                     source_code = _mek.detect(whole, _choice(_DETECTIONS, detection, "detection"))
-                if source_code == _AUTO:
-                    raise DecodeError(("malformed", 0, 1, 1, b"", 0), "auto")
+                    if source_code == _AUTO:
+                        raise DecodeError(_mek.nearest(whole), "auto")
         stream = Stream("utf8", source=_mek.name(source_code), eol=eol, errors=errors,
                         replacement=replacement, folds=folds)
         reader = io.BufferedReader(_ConvertingReader(raw, stream, buffering), buffering)

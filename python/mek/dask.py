@@ -77,7 +77,7 @@ def _line_ends(chunk: bytes) -> int:
     return chunk.count(b"\n") + chunk.count(b"\r") - chunk.count(b"\r\n")
 
 
-def split_file(source: str, size: int, split: int, source_code: str, detection: str = "first"):
+def split_file(source: str, size: int, split: int, source_code: str, detection: str = "score"):
     """(code, ranges) of a file to convert in ranges, or (code, []) when it is
     converted whole: too small, or in a code an LF byte may belong to. The
     code is detected over the whole file, as the command line does."""

@@ -1,0 +1,102 @@
+#include <array>
+#include <memory>
+#include <new>
+
+#include "detect/scored_detection.h"
+#include "mek/conversion_stream.h"
+#include "mek/mek.h"
+
+namespace mek {
+
+// Each candidate decoded under the replace policy into nothing but a tally
+// of its first ScoredDetector::kScoredBytes of text, with its changes
+// counted and the first of them placed.
+class NearestReading::Impl {
+ public:
+  static constexpr std::array<Code, 6> kCandidates = {Code::utf8,   Code::sjis,     Code::cp932,
+                                                      Code::euc_jp, Code::utf16_le, Code::utf16_be};
+
+  Impl() {
+    ConversionStream::Options options;
+    options.locate = true;
+    options.errors = ErrorAction::kReplace;
+    options.changes_listed = 1;
+    for (std::size_t i = 0; i < kCandidates.size(); ++i) {
+      Reading& reading = readings_[i];
+      reading.stream = std::make_unique<ConversionStream>(
+          static_cast<int>(kCandidates[i]), kCodeUtf16Be, kLineEndingKeep,
+          [&reading](const std::uint8_t* data, std::size_t size) {
+            for (std::size_t j = 0; j + 1 < size; j += 2) {
+              if (reading.tallied >= ScoredDetector::kScoredBytes) break;
+              reading.tally.add(static_cast<std::uint16_t>(data[j] << 8 | data[j + 1]));
+              reading.tallied += 2;
+            }
+            return true;
+          },
+          options);
+    }
+  }
+
+  void feed(std::string_view bytes) {
+    size_ += bytes.size();
+    for (Reading& reading : readings_) {
+      reading.stream->feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+      if (reading.stream->error() == ErrorKind::no_memory) throw std::bad_alloc();
+    }
+  }
+
+  Undetected finish() {
+    Undetected answer;
+    std::uint64_t fewest = 1 + size_ / 100;  // "a few places"
+    for (std::size_t i = 0; i < kCandidates.size(); ++i) {
+      Reading& reading = readings_[i];
+      if (!reading.stream->finish()) {
+        if (reading.stream->error() == ErrorKind::no_memory) throw std::bad_alloc();
+        continue;
+      }
+      const std::uint64_t changes = reading.stream->changeCount();
+      if (changes == 0 || changes > fewest || reading.stream->changes().empty() ||
+          !countsAsText(reading.tally.characters, reading.tally.noise, false)) {
+        continue;
+      }
+      // Strictly fewer only: a tie keeps the candidate that comes first.
+      if (answer.code == Code::autodetect || changes < fewest) {
+        fewest = changes;
+        answer.code = kCandidates[i];
+        answer.first = reading.stream->changes().front();
+        answer.first.kind = ErrorKind::undetected;
+      }
+    }
+    return answer;
+  }
+
+ private:
+  struct Reading {
+    std::unique_ptr<ConversionStream> stream;
+    ReadingTally tally;
+    std::uint64_t tallied = 0;
+  };
+  std::array<Reading, kCandidates.size()> readings_;
+  std::uint64_t size_ = 0;
+};
+
+NearestReading::NearestReading() : impl_(std::make_unique<Impl>()) {}
+NearestReading::~NearestReading() = default;
+NearestReading::NearestReading(NearestReading&&) noexcept = default;
+NearestReading& NearestReading::operator=(NearestReading&&) noexcept = default;
+
+void NearestReading::feed(std::string_view bytes) {
+  impl_->feed(bytes);
+}
+
+Undetected NearestReading::finish() {
+  return impl_->finish();
+}
+
+Undetected NearestReading::of(std::string_view input) {
+  NearestReading reading;
+  reading.feed(input);
+  return reading.finish();
+}
+
+}  // namespace mek
