@@ -81,8 +81,8 @@ std::size_t editDistance(const std::string& a, const std::string& b) {
   for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
   for (std::size_t i = 1; i <= a.size(); ++i) {
     for (std::size_t j = 1; j <= b.size(); ++j) {
-      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
-                          d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      d[i][j] = std::min(
+          {d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
       if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
         d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
       }
@@ -197,8 +197,8 @@ void printHelp(std::FILE* out) {
       "      the output code cannot carry: fail (strict, the default); write\n"
       "      U+FFFD, or ? where the output code has no U+FFFD (replace); drop\n"
       "      them (skip); write a character as &#N; (html); after a forgiving\n"
-      "      run, N changed; the first at byte B (line L, column C): DETAIL\n"
-      "      goes to standard error, with --verbose one line per change\n"
+      "      run, N changed in 'NAME'; the first at byte B (line L, column C):\n"
+      "      DETAIL goes to standard error, with --verbose one line per change\n"
       "  --replacement=C\n"
       "      with --errors=replace, write the one character C instead of both\n"
       "      U+FFFD and ?\n"
@@ -209,10 +209,11 @@ void printHelp(std::FILE* out) {
       "      a kana and a combining voiced mark U+3099/U+309A to the\n"
       "      precomposed kana; full-width ASCII and U+3000 to ASCII\n"
       "  --verbose\n"
-      "      say on standard error when an input code name is unknown, which code\n"
-      "      was detected (detected CODE), and where and why a conversion failed:\n"
-      "      cannot convert bytes at byte N (line L, column C): invalid CODE bytes\n"
-      "      XX XX, or: U+XXXX has no CODE code\n"
+      "      say on standard error which code was detected (detected CODE, and\n"
+      "      the scores) and every change of a forgiving run; a failure always\n"
+      "      says which file, where and why: cannot convert bytes in 'NAME' at\n"
+      "      byte N (line L, column C): invalid CODE bytes XX XX, or: U+XXXX has\n"
+      "      no CODE code\n"
       "  --guess\n"
       "      convert nothing; print the input code that detection chooses (or\n"
       "      that -i names, once the input decodes in it) and its line endings\n"
@@ -225,16 +226,23 @@ void printHelp(std::FILE* out) {
       "      or only decoding, and print every problem on standard output: byte B\n"
       "      (line L, column C): DETAIL, after NAME: with several files; status 0\n"
       "      none, 1 some, 2 a file could not be read\n"
-      "  --detect=first|score\n"
-      "      how the input code is detected when -i names none: first (the\n"
-      "      default) takes the first code whose test passes, in a fixed order;\n"
-      "      score takes the code whose decoded text looks most like Japanese\n"
-      "      text, and fails when no code decodes the input (cannot detect the\n"
-      "      input code); with --verbose it also tells its score and the\n"
-      "      runner-up's\n"
+      "  --detect=score|first\n"
+      "      how the input code is detected when -i names none: score (the\n"
+      "      default) takes the code whose decoded text looks most like Japanese\n"
+      "      text; first takes the first code whose test passes, in a fixed\n"
+      "      order; with --verbose score also tells its score and the\n"
+      "      runner-up's. Under both a code wins only on evidence: not on a\n"
+      "      sequence cut off by the end, nor on a reading that is noise. Input\n"
+      "      that no code reads fails: cannot detect the input code, and where\n"
+      "      one code nearly reads it, it reads as CODE except at byte B ...;\n"
+      "      name the code to convert it anyway: -iutf8 (fails at the place) or\n"
+      "      -iutf8 --errors=replace (writes U+FFFD there)\n"
       "  --in-place\n"
       "      every word that does not begin with - is a file converted in place,\n"
       "      each on its own (detected on its own); -i and -o take no file word\n"
+      "  --force\n"
+      "      let standard input replace an existing output file, which mek\n"
+      "      otherwise refuses (refusing to replace 'NAME' with standard input)\n"
       "  --help\n"
       "      print this text\n"
       "  --version\n"
@@ -247,7 +255,9 @@ void printHelp(std::FILE* out) {
       "little-endian with a mark. The word right after -i<code> is the input file\n"
       "and the word right after -o<code> the output file, unless it begins with -.\n"
       "Without an input file, the text is read from standard input, which must be\n"
-      "a file or a pipe (not a terminal).\n"
+      "a file or a pipe (not a terminal), and does not replace an existing output\n"
+      "file that holds something without --force. One input file at most: a\n"
+      "second one, or an -i name that is no code, is an error.\n"
       "\n"
       "exit status:\n"
       "  0  converted (or --help, --version, or no arguments: the usage text)\n"
@@ -462,8 +472,9 @@ int run(int argc, char** argv) {
       wouldReplaceWithStandardInput(a.output_path)) {
     const std::string path = a.output_path;
     const std::string code = std::string("-o") + a.output_name;
-    return usageError("refusing to replace '" + path + "' with standard input: name the input file first (mek " +
-                      path + " " + code + " out.txt), write to standard output (mek " + code +
+    return usageError("refusing to replace '" + path +
+                      "' with standard input: name the input file first (mek " + path + " " + code +
+                      " out.txt), write to standard output (mek " + code +
                       " < in.txt > out.txt), or add --force");
   }
   const int inputCode = a.input_entry != nullptr ? a.input_entry->code : kCodeAuto;

@@ -93,7 +93,7 @@ rows=(
   "Shift_JIS to UTF-8, -iauto (fullwidth)|-iauto $f.sjis -outf8 $o|CP932|UTF-8|-S -w --cp932|windows-31j|UTF-8|$f.sjis"
   "Shift_JIS CR LF to UTF-8 LF|-isjis $crlf -outf8 $o|CP932|UTF-8|-S -w --cp932 -Lu|windows-31j|UTF-8|$crlf"
   "Shift_JIS to UTF-8, $big|-isjis $bigfile -outf8 $o|CP932|UTF-8|-S -w --cp932|windows-31j|UTF-8|$bigfile"
-  "Shift_JIS to UTF-8, $big from a pipe, detected|-outf8 $o < $bigpipe|CP932|UTF-8|-S -w --cp932|windows-31j|UTF-8|$bigpipe"
+  "Shift_JIS to UTF-8, $big from a pipe, detected|-outf8 $o --force < $bigpipe|CP932|UTF-8|-S -w --cp932|windows-31j|UTF-8|$bigpipe"
 )
 
 {

@@ -138,8 +138,10 @@ CharacterClass classify(std::uint16_t unit) {
   return kOther;
 }
 
-bool isNoise(CharacterClass kind) {
-  return kind == kControl || kind == kOtherKanji || kind == kOther;
+// Noise in a reading (see countsAsText): `unit` of class `kind`.
+bool isNoise(std::uint16_t unit, CharacterClass kind, bool japaneseCode) {
+  if (kind == kControl || (unit >= 0xE000 && unit <= 0xF8FF)) return true;
+  return !japaneseCode && (kind == kOtherKanji || kind == kOther);
 }
 
 // At most one character in kNoiseShare of a reading may be noise. On the
@@ -166,7 +168,9 @@ void ReadingTally::add(std::uint16_t unit) {
   // A surrogate pair is one character, counted at its high half.
   if (unit >= 0xDC00 && unit <= 0xDFFF) return;
   ++characters;
-  if (isNoise(classify(unit))) ++noise;
+  const CharacterClass kind = classify(unit);
+  weight += kWeights[kind];
+  if (isNoise(unit, kind, japanese_code)) ++noise;
 }
 
 ScoredDetector::ScoredDetector() {
@@ -184,6 +188,8 @@ void ScoredDetector::score(Candidate candidate, const std::uint8_t* begin,
   std::int64_t noise = 0;
   std::int64_t kanji_weight = 0;
   bool beyond_ascii = false;
+  const bool japanese =
+      candidate == kJis || candidate == kSjis || candidate == kCp932 || candidate == kEucjp;
   KanjiRow& row = kanji_rows_[candidate];
   for (const std::uint8_t* p = begin; p + 1 < end; p += 2) {
     const auto unit = static_cast<std::uint16_t>(p[0] << 8 | p[1]);
@@ -192,7 +198,7 @@ void ScoredDetector::score(Candidate candidate, const std::uint8_t* begin,
     const CharacterClass kind = classify(unit);
     weight += kWeights[kind];
     ++characters;
-    if (isNoise(kind)) ++noise;
+    if (isNoise(unit, kind, japanese)) ++noise;
     beyond_ascii = beyond_ascii || unit >= 0x80;
     if (kind == kKanjiLevel1 || kind == kKanjiLevel2) {
       kanji_weight += kWeights[kind];

@@ -26,18 +26,27 @@ struct ScoredAnswer {
 };
 
 // Whether a reading of a text counts as text rather than noise: at most a
-// quarter of its `characters` are `noise` (controls, ideographs outside JIS
-// X 0208, and characters of other scripts, private use or beyond the Basic
-// Multilingual Plane), unless it is UTF-8 with a character past ASCII
-// (`utf8_multibyte`), which bytes of another code seldom form by chance.
+// quarter of its `characters` are `noise`, unless it is UTF-8 with a
+// character past ASCII (`utf8_multibyte`), which bytes of another code seldom
+// form by chance. Noise is controls and private use and, in the readings of
+// UTF-16 and UTF-32, which give a character for any pair of bytes, also
+// ideographs outside JIS X 0208 and characters of other scripts. (The
+// Japanese codes give only characters of their own tables, among them the
+// NEC and IBM kanji of cp932 and JIS X 0212.)
 bool countsAsText(std::int64_t characters, std::int64_t noise, bool utf8_multibyte);
 
 // Counts the characters of a reading and those of them that are noise, for
 // countsAsText; the units are the internal form's (UTF-16 big-endian).
 struct ReadingTally {
+  // The reading is of a Japanese code (sjis, cp932, euc_jp, jis).
+  bool japanese_code = false;
   std::int64_t characters = 0;
   std::int64_t noise = 0;
+  std::int64_t weight = 0;  // the sum of the characters' class weights
   void add(std::uint16_t unit);
+  // The mean weight in hundredths, as ScoredDetector scores (without its
+  // rules for kanji of one row and for UTF-8).
+  std::int64_t score() const { return characters == 0 ? 0 : weight * 100 / characters; }
 };
 
 // Detection that weighs the evidence: after the byte-order marks, every

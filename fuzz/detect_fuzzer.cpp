@@ -1,6 +1,8 @@
 // Detection answers a code number from the allowed set (or 0, no code) for
 // any input, reads nothing outside it (the sanitizer sees the exact-size
-// input), a content answer means that the named decoder accepts the input,
+// input), a content answer means that the named decoder accepts the whole
+// input (to its last byte), input no code reads has a nearest reading placed
+// inside it,
 // and the last resort, UTF-16LE, takes only even-length input. Scored
 // detection gives the same answer and scores in pieces (of a size the input
 // chooses) as over the whole text.
@@ -12,6 +14,7 @@
 #include "fuzz/fuzz_support.h"
 #include "mek/converter.h"
 #include "mek/detect.h"
+#include "mek/mek.h"
 #include "mek/registry.h"
 
 namespace {
@@ -47,7 +50,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       buffer.in_begin = data;
       buffer.in_end = data + size;
       MEK_FUZZ_CHECK(decoder->measure(buffer));
+      // A cut-off last sequence is no evidence: the code reads to the end.
+      if (code != 3) MEK_FUZZ_CHECK(buffer.stop == buffer.in_end);
     }
+  }
+  // Input no code reads: the nearest reading, if any, is placed inside it.
+  if (code == 0) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const mek::Undetected why = mek::NearestReading::of(text);
+    MEK_FUZZ_CHECK(why.first.kind == mek::ErrorKind::undetected);
+    if (why.code != mek::Code::autodetect) MEK_FUZZ_CHECK(why.first.offset < size);
   }
   if (code == 6) MEK_FUZZ_CHECK(size % 2 == 0);
   // Input that starts with a mark is answered by the mark.

@@ -23,6 +23,8 @@ class NearestReading::Impl {
     options.changes_listed = 1;
     for (std::size_t i = 0; i < kCandidates.size(); ++i) {
       Reading& reading = readings_[i];
+      reading.tally.japanese_code = kCandidates[i] == Code::sjis || kCandidates[i] == Code::cp932 ||
+                                    kCandidates[i] == Code::euc_jp;
       reading.stream = std::make_unique<ConversionStream>(
           static_cast<int>(kCandidates[i]), kCodeUtf16Be, kLineEndingKeep,
           [&reading](const std::uint8_t* data, std::size_t size) {
@@ -48,6 +50,7 @@ class NearestReading::Impl {
   Undetected finish() {
     Undetected answer;
     std::uint64_t fewest = 1 + size_ / 100;  // "a few places"
+    std::int64_t best = 0;
     for (std::size_t i = 0; i < kCandidates.size(); ++i) {
       Reading& reading = readings_[i];
       if (!reading.stream->finish()) {
@@ -59,9 +62,13 @@ class NearestReading::Impl {
           !countsAsText(reading.tally.characters, reading.tally.noise, false)) {
         continue;
       }
-      // Strictly fewer only: a tie keeps the candidate that comes first.
-      if (answer.code == Code::autodetect || changes < fewest) {
+      // Fewer places first; between as few, the reading that looks more like
+      // Japanese text (EUC-JP bytes read as cp932 are half-width katakana and
+      // stray kanji); a tie keeps the candidate that comes first.
+      const std::int64_t score = reading.tally.score();
+      if (answer.code == Code::autodetect || changes < fewest || score > best) {
         fewest = changes;
+        best = score;
         answer.code = kCandidates[i];
         answer.first = reading.stream->changes().front();
         answer.first.kind = ErrorKind::undetected;

@@ -147,6 +147,62 @@ TEST(ScoredDetectionTest, MarksTiesAndWhatCannotWin) {
   expectScored(text, kCodeSjis, "long UTF-8, then a Shift_JIS pair");
 }
 
+// A code wins only on evidence. Texts in UTF-8, Shift_JIS and EUC-JP with
+// one stray FF byte at every character boundary, padded to an even length
+// (which UTF-16 reads whole): no code takes them under either detection,
+// and the nearest reading names the code and the stray byte. The same texts
+// whole, and in UTF-16 and UTF-32 without a mark, are still taken for the
+// code they are in.
+TEST(ScoredDetectionTest, ACodeWinsOnlyOnEvidence) {
+  const char* const texts[] = {
+      "abc 日本語のテキスト。\n",
+      "設定ファイル config.ini を開けません: %s\n",
+      "/* 関数の説明 */\nint step(int n) {\n  return n * 2;  // 二倍\n}\n",
+      "0001,山田 太郎,東京都千代田区,1200\r\n0002,鈴木 花子,大阪府大阪市,800\r\n",
+  };
+  for (const char* text : texts) {
+    for (const Code written : {Code::utf8, Code::sjis, Code::euc_jp}) {
+      const Bytes whole = encoded(text, written);
+      EXPECT_EQ(detect(std::string_view(reinterpret_cast<const char*>(whole.data()), whole.size())),
+                written)
+          << text;
+      const Bytes internal = encoded(text, Code::utf16_be);
+      std::size_t at = 0;
+      for (std::size_t unit = 0; unit + 1 < internal.size(); unit += 2) {
+        const Bytes before =
+            encoded(convert(std::string_view(reinterpret_cast<const char*>(internal.data()), unit),
+                            Code::utf16_be, Code::utf8)
+                        .bytes,
+                    written);
+        at = before.size();
+        Bytes broken = whole;
+        broken.insert(broken.begin() + static_cast<std::ptrdiff_t>(at), 0xFF);
+        if (broken.size() % 2 != 0) broken.push_back(' ');
+        const std::string_view view(reinterpret_cast<const char*>(broken.data()), broken.size());
+        const std::string what = std::string(text) + " in " + std::string(name(written)) +
+                                 ", FF at " + std::to_string(at);
+        EXPECT_EQ(detect(view, Detection::score), Code::autodetect) << what;
+        EXPECT_EQ(detect(view, Detection::first), Code::autodetect) << what;
+        const Undetected why = NearestReading::of(view);
+        // Shift_JIS reads both cp932 and sjis; the first of them is told.
+        EXPECT_EQ(why.code, written) << what;
+        EXPECT_EQ(why.first.kind, ErrorKind::undetected) << what;
+        EXPECT_EQ(why.first.offset, at) << what;
+        EXPECT_EQ(why.first.bytes[0], 0xFF) << what;
+        const Result result = convert(view, Code::autodetect, Code::utf8);
+        EXPECT_EQ(result.from, written) << what;
+        EXPECT_EQ(result.error.offset, at) << what;
+        EXPECT_EQ(result.error.kind, ErrorKind::undetected) << what;
+      }
+    }
+    for (const Code written : {Code::utf16_le, Code::utf16_be, Code::utf32_le, Code::utf32_be}) {
+      const Bytes bytes = encoded(text, written);
+      const std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+      EXPECT_EQ(detect(view), written) << text << " in " << name(written);
+    }
+  }
+}
+
 // The command line: the option, its failure, what --verbose tells, and the
 // same answer from a file, a pipe and in pieces.
 TEST(ScoredDetectionTest, CommandLine) {
@@ -174,18 +230,37 @@ TEST(ScoredDetectionTest, CommandLine) {
   EXPECT_EQ(unknown.err.rfind("unknown detection: best\nmek ", 0), 0u) << unknown.err;
   EXPECT_EQ(unknown.out, "");
 
-  writeFile(dir / "bad.txt", hex("FF FF FF"));
+  // Broken UTF-8 (one stray byte; UTF-16 would read its even length) is
+  // refused in every mode, the file named and the stray byte placed.
+  const std::string broken = "abc \xE6\x97\xA5\xFF\xE6\x9C\xAC\xE8\xAA\x9E ..\n";
+  writeFile(dir / "bad.txt", broken);
   writeFile(dir / "out.txt", std::string("kept"));
-  for (const char* args :
-       {"--detect=score bad.txt -outf8 out.txt", "--guess --detect=score bad.txt",
-        "--in-place --detect=score -outf8 bad.txt"}) {
-    Process failed = runMek(dir, args);
+  const std::string why =
+      "cannot detect the input code%: it reads as utf8 except at byte 7 (line 1, column 6): "
+      "invalid utf8 bytes FF\n";
+  const auto told = [&why](const std::string& in, const std::string& label) {
+    std::string message = why;
+    return label + message.replace(message.find('%'), 1, in);
+  };
+  const std::pair<const char*, std::string> cases[] = {
+      {"bad.txt -outf8 out.txt", told(" in 'bad.txt'", "")},
+      {"--detect=first bad.txt -outf8 out.txt", told(" in 'bad.txt'", "")},
+      {"-iauto -osjis", told("", "")},
+      {"--guess bad.txt", told(" in 'bad.txt'", "")},
+      {"--guess bad.txt word.txt", told("", "bad.txt: ")},
+      {"--check bad.txt", told(" in 'bad.txt'", "")},
+      {"--in-place -outf8 bad.txt", told("", "bad.txt: ")},
+  };
+  for (const auto& [args, message] : cases) {
+    Process failed = runMek(dir, args, "< bad.txt");
     EXPECT_EQ(failed.status, 1) << args;
-    EXPECT_NE(failed.err.find("cannot detect the input code"), std::string::npos) << args;
-    EXPECT_EQ(failed.out, "") << args;
+    EXPECT_EQ(failed.err, message) << args;
+    EXPECT_EQ(failed.out.find("bad.txt"), std::string::npos) << args;
   }
   EXPECT_EQ(readFile(dir / "out.txt"), hex("6B 65 70 74"));
-  EXPECT_EQ(readFile(dir / "bad.txt"), hex("FF FF FF"));
+  EXPECT_EQ(readFile(dir / "bad.txt"), Bytes(broken.begin(), broken.end()));
+  writeFile(dir / "noise.txt", hex("FF FF FF"));
+  EXPECT_EQ(runMek(dir, "noise.txt -outf8").err, "cannot detect the input code in 'noise.txt'\n");
 }
 
 }  // namespace

@@ -226,13 +226,13 @@ def detect(data, detection: str = "score") -> Optional[str]:
     return _mek.name(code) if code != _AUTO else None
 
 
-def guess(data, detection: str = "score") -> Tuple[str, str]:
+def guess(data, detection: str = "score") -> Optional[Tuple[str, str]]:
     """``(code, eol)`` as ``mek --guess`` prints them: the code, and the line
-    endings of the text ('LF', 'CRLF', 'CR', 'MIXED' or 'NONE'). Raises
-    DecodeError when no code takes the text."""
+    endings of the text ('LF', 'CRLF', 'CR', 'MIXED' or 'NONE'); None when no
+    code reads the text (decode() with source='auto' tells why)."""
     code, seen, error = _mek.guess(data, _choice(_DETECTIONS, detection, "detection"))
     if code == _AUTO:
-        _raise(error, _AUTO, _UTF8, data)
+        return None
     if error is not None:
         _raise(error, code, _UTF8, data)
     return _mek.name(code), _SEEN.get(seen, "MIXED")
