@@ -83,6 +83,24 @@ class StreamStage {
   std::size_t lastChangeOutput() const { return last_change_output_; }
 
   bool carrying() const { return carry_size_ != 0; }
+  // Where the stage stands in a text: whether the text has begun, the
+  // converter that reads on and its shift state; restore() starts the stage
+  // there with nothing carried.
+  struct Mark {
+    bool started = false;
+    const Converter* converter = nullptr;
+    std::int32_t state = 0;
+  };
+  Mark mark() const { return {started_, converter_, state_}; }
+  void restore(const Mark& mark) {
+    started_ = mark.started;
+    converter_ = mark.converter;
+    state_ = mark.state;
+    carry_size_ = 0;
+    cut_off_ = false;
+  }
+  // The bytes carried into the next run (carried() of them).
+  const std::uint8_t* carriedBytes() const { return carry_; }
   // Starts the stage in the middle of a text, from its converter's `state`,
   // with nothing carried.
   void resumeAt(std::int32_t state) {

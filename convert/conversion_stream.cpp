@@ -71,6 +71,7 @@ ConversionStream::Impl::Impl(int inputCode, int outputCode, int lineEnding, Writ
                                                         writer_, options_.piece_workers));
     }
   }
+  first_decoder_ = decoder_.converter();
   lines_ = StreamStage(line_end_, ErrorKind::malformed);
   encoder_ =
       StreamStage(encoder, ErrorKind::unmapped, outputCode, &findEncoderAfterStart, &policy_);
@@ -144,6 +145,67 @@ bool ConversionStream::Impl::feed(const std::uint8_t* data, std::size_t size) {
     if (input_size_ == options_.piece_size && !commit(0)) return false;
   }
   return ready();
+}
+
+bool ConversionStream::Impl::flush() {
+  if (!ready()) return false;
+  const std::size_t gathered = input_size_;
+  input_size_ = 0;
+  // The side by side pieces are written first; what no line end closes goes
+  // through the sequential stage, which then no longer stands at a line
+  // start.
+  if (!drainParallel()) return false;
+  if (gathered != 0) {
+    at_line_start_ = false;
+    if (!decode(input_.data(), input_.data() + gathered, false)) return false;
+  }
+  // Every piece handed to the worker is written before this returns.
+  if (thread_.joinable()) {
+    for (std::size_t i = 0; i < kSlots; ++i) {
+      if (!waitForSlot(slots_[i])) {
+        stopWorker();
+        return false;
+      }
+    }
+  }
+  return ready();
+}
+
+// A place packs whether the text has begun (bit 0), the decoder that reads
+// on (bits 1-5: 0 for the one the stream began with, else its
+// decoderNumber) and its shift state (bits 6-25), so that it fits the int of
+// a Python codec's state.
+namespace {
+constexpr int kPlaceStateBits = 20;
+}  // namespace
+
+std::vector<std::uint8_t> ConversionStream::Impl::heldInput() const {
+  std::vector<std::uint8_t> held(decoder_.carriedBytes(),
+                                 decoder_.carriedBytes() + decoder_.carried());
+  held.insert(held.end(), input_.data(), input_.data() + input_size_);
+  return held;
+}
+
+std::uint32_t ConversionStream::Impl::decoderPlace() const {
+  const StreamStage::Mark mark = decoder_.mark();
+  if (!mark.started) return 0;
+  const int number = mark.converter == first_decoder_ ? 0 : decoderNumber(mark.converter);
+  if ((mark.converter != first_decoder_ && number == 0) || mark.state < 0 ||
+      mark.state >= (1 << kPlaceStateBits)) {
+    return kNoPlace;
+  }
+  return 1u | static_cast<std::uint32_t>(number) << 1 | static_cast<std::uint32_t>(mark.state) << 6;
+}
+
+bool ConversionStream::Impl::resumeAt(std::uint32_t place) {
+  if (!ready() || pieces_ != 0 || input_size_ != 0 || parallel_ != nullptr) return false;
+  if (place == 0) return true;
+  if ((place & 1) == 0 || place >> (6 + kPlaceStateBits) != 0) return false;
+  const int number = static_cast<int>(place >> 1 & 31);
+  const Converter* converter = number == 0 ? first_decoder_ : decoderOfNumber(number);
+  if (converter == nullptr) return false;
+  decoder_.restore({true, converter, static_cast<std::int32_t>(place >> 6)});
+  return true;
 }
 
 bool ConversionStream::Impl::finish() {
@@ -656,8 +718,24 @@ bool ConversionStream::commit(std::size_t size) {
   return impl_ != nullptr && impl_->commit(size);
 }
 
+bool ConversionStream::flush() {
+  return impl_ != nullptr && impl_->flush();
+}
+
 bool ConversionStream::finish() {
   return impl_ != nullptr && impl_->finish();
+}
+
+std::vector<std::uint8_t> ConversionStream::heldInput() const {
+  return impl_ != nullptr ? impl_->heldInput() : std::vector<std::uint8_t>{};
+}
+
+std::uint32_t ConversionStream::decoderPlace() const {
+  return impl_ != nullptr ? impl_->decoderPlace() : kNoPlace;
+}
+
+bool ConversionStream::resumeAt(std::uint32_t place) {
+  return impl_ != nullptr && impl_->resumeAt(place);
 }
 
 ErrorKind ConversionStream::error() const {

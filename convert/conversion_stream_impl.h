@@ -27,7 +27,11 @@ class ConversionStream::Impl {
   bool feed(const std::uint8_t* data, std::size_t size);
   std::span<std::uint8_t> space();
   bool commit(std::size_t size);
+  bool flush();
   bool finish();
+  std::vector<std::uint8_t> heldInput() const;
+  std::uint32_t decoderPlace() const;
+  bool resumeAt(std::uint32_t place);
 
   ErrorKind error() const { return error_; }
   const Error& failure() const { return failure_; }
@@ -103,6 +107,7 @@ class ConversionStream::Impl {
   // other stages never run.
   bool fused_ = false;
   StreamStage decoder_;
+  const Converter* first_decoder_ = nullptr;  // the decoder stage's converter at the start
   StreamStage fold_;  // without folds, no converter and never run
   StreamStage lines_;
   StreamStage encoder_;

@@ -94,6 +94,20 @@ const Converter* findDecoderAfterStart(int code, const std::uint8_t* begin,
   }
 }
 
+int decoderNumber(const Converter* decoder) {
+  if (decoder == nullptr) return 0;
+  if (decoder == &kUtf8RestDecoder) return kCodeCount;
+  for (int code = 1; code < kCodeCount; ++code) {
+    if (findDecoder(code) == decoder) return code;
+  }
+  return 0;
+}
+
+const Converter* decoderOfNumber(int number) {
+  if (number == kCodeCount) return &kUtf8RestDecoder;
+  return number > 0 && number < kCodeCount ? findDecoder(number) : nullptr;
+}
+
 const Converter* findEncoderAfterStart(int code, const std::uint8_t*, const std::uint8_t*) {
   switch (code) {
     case kCodeUtf16BeBom:

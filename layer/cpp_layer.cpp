@@ -213,6 +213,24 @@ bool Stream::commit(std::size_t size) {
   return stream_ != nullptr && stream_->commit(size);
 }
 
+bool Stream::flush() {
+  return stream_ != nullptr && stream_->flush();
+}
+
+std::string Stream::held() const {
+  if (stream_ == nullptr) return {};
+  const std::vector<std::uint8_t> bytes = stream_->heldInput();
+  return {bytes.begin(), bytes.end()};
+}
+
+std::uint32_t Stream::place() const noexcept {
+  return stream_ != nullptr ? stream_->decoderPlace() : kNoPlace;
+}
+
+bool Stream::resumeAt(std::uint32_t place) {
+  return stream_ != nullptr && stream_->resumeAt(place);
+}
+
 bool Stream::finish() {
   return stream_ != nullptr && stream_->finish();
 }

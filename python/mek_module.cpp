@@ -229,6 +229,17 @@ class PyStream {
     return take(ok);
   }
 
+  // (output, error): all that the pieces so far give, but for what a later
+  // piece could change.
+  py::tuple flush() {
+    bool ok = false;
+    {
+      py::gil_scoped_release unlocked;
+      ok = stream_.flush();
+    }
+    return take(ok);
+  }
+
   py::tuple finish() {
     bool ok = false;
     {
@@ -237,6 +248,10 @@ class PyStream {
     }
     return take(ok);
   }
+
+  // (held bytes, place) after a flush, for an incremental decoder's state.
+  py::tuple state() const { return py::make_tuple(py::bytes(stream_.held()), stream_.place()); }
+  bool resumeAt(std::uint32_t place) { return stream_.resumeAt(place); }
 
   [[nodiscard]] std::uint64_t changes() const { return stream_.changes(); }
   [[nodiscard]] py::object firstChange() const { return errorTuple(stream_.firstChange()); }
@@ -279,6 +294,49 @@ void writeFile(const std::string& path, const py::object& data) {
   throw py::error_already_set();
 }
 
+// A named output written as the tool writes one: pieces go to a temporary
+// file beside the target, which commit() flushes and renames over it and
+// abandon() removes. Raises OSError with the tool's message.
+class PyOutput {
+ public:
+  explicit PyOutput(const std::string& path) : path_(path), output_(path_.c_str()) {
+    if (output_.error() != mek::OutputError::kNone) fail();
+  }
+
+  void write(const py::object& data) {
+    const InputView input(data);
+    bool ok = false;
+    {
+      py::gil_scoped_release unlocked;
+      const std::string_view bytes = input.text();
+      ok = output_.write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    }
+    if (!ok) fail();
+  }
+
+  void commit() {
+    bool ok = false;
+    {
+      py::gil_scoped_release unlocked;
+      ok = output_.commit();
+    }
+    if (!ok) fail();
+  }
+
+  void abandon() { output_.abandon(); }
+
+ private:
+  [[noreturn]] void fail() {
+    const std::string message = output_.message();
+    output_.abandon();
+    PyErr_SetString(PyExc_OSError, (path_ + ": " + message).c_str());
+    throw py::error_already_set();
+  }
+
+  std::string path_;
+  mek::Output output_;
+};
+
 }  // namespace
 
 PYBIND11_MODULE(_mek, module) {
@@ -319,11 +377,19 @@ PYBIND11_MODULE(_mek, module) {
   module.def("check", &checkData, py::arg("data"), py::arg("source"), py::arg("to"),
              py::arg("limit"));
   module.def("write_file", &writeFile, py::arg("path"), py::arg("data"));
+  py::class_<PyOutput>(module, "Output")
+      .def(py::init<const std::string&>(), py::arg("path"))
+      .def("write", &PyOutput::write, py::arg("data"))
+      .def("commit", &PyOutput::commit)
+      .def("abandon", &PyOutput::abandon);
   py::class_<PyStream>(module, "Stream")
       .def(py::init<int, int, int, int, std::uint32_t, bool, unsigned>(), py::arg("source"),
            py::arg("to"), py::arg("eol"), py::arg("errors"), py::arg("replacement"),
            py::arg("fallback"), py::arg("folds"))
       .def("feed", &PyStream::feed, py::arg("data"))
+      .def("flush", &PyStream::flush)
+      .def("state", &PyStream::state)
+      .def("resume_at", &PyStream::resumeAt, py::arg("place"))
       .def("finish", &PyStream::finish)
       .def_property_readonly("changes", &PyStream::changes)
       .def_property_readonly("first_change", &PyStream::firstChange);

@@ -48,10 +48,12 @@ if [[ -n $extra ]]; then
 fi
 # The Python module, when it was built, imports from the prefix.
 if compgen -G "$tmp/build/python/mek/_mek*.so" >/dev/null; then
-  expect "lib/python3/dist-packages/mek/_mek*.so"
-  expect lib/python3/dist-packages/mek/__init__.pyi
+  # Where the interpreter looks under the prefix, as the install step finds it.
   python=$(sed -n 's/^Python3_EXECUTABLE:[A-Z]*=//p' "$tmp/build/CMakeCache.txt")
-  found=$(cd "$tmp" && PYTHONPATH="$prefix/lib/python3/dist-packages" "$python" -c \
+  site=$("$python" "$src/python/site_dir.py" "$prefix")
+  expect "$site/mek/_mek*.so"
+  expect "$site/mek/__init__.pyi"
+  found=$(cd "$tmp" && PYTHONPATH="$prefix/$site" "$python" -c \
     "import mek; print(mek.detect(open('$src/examples/sample-sjis.txt', 'rb').read()))") || found=
   if [[ $found != sjis ]]; then
     echo "FAIL: the installed Python module does not detect examples/sample-sjis.txt" >&2

@@ -90,6 +90,24 @@ class ConversionStream {
   // the call that converts the first `size` bytes written there.
   std::span<std::uint8_t> space();
   bool commit(std::size_t size);
+  // Converts every byte fed so far and hands its output to the writer
+  // before it returns, but for what a later byte could still change: a
+  // sequence cut off so far, a character a fold or a line ending may still
+  // join, and a shift state's return (the text has not ended). For output as
+  // input arrives (a pipe, an incremental codec). False once the conversion
+  // has failed.
+  bool flush();
+  // After flush(): the input bytes that the decoder holds (a sequence cut
+  // off so far), and where it stands in the text as a number below 2^26
+  // (0: at the start) that resumeAt() takes. An incremental codec's state;
+  // kNoPlace when it cannot be told (a piece is still under way).
+  static constexpr std::uint32_t kNoPlace = ~std::uint32_t{0};
+  std::vector<std::uint8_t> heldInput() const;
+  std::uint32_t decoderPlace() const;
+  // Before anything is fed: the decoder reads on from `place` (a
+  // decoderPlace() of a stream between the same codes), as in the middle of
+  // a text. False for a place it cannot stand at.
+  bool resumeAt(std::uint32_t place);
   // Ends the text: converts what was carried over and waits for the worker.
   // True when the whole text converted.
   bool finish();

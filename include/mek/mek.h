@@ -226,6 +226,19 @@ class Stream {
   // first `size` bytes written there.
   [[nodiscard]] std::span<std::byte> space();
   bool commit(std::size_t size);
+  // Converts and writes all that was fed so far but what a later byte could
+  // still change (a cut-off sequence, a character a fold may join, the
+  // return of a shift state); false once the conversion has failed.
+  bool flush();
+  // After flush(), for an incremental codec's state: the input bytes the
+  // decoder holds (a sequence cut off so far), and where it stands in the
+  // text, a number below 2^26 (0: at the start; kNoPlace: cannot be told).
+  // resumeAt(place), before anything is fed, starts a stream between the
+  // same codes there; false for a place it cannot stand at.
+  static constexpr std::uint32_t kNoPlace = ~std::uint32_t{0};
+  [[nodiscard]] std::string held() const;
+  [[nodiscard]] std::uint32_t place() const noexcept;
+  bool resumeAt(std::uint32_t place);
   // Ends the text; true when the whole text converted.
   [[nodiscard]] bool finish();
   // How it failed, with the place in the input.

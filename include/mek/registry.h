@@ -31,6 +31,11 @@ bool carries(int outputCode, char32_t c);
 // character. Null when the code's decoder reads on as it began.
 const Converter* findDecoderAfterStart(int code, const std::uint8_t* begin,
                                        const std::uint8_t* end);
+// A small number for each decoder a stream may run, the decoders of the
+// codes and the one that reads UTF-8 on after its start (1..kCodeCount),
+// and back; 0 and null for none.
+int decoderNumber(const Converter* decoder);
+const Converter* decoderOfNumber(int number);
 // The encoder that writes on, for output code `code`, once the start of a
 // text has been written: the same code without the mark. Null when the
 // code's encoder writes on as it began.

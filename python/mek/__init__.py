@@ -37,6 +37,9 @@ _DETECTIONS = {"first": 0, "score": 1}
 _SEEN = {0: "NONE", 1: "LF", 2: "CRLF", 4: "CR"}
 _AUTO = 0
 _UTF8 = 4
+# A decoder place that cannot be told (mek::Stream::kNoPlace).
+_NO_PLACE = (1 << 32) - 1
+
 # What the incremental decoder of mek-auto gathers before it detects.
 DETECT_SIZE = 64 * 1024
 
@@ -325,6 +328,17 @@ class Stream:
             return self._answer(self._stream.feed(gathered))
         return self._answer(self._stream.feed(data))
 
+    def flush(self) -> bytes:
+        """Answers all the output that the pieces so far give, but for what a
+        later piece could change: a cut-off sequence, a character a fold may
+        still join, the return to ASCII of ISO-2022-JP. Before the code is
+        detected (source='auto'), nothing."""
+        if self._done:
+            raise ValueError("the stream has ended")
+        if self._stream is None:
+            return b""
+        return self._answer(self._stream.flush())
+
     def finish(self) -> bytes:
         """Ends the text; answers the rest of the output."""
         if self._done:
@@ -380,8 +394,75 @@ class _ConvertingReader(io.RawIOBase):
         super().close()
 
 
-def open(path, mode: str = "r", source: str = "auto", *, eol: str = "keep",
-         errors: str = "strict", replacement: Optional[str] = None,
+class _ConvertingWriter(io.RawIOBase):
+    """Takes UTF-8 and writes it converted to a file that is replaced whole
+    when it is closed, as the command line writes one."""
+
+    def __init__(self, path, stream: Stream):
+        super().__init__()
+        self._output = _mek.Output(os.fspath(path))
+        self._stream = stream
+        self._abandoned = False
+
+    def writable(self) -> bool:
+        return True
+
+    def write(self, data) -> int:
+        try:
+            output = self._stream.feed(data)
+            if output:
+                self._output.write(output)
+        except BaseException:
+            self.abandon()
+            raise
+        return len(data)
+
+    def abandon(self) -> None:
+        if not self._abandoned:
+            self._abandoned = True
+            self._output.abandon()
+
+    def close(self) -> None:
+        if not self.closed:
+            try:
+                if not self._abandoned:
+                    self._output.write(self._stream.finish())
+                    self._output.commit()
+            except BaseException:
+                self.abandon()
+                raise
+            finally:
+                super().close()
+
+
+class _TextWriter(io.TextIOWrapper):
+    """The text file of mek.open(path, 'w'): an exception inside its with
+    block leaves the file as it was."""
+
+    def __exit__(self, kind, value, traceback):
+        if kind is not None:
+            self.buffer.raw.abandon()
+        try:
+            self.close()
+        except BaseException:
+            if kind is None:
+                raise
+
+
+def _open_for_writing(path, to, eol, errors, replacement, folds, newline, buffering):
+    if to is None:
+        raise ValueError("mek.open(path, 'w') needs the output code: to='sjis', 'cp932', ...")
+    stream = Stream(to, source="utf8", eol=eol, errors=errors, replacement=replacement,
+                    folds=folds)
+    raw = _ConvertingWriter(path, stream)
+    text = _TextWriter(io.BufferedWriter(raw, buffering), encoding="utf-8", errors="surrogatepass",
+                       newline=newline)
+    text.mode = "w"
+    return text
+
+
+def open(path, mode: str = "r", source: str = "auto", *, to: Optional[str] = None,
+         eol: str = "keep", errors: str = "strict", replacement: Optional[str] = None,
          folds: Sequence[str] = (), detection: str = "score", newline: Optional[str] = None,
          buffering: int = 1 << 20):
     """A text file object that reads ``path`` decoded from ``source``; for
@@ -389,12 +470,21 @@ def open(path, mode: str = "r", source: str = "auto", *, eol: str = "keep",
     does. The text is converted as it is read, so a large file is never
     whole in memory. ``newline`` is that of the built-in open() (None:
     universal newlines). Errors raise from read() as decode() raises them.
-    Reading only: ``mode`` is 'r' or 'rt'.
+
+    With ``mode`` 'w', a text file object that writes ``path`` in the code
+    ``to``, with ``eol``, ``errors``, ``replacement`` and ``folds`` as
+    convert() takes them: the file is written as the command line writes
+    one, a temporary file beside it renamed over it at close(), so it
+    appears whole; after an exception inside its ``with`` block it is left
+    as it was.
 
         pandas.read_csv(mek.open('ledger.csv'))
+        with mek.open('out.csv', 'w', to='cp932', eol='crlf') as f: ...
     """
+    if mode in ("w", "wt"):
+        return _open_for_writing(path, to, eol, errors, replacement, folds, newline, buffering)
     if mode not in ("r", "rt"):
-        raise ValueError(f"mek.open reads text only (mode 'r'), not {mode!r}")
+        raise ValueError(f"mek.open reads ('r') or writes ('w') text, not {mode!r}")
     raw = io.open(path, "rb", buffering=0)
     try:
         source_code = _code(source, source=True)
@@ -433,29 +523,66 @@ def _codec_errors(errors: str) -> str:
 
 
 class _IncrementalDecoder(codecs.IncrementalDecoder):
+    """Answers every character that is complete; holds back only a cut-off
+    sequence, or for mek-auto the bytes before detection can decide."""
+
     def __init__(self, source: str, errors: str = "strict"):
         super().__init__(errors)
         self._source = source
-        self._text = codecs.getincrementaldecoder("utf-8")()
         self._stream = None
 
-    def decode(self, data, final: bool = False) -> str:
+    def _start(self) -> Stream:
         if self._stream is None:
             self._stream = Stream("utf8", source=self._source, errors=_codec_errors(self.errors))
-        output = self._stream.feed(data) if data else b""
-        if final:
-            output += self._stream.finish()
-        text = self._text.decode(output, final)
+        return self._stream
+
+    def decode(self, data, final: bool = False) -> str:
+        stream = self._start()
+        output = stream.feed(data) if data else b""
+        output += stream.finish() if final else stream.flush()
         if final:
             self.reset()
-        return text
+        # The stream writes whole characters only.
+        return output.decode("utf-8", "surrogatepass")
 
     def reset(self) -> None:
         self._stream = None
-        self._text.reset()
+
+    # The state, as TextIOWrapper's tell() and seek() ask for it: the bytes
+    # held back, and where the decoder stands in the text (for mek-auto also
+    # the code detected, from bit 26), so that a new decoder set to it and fed
+    # the held bytes goes on alike.
+    def getstate(self):
+        stream = self._stream
+        if stream is None:
+            return b"", 0
+        if stream._stream is None:  # mek-auto before it could detect
+            return bytes(stream._gathered), 0
+        held, place = stream._stream.state()
+        if place == _NO_PLACE:
+            raise ValueError("the decoder's state cannot be told here")
+        return held, place | (stream._source << 26 if self._source == "auto" else 0)
+
+    def setstate(self, state) -> None:
+        held, flags = state
+        self.reset()
+        source = self._source
+        if source == "auto" and flags >> 26:
+            source = _mek.name(flags >> 26)
+        self._stream = Stream("utf8", source=source, errors=_codec_errors(self.errors))
+        place = flags & ((1 << 26) - 1)
+        if place and not self._stream._stream.resume_at(place):
+            raise ValueError(f"no decoder state {flags}")
+        if held:
+            self._stream.feed(held)
+            self._stream.flush()
 
 
 class _IncrementalEncoder(codecs.IncrementalEncoder):
+    """Answers every byte it can write already; holds back only what a later
+    call could change (a kana a combining mark may follow, with a fold) and
+    iso2022jp's return to ASCII, which final=True writes."""
+
     def __init__(self, to: str, errors: str = "strict"):
         super().__init__(errors)
         self._to = to
@@ -468,10 +595,58 @@ class _IncrementalEncoder(codecs.IncrementalEncoder):
         if final:
             output += self._stream.finish()
             self._stream = None
+        else:
+            output += self._stream.flush()
         return output
 
     def reset(self) -> None:
         self._stream = None
+
+
+class _StreamWriter(codecs.StreamWriter):
+    """codecs.open and codecs.getwriter: writes as the incremental encoder
+    does; reset() and close() end the text (iso2022jp's return to ASCII)."""
+
+    def __init__(self, stream, errors: str = "strict", *, to: str):
+        super().__init__(stream, errors)
+        self._encoder = _IncrementalEncoder(to, errors)
+
+    def encode(self, text, errors="strict"):
+        return self._encoder.encode(text), len(text)
+
+    def reset(self) -> None:
+        data = self._encoder.encode("", final=True)
+        if data:
+            self.stream.write(data)
+
+    def close(self) -> None:
+        self.reset()
+        self.stream.close()
+
+    def __exit__(self, kind, value, traceback) -> None:
+        self.close()
+
+
+class _StreamReader(codecs.StreamReader):
+    """codecs.open and codecs.getreader: reads as the incremental decoder does;
+    reading to the end ends the text, so a cut-off last sequence fails."""
+
+    def __init__(self, stream, errors: str = "strict", *, source: str):
+        super().__init__(stream, errors)
+        self._decoder = _IncrementalDecoder(source, errors)
+
+    def decode(self, data, errors="strict"):
+        return self._decoder.decode(data), len(data)
+
+    def read(self, size=-1, chars=-1, firstline=False):
+        text = super().read(size, chars, firstline)
+        if size < 0 and chars < 0 and not firstline and not self.charbuffer:
+            text += self._decoder.decode(b"", final=True)
+        return text
+
+    def reset(self) -> None:
+        super().reset()
+        self._decoder.reset()
 
 
 def _search(name: str):
@@ -496,10 +671,18 @@ def _search(name: str):
             raise LookupError("mek-auto decodes only: name an output code")
         return _IncrementalEncoder(code_text, errors)
 
+    def stream_writer(stream, errors="strict"):
+        if code == _AUTO:
+            raise LookupError("mek-auto decodes only: name an output code")
+        return _StreamWriter(stream, errors, to=code_text)
+
     return codecs.CodecInfo(
         encode_whole, decode_whole, name="mek-" + code_text,
         incrementalencoder=incremental_encoder,
-        incrementaldecoder=lambda errors="strict": _IncrementalDecoder(code_text, errors))
+        incrementaldecoder=lambda errors="strict": _IncrementalDecoder(code_text, errors),
+        streamwriter=stream_writer,
+        streamreader=lambda stream, errors="strict": _StreamReader(stream, errors,
+                                                                   source=code_text))
 
 
 _registered = False
