@@ -1,6 +1,7 @@
 #include <new>
 #include <utility>
 
+#include "convert/huge_pages.h"
 #include "detect/scored_detection.h"
 #include "mek/codes.h"
 #include "mek/conversion_stream.h"
@@ -121,6 +122,7 @@ Result convert(std::string_view input, Code from, Code to, LineEnding eol, const
     // Room for most outputs at once: growing a large string step by step
     // copies it and touches fresh pages again and again.
     result.bytes.reserve(input.size() * 2 + 64);
+    adviseHugePages(result.bytes.data(), result.bytes.capacity());
     ConversionStream::Options given = locating(options);
     given.locate = locate;
     given.worker = !locate;

@@ -12,12 +12,15 @@
 #include <pybind11/stl.h>
 
 #include <cstdint>
+#include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "app/command_line.h"
+#include "convert/huge_pages.h"
 #include "files/output.h"
 #include "mek/mek.h"
 #include "mek/text_position.h"
@@ -117,11 +120,92 @@ py::tuple resultTuple(const mek::Result& result, bool asText) {
                         errorTuple(result.first_change));
 }
 
+// The output of a conversion built in place in a bytes object: room for
+// most outputs is taken at once (its pages are touched only as they are
+// written) and given back at the end, so that the text is never copied.
+class BytesOutput {
+ public:
+  explicit BytesOutput(std::size_t room)
+      : object_(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(room))),
+        capacity_(object_ != nullptr ? room : 0) {
+    if (object_ == nullptr) {
+      PyErr_Clear();  // the caller takes the other way
+      return;
+    }
+    mek::adviseHugePages(PyBytes_AS_STRING(object_), room);
+  }
+  ~BytesOutput() { Py_XDECREF(object_); }
+  BytesOutput(const BytesOutput&) = delete;
+  BytesOutput& operator=(const BytesOutput&) = delete;
+
+  // Called without the interpreter lock: the object is nobody else's yet.
+  bool append(std::string_view bytes) noexcept {
+    if (bytes.size() > capacity_ - size_) return false;
+    std::memcpy(PyBytes_AS_STRING(object_) + size_, bytes.data(), bytes.size());
+    size_ += bytes.size();
+    return true;
+  }
+  [[nodiscard]] bool ready() const { return object_ != nullptr; }
+
+  // With the lock held: the bytes written, as the object.
+  py::object take() {
+    if (_PyBytes_Resize(&object_, static_cast<Py_ssize_t>(size_)) != 0) {
+      throw py::error_already_set();
+    }
+    return py::reinterpret_steal<py::object>(std::exchange(object_, nullptr));
+  }
+
+ private:
+  PyObject* object_;
+  std::size_t capacity_;
+  std::size_t size_ = 0;
+};
+
+// Room for the output of `input` bytes to `to`: four bytes for each (eight
+// for UTF-32), which nearly every text stays below; one that does not takes
+// the way through mek::convert.
+std::size_t outputRoom(std::size_t input, mek::Code to) {
+  const bool wide = to == mek::Code::utf32_be || to == mek::Code::utf32_le ||
+                    to == mek::Code::utf32_be_bom || to == mek::Code::utf32_le_bom;
+  return input * (wide ? 8 : 4) + 64;
+}
+
+// Converts straight into a bytes object, on the threads the tool uses,
+// without placing anything; nullopt when the text failed, was changed or
+// outgrew the room, which mek::convert then converts again and places.
+std::optional<py::object> convertInPlace(std::string_view input, mek::Code from, mek::Code to,
+                                         mek::LineEnding eol, const mek::Options& options) {
+  BytesOutput output(outputRoom(input.size(), to));
+  if (!output.ready()) return std::nullopt;
+  bool converted = false;
+  {
+    py::gil_scoped_release unlocked;
+    if (from == mek::Code::autodetect) from = mek::detect(input, options.detection);
+    if (from != mek::Code::autodetect) {
+      mek::StreamSettings settings;
+      settings.threads = true;
+      settings.locate = false;
+      mek::Stream stream(
+          from, to, eol, [&output](std::string_view bytes) { return output.append(bytes); },
+          options, settings);
+      converted = stream.feed(input) && stream.finish() && stream.changes() == 0;
+    }
+  }
+  if (!converted) return std::nullopt;
+  return output.take();
+}
+
 py::tuple convertData(const py::object& data, int from, int to, int eol, int errors,
                       std::uint32_t replacement, bool fallback, unsigned folds, int detection,
                       bool asText) {
   const InputView input(data);
   const mek::Options options = makeOptions(errors, replacement, fallback, folds, detection);
+  if (!asText) {
+    std::optional<py::object> bytes =
+        convertInPlace(input.text(), static_cast<mek::Code>(from), static_cast<mek::Code>(to),
+                       static_cast<mek::LineEnding>(eol), options);
+    if (bytes) return py::make_tuple(*bytes, py::none(), 0, py::none());
+  }
   mek::Result result;
   {
     py::gil_scoped_release unlocked;
@@ -138,11 +222,16 @@ py::tuple encodeText(const py::str& text, int to, int eol, int errors, std::uint
   const char* utf8 = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
   if (utf8 == nullptr) throw py::error_already_set();
   const mek::Options options = makeOptions(errors, replacement, fallback, folds, 0);
+  const std::string_view input(utf8, static_cast<std::size_t>(size));
+  std::optional<py::object> bytes =
+      convertInPlace(input, mek::Code::utf8, static_cast<mek::Code>(to),
+                     static_cast<mek::LineEnding>(eol), options);
+  if (bytes) return py::make_tuple(*bytes, py::none(), 0, py::none());
   mek::Result result;
   {
     py::gil_scoped_release unlocked;
-    result = mek::convert(std::string_view(utf8, static_cast<std::size_t>(size)), mek::Code::utf8,
-                          static_cast<mek::Code>(to), static_cast<mek::LineEnding>(eol), options);
+    result = mek::convert(input, mek::Code::utf8, static_cast<mek::Code>(to),
+                          static_cast<mek::LineEnding>(eol), options);
   }
   return resultTuple(result, false);
 }

@@ -8,13 +8,13 @@ namespace mek {
 // How a conversion failed, or what an error policy changed.
 enum class ErrorKind {
   none,
-  malformed,  // the input bytes are not valid in the input code
-  unmapped,   // a valid character that the output code cannot carry
-  too_large,  // an output that no size can hold (a piece's output beyond a signed 32-bit count)
-  no_memory,  // memory for the conversion could not be allocated
-  output,     // the caller's writer refused the output
-  undetected, // no code reads the input as text; the place, when set, is the
-              // first bad sequence of the code that reads all but a few places
+  malformed,   // the input bytes are not valid in the input code
+  unmapped,    // a valid character that the output code cannot carry
+  too_large,   // an output that no size can hold (a piece's output beyond a signed 32-bit count)
+  no_memory,   // memory for the conversion could not be allocated
+  output,      // the caller's writer refused the output
+  undetected,  // no code reads the input as text; the place, when set, is the
+               // first bad sequence of the code that reads all but a few places
 };
 
 // Where and why, traced back to the input: the byte offset of the first byte
