@@ -242,7 +242,8 @@ def guess(data, detection: str = "score") -> Optional[Tuple[str, str]]:
 
 
 class Problem(NamedTuple):
-    """One problem of a text found by check()."""
+    """One problem of a text found by check(); str() of it is the tool's
+    words for it."""
 
     kind: str  # 'malformed', 'unmapped' or 'undetected'
     offset: int
@@ -250,6 +251,21 @@ class Problem(NamedTuple):
     column: int
     bytes: bytes
     character: Optional[str]
+    # For 'undetected': the code that reads the text all but a few places.
+    near: Optional[str] = None
+
+    def __str__(self) -> str:
+        if self.kind == "undetected":
+            text = "cannot detect the input code"
+            if self.near and self.line:
+                text += (f": it reads as {self.near} except at byte {self.offset} (line "
+                         f"{self.line}, column {self.column}): invalid {self.near} bytes "
+                         f"{self.bytes.hex(' ').upper()}")
+            return text
+        place = f"byte {self.offset} (line {self.line}, column {self.column})"
+        if self.kind == "unmapped":
+            return f"{place}: U+{ord(self.character):04X} cannot be written"
+        return f"{place}: invalid bytes {self.bytes.hex(' ').upper()}"
 
 
 def check(data, source: str = "auto", to: Optional[str] = None, limit: int = 1000) -> list:
@@ -260,7 +276,12 @@ def check(data, source: str = "auto", to: Optional[str] = None, limit: int = 100
     places when there is one."""
     to_code = _code(to) if to is not None else _AUTO
     problems = _mek.check(data, _code(source, source=True), to_code, int(limit))
-    return [Problem(k, o, l, c, b, chr(ch) if k == "unmapped" else None)
+    near = None
+    if any(problem[0] == "undetected" for problem in problems):
+        code = _mek.nearest(data)[5]
+        near = _mek.name(code) if code else None
+    return [Problem(k, o, l, c, b, chr(ch) if k == "unmapped" else None,
+                    near if k == "undetected" else None)
             for k, o, l, c, b, ch in problems]
 
 

@@ -29,6 +29,7 @@ class Problem(NamedTuple):
     column: int
     bytes: bytes
     character: Optional[str]
+    near: Optional[str] = ...
 
 def code_name(name: str) -> str: ...
 def convert(data: _Data, to: str, *, source: str = "auto", eol: str = "keep",

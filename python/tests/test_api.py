@@ -147,6 +147,7 @@ def test_undetectable_text_is_refused(codec, near, tmp_path):
     assert mek.detect(data) is None and mek.guess(data) is None
     [problem] = mek.check(data)
     assert problem.kind == "undetected" and problem.offset == at and problem.bytes[0] == 0xFF
+    assert str(problem) == message and problem.near == near
     with pytest.raises(mek.DecodeError) as raised:
         mek.open(path).read()
     assert str(raised.value) == message
