@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/command_line.h"
+#include "files/quoting.h"
 
 namespace mek {
 namespace {
@@ -70,7 +71,7 @@ Arguments readArguments(int argc, char** argv) {
     const char* value = nullptr;
     const LongOption* option = findLongOption(argv[i], value);
     if (option == nullptr && std::strncmp(argv[i], "--", 2) == 0) {
-      a.error = std::string("unknown option: ") + argv[i];
+      a.error = "unknown option: " + labelText(argv[i]);
       return a;
     }
     a.in_place = a.in_place || is(option, "--in-place");
@@ -115,7 +116,7 @@ Arguments readArguments(int argc, char** argv) {
         a.run.verbose = true;
       } else if (is(option, "--detect")) {
         if (std::strcmp(value, "first") != 0 && std::strcmp(value, "score") != 0) {
-          a.error = std::string("unknown detection: ") + value;
+          a.error = "unknown detection: " + labelText(value);
           return a;
         }
         a.run.score = std::strcmp(value, "score") == 0;

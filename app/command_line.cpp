@@ -20,6 +20,7 @@
 #include "app/arguments.h"
 #include "app/driver.h"
 #include "app/signal_guard.h"
+#include "files/quoting.h"
 #include "mek/registry.h"
 
 namespace mek {
@@ -357,6 +358,23 @@ std::vector<const char*> eachFileOnce(const std::vector<const char*>& files) {
   return once;
 }
 
+// The device and inode of the file at `path`, or nothing.
+std::optional<std::pair<dev_t, ino_t>> fileIdentity(const char* path) {
+  struct stat status;
+  if (stat(path, &status) != 0) return std::nullopt;
+  return std::make_pair(status.st_dev, status.st_ino);
+}
+
+// Whether standard output is the regular file `input` (or standard input,
+// for a null `input`) is: writing there would read the output back.
+bool outputIsInput(const char* input) {
+  struct stat out;
+  if (fstat(STDOUT_FILENO, &out) != 0 || !S_ISREG(out.st_mode)) return false;
+  struct stat in;
+  const int got = input != nullptr ? stat(input, &in) : fstat(STDIN_FILENO, &in);
+  return got == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+}
+
 // Standard input that holds no text to convert: a terminal (the user would
 // be typing the text that replaces a file) or another character device such
 // as /dev/null, which is what xargs gives.
@@ -381,7 +399,7 @@ bool wouldReplaceWithStandardInput(const char* path) {
 
 // "not an input code: NAME", with " (sjis?)" when one name is close.
 std::string unknownCodeMessage(const char* opening, const char* name, bool input) {
-  std::string message = std::string(opening) + name;
+  std::string message = opening + labelText(name);
   if (const char* close = closeCodeName(name, input); close != nullptr) {
     message += std::string(" (") + close + "?)";
   }
@@ -402,7 +420,8 @@ std::FILE* openInputs(const std::vector<const char*>& inputs) {
     if (input != stdin) std::fclose(input);
     input = std::fopen(path, "rb");
     if (input == nullptr) {
-      std::fprintf(stderr, "cannot open input file '%s': %s\n", path, std::strerror(errno));
+      std::fprintf(stderr, "cannot open input file %s: %s\n", quotedName(path).c_str(),
+                   std::strerror(errno));
       return nullptr;
     }
   }
@@ -440,8 +459,8 @@ int run(int argc, char** argv) {
     return usageError(unknownCodeMessage("not an output code: ", a.output_name, false));
   }
   if (a.inputs.size() > 1) {
-    return usageError(std::string("more than one input file: '") + a.inputs[1] +
-                      "' (--in-place converts several files)");
+    return usageError("more than one input file: " + quotedName(a.inputs[1]) +
+                      " (--in-place converts several files)");
   }
   if (a.in_place && a.files.empty()) {
     std::fputs("no files: name the files to convert in place\n", stderr);
@@ -449,7 +468,7 @@ int run(int argc, char** argv) {
   }
   // The error policy and its replacement are told before anything is read.
   if (a.errors_name != nullptr && !findErrors(a.errors_name, a.run.errors)) {
-    return usageError(std::string("unknown error policy: ") + a.errors_name);
+    return usageError("unknown error policy: " + labelText(a.errors_name));
   }
   if (a.replacement_text != nullptr) {
     a.run.replacement = oneCharacter(a.replacement_text);
@@ -490,8 +509,9 @@ int run(int argc, char** argv) {
       each.input_name = file;
       std::FILE* in = std::fopen(file, "rb");
       if (in == nullptr) {
-        if (each.label != nullptr) std::fprintf(stderr, "%s: ", each.label);
-        std::fprintf(stderr, "cannot open input file '%s': %s\n", file, std::strerror(errno));
+        if (each.label != nullptr) std::fprintf(stderr, "%s: ", labelText(each.label).c_str());
+        std::fprintf(stderr, "cannot open input file %s: %s\n", quotedName(file).c_str(),
+                     std::strerror(errno));
         status = 2;
         continue;
       }
@@ -504,6 +524,13 @@ int run(int argc, char** argv) {
   std::optional<SignalGuard> guard;
   if (!a.run.guess) guard.emplace(a.in_place && a.files.size() > 1);
   a.run.guard = guard ? &*guard : nullptr;
+  if (!eachFile && a.output_path == nullptr &&
+      outputIsInput(a.inputs.empty() ? nullptr : a.inputs.back())) {
+    // As cat refuses: the run would read what it writes.
+    std::fprintf(stderr, "input file is output file: %s\n",
+                 a.inputs.empty() ? "standard input" : quotedName(a.inputs.back()).c_str());
+    return 1;
+  }
   if (!eachFile || a.files.empty()) {
     std::FILE* input = openInputs(a.inputs);
     if (input == nullptr) return 1;
@@ -520,23 +547,50 @@ int run(int argc, char** argv) {
   // when there is more than one.
   bool all = true;
   const std::vector<const char*> once = eachFileOnce(a.files);
+  // The files this run wrote: a later name of one of them (another path to
+  // it, as through a bind mount) would convert the output again.
+  std::set<std::pair<dev_t, ino_t>> written;
   for (std::size_t i = 0; i < once.size(); ++i) {
     const char* file = once[i];
+    if (a.in_place) {
+      const auto identity = fileIdentity(file);
+      if (identity && written.count(*identity) != 0) {
+        // Converted already, under the name that wrote it.
+        if (guard) {
+          guard->finished(file, true, i + 1 == once.size());
+          guard->settle(i + 1 == once.size() && all);
+        }
+        continue;
+      }
+    }
     RunOptions each = a.run;
     each.label = a.in_place || once.size() > 1 ? file : nullptr;
     each.input_name = file;
     each.last = i + 1 == once.size();
-    std::FILE* in = std::fopen(file, "rb");
-    if (in == nullptr) {
-      if (each.label != nullptr) std::fprintf(stderr, "%s: ", each.label);
-      std::fprintf(stderr, "cannot open input file '%s': %s\n", file, std::strerror(errno));
+    // A FIFO would block and a device never ends: only regular files are
+    // replaced in place.
+    struct stat status;
+    const bool regular = !a.in_place || stat(file, &status) != 0 || S_ISREG(status.st_mode);
+    std::FILE* in = regular ? std::fopen(file, "rb") : nullptr;
+    if (!regular) {
+      std::fprintf(stderr, "%s: not a regular file: %s\n", labelText(file).c_str(),
+                   quotedName(file).c_str());
+      if (guard) guard->finished(file, false, each.last);
+      all = false;
+    } else if (in == nullptr) {
+      if (each.label != nullptr) std::fprintf(stderr, "%s: ", labelText(each.label).c_str());
+      std::fprintf(stderr, "cannot open input file %s: %s\n", quotedName(file).c_str(),
+                   std::strerror(errno));
       if (guard) guard->finished(file, false, each.last);
       all = false;
     } else {
-      all = runConversion(in, inputCode, a.in_place ? file : nullptr, outputCode, a.line_ending,
-                          each) &&
-            all;
+      const bool ok = runConversion(in, inputCode, a.in_place ? file : nullptr, outputCode,
+                                    a.line_ending, each);
+      all = ok && all;
       std::fclose(in);
+      if (ok && a.in_place) {
+        if (const auto identity = fileIdentity(file)) written.insert(*identity);
+      }
     }
     // A signal during a commit ends the run here, before the next file.
     if (guard) guard->settle(each.last && all);

@@ -11,6 +11,7 @@
 #include "app/input.h"
 #include "app/signal_guard.h"
 #include "files/output.h"
+#include "files/quoting.h"
 #include "mek/mek.h"
 
 namespace mek {
@@ -78,7 +79,7 @@ namespace {
 // With --verbose: how close the scored call was.
 void tellScores(const DetectionScores& scores, const char* label) {
   if (scores.by_mark) return;
-  if (label != nullptr) std::fprintf(stderr, "%s: ", label);
+  if (label != nullptr) std::fprintf(stderr, "%s: ", labelText(label).c_str());
   std::fprintf(stderr, "score %s", scoreText(scores.score).c_str());
   if (scores.runner_up == Code::autodetect) {
     std::fputs(", no runner-up\n", stderr);
@@ -174,7 +175,7 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
       return failure != Failure::kNone ? failure : Failure::kUndetected;
     }
     if (run.verbose) {
-      if (run.label != nullptr) std::fprintf(stderr, "%s: ", run.label);
+      if (run.label != nullptr) std::fprintf(stderr, "%s: ", labelText(run.label).c_str());
       std::fprintf(stderr, "detected %s\n", codeName(found.inputCode));
       if (run.score) tellScores(detector.scores(), run.label);
     }
@@ -228,7 +229,9 @@ std::string placeAndDetail(const Error& failure, int inputCode, int outputCode);
 // file is named and the message has no "NAME: " before it.
 std::string inName(const RunOptions& run) {
   if (run.label != nullptr || run.input_name == nullptr) return "";
-  return std::string(" in '") + run.input_name + "'";
+  std::string in = " in ";
+  in += quotedName(run.input_name);
+  return in;
 }
 
 // The message for a failed conversion, without its newline.
@@ -236,7 +239,10 @@ std::string failureText(Failure failure, const Findings& found, int outputCode,
                         const RunOptions& run) {
   if (failure == Failure::kRead) {
     std::string message = "cannot read input file";
-    if (run.input_name != nullptr) message += std::string(" '") + run.input_name + "'";
+    if (run.input_name != nullptr) {
+      message += ' ';
+      message += quotedName(run.input_name);
+    }
     return message + ": " + std::strerror(found.readError);
   }
   if (failure == Failure::kNoMemory) return "cannot allocate enough memory";
@@ -322,12 +328,12 @@ int runCheck(std::FILE* input, int inputCode, int outputCode, int lineEnding,
       convertInput(fileno(input), outputCode == kCodeAuto ? kCodeUtf16Be : outputCode, lineEnding,
                    run, nullptr, found);
   if (failure != Failure::kNone) {
-    if (options.label != nullptr) std::fprintf(stderr, "%s: ", options.label);
+    if (options.label != nullptr) std::fprintf(stderr, "%s: ", labelText(options.label).c_str());
     std::fprintf(stderr, "%s\n", failureText(failure, found, outputCode, run).c_str());
     return failure == Failure::kUndetected || failure == Failure::kConvert ? 1 : 2;
   }
   for (const Error& problem : found.changes) {
-    if (options.label != nullptr) std::printf("%s: ", options.label);
+    if (options.label != nullptr) std::printf("%s: ", labelText(options.label).c_str());
     std::printf("%s\n", placeAndDetail(problem, found.inputCode, outputCode).c_str());
   }
   if (std::fflush(stdout) != 0) return 2;
@@ -359,7 +365,7 @@ bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int 
     const Failure failure =
         convertInput(fileno(input), outputCode, lineEnding, options, nullptr, found);
     if (failure == Failure::kNone) {
-      if (options.label != nullptr) std::printf("%s: ", options.label);
+      if (options.label != nullptr) std::printf("%s: ", labelText(options.label).c_str());
       std::printf("%s %s\n", codeName(found.inputCode), lineEndingsName(found.lineEndings));
       if (std::fflush(stdout) == 0) return true;
       message = std::string("cannot write output file: ") + std::strerror(errno);
@@ -402,14 +408,14 @@ bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int 
       std::size_t at = 0;
       while (at <= report.size()) {
         const std::size_t line = std::min(report.find('\n', at), report.size());
-        if (options.label != nullptr) std::fprintf(stderr, "%s: ", options.label);
+        if (options.label != nullptr) std::fprintf(stderr, "%s: ", labelText(options.label).c_str());
         std::fprintf(stderr, "%.*s\n", static_cast<int>(line - at), report.c_str() + at);
         at = line + 1;
       }
     }
     return true;
   }
-  if (options.label != nullptr) std::fprintf(stderr, "%s: ", options.label);
+  if (options.label != nullptr) std::fprintf(stderr, "%s: ", labelText(options.label).c_str());
   std::fprintf(stderr, "%s\n", message.c_str());
   return false;
 }

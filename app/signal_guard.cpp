@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "files/output.h"
+#include "files/quoting.h"
 
 namespace mek {
 namespace {
@@ -111,7 +112,9 @@ void SignalGuard::settle(bool everyFileConverted) {
 }
 
 void SignalGuard::die(int signal) {
-  for (const std::string& name : converted_) std::fprintf(stderr, "%s: converted\n", name.c_str());
+  for (const std::string& name : converted_) {
+    std::fprintf(stderr, "%s: converted\n", labelText(name).c_str());
+  }
   std::fflush(stderr);
   // Ends the process the way the signal would have: its default action.
   struct sigaction dflt {};

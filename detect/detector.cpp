@@ -110,8 +110,9 @@ CodeNumber Detector::answer() const {
   if (const CodeNumber mark = markAnswer(); mark != kCodeAuto) return mark;
   // The UTF-32 tests accept any input without a whole unit, so they only
   // count for input of four bytes or more; shorter text would otherwise be
-  // taken for UTF-32 and converted to nothing. Empty input stays UTF-32.
-  if (size_ == 0) return kCodeUtf32Be;
+  // taken for UTF-32 and converted to nothing. Empty input is UTF-8, as under
+  // score.
+  if (size_ == 0) return kCodeUtf8;
   // A test that passes only with a last sequence cut off by the end does not
   // pass: the text does not end there in that code. (ISO-2022-JP reads a
   // cut-off escape as characters.)

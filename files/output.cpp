@@ -12,6 +12,7 @@
 
 #include "files/file_attributes.h"
 #include "files/output_target.h"
+#include "files/quoting.h"
 #include "files/temporary_file.h"
 
 namespace mek {
@@ -163,7 +164,10 @@ bool Output::failWrite(int error) {
   if (error_ != OutputError::kNone) return false;
   error_ = OutputError::kWrite;
   message_ = "cannot write output file";
-  if (!name_.empty()) message_ += " '" + name_ + "'";
+  if (!name_.empty()) {
+    message_ += ' ';
+    message_ += quotedName(name_);
+  }
   message_ += ": ";
   message_ += std::strerror(error);
   return false;

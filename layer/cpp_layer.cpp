@@ -1,3 +1,4 @@
+#include <mutex>
 #include <new>
 #include <utility>
 
@@ -177,8 +178,14 @@ std::vector<Error> check(std::string_view input, Code from, Code to, std::size_t
   return problems;
 }
 
+struct Stream::Shared {
+  std::mutex mutex;
+  std::string output;  // kept when the stream has no writer
+};
+
 Stream::Stream(Code from, Code to, LineEnding eol, Writer writer, const Options& options,
-               const StreamSettings& settings) {
+               const StreamSettings& settings)
+    : shared_(std::make_unique<Shared>()) {
   ConversionStream::Options given = locating(options);
   if (settings.piece_size != 0) given.piece_size = settings.piece_size;
   given.worker = settings.threads;
@@ -193,12 +200,38 @@ Stream::Stream(Code from, Code to, LineEnding eol, Writer writer, const Options&
       given);
 }
 
+Stream::Stream(Code from, Code to, LineEnding eol, const Options& options,
+               const StreamSettings& settings)
+    : Stream(
+          from, to, eol, [](std::string_view) { return true; }, options, settings) {
+  // The writer keeps the output; it runs inside the calls that hold the lock
+  // (on the worker while finish() or flush() waits for it).
+  Shared* shared = shared_.get();
+  stream_ = std::make_unique<ConversionStream>(
+      static_cast<int>(from), static_cast<int>(to), static_cast<int>(eol),
+      [shared](const std::uint8_t* data, std::size_t size) {
+        shared->output.append(reinterpret_cast<const char*>(data), size);
+        return true;
+      },
+      [&] {
+        ConversionStream::Options given = locating(options);
+        if (settings.piece_size != 0) given.piece_size = settings.piece_size;
+        given.worker = false;  // the output is kept by the caller's thread
+        given.locate = settings.locate;
+        given.changes_listed = settings.changes_listed;
+        given.fused = settings.fused;
+        return given;
+      }());
+}
+
 Stream::~Stream() = default;
 Stream::Stream(Stream&&) noexcept = default;
 Stream& Stream::operator=(Stream&&) noexcept = default;
 
 bool Stream::feed(std::string_view bytes) {
-  return stream_ != nullptr && stream_->feed(bytesOf(bytes), bytes.size());
+  if (stream_ == nullptr) return false;
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  return stream_->feed(bytesOf(bytes), bytes.size());
 }
 
 bool Stream::feed(std::span<const std::byte> bytes) {
@@ -207,46 +240,70 @@ bool Stream::feed(std::span<const std::byte> bytes) {
 
 std::span<std::byte> Stream::space() {
   if (stream_ == nullptr) return {};
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
   const std::span<std::uint8_t> room = stream_->space();
   return {reinterpret_cast<std::byte*>(room.data()), room.size()};
 }
 
 bool Stream::commit(std::size_t size) {
-  return stream_ != nullptr && stream_->commit(size);
+  if (stream_ == nullptr) return false;
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  return stream_->commit(size);
 }
 
 bool Stream::flush() {
-  return stream_ != nullptr && stream_->flush();
+  if (stream_ == nullptr) return false;
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  return stream_->flush();
 }
 
 std::string Stream::held() const {
   if (stream_ == nullptr) return {};
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
   const std::vector<std::uint8_t> bytes = stream_->heldInput();
   return {bytes.begin(), bytes.end()};
 }
 
 std::uint32_t Stream::place() const noexcept {
-  return stream_ != nullptr ? stream_->decoderPlace() : kNoPlace;
+  if (stream_ == nullptr) return kNoPlace;
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  return stream_->decoderPlace();
 }
 
 bool Stream::resumeAt(std::uint32_t place) {
-  return stream_ != nullptr && stream_->resumeAt(place);
+  if (stream_ == nullptr) return false;
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  return stream_->resumeAt(place);
 }
 
 bool Stream::finish() {
-  return stream_ != nullptr && stream_->finish();
+  if (stream_ == nullptr) return false;
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  return stream_->finish();
+}
+
+std::string Stream::takeOutput() {
+  if (shared_ == nullptr) return {};
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  return std::exchange(shared_->output, std::string());
 }
 
 Error Stream::error() const noexcept {
-  return stream_ != nullptr ? errorOf(*stream_) : Error{ErrorKind::malformed, 0, 0, 0};
+  if (stream_ == nullptr) return Error{ErrorKind::malformed, 0, 0, 0};
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  return errorOf(*stream_);
 }
 
 std::uint64_t Stream::changes() const noexcept {
-  return stream_ != nullptr ? stream_->changeCount() : 0;
+  if (stream_ == nullptr) return 0;
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  return stream_->changeCount();
 }
 
 Error Stream::firstChange() const noexcept {
-  return stream_ != nullptr ? firstChangeOf(*stream_) : Error{};
+  if (stream_ == nullptr) return Error{};
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  return firstChangeOf(*stream_);
 }
 
 const std::vector<Error>& Stream::changeList() const noexcept {
@@ -255,7 +312,9 @@ const std::vector<Error>& Stream::changeList() const noexcept {
 }
 
 unsigned Stream::lineEndingsSeen() const noexcept {
-  return stream_ != nullptr ? stream_->lineEndingsSeen() : 0;
+  if (stream_ == nullptr) return 0;
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  return stream_->lineEndingsSeen();
 }
 
 Text::~Text() {

@@ -23,6 +23,7 @@
 #include "convert/huge_pages.h"
 #include "files/output.h"
 #include "mek/mek.h"
+#include "mek/registry.h"
 #include "mek/text_position.h"
 
 namespace py = pybind11;
@@ -102,6 +103,13 @@ mek::Options makeOptions(int errors, std::uint32_t replacement, bool fallback, u
   return options;
 }
 
+// The bytes of `text`; MemoryError when they cannot be had.
+py::object bytesOf(std::string_view text) {
+  PyObject* bytes = PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+  if (bytes == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(bytes);
+}
+
 // (output, error, changes, first change): the output is None after a
 // failure.
 py::tuple resultTuple(const mek::Result& result, bool asText) {
@@ -113,7 +121,7 @@ py::tuple resultTuple(const mek::Result& result, bool asText) {
       if (text == nullptr) throw py::error_already_set();
       output = py::reinterpret_steal<py::object>(text);
     } else {
-      output = py::bytes(result.bytes);
+      output = bytesOf(result.bytes);
     }
   }
   return py::make_tuple(output, errorTuple(result.error, result.from), result.changes,
@@ -293,70 +301,55 @@ int lookupCode(const std::string& name) {
 }
 
 // A conversion over pieces: the output of each piece is handed back by the
-// call that fed it.
+// call that fed it. Threads that share one take turns (the stream's lock,
+// taken without the interpreter lock).
 class PyStream {
  public:
   PyStream(int from, int to, int eol, int errors, std::uint32_t replacement, bool fallback,
            unsigned folds)
-      : stream_(
-            static_cast<mek::Code>(from), static_cast<mek::Code>(to),
-            static_cast<mek::LineEnding>(eol),
-            [this](std::string_view bytes) {
-              pending_.append(bytes);
-              return true;
-            },
-            makeOptions(errors, replacement, fallback, folds, 0)) {}
+      : stream_(static_cast<mek::Code>(from), static_cast<mek::Code>(to),
+                static_cast<mek::LineEnding>(eol),
+                makeOptions(errors, replacement, fallback, folds, 0)) {}
 
   // (output, error): the output so far, or None with the error.
   py::tuple feed(const py::object& data) {
     const InputView input(data);
-    bool ok = false;
-    {
-      py::gil_scoped_release unlocked;
-      ok = stream_.feed(input.text());
-    }
-    return take(ok);
+    return run([&] { return stream_.feed(input.text()); });
   }
 
   // (output, error): all that the pieces so far give, but for what a later
   // piece could change.
   py::tuple flush() {
-    bool ok = false;
-    {
-      py::gil_scoped_release unlocked;
-      ok = stream_.flush();
-    }
-    return take(ok);
+    return run([&] { return stream_.flush(); });
   }
 
   py::tuple finish() {
-    bool ok = false;
-    {
-      py::gil_scoped_release unlocked;
-      ok = stream_.finish();
-    }
-    return take(ok);
+    return run([&] { return stream_.finish(); });
   }
 
   // (held bytes, place) after a flush, for an incremental decoder's state.
-  py::tuple state() const { return py::make_tuple(py::bytes(stream_.held()), stream_.place()); }
+  py::tuple state() const { return py::make_tuple(bytesOf(stream_.held()), stream_.place()); }
   bool resumeAt(std::uint32_t place) { return stream_.resumeAt(place); }
 
   [[nodiscard]] std::uint64_t changes() const { return stream_.changes(); }
   [[nodiscard]] py::object firstChange() const { return errorTuple(stream_.firstChange()); }
 
  private:
-  py::tuple take(bool ok) {
-    if (!ok) {
-      pending_.clear();
-      return py::make_tuple(py::none(), errorTuple(stream_.error()));
+  template <class Step>
+  py::tuple run(Step step) {
+    bool ok = false;
+    std::string output;
+    mek::Error error;
+    {
+      py::gil_scoped_release unlocked;
+      ok = step();
+      output = stream_.takeOutput();
+      if (!ok) error = stream_.error();
     }
-    py::bytes output(pending_);
-    pending_.clear();
-    return py::make_tuple(output, py::none());
+    if (!ok) return py::make_tuple(py::none(), errorTuple(error));
+    return py::make_tuple(bytesOf(output), py::none());
   }
 
-  std::string pending_;
   mek::Stream stream_;
 };
 
@@ -366,6 +359,7 @@ class PyStream {
 // message.
 void writeFile(const std::string& path, const py::object& data) {
   if (path.empty()) throw py::value_error("an output path is needed");
+  if (path.find('\0') != std::string::npos) throw py::value_error("a path must hold no NUL");
   const InputView input(data);
   std::string message;
   {
@@ -383,12 +377,19 @@ void writeFile(const std::string& path, const py::object& data) {
   throw py::error_already_set();
 }
 
+// A path for the C library: one with a NUL would name another file.
+const std::string& checkedPath(const std::string& path) {
+  if (path.empty()) throw py::value_error("an output path is needed");
+  if (path.find('\0') != std::string::npos) throw py::value_error("a path must hold no NUL");
+  return path;
+}
+
 // A named output written as the tool writes one: pieces go to a temporary
 // file beside the target, which commit() flushes and renames over it and
 // abandon() removes. Raises OSError with the tool's message.
 class PyOutput {
  public:
-  explicit PyOutput(const std::string& path) : path_(path), output_(path_.c_str()) {
+  explicit PyOutput(const std::string& path) : path_(checkedPath(path)), output_(path_.c_str()) {
     if (output_.error() != mek::OutputError::kNone) fail();
   }
 
@@ -455,6 +456,12 @@ PYBIND11_MODULE(_mek, module) {
   module.def("encode", &encodeText, py::arg("text"), py::arg("to"), py::arg("eol"),
              py::arg("errors"), py::arg("replacement"), py::arg("fallback"), py::arg("folds"));
   module.def("detect", &detectCode, py::arg("data"), py::arg("detection"));
+  module.def(
+      "carries",
+      [](int code, std::uint32_t character) {
+        return mek::carries(code, static_cast<char32_t>(character));
+      },
+      py::arg("code"), py::arg("character"));
   module.def(
       "nearest",
       [](const py::object& data) {

@@ -5,6 +5,8 @@
 // folder changed except the one a successful run writes.
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -90,7 +92,8 @@ TEST_F(CliFaultTest, MessagesNameTheFileAndTheReason) {
     expectFailure(shellQuote(input) + " -outf8 out.txt", "", 1, "cannot " + message + "\n");
     expectFailure("-iutf8 " + shellQuote(input) + " -outf8", "", 1, "cannot " + message + "\n");
   }
-  expectFailure("-iutf8 -outf8 out.txt --force", "< folder", 1, "cannot read input file: Is a directory\n");
+  expectFailure("-iutf8 -outf8 out.txt --force", "< folder", 1,
+                "cannot read input file: Is a directory\n");
   // Detection keeps what it reads from a pipe in a temporary file.
   {
     const Tree kept = snapshot(dir);
@@ -256,9 +259,8 @@ TEST_F(CliFaultTest, ShortInputsForEveryInputCode) {
       EXPECT_EQ(readFile(dir / "out.txt"), text(c.output)) << c.code << " " << c.input;
     } else {
       EXPECT_EQ(p.status, 1) << c.code << " " << c.input;
-      EXPECT_EQ(p.err.rfind("cannot convert bytes in 'short.bin' at byte " + std::to_string(c.at) +
-                                " ",
-                            0),
+      EXPECT_EQ(p.err.rfind(
+                    "cannot convert bytes in 'short.bin' at byte " + std::to_string(c.at) + " ", 0),
                 0u)
           << c.code << " " << c.input << ": " << p.err;
       EXPECT_NE(p.err.find(": invalid "), std::string::npos) << p.err;
@@ -301,6 +303,73 @@ TEST_F(CliFaultTest, ShortInputsForEveryOutputCode) {
       EXPECT_EQ(toHex(readFile(dir / "out.txt")), toHex(hex(expected))) << c.code << " " << input;
     }
   }
+}
+
+}  // namespace
+}  // namespace mek::test
+
+namespace mek::test {
+namespace {
+
+// The second round of edge faults on the command line: each case leaves
+// every file as it was (or converts it once), with its message and status.
+class EdgeFaultTest : public CliFaultTest {};
+
+TEST_F(EdgeFaultTest, OutputThatIsTheInputIsRefused) {
+  // Appending to the input file would read the output back, forever.
+  expectFailure("-iutf8 in.txt -outf8", ">> in.txt", 1, "input file is output file: 'in.txt'\n");
+  expectFailure("-iutf8 -outf8", "< in.txt >> in.txt", 1,
+                "input file is output file: standard input\n");
+  // A named output is replaced whole, so the same file is fine there.
+  const Process p = runMek(dir, "-iutf8 in.txt -outf8 in.txt");
+  EXPECT_EQ(p.status, 0) << p.err;
+}
+
+TEST_F(EdgeFaultTest, InPlaceTakesRegularFilesOnlyAndEachFileOnce) {
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  fs::create_directory(dir / "folder");
+  const Process p = runMek(dir, "--in-place -iutf8 -outf8 fifo folder in.txt");
+  EXPECT_EQ(p.status, 1);
+  EXPECT_EQ(p.err, "fifo: not a regular file: 'fifo'\nfolder: not a regular file: 'folder'\n");
+  EXPECT_EQ(readFile(dir / "in.txt"), text("abc\n"));
+  // The same file by two paths through a bind mount is converted once.
+  fs::create_directory(dir / "d");
+  fs::create_directory(dir / "d2");
+  writeFile(dir / "d" / "t", std::string("t\n"));
+  if (geteuid() != 0 ||
+      mount((dir / "d").c_str(), (dir / "d2").c_str(), nullptr, MS_BIND, nullptr) != 0) {
+    GTEST_SKIP() << "a bind mount needs root";
+  }
+  const Process twice = runMek(dir, "--in-place -iutf8 -outf16_le d/t d2/t");
+  umount((dir / "d2").c_str());
+  EXPECT_EQ(twice.status, 0) << twice.err;
+  EXPECT_EQ(readFile(dir / "d" / "t"), hex("74 00 0a 00"));
+}
+
+// Names and words are shown quoted, so that none can move the terminal or
+// forge a line: ESC, BEL, CR and LF come out as $'...' escapes.
+TEST_F(EdgeFaultTest, NamesCannotForgeLines) {
+  const std::string name = "a\x1b]0;title\x07\rb\nimportant.txt: converted";
+  writeFile(dir / name, std::string("ok\xff"));
+  const std::string shown = "$'a\\e]0;title\\a\\rb\\nimportant.txt: converted'";
+  Process p = runMek(dir, "--in-place -iutf8 -outf8 " + shellQuote(name));
+  EXPECT_EQ(p.status, 1);
+  EXPECT_EQ(p.err, shown +
+                       ": cannot convert bytes at byte 2 (line 1, column 3): invalid utf8 "
+                       "bytes FF\n");
+  p = runMek(dir, "-iutf8 " + shellQuote(name) + " -outf8");
+  EXPECT_EQ(p.err, "cannot convert bytes in " + shown +
+                       " at byte 2 (line 1, column 3): invalid utf8 bytes FF\n");
+  p = runMek(dir, "--guess missing" + shellQuote("\n") + "x in.txt");
+  EXPECT_EQ(p.err,
+            "$'missing\\nx': cannot open input file $'missing\\nx': No such file or "
+            "directory\n");
+  p = runMek(dir, shellQuote("--bad\x1b[2J") + " in.txt -outf8");
+  EXPECT_EQ(p.err.rfind("unknown option: $'--bad\\e[2J'\n", 0), 0u) << p.err;
+  // Printable names, Japanese ones included, stay as they are.
+  writeFile(dir / "日本'語.txt", std::string("x\xff"));
+  p = runMek(dir, "-iutf8 " + shellQuote("日本'語.txt") + " -outf8");
+  EXPECT_EQ(p.err.rfind("cannot convert bytes in '日本'\\''語.txt' at byte 1", 0), 0u) << p.err;
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "mek/mek.h"
@@ -244,6 +246,33 @@ TEST(CppLayerTest, TextOwnsItsBlockAndRemembersItsAllocator) {
   }
   EXPECT_GT(counts.allocated, 0);
   EXPECT_EQ(counts.released, counts.allocated);
+}
+
+// Threads that share one Stream take turns: four threads feed lines into
+// one stream that keeps its output, and every line comes out whole.
+TEST(SharedStreamTest, ThreadsTakeTurns) {
+  Stream stream(Code::utf8, Code::sjis, LineEnding::lf);
+  const std::string line = "\xE6\x97\xA5\xE6\x9C\xAC\n";  // 日本 LF
+  std::string output;
+  std::vector<std::thread> threads;
+  std::mutex mutex;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 500; ++i) {
+        EXPECT_TRUE(stream.feed(line));
+        EXPECT_TRUE(stream.flush());
+        const std::string got = stream.takeOutput();
+        const std::lock_guard<std::mutex> lock(mutex);
+        output += got;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_TRUE(stream.finish());
+  output += stream.takeOutput();
+  std::string expected;
+  for (int i = 0; i < 4 * 500; ++i) expected += "\x93\xFA\x96\x7B\n";
+  EXPECT_EQ(output, expected);
 }
 
 }  // namespace

@@ -31,8 +31,8 @@ TEST(DetectEncodingTest, StepsAndTheirOrder) {
       {"four-byte LE mark before its two-byte prefix", "FF FE 00 00", 12},
       {"four-byte LE mark with text", "FF FE 00 00 41 00 00 00", 12},
       {"UTF-32 BE mark", "00 00 FE FF", 11},
-      // Empty input is UTF-32; short input without a mark is not.
-      {"empty", "", 9},
+      // Empty input is UTF-8; short input without a mark is not UTF-32.
+      {"empty", "", 4},
       {"one byte", "61", 1},
       {"three bytes", "61 62 0A", 1},
       {"three bytes of UTF-8", "E3 81 82", 4},

@@ -178,6 +178,49 @@ std::vector<Bytes> textsFor(int code) {
   return texts;
 }
 
+// A flush hands over all that was fed but what a later byte could change:
+// a cut-off sequence, and the return to ASCII of ISO-2022-JP.
+TEST(StreamFlushTest, OutputAsInputArrives) {
+  struct Case {
+    int from, to;
+    const char* fed;      // hex
+    const char* flushed;  // hex: the output right after the flush
+    const char* ended;    // hex: all the output after finish()
+  };
+  const Case cases[] = {
+      {kCodeSjis, kCodeUtf8, "93 FA 96 7B 0A 93", "E6 97 A5 E6 9C AC 0A", "E6 97 A5 E6 9C AC 0A"},
+      {kCodeUtf8, kCodeSjis, "E6 97 A5 E6 9C", "93 FA", "93 FA"},
+      {kCodeUtf8, kCodeIso2022jp, "E6 97 A5 E6 9C AC", "1B 24 42 46 7C 4B 5C",
+       "1B 24 42 46 7C 4B 5C 1B 28 42"},
+      {kCodeUtf8, kCodeUtf8, "61 0D", "61", "61 0A"},
+  };
+  for (const Case& c : cases) {
+    for (const bool worker : {false, true}) {
+      Bytes out;
+      ConversionStream::Options options;
+      options.worker = worker;
+      options.piece_size = 4;
+      ConversionStream stream(
+          c.from, c.to, kLineEndingLf,
+          [&](const std::uint8_t* data, std::size_t size) {
+            out.insert(out.end(), data, data + size);
+            return true;
+          },
+          options);
+      const Bytes fed = hex(c.fed);
+      ASSERT_TRUE(stream.feed(fed.data(), fed.size()));
+      ASSERT_TRUE(stream.flush());
+      EXPECT_EQ(toHex(out), c.flushed) << c.fed;
+      stream.finish();
+      if (c.from == kCodeSjis || (c.from == kCodeUtf8 && c.to == kCodeSjis)) {
+        EXPECT_EQ(stream.error(), ErrorKind::malformed) << c.fed;  // cut off at the end
+      } else {
+        EXPECT_EQ(toHex(out), c.ended) << c.fed;
+      }
+    }
+  }
+}
+
 class StreamTest : public testing::TestWithParam<int> {};
 
 TEST_P(StreamTest, PiecesGiveTheWholeConversion) {
@@ -186,50 +229,6 @@ TEST_P(StreamTest, PiecesGiveTheWholeConversion) {
     for (int to = 1; to <= kCodes; ++to) {
       for (int lineEnding = 1; lineEnding <= 4; ++lineEnding) {
         const bool fallback = lineEnding == 2;  // twins in one run of three
-        // A flush hands over all that was fed but what a later byte could change:
-        // a cut-off sequence, and the return to ASCII of ISO-2022-JP.
-        TEST(StreamFlushTest, OutputAsInputArrives) {
-          struct Case {
-            int from, to;
-            const char* fed;      // hex
-            const char* flushed;  // hex: the output right after the flush
-            const char* ended;    // hex: all the output after finish()
-          };
-          const Case cases[] = {
-              {kCodeSjis, kCodeUtf8, "93 FA 96 7B 0A 93", "E6 97 A5 E6 9C AC 0A",
-               "E6 97 A5 E6 9C AC 0A"},
-              {kCodeUtf8, kCodeSjis, "E6 97 A5 E6 9C", "93 FA", "93 FA"},
-              {kCodeUtf8, kCodeIso2022jp, "E6 97 A5 E6 9C AC", "1B 24 42 46 7C 4B 5C",
-               "1B 24 42 46 7C 4B 5C 1B 28 42"},
-              {kCodeUtf8, kCodeUtf8, "61 0D", "61", "61 0A"},
-          };
-          for (const Case& c : cases) {
-            for (const bool worker : {false, true}) {
-              Bytes out;
-              ConversionStream::Options options;
-              options.worker = worker;
-              options.piece_size = 4;
-              ConversionStream stream(
-                  c.from, c.to, kLineEndingLf,
-                  [&](const std::uint8_t* data, std::size_t size) {
-                    out.insert(out.end(), data, data + size);
-                    return true;
-                  },
-                  options);
-              const Bytes fed = hex(c.fed);
-              ASSERT_TRUE(stream.feed(fed.data(), fed.size()));
-              ASSERT_TRUE(stream.flush());
-              EXPECT_EQ(toHex(out), c.flushed) << c.fed;
-              stream.finish();
-              if (c.from == kCodeSjis || (c.from == kCodeUtf8 && c.to == kCodeSjis)) {
-                EXPECT_EQ(stream.error(), ErrorKind::malformed) << c.fed;  // cut off at the end
-              } else {
-                EXPECT_EQ(toHex(out), c.ended) << c.fed;
-              }
-            }
-          }
-        }
-
         // The error policies take turns over the output codes, and every
         // combination of folds over the line endings and codes.
         std::vector<std::pair<ErrorAction, unsigned>> runs = {

@@ -205,6 +205,9 @@ struct StreamSettings {
 
 // A conversion over a text that arrives in pieces of any size. The writer
 // gets the output in order and answers false to stop the conversion.
+//
+// Threads that share one Stream take turns: each call holds the stream's
+// lock (space() and its commit() belong to one thread).
 class Stream {
  public:
   using Writer = std::function<bool(std::string_view bytes)>;
@@ -212,6 +215,10 @@ class Stream {
   // `from` must name a code (not Code::autodetect); detect first.
   Stream(Code from, Code to, LineEnding eol, Writer writer, const Options& options = {},
          const StreamSettings& settings = {});
+  // Without a writer: the stream keeps its output, and takeOutput() hands
+  // over what has come so far.
+  explicit Stream(Code from, Code to, LineEnding eol = LineEnding::lf, const Options& options = {},
+                  const StreamSettings& settings = {});
   ~Stream();
   Stream(Stream&&) noexcept;
   Stream& operator=(Stream&&) noexcept;
@@ -241,6 +248,8 @@ class Stream {
   bool resumeAt(std::uint32_t place);
   // Ends the text; true when the whole text converted.
   [[nodiscard]] bool finish();
+  // Without a writer: the output so far, which the stream then forgets.
+  [[nodiscard]] std::string takeOutput();
   // How it failed, with the place in the input.
   [[nodiscard]] Error error() const noexcept;
   // Under a forgiving policy: the changes so far, the first of them, and
@@ -254,6 +263,8 @@ class Stream {
   [[nodiscard]] unsigned lineEndingsSeen() const noexcept;
 
  private:
+  struct Shared;  // the lock, and the output kept without a writer
+  std::unique_ptr<Shared> shared_;
   std::unique_ptr<ConversionStream> stream_;
 };
 

@@ -44,8 +44,17 @@ _NO_PLACE = (1 << 32) - 1
 DETECT_SIZE = 64 * 1024
 
 
+def _text_argument(value, what: str) -> str:
+    """A str argument that the C++ layer reads as UTF-8 up to a NUL."""
+    if not isinstance(value, str):
+        raise TypeError(f"{what} must be a str, not {type(value).__name__}")
+    if "\0" in value or any(0xD800 <= ord(c) <= 0xDFFF for c in value):
+        raise ValueError(f"{what} must hold no NUL and no surrogate: {value!r}")
+    return value
+
+
 def _code(name: str, *, source: bool = False) -> int:
-    number = _mek.lookup(name) if isinstance(name, str) else -1
+    number = _mek.lookup(_text_argument(name, "a code name"))
     if number < 0:
         raise LookupError(f"unknown character code: {name!r}")
     if number == _AUTO and not source:
@@ -75,11 +84,16 @@ def _folds(folds: Iterable[str]) -> int:
     return flags
 
 
-def _replacement(replacement: Optional[str]) -> int:
+def _replacement(replacement: Optional[str], to: int) -> int:
+    """The replacement as the tool takes it: one character that the output
+    code ``to`` carries (not NUL, which means none, nor a surrogate)."""
     if replacement is None:
         return 0
     if not isinstance(replacement, str) or len(replacement) != 1:
-        raise ValueError("replacement must be one character")
+        raise ValueError("replacement takes one character")
+    if replacement == "\0" or 0xD800 <= ord(replacement) <= 0xDFFF or \
+            not _mek.carries(to, ord(replacement)):
+        raise ValueError(f"cannot use {replacement!r} as replacement in {_mek.name(to)}")
     return ord(replacement)
 
 
@@ -184,7 +198,7 @@ def convert(data, to: str, *, source: str = "auto", eol: str = "keep", errors: s
     source_code, to_code = _code(source, source=True), _code(to)
     output, error, _, _ = _mek.convert(
         data, source_code, to_code, _choice(_EOLS, eol, "eol"), _choice(_ERRORS, errors, "errors"),
-        _replacement(replacement), bool(fallback), _folds(folds),
+        _replacement(replacement, to_code), bool(fallback), _folds(folds),
         _choice(_DETECTIONS, detection, "detection"))
     if error is not None:
         _raise(error, source_code or _mek.detect(data, _DETECTIONS[detection]), to_code, data)
@@ -199,7 +213,8 @@ def decode(data, source: str = "auto", *, eol: str = "keep", errors: str = "stri
     source_code = _code(source, source=True)
     text, error, _, _ = _mek.decode(
         data, source_code, _choice(_EOLS, eol, "eol"), _choice(_ERRORS, errors, "errors"),
-        _replacement(replacement), _folds(folds), _choice(_DETECTIONS, detection, "detection"))
+        _replacement(replacement, _UTF8), _folds(folds),
+        _choice(_DETECTIONS, detection, "detection"))
     if error is not None:
         _raise(error, source_code or _mek.detect(data, _DETECTIONS[detection]), _UTF8, data)
     return text
@@ -214,7 +229,7 @@ def encode(text: str, to: str, *, eol: str = "keep", errors: str = "strict",
     to_code = _code(to)
     output, error, _, _ = _mek.encode(
         text, to_code, _choice(_EOLS, eol, "eol"), _choice(_ERRORS, errors, "errors"),
-        _replacement(replacement), bool(fallback), _folds(folds))
+        _replacement(replacement, to_code), bool(fallback), _folds(folds))
     if error is not None:
         _raise(error, _UTF8, to_code, text=text, utf8=text.encode("utf-8", "surrogatepass"))
     return output
@@ -275,7 +290,11 @@ def check(data, source: str = "auto", to: Optional[str] = None, limit: int = 100
     problem, at the first bad place of the code that reads it all but a few
     places when there is one."""
     to_code = _code(to) if to is not None else _AUTO
-    problems = _mek.check(data, _code(source, source=True), to_code, int(limit))
+    if isinstance(limit, bool) or not isinstance(limit, int):
+        raise TypeError(f"limit must be an int, not {type(limit).__name__}")
+    if limit < 0:
+        raise ValueError(f"limit must not be negative: {limit}")
+    problems = _mek.check(data, _code(source, source=True), to_code, min(limit, 2 ** 63))
     near = None
     if any(problem[0] == "undetected" for problem in problems):
         code = _mek.nearest(data)[5]
@@ -300,7 +319,7 @@ class Stream:
         self._source = _code(source, source=True)
         self._to = _code(to)
         self._settings = (_choice(_EOLS, eol, "eol"), _choice(_ERRORS, errors, "errors"),
-                          _replacement(replacement), bool(fallback), _folds(folds))
+                          _replacement(replacement, self._to), bool(fallback), _folds(folds))
         self._detection = _choice(_DETECTIONS, detection, "detection")
         self._detect_size = detect_size
         self._gathered = bytearray()
