@@ -39,9 +39,9 @@ struct Arguments {
 // Walks the arguments once from left to right. With --in-place, --guess and
 // --check every bare word is a file and -i and -o take no file word;
 // otherwise every bare word, and the word right after -i, is an input file
-// (one at most is allowed), and the word right after -o the output file. "--" ends the options: every later
-// word is a file. A word that begins with "--" and is no long option of the
-// tool is an error.
+// (one at most is allowed), and the word right after -o the output file. "--" ends the options:
+// every later word is a file. A word that begins with "--" and is no long option of the tool is an
+// error.
 Arguments readArguments(int argc, char** argv);
 
 }  // namespace mek

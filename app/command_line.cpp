@@ -432,6 +432,11 @@ int run(int argc, char** argv) {
   holdClosedStandardStreams();
   // A file too large for the process's limit is a write error, not a kill.
   signal(SIGXFSZ, SIG_IGN);
+  // A reader that went away is an error of the write that finds it: a
+  // message on a closed standard error never kills a run that holds a
+  // temporary file, and standard output's reader going away still ends the
+  // run as SIGPIPE would (see endByBrokenPipe).
+  signal(SIGPIPE, SIG_IGN);
   Arguments a = readArguments(argc, argv);
   if (a.action == Arguments::Action::kHelp) {
     printHelp(stdout);

@@ -1,9 +1,13 @@
 #include "app/driver.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <span>
 #include <vector>
@@ -12,6 +16,7 @@
 #include "app/signal_guard.h"
 #include "files/output.h"
 #include "files/quoting.h"
+#include "files/temporary_file.h"
 #include "mek/mek.h"
 
 namespace mek {
@@ -64,9 +69,16 @@ Failure detectInput(InputReader& input, std::size_t pieceSize, StreamDetector& d
 
 }  // namespace
 
+void endByBrokenPipe() {
+  // Nothing is held then: a pipe gets the text as it comes.
+  signal(SIGPIPE, SIG_DFL);
+  raise(SIGPIPE);
+  _exit(128 + SIGPIPE);
+}
+
 std::string scoreText(std::int64_t hundredths) {
-  const std::uint64_t magnitude =
-      hundredths < 0 ? 0 - static_cast<std::uint64_t>(hundredths) : static_cast<std::uint64_t>(hundredths);
+  const std::uint64_t magnitude = hundredths < 0 ? 0 - static_cast<std::uint64_t>(hundredths)
+                                                 : static_cast<std::uint64_t>(hundredths);
   char text[32];
   std::snprintf(text, sizeof text, "%s%llu.%02llu", hundredths < 0 ? "-" : "",
                 static_cast<unsigned long long>(magnitude / 100),
@@ -101,6 +113,9 @@ struct Findings {
   unsigned lineEndings = 0;
   std::vector<Error> changes;  // the first of them, placed
   std::uint64_t changeCount = 0;
+  // When set, takes the changes as they are placed, piece by piece, instead
+  // of `changes` (--check tells every problem in bounded memory).
+  std::function<void(const std::vector<Error>&)> tell;
 };
 
 // With --verbose, the most changes told one by one.
@@ -149,6 +164,9 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
     options.replacement = 0;
     settings.locate = true;
     settings.changes_listed = SIZE_MAX;
+    // The problems of a piece are kept until it is done, one record each:
+    // small pieces keep the memory small however bad the input.
+    settings.piece_size = std::min<std::size_t>(settings.piece_size, std::size_t{1} << 16);
   }
 
   // The whole file is converted, wherever its position was left.
@@ -204,8 +222,10 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
     }
     if (got == 0) break;
     more = stream.commit(got);
+    if (found.tell) found.tell(stream.takeChanges());
   }
   if (more) (void)stream.finish();
+  if (found.tell) found.tell(stream.takeChanges());
   found.failure = stream.error();
   found.lineEndings = stream.lineEndingsSeen();
   found.changes = stream.changeList();
@@ -256,9 +276,7 @@ std::string failureText(Failure failure, const Findings& found, int outputCode,
     }
     return message;
   }
-  if (failure == Failure::kSpool) {
-    return std::string("cannot write temporary file: ") + std::strerror(found.readError);
-  }
+  if (failure == Failure::kSpool) return temporaryFailure(found.readError);
   // Lines count from 1: a failure without a line was not traced back.
   std::string message = "cannot convert bytes" + inName(run);
   if (found.failure.line == 0) return message;
@@ -324,6 +342,15 @@ int runCheck(std::FILE* input, int inputCode, int outputCode, int lineEnding,
   found.inputCode = inputCode;
   RunOptions run = options;
   run.check = true;
+  // Each problem is told as it is found.
+  std::uint64_t told = 0;
+  found.tell = [&](const std::vector<Error>& problems) {
+    for (const Error& problem : problems) {
+      if (options.label != nullptr) std::printf("%s: ", labelText(options.label).c_str());
+      std::printf("%s\n", placeAndDetail(problem, found.inputCode, outputCode).c_str());
+    }
+    told += problems.size();
+  };
   const Failure failure =
       convertInput(fileno(input), outputCode == kCodeAuto ? kCodeUtf16Be : outputCode, lineEnding,
                    run, nullptr, found);
@@ -332,12 +359,11 @@ int runCheck(std::FILE* input, int inputCode, int outputCode, int lineEnding,
     std::fprintf(stderr, "%s\n", failureText(failure, found, outputCode, run).c_str());
     return failure == Failure::kUndetected || failure == Failure::kConvert ? 1 : 2;
   }
-  for (const Error& problem : found.changes) {
-    if (options.label != nullptr) std::printf("%s: ", labelText(options.label).c_str());
-    std::printf("%s\n", placeAndDetail(problem, found.inputCode, outputCode).c_str());
+  if (std::fflush(stdout) != 0) {
+    if (errno == EPIPE) endByBrokenPipe();
+    return 2;
   }
-  if (std::fflush(stdout) != 0) return 2;
-  return found.changes.empty() ? 0 : 1;
+  return told == 0 ? 0 : 1;
 }
 
 const char* lineEndingsName(unsigned seen) {
@@ -368,6 +394,7 @@ bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int 
       if (options.label != nullptr) std::printf("%s: ", labelText(options.label).c_str());
       std::printf("%s %s\n", codeName(found.inputCode), lineEndingsName(found.lineEndings));
       if (std::fflush(stdout) == 0) return true;
+      if (errno == EPIPE) endByBrokenPipe();
       message = std::string("cannot write output file: ") + std::strerror(errno);
     } else {
       message = failureText(failure, found, outputCode, options);
@@ -381,6 +408,7 @@ bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int 
             : convertInput(fileno(input), outputCode, lineEnding, options, &output, found);
     if (failure == Failure::kWrite || (failure == Failure::kNone && !output.commit())) {
       output.abandon();
+      if (outputPath == nullptr && output.systemError() == EPIPE) endByBrokenPipe();
       message = output.message();
     } else if (failure != Failure::kNone) {
       output.abandon();
@@ -408,7 +436,8 @@ bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int 
       std::size_t at = 0;
       while (at <= report.size()) {
         const std::size_t line = std::min(report.find('\n', at), report.size());
-        if (options.label != nullptr) std::fprintf(stderr, "%s: ", labelText(options.label).c_str());
+        if (options.label != nullptr)
+          std::fprintf(stderr, "%s: ", labelText(options.label).c_str());
         std::fprintf(stderr, "%.*s\n", static_cast<int>(line - at), report.c_str() + at);
         at = line + 1;
       }

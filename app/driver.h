@@ -73,6 +73,11 @@ std::string failureMessage(const Error& failure, int inputCode, int outputCode);
 std::string changeReport(const std::vector<Error>& changes, std::uint64_t count, int inputCode,
                          int outputCode, bool verbose, const std::string& where = "");
 
+// Ends the run as SIGPIPE would have (the tool ignores the signal, so that
+// a closed standard error cannot kill it): for standard output whose reader
+// has gone.
+[[noreturn]] void endByBrokenPipe();
+
 // A score in hundredths as the tool prints it: "53.38", "-17.68", "-0.37".
 std::string scoreText(std::int64_t hundredths);
 

@@ -15,6 +15,19 @@ namespace {
 constexpr int kGuarded[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,  SIGUSR1,
                             SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM};
 
+// The signal that MEK_TEST_SIGNAL asks for at `point`, or 0.
+int testSignalAt(const char* point) {
+  const char* wanted = std::getenv("MEK_TEST_SIGNAL");
+  if (wanted == nullptr) return 0;
+  const char* colon = std::strchr(wanted, ':');
+  const std::size_t length = std::strlen(point);
+  if (colon == nullptr || static_cast<std::size_t>(colon - wanted) != length ||
+      std::strncmp(wanted, point, length) != 0) {
+    return 0;
+  }
+  return std::atoi(colon + 1);
+}
+
 }  // namespace
 
 SignalGuard::SignalGuard(bool nameConverted) : name_converted_(nameConverted) {
@@ -54,7 +67,11 @@ SignalGuard::~SignalGuard() {
     }
     pthread_join(thread_, nullptr);
   }
-  pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  // For tests: a signal once the watcher has gone ("ended").
+  if (const int signal = testSignalAt("ended"); signal != 0) kill(getpid(), signal);
+  // Once every file is done, a signal that comes now changes nothing: it
+  // stays blocked while the process ends with its own status.
+  if (!done_) pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
 }
 
 void* SignalGuard::watch(void* self) {
@@ -130,15 +147,8 @@ void SignalGuard::die(int signal) {
 }
 
 void SignalGuard::testSignal(const char* point) {
-  const char* wanted = std::getenv("MEK_TEST_SIGNAL");
-  if (wanted == nullptr) return;
-  const char* colon = std::strchr(wanted, ':');
-  const std::size_t length = std::strlen(point);
-  if (colon == nullptr || static_cast<std::size_t>(colon - wanted) != length ||
-      std::strncmp(wanted, point, length) != 0) {
-    return;
-  }
-  const int signal = std::atoi(colon + 1);
+  const int signal = testSignalAt(point);
+  if (signal == 0) return;
   const int before = received_;
   kill(getpid(), signal);
   if (sigismember(&signals_, signal) != 1) return;  // ignored

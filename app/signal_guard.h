@@ -40,8 +40,9 @@ class SignalGuard final : public OutputWatcher {
   // For tests: when MEK_TEST_SIGNAL is "POINT:NUMBER" and `point` is POINT,
   // sends signal NUMBER to the process and waits until the guard's thread
   // has it. The points are "temporary" (a temporary file was made), "write"
-  // (the first output bytes) and "commit" (the new file is flushed, before
-  // it takes the target's name).
+  // (the first output bytes), "commit" (the new file is flushed, before it
+  // takes the target's name) and, without waiting, "ended" (the guard is
+  // going, every file done).
   void testSignal(const char* point) override;
   // Takes the signals sent to this thread alone (they wait while it blocks
   // them), then ends the process by a signal that came meanwhile, unless

@@ -754,6 +754,10 @@ std::uint64_t ConversionStream::changeCount() const {
   return impl_ != nullptr ? impl_->changeCount() : 0;
 }
 
+std::vector<Error> ConversionStream::takeChanges() {
+  return impl_ != nullptr ? impl_->takeChanges() : std::vector<Error>{};
+}
+
 const std::vector<Error>& ConversionStream::changes() const {
   return impl_ != nullptr ? impl_->changes() : kNoChanges;
 }

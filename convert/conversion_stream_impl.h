@@ -5,6 +5,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "codec/stream_stage.h"
 #include "convert/parallel_pieces.h"
@@ -41,6 +42,7 @@ class ConversionStream::Impl {
            (parallel_ != nullptr ? parallel_->changes() : 0);
   }
   const std::vector<Error>& changes() const { return changes_; }
+  std::vector<Error> takeChanges() { return std::exchange(changes_, {}); }
 
  private:
   struct Slot;
@@ -108,7 +110,7 @@ class ConversionStream::Impl {
   bool fused_ = false;
   StreamStage decoder_;
   const Converter* first_decoder_ = nullptr;  // the decoder stage's converter at the start
-  StreamStage fold_;  // without folds, no converter and never run
+  StreamStage fold_;                          // without folds, no converter and never run
   StreamStage lines_;
   StreamStage encoder_;
   const EndOfLineConverter* line_end_ = nullptr;

@@ -163,6 +163,7 @@ void Output::failOpen(int error, const std::string& why) {
 bool Output::failWrite(int error) {
   if (error_ != OutputError::kNone) return false;
   error_ = OutputError::kWrite;
+  system_error_ = error;
   message_ = "cannot write output file";
   if (!name_.empty()) {
     message_ += ' ';
@@ -171,6 +172,25 @@ bool Output::failWrite(int error) {
   message_ += ": ";
   message_ += std::strerror(error);
   return false;
+}
+
+bool Output::failTemporary(int error) {
+  if (error_ != OutputError::kNone) return false;
+  error_ = OutputError::kWrite;
+  system_error_ = error;
+  message_ = temporaryFailure(error);
+  return false;
+}
+
+bool Output::writeSpool(const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(spool_, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return failTemporary(n < 0 ? errno : ENOSPC);
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
 }
 
 bool Output::failNoMemory() {
@@ -207,16 +227,12 @@ bool Output::spill() {
   spilled_ = true;
   if (mode_ == Mode::kHeldFile) {
     spool_ = openUnnamedTemporary();
-    if (spool_ < 0) {
-      const int error = errno;
-      error_ = OutputError::kWrite;
-      message_ = std::string("cannot write temporary file: ") + std::strerror(error);
-      return false;
-    }
+    if (spool_ < 0) return failTemporary(errno);
   } else if (!openHeldTarget()) {
     return false;
   }
-  const bool ok = writeFd(mode_ == Mode::kHeldFile ? spool_ : fd_, held_.data(), held_.size());
+  const bool ok = mode_ == Mode::kHeldFile ? writeSpool(held_.data(), held_.size())
+                                           : writeFd(fd_, held_.data(), held_.size());
   held_.clear();
   held_.shrink_to_fit();
   return ok;
@@ -238,7 +254,7 @@ bool Output::hold(const std::uint8_t* data, std::size_t size) {
     }
     if (!spill()) return false;
   }
-  return writeFd(mode_ == Mode::kHeldFile ? spool_ : fd_, data, size);
+  return mode_ == Mode::kHeldFile ? writeSpool(data, size) : writeFd(fd_, data, size);
 }
 
 bool Output::write(const std::uint8_t* data, std::size_t size) {

@@ -86,6 +86,9 @@ class Output {
   OutputError error() const { return error_; }
   // The message for error(), without its newline.
   const std::string& message() const { return message_; }
+  // The system's error number behind a write error (EPIPE: the reader of a
+  // pipe has gone), or 0.
+  int systemError() const { return system_error_; }
 
  private:
   enum class Mode {
@@ -108,11 +111,14 @@ class Output {
   void cutBack();  // a standard file back to where it started
   void failOpen(int error, const std::string& why = {});
   bool failWrite(int error);
+  bool failTemporary(int error);
+  bool writeSpool(const std::uint8_t* data, std::size_t size);
   bool failNoMemory();
 
   OutputWatcher* guard_ = nullptr;
   Mode mode_ = Mode::kHold;  // set once, under mutex_, while opening
   OutputError error_ = OutputError::kNone;
+  int system_error_ = 0;
   std::string message_;
   std::string name_;  // as given; empty for standard output
   // A named target: its folder (an O_PATH descriptor), its name there, the

@@ -5,13 +5,32 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+
+#include "files/quoting.h"
 
 namespace mek {
 
-int openUnnamedTemporary() {
+namespace {
+
+const char* temporaryFolder() {
   const char* folder = std::getenv("TMPDIR");
-  if (folder == nullptr || *folder == '\0') folder = "/tmp";
+  return folder == nullptr || *folder == '\0' ? "/tmp" : folder;
+}
+
+}  // namespace
+
+std::string temporaryFailure(int error) {
+  std::string message = "cannot write temporary file in ";
+  message += quotedName(temporaryFolder());
+  message += ": ";
+  message += std::strerror(error);
+  return message;
+}
+
+int openUnnamedTemporary() {
+  const char* folder = temporaryFolder();
 #ifdef O_TMPFILE
   const int fd = open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;

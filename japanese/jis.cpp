@@ -122,6 +122,19 @@ void enterState(int wanted, int& state, Sink& sink) {
 // byte, so the surplus stays inside an output area of the measured size.
 static_assert(kFastMargin / 2 >= kBlockWriteAhead / 2);
 
+bool isShiftControl(std::uint8_t c) {
+  return c == kEsc || c == kShiftOut || c == kShiftIn;
+}
+
+// How many of the first `ascii` ASCII units at p come before an SO, SI or
+// ESC, which the ASCII runs leave to encodeOne.
+unsigned beforeShiftControl(const std::uint8_t* p, unsigned ascii) {
+  for (unsigned i = 0; i < ascii; ++i) {
+    if (isShiftControl(p[2 * i + 1])) return i;
+  }
+  return ascii;
+}
+
 // Writes the unit at p in the set that holds it, switching sets first when
 // needed, or fails.
 template <class Sink>
@@ -139,7 +152,9 @@ inline bool encodeOne(const std::uint8_t* p, int& state, Sink& sink, bool twins)
     enterState(kJisX0208, state, sink);
     sink.put2(row, cell);
   } else if (code < 0x80) {
-    // ASCII, and U+00A5 and U+203E: the Roman set's 0x5C and 0x7E.
+    // ASCII, and U+00A5 and U+203E: the Roman set's 0x5C and 0x7E. SO, SI
+    // and ESC would be read back as shifts and escapes: no set holds them.
+    if (isShiftControl(cell)) return false;
     enterState(kAscii, state, sink);
     sink.put(cell);
   } else if (code < 0x100) {
@@ -189,9 +204,9 @@ bool encodeJis(ConversionBuffer& buffer, Sink& sink, int& state) {
     return true;
   };
   while (end - p >= margin) {
-    if (isAsciiUnit(p)) {
+    if (isAsciiUnit(p) && !isShiftControl(p[1])) {
       enterState(kAscii, state, sink);
-      const unsigned ascii = asciiUnitBlockLength(p);
+      const unsigned ascii = beforeShiftControl(p, asciiUnitBlockLength(p));
       sink.block([&] { return std::size_t{ascii}; },
                  [&](std::uint8_t* dst) {
                    narrowBlock(p, dst);

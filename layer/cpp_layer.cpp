@@ -306,6 +306,12 @@ Error Stream::firstChange() const noexcept {
   return firstChangeOf(*stream_);
 }
 
+std::vector<Error> Stream::takeChanges() {
+  if (stream_ == nullptr) return {};
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  return stream_->takeChanges();
+}
+
 const std::vector<Error>& Stream::changeList() const noexcept {
   static const std::vector<Error> kNone;
   return stream_ != nullptr ? stream_->changes() : kNone;

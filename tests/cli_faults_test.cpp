@@ -99,7 +99,7 @@ TEST_F(CliFaultTest, MessagesNameTheFileAndTheReason) {
     const Tree kept = snapshot(dir);
     const Process p = runScript(dir, "cat in.txt | TMPDIR=missing \"$MEK\" -outf8 out.txt --force");
     EXPECT_EQ(p.status, 1);
-    EXPECT_EQ(p.err, "cannot write temporary file: No such file or directory\n");
+    EXPECT_EQ(p.err, "cannot write temporary file in 'missing': No such file or directory\n");
     EXPECT_EQ(snapshot(dir), kept);
   }
   // Permissions do not stop root: those run as nobody.

@@ -180,7 +180,9 @@ Expected encodeJis(const Bytes& in) {
       for (const char* d = designations[wanted]; *d != 0; ++d) put(static_cast<unsigned char>(*d));
       state = wanted;
     };
-    if (hi == 0 && lo < 0x80) {
+    if (hi == 0 && (lo == 0x1B || lo == 0x0E || lo == 0x0F)) {
+      return false;  // no set holds ESC, SO and SI
+    } else if (hi == 0 && lo < 0x80) {
       enter(0);
       put(lo);
     } else if (std::uint16_t v = at(UnicodeToJisX0208(), hi, lo); v != kNoMapping) {

@@ -323,6 +323,33 @@ TEST_F(OutputSafetyTest, StandardOutputWithBytesAfterItsPosition) {
   EXPECT_EQ(listing(dir / "tmp"), "");
 }
 
+// The second round: a held output whose temporary file cannot be made says
+// so and where; a closed reader of standard error, and a signal once every
+// file is done, change nothing.
+TEST_F(OutputSafetyTest, TemporaryFilesReadersAndLateSignals) {
+  const std::string tail(17 << 20, 'a');
+  writeFile(dir / "ok.txt", tail);
+  Process p = runScript(dir, "TMPDIR=missing \"$MEK\" -iutf8 -osjis < ok.txt 1<> out.txt");
+  EXPECT_EQ(p.status, 1);
+  EXPECT_EQ(p.err, "cannot write temporary file in 'missing': No such file or directory\n");
+  EXPECT_EQ(readFile(dir / "out.txt"), kPrecious);
+  // Standard error a pipe whose reader has gone: the run's own status, the
+  // file replaced, no temporary file left.
+  writeFile(dir / "bad.txt", std::string("a\xff\n"));
+  p = runScript(dir,
+                "python3 -c 'import os, subprocess, sys; r, w = os.pipe(); os.close(r); "
+                "print(\"status\", subprocess.call(sys.argv[1:], stderr=w))' "
+                "\"$MEK\" -iutf8 bad.txt -osjis out.txt --errors=replace");
+  EXPECT_EQ(p.out, "status 0\n");
+  EXPECT_EQ(readFile(dir / "out.txt"), text("a?\n"));
+  EXPECT_EQ(listing(dir.path()), "bad.txt in.txt ok.txt out.txt ");
+  // A signal once the file is replaced: status 0.
+  writeFile(dir / "out.txt", kPrecious);
+  p = runScript(dir, "MEK_TEST_SIGNAL=ended:15 \"$MEK\" -iutf8 in.txt -osjis out.txt");
+  EXPECT_EQ(p.status, 0);
+  EXPECT_EQ(readFile(dir / "out.txt"), text("abc\n"));
+}
+
 // Memory that runs out is a message and status 1, never an abort.
 TEST_F(OutputSafetyTest, MemoryThatRunsOutIsAMessage) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

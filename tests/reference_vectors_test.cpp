@@ -138,6 +138,8 @@ TEST(ReferenceVectorsTest, EucJpAndIso2022Jp) {
     // The encoder starts in ASCII and does not return to it at the end.
     Bytes jis = forms.second;
     if (jis.size() == 1 && jis[0] >= 0x80) jis = join(toAscii, {jis[0]});
+    // ESC, SO and SI would read back as escapes and shifts: jis refuses them.
+    if (value == 0x1B || value == 0x0E || value == 0x0F) continue;
     expectEncodes(jisEncoder, value, jis);
   }
 }

@@ -125,6 +125,9 @@ class ConversionStream {
   // in the input's order, placed as failure() places a failure.
   std::uint64_t changeCount() const;
   const std::vector<Error>& changes() const;
+  // The changes listed so far, which the stream then forgets: a caller that
+  // tells them as they come keeps the memory bounded.
+  std::vector<Error> takeChanges();
 
  private:
   class Impl;

@@ -257,6 +257,9 @@ class Stream {
   [[nodiscard]] std::uint64_t changes() const noexcept;
   [[nodiscard]] Error firstChange() const noexcept;
   [[nodiscard]] const std::vector<Error>& changeList() const noexcept;
+  // The changes listed so far, which the stream then forgets (to tell them
+  // as they come, in bounded memory).
+  [[nodiscard]] std::vector<Error> takeChanges();
   // With StreamSettings::locate, after finish(): the kinds of line ending in
   // the decoded text, as LineEndingsSeen flags (kSeenLf, kSeenCrLf, kSeenCr;
   // mek/text_position.h).

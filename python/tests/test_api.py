@@ -171,3 +171,45 @@ def test_open_reads_as_text(tmp_path):
     frame = pd.read_csv(mek.open(path, detection="first"))
     assert list(frame.columns) == ["名前", "金額"] and frame["金額"].sum() == 300 * 5000
     assert frame["名前"][1] == "ｶﾀｶﾅ"
+
+
+# Arguments the C++ layer would misread are refused in Python's own words:
+# a replacement the tool refuses, NUL or surrogates in names and paths, a
+# limit that is no number.
+def test_arguments_are_checked(tmp_path):
+    for replacement, to in (("\ud800", "utf8"), ("😀", "sjis"), ("\x1b", "iso2022jp"),
+                            ("\0", "utf8"), ("ab", "utf8")):
+        with pytest.raises(ValueError):
+            mek.convert(b"a\xff", to, source="utf8", errors="replace", replacement=replacement)
+    assert mek.convert(b"a\xff", "sjis", source="utf8", errors="replace",
+                       replacement="〓") == "a〓".encode("cp932")
+    for name in ("utf8\x00junk", "utf\udc808"):
+        with pytest.raises(ValueError):
+            mek.convert(b"a", name)
+    with pytest.raises(TypeError, match="a code name must be a str"):
+        mek.convert(b"a", 8)
+    with pytest.raises(ValueError):
+        mek._mek.write_file(str(tmp_path / "a\x00b"), b"x")
+    assert not os.listdir(tmp_path)
+    with pytest.raises(TypeError, match="limit must be an int"):
+        mek.check(b"a", "utf8", limit="10")
+    with pytest.raises(ValueError):
+        mek.check(b"a", "utf8", limit=-1)
+
+
+# One Stream fed from several threads at once: the calls take turns.
+def test_a_stream_shared_by_threads():
+    import threading
+    stream = mek.Stream("sjis", source="utf8")
+    outputs = []
+
+    def work():
+        for _ in range(300):
+            outputs.append(stream.feed("日本\n".encode()) + stream.flush())
+
+    threads = [threading.Thread(target=work) for _ in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert b"".join(outputs) + stream.finish() == "日本\n".encode("cp932") * 1200
