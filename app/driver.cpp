@@ -108,7 +108,8 @@ struct Findings {
   // When no code could be detected: the code that reads the input all but a
   // few places, and the first of them.
   Undetected undetected;
-  int readError = 0;  // errno of a failed read
+  DetectionScores scores;  // of a guess from a pipe
+  int readError = 0;       // errno of a failed read
   Error failure;
   unsigned lineEndings = 0;
   std::vector<Error> changes;  // the first of them, placed
@@ -137,6 +138,47 @@ Failure readNearest(InputReader& input, std::size_t pieceSize, Undetected& undet
   }
   undetected = nearest.finish();
   return Failure::kNone;
+}
+
+// --guess from a pipe, which can be read once: detection, the nearest
+// reading, and the decoding in every code that detection may answer (for the
+// line endings), over each piece as it comes, so that nothing is kept.
+Failure guessInOnePass(InputReader& input, std::size_t pieceSize, Detection how, Findings& found) {
+  StreamDetector detector(how);
+  NearestReading nearest;
+  StreamSettings settings;
+  settings.piece_size = pieceSize;
+  // Codes 1 to cp932: the byte-order mark codes and every code scored.
+  std::vector<Stream> readings;
+  for (int code = 1; code <= kCodeCp932; ++code) {
+    readings.emplace_back(
+        static_cast<Code>(code), Code::utf16_be, LineEnding::keep,
+        [](std::string_view) { return true; }, Options{}, settings);
+  }
+  std::vector<std::uint8_t> piece(pieceSize);
+  for (;;) {
+    std::size_t got = 0;
+    const InputReader::Status status = input.fill(piece.data(), piece.size(), got);
+    if (status != InputReader::Status::kOk) {
+      return status == InputReader::Status::kRead ? Failure::kRead : Failure::kSpool;
+    }
+    if (got == 0) break;
+    const std::string_view bytes(reinterpret_cast<const char*>(piece.data()), got);
+    detector.feed(bytes);
+    nearest.feed(bytes);
+    for (Stream& reading : readings) (void)reading.feed(bytes);
+  }
+  found.inputCode = static_cast<int>(detector.finish());
+  found.scores = detector.scores();
+  if (found.inputCode == kCodeAuto) {
+    found.undetected = nearest.finish();
+    return Failure::kUndetected;
+  }
+  Stream& chosen = readings[static_cast<std::size_t>(found.inputCode - 1)];
+  const bool ok = chosen.finish();
+  found.failure = chosen.error();
+  found.lineEndings = chosen.lineEndingsSeen();
+  return ok ? Failure::kNone : Failure::kConvert;
 }
 
 // Streams the input through the conversion into `output` (null: decode only,
@@ -179,6 +221,20 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
     if (failure == Failure::kRead || failure == Failure::kSpool) found.readError = errno;
     return failure;
   };
+  if (run.guess && found.inputCode == kCodeAuto && !input.seekable()) {
+    try {
+      const Failure failure =
+          reading(guessInOnePass(input, settings.piece_size, options.detection, found));
+      if (failure == Failure::kNone && run.verbose) {
+        if (run.label != nullptr) std::fprintf(stderr, "%s: ", labelText(run.label).c_str());
+        std::fprintf(stderr, "detected %s\n", codeName(found.inputCode));
+        if (run.score) tellScores(found.scores, run.label);
+      }
+      return failure;
+    } catch (const std::bad_alloc&) {
+      return Failure::kNoMemory;
+    }
+  }
   if (found.inputCode == kCodeAuto) {
     StreamDetector detector(options.detection);
     const Failure failure = reading(detectInput(input, settings.piece_size, detector));

@@ -34,26 +34,57 @@ int standardStreamNamed(const char* path) {
   return -1;
 }
 
-// Makes a temporary file beside `name` in `folder`: ".NAME.mek-XXXXXX",
-// readable and writable by the owner only until it is complete.
-int makeTemporary(int folder, const std::string& name, std::string& temporary) {
+// A name for a temporary file beside `name`: ".NAME.mek-XXXXXX".
+std::string temporaryName(const std::string& name) {
   static constexpr char kLetters[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  std::string stem(1, '.');
-  stem.append(name, 0, 200);
-  stem.append(".mek-");
+  std::string temporary(1, '.');
+  temporary.append(name, 0, 200);
+  temporary.append(".mek-");
+  unsigned char random[6];
+  if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+    for (unsigned char& byte : random) byte = static_cast<unsigned char>(std::rand());
+  }
+  for (unsigned char byte : random) temporary += kLetters[byte % (sizeof kLetters - 1)];
+  return temporary;
+}
+
+// Makes a temporary file in `folder` for `name`, readable and writable by
+// the owner only until it is complete: an unnamed one where the file system
+// has them (it vanishes with the process, however that ends, and gets a
+// name only to be renamed over the target), else ".NAME.mek-XXXXXX"
+// (`temporary`).
+int makeTemporary(int folder, const std::string& name, std::string& temporary) {
+  temporary.clear();
+#ifdef O_TMPFILE
+  const int unnamed = openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (unnamed >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return unnamed;
+#endif
   for (int attempt = 0; attempt < 100; ++attempt) {
-    unsigned char random[6];
-    if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
-      for (unsigned char& byte : random) byte = static_cast<unsigned char>(std::rand());
-    }
-    temporary = stem;
-    for (unsigned char byte : random) temporary += kLetters[byte % (sizeof kLetters - 1)];
+    temporary = temporaryName(name);
     const int fd = openat(folder, temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   errno = EEXIST;
   return -1;
+}
+
+// Gives the unnamed file `fd` a temporary name in `folder` beside `name`:
+// through /proc/self/fd, or with AT_EMPTY_PATH where that is allowed.
+bool nameTemporary(int fd, int folder, const std::string& name, std::string& temporary) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temporary = temporaryName(name);
+    if (linkat(AT_FDCWD, self.c_str(), folder, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      return true;
+    }
+    if (errno == ENOENT && linkat(fd, "", folder, temporary.c_str(), AT_EMPTY_PATH) == 0) {
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  temporary.clear();
+  return false;
 }
 
 void closeFd(int& fd) {
@@ -316,6 +347,9 @@ bool Output::replaceTarget() {
     (void)fchmod(fd_, newFileMode());
   }
   if (fsync(fd_) != 0) return failWrite(errno);
+  if (temporary_.empty() && !nameTemporary(fd_, folder_, target_, temporary_)) {
+    return failWrite(errno);
+  }
   testSignal("commit");
   const int fd = fd_;
   fd_ = -1;
@@ -345,7 +379,7 @@ bool Output::commit() {
   switch (mode_) {
     case Mode::kTemporary:
       ok = ok && replaceTarget();
-      if (!ok) unlinkat(folder_, temporary_.c_str(), 0);
+      if (!ok && !temporary_.empty()) unlinkat(folder_, temporary_.c_str(), 0);
       break;
     case Mode::kStandardFile:
       if (!ok) cutBack();
@@ -366,7 +400,7 @@ void Output::drop() {
   finished_ = true;
   stopped_ = true;
   if (mode_ == Mode::kTemporary) {
-    unlinkat(folder_, temporary_.c_str(), 0);
+    if (!temporary_.empty()) unlinkat(folder_, temporary_.c_str(), 0);
   } else if (mode_ == Mode::kStandardFile) {
     cutBack();
   }

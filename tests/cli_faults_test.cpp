@@ -346,6 +346,21 @@ TEST_F(EdgeFaultTest, InPlaceTakesRegularFilesOnlyAndEachFileOnce) {
   EXPECT_EQ(readFile(dir / "d" / "t"), hex("74 00 0a 00"));
 }
 
+// --guess from a pipe reads it once and keeps nothing: a temporary folder
+// that cannot be written does not matter.
+TEST_F(EdgeFaultTest, GuessFromAPipeNeedsNoTemporaryFile) {
+  writeFile(dir / "crlf.txt", hex("82 a0 0d 0a 41 0d 0a"));
+  writeFile(dir / "bad.txt", std::string("abc \xE6\x97\xA5\xFF\n"));
+  Process p = runScript(dir, "cat crlf.txt | TMPDIR=missing \"$MEK\" --guess");
+  EXPECT_EQ(p.status, 0) << p.err;
+  EXPECT_EQ(p.out, "sjis CRLF\n");
+  p = runScript(dir, "cat bad.txt | TMPDIR=missing \"$MEK\" --guess");
+  EXPECT_EQ(p.status, 1);
+  EXPECT_EQ(p.err,
+            "cannot detect the input code: it reads as utf8 except at byte 7 (line 1, "
+            "column 6): invalid utf8 bytes FF\n");
+}
+
 // Names and words are shown quoted, so that none can move the terminal or
 // forge a line: ESC, BEL, CR and LF come out as $'...' escapes.
 TEST_F(EdgeFaultTest, NamesCannotForgeLines) {

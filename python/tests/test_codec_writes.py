@@ -178,3 +178,22 @@ def test_tell_and_seek_through_the_decoder_state(code, tmp_path):
         for place, line in reversed(marks[::37]):
             f.seek(place)
             assert f.readline() == line
+
+
+# A writer stopped by SIGTERM (as Dask stops its workers) leaves the old file
+# and nothing beside it: the text waits in an unnamed file until close().
+def test_a_writer_killed_leaves_nothing(tmp_path):
+    import signal
+    import subprocess
+    import sys
+    path = tmp_path / "out.txt"
+    path.write_bytes(b"kept")
+    script = ("import mek, os, signal, sys\n"
+              "f = mek.open(sys.argv[1], 'w', to='sjis')\n"
+              "f.write('日本語' * 100000)\n"
+              "f.flush()\n"
+              "os.kill(os.getpid(), signal.SIGTERM)\n")
+    run = subprocess.run([sys.executable, "-c", script, str(path)])
+    assert run.returncode == -signal.SIGTERM
+    assert path.read_bytes() == b"kept"
+    assert sorted(os.listdir(tmp_path)) == ["out.txt"]
