@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/random.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -319,8 +320,29 @@ bool Output::write(const std::uint8_t* data, std::size_t size) {
   return true;
 }
 
+// Before a held text is written over the old bytes: the process's limit on
+// file sizes, and room on the disk for `size` bytes from where the text goes
+// (reserved where the file system can), so that a full disk or the limit
+// fails the run while every old byte is still there.
+bool Output::reserveHeld(std::uint64_t size) {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      static_cast<std::uint64_t>(start_) + size > limit.rlim_cur) {
+    return failWrite(EFBIG);
+  }
+  if (size == 0) return true;
+  if (fallocate(fd_, FALLOC_FL_KEEP_SIZE, start_, static_cast<off_t>(size)) != 0 &&
+      errno != EOPNOTSUPP && errno != ENOSYS) {
+    return failWrite(errno);
+  }
+  return true;
+}
+
 bool Output::writeHeld() {
-  if (!spilled_) return writeFd(fd_, held_.data(), held_.size());
+  if (!spilled_) return reserveHeld(held_.size()) && writeFd(fd_, held_.data(), held_.size());
+  const off_t spooled = lseek(spool_, 0, SEEK_END);
+  if (spooled < 0) return failWrite(errno);
+  if (!reserveHeld(static_cast<std::uint64_t>(spooled))) return false;
   if (lseek(spool_, 0, SEEK_SET) != 0) return failWrite(errno);
   std::vector<std::uint8_t> chunk;
   try {

@@ -105,6 +105,7 @@ class Output {
   bool hold(const std::uint8_t* data, std::size_t size);
   bool spill();
   bool openHeldTarget();
+  bool reserveHeld(std::uint64_t size);
   bool writeHeld();
   bool replaceTarget();
   void drop();     // abandon() and interrupt() under the lock

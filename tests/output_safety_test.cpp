@@ -109,6 +109,15 @@ TEST_F(OutputSafetyTest, WriteErrorsStopTheRunAndKeepTheOldOutput) {
   p = runMek(dir, "-iutf8 small/in.txt -outf16_le small/in.txt");
   EXPECT_EQ(p.status, 1);
   EXPECT_EQ(readFile(small / "in.txt"), Bytes(600 << 10, 'b'));
+  // A held output (1<>) whose text would not fit: its old bytes stay, every
+  // one, whether the disk or the size limit stops it.
+  writeFile(small / "rw.txt", kPrecious);
+  for (const char* limit : {"", "ulimit -f 100; "}) {
+    p = runScript(dir,
+                  std::string(limit) + "\"$MEK\" -iutf8 small/in.txt -outf32_le 1<> small/rw.txt");
+    EXPECT_EQ(p.status, 1) << limit;
+    EXPECT_EQ(readFile(small / "rw.txt"), kPrecious) << limit;
+  }
   umount(small.c_str());
 }
 
