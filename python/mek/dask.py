@@ -103,23 +103,33 @@ def split_file(source: str, size: int, split: int, source_code: str, detection: 
         return code, ranges
 
 
-def _part_name(target: str, index: int) -> str:
+def _part_folder(target: str) -> str:
+    """A private folder for the part files of `target`, beside it (so that
+    every worker that sees the target sees it): made by mkdtemp, with a name
+    nobody can guess and room for its owner alone."""
     folder, name = os.path.split(target)
-    return os.path.join(folder, f".{name}.mek-part-{index}")
+    os.makedirs(folder or ".", exist_ok=True)
+    return tempfile.mkdtemp(prefix=f".{name}.mek-parts-", dir=folder or ".")
 
 
-def convert_range(source: str, target: str, index: int, piece: Range, to: str, code: str,
+def _part_name(parts: str, index: int) -> str:
+    return os.path.join(parts, str(index))
+
+
+def convert_range(source: str, parts: str, index: int, piece: Range, to: str, code: str,
                   eol: str, errors: str):
-    """Converts one range of a file into a part file beside the target; the
-    task of a worker. Answers (bytes out, None) or (0, the failure placed in
-    the whole file)."""
+    """Converts one range of a file into a part file in the private folder
+    `parts`; the task of a worker. The part is created new (never through a
+    link, never over a file). Answers (bytes out, None) or (0, the failure
+    placed in the whole file)."""
     try:
         with open(source, "rb") as raw, \
                 mmap.mmap(raw.fileno(), 0, access=mmap.ACCESS_READ) as data, \
                 memoryview(data)[piece.start:piece.end] as chunk:
             output = mek.convert(chunk, to, source=code, eol=eol, errors=errors)
-        os.makedirs(os.path.dirname(target) or ".", exist_ok=True)
-        with open(_part_name(target, index), "wb") as part:
+        handle = os.open(_part_name(parts, index),
+                         os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW | os.O_CLOEXEC, 0o600)
+        with os.fdopen(handle, "wb") as part:
             part.write(output)
         return len(output), None
     except mek.ConversionError as error:
@@ -131,41 +141,35 @@ def convert_range(source: str, target: str, index: int, piece: Range, to: str, c
         return 0, str(error) or type(error).__name__
 
 
-def join_ranges(source: str, target: str, results: list, bytes_in: int) -> FileResult:
-    """Joins the part files of a file's ranges into the target, written safely
-    (a temporary file beside it, flushed, renamed over it), or tells the first
-    failure in the file's order; the part files are removed either way."""
-    parts = [_part_name(target, index) for index in range(len(results))]
+def join_ranges(source: str, target: str, parts: str, results: list,
+                bytes_in: int) -> FileResult:
+    """Joins the part files of a file's ranges into the target, written as
+    `mek --in-place` writes a file (the library's safe writer: a temporary
+    file beside it, flushed and renamed over it, with the old file's mode,
+    owner and extended attributes, through a link as the tool goes through
+    one), or tells the first failure in the file's order; the part files and
+    their folder are removed either way."""
+    names = [_part_name(parts, index) for index in range(len(results))]
     try:
         failure = next((error for _, error in results if error is not None), None)
         if failure is not None:
             return FileResult(source, target, 0, 0, failure)
-        folder = os.path.dirname(target) or "."
-        handle, temporary = tempfile.mkstemp(prefix=f".{os.path.basename(target)}.mek-",
-                                             dir=folder)
+        output = _mek.Output(target)
         try:
-            with os.fdopen(handle, "wb") as out:
-                for part in parts:
-                    with open(part, "rb") as piece:
-                        shutil.copyfileobj(piece, out, 1 << 20)
-                out.flush()
-                mask = os.umask(0)
-                os.umask(mask)
-                os.fchmod(out.fileno(), 0o666 & ~mask)
-                os.fsync(out.fileno())
-            os.replace(temporary, target)
+            for name in names:
+                handle = os.open(name, os.O_RDONLY | os.O_NOFOLLOW | os.O_CLOEXEC)
+                with os.fdopen(handle, "rb") as piece:
+                    for chunk in iter(lambda: piece.read(1 << 20), b""):
+                        output.write(chunk)
+            output.commit()
         except BaseException:
-            os.unlink(temporary)
+            output.abandon()
             raise
         return FileResult(source, target, bytes_in, sum(n for n, _ in results), None)
     except OSError as error:
         return FileResult(source, target, 0, 0, str(error))
     finally:
-        for part in parts:
-            try:
-                os.unlink(part)
-            except OSError:
-                pass
+        shutil.rmtree(parts, ignore_errors=True)
 
 
 def _fixed_folder(pattern: str) -> str:
@@ -215,9 +219,11 @@ def run(pattern: str, destination: str, to: str, *, source_code: str = "auto", e
                     futures.append(client.submit(convert_file, s, t, to, code or "auto", eol,
                                                  errors, pure=False))
                     continue
-                parts = [client.submit(convert_range, s, t, k, r, to, code, eol, errors,
+                folder = _part_folder(t)
+                parts = [client.submit(convert_range, s, folder, k, r, to, code, eol, errors,
                                        pure=False) for k, r in enumerate(ranges)]
-                futures.append(client.submit(join_ranges, s, t, parts, size, pure=False))
+                futures.append(client.submit(join_ranges, s, t, folder, parts, size,
+                                             pure=False))
             results = client.gather(futures)
     finally:
         if cluster is not None:

@@ -52,3 +52,33 @@ def test_folder_over_a_local_cluster(tmp_path):
     # Nothing of the failed file, and no temporary file, is left.
     assert sorted(p.name for p in destination.rglob("*")) == sorted(
         ["a.txt", "b.txt", "big.txt", "c.txt", "deep", "d.txt", "e.txt", "f.txt"])
+
+
+# The ranges of a large file: part files in a private folder, created new;
+# the joined file written as --in-place writes one, through a link and with
+# the old file's mode; nothing left beside it.
+def test_ranges_join_as_in_place_writes(tmp_path):
+    from mek.dask import _part_folder, convert_range, join_ranges, split_file
+    text = open(os.path.join(SOURCE, "examples/sample-utf8.txt"), encoding="utf-8").read()
+    data = text.encode("cp932") * 20
+    source = tmp_path / "big.txt"
+    source.write_bytes(data)
+    real = tmp_path / "real.txt"
+    real.write_bytes(b"old")
+    os.chmod(real, 0o640)
+    target = tmp_path / "link.txt"
+    os.symlink("real.txt", target)
+    code, ranges = split_file(str(source), len(data), 2000, "auto")
+    assert len(ranges) >= 2
+    parts = _part_folder(str(target))
+    assert os.stat(parts).st_mode & 0o777 == 0o700
+    results = [convert_range(str(source), parts, k, r, "utf8", code, "lf", "strict")
+               for k, r in enumerate(ranges)]
+    # A part that exists already is never written through.
+    assert "File exists" in convert_range(str(source), parts, 0, ranges[0], "utf8", code, "lf",
+                                          "strict")[1]
+    result = join_ranges(str(source), str(target), parts, results, len(data))
+    assert result.error is None
+    assert os.path.islink(target) and real.read_bytes() == text.replace("\r\n", "\n").encode() * 20
+    assert os.stat(real).st_mode & 0o777 == 0o640
+    assert sorted(os.listdir(tmp_path)) == ["big.txt", "link.txt", "real.txt"]
