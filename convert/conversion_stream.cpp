@@ -254,10 +254,12 @@ bool ConversionStream::Impl::decode(std::uint8_t* begin, const std::uint8_t* end
     stopWorker();
     return false;
   }
+  const StreamStage before = decoder_;
   if (!decoder_.run(begin, end, last, slot.decoded)) {
     // A failure the worker met in an earlier piece comes first.
     stopWorker();
-    return fail(decoder_.error());
+    if (error_ != ErrorKind::none) return false;
+    return fail(firstFailure(before, begin));
   }
   slot.last = last;
   ++pieces_;
@@ -277,6 +279,31 @@ bool ConversionStream::Impl::decode(std::uint8_t* begin, const std::uint8_t* end
   }
   const ErrorKind error = finishSlot(slot);
   return error == ErrorKind::none || fail(error);
+}
+
+// The decoder failed in the piece at `begin`: the characters it decoded
+// before the failure may hold one that the later stages refuse, which comes
+// first in the input. They are run through copies of those stages to tell.
+ErrorKind ConversionStream::Impl::firstFailure(const StreamStage& before, std::uint8_t* begin) {
+  const ErrorKind decoding = decoder_.error();
+  const std::uint8_t* const failed = decoder_.failedAt();
+  if (decoding != ErrorKind::malformed || fused_ || failed == nullptr || failed <= begin) {
+    return decoding;
+  }
+  StreamStage decoder = before;
+  Slot prefix;
+  if (!decoder.run(begin, failed, false, prefix.decoded)) return decoding;
+  const StreamStage fold = fold_;
+  const StreamStage lines = lines_;
+  const StreamStage encoder = encoder_;
+  const Writer writer = std::move(writer_);
+  writer_ = [](const std::uint8_t*, std::size_t) { return true; };
+  const ErrorKind later = finishSlot(prefix);
+  writer_ = writer;
+  fold_ = fold;
+  lines_ = lines;
+  encoder_ = encoder;
+  return later == ErrorKind::unmapped ? later : decoding;
 }
 
 ErrorKind ConversionStream::Impl::finishSlot(Slot& slot) {

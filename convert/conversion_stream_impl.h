@@ -84,6 +84,7 @@ class ConversionStream::Impl {
   bool ready() const { return error_ == ErrorKind::none && !finished_; }
   bool decode(std::uint8_t* begin, const std::uint8_t* end, bool last);
   ErrorKind finishSlot(Slot& slot);  // line endings, encoder, writer
+  ErrorKind firstFailure(const StreamStage& before, std::uint8_t* begin);
   ErrorKind write(const Area& output);
   // With parallel_: converts the gathered input up to its last safe line
   // end, side by side when the stream stands at a line start, and keeps the

@@ -47,16 +47,21 @@ class FusedPath : public Converter {
   static bool afterCr(const Piece& piece) { return (piece.state & kFusedAfterCr) != 0; }
   const Self& self() const { return static_cast<const Self&>(*this); }
 
+  // An encoder that failed inside the scan failed on a character before
+  // anything the decoder found after it (the sink converts nothing once it
+  // failed): its failure comes first, whatever the decoder met later.
   template <class Sink>
   bool pass(ConversionBuffer& buffer, Piece& piece, Sink& sink) const {
-    if (!self().scan(buffer, piece, sink)) return false;
+    if (!self().scan(buffer, piece, sink)) {
+      if (sink.failed()) return failScan(buffer, buffer.in_begin, sink.failedKind());
+      return false;
+    }
     const bool cutOff = piece.last && buffer.stop != buffer.in_end;
     if (cutOff && forgiveMalformed(sink, buffer.stop) && !finishScan(buffer, buffer.in_end, sink)) {
       return false;
     }
     if (sink.afterCr()) piece.end_state |= kFusedAfterCr;
-    const bool strictCut = cutOff && buffer.stop != buffer.in_end;
-    if (!strictCut && sink.failed()) return failScan(buffer, buffer.in_begin, sink.failedKind());
+    if (sink.failed()) return failScan(buffer, buffer.in_begin, sink.failedKind());
     return true;
   }
 };

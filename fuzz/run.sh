@@ -28,7 +28,7 @@ seeds_for() {
     decode_*) echo "fuzz/corpus/$1" ;;
     encode_* | line_ending_*) echo "fuzz/corpus/internal" ;;
     detect) ls -d fuzz/corpus/decode_* ;;
-    stream) echo "fuzz/corpus/convert_in_memory" ;;
+    stream | cpp_layer) echo "fuzz/corpus/convert_in_memory" ;;
     *) [ -d "fuzz/corpus/$1" ] && echo "fuzz/corpus/$1" || true ;;
   esac
 }
