@@ -26,13 +26,27 @@ class ChangeLog {
   // Whether encoders write characters without a code of their own at their
   // twin's position.
   bool twins() const { return policy_ != nullptr && policy_->twins; }
-  // Notes one change at `at`, the first input byte of what was changed,
-  // whose stand-in begins at output byte `output`.
-  void changed(const std::uint8_t* at, std::size_t output) {
+  // Notes one change at `at`, the first input byte of what was changed
+  // (`length` bytes of it, for a decoder), whose stand-in begins at output
+  // byte `output`.
+  void changed(const std::uint8_t* at, std::size_t output, std::size_t length = 0) {
     if (first_ == nullptr) first_ = at;
     last_ = at;
     last_output_ = output;
+    if (changes_ >= 0 && changes_ < ConversionBuffer::kChangesKept) {
+      kept_at_[changes_] = at;
+      kept_length_[changes_] = static_cast<std::int32_t>(length);
+      kept_output_[changes_] = static_cast<std::int32_t>(output);
+    }
     ++changes_;
+  }
+  // Copies the changes kept into `buffer`.
+  void keepIn(ConversionBuffer& buffer) const {
+    for (int i = 0; i < ConversionBuffer::kChangesKept; ++i) {
+      buffer.change_at[i] = kept_at_[i];
+      buffer.change_length[i] = kept_length_[i];
+      buffer.change_output[i] = kept_output_[i];
+    }
   }
   // Adds changes made by a scan that ran inside this one (a fused path's
   // encoder), whose places are not known here.
@@ -48,6 +62,9 @@ class ChangeLog {
   const std::uint8_t* first_ = nullptr;
   const std::uint8_t* last_ = nullptr;
   std::size_t last_output_ = 0;
+  const std::uint8_t* kept_at_[ConversionBuffer::kChangesKept] = {};
+  std::int32_t kept_length_[ConversionBuffer::kChangesKept] = {};
+  std::int32_t kept_output_[ConversionBuffer::kChangesKept] = {};
 };
 
 class CountingSink : public ChangeLog {
@@ -169,6 +186,7 @@ inline bool finishScan(ConversionBuffer& buffer, const std::uint8_t* stop, const
   buffer.first_change = sink.firstChange();
   buffer.last_change = sink.lastChange();
   buffer.last_change_output = static_cast<std::int32_t>(sink.lastChangeOutput());
+  sink.keepIn(buffer);
   return true;
 }
 
@@ -232,10 +250,10 @@ template <class Sink>
 }
 
 template <class Sink>
-inline bool forgiveMalformed(Sink& sink, const std::uint8_t* at) {
+inline bool forgiveMalformed(Sink& sink, const std::uint8_t* at, std::size_t length) {
   if (!forgiving(sink)) return false;
   const ErrorPolicy& policy = *sink.policy();
-  sink.changed(at, sink.count());
+  sink.changed(at, sink.count(), length);
   if (policy.action != ErrorAction::kSkip) putSubstitute(sink, policy);
   return true;
 }

@@ -131,6 +131,10 @@ bool StreamStage::run(std::uint8_t* begin, const std::uint8_t* end, bool last, A
   first_change_ = buffer.first_change;
   last_change_ = buffer.last_change;
   last_change_output_ = static_cast<std::size_t>(buffer.last_change_output);
+  for (int i = 0; i < ConversionBuffer::kChangesKept; ++i) {
+    kept_[i] = {buffer.change_at[i], static_cast<std::size_t>(buffer.change_length[i]),
+                static_cast<std::size_t>(buffer.change_output[i])};
+  }
   if (!advance(buffer, piece, out.size)) return false;
   if (cut_off_) {
     // Malformed at its first byte, whatever the converter; a forgiving
@@ -150,6 +154,10 @@ bool StreamStage::run(std::uint8_t* begin, const std::uint8_t* end, bool last, A
     cut_off_ = false;
     if (first_change_ == nullptr) first_change_ = buffer.stop;
     last_change_ = buffer.stop;
+    if (run_changes_ >= 0 && run_changes_ < ConversionBuffer::kChangesKept) {
+      kept_[run_changes_] = {buffer.stop, static_cast<std::size_t>(buffer.in_end - buffer.stop),
+                             last_change_output_};
+    }
     ++run_changes_;
   }
   changes_ += static_cast<std::uint64_t>(run_changes_);

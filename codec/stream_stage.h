@@ -81,6 +81,15 @@ class StreamStage {
   const std::uint8_t* lastChange() const { return last_change_; }
   // Where the last change's stand-in begins in the last run's output.
   std::size_t lastChangeOutput() const { return last_change_output_; }
+  // The first ConversionBuffer::kChangesKept changes of the last run: where
+  // each began in its input, how many bytes a decoder replaced there, and
+  // where its stand-in begins in the output.
+  struct Change {
+    const std::uint8_t* at = nullptr;
+    std::size_t length = 0;
+    std::size_t output = 0;
+  };
+  const Change& keptChange(int i) const { return kept_[i]; }
 
   bool carrying() const { return carry_size_ != 0; }
   // Where the stage stands in a text: whether the text has begun, the
@@ -148,6 +157,7 @@ class StreamStage {
   const std::uint8_t* first_change_ = nullptr;
   const std::uint8_t* last_change_ = nullptr;
   std::size_t last_change_output_ = 0;
+  Change kept_[ConversionBuffer::kChangesKept];
   const std::uint8_t* failed_at_ = nullptr;
   std::int32_t failed_kind_ = 0;
 };

@@ -465,6 +465,28 @@ const std::uint8_t* offendingEnd(const StreamStage& before, const std::uint8_t* 
   return stepEnd;
 }
 
+// The end of the sequence that a forgiving policy replaces at `bad`, which
+// the decoder as it stood `before` the step rejects: what DETAIL lists (a
+// byte read only to reject the sequence, and kept, is not part of it).
+const std::uint8_t* replacedEnd(const StreamStage& before, const std::uint8_t* pending,
+                                const std::uint8_t* bad, const std::uint8_t* stepEnd, bool last) {
+  const ErrorPolicy replace = errorPolicyFor(ErrorAction::kReplace, false, 0, kCodeUtf16Be);
+  ConversionBuffer trial;
+  trial.in_begin = pending;
+  trial.in_end = stepEnd;
+  trial.policy = &replace;
+  Piece piece{before.state(), before.state(), last};
+  if (before.converter()->measurePiece(trial, piece)) {
+    const int kept = std::min(trial.changes, ConversionBuffer::kChangesKept);
+    for (int i = 0; i < kept; ++i) {
+      if (trial.change_at[i] == bad && trial.change_length[i] > 0) {
+        return bad + trial.change_length[i];
+      }
+    }
+  }
+  return offendingEnd(before, pending, bad, stepEnd);
+}
+
 }  // namespace
 
 namespace {
@@ -514,21 +536,23 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
     change.column = tally_.column();
     const StreamStage before = decoder_;
     if (!decoder_.run(at, stepEnd, final, decoded)) break;
-    // One new byte ends at most two malformed sequences: the first and the
-    // last change of the step.
-    for (int k = 0; k < decoder_.runChanges() && k < 2; ++k) {
-      const std::uint8_t* const bad = k == 0 ? decoder_.firstChange() : decoder_.lastChange();
+    // One new byte ends a few malformed sequences at most (EUC-JP 8F E3
+    // then a byte that no pair takes ends three), each kept with its place,
+    // its length and where its stand-in begins.
+    const int kept = std::min(decoder_.runChanges(), ConversionBuffer::kChangesKept);
+    for (int k = 0; k < kept; ++k) {
+      const StreamStage::Change& made = decoder_.keptChange(k);
       Error found = change;
       found.kind = ErrorKind::malformed;
-      found.offset += static_cast<std::size_t>(bad - pending);
-      if (k == 1) {
-        // The characters the step decoded before it come first.
-        TextTally tally = tally_;
-        tally.add(decoded.data(), decoder_.lastChangeOutput());
-        found.line = tally.line();
-        found.column = tally.column();
-      }
-      keepBytes(found, bad, offendingEnd(before, pending, bad, stepEnd));
+      found.offset += static_cast<std::size_t>(made.at - pending);
+      // The characters the step decoded before it come first.
+      TextTally tally = tally_;
+      tally.add(decoded.data(), made.output);
+      found.line = tally.line();
+      found.column = tally.column();
+      keepBytes(found, made.at,
+                made.length != 0 ? made.at + made.length
+                                 : offendingEnd(before, pending, made.at, stepEnd));
       if (changes_.size() < options_.changes_listed) changes_.push_back(found);
     }
     std::uint8_t* text = decoded.data();
@@ -631,7 +655,7 @@ bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end
       const std::uint8_t* const bad =
           decoder_.failedAt() != nullptr ? decoder_.failedAt() : pending;
       failure_.offset += static_cast<std::size_t>(bad - pending);
-      keepBytes(failure_, bad, offendingEnd(before, pending, bad, stepEnd));
+      keepBytes(failure_, bad, replacedEnd(before, pending, bad, stepEnd, final));
       return true;
     }
     std::uint8_t* const text = decoded.data();

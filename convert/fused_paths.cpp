@@ -57,7 +57,10 @@ class FusedPath : public Converter {
       return false;
     }
     const bool cutOff = piece.last && buffer.stop != buffer.in_end;
-    if (cutOff && forgiveMalformed(sink, buffer.stop) && !finishScan(buffer, buffer.in_end, sink)) {
+    if (cutOff &&
+        forgiveMalformed(sink, buffer.stop,
+                         static_cast<std::size_t>(buffer.in_end - buffer.stop)) &&
+        !finishScan(buffer, buffer.in_end, sink)) {
       return false;
     }
     if (sink.afterCr()) piece.end_state |= kFusedAfterCr;

@@ -86,10 +86,12 @@ bool decodeJis(ConversionBuffer& buffer, Sink& sink, int& state) {
       p += 2;
     }
     if (u == kNoMapping) [[unlikely]] {
-      if (!forgiveMalformed(sink, at)) return failScan(buffer, at, kMalformedInput);
       // A pair of bytes that a set may hold but does not is one sequence;
       // otherwise the first byte alone is, and the second is read again.
       if (p - at == 2 && (at[0] < 0x21 || at[0] > 0x7E || at[1] < 0x21 || at[1] > 0x7E)) p = at + 1;
+      if (!forgiveMalformed(sink, at, static_cast<std::size_t>(p - at))) {
+        return failScan(buffer, at, kMalformedInput);
+      }
       continue;
     }
     sink.unit(u);

@@ -33,8 +33,10 @@ bool decodeStateless(ConversionBuffer& buffer, Sink& sink, CodeAt codeAt, Needed
       int length;
       const std::uint16_t unit = codeAt(p, length);
       if (unit == kNoMapping) [[unlikely]] {
-        if (!forgiveMalformed(sink, p)) return failScan(buffer, p, kMalformedInput);
         length = badLength(p);
+        if (!forgiveMalformed(sink, p, static_cast<std::size_t>(length))) {
+          return failScan(buffer, p, kMalformedInput);
+        }
       } else {
         sink.unit(unit);
       }
@@ -46,8 +48,10 @@ bool decodeStateless(ConversionBuffer& buffer, Sink& sink, CodeAt codeAt, Needed
     int length;
     const std::uint16_t unit = codeAt(p, length);
     if (unit == kNoMapping) [[unlikely]] {
-      if (!forgiveMalformed(sink, p)) return failScan(buffer, p, kMalformedInput);
       length = badLength(p);
+      if (!forgiveMalformed(sink, p, static_cast<std::size_t>(length))) {
+        return failScan(buffer, p, kMalformedInput);
+      }
     } else {
       sink.unit(unit);
     }

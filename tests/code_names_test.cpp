@@ -123,8 +123,9 @@ TEST(CodeNamesTest, FallbackThroughTheExecutable) {
   writeFile(dir / "in.txt", std::string("\xE3\x80\x9C\xE2\x88\x92\xE2\x80\x94\n"));  // 〜−—
   Process p = runMek(dir, "-iutf8 in.txt -osjis");
   EXPECT_EQ(p.status, 1);
-  EXPECT_EQ(p.err, "cannot convert bytes in 'in.txt' at byte 0 (line 1, column 1): U+301C has no "
-                   "sjis code\n");
+  EXPECT_EQ(p.err,
+            "cannot convert bytes in 'in.txt' at byte 0 (line 1, column 1): U+301C has no "
+            "sjis code\n");
   p = runMek(dir, "--fallback -iutf8 in.txt -osjis");
   EXPECT_EQ(p.status, 0);
   EXPECT_EQ(p.out, "\x81\x60\x81\x7C\x81\x5C\n");

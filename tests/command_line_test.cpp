@@ -150,8 +150,10 @@ TEST_F(CliTest, ExitStatusesAndUsage) {
       {"-osjis in.txt -oUTF9 out.txt", "not an output code: UTF9 (utf8?)\n"},
       {"in.txt out.txt", "no output code: add -o<code>, for example -outf8\n"},
       {"-iutf8 in.txt --fallback", "no output code: add -o<code>, for example -outf8\n"},
-      {"in.txt other.txt -osjis", "more than one input file: 'other.txt' (--in-place converts several files)\n"},
-      {"in.txt -iutf8 other.txt -osjis", "more than one input file: 'other.txt' (--in-place converts several files)\n"},
+      {"in.txt other.txt -osjis",
+       "more than one input file: 'other.txt' (--in-place converts several files)\n"},
+      {"in.txt -iutf8 other.txt -osjis",
+       "more than one input file: 'other.txt' (--in-place converts several files)\n"},
 
       {"-iutf8 in.txt -osjis out.txt --errors=ignore", "unknown error policy: ignore\n"},
       {"-iutf8 in.txt -osjis out.txt --errors=", "unknown error policy: \n"},
@@ -203,7 +205,8 @@ TEST_F(CliTest, ErrorPolicies) {
        "b\xE3\x80\x9C"
        "c\xED\x95\x9C\n"
        "\xE2\x88\x92\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD",
-       "3 changed in 'notice.txt'; the first at byte 17 (line 2, column 2): invalid utf8 bytes C0\n"},
+       "3 changed in 'notice.txt'; the first at byte 17 (line 2, column 2): invalid utf8 bytes "
+       "C0\n"},
       {"-osjis --errors=replace --verbose", "a?b?c?\n????",
        "changed at byte 1 (line 1, column 2): U+1F600 has no sjis code\n"
        "changed at byte 6 (line 1, column 4): U+301C has no sjis code\n"
@@ -251,13 +254,13 @@ TEST_F(CliTest, CheckListsEveryProblem) {
   writeFile(dir / "clean.txt", std::string("\xE3\x81\x82\n"));
   writeFile(dir / "out.txt", std::string("precious"));
   const std::string decoding =
-      "byte 11 (line 2, column 1): invalid utf8 bytes E3 81 FF\n"
+      "byte 11 (line 2, column 1): invalid utf8 bytes E3 81\n"
       "byte 13 (line 2, column 2): invalid utf8 bytes FF\n"
       "byte 17 (line 2, column 4): invalid utf8 bytes E3 81\n";
   const std::string sjis =
       "byte 1 (line 1, column 2): U+1F600 has no sjis code\n"
       "byte 6 (line 1, column 4): U+301C has no sjis code\n"
-      "byte 11 (line 2, column 1): invalid utf8 bytes E3 81 FF\n"
+      "byte 11 (line 2, column 1): invalid utf8 bytes E3 81\n"
       "byte 13 (line 2, column 2): invalid utf8 bytes FF\n"
       "byte 14 (line 2, column 3): U+2212 has no sjis code\n"
       "byte 17 (line 2, column 4): invalid utf8 bytes E3 81\n";
@@ -344,8 +347,10 @@ TEST_F(CliTest, WalkOrderRules) {
   writeFile(dir / "other.txt", std::string("other\n"));
   // A second input word, bare or after -i, is an error told before anything
   // is opened.
-  const std::string twice = "more than one input file: 'other.txt' (--in-place converts several "
-                            "files)\n" + usageText();
+  const std::string twice =
+      "more than one input file: 'other.txt' (--in-place converts several "
+      "files)\n" +
+      usageText();
   for (const char* arguments : {"in.txt other.txt -outf8", "in.txt -iutf8 other.txt -outf8",
                                 "-iutf8 in.txt -iutf8 other.txt -outf8 new.txt"}) {
     const Process p = runMek(dir, arguments);
@@ -383,9 +388,9 @@ TEST_F(CliTest, StandardInputNeverReplacesAFile) {
     EXPECT_EQ(p.err, refused) << how;
     EXPECT_EQ(file("notes.txt"), text("precious")) << how;
   }
-  const Process found = runMek(dir, "", "< /dev/null; find . -name notes.txt -exec " +
-                                            shellQuote(MEK_EXECUTABLE) +
-                                            " -isjis -outf8 {} \\; < in.txt");
+  const Process found = runMek(dir, "",
+                               "< /dev/null; find . -name notes.txt -exec " +
+                                   shellQuote(MEK_EXECUTABLE) + " -isjis -outf8 {} \\; < in.txt");
   EXPECT_EQ(found.err.rfind("refusing to replace './notes.txt' with standard input", 0), 0u);
   EXPECT_EQ(file("notes.txt"), text("precious"));
   const std::string converted = "a\xE3\x81\x82\nb\nc\n";
@@ -430,8 +435,7 @@ TEST_F(CliTest, TrapsAreCaughtBeforeAnythingIsOpened) {
       {"-iutf8 -outf8 -- -dash.txt", "", 0, "", "dash\n"},
       {"-iutf8 -outf8 -- --help", "", 0, "", "help\n"},
       {"-iutf8 -outf8 -- in.txt -dash.txt", "", 2,
-       "more than one input file: '-dash.txt' (--in-place converts several files)\n" +
-           usageText(),
+       "more than one input file: '-dash.txt' (--in-place converts several files)\n" + usageText(),
        ""},
       {"--in-place -outf8", "", 2, "no files: name the files to convert in place\n", ""},
   };
@@ -481,8 +485,9 @@ TEST_F(CliTest, FailuresLeaveOutputUntouched) {
   writeFile(dir / "out.txt", std::string("precious"));
   Process p = runMek(dir, "-iutf8 bad.txt -outf8 out.txt");
   EXPECT_EQ(p.status, 1);
-  EXPECT_EQ(p.err, "cannot convert bytes in 'bad.txt' at byte 2 (line 1, column 3): invalid utf8 "
-                   "bytes 80\n");
+  EXPECT_EQ(p.err,
+            "cannot convert bytes in 'bad.txt' at byte 2 (line 1, column 3): invalid utf8 "
+            "bytes 80\n");
   EXPECT_EQ(p.out, "");
   EXPECT_EQ(file("out.txt"), text("precious"));
 

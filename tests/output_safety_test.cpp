@@ -383,7 +383,7 @@ TEST_F(OutputSafetyTest, InPlaceConvertsEachFileOnItsOwn) {
   Process p = runMek(dir, "--in-place -isjis -outf8 good.txt bad.txt missing.txt");
   EXPECT_EQ(p.status, 1);
   EXPECT_EQ(p.err,
-            "bad.txt: cannot convert bytes at byte 2 (line 1, column 2): invalid sjis bytes 81 20\n"
+            "bad.txt: cannot convert bytes at byte 2 (line 1, column 2): invalid sjis bytes 81\n"
             "missing.txt: cannot open input file 'missing.txt': No such file or directory\n");
   EXPECT_EQ(readFile(dir / "good.txt"), hex("e3 81 82 0a"));
   EXPECT_EQ(readFile(dir / "bad.txt"), hex("82 a0 81 20 41"));

@@ -58,7 +58,7 @@ void putUtf16(Sink& sink, char32_t c) {
 template <bool kDecoding, bool kSwap, class Sink>
 bool forgiveUnpaired(Sink& sink, const std::uint8_t* p) {
   if constexpr (kDecoding) {
-    return forgiveMalformed(sink, p);
+    return forgiveMalformed(sink, p, 2);
   } else {
     return forgiveUnmappable(sink, p, 0xFFFD, [&sink](char32_t r) { putUtf16<kSwap>(sink, r); });
   }

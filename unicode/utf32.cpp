@@ -53,7 +53,7 @@ bool decodeUtf32(ConversionBuffer& buffer, const std::uint8_t* p, Sink& sink) {
     const std::uint8_t b3 = p[byteAt<kMsb>(3)];
     // Above U+10FFFF, or a surrogate value.
     if (b0 != 0 || b1 > 0x10 || (b1 == 0 && isSurrogateHigh(b2))) {
-      if (!forgiveMalformed(sink, p)) return failScan(buffer, p, kMalformedInput);
+      if (!forgiveMalformed(sink, p, 4)) return failScan(buffer, p, kMalformedInput);
       p += 4;
       continue;
     }

@@ -97,7 +97,9 @@ bool decodeUtf8(ConversionBuffer& buffer, Sink& sink, bool keepMark) {
       continue;
     }
     if (have < need && end - p == have) break;  // cut off at the end
-    if (!forgiveMalformed(sink, p)) return failScan(buffer, p, kMalformedInput);
+    if (!forgiveMalformed(sink, p, static_cast<std::size_t>(have))) {
+      return failScan(buffer, p, kMalformedInput);
+    }
     p += have;
   }
   return finishScan(buffer, p, sink);

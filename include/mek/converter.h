@@ -49,6 +49,13 @@ struct ConversionBuffer {
   const std::uint8_t* first_change = nullptr;
   const std::uint8_t* last_change = nullptr;
   std::int32_t last_change_output = 0;
+  // The first kChangesKept of those changes, in order: where each began,
+  // how many input bytes a decoder replaced there (0 for an encoder's
+  // character), and where its stand-in begins in the output.
+  static constexpr int kChangesKept = 4;
+  const std::uint8_t* change_at[kChangesKept] = {};
+  std::int32_t change_length[kChangesKept] = {};
+  std::int32_t change_output[kChangesKept] = {};
 };
 
 // What `size` holds after `measure` or `convert` failed: the kind of the

@@ -51,7 +51,7 @@ ERRORS = [
     (lambda: mek.convert("\u2603".encode("utf-16-le"), "jis", source="UTF-16LE"),
      UnicodeEncodeError, "unmapped", 0, 1, 1, b"\x03\x26", "\u2603"),
     (lambda: b"".join(mek.Stream("utf8", source="sjis").convert([b"\x82\xa0\x82", b"\n"])),
-     UnicodeDecodeError, "malformed", 2, 1, 2, b"\x82\n", None),
+     UnicodeDecodeError, "malformed", 2, 1, 2, b"\x82", None),
 ]
 
 
