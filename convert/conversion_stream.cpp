@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 #include <system_error>
+#include <vector>
 
 #include "convert/conversion_stream_impl.h"
 #include "convert/fused_paths.h"
@@ -27,6 +28,47 @@ struct ConversionStream::Impl::Slot {
 namespace {
 
 constexpr std::size_t kSlots = 2;
+
+// The mark a decoder writes for a malformed sequence when places are
+// tallied under a forgiving policy: a high surrogate that no low one
+// follows, which no decoder writes otherwise (they write pairs whole and
+// reject lone halves), and which the tally counts as one character, as the
+// sequence counts under every policy. The policy's stand-in (nothing,
+// U+FFFD, the replacement, &#65533;) then takes its place.
+constexpr std::uint16_t kMark = 0xDBFF;
+
+bool isMarkAt(const std::uint8_t* data, std::size_t i, std::size_t size) {
+  return data[i] == 0xDB && data[i + 1] == 0xFF &&
+         (i + 3 >= size || data[i + 2] < 0xDC || data[i + 2] > 0xDF);
+}
+
+// Puts the policy's stand-in where the marks are; false when memory is short.
+bool expandMarks(Area& text, const ErrorPolicy& policy) {
+  std::size_t marks = 0;
+  for (std::size_t i = 0; i + 1 < text.size; i += 2) marks += isMarkAt(text.data(), i, text.size);
+  if (marks == 0) return true;
+  const std::size_t units = policy.action == ErrorAction::kSkip ? 0 : policy.substitute_units;
+  const std::size_t size = text.size - 2 * marks + 2 * units * marks;
+  if (size > text.size && !text.reserve(size)) return false;
+  std::uint8_t* const data = text.data();
+  // Backwards when the text grows, forwards when it shrinks, so that no
+  // unit is overwritten before it is moved.
+  std::vector<std::uint8_t> copy(data, data + text.size);
+  std::size_t out = 0;
+  for (std::size_t i = 0; i + 1 < copy.size(); i += 2) {
+    if (isMarkAt(copy.data(), i, copy.size())) {
+      for (std::size_t u = 0; u < units; ++u) {
+        data[out++] = static_cast<std::uint8_t>(policy.substitute[u] >> 8);
+        data[out++] = static_cast<std::uint8_t>(policy.substitute[u]);
+      }
+    } else {
+      data[out++] = copy[i];
+      data[out++] = copy[i + 1];
+    }
+  }
+  text.size = out;
+  return true;
+}
 
 bool endsWithCr(const Area& text) {
   return text.size >= 2 && text.data()[text.size - 2] == 0 && text.data()[text.size - 1] == 0x0D;
@@ -52,8 +94,15 @@ ConversionStream::Impl::Impl(int inputCode, int outputCode, int lineEnding, Writ
     error_ = ErrorKind::no_memory;
     return;
   }
-  decoder_ =
-      StreamStage(decoder, ErrorKind::malformed, inputCode, &findDecoderAfterStart, &policy_);
+  marks_ = options_.locate && options_.errors != ErrorAction::kStrict;
+  if (marks_) {
+    marking_policy_ = policy_;
+    marking_policy_.action = ErrorAction::kReplace;
+    marking_policy_.substitute[0] = kMark;
+    marking_policy_.substitute_units = 1;
+  }
+  decoder_ = StreamStage(decoder, ErrorKind::malformed, inputCode, &findDecoderAfterStart,
+                         marks_ ? &marking_policy_ : &policy_);
   if (const Converter* fold = findTextFold(options_.folds)) {
     fold_ = StreamStage(fold, ErrorKind::malformed);
   }
@@ -227,20 +276,25 @@ bool ConversionStream::Impl::decode(std::uint8_t* begin, const std::uint8_t* end
   if (options_.locate) {
     const Saved saved{decoder_, fold_, lines_, encoder_, tally_};
     ErrorKind error = ErrorKind::none;
+    TextTally tally = tally_;
     if (!decoder_.run(begin, end, last, slot.decoded)) {
       error = decoder_.error();
     } else {
+      tally.add(slot.decoded.data(), slot.decoded.size);
       slot.last = last;
-      error = finishSlot(slot);
+      error =
+          marks_ && !expandMarks(slot.decoded, policy_) ? ErrorKind::no_memory : finishSlot(slot);
     }
     if (error == ErrorKind::none) {
-      tally_.add(slot.decoded.data(), slot.decoded.size);
+      tally_ = tally;
       if (last) tally_.finish();
-      keepPast(begin, end, saved, slot);
+      // The changes are placed while the pieces that held characters came
+      // from are still kept.
       const bool changed = decoder_.runChanges() != 0 || encoder_.runChanges() != 0;
       if (changed && changes_.size() < options_.changes_listed) {
         locateChanges(begin, end, last, saved);
       }
+      keepPast(begin, end, saved, slot);
       consumed_ += static_cast<std::size_t>(end - begin);
       return true;
     }
@@ -514,6 +568,24 @@ std::uint32_t characterOf(const std::uint8_t* p, const std::uint8_t* end, int& l
 void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8_t* end, bool last,
                                            const Saved& saved) {
   const Saved after{decoder_, fold_, lines_, encoder_, tally_};
+  // Where the characters that the fold stage and the encoder hold at the
+  // start of this piece stand: the pieces they came from are stepped through
+  // again (as locate() does for a failure).
+  Held held;
+  if (!past_.empty()) {
+    const Error kept = failure_;
+    const Saved& start = past_.front().saved;
+    decoder_ = start.decoder;
+    fold_ = start.fold;
+    lines_ = start.lines;
+    encoder_ = start.encoder;
+    tally_ = start.tally;
+    for (Past& past : past_) {
+      replay(past.bytes.data() + Area::kHeadroom, past.bytes.data() + past.bytes.size(), false,
+             past.consumed, held);
+    }
+    failure_ = kept;
+  }
   decoder_ = saved.decoder;
   fold_ = saved.fold;
   lines_ = saved.lines;
@@ -555,6 +627,12 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
                                  : offendingEnd(before, pending, made.at, stepEnd));
       if (changes_.size() < options_.changes_listed) changes_.push_back(found);
     }
+    TextTally next = tally_;
+    next.add(decoded.data(), decoded.size);
+    if (marks_ && !expandMarks(decoded, policy_)) break;
+    const bool foldHeld = fold_.carrying();
+    const bool encoderHeld = encoder_.carrying();
+    const std::size_t encoderCarried = encoder_.carried();
     std::uint8_t* text = decoded.data();
     std::size_t textSize = decoded.size;
     if (fold_.converter() != nullptr) {
@@ -565,16 +643,47 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
     if (!lines_.run(text, text + textSize, final, lines)) break;
     std::uint8_t* const internal = lines.data();
     if (!encoder_.run(internal, internal + lines.size, final, encoded)) break;
-    if (encoder_.runChanges() != 0 && changes_.size() < options_.changes_listed) {
-      Error found = change;
+    // Where this step's characters stand, and the bytes they came from.
+    Place step;
+    step.known = true;
+    step.offset = change.offset;
+    step.line = change.line;
+    step.column = change.column;
+    Error stepBytes;
+    keepBytes(stepBytes, pending, stepEnd);
+    step.byte_count = stepBytes.byte_count;
+    step.bytes = stepBytes.bytes;
+    // A character the encoder held from before (a kana that a voiced mark
+    // may follow) is placed where it was read, not at this step.
+    const int refused = std::min(encoder_.runChanges(), ConversionBuffer::kChangesKept);
+    for (int k = 0; k < refused && changes_.size() < options_.changes_listed; ++k) {
+      const std::uint8_t* const unit = encoder_.keptChange(k).at;
+      const Place& place = encoderHeld && unit == internal - encoderCarried && held.encoder.known
+                               ? held.encoder
+                               : step;
+      Error found;
       found.kind = ErrorKind::unmapped;
-      keepBytes(found, pending, stepEnd);
-      const std::uint8_t* const unit = encoder_.firstChange();
+      found.offset = place.offset;
+      found.line = place.line;
+      found.column = place.column;
+      found.bytes = place.bytes;
+      found.byte_count = place.byte_count;
       int length;
       found.character = characterOf(unit, internal + lines.size, length);
       changes_.push_back(found);
     }
-    tally_.add(decoded.data(), decoded.size);
+    tally_ = next;
+    // What the stages hold now, and where it came from.
+    const Place heldByFold = held.fold;
+    held.fold = fold_.carrying() ? (decoded.size != 0 ? step : heldByFold) : Place{};
+    const std::size_t units = textSize / 2;
+    if (!encoder_.carrying()) {
+      held.encoder = Place{};
+    } else if (units >= 2 || (units == 1 && !foldHeld)) {
+      held.encoder = step;
+    } else if (units == 1) {
+      held.encoder = heldByFold;
+    }
   }
   decoder_ = after.decoder;
   fold_ = after.fold;
@@ -658,6 +767,12 @@ bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end
       keepBytes(failure_, bad, replacedEnd(before, pending, bad, stepEnd, final));
       return true;
     }
+    TextTally next = tally_;
+    next.add(decoded.data(), decoded.size);
+    if (marks_ && !expandMarks(decoded, policy_)) {
+      failure_.kind = ErrorKind::no_memory;
+      return true;
+    }
     std::uint8_t* const text = decoded.data();
     std::uint8_t* foldedText = text;
     std::size_t foldedSize = decoded.size;
@@ -718,7 +833,7 @@ bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end
       failure_.character = c;
       return true;
     }
-    tally_.add(text, decoded.size);
+    tally_ = next;
     // Where the held characters stand: a hold that this step renewed is of
     // this step's character.
     step.known = true;

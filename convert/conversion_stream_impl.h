@@ -131,6 +131,12 @@ class ConversionStream::Impl {
   Error failure_;
   std::vector<Error> changes_;
   ErrorPolicy policy_;
+  // With Options::locate under a forgiving policy, the decoder writes a mark
+  // for each malformed sequence, so that it counts as one column whatever
+  // the policy writes for it; the policy's stand-in takes the mark's place
+  // before the text goes on.
+  ErrorPolicy marking_policy_;
+  bool marks_ = false;
   // With Options::locate: the pieces since the oldest held character, and
   // which pieces the held characters came from.
   std::deque<Past> past_;
