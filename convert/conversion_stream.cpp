@@ -608,6 +608,8 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
     change.column = tally_.column();
     const StreamStage before = decoder_;
     if (!decoder_.run(at, stepEnd, final, decoded)) break;
+    // This step's changes, listed in the input's order once all are known.
+    std::vector<Error> found_here;
     // One new byte ends a few malformed sequences at most (EUC-JP 8F E3
     // then a byte that no pair takes ends three), each kept with its place,
     // its length and where its stand-in begins.
@@ -625,7 +627,7 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
       keepBytes(found, made.at,
                 made.length != 0 ? made.at + made.length
                                  : offendingEnd(before, pending, made.at, stepEnd));
-      if (changes_.size() < options_.changes_listed) changes_.push_back(found);
+      found_here.push_back(found);
     }
     TextTally next = tally_;
     next.add(decoded.data(), decoded.size);
@@ -656,7 +658,7 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
     // A character the encoder held from before (a kana that a voiced mark
     // may follow) is placed where it was read, not at this step.
     const int refused = std::min(encoder_.runChanges(), ConversionBuffer::kChangesKept);
-    for (int k = 0; k < refused && changes_.size() < options_.changes_listed; ++k) {
+    for (int k = 0; k < refused; ++k) {
       const std::uint8_t* const unit = encoder_.keptChange(k).at;
       const Place& place = encoderHeld && unit == internal - encoderCarried && held.encoder.known
                                ? held.encoder
@@ -670,7 +672,14 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
       found.byte_count = place.byte_count;
       int length;
       found.character = characterOf(unit, internal + lines.size, length);
-      changes_.push_back(found);
+      found_here.push_back(found);
+    }
+    // A character decoded in this step before a malformed sequence that the
+    // same byte ended (ESC then FF in ISO-2022-JP) comes first.
+    std::stable_sort(found_here.begin(), found_here.end(),
+                     [](const Error& a, const Error& b) { return a.offset < b.offset; });
+    for (const Error& change : found_here) {
+      if (changes_.size() < options_.changes_listed) changes_.push_back(change);
     }
     tally_ = next;
     // What the stages hold now, and where it came from.

@@ -60,10 +60,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  // Every problem check() lists lies inside the text; a text that converts
-  // strictly has none.
+  // Every problem check() lists lies inside the text, in the input's order;
+  // a text that converts strictly has none.
   const std::vector<mek::Error> problems = mek::check(text, source, to, 64);
-  for (const mek::Error& problem : problems) MEK_FUZZ_CHECK(problem.offset <= text.size());
+  for (std::size_t i = 0; i < problems.size(); ++i) {
+    MEK_FUZZ_CHECK(problems[i].offset <= text.size());
+    if (i > 0) MEK_FUZZ_CHECK(problems[i - 1].offset <= problems[i].offset);
+  }
   if (options.errors == mek::Errors::strict && !options.fallback && whole.ok()) {
     MEK_FUZZ_CHECK(problems.empty());
   }

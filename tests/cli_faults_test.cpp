@@ -361,6 +361,28 @@ TEST_F(EdgeFaultTest, GuessFromAPipeNeedsNoTemporaryFile) {
             "column 6): invalid utf8 bytes FF\n");
 }
 
+// Every change is listed once, at its own place: one byte that ends three
+// EUC-JP sequences, and a kana the mail form cannot write, which it held to
+// see whether a voiced mark follows.
+TEST_F(EdgeFaultTest, EveryChangeAtItsOwnPlace) {
+  writeFile(dir / "euc.txt", hex("78 8f e3 95 79 0a"));
+  Process p = runMek(dir, "-ieuc_jp euc.txt -outf8 --errors=replace --verbose");
+  EXPECT_EQ(p.err,
+            "changed at byte 1 (line 1, column 2): invalid euc_jp bytes 8F\n"
+            "changed at byte 2 (line 1, column 3): invalid euc_jp bytes E3\n"
+            "changed at byte 3 (line 1, column 4): invalid euc_jp bytes 95\n");
+  p = runMek(dir, "--check -ieuc_jp euc.txt");
+  EXPECT_EQ(p.out,
+            "byte 1 (line 1, column 2): invalid euc_jp bytes 8F\n"
+            "byte 2 (line 1, column 3): invalid euc_jp bytes E3\n"
+            "byte 3 (line 1, column 4): invalid euc_jp bytes 95\n");
+  writeFile(dir / "kana.txt", std::string("x\xE3\x83\xBF"));  // xヿ
+  for (const char* piece : {"", "MEK_PIECE_SIZE=1 "}) {
+    p = runMek(dir, "--check -iutf8 kana.txt -oiso2022jp", "", piece);
+    EXPECT_EQ(p.out, "byte 1 (line 1, column 2): U+30FF has no iso2022jp code\n") << piece;
+  }
+}
+
 // Names and words are shown quoted, so that none can move the terminal or
 // forge a line: ESC, BEL, CR and LF come out as $'...' escapes.
 TEST_F(EdgeFaultTest, NamesCannotForgeLines) {
