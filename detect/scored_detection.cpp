@@ -8,7 +8,6 @@
 #include "detect/marks.h"
 #include "japanese/flat_tables.h"
 #include "mek/registry.h"
-#include "simd/ascii.h"
 #include "unicode/utf16.h"
 #include "unicode/utf32.h"
 #include "unicode/utf8.h"
@@ -220,8 +219,11 @@ void ScoredDetector::run(std::uint8_t* begin, std::uint8_t* end, bool last) {
   head_size_ += head;
   size_ += size;
   if (!escape_seen_ && size != 0 && std::memchr(begin, 0x1B, size) != nullptr) escape_seen_ = true;
-  if (plain_ascii_ && size != 0) {
-    plain_ascii_ = asciiPrefix(begin, end) == size && std::memchr(begin, 0, size) == nullptr;
+  // An LF byte, not a CR: short UTF-16 words of kanji hold 0D bytes (不 is
+  // 4E 0D) more often than ASCII text ends its lines with CR alone.
+  for (const std::uint8_t* p = begin; ascii_text_ && p != end; ++p) {
+    line_bytes_ = line_bytes_ || *p == 0x0A;
+    ascii_text_ = (*p >= 0x20 && *p < 0x7F) || *p == 0x0A || *p == 0x0D || *p == 0x09;
   }
 
   // The first kScoredBytes are decoded and scored. The end of a text that
@@ -279,14 +281,16 @@ bool ScoredDetector::stands(int candidate) const {
       return escape_seen_;
     case kCp932:
       return failed_[kSjis];
-    // Plain ASCII is UTF-8 (ASCII): its UTF-16 and UTF-32 readings are
-    // pairs of letters read as kanji.
+    // ASCII text with line ends is UTF-8 (ASCII): its UTF-16 and UTF-32
+    // readings are pairs of letters and CRs read as kanji. (ASCII without
+    // line ends, such as a word of hiragana in UTF-16, 30 42 30 44, is left
+    // to the scores.)
     case kUtf16Le:
     case kUtf16Be:
-      return size_ % 2 == 0 && !plain_ascii_;
+      return size_ % 2 == 0 && !(ascii_text_ && line_bytes_);
     case kUtf32Le:
     case kUtf32Be:
-      return size_ % 4 == 0 && !plain_ascii_;
+      return size_ % 4 == 0 && !(ascii_text_ && line_bytes_);
     default:
       return true;
   }

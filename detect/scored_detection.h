@@ -117,9 +117,11 @@ class ScoredDetector {
   std::int64_t noise_[kCandidates] = {};       // scored characters that are noise
   KanjiRow kanji_rows_[kCandidates];
   bool utf8_multibyte_ = false;  // the UTF-8 reading has a character past ASCII
-  // Every byte so far is ASCII other than NUL: plain ASCII text, which
-  // UTF-16 and UTF-32 could only read as chance pairs (a CR with a letter).
-  bool plain_ascii_ = true;
+  // Every byte so far is printable ASCII, TAB, LF or CR, and some are LF:
+  // ASCII text with its line ends as bytes, which UTF-16 and UTF-32 (whose
+  // line ends are 00 0A units) could only read as chance pairs.
+  bool ascii_text_ = true;
+  bool line_bytes_ = false;
   bool escape_seen_ = false;
   bool no_memory_ = false;
   std::uint8_t head_[4] = {};

@@ -224,7 +224,7 @@ TEST(LocatedFailureTest, GuessAndVerboseThroughTheTool) {
   // Line endings of each kind, and none.
   writeFile(dir / "mixed.txt", std::string("a\rb\nc\r\n"));
   EXPECT_EQ(runMek(dir, "--guess mixed.txt").out, "utf8 MIXED\n");
-  writeFile(dir / "cr.txt", std::string("a\rb\r"));
+  writeFile(dir / "cr.txt", std::string("line one\rline two\r"));
   EXPECT_EQ(runMek(dir, "--guess cr.txt").out, "utf8 CR\n");
   writeFile(dir / "none.txt", std::string("abcd"));
   EXPECT_EQ(runMek(dir, "--guess none.txt").out, "utf8 NONE\n");
