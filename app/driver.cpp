@@ -109,7 +109,9 @@ struct Findings {
   // few places, and the first of them.
   Undetected undetected;
   DetectionScores scores;  // of a guess from a pipe
-  int readError = 0;       // errno of a failed read
+  // A descriptor of all that was read from a pipe, to place a failure, or -1.
+  int history = -1;
+  int readError = 0;  // errno of a failed read
   Error failure;
   unsigned lineEndings = 0;
   std::vector<Error> changes;  // the first of them, placed
@@ -214,8 +216,8 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
   // The whole file is converted, wherever its position was left.
   InputReader input(fd);
   // A failure is told with its place. A file is read again to place it;
-  // what comes from a pipe can be read once only, so it is placed as it goes.
-  if (!input.seekable()) settings.locate = true;
+  // what comes from a pipe is kept in a temporary file as it is read, to be
+  // read again from there (or, where none can be made, placed as it goes).
   // A failed read or temporary file is told with its reason.
   const auto reading = [&found](Failure failure) {
     if (failure == Failure::kRead || failure == Failure::kSpool) found.readError = errno;
@@ -254,6 +256,7 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
       if (run.score) tellScores(detector.scores(), run.label);
     }
   }
+  if (!input.seekable() && !settings.locate && !input.keepHistory()) settings.locate = true;
   // The first output error stops the conversion, and with it the reading.
   // Decoding only, the text goes through the UTF-16 encoder, which takes
   // every character, and is dropped.
@@ -286,6 +289,9 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
   found.lineEndings = stream.lineEndingsSeen();
   found.changes = stream.changeList();
   found.changeCount = stream.changes();
+  if (found.failure.kind != ErrorKind::none && found.failure.line == 0) {
+    found.history = input.history();
+  }
   switch (found.failure.kind) {
     case ErrorKind::none:
       return Failure::kNone;
@@ -468,12 +474,15 @@ bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int 
       message = output.message();
     } else if (failure != Failure::kNone) {
       output.abandon();
-      if (failure == Failure::kConvert && found.failure.line == 0) {
-        // Converted without counting lines, for speed: the file is read
-        // again, counting, to tell where it failed.
+      if (failure == Failure::kConvert && found.failure.line == 0 &&
+          (found.history >= 0 || rewind(fileno(input)))) {
+        // Converted without counting lines, for speed: the input is read
+        // again (a pipe from what was kept of it), counting, to tell where
+        // it failed.
         Findings placed;
         placed.inputCode = found.inputCode;
-        if (convertInput(fileno(input), outputCode, lineEnding, options, nullptr, placed, true) ==
+        const int again = found.history >= 0 ? found.history : fileno(input);
+        if (convertInput(again, outputCode, lineEnding, options, nullptr, placed, true) ==
                 Failure::kConvert &&
             placed.failure.line != 0) {
           found.failure = placed.failure;
@@ -481,6 +490,7 @@ bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int 
       }
       message = failureText(failure, found, outputCode, options);
     }
+    if (found.history >= 0) close(found.history);
     if (options.guard != nullptr) {
       options.guard->finished(options.label, message.empty(), options.last);
     }

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "files/temporary_file.h"
@@ -24,24 +25,6 @@ bool rewind(int fd) {
   return lseek(fd, 0, SEEK_SET) == 0;
 }
 
-namespace {
-
-bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = ENOSPC;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-}  // namespace
-
 InputReader::InputReader(int fd) : fd_(fd), seekable_(rewind(fd)) {}
 
 InputReader::~InputReader() {
@@ -50,7 +33,7 @@ InputReader::~InputReader() {
 
 InputReader::Status InputReader::keep() {
   if (seekable_) return Status::kOk;
-  spool_ = openUnnamedTemporary();
+  if (spool_ < 0) spool_ = openUnnamedTemporary();
   if (spool_ < 0) return Status::kSpool;
   keeping_ = true;
   return Status::kOk;
@@ -59,24 +42,70 @@ InputReader::Status InputReader::keep() {
 InputReader::Status InputReader::replay() {
   if (seekable_) return rewind(fd_) ? Status::kOk : Status::kRead;
   if (spool_ < 0) return Status::kOk;
-  keeping_ = false;
+  keeping_ = history_;
   replaying_ = true;
-  return lseek(spool_, 0, SEEK_SET) == 0 ? Status::kOk : Status::kSpool;
+  spool_read_ = 0;
+  return Status::kOk;
+}
+
+bool InputReader::keepHistory() {
+  if (seekable_) return false;
+  // Only what was read before replay(), or nothing, may be in the spool.
+  if (spool_ < 0) spool_ = openUnnamedTemporary();
+  if (spool_ < 0) return false;
+  history_ = true;
+  keeping_ = true;
+  return true;
+}
+
+int InputReader::history() const {
+  return history_ && spool_ >= 0 ? dup(spool_) : -1;
+}
+
+bool InputReader::append(const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = pwrite(spool_, data, size, static_cast<off_t>(spool_size_));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+    spool_size_ += static_cast<std::uint64_t>(n);
+  }
+  return true;
 }
 
 InputReader::Status InputReader::fill(std::uint8_t* into, std::size_t room, std::size_t& got) {
   got = 0;
-  if (replaying_) {
-    if (!readFill(spool_, into, room, got)) return Status::kSpool;
-    if (got == room) return Status::kOk;
-    // The spool is read: the rest comes from the pipe.
-    replaying_ = false;
-    close(spool_);
-    spool_ = -1;
+  while (replaying_ && got < room) {
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(room - got, spool_size_ - spool_read_));
+    if (want == 0) {
+      // The spool is read: the rest comes from the pipe.
+      replaying_ = false;
+      if (!history_) {
+        close(spool_);
+        spool_ = -1;
+      }
+      break;
+    }
+    const ssize_t n = pread(spool_, into + got, want, static_cast<off_t>(spool_read_));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return Status::kSpool;
+    got += static_cast<std::size_t>(n);
+    spool_read_ += static_cast<std::uint64_t>(n);
   }
+  if (got == room) return Status::kOk;
   std::size_t more = 0;
   if (!readFill(fd_, into + got, room - got, more)) return Status::kRead;
-  if (keeping_ && !writeAll(spool_, into + got, more)) return Status::kSpool;
+  if (keeping_ && !append(into + got, more)) {
+    if (!history_ || replaying_) return Status::kSpool;
+    // Only kept to place a failure: a full disk gives that up, not the run.
+    keeping_ = false;
+    history_ = false;
+  }
   got += more;
   return Status::kOk;
 }

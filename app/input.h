@@ -17,6 +17,8 @@ bool rewind(int fd);
 // read again from its start; what is read from a pipe before replay() is
 // kept in an unnamed temporary file (so a pipe of any size needs no more
 // memory than a file) and read again from there before the rest of the pipe.
+// With keepHistory(), everything read from a pipe is kept there to the end,
+// so that a failure found at full speed can be placed by reading it again.
 class InputReader {
  public:
   enum class Status { kOk, kRead, kSpool };  // kRead, kSpool: errno tells why
@@ -34,13 +36,26 @@ class InputReader {
   Status keep();
   // Gives the input again from its start.
   Status replay();
+  // For a pipe: keeps all of it, from its start, as it is read (at best:
+  // when the temporary file cannot be made or written, nothing is kept).
+  // False when nothing is being kept.
+  bool keepHistory();
+  // A new descriptor of the file that holds all that was read from a pipe
+  // under keepHistory(), or -1.
+  int history() const;
 
  private:
+  // Appends to the spool what came from the pipe; false when it could not.
+  bool append(const std::uint8_t* data, std::size_t size);
+
   int fd_;
   bool seekable_;
   int spool_ = -1;
-  bool keeping_ = false;    // what is read goes to the spool too
+  bool keeping_ = false;    // what is read from the pipe goes to the spool too
   bool replaying_ = false;  // what is read comes from the spool first
+  bool history_ = false;    // the spool keeps the whole input
+  std::uint64_t spool_size_ = 0;
+  std::uint64_t spool_read_ = 0;  // where replay() reads the spool
 };
 
 }  // namespace mek
