@@ -37,6 +37,11 @@ _DETECTIONS = {"first": 0, "score": 1}
 _SEEN = {0: "NONE", 1: "LF", 2: "CRLF", 4: "CR"}
 _AUTO = 0
 _UTF8 = 4
+# The code an encoder goes on in once the text has begun: the same without
+# the byte-order mark.
+_AFTER_MARK = {"utf8_bom": "utf8", "utf16_be_bom": "utf16_be", "utf16_le_bom": "utf16_le",
+               "utf32_be_bom": "utf32_be", "utf32_le_bom": "utf32_le"}
+
 # A decoder place that cannot be told (mek::Stream::kNoPlace).
 _NO_PLACE = (1 << 32) - 1
 
@@ -626,11 +631,14 @@ class _IncrementalEncoder(codecs.IncrementalEncoder):
     def __init__(self, to: str, errors: str = "strict"):
         super().__init__(errors)
         self._to = to
+        self._begun = False  # the text has begun: its byte-order mark is written
         self._stream = None
 
     def encode(self, text: str, final: bool = False) -> bytes:
         if self._stream is None:
-            self._stream = Stream(self._to, source="utf8", errors=_codec_errors(self.errors))
+            to = _AFTER_MARK.get(self._to, self._to) if self._begun else self._to
+            self._stream = Stream(to, source="utf8", errors=_codec_errors(self.errors))
+            self._begun = True
         output = self._stream.feed(text.encode("utf-8", "surrogatepass")) if text else b""
         if final:
             output += self._stream.finish()
@@ -641,6 +649,17 @@ class _IncrementalEncoder(codecs.IncrementalEncoder):
 
     def reset(self) -> None:
         self._stream = None
+        self._begun = False
+
+    # As Python's own utf-16 encoder: 2 while the text has not begun (a
+    # byte-order mark is still to come), 0 after; TextIOWrapper sets 0 when
+    # it writes in the middle of a file, so that no second mark is written.
+    def getstate(self) -> int:
+        return 0 if self._begun else 2
+
+    def setstate(self, state: int) -> None:
+        self._stream = None
+        self._begun = state == 0
 
 
 class _StreamWriter(codecs.StreamWriter):

@@ -197,3 +197,16 @@ def test_a_writer_killed_leaves_nothing(tmp_path):
     assert run.returncode == -signal.SIGTERM
     assert path.read_bytes() == b"kept"
     assert sorted(os.listdir(tmp_path)) == ["out.txt"]
+
+
+# Appending through a codec with a byte-order mark writes no second mark, as
+# with Python's own utf-16 (TextIOWrapper sets the encoder's state).
+@pytest.mark.parametrize("code", ["utf16_le_bom", "utf32_be_bom", "utf8_bom"])
+def test_appending_writes_one_mark(code, tmp_path):
+    mek.register()
+    path = tmp_path / "notes.txt"
+    with open(path, "w", encoding="mek-" + code) as f:
+        f.write("日本\n")
+    with open(path, "a", encoding="mek-" + code) as f:
+        f.write("語\n")
+    assert path.read_bytes() == mek.encode("日本\n語\n", code)
