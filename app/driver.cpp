@@ -126,8 +126,9 @@ constexpr std::size_t kChangesListed = 1000;
 
 // Reads the rest of `input` into the nearest reading, to tell why detection
 // found no code.
-Failure readNearest(InputReader& input, std::size_t pieceSize, Undetected& undetected) {
-  NearestReading nearest;
+// Reads the rest of `input` piece by piece into `take`.
+template <class Take>
+Failure readPieces(InputReader& input, std::size_t pieceSize, Take take) {
   std::vector<std::uint8_t> piece(pieceSize);
   for (;;) {
     std::size_t got = 0;
@@ -135,9 +136,16 @@ Failure readNearest(InputReader& input, std::size_t pieceSize, Undetected& undet
     if (status != InputReader::Status::kOk) {
       return status == InputReader::Status::kRead ? Failure::kRead : Failure::kSpool;
     }
-    if (got == 0) break;
-    nearest.feed(std::string_view(reinterpret_cast<const char*>(piece.data()), got));
+    if (got == 0) return Failure::kNone;
+    take(std::string_view(reinterpret_cast<const char*>(piece.data()), got));
   }
+}
+
+Failure readNearest(InputReader& input, std::size_t pieceSize, Undetected& undetected) {
+  NearestReading nearest;
+  const Failure failure =
+      readPieces(input, pieceSize, [&nearest](std::string_view bytes) { nearest.feed(bytes); });
+  if (failure != Failure::kNone) return failure;
   undetected = nearest.finish();
   return Failure::kNone;
 }
@@ -157,19 +165,12 @@ Failure guessInOnePass(InputReader& input, std::size_t pieceSize, Detection how,
         static_cast<Code>(code), Code::utf16_be, LineEnding::keep,
         [](std::string_view) { return true; }, Options{}, settings);
   }
-  std::vector<std::uint8_t> piece(pieceSize);
-  for (;;) {
-    std::size_t got = 0;
-    const InputReader::Status status = input.fill(piece.data(), piece.size(), got);
-    if (status != InputReader::Status::kOk) {
-      return status == InputReader::Status::kRead ? Failure::kRead : Failure::kSpool;
-    }
-    if (got == 0) break;
-    const std::string_view bytes(reinterpret_cast<const char*>(piece.data()), got);
+  const Failure failure = readPieces(input, pieceSize, [&](std::string_view bytes) {
     detector.feed(bytes);
     nearest.feed(bytes);
     for (Stream& reading : readings) (void)reading.feed(bytes);
-  }
+  });
+  if (failure != Failure::kNone) return failure;
   found.inputCode = static_cast<int>(detector.finish());
   found.scores = detector.scores();
   if (found.inputCode == kCodeAuto) {

@@ -561,6 +561,23 @@ std::uint32_t characterOf(const std::uint8_t* p, const std::uint8_t* end, int& l
 
 }  // namespace
 
+// After a step whose characters stand at `step` (`decoded`: it decoded
+// some; `units` reached the encoder), which characters the fold stage and
+// the encoder hold, and where they came from: a hold that this step renewed
+// is of this step's character.
+void ConversionStream::Impl::holdPlaces(Held& held, const Place& step, bool decoded,
+                                        std::size_t units, bool foldHeld) const {
+  const Place heldByFold = held.fold;
+  held.fold = fold_.carrying() ? (decoded ? step : heldByFold) : Place{};
+  if (!encoder_.carrying()) {
+    held.encoder = Place{};
+  } else if (units >= 2 || (units == 1 && !foldHeld)) {
+    held.encoder = step;
+  } else if (units == 1) {
+    held.encoder = heldByFold;
+  }
+}
+
 // Runs a piece that changed something again from the stages as they stood
 // before it, one input byte at a time, as locate() does for a failure, and
 // lists each change where the step that made it places it. The stages and
@@ -683,16 +700,7 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
     }
     tally_ = next;
     // What the stages hold now, and where it came from.
-    const Place heldByFold = held.fold;
-    held.fold = fold_.carrying() ? (decoded.size != 0 ? step : heldByFold) : Place{};
-    const std::size_t units = textSize / 2;
-    if (!encoder_.carrying()) {
-      held.encoder = Place{};
-    } else if (units >= 2 || (units == 1 && !foldHeld)) {
-      held.encoder = step;
-    } else if (units == 1) {
-      held.encoder = heldByFold;
-    }
+    holdPlaces(held, step, decoded.size != 0, textSize / 2, foldHeld);
   }
   decoder_ = after.decoder;
   fold_ = after.fold;
@@ -850,16 +858,7 @@ bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end
     keepBytes(bytes, pending, stepEnd);
     step.byte_count = bytes.byte_count;
     step.bytes = bytes.bytes;
-    const Place heldByFold = held.fold;
-    held.fold = fold_.carrying() ? (decoded.size != 0 ? step : heldByFold) : Place{};
-    const std::size_t units = foldedSize / 2;
-    if (!encoder_.carrying()) {
-      held.encoder = Place{};
-    } else if (units >= 2 || (units == 1 && !foldHeld)) {
-      held.encoder = step;
-    } else if (units == 1) {
-      held.encoder = heldByFold;
-    }
+    holdPlaces(held, step, decoded.size != 0, foldedSize / 2, foldHeld);
   }
   return false;
 }

@@ -105,6 +105,8 @@ class ConversionStream::Impl {
               Held& held);
   void keepPast(const std::uint8_t* begin, const std::uint8_t* end, const Saved& saved,
                 const Slot& slot);
+  void holdPlaces(Held& held, const Place& step, bool decoded, std::size_t units,
+                  bool foldHeld) const;
 
   // With a fused path: the decoder stage writes the output code, and the
   // other stages never run.

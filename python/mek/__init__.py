@@ -102,6 +102,15 @@ def _replacement(replacement: Optional[str], to: int) -> int:
     return ord(replacement)
 
 
+def _undetected_text(near, offset, line, column, raw) -> str:
+    """The tool's words for bytes whose code cannot be detected."""
+    text = "cannot detect the input code"
+    if near and line:
+        text += (f": it reads as {near} except at byte {offset} (line {line}, column {column}): "
+                 f"invalid {near} bytes {raw.hex(' ').upper()}")
+    return text
+
+
 class ConversionError(ValueError):
     """A conversion failed: ``kind`` ('malformed', 'unmapped', 'too_large'),
     the byte ``offset`` of the offending input (from 0), its ``line`` and
@@ -124,12 +133,7 @@ class ConversionError(ValueError):
 
     def _text(self) -> str:
         if self.kind == "undetected":
-            text = "cannot detect the input code"
-            if self.near and self.line:
-                text += (f": it reads as {self.near} except at byte {self.offset} (line "
-                         f"{self.line}, column {self.column}): invalid {self.near} bytes "
-                         f"{self.bytes.hex(' ').upper()}")
-            return text
+            return _undetected_text(self.near, self.offset, self.line, self.column, self.bytes)
         if self.kind == "unmapped":
             what = f"U+{ord(self.character):04X} cannot be written in {self.code}"
         elif self.kind == "malformed":
@@ -276,12 +280,7 @@ class Problem(NamedTuple):
 
     def __str__(self) -> str:
         if self.kind == "undetected":
-            text = "cannot detect the input code"
-            if self.near and self.line:
-                text += (f": it reads as {self.near} except at byte {self.offset} (line "
-                         f"{self.line}, column {self.column}): invalid {self.near} bytes "
-                         f"{self.bytes.hex(' ').upper()}")
-            return text
+            return _undetected_text(self.near, self.offset, self.line, self.column, self.bytes)
         place = f"byte {self.offset} (line {self.line}, column {self.column})"
         if self.kind == "unmapped":
             return f"{place}: U+{ord(self.character):04X} cannot be written"
