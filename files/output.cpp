@@ -88,6 +88,19 @@ bool nameTemporary(int fd, int folder, const std::string& name, std::string& tem
   return false;
 }
 
+// Writes all of [data, data + size) to `fd`: 0, or the error that stopped
+// it (ENOSPC for a write that took nothing).
+int writeAll(int fd, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : ENOSPC;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
 void closeFd(int& fd) {
   if (fd >= 0) close(fd);
   fd = -1;
@@ -215,14 +228,8 @@ bool Output::failTemporary(int error) {
 }
 
 bool Output::writeSpool(const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(spool_, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return failTemporary(n < 0 ? errno : ENOSPC);
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
+  const int error = writeAll(spool_, data, size);
+  return error == 0 || failTemporary(error);
 }
 
 bool Output::failNoMemory() {
@@ -234,14 +241,8 @@ bool Output::failNoMemory() {
 }
 
 bool Output::writeFd(int fd, const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return failWrite(n < 0 ? errno : ENOSPC);
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
+  const int error = writeAll(fd, data, size);
+  return error == 0 || failWrite(error);
 }
 
 bool Output::openHeldTarget() {
