@@ -51,8 +51,8 @@ bool expandMarks(Area& text, const ErrorPolicy& policy) {
   const std::size_t size = text.size - 2 * marks + 2 * units * marks;
   if (size > text.size && !text.reserve(size)) return false;
   std::uint8_t* const data = text.data();
-  // Backwards when the text grows, forwards when it shrinks, so that no
-  // unit is overwritten before it is moved.
+  // From a copy, since a stand-in may be longer than its mark (this runs
+  // only while places are tallied).
   std::vector<std::uint8_t> copy(data, data + text.size);
   std::size_t out = 0;
   for (std::size_t i = 0; i + 1 < copy.size(); i += 2) {
