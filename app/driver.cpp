@@ -17,6 +17,7 @@
 #include "files/output.h"
 #include "files/quoting.h"
 #include "files/temporary_file.h"
+#include "mek/codes.h"
 #include "mek/mek.h"
 
 namespace mek {

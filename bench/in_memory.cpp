@@ -11,6 +11,7 @@
 #include <iterator>
 #include <string>
 
+#include "mek/codes.h"
 #include "mek/mek.h"
 
 namespace {

@@ -25,7 +25,7 @@ class ChangeLog {
   const ErrorPolicy* policy() const { return policy_; }
   // Whether encoders write characters without a code of their own at their
   // twin's position.
-  bool twins() const { return policy_ != nullptr && policy_->twins; }
+  bool fallback() const { return policy_ != nullptr && policy_->fallback; }
   // Notes one change at `at`, the first input byte of what was changed
   // (`length` bytes of it, for a decoder), whose stand-in begins at output
   // byte `output`.
@@ -211,25 +211,25 @@ inline bool failUnit(ConversionBuffer& buffer, const std::uint8_t* p) {
 
 // Whether the scan goes on where it would fail: the policy is not strict.
 inline bool forgiving(const ChangeLog& log) {
-  return log.policy() != nullptr && log.policy()->action != ErrorAction::kStrict;
+  return log.policy() != nullptr && log.policy()->action != Errors::strict;
 }
 
 // The input a fast loop must have left before a block store that writes
 // ahead of what counts, as `margin` is for the strict policy. The margin
 // proofs rest on each input byte (decoders) or unit (encoders) giving some
-// output; kSkip gives none, so it takes no fast loop, and an encoder's
+// output; Errors::skip gives none, so it takes no fast loop, and an encoder's
 // stand-in for a surrogate pair may be one byte for two units, so the other
 // forgiving policies double the margin.
 inline std::ptrdiff_t blockMargin(const ChangeLog& log, std::ptrdiff_t margin, bool encoding) {
   const ErrorPolicy* policy = log.policy();
-  if (policy == nullptr || policy->action == ErrorAction::kStrict) return margin;
-  if (policy->action == ErrorAction::kSkip) return PTRDIFF_MAX;
+  if (policy == nullptr || policy->action == Errors::strict) return margin;
+  if (policy->action == Errors::skip) return PTRDIFF_MAX;
   return encoding ? 2 * margin : margin;
 }
 
 // A decoder at a malformed sequence that begins at `at`: answers false under
 // the strict policy, and the scan fails there. Otherwise it writes the
-// policy's substitute (nothing with kSkip), notes the change and answers
+// policy's substitute (nothing with Errors::skip), notes the change and answers
 // true; the scan goes on after the sequence.
 // Writes the policy's substitute: a surrogate pair in one call, so that
 // sinks that write another form take it as one character. Kept out of line:
@@ -254,7 +254,7 @@ inline bool forgiveMalformed(Sink& sink, const std::uint8_t* at, std::size_t len
   if (!forgiving(sink)) return false;
   const ErrorPolicy& policy = *sink.policy();
   sink.changed(at, sink.count(), length);
-  if (policy.action != ErrorAction::kSkip) putSubstitute(sink, policy);
+  if (policy.action != Errors::skip) putSubstitute(sink, policy);
   return true;
 }
 
@@ -274,17 +274,17 @@ inline char32_t characterAt(const std::uint8_t* p, const std::uint8_t* end, int&
 
 // An encoder at the character c, which begins at `at` and which it cannot
 // carry: answers false under the strict policy, and the scan fails there.
-// Otherwise it writes the replacement (kReplace), &#N; (kHtml) or nothing
-// (kSkip) through `put`, which writes one character that the output code
+// Otherwise it writes the replacement (Errors::replace), &#N; (Errors::html) or nothing
+// (Errors::skip) through `put`, which writes one character that the output code
 // carries, notes the change and answers true.
 template <class Sink, class Put>
 inline bool forgiveUnmappable(Sink& sink, const std::uint8_t* at, char32_t c, Put put) {
   if (!forgiving(sink)) return false;
   const ErrorPolicy& policy = *sink.policy();
   sink.changed(at, sink.count());
-  if (policy.action == ErrorAction::kReplace) {
+  if (policy.action == Errors::replace) {
     put(policy.replacement);
-  } else if (policy.action == ErrorAction::kHtml) {
+  } else if (policy.action == Errors::html) {
     char digits[8];
     int n = 0;
     do {

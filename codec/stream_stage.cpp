@@ -96,7 +96,7 @@ bool StreamStage::run(std::uint8_t* begin, const std::uint8_t* end, bool last, A
   // Under the strict policy a converter's bound on its output lets the piece
   // be converted in one scan, into an area of that size, instead of being
   // measured first; the scan fails where measuring would have.
-  const bool strict = policy_ == nullptr || policy_->action == ErrorAction::kStrict;
+  const bool strict = policy_ == nullptr || policy_->action == Errors::strict;
   const std::size_t bound =
       strict ? converter_->outputBound(static_cast<std::size_t>(end - buffer.in_begin)) : 0;
   if (bound != 0 && bound <= static_cast<std::size_t>(INT32_MAX)) {
@@ -139,13 +139,13 @@ bool StreamStage::run(std::uint8_t* begin, const std::uint8_t* end, bool last, A
   if (cut_off_) {
     // Malformed at its first byte, whatever the converter; a forgiving
     // policy writes its substitute for it (a decoder's: internal form).
-    if (policy_ == nullptr || policy_->action == ErrorAction::kStrict) {
+    if (policy_ == nullptr || policy_->action == Errors::strict) {
       failed_at_ = buffer.stop;
       failed_kind_ = kMalformedInput;
       return fail(ErrorKind::malformed);
     }
     last_change_output_ = out.size;
-    if (policy_->action != ErrorAction::kSkip) {
+    if (policy_->action != Errors::skip) {
       for (int i = 0; i < policy_->substitute_units; ++i) {
         out.data()[out.size++] = static_cast<std::uint8_t>(policy_->substitute[i] >> 8);
         out.data()[out.size++] = static_cast<std::uint8_t>(policy_->substitute[i]);

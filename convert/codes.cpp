@@ -46,10 +46,9 @@ constinit const UTF32Encoder kUtf32LeEncoder{1};
 constinit const UTF32Encoder kUtf32BeMarkEncoder{2};
 constinit const UTF32Encoder kUtf32LeMarkEncoder{3};
 
-// The line-ending converters number their kinds 0 CR, 1 LF, else CR LF.
-constinit const EndOfLineConverter kLf{1};
-constinit const EndOfLineConverter kCrLf{2};
-constinit const EndOfLineConverter kCr{0};
+constinit const EndOfLineConverter kLf{EndOfLineConverter::kLf};
+constinit const EndOfLineConverter kCrLf{EndOfLineConverter::kCrLf};
+constinit const EndOfLineConverter kCr{EndOfLineConverter::kCr};
 constinit const EndOfLineConverter kKeep{EndOfLineConverter::kKeep};
 
 }  // namespace

@@ -47,7 +47,7 @@ bool expandMarks(Area& text, const ErrorPolicy& policy) {
   std::size_t marks = 0;
   for (std::size_t i = 0; i + 1 < text.size; i += 2) marks += isMarkAt(text.data(), i, text.size);
   if (marks == 0) return true;
-  const std::size_t units = policy.action == ErrorAction::kSkip ? 0 : policy.substitute_units;
+  const std::size_t units = policy.action == Errors::skip ? 0 : policy.substitute_units;
   const std::size_t size = text.size - 2 * marks + 2 * units * marks;
   if (size > text.size && !text.reserve(size)) return false;
   std::uint8_t* const data = text.data();
@@ -94,10 +94,10 @@ ConversionStream::Impl::Impl(int inputCode, int outputCode, int lineEnding, Writ
     error_ = ErrorKind::no_memory;
     return;
   }
-  marks_ = options_.locate && options_.errors != ErrorAction::kStrict;
+  marks_ = options_.locate && options_.errors != Errors::strict;
   if (marks_) {
     marking_policy_ = policy_;
-    marking_policy_.action = ErrorAction::kReplace;
+    marking_policy_.action = Errors::replace;
     marking_policy_.substitute[0] = kMark;
     marking_policy_.substitute_units = 1;
   }
@@ -107,7 +107,7 @@ ConversionStream::Impl::Impl(int inputCode, int outputCode, int lineEnding, Writ
     fold_ = StreamStage(fold, ErrorKind::malformed);
   }
   // A fused path does the work of all three stages in the decoder's scan.
-  const Converter* fused = options_.fused && !options_.locate && options_.folds == 0
+  const Converter* fused = options_.fused && !options_.locate && options_.folds == Fold::none
                                ? findFusedPath(inputCode, outputCode, lineEnding)
                                : nullptr;
   if (fused != nullptr) {
@@ -524,7 +524,7 @@ const std::uint8_t* offendingEnd(const StreamStage& before, const std::uint8_t* 
 // byte read only to reject the sequence, and kept, is not part of it).
 const std::uint8_t* replacedEnd(const StreamStage& before, const std::uint8_t* pending,
                                 const std::uint8_t* bad, const std::uint8_t* stepEnd, bool last) {
-  const ErrorPolicy replace = errorPolicyFor(ErrorAction::kReplace, false, 0, kCodeUtf16Be);
+  const ErrorPolicy replace = errorPolicyFor(Errors::replace, false, 0, kCodeUtf16Be);
   ConversionBuffer trial;
   trial.in_begin = pending;
   trial.in_end = stepEnd;

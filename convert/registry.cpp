@@ -45,18 +45,18 @@ bool carries(int outputCode, char32_t c) {
   return encoder->measure(buffer) && buffer.stop == buffer.in_end;
 }
 
-ErrorPolicy errorPolicyFor(ErrorAction action, bool twins, char32_t replacement, int outputCode) {
+ErrorPolicy errorPolicyFor(Errors action, bool fallback, char32_t replacement, int outputCode) {
   ErrorPolicy policy;
   policy.action = action;
-  policy.twins = twins;
+  policy.fallback = fallback;
   policy.replacement = replacement != 0 ? replacement : U'?';
   // What a decoder writes for a malformed sequence, so that the encoder
   // never meets it as a second change.
   char32_t substitute = U'\uFFFD';
-  if (action == ErrorAction::kReplace && replacement != 0) {
+  if (action == Errors::replace && replacement != 0) {
     substitute = replacement;
   } else if (!carries(outputCode, substitute)) {
-    if (action == ErrorAction::kHtml) {
+    if (action == Errors::html) {
       const char* text = "&#65533;";
       policy.substitute_units = 0;
       for (const char* c = text; *c != '\0'; ++c) {

@@ -20,7 +20,7 @@ bool runStageQuietly(ConversionBuffer* buffer, const Converter* converter) {
   // whole input that is malformed input at its first byte.
   // A forgiving policy writes its substitute for it instead (decoders).
   const ErrorPolicy* const policy = buffer->policy;
-  const bool forgiving = policy != nullptr && policy->action != ErrorAction::kStrict;
+  const bool forgiving = policy != nullptr && policy->action != Errors::strict;
   const bool measured = converter->measure(*buffer);
   const bool cutOff = measured && buffer->stop != buffer->in_end;
   if (cutOff && !forgiving) buffer->size = kMalformedInput;
@@ -28,7 +28,7 @@ bool runStageQuietly(ConversionBuffer* buffer, const Converter* converter) {
     std::free(spare);
     return false;
   }
-  const std::size_t tail = cutOff && policy->action != ErrorAction::kSkip
+  const std::size_t tail = cutOff && policy->action != Errors::skip
                                ? 2 * std::size_t{policy->substitute_units}
                                : 0;
   const auto size = static_cast<std::size_t>(buffer->size) + tail;

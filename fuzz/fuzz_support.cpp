@@ -29,8 +29,8 @@ const Converter* stageConverter(int stage, int code) {
 }
 
 ErrorPolicy stagePolicy(int stage, int code, std::uint8_t byte) {
-  const bool twins = stage == 3 || (byte & 4) != 0;
-  return errorPolicyFor(static_cast<ErrorAction>(byte & 3), twins, 0,
+  const bool fallback = stage == 3 || (byte & 4) != 0;
+  return errorPolicyFor(static_cast<Errors>(byte & 3), fallback, 0,
                         stage == 1 || stage == 3 ? code : kCodeUtf8);
 }
 
@@ -96,7 +96,7 @@ StageResult runChecked(const Converter& converter, const std::uint8_t* data, std
   // Both passes change the same sequences.
   MEK_FUZZ_CHECK(buffer.changes == first.changes);
   MEK_FUZZ_CHECK(buffer.first_change == first.first_change);
-  if (policy == nullptr || policy->action == ErrorAction::kStrict) {
+  if (policy == nullptr || policy->action == Errors::strict) {
     MEK_FUZZ_CHECK(buffer.changes == 0);
   }
   result.ok = true;
@@ -142,7 +142,7 @@ std::FILE* captureMessages(char* buffer, std::size_t size) {
 }
 
 WholeResult convertWhole(const std::uint8_t* data, std::size_t size, int inputCode, int outputCode,
-                         int lineEnding, bool fallback, ErrorAction errors, unsigned folds) {
+                         int lineEnding, bool fallback, Errors errors, Fold folds) {
   ConversionBuffer buffer;
   buffer.out = static_cast<std::uint8_t*>(std::malloc(size == 0 ? 1 : size));
   if (size != 0) std::memcpy(buffer.out, data, size);

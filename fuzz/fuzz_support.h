@@ -22,12 +22,12 @@ using Bytes = std::vector<std::uint8_t>;
   ((condition) ? static_cast<void>(0) : ::mek::fuzz::fail(__FILE__, __LINE__, #condition))
 
 // Stage 0 decoder, 1 encoder, 2 line-ending converter, 3 encoder (run with
-// twins, see stagePolicy), by code number; null when the registry has no
+// fallback, see stagePolicy), by code number; null when the registry has no
 // converter there.
 const Converter* stageConverter(int stage, int code);
 
 // The error policy a converter target runs under, from one input byte: its
-// action from the low two bits, twins from the next one (always in stage
+// action from the low two bits, fallback from the next one (always in stage
 // 3), for output code `code`.
 ErrorPolicy stagePolicy(int stage, int code, std::uint8_t byte);
 
@@ -67,6 +67,6 @@ struct WholeResult {
 };
 WholeResult convertWhole(const std::uint8_t* data, std::size_t size, int inputCode, int outputCode,
                          int lineEnding, bool fallback = false,
-                         ErrorAction errors = ErrorAction::kStrict, unsigned folds = 0);
+                         Errors errors = Errors::strict, Fold folds = Fold::none);
 
 }  // namespace mek::fuzz

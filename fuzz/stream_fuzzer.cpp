@@ -23,7 +23,7 @@ namespace {
 // failure record (kNone when it converted).
 mek::Error locatedFailure(const std::uint8_t* text, std::size_t length, int from, int to,
                           int lineEnding, bool fallback, std::size_t piece,
-                          mek::ErrorAction errors = mek::ErrorAction::kStrict) {
+                          mek::Errors errors = mek::Errors::strict) {
   mek::ConversionStream::Options options;
   options.piece_size = piece;
   options.fallback = fallback;
@@ -36,7 +36,7 @@ mek::Error locatedFailure(const std::uint8_t* text, std::size_t length, int from
   }
   stream.finish();
   // Under a forgiving policy, the first change stands for the failure.
-  if (errors != mek::ErrorAction::kStrict && !stream.changes().empty()) {
+  if (errors != mek::Errors::strict && !stream.changes().empty()) {
     return stream.changes().front();
   }
   return stream.failure();
@@ -58,9 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int to = 1 + data[1] % (mek::kCodeCount - 1);
   const int lineEnding = 1 + data[2] % 4;
   const bool fallback = (data[2] & 0x80) != 0;
-  const auto errors = static_cast<mek::ErrorAction>((data[2] >> 4) & 3);
-  // mek::TextFoldFlags
-  const unsigned folds = ((data[2] >> 2) & 3u) | ((data[3] >> 4) & 4u);
+  const auto errors = static_cast<mek::Errors>((data[2] >> 4) & 3);
+  const mek::Fold folds{((data[2] >> 2) & 3u) | ((data[3] >> 4) & 4u)};
   const std::size_t piece = 1 + data[3] % 64;
   const bool worker = (data[3] & 0x80) != 0;
   const std::uint8_t* const text = data + 4;

@@ -88,13 +88,13 @@ bool decodeEucjp(ConversionBuffer& buffer, Sink& sink) {
 
 // Writes the EUC-JP form of the unit at p, or fails.
 template <class Sink>
-inline bool encodeOne(const std::uint8_t* p, Sink& sink, bool twins) {
+inline bool encodeOne(const std::uint8_t* p, Sink& sink, bool fallback) {
   // ASCII comes first in the table, so U+005C and U+007E stay single bytes
   // although JIS X 0208/0212 hold them too; surrogates have no form.
   const auto unit = static_cast<std::uint16_t>(p[0] << 8 | p[1]);
   std::uint16_t code = kUnicodeToJisCode[unit];
-  // With twins, a character without a code of its own takes its twin's.
-  if (code == kNoMapping && twins) [[unlikely]]
+  // With the fallback, a character without a code of its own takes its twin's.
+  if (code == kNoMapping && fallback) [[unlikely]]
     code = twinJisX0208(unit);
   const auto row = static_cast<std::uint8_t>(code >> 8 | 0x80);
   const auto cell = static_cast<std::uint8_t>(code | 0x80);
@@ -114,9 +114,9 @@ inline bool encodeOne(const std::uint8_t* p, Sink& sink, bool twins) {
 
 template <class Sink>
 bool encodeEucjp(ConversionBuffer& buffer, Sink& sink) {
-  const bool twins = sink.twins();
-  return encodeStateless(buffer, sink, kFastMargin, [twins](const std::uint8_t* p, Sink& out) {
-    return encodeOne(p, out, twins);
+  const bool fallback = sink.fallback();
+  return encodeStateless(buffer, sink, kFastMargin, [fallback](const std::uint8_t* p, Sink& out) {
+    return encodeOne(p, out, fallback);
   });
 }
 

@@ -21,7 +21,7 @@ extern template class ScanningConverter<EucjpDecoder, Decoder>;
 // Internal form to EUC-JP. A character is written as ASCII, else JIS X 0208,
 // else JIS X 0212, else JIS X 0201, the first set that holds it.
 //
-// When the error policy asks for twins, a character without a code of its
+// When the error policy asks for the fallback, a character without a code of its
 // own is written at
 // the JIS X 0208 position of its twin (U+FF5E as A1 C1, the position of
 // U+301C) instead of failing.

@@ -64,13 +64,13 @@ std::uint16_t unitAt(const std::uint8_t* p) {
 template <class Sink>
 bool Iso2022jpEncoder::scanPiece(ConversionBuffer& buffer, Piece& piece, Sink& sink) const {
   int state = piece.state;
-  const bool twins = sink.twins();
+  const bool fallback = sink.fallback();
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
   while (end - p >= 2) {
     std::uint16_t unit = unitAt(p);
     const bool hasNext = end - p >= 4;
-    if (!hasNext && !piece.last && mayTakeMark(unit, kFoldWideKana)) break;
+    if (!hasNext && !piece.last && mayTakeMark(unit, Fold::wide_kana)) break;
     std::ptrdiff_t taken = 2;
     const std::uint16_t pair = hasNext ? foldHalfWidthPair(unit, unitAt(p + 2)) : 0;
     if (pair != 0) {
@@ -79,11 +79,11 @@ bool Iso2022jpEncoder::scanPiece(ConversionBuffer& buffer, Piece& piece, Sink& s
     } else {
       unit = widenKana(unit);
     }
-    if (!encodeUnit(unit, state, sink, twins)) {
+    if (!encodeUnit(unit, state, sink, fallback)) {
       int length = 2;
       const char32_t c = taken == 4 ? unit : characterAt(p, end, length);
       const bool forgiven = forgiveUnmappable(sink, p, c, [&](char32_t r) {
-        encodeUnit(static_cast<std::uint16_t>(r), state, sink, twins);
+        encodeUnit(static_cast<std::uint16_t>(r), state, sink, fallback);
       });
       if (!forgiven) {
         piece.end_state = state;

@@ -17,7 +17,7 @@ namespace mek {
 // restored at the end of the text, so that text appended to the output
 // reads as ASCII. Read with the ISO-2022-JP decoder.
 //
-// When the error policy asks for twins, a character without a code of its
+// When the error policy asks for the fallback, a character without a code of its
 // own is written at the JIS X 0208 position of its twin, as the ISO-2022-JP
 // encoder does; a forgiving policy writes its stand-in in the sets above.
 class Iso2022jpEncoder : public ScanningConverter<Iso2022jpEncoder, Encoder> {

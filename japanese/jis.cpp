@@ -140,13 +140,13 @@ unsigned beforeShiftControl(const std::uint8_t* p, unsigned ascii) {
 // Writes the unit at p in the set that holds it, switching sets first when
 // needed, or fails.
 template <class Sink>
-inline bool encodeOne(const std::uint8_t* p, int& state, Sink& sink, bool twins) {
+inline bool encodeOne(const std::uint8_t* p, int& state, Sink& sink, bool fallback) {
   // The table holds ASCII first, so U+005C and U+007E are written as 0x5C and
   // 0x7E although JIS X 0208/0212 hold them too; surrogates have no form.
   const auto unit = static_cast<std::uint16_t>(p[0] << 8 | p[1]);
   std::uint16_t code = kUnicodeToJisCode[unit];
-  // With twins, a character without a code of its own takes its twin's.
-  if (code == kNoMapping && twins) [[unlikely]]
+  // With the fallback, a character without a code of its own takes its twin's.
+  if (code == kNoMapping && fallback) [[unlikely]]
     code = twinJisX0208(unit);
   const auto row = static_cast<std::uint8_t>(code >> 8 & 0x7F);
   const auto cell = static_cast<std::uint8_t>(code);
@@ -176,12 +176,12 @@ inline bool encodeOne(const std::uint8_t* p, int& state, Sink& sink, bool twins)
 // scan goes on; null under the strict one.
 template <class Sink>
 const std::uint8_t* forgiveJis(const std::uint8_t* p, const std::uint8_t* end, int& state,
-                               Sink& sink, bool twins) {
+                               Sink& sink, bool fallback) {
   int length;
   const char32_t c = characterAt(p, end, length);
   const bool forgiven = forgiveUnmappable(sink, p, c, [&](char32_t r) {
     const std::uint8_t unit[2] = {static_cast<std::uint8_t>(r >> 8), static_cast<std::uint8_t>(r)};
-    encodeOne(unit, state, sink, twins);
+    encodeOne(unit, state, sink, fallback);
   });
   return forgiven ? p + length : nullptr;
 }
@@ -189,18 +189,18 @@ const std::uint8_t* forgiveJis(const std::uint8_t* p, const std::uint8_t* end, i
 // Encodes from `state`, which is left as the set in use at `stop`.
 template <class Sink>
 bool encodeJis(ConversionBuffer& buffer, Sink& sink, int& state) {
-  const bool twins = sink.twins();
+  const bool fallback = sink.fallback();
   const std::ptrdiff_t margin = blockMargin(sink, kFastMargin, true);
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
   // Writes the unit at p (or, under a forgiving policy, its stand-in) and
   // moves past it; false where the strict policy stops.
   const auto step = [&] {
-    if (encodeOne(p, state, sink, twins)) [[likely]] {
+    if (encodeOne(p, state, sink, fallback)) [[likely]] {
       p += 2;
       return true;
     }
-    const std::uint8_t* const next = forgiveJis(p, end, state, sink, twins);
+    const std::uint8_t* const next = forgiveJis(p, end, state, sink, fallback);
     if (next == nullptr) return false;
     p = next;
     return true;

@@ -36,7 +36,7 @@ extern template class ScanningConverter<JisDecoder, Decoder>;
 // half-width katakana, ESC ( I with 7-bit bytes 0x21..0x5F; never SO or SI.
 // Starts in ASCII and adds no closing ESC ( B.
 //
-// When the error policy asks for twins, a character without a code of its
+// When the error policy asks for the fallback, a character without a code of its
 // own is written at
 // the JIS X 0208 position of its twin (U+FF5E as ESC $ B 21 41, the position of
 // U+301C) instead of failing.

@@ -8,7 +8,7 @@ namespace mek {
 namespace {
 
 // A character without a code of its own takes its twin's code when the
-// policy asks for twins.
+// policy asks for the fallback.
 template <class Sink>
 bool encode(ConversionBuffer& buffer, Sink& sink) {
   return encodeSjis(

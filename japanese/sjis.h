@@ -19,7 +19,7 @@ class SjisDecoder : public ScanningConverter<SjisDecoder, Decoder> {
 extern template class ScanningConverter<SjisDecoder, Decoder>;
 
 // Internal form to Shift_JIS; a character without a code fails the input.
-// When the error policy asks for twins, a character without a code of its
+// When the error policy asks for the fallback, a character without a code of its
 // own is written with the code of its twin (U+301C as 81 60, the code of
 // U+FF5E) instead.
 class SjisEncoder : public ScanningConverter<SjisEncoder, Encoder> {

@@ -95,7 +95,7 @@ bool decodeSjis(ConversionBuffer& buffer, Sink& sink, const SjisHighTable& table
 }
 
 // Writes the Shift_JIS code that `codeOf` gives the unit at p, or, when it
-// gives none and the policy asks for twins, the one that `twinOf` gives; or
+// gives none and the policy asks for the fallback, the one that `twinOf` gives; or
 // fails.
 template <class Sink, class CodeOf, class TwinOf>
 inline bool encodeSjisOne(const std::uint8_t* p, Sink& sink, CodeOf codeOf, TwinOf twinOf) {
@@ -103,7 +103,7 @@ inline bool encodeSjisOne(const std::uint8_t* p, Sink& sink, CodeOf codeOf, Twin
   const auto unit = static_cast<std::uint16_t>(p[0] << 8 | p[1]);
   std::uint16_t code = codeOf(unit);
   if (code == kNoMapping) [[unlikely]] {
-    if (!sink.twins()) return false;
+    if (!sink.fallback()) return false;
     code = twinOf(unit);
     if (code == kNoMapping) return false;
   }

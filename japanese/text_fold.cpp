@@ -57,10 +57,10 @@ std::uint16_t unitAt(const std::uint8_t* p) {
 
 }  // namespace
 
-bool mayTakeMark(std::uint16_t unit, unsigned folds) {
-  if ((folds & (kFoldWideKana | kFoldComposeKana)) == 0) return false;
+bool mayTakeMark(std::uint16_t unit, Fold folds) {
+  if (!has(folds, Fold::wide_kana | Fold::compose_kana)) return false;
   return (unit >= 0x3040 && unit <= 0x30FF) ||
-         ((folds & kFoldWideKana) != 0 && unit >= kHalfWidthFirst && unit <= kHalfWidthLast);
+         (has(folds, Fold::wide_kana) && unit >= kHalfWidthFirst && unit <= kHalfWidthLast);
 }
 
 std::uint16_t widenKana(std::uint16_t unit) {
@@ -95,9 +95,9 @@ std::uint16_t foldHalfWidthPair(std::uint16_t base, std::uint16_t mark) {
 template <class Sink>
 bool TextFold::scanPiece(ConversionBuffer& buffer, Piece& piece, Sink& sink) const {
   piece.end_state = piece.state;
-  const bool wide = (folds & kFoldWideKana) != 0;
-  const bool compose = (folds & kFoldComposeKana) != 0;
-  const bool narrow = (folds & kFoldNarrowAscii) != 0;
+  const bool wide = has(folds, Fold::wide_kana);
+  const bool compose = has(folds, Fold::compose_kana);
+  const bool narrow = has(folds, Fold::narrow_ascii);
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
   while (end - p >= 2) {
@@ -152,15 +152,17 @@ MEK_PIECE_SCANS(TextFold, Converter);
 
 namespace {
 
-constinit const TextFold kTextFolds[kFoldAll + 1] = {
-    TextFold{0}, TextFold{1}, TextFold{2}, TextFold{3},
-    TextFold{4}, TextFold{5}, TextFold{6}, TextFold{7},
+constexpr unsigned kFoldCount = static_cast<unsigned>(Fold::all) + 1;
+constinit const TextFold kTextFolds[kFoldCount] = {
+    TextFold{Fold{0}}, TextFold{Fold{1}}, TextFold{Fold{2}}, TextFold{Fold{3}},
+    TextFold{Fold{4}}, TextFold{Fold{5}}, TextFold{Fold{6}}, TextFold{Fold{7}},
 };
 
 }  // namespace
 
-const Converter* findTextFold(unsigned folds) {
-  return folds == 0 || folds > kFoldAll ? nullptr : &kTextFolds[folds];
+const Converter* findTextFold(Fold folds) {
+  const auto index = static_cast<unsigned>(folds);
+  return index == 0 || index >= kFoldCount ? nullptr : &kTextFolds[index];
 }
 
 }  // namespace mek

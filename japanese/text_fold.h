@@ -27,7 +27,7 @@ constexpr std::uint16_t combiningOfHalfWidthMark(std::uint16_t unit) {
 std::uint16_t foldHalfWidthPair(std::uint16_t base, std::uint16_t mark);
 // True when, under `folds`, a mark that follows `unit` could still join it:
 // before the end of a text such a unit waits for the next piece.
-bool mayTakeMark(std::uint16_t unit, unsigned folds);
+bool mayTakeMark(std::uint16_t unit, Fold folds);
 
 // Folds internal-form text by the flags it was built with; see
 // findTextFold.
@@ -35,8 +35,8 @@ class TextFold : public ScanningConverter<TextFold, Converter> {
  public:
   // Under the strict policy folds give one unit or fewer for each unit.
   std::size_t outputBound(std::size_t n) const override { return n; }
-  explicit constexpr TextFold(unsigned withFolds) : folds(withFolds) {}
-  const unsigned folds;
+  explicit constexpr TextFold(Fold withFolds) : folds(withFolds) {}
+  const Fold folds;
 
   template <class Sink>
   bool scanPiece(ConversionBuffer& buffer, Piece& piece, Sink& sink) const;

@@ -25,16 +25,16 @@ Error firstChangeOf(const ConversionStream& stream) noexcept {
   return stream.changes().empty() ? Error{} : stream.changes().front();
 }
 
-ErrorAction actionOf(Errors errors) noexcept {
+Errors actionOf(Errors errors) noexcept {
   switch (errors) {
     case Errors::replace:
-      return ErrorAction::kReplace;
+      return Errors::replace;
     case Errors::skip:
-      return ErrorAction::kSkip;
+      return Errors::skip;
     case Errors::html:
-      return ErrorAction::kHtml;
+      return Errors::html;
     default:
-      return ErrorAction::kStrict;
+      return Errors::strict;
   }
 }
 
@@ -52,7 +52,7 @@ ConversionStream::Options locating(const Options& given = {}) {
   options.errors = actionOf(given.errors);
   options.replacement = given.replacement;
   options.fallback = given.fallback;
-  options.folds = static_cast<unsigned>(given.folds);
+  options.folds = given.folds;
   return options;
 }
 
@@ -71,9 +71,9 @@ std::int64_t runWhole(const Converter* converter, const std::uint8_t* begin,
   buffer.policy = &policy;
   if (!converter->measure(buffer)) return -1;
   const bool cutOff = buffer.stop != end;
-  const bool forgiving = policy.action != ErrorAction::kStrict;
+  const bool forgiving = policy.action != Errors::strict;
   if (cutOff && !forgiving) return -1;
-  const bool substitute = cutOff && decoding && policy.action != ErrorAction::kSkip;
+  const bool substitute = cutOff && decoding && policy.action != Errors::skip;
   const std::size_t tail = substitute ? 2 * std::size_t{policy.substitute_units} : 0;
   std::uint8_t* out = make(static_cast<std::size_t>(buffer.size) + tail);
   if (out == nullptr) return -1;
@@ -163,7 +163,7 @@ std::vector<Error> check(std::string_view input, Code from, Code to, std::size_t
     return problems;
   }
   ConversionStream::Options options = locating();
-  options.errors = ErrorAction::kReplace;
+  options.errors = Errors::replace;
   options.changes_listed = limit;
   ConversionStream stream(
       static_cast<int>(from), to == Code::autodetect ? kCodeUtf16Be : static_cast<int>(to),

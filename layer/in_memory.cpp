@@ -11,7 +11,7 @@ namespace {
 // The three stages over the whole text at once; the decoder and the encoder
 // under `policy`, whose changes are added up in `buffer.changes`.
 bool convertStages(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding,
-                   const ErrorPolicy& policy, unsigned folds) {
+                   const ErrorPolicy& policy, Fold folds) {
   if (inputCode == kCodeAuto) {
     inputCode = detectEncoding(buffer.out, buffer.out + buffer.size);
     if (inputCode == kCodeAuto) {
@@ -54,13 +54,13 @@ bool convertStages(ConversionBuffer& buffer, int inputCode, int outputCode, int 
 }  // namespace
 
 bool convertInMemory(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding,
-                     bool fallback, unsigned folds) {
+                     bool fallback, Fold folds) {
   return convertInMemory(buffer, inputCode, outputCode, lineEnding,
-                         errorPolicyFor(ErrorAction::kStrict, fallback, 0, outputCode), folds);
+                         errorPolicyFor(Errors::strict, fallback, 0, outputCode), folds);
 }
 
 bool convertInMemory(ConversionBuffer& buffer, int inputCode, int outputCode, int lineEnding,
-                     const ErrorPolicy& policy, unsigned folds) {
+                     const ErrorPolicy& policy, Fold folds) {
   return convertStages(buffer, inputCode, outputCode, lineEnding, policy, folds);
 }
 

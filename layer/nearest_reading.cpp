@@ -19,7 +19,7 @@ class NearestReading::Impl {
   Impl() {
     ConversionStream::Options options;
     options.locate = true;
-    options.errors = ErrorAction::kReplace;
+    options.errors = Errors::replace;
     options.changes_listed = 1;
     for (std::size_t i = 0; i < kCandidates.size(); ++i) {
       Reading& reading = readings_[i];

@@ -25,7 +25,7 @@ const Converter& encoder(int code) {
 
 // The policy that writes twins and is strict otherwise.
 const ErrorPolicy* twins() {
-  static const ErrorPolicy policy{ErrorAction::kStrict, true};
+  static const ErrorPolicy policy{Errors::strict, true};
   return &policy;
 }
 

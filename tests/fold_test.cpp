@@ -24,7 +24,7 @@ namespace mek::test {
 namespace {
 
 struct FoldCase {
-  unsigned folds = 0;
+  Fold folds = Fold::none;
   Bytes input;
   Bytes expected;
   std::string line;
@@ -53,7 +53,9 @@ std::vector<FoldCase> readVectors() {
     const std::size_t tab2 = line.find('\t', tab1 + 1);
     FoldCase c;
     for (const char flag : line.substr(0, tab1)) {
-      c.folds |= flag == 'w' ? kFoldWideKana : flag == 'c' ? kFoldComposeKana : kFoldNarrowAscii;
+      c.folds = c.folds | (flag == 'w'   ? Fold::wide_kana
+                           : flag == 'c' ? Fold::compose_kana
+                                         : Fold::narrow_ascii);
     }
     c.input = units(line.substr(tab1 + 1, tab2 - tab1 - 1));
     c.expected = units(line.substr(tab2 + 1));
@@ -64,7 +66,7 @@ std::vector<FoldCase> readVectors() {
 }
 
 // UTF-16BE through the streamed conversion with `folds`.
-Bytes folded(const Bytes& input, unsigned folds, std::size_t piece) {
+Bytes folded(const Bytes& input, Fold folds, std::size_t piece) {
   Bytes out;
   ConversionStream::Options options;
   options.piece_size = piece;
@@ -84,17 +86,17 @@ TEST(FoldTest, EveryCharacterOfEachRangeAsItsReferenceSays) {
   const std::vector<FoldCase> cases = readVectors();
   // Each fold's whole range: 63 half-width, 96 kana, 95 ASCII and U+3000.
   ASSERT_GT(cases.size(), 1000u);
-  unsigned seen = 0;
+  Fold seen = Fold::none;
   for (const FoldCase& c : cases) {
-    seen |= c.folds;
-    for (const unsigned folds : {c.folds, kFoldAll}) {
+    seen = seen | c.folds;
+    for (const Fold folds : {c.folds, Fold::all}) {
       for (const std::size_t piece : {1, 2, 3, 4096}) {
         ASSERT_EQ(toHex(folded(c.input, folds, piece)), toHex(c.expected))
-            << c.line << " folds " << folds << " piece " << piece;
+            << c.line << " folds " << static_cast<unsigned>(folds) << " piece " << piece;
       }
     }
   }
-  EXPECT_EQ(seen, kFoldAll);
+  EXPECT_EQ(seen, Fold::all);
 }
 
 // Everything outside the folds' ranges passes unchanged, alone and between
@@ -114,7 +116,7 @@ TEST(FoldTest, EveryOtherCharacterIsLeftAlone) {
   }
   text.insert(text.end(), {0xD8, 0x42, 0xDF, 0x9F});  // a surrogate pair
   for (const std::size_t piece : {3, 4096}) {
-    const Bytes got = folded(text, kFoldAll, piece);
+    const Bytes got = folded(text, Fold::all, piece);
     const auto [a, b] = std::mismatch(got.begin(), got.end(), text.begin(), text.end());
     EXPECT_TRUE(a == got.end() && b == text.end())
         << "piece " << piece << " at byte " << (b - text.begin());

@@ -18,7 +18,7 @@ namespace mek::test {
 namespace {
 
 const Iso2022jpEncoder kEncoder;
-const ErrorPolicy kTwins{ErrorAction::kStrict, true};
+const ErrorPolicy kTwins{Errors::strict, true};
 
 class Iso2022jpEncoderTest : public ::testing::TestWithParam<HexCase> {};
 TEST_P(Iso2022jpEncoderTest, Encodes) {

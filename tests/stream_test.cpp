@@ -47,14 +47,14 @@ std::string okWith(std::uint64_t changes) {
 
 // The replacement of a run: to UTF-8 with kept line endings, one beyond the
 // Basic Multilingual Plane (a surrogate pair in the internal form).
-char32_t replacementFor(int to, int lineEnding, ErrorAction errors) {
-  return errors == ErrorAction::kReplace && to == kCodeUtf8 && lineEnding == kLineEndingKeep
+char32_t replacementFor(int to, int lineEnding, Errors errors) {
+  return errors == Errors::replace && to == kCodeUtf8 && lineEnding == kLineEndingKeep
              ? U'\U00020B9F'
              : 0;
 }
 
 Outcome whole(const Bytes& input, int from, int to, int lineEnding, bool fallback = false,
-              ErrorAction errors = ErrorAction::kStrict, unsigned folds = 0) {
+              Errors errors = Errors::strict, Fold folds = Fold::none) {
   ConversionBuffer buffer;
   buffer.out = static_cast<std::uint8_t*>(std::malloc(input.size() + 1));
   if (!input.empty()) std::memcpy(buffer.out, input.data(), input.size());
@@ -71,8 +71,8 @@ Outcome whole(const Bytes& input, int from, int to, int lineEnding, bool fallbac
   return outcome;
 }
 
-Outcome streamed(const Bytes& input, int from, int to, int lineEnding, bool fallback,
-                 ErrorAction errors, unsigned folds, std::size_t piece, bool worker) {
+Outcome streamed(const Bytes& input, int from, int to, int lineEnding, bool fallback, Errors errors,
+                 Fold folds, std::size_t piece, bool worker) {
   Outcome outcome;
   ConversionStream::Options options;
   options.piece_size = piece;
@@ -236,14 +236,14 @@ TEST_P(StreamTest, PiecesGiveTheWholeConversion) {
         const bool fallback = lineEnding == 2;  // twins in one run of three
         // The error policies take turns over the output codes, and every
         // combination of folds over the line endings and codes.
-        std::vector<std::pair<ErrorAction, unsigned>> runs = {
-            {static_cast<ErrorAction>((to + lineEnding) % 4),
-             static_cast<unsigned>(to + 2 * lineEnding) % (kFoldAll + 1)}};
+        std::vector<std::pair<Errors, Fold>> runs = {
+            {static_cast<Errors>((to + lineEnding) % 4),
+             Fold{static_cast<unsigned>(to + 2 * lineEnding) % 8}}};
         // A pair with a fused path, which the stream takes without folds,
         // runs it under every policy against the three stages.
         if (findFusedPath(from, to, lineEnding) != nullptr) {
           for (int action = 0; action < 4; ++action) {
-            runs.emplace_back(static_cast<ErrorAction>(action), 0u);
+            runs.emplace_back(static_cast<Errors>(action), Fold::none);
           }
         }
         for (const auto& [errors, folds] : runs) {
@@ -255,8 +255,8 @@ TEST_P(StreamTest, PiecesGiveTheWholeConversion) {
                   streamed(text, from, to, lineEnding, fallback, errors, folds, piece, worker),
                   expected)
                   << "from " << from << " to " << to << " line ending " << lineEnding << " errors "
-                  << static_cast<int>(errors) << " folds " << folds << " piece " << piece
-                  << (worker ? " worker" : "") << ": " << toHex(text);
+                  << static_cast<int>(errors) << " folds " << static_cast<unsigned>(folds)
+                  << " piece " << piece << (worker ? " worker" : "") << ": " << toHex(text);
             }
           }
         }
@@ -276,18 +276,18 @@ TEST_P(StreamTest, LocatedFailuresDoNotDependOnPieces) {
       // A forgiving policy in one run of two: its changes are placed as
       // failures are, and the places and bytes do not depend on the policy
       // either (a dropped sequence still counts as a column).
-      const ErrorAction errors = to % 2 == 0   ? ErrorAction::kStrict
-                                 : to % 4 == 1 ? ErrorAction::kReplace
-                                 : to % 8 == 3 ? ErrorAction::kSkip
-                                               : ErrorAction::kHtml;
-      const unsigned folds = static_cast<unsigned>(to + from) % (kFoldAll + 1);
+      const Errors errors = to % 2 == 0   ? Errors::strict
+                            : to % 4 == 1 ? Errors::replace
+                            : to % 8 == 3 ? Errors::skip
+                                          : Errors::html;
+      const Fold folds{static_cast<unsigned>(to + from) % 8};
       for (const std::size_t piece : {4096, 1, 2, 3, 5, 64, 4095}) {
-        if (piece == 4095 && errors == ErrorAction::kStrict) continue;
+        if (piece == 4095 && errors == Errors::strict) continue;
         ConversionStream::Options options;
         // The last run lists under the replace policy what the others list.
         options.piece_size = piece == 4095 ? 4096 : piece;
         options.locate = true;
-        options.errors = piece == 4095 ? ErrorAction::kReplace : errors;
+        options.errors = piece == 4095 ? Errors::replace : errors;
         options.changes_listed = 3;
         options.folds = folds;
         ConversionStream stream(
@@ -304,8 +304,9 @@ TEST_P(StreamTest, LocatedFailuresDoNotDependOnPieces) {
               << toHex(text);
           ASSERT_EQ(stream.changes().size(), std::min<std::uint64_t>(stream.changeCount(), 3));
         }
-        ASSERT_EQ(got, expected) << "from " << from << " to " << to << " folds " << folds
-                                 << " piece " << piece << ": " << toHex(text);
+        ASSERT_EQ(got, expected) << "from " << from << " to " << to << " folds "
+                                 << static_cast<unsigned>(folds) << " piece " << piece << ": "
+                                 << toHex(text);
       }
     }
   }
@@ -349,10 +350,10 @@ TEST(SideBySidePiecesTest, LinesEndingInLeadBytes) {
   for (const int from : {kCodeSjis, kCodeCp932, kCodeEucJp, kCodeUtf8}) {
     const int to = from == kCodeUtf8 ? kCodeSjis : kCodeUtf8;
     for (int action = 0; action < 4; ++action) {
-      const auto errors = static_cast<ErrorAction>(action);
+      const auto errors = static_cast<Errors>(action);
       const Outcome expected = whole(text, from, to, 1, false, errors);
       for (const std::size_t piece : {64, 4096}) {
-        EXPECT_EQ(streamed(text, from, to, 1, false, errors, 0, piece, true), expected)
+        EXPECT_EQ(streamed(text, from, to, 1, false, errors, Fold::none, piece, true), expected)
             << "from " << from << " errors " << action << " piece " << piece;
       }
     }
@@ -371,7 +372,7 @@ TEST(ErrorPolicyTest, LongRunsOfChangesStayInsideTheArea) {
   for (std::size_t i = 0; i < junk.size(); i += 7) junk[i] = 0x41;
   Bytes pairs;  // U+20B9F, which no Japanese encoder carries
   for (int i = 0; i < 150; ++i) pairs.insert(pairs.end(), {0xD8, 0x42, 0xDF, 0x9F});
-  for (const ErrorAction errors : {ErrorAction::kReplace, ErrorAction::kSkip, ErrorAction::kHtml}) {
+  for (const Errors errors : {Errors::replace, Errors::skip, Errors::html}) {
     for (const int code : {kCodeSjis, kCodeCp932, kCodeEucJp, kCodeJis}) {
       const ErrorPolicy policy = errorPolicyFor(errors, false, 0, code);
       const Outcome decoded = [&] {
@@ -390,14 +391,14 @@ TEST(ErrorPolicyTest, BytesOfEachPolicy) {
     int from;
     const char* input;  // hex
     int to;
-    ErrorAction errors;
+    Errors errors;
     char32_t replacement;
     const char* output;  // hex
     int changes;
   };
-  const ErrorAction kReplace = ErrorAction::kReplace;
-  const ErrorAction kSkip = ErrorAction::kSkip;
-  const ErrorAction kHtml = ErrorAction::kHtml;
+  const Errors kReplace = Errors::replace;
+  const Errors kSkip = Errors::skip;
+  const Errors kHtml = Errors::html;
   const Case cases[] = {
       {kCodeUtf8, "E3 81 41", kCodeUtf8, kReplace, 0, "EF BF BD 41", 1},
       {kCodeUtf8, "FF 41 C0 AF", kCodeUtf8, kReplace, 0, "EF BF BD 41 EF BF BD EF BF BD", 3},

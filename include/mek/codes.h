@@ -4,40 +4,56 @@
 
 #include "mek/converter.h"
 #include "mek/end_of_line.h"
+#include "mek/types.h"
 
 namespace mek {
 
-// Code numbers. 0 to 12 are the numbers every caller of the library knows;
-// later codes come after them. They convert to int wherever a code number is
-// taken as one.
+// Code numbers: the numbers of the converter interface, which names codes
+// as integers. They are the values of Code (mek/types.h): 0 to 12 are the
+// numbers every caller of the library knows; later codes come after them.
+// They convert to int wherever a code number is taken as one.
 enum CodeNumber : int {
-  kCodeAuto = 0,  // detect; input only, never a converter
-  kCodeSjis = 1,
-  kCodeEucJp = 2,
-  kCodeJis = 3,
-  kCodeUtf8 = 4,
-  kCodeUtf16Be = 5,
-  kCodeUtf16Le = 6,
-  kCodeUtf16BeBom = 7,
-  kCodeUtf16LeBom = 8,
-  kCodeUtf32Be = 9,
-  kCodeUtf32Le = 10,
-  kCodeUtf32BeBom = 11,
-  kCodeUtf32LeBom = 12,
-  kCodeCp932 = 13,
-  kCodeUtf8Bom = 14,
-  kCodeIso2022jp = 15,
+  kCodeAuto = static_cast<int>(Code::autodetect),  // detect; input only, never a converter
+  kCodeSjis = static_cast<int>(Code::sjis),
+  kCodeEucJp = static_cast<int>(Code::euc_jp),
+  kCodeJis = static_cast<int>(Code::jis),
+  kCodeUtf8 = static_cast<int>(Code::utf8),
+  kCodeUtf16Be = static_cast<int>(Code::utf16_be),
+  kCodeUtf16Le = static_cast<int>(Code::utf16_le),
+  kCodeUtf16BeBom = static_cast<int>(Code::utf16_be_bom),
+  kCodeUtf16LeBom = static_cast<int>(Code::utf16_le_bom),
+  kCodeUtf32Be = static_cast<int>(Code::utf32_be),
+  kCodeUtf32Le = static_cast<int>(Code::utf32_le),
+  kCodeUtf32BeBom = static_cast<int>(Code::utf32_be_bom),
+  kCodeUtf32LeBom = static_cast<int>(Code::utf32_le_bom),
+  kCodeCp932 = static_cast<int>(Code::cp932),
+  kCodeUtf8Bom = static_cast<int>(Code::utf8_bom),
+  kCodeIso2022jp = static_cast<int>(Code::iso2022jp),
 };
 inline constexpr int kCodeCount = 16;  // code numbers are 0 .. kCodeCount - 1
 
-// Line-ending codes.
+// The one mapping between the two forms of a code and of a line ending.
+[[nodiscard]] constexpr int numberOf(Code code) noexcept {
+  return static_cast<int>(code);
+}
+[[nodiscard]] constexpr Code codeOfNumber(int number) noexcept {
+  return static_cast<Code>(number);
+}
+
+// Line-ending codes: the values of LineEnding, as the interface numbers them.
 enum LineEndingCode : int {
-  kLineEndingLf = 1,
-  kLineEndingCrLf = 2,
-  kLineEndingCr = 3,
-  kLineEndingKeep = 4,  // every line ending stays as it stands
+  kLineEndingLf = static_cast<int>(LineEnding::lf),
+  kLineEndingCrLf = static_cast<int>(LineEnding::crlf),
+  kLineEndingCr = static_cast<int>(LineEnding::cr),
+  kLineEndingKeep = static_cast<int>(LineEnding::keep),  // every line ending stays as it stands
 };
 inline constexpr int kLineEndingCount = 5;  // codes are 1 .. kLineEndingCount - 1
+[[nodiscard]] constexpr int numberOf(LineEnding eol) noexcept {
+  return static_cast<int>(eol);
+}
+[[nodiscard]] constexpr LineEnding lineEndingOfNumber(int number) noexcept {
+  return static_cast<LineEnding>(number);
+}
 
 // What one code is: its full name, a line of description, and its converters.
 // Twins and the other ways round an unconvertible character are a matter of

@@ -51,15 +51,15 @@ class ConversionStream {
     bool locate = false;
     // What to do where the input cannot be converted as it stands (see
     // ErrorPolicy); kStrict fails the conversion there.
-    ErrorAction errors = ErrorAction::kStrict;
+    Errors errors = Errors::strict;
     // With kReplace and not 0: written instead of both U+FFFD and `?`; the
     // output code must carry it (see carries()).
     char32_t replacement = 0;
     // With locate: how many changes changes() lists at most.
     std::size_t changes_listed = 1;
-    // TextFoldFlags (mek/text_fold.h): the folds run over the decoded text
+    // The folds that run over the decoded text
     // before the line endings.
-    unsigned folds = 0;
+    Fold folds = Fold::none;
     // With true, a pair that has a fused path (Shift_JIS, cp932, EUC-JP,
     // ISO-2022-JP, UTF-16 and UTF-32 to UTF-8, UTF-8 to Shift_JIS, cp932,
     // EUC-JP and UTF-16LE, with any line ending) is converted in one

@@ -3,29 +3,21 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace mek {
+#include "mek/types.h"
 
-// What a conversion does where its input cannot be converted as it stands: a
-// malformed sequence (decoders) or a character that the output code cannot
-// carry (encoders).
-enum class ErrorAction : std::uint8_t {
-  kStrict,   // the conversion fails there (the default)
-  kReplace,  // a malformed sequence becomes `substitute`, a character `replacement`
-  kSkip,     // both are dropped
-  kHtml,     // a malformed sequence becomes `substitute`, a character &#N; (N decimal)
-};
+namespace mek {
 
 // The error policy of one conversion, plain data that the scans consult at
 // each failure point; the fast paths never look at it.
 struct ErrorPolicy {
-  ErrorAction action = ErrorAction::kStrict;
+  Errors action = Errors::strict;
   // Encoders write a character without a code of its own at the position of
   // its twin (see japanese/twins.h), whatever the action.
-  bool twins = false;
-  // kReplace: what an encoder writes for a character it cannot carry; it
+  bool fallback = false;
+  // Errors::replace: what an encoder writes for a character it cannot carry; it
   // must be a character the encoder can carry.
   char32_t replacement = U'?';
-  // kReplace and kHtml: what a decoder writes for one malformed sequence, in
+  // Errors::replace and Errors::html: what a decoder writes for one malformed sequence, in
   // the internal form (at most 8 units, so "&#65533;" fits).
   std::uint16_t substitute[8] = {0xFFFD};
   std::uint8_t substitute_units = 1;

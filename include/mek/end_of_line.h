@@ -8,19 +8,23 @@ namespace mek {
 
 // Rewrites every line ending of internal-form text (CR, LF or CR LF) as the
 // one line ending the instance was built for; all other units pass unchanged.
-// Kind 0 writes CR, kind 1 LF, kKeep leaves every line ending as it stands
-// (the text passes whole), any other kind CR LF. Never rejects input.
+// The kind it is built with says which: kCr, kLf, kKeep (every line ending
+// stays as it stands: the text passes whole), any other kind CR LF. Never
+// rejects input.
 class EndOfLineConverter : public Converter {
  public:
+  static constexpr int kCr = 0;
+  static constexpr int kLf = 1;
+  static constexpr int kCrLf = 2;
   static constexpr int kKeep = 3;
   explicit constexpr EndOfLineConverter(int kind)
-      : sequence{kind == 0   ? std::uint8_t{0x0D}
-                 : kind == 1 ? std::uint8_t{0x0A}
-                             : std::uint8_t{0x0D},
-                 kind == 0 || kind == 1 ? std::uint8_t{0} : std::uint8_t{0x0A}},
-        sequence_length(kind == kKeep            ? 0
-                        : kind == 0 || kind == 1 ? 1
-                                                 : 2) {}
+      : sequence{kind == kCr   ? std::uint8_t{0x0D}
+                 : kind == kLf ? std::uint8_t{0x0A}
+                               : std::uint8_t{0x0D},
+                 kind == kCr || kind == kLf ? std::uint8_t{0} : std::uint8_t{0x0A}},
+        sequence_length(kind == kKeep                ? 0
+                        : kind == kCr || kind == kLf ? 1
+                                                     : 2) {}
 
   bool convert(ConversionBuffer& buffer) const override;
   bool measure(ConversionBuffer& buffer) const override;

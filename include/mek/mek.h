@@ -16,83 +16,13 @@
 #include <string_view>
 #include <vector>
 
-#include "mek/codes.h"
 #include "mek/error.h"
 #include "mek/text_buffer.h"
-#include "mek/text_position.h"
+#include "mek/types.h"
 
 namespace mek {
 
 class ConversionStream;
-
-// The character codes, valued as the code numbers of the interface beneath
-// (CodeNumber, mek/codes.h), which are their one source.
-enum class Code : int {
-  autodetect = kCodeAuto,  // input only: the code is detected from the text
-  sjis = kCodeSjis,
-  euc_jp = kCodeEucJp,
-  jis = kCodeJis,
-  utf8 = kCodeUtf8,
-  utf16_be = kCodeUtf16Be,
-  utf16_le = kCodeUtf16Le,
-  utf16_be_bom = kCodeUtf16BeBom,
-  utf16_le_bom = kCodeUtf16LeBom,
-  utf32_be = kCodeUtf32Be,
-  utf32_le = kCodeUtf32Le,
-  utf32_be_bom = kCodeUtf32BeBom,
-  utf32_le_bom = kCodeUtf32LeBom,
-  cp932 = kCodeCp932,
-  utf8_bom = kCodeUtf8Bom,
-  iso2022jp =
-      kCodeIso2022jp,  // ISO-2022-JP for mail: written in the sets of RFC 1468, ending in ASCII
-};
-static_assert(kCodeCount == 16, "a code number without a Code");
-
-// The line ending every line ending of the text is written as, valued as the
-// line-ending codes of the interface beneath. `keep` leaves every line ending
-// as it stands.
-enum class LineEnding : int {
-  lf = kLineEndingLf,
-  crlf = kLineEndingCrLf,
-  cr = kLineEndingCr,
-  keep = kLineEndingKeep,
-};
-static_assert(kLineEndingCount == 5, "a line-ending code without a LineEnding");
-
-// ErrorKind and Error (mek/error.h) tell where and why a conversion failed,
-// or what an error policy changed, as the command line reports it.
-
-// What a conversion does with input that is not valid in its code and with
-// characters the output code cannot carry.
-enum class Errors {
-  strict,   // fail (the default)
-  replace,  // U+FFFD for malformed input, `?` for a character (or the replacement)
-  skip,     // drop both
-  html,     // a character as &#N;, malformed input as U+FFFD (or &#65533;)
-};
-
-// The folds of the decoded text, combined with |: half-width katakana to
-// full width (ｶﾞ to ガ), kana and combining voiced marks to precomposed kana,
-// full-width ASCII and the ideographic space to ASCII. They run in that
-// order whatever the order of the flags.
-enum class Fold : unsigned { none = 0, wide_kana = 1, compose_kana = 2, narrow_ascii = 4 };
-[[nodiscard]] constexpr Fold operator|(Fold a, Fold b) noexcept {
-  return static_cast<Fold>(static_cast<unsigned>(a) | static_cast<unsigned>(b));
-}
-
-// How detection chooses among the codes a text decodes in, after the
-// byte-order marks. `score` (the default): every code that decodes the
-// whole text and reads as text is scored by how much its decoded text looks
-// like Japanese text, and the best wins; ties go in the order utf8, jis,
-// sjis, euc_jp, utf16_le, utf16_be, utf32_le, utf32_be, with cp932 only when
-// sjis does not decode. `first`: a fixed order of tests, the first that
-// passes wins (a text that fits none is taken for UTF-16 little-endian only
-// when it has an even length, decodes whole as such and reads as text).
-// Under both, a code that needs a last sequence cut off by the end of the
-// text does not decode it, and a reading reads as text when at most a
-// quarter of its characters are noise (controls, ideographs outside JIS X
-// 0208, other scripts, private use), or when it is UTF-8 beyond ASCII.
-enum class Detection { first, score };
 
 struct Options {
   Errors errors = Errors::strict;

@@ -15,12 +15,12 @@ const Converter* findDecoder(int code);
 const Converter* findEncoder(int code);
 
 // The error policy of a conversion to `outputCode` (a code number): what
-// `action` does there, with twins or not. `replacement` (kReplace, 0 for
+// `action` does there, with fallback or not. `replacement` (kReplace, 0 for
 // the default) is written instead of both U+FFFD and `?`; the caller makes
 // sure that the output code carries it (see carries()). A malformed sequence
 // becomes the replacement, or U+FFFD where the output code carries it,
 // else `?` (kReplace) or &#65533; (kHtml).
-ErrorPolicy errorPolicyFor(ErrorAction action, bool twins, char32_t replacement, int outputCode);
+ErrorPolicy errorPolicyFor(Errors action, bool fallback, char32_t replacement, int outputCode);
 
 // Whether the encoder of `outputCode` writes the character c.
 bool carries(int outputCode, char32_t c);

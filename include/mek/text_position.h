@@ -3,14 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace mek {
+#include "mek/types.h"
 
-// The kinds of line ending found in a text, as flags.
-enum LineEndingsSeen : unsigned {
-  kSeenLf = 1,
-  kSeenCrLf = 2,
-  kSeenCr = 4,
-};
+namespace mek {
 
 // Counts lines and columns over internal-form text that arrives piece by
 // piece (pieces may cut a surrogate pair or a CR LF). LF, CR LF and CR each
