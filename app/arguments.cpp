@@ -95,16 +95,16 @@ Arguments readArguments(int argc, char** argv) {
       }
     } else if (arg[1] == 'i') {
       a.input_name = arg + 2;
-      a.input_entry = findCodeName(a.input_name);
+      a.input_code = codeFor(a.input_name);
       if (!filesOnly && i + 1 < argc && !isOption(argv[i + 1])) a.inputs.push_back(argv[++i]);
     } else if (arg[1] == 'o') {
       a.output_name = arg + 2;
-      a.output_entry = findCodeName(a.output_name);
+      a.output_code = codeFor(a.output_name);
       // The output file is only recorded here; it is created once the
       // conversion has succeeded, so a failure never empties it.
       if (!filesOnly && i + 1 < argc && !isOption(argv[i + 1])) a.output_path = argv[++i];
     } else if (arg[1] != '-') {
-      a.line_ending = findLineEnding(arg + 1, a.line_ending);
+      a.line_ending = lineEndingFor(arg + 1).value_or(a.line_ending);
     } else {
       const char* value = nullptr;
       const LongOption* option = findLongOption(arg, value);

@@ -1,10 +1,10 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/driver.h"
-#include "mek/codes.h"
 
 namespace mek {
 
@@ -19,9 +19,9 @@ struct Arguments {
   const char* output_path = nullptr;  // null: standard output
   const char* input_name = nullptr;   // as typed after the last -i
   const char* output_name = nullptr;  // as typed after the last -o
-  const CodeName* input_entry = nullptr;
-  const CodeName* output_entry = nullptr;
-  int line_ending = kLineEndingLf;
+  std::optional<Code> input_code;     // the code -i names, when it names one
+  std::optional<Code> output_code;    // the code -o names, when it names one
+  LineEnding line_ending = LineEnding::lf;
   bool in_place = false;
   // --force: standard input may replace an existing output file.
   bool force = false;

@@ -21,109 +21,9 @@
 #include "app/driver.h"
 #include "app/signal_guard.h"
 #include "files/quoting.h"
-#include "mek/registry.h"
+#include "mek/mek.h"
 
 namespace mek {
-namespace {
-
-// The byte `name` would be compared with at `i` when case, '-' and '_' do
-// not count: skips those marks and folds ASCII capitals.
-char foldedAt(const char* name, std::size_t& i) {
-  while (name[i] == '-' || name[i] == '_') ++i;
-  const char c = name[i];
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool sameLoosely(const char* typed, const char* name) {
-  std::size_t i = 0;
-  std::size_t j = 0;
-  for (;; ++i, ++j) {
-    const char a = foldedAt(typed, i);
-    const char b = foldedAt(name, j);
-    if (a != b) return false;
-    if (a == '\0') return true;
-  }
-}
-
-}  // namespace
-
-const CodeName* findCodeName(const char* name) {
-  for (std::size_t i = 0; i < kCodeNameCount; ++i) {
-    if (kCodeNames[i].listed && std::strcmp(kCodeNames[i].name, name) == 0) return &kCodeNames[i];
-  }
-  for (std::size_t i = 0; i < kCodeNameCount; ++i) {
-    if (sameLoosely(name, kCodeNames[i].name)) return &kCodeNames[i];
-  }
-  return nullptr;
-}
-
-CodeNumber findCode(const char* name) {
-  const CodeName* entry = findCodeName(name);
-  return entry != nullptr ? entry->code : kCodeAuto;
-}
-
-namespace {
-
-// `name` lower-cased without '-' and '_', as sameLoosely compares names.
-std::string folded(const char* name) {
-  std::string out;
-  for (std::size_t i = 0; name[i] != '\0'; ++i) {
-    const char c = foldedAt(name, i);
-    if (c == '\0') break;
-    out += c;
-  }
-  return out;
-}
-
-// Edits (a letter added, dropped, changed, or two swapped) between a and b.
-std::size_t editDistance(const std::string& a, const std::string& b) {
-  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
-  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
-  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      d[i][j] = std::min(
-          {d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
-        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-      }
-    }
-  }
-  return d[a.size()][b.size()];
-}
-
-}  // namespace
-
-const char* closeCodeName(const char* typed, bool input) {
-  const std::string word = folded(typed);
-  if (word.empty()) return nullptr;
-  // At most two edits, and fewer than the word has letters, so that a short
-  // word is not close to every short name.
-  std::size_t best = std::min<std::size_t>(2, word.size() - 1) + 1;
-  const CodeName* found = nullptr;
-  bool several = false;
-  for (std::size_t i = 0; i < kCodeNameCount; ++i) {
-    const CodeName& entry = kCodeNames[i];
-    if (!input && entry.code == kCodeAuto) continue;
-    const std::size_t distance = editDistance(word, folded(entry.name));
-    if (distance < best) {
-      best = distance;
-      found = &entry;
-      several = false;
-    } else if (distance == best && found != nullptr && entry.code != found->code) {
-      several = true;
-    }
-  }
-  if (found == nullptr || several) return nullptr;
-  return describeCode(found->code)->name;
-}
-
-int findLineEnding(const char* name, int current) {
-  for (std::size_t i = 0; i < kLineEndingNameCount; ++i) {
-    if (std::strcmp(kLineEndingNames[i].name, name) == 0) return kLineEndingNames[i].code;
-  }
-  return current;
-}
 
 namespace {
 
@@ -153,39 +53,40 @@ void printUsage(std::FILE* out) {
              "character-code:\n",
              out);
   int column = 0;
-  for (std::size_t i = 0; i < kCodeNameCount; ++i) {
-    if (kCodeNames[i].listed) printGridName(out, kCodeNames[i].name, column);
+  for (const CodeName& entry : codeNames()) {
+    if (entry.listed) printGridName(out, entry.name, column);
   }
   std::fputs("return-code:\n", out);
-  for (std::size_t i = 0; i < kLineEndingNameCount; ++i) {
-    if (kLineEndingNames[i].listed) printGridName(out, kLineEndingNames[i].name, column);
+  for (const LineEndingName& entry : lineEndingNames()) {
+    if (entry.listed) printGridName(out, entry.name, column);
   }
 }
 
 void printHelp(std::FILE* out) {
   printUsage(out);
   std::fputs("\n\ncodes (a name matches exactly, or else with case, '-' and '_' ignored):\n", out);
-  for (const CodeDescriptor& code : kCodes) {
+  for (const Code code : codes()) {
     const char* separator = "  ";
-    for (std::size_t i = 0; i < kCodeNameCount; ++i) {
-      if (kCodeNames[i].code != code.code) continue;
-      std::fprintf(out, "%s%s", separator, kCodeNames[i].name);
+    for (const CodeName& entry : codeNames()) {
+      if (entry.code != code) continue;
+      std::fprintf(out, "%s%s", separator, entry.name);
       separator = ", ";
     }
-    std::fprintf(out, "\n      %s\n", code.description);
+    std::fprintf(out, "\n      %s\n", describe(code).data());
   }
   std::fputs(
       "line endings (-<name>; the return-code: names above, and keep), written for\n"
       "every line ending of the text; without one, LF:\n",
       out);
-  for (int ending = 1; ending < kLineEndingCount; ++ending) {
+  for (const LineEnding ending :
+       {LineEnding::lf, LineEnding::crlf, LineEnding::cr, LineEnding::keep}) {
     const char* separator = "  ";
-    for (std::size_t i = 0; i < kLineEndingNameCount; ++i) {
-      if (kLineEndingNames[i].code != ending) continue;
-      std::fprintf(out, "%s%s", separator, kLineEndingNames[i].name);
+    for (const LineEndingName& entry : lineEndingNames()) {
+      if (entry.line_ending != ending) continue;
+      std::fprintf(out, "%s%s", separator, entry.name);
       separator = ", ";
     }
-    std::fprintf(out, "\n      %s\n", kLineEndings[ending].description);
+    std::fprintf(out, "\n      %s\n", describe(ending).data());
   }
   std::fputs(
       "options:\n"
@@ -281,8 +182,8 @@ void printHelp(std::FILE* out) {
 
 namespace {
 
-bool usableOutput(const CodeName* entry) {
-  return entry != nullptr && entry->code != kCodeAuto;
+bool usableOutput(const std::optional<Code>& code) {
+  return code.has_value() && *code != Code::autodetect;
 }
 
 // The error policy that `--errors=` names, or false.
@@ -303,24 +204,12 @@ bool findErrors(const char* word, Errors& action) {
 // The one character that `text` holds in UTF-8, or 0 when it holds none or
 // more than one.
 char32_t oneCharacter(const char* text) {
-  const auto* p = reinterpret_cast<const std::uint8_t*>(text);
   const std::size_t length = std::strlen(text);
   if (length == 0 || length > 4) return 0;
-  ConversionBuffer buffer;
-  buffer.in_begin = p;
-  buffer.in_end = p + length;
-  std::uint8_t units[8];
-  buffer.out = units;
-  const Converter* decoder = findDecoder(kCodeUtf8);
-  if (!decoder->measure(buffer) || buffer.stop != buffer.in_end || buffer.size > 4 ||
-      !decoder->convert(buffer)) {
-    return 0;
-  }
-  const char32_t first = static_cast<char32_t>(units[0] << 8 | units[1]);
-  if (buffer.size == 2) return first;
-  const char32_t second = static_cast<char32_t>(units[2] << 8 | units[3]);
-  const bool pair = first >= 0xD800 && first <= 0xDBFF && second >= 0xDC00 && second <= 0xDFFF;
-  return pair ? 0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00) : 0;
+  const Result one = convert(std::string_view(text, length), Code::utf8, Code::utf32_be);
+  if (!one.ok() || one.bytes.size() != 4) return 0;
+  const auto* p = reinterpret_cast<const std::uint8_t*>(one.bytes.data());
+  return static_cast<char32_t>(p[0] << 24 | p[1] << 16 | p[2] << 8 | p[3]);
 }
 
 }  // namespace
@@ -400,8 +289,8 @@ bool wouldReplaceWithStandardInput(const char* path) {
 // "not an input code: NAME", with " (sjis?)" when one name is close.
 std::string unknownCodeMessage(const char* opening, const char* name, bool input) {
   std::string message = opening + labelText(name);
-  if (const char* close = closeCodeName(name, input); close != nullptr) {
-    message += std::string(" (") + close + "?)";
+  if (const std::optional<Code> close = codeNear(name, input)) {
+    message += " (" + std::string(mek::name(*close)) + "?)";
   }
   return message;
 }
@@ -448,11 +337,11 @@ int run(int argc, char** argv) {
   }
   if (!a.error.empty()) return usageError(a.error);
   // A code name that names no code is an error, for -i as for -o.
-  if (a.input_name != nullptr && a.input_entry == nullptr) {
+  if (a.input_name != nullptr && !a.input_code) {
     return usageError(unknownCodeMessage("not an input code: ", a.input_name, true));
   }
   // --guess and --check convert nothing and need no output code.
-  if (!a.run.guess && !a.check && !usableOutput(a.output_entry)) {
+  if (!a.run.guess && !a.check && !usableOutput(a.output_code)) {
     if (argc <= 1) {
       printUsage(stdout);
       std::fflush(stdout);
@@ -481,10 +370,10 @@ int run(int argc, char** argv) {
       std::fputs("--replacement takes one character\n", stderr);
       return 2;
     }
-    const int code = usableOutput(a.output_entry) ? a.output_entry->code : kCodeUtf8;
+    const Code code = usableOutput(a.output_code) ? *a.output_code : Code::utf8;
     if (!carries(code, a.run.replacement)) {
       std::fprintf(stderr, "cannot use %s as replacement in %s\n", a.replacement_text,
-                   describeCode(code)->name);
+                   name(code).data());
       return 2;
     }
   }
@@ -501,11 +390,11 @@ int run(int argc, char** argv) {
                       " out.txt), write to standard output (mek " + code +
                       " < in.txt > out.txt), or add --force");
   }
-  const int inputCode = a.input_entry != nullptr ? a.input_entry->code : kCodeAuto;
-  const int outputCode = usableOutput(a.output_entry) ? a.output_entry->code : kCodeUtf8;
+  const Code inputCode = a.input_code.value_or(Code::autodetect);
+  const Code outputCode = usableOutput(a.output_code) ? *a.output_code : Code::utf8;
   if (a.check) {
     // Each file on its own, named when there are several; the worst status.
-    const int checkCode = usableOutput(a.output_entry) ? a.output_entry->code : kCodeAuto;
+    const Code checkCode = usableOutput(a.output_code) ? *a.output_code : Code::autodetect;
     if (a.files.empty()) return runCheck(stdin, inputCode, checkCode, a.line_ending, a.run);
     int status = 0;
     for (const char* file : a.files) {
@@ -541,7 +430,8 @@ int run(int argc, char** argv) {
     if (input == nullptr) return 1;
     RunOptions one = a.run;
     one.input_name = a.inputs.empty() ? nullptr : a.inputs.back();
-    const bool ok = runConversion(input, inputCode, a.output_path, outputCode, a.line_ending, one);
+    const bool ok = runConversion(input, numberOf(inputCode), a.output_path, numberOf(outputCode),
+                                  numberOf(a.line_ending), one);
     if (input != stdin) std::fclose(input);
     if (guard) guard->settle(ok);
     return ok ? 0 : 1;
@@ -589,8 +479,8 @@ int run(int argc, char** argv) {
       if (guard) guard->finished(file, false, each.last);
       all = false;
     } else {
-      const bool ok = runConversion(in, inputCode, a.in_place ? file : nullptr, outputCode,
-                                    a.line_ending, each);
+      const bool ok = runConversion(in, numberOf(inputCode), a.in_place ? file : nullptr,
+                                    numberOf(outputCode), numberOf(a.line_ending), each);
       all = ok && all;
       std::fclose(in);
       if (ok && a.in_place) {

@@ -2,25 +2,7 @@
 
 #include <cstdio>
 
-#include "mek/codes.h"
-
 namespace mek {
-
-// The name entry for `name`: an exact match among the classic names first,
-// in their order; failing that, the first name of all that matches with case
-// ignored and '-' and '_' left out ("SJIS", "UTF-8", "utf_16LE"). Null when
-// no name matches.
-const CodeName* findCodeName(const char* name);
-// The code for `name` as findCodeName finds it, or kCodeAuto (detect) when
-// no name matches.
-CodeNumber findCode(const char* name);
-// The one code name within two edits of `typed` (case, '-' and '_' ignored),
-// as its full name, for "(sjis?)" after an unknown name; null when there is
-// none or several codes are as close. `input`: "auto" counts too.
-const char* closeCodeName(const char* typed, bool input);
-// The line-ending code for `name` (matched exactly), or `current` when no
-// name matches.
-int findLineEnding(const char* name, int current);
 
 // Writes the usage text: banner, synopsis, samples and the grids of the
 // classic code names and the line-ending names.

@@ -17,7 +17,6 @@
 #include "files/output.h"
 #include "files/quoting.h"
 #include "files/temporary_file.h"
-#include "mek/codes.h"
 #include "mek/mek.h"
 
 namespace mek {
@@ -34,9 +33,9 @@ std::size_t setting(const char* name, std::size_t fallback) {
   return *end == '\0' ? static_cast<std::size_t>(value) : fallback;
 }
 
-// The full name of a code number, for messages.
-const char* codeName(int code) {
-  return name(static_cast<Code>(code)).data();
+// The full name of a code, for messages.
+const char* codeName(Code code) {
+  return name(code).data();
 }
 
 enum class Failure { kNone, kRead, kNoMemory, kConvert, kWrite, kUndetected, kSpool };
@@ -105,7 +104,7 @@ void tellScores(const DetectionScores& scores, const char* label) {
 // What a conversion found besides its result: the input code (after
 // detection), where it failed, and the line endings of the decoded text.
 struct Findings {
-  int inputCode = kCodeAuto;
+  Code inputCode = Code::autodetect;
   // When no code could be detected: the code that reads the input all but a
   // few places, and the first of them.
   Undetected undetected;
@@ -159,12 +158,16 @@ Failure guessInOnePass(InputReader& input, std::size_t pieceSize, Detection how,
   NearestReading nearest;
   StreamSettings settings;
   settings.piece_size = pieceSize;
-  // Codes 1 to cp932: the byte-order mark codes and every code scored.
+  // The byte-order mark codes and every code scored.
+  static constexpr Code kAnswers[] = {
+      Code::sjis,         Code::euc_jp,       Code::jis,          Code::utf8,     Code::utf16_be,
+      Code::utf16_le,     Code::utf16_be_bom, Code::utf16_le_bom, Code::utf32_be, Code::utf32_le,
+      Code::utf32_be_bom, Code::utf32_le_bom, Code::cp932};
   std::vector<Stream> readings;
-  for (int code = 1; code <= kCodeCp932; ++code) {
+  for (const Code code : kAnswers) {
     readings.emplace_back(
-        static_cast<Code>(code), Code::utf16_be, LineEnding::keep,
-        [](std::string_view) { return true; }, Options{}, settings);
+        code, Code::utf16_be, LineEnding::keep, [](std::string_view) { return true; }, Options{},
+        settings);
   }
   const Failure failure = readPieces(input, pieceSize, [&](std::string_view bytes) {
     detector.feed(bytes);
@@ -172,13 +175,14 @@ Failure guessInOnePass(InputReader& input, std::size_t pieceSize, Detection how,
     for (Stream& reading : readings) (void)reading.feed(bytes);
   });
   if (failure != Failure::kNone) return failure;
-  found.inputCode = static_cast<int>(detector.finish());
+  found.inputCode = detector.finish();
   found.scores = detector.scores();
-  if (found.inputCode == kCodeAuto) {
+  if (found.inputCode == Code::autodetect) {
     found.undetected = nearest.finish();
     return Failure::kUndetected;
   }
-  Stream& chosen = readings[static_cast<std::size_t>(found.inputCode - 1)];
+  Stream& chosen = readings[static_cast<std::size_t>(
+      std::find(std::begin(kAnswers), std::end(kAnswers), found.inputCode) - kAnswers)];
   const bool ok = chosen.finish();
   found.failure = chosen.error();
   found.lineEndings = chosen.lineEndingsSeen();
@@ -187,8 +191,8 @@ Failure guessInOnePass(InputReader& input, std::size_t pieceSize, Detection how,
 
 // Streams the input through the conversion into `output` (null: decode only,
 // for --guess, or to `outputCode` with `locate`, to place a failure).
-Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& run, Output* output,
-                     Findings& found, bool locate = false) {
+Failure convertInput(int fd, Code outputCode, LineEnding lineEnding, const RunOptions& run,
+                     Output* output, Findings& found, bool locate = false) {
   StreamSettings settings;
   settings.piece_size = setting("MEK_PIECE_SIZE", settings.piece_size);
   if (settings.piece_size == 0) settings.piece_size = StreamSettings{}.piece_size;
@@ -225,7 +229,7 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
     if (failure == Failure::kRead || failure == Failure::kSpool) found.readError = errno;
     return failure;
   };
-  if (run.guess && found.inputCode == kCodeAuto && !input.seekable()) {
+  if (run.guess && found.inputCode == Code::autodetect && !input.seekable()) {
     try {
       const Failure failure =
           reading(guessInOnePass(input, settings.piece_size, options.detection, found));
@@ -239,16 +243,16 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
       return Failure::kNoMemory;
     }
   }
-  if (found.inputCode == kCodeAuto) {
+  if (found.inputCode == Code::autodetect) {
     StreamDetector detector(options.detection);
     const Failure failure = reading(detectInput(input, settings.piece_size, detector));
     if (failure != Failure::kNone) return failure;
     try {
-      found.inputCode = static_cast<int>(detector.finish());
+      found.inputCode = detector.finish();
     } catch (const std::bad_alloc&) {
       return Failure::kNoMemory;
     }
-    if (found.inputCode == kCodeAuto) {
+    if (found.inputCode == Code::autodetect) {
       const Failure failure = reading(readNearest(input, settings.piece_size, found.undetected));
       return failure != Failure::kNone ? failure : Failure::kUndetected;
     }
@@ -262,10 +266,9 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
   // The first output error stops the conversion, and with it the reading.
   // Decoding only, the text goes through the UTF-16 encoder, which takes
   // every character, and is dropped.
-  const int to = output != nullptr || run.check || locate ? outputCode : kCodeUtf16Be;
+  const Code to = output != nullptr || run.check || locate ? outputCode : Code::utf16_be;
   Stream stream(
-      static_cast<Code>(found.inputCode), static_cast<Code>(to),
-      static_cast<LineEnding>(lineEnding),
+      found.inputCode, to, lineEnding,
       [output](std::string_view bytes) {
         return output == nullptr ||
                output->write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
@@ -289,8 +292,8 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
   if (found.tell) found.tell(stream.takeChanges());
   found.failure = stream.error();
   found.lineEndings = stream.lineEndingsSeen();
-  found.changes = stream.changeList();
-  found.changeCount = stream.changes();
+  found.changes = stream.changes();
+  found.changeCount = stream.changeCount();
   if (found.failure.kind != ErrorKind::none && found.failure.line == 0) {
     found.history = input.history();
   }
@@ -307,7 +310,7 @@ Failure convertInput(int fd, int outputCode, int lineEnding, const RunOptions& r
   }
 }
 
-std::string placeAndDetail(const Error& failure, int inputCode, int outputCode);
+std::string placeAndDetail(const Error& failure, Code inputCode, Code outputCode);
 
 // " in 'NAME'" after the opening words of a message about the input, when a
 // file is named and the message has no "NAME: " before it.
@@ -319,7 +322,7 @@ std::string inName(const RunOptions& run) {
 }
 
 // The message for a failed conversion, without its newline.
-std::string failureText(Failure failure, const Findings& found, int outputCode,
+std::string failureText(Failure failure, const Findings& found, Code outputCode,
                         const RunOptions& run) {
   if (failure == Failure::kRead) {
     std::string message = "cannot read input file";
@@ -334,7 +337,7 @@ std::string failureText(Failure failure, const Findings& found, int outputCode,
     std::string message = "cannot detect the input code" + inName(run);
     const Undetected& why = found.undetected;
     if (why.code != Code::autodetect && why.first.line != 0) {
-      const int near = static_cast<int>(why.code);
+      const Code near = why.code;
       message += std::string(": it reads as ") + codeName(near) + " except at " +
                  placeAndDetail(why.first, near, outputCode);
     }
@@ -352,7 +355,7 @@ std::string failureText(Failure failure, const Findings& found, int outputCode,
 namespace {
 
 // "byte N (line L, column C): DETAIL" for a failure or a change.
-std::string placeAndDetail(const Error& failure, int inputCode, int outputCode) {
+std::string placeAndDetail(const Error& failure, Code inputCode, Code outputCode) {
   char text[160];
   std::snprintf(text, sizeof text, "byte %llu (line %llu, column %llu): ",
                 static_cast<unsigned long long>(failure.offset),
@@ -376,12 +379,12 @@ std::string placeAndDetail(const Error& failure, int inputCode, int outputCode) 
 
 }  // namespace
 
-std::string failureMessage(const Error& failure, int inputCode, int outputCode) {
+std::string failureMessage(const Error& failure, Code inputCode, Code outputCode) {
   return "cannot convert bytes at " + placeAndDetail(failure, inputCode, outputCode);
 }
 
-std::string changeReport(const std::vector<Error>& changes, std::uint64_t count, int inputCode,
-                         int outputCode, bool verbose, const std::string& where) {
+std::string changeReport(const std::vector<Error>& changes, std::uint64_t count, Code inputCode,
+                         Code outputCode, bool verbose, const std::string& where) {
   std::string report;
   if (!verbose) {
     report = std::to_string(count) + " changed" + where;
@@ -400,7 +403,7 @@ std::string changeReport(const std::vector<Error>& changes, std::uint64_t count,
   return report;
 }
 
-int runCheck(std::FILE* input, int inputCode, int outputCode, int lineEnding,
+int runCheck(std::FILE* input, Code inputCode, Code outputCode, LineEnding lineEnding,
              const RunOptions& options) {
   Findings found;
   found.inputCode = inputCode;
@@ -416,8 +419,8 @@ int runCheck(std::FILE* input, int inputCode, int outputCode, int lineEnding,
     told += problems.size();
   };
   const Failure failure =
-      convertInput(fileno(input), outputCode == kCodeAuto ? kCodeUtf16Be : outputCode, lineEnding,
-                   run, nullptr, found);
+      convertInput(fileno(input), outputCode == Code::autodetect ? Code::utf16_be : outputCode,
+                   lineEnding, run, nullptr, found);
   if (failure != Failure::kNone) {
     if (options.label != nullptr) std::fprintf(stderr, "%s: ", labelText(options.label).c_str());
     std::fprintf(stderr, "%s\n", failureText(failure, found, outputCode, run).c_str());
@@ -430,23 +433,11 @@ int runCheck(std::FILE* input, int inputCode, int outputCode, int lineEnding,
   return told == 0 ? 0 : 1;
 }
 
-const char* lineEndingsName(unsigned seen) {
-  switch (seen) {
-    case 0:
-      return "NONE";
-    case kSeenLf:
-      return "LF";
-    case kSeenCrLf:
-      return "CRLF";
-    case kSeenCr:
-      return "CR";
-    default:
-      return "MIXED";
-  }
-}
-
-bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int outputCode,
-                   int lineEnding, const RunOptions& options) {
+bool runConversion(std::FILE* input, int inputCodeNumber, const char* outputPath,
+                   int outputCodeNumber, int lineEndingCode, const RunOptions& options) {
+  const Code inputCode = codeOfNumber(inputCodeNumber);
+  const Code outputCode = codeOfNumber(outputCodeNumber);
+  const LineEnding lineEnding = lineEndingOfNumber(lineEndingCode);
   Findings found;
   found.inputCode = inputCode;
   std::string message;
@@ -456,7 +447,7 @@ bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int 
         convertInput(fileno(input), outputCode, lineEnding, options, nullptr, found);
     if (failure == Failure::kNone) {
       if (options.label != nullptr) std::printf("%s: ", labelText(options.label).c_str());
-      std::printf("%s %s\n", codeName(found.inputCode), lineEndingsName(found.lineEndings));
+      std::printf("%s %s\n", codeName(found.inputCode), lineEndingsName(found.lineEndings).data());
       if (std::fflush(stdout) == 0) return true;
       if (errno == EPIPE) endByBrokenPipe();
       message = std::string("cannot write output file: ") + std::strerror(errno);

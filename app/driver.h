@@ -49,29 +49,30 @@ struct RunOptions {
 // Reads `input` from its start, converts it piece by piece and writes the
 // result to the file at `outputPath`, which is replaced only once the whole
 // conversion has succeeded, or to standard output when `outputPath` is null.
-// Prints one message and answers false on failure.
-bool runConversion(std::FILE* input, int inputCode, const char* outputPath, int outputCode,
-                   int lineEnding, const RunOptions& options = {});
+// Prints one message and answers false on failure. The codes are numbers
+// (the values of Code and LineEnding), as the driver has always taken them.
+bool runConversion(std::FILE* input, int inputCodeNumber, const char* outputPath,
+                   int outputCodeNumber, int lineEndingCode, const RunOptions& options = {});
 
 // Reads `input` from its start and converts it into nothing, to `outputCode`
-// (kCodeAuto: only decoding), and prints one line per problem on standard
+// (Code::autodetect: only decoding), and prints one line per problem on standard
 // output: "byte B (line L, column C): DETAIL", after "`label`: " when set.
 // Answers 0 when there is none, 1 when there is any, 2 when the input could
 // not be read (its message on standard error).
-int runCheck(std::FILE* input, int inputCode, int outputCode, int lineEnding,
+int runCheck(std::FILE* input, Code inputCode, Code outputCode, LineEnding lineEnding,
              const RunOptions& options = {});
 
 // The message of a located conversion failure, without its newline:
 // "cannot convert bytes at byte N (line L, column C): DETAIL".
-std::string failureMessage(const Error& failure, int inputCode, int outputCode);
+std::string failureMessage(const Error& failure, Code inputCode, Code outputCode);
 
 // The lines that tell the changes of a forgiving run, without their last
 // newline: "N changed`where`; the first at byte B (line L, column C): DETAIL"
 // (`where`: " in 'NAME'" or nothing), or
 // with `verbose` one "changed at byte ...: DETAIL" line per change listed,
 // then "... and N more" for those beyond.
-std::string changeReport(const std::vector<Error>& changes, std::uint64_t count, int inputCode,
-                         int outputCode, bool verbose, const std::string& where = "");
+std::string changeReport(const std::vector<Error>& changes, std::uint64_t count, Code inputCode,
+                         Code outputCode, bool verbose, const std::string& where = "");
 
 // Ends the run as SIGPIPE would have (the tool ignores the signal, so that
 // a closed standard error cannot kill it): for standard output whose reader
@@ -80,9 +81,5 @@ std::string changeReport(const std::vector<Error>& changes, std::uint64_t count,
 
 // A score in hundredths as the tool prints it: "53.38", "-17.68", "-0.37".
 std::string scoreText(std::int64_t hundredths);
-
-// The kind of line ending that LineEndingsSeen flags tell: "LF", "CRLF",
-// "CR", "MIXED" or "NONE".
-const char* lineEndingsName(unsigned seen);
 
 }  // namespace mek

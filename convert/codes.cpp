@@ -82,55 +82,6 @@ constinit const CodeDescriptor kCodes[kCodeCount] = {
      &kJisDecoder, &kIso2022jpEncoder},
 };
 
-constinit const CodeName kCodeNames[] = {
-    // The classic table, in its order.
-    {kCodeAuto, "auto", true},
-    {kCodeSjis, "sjis", true},
-    {kCodeEucJp, "euc_jp", true},
-    {kCodeJis, "jis", true},
-    {kCodeUtf8, "utf8", true},
-    {kCodeUtf16Be, "utf16_be", true},
-    {kCodeUtf16Le, "utf16_le", true},
-    {kCodeUtf16BeBom, "utf16_be_bom", true},
-    {kCodeUtf16LeBom, "utf16_le_bom", true},
-    {kCodeUtf32Be, "utf32_be", true},
-    {kCodeUtf32Le, "utf32_le", true},
-    {kCodeUtf32BeBom, "utf32_be_bom", true},
-    {kCodeUtf32LeBom, "utf32_le_bom", true},
-    {kCodeSjis, "s", true},
-    {kCodeEucJp, "e", true},
-    {kCodeJis, "j", true},
-    {kCodeUtf16LeBom, "u", true},
-    {kCodeUtf8, "u8", true},
-    {kCodeUtf16LeBom, "u16", true},
-    {kCodeUtf16LeBom, "u16l", true},
-    {kCodeUtf16BeBom, "u16b", true},
-    {kCodeUtf32LeBom, "u32", true},
-    {kCodeUtf32LeBom, "u32l", true},
-    {kCodeUtf32BeBom, "u32b", true},
-    // Later codes, and the names other tools and people use.
-    {kCodeCp932, "cp932", false},
-    {kCodeCp932, "windows-31j", false},
-    {kCodeCp932, "ms932", false},
-    {kCodeUtf8Bom, "utf8_bom", false},
-    {kCodeUtf8Bom, "utf-8-bom", false},
-    {kCodeUtf8, "utf-8", false},
-    {kCodeSjis, "shift_jis", false},
-    {kCodeSjis, "shiftjis", false},
-    {kCodeEucJp, "euc-jp", false},
-    {kCodeEucJp, "eucjp", false},
-    {kCodeIso2022jp, "iso2022jp", false},
-    {kCodeIso2022jp, "iso-2022-jp", false},
-    {kCodeIso2022jp, "csiso2022jp", false},
-    {kCodeUtf16Be, "utf-16be", false},
-    {kCodeUtf16Le, "utf-16le", false},
-    {kCodeUtf16LeBom, "utf-16", false},
-    {kCodeUtf32Be, "utf-32be", false},
-    {kCodeUtf32Le, "utf-32le", false},
-    {kCodeUtf32LeBom, "utf-32", false},
-};
-const std::size_t kCodeNameCount = sizeof kCodeNames / sizeof kCodeNames[0];
-
 constinit const LineEndingDescriptor kLineEndings[kLineEndingCount] = {
     {LineEndingCode{0}, nullptr, nullptr},
     {kLineEndingLf, "LF", &kLf},
@@ -138,14 +89,6 @@ constinit const LineEndingDescriptor kLineEndings[kLineEndingCount] = {
     {kLineEndingCr, "CR", &kCr},
     {kLineEndingKeep, "unchanged: each line ending as it stands", &kKeep},
 };
-
-constinit const LineEndingName kLineEndingNames[] = {
-    {kLineEndingLf, "unix"},          {kLineEndingCrLf, "win"},
-    {kLineEndingCr, "mac"},           {kLineEndingLf, "u"},
-    {kLineEndingCrLf, "w"},           {kLineEndingCr, "m"},
-    {kLineEndingKeep, "keep", false},
-};
-const std::size_t kLineEndingNameCount = sizeof kLineEndingNames / sizeof kLineEndingNames[0];
 
 const CodeDescriptor* describeCode(int code) {
   return code >= 0 && code < kCodeCount ? &kCodes[code] : nullptr;

@@ -10,8 +10,8 @@
 #include "codec/stream_stage.h"
 #include "convert/parallel_pieces.h"
 #include "mek/conversion_stream.h"
+#include "mek/detail/text_position.h"
 #include "mek/end_of_line.h"
-#include "mek/text_position.h"
 
 namespace mek {
 

@@ -1,4 +1,4 @@
-#include "mek/text_position.h"
+#include "mek/detail/text_position.h"
 
 namespace mek {
 

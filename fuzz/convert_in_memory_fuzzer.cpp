@@ -9,7 +9,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "mek/codes.h"
-#include "mek/in_memory.h"
+#include "mek/detail/in_memory.h"
 
 namespace {
 

@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MEK_FUZZ_CHECK(ok == whole.ok());
     if (ok) {
       MEK_FUZZ_CHECK(out == whole.bytes);
-      MEK_FUZZ_CHECK(stream.changes() == whole.changes);
+      MEK_FUZZ_CHECK(stream.changeCount() == whole.changes);
     } else {
       // The kind of a failure does not depend on the pieces or on locating.
       MEK_FUZZ_CHECK(stream.error().kind == whole.error.kind);

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "mek/in_memory.h"
+#include "mek/detail/in_memory.h"
 #include "mek/registry.h"
 
 namespace mek::fuzz {

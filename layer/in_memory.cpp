@@ -1,4 +1,4 @@
-#include "mek/in_memory.h"
+#include "mek/detail/in_memory.h"
 
 #include "mek/detect.h"
 #include "mek/registry.h"

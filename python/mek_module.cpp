@@ -1,7 +1,7 @@
-// The extension module mek._mek: the C++ layer (mek/mek.h), the tool's code
-// names and the safe output writer for Python. The package mek wraps it
-// with the Python-facing functions, exceptions and codecs; this module
-// speaks in code numbers and plain tuples.
+// The extension module mek._mek: the C++ layer (mek/mek.h) with its enums,
+// and the safe output writer, for Python. The package mek wraps it with
+// the Python-facing functions, exceptions and codecs; this module speaks in
+// the C++ enums and plain tuples.
 //
 // Every conversion reads its input through the buffer protocol (bytes,
 // bytearray, memoryview, mmap) without copying it, and runs with the
@@ -19,12 +19,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/command_line.h"
 #include "convert/huge_pages.h"
 #include "files/output.h"
 #include "mek/mek.h"
-#include "mek/registry.h"
-#include "mek/text_position.h"
 
 namespace py = pybind11;
 
@@ -70,13 +67,15 @@ const char* kindName(mek::ErrorKind kind) {
 }
 
 // (kind, offset, line, column, bytes, character), or None for no error. For
-// "undetected" the last is the code number that reads the text all but a
-// few places (0: none), `near`.
+// "undetected" the last is the name of the code that reads the text all but
+// a few places (`near`), or None.
 py::object errorTuple(const mek::Error& error, mek::Code near = mek::Code::autodetect) {
   if (error.kind == mek::ErrorKind::none) return py::none();
-  const std::uint32_t last = error.kind == mek::ErrorKind::undetected
-                                 ? static_cast<std::uint32_t>(near)
-                                 : static_cast<std::uint32_t>(error.character);
+  py::object last = py::int_(static_cast<std::uint32_t>(error.character));
+  if (error.kind == mek::ErrorKind::undetected) {
+    last = near == mek::Code::autodetect ? py::object(py::none())
+                                         : py::object(py::str(std::string(mek::name(near))));
+  }
   return py::make_tuple(
       kindName(error.kind), error.offset, error.line, error.column,
       py::bytes(reinterpret_cast<const char*>(error.bytes.data()), error.byte_count), last);
@@ -92,14 +91,14 @@ py::object nearestError(std::string_view text) {
   return errorTuple(why.first, why.code);
 }
 
-mek::Options makeOptions(int errors, std::uint32_t replacement, bool fallback, unsigned folds,
-                         int detection) {
+mek::Options makeOptions(mek::Errors errors, std::uint32_t replacement, bool fallback,
+                         mek::Fold folds, mek::Detection detection) {
   mek::Options options;
-  options.errors = static_cast<mek::Errors>(errors);
+  options.errors = errors;
   options.replacement = static_cast<char32_t>(replacement);
   options.fallback = fallback;
-  options.folds = static_cast<mek::Fold>(folds);
-  options.detection = static_cast<mek::Detection>(detection);
+  options.folds = folds;
+  options.detection = detection;
   return options;
 }
 
@@ -196,72 +195,63 @@ std::optional<py::object> convertInPlace(std::string_view input, mek::Code from,
       mek::Stream stream(
           from, to, eol, [&output](std::string_view bytes) { return output.append(bytes); },
           options, settings);
-      converted = stream.feed(input) && stream.finish() && stream.changes() == 0;
+      converted = stream.feed(input) && stream.finish() && stream.changeCount() == 0;
     }
   }
   if (!converted) return std::nullopt;
   return output.take();
 }
 
-py::tuple convertData(const py::object& data, int from, int to, int eol, int errors,
-                      std::uint32_t replacement, bool fallback, unsigned folds, int detection,
-                      bool asText) {
+py::tuple convertData(const py::object& data, mek::Code from, mek::Code to, mek::LineEnding eol,
+                      const mek::Options& options, bool asText) {
   const InputView input(data);
-  const mek::Options options = makeOptions(errors, replacement, fallback, folds, detection);
   if (!asText) {
-    std::optional<py::object> bytes =
-        convertInPlace(input.text(), static_cast<mek::Code>(from), static_cast<mek::Code>(to),
-                       static_cast<mek::LineEnding>(eol), options);
+    std::optional<py::object> bytes = convertInPlace(input.text(), from, to, eol, options);
     if (bytes) return py::make_tuple(*bytes, py::none(), 0, py::none());
   }
   mek::Result result;
   {
     py::gil_scoped_release unlocked;
-    result = mek::convert(input.text(), static_cast<mek::Code>(from), static_cast<mek::Code>(to),
-                          static_cast<mek::LineEnding>(eol), options);
+    result = mek::convert(input.text(), from, to, eol, options);
   }
   return resultTuple(result, asText);
 }
 
-py::tuple encodeText(const py::str& text, int to, int eol, int errors, std::uint32_t replacement,
-                     bool fallback, unsigned folds) {
+py::tuple encodeText(const py::str& text, mek::Code to, mek::LineEnding eol,
+                     const mek::Options& options) {
   Py_ssize_t size = 0;
   // The UTF-8 form is kept by the string object itself.
   const char* utf8 = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
   if (utf8 == nullptr) throw py::error_already_set();
-  const mek::Options options = makeOptions(errors, replacement, fallback, folds, 0);
   const std::string_view input(utf8, static_cast<std::size_t>(size));
-  std::optional<py::object> bytes =
-      convertInPlace(input, mek::Code::utf8, static_cast<mek::Code>(to),
-                     static_cast<mek::LineEnding>(eol), options);
+  std::optional<py::object> bytes = convertInPlace(input, mek::Code::utf8, to, eol, options);
   if (bytes) return py::make_tuple(*bytes, py::none(), 0, py::none());
   mek::Result result;
   {
     py::gil_scoped_release unlocked;
-    result = mek::convert(input, mek::Code::utf8, static_cast<mek::Code>(to),
-                          static_cast<mek::LineEnding>(eol), options);
+    result = mek::convert(input, mek::Code::utf8, to, eol, options);
   }
   return resultTuple(result, false);
 }
 
-int detectCode(const py::object& data, int detection) {
+mek::Code detectCode(const py::object& data, mek::Detection detection) {
   const InputView input(data);
   py::gil_scoped_release unlocked;
-  return static_cast<int>(mek::detect(input.text(), static_cast<mek::Detection>(detection)));
+  return mek::detect(input.text(), detection);
 }
 
-// (code, line endings seen as LineEndingsSeen flags, error): the text is
+// (code, its line endings as `mek --guess` names them, error): the text is
 // decoded whole, as `mek --guess` does, and its line endings are looked at
-// in the decoded form (where CR and LF are always single bytes). Code 0
-// when no code takes the text.
-py::tuple guessCode(const py::object& data, int detection) {
+// in the decoded form (where CR and LF are always single bytes).
+// Code.autodetect when no code takes the text.
+py::tuple guessCode(const py::object& data, mek::Detection detection) {
   const InputView input(data);
   mek::Code code = mek::Code::autodetect;
   unsigned seen = 0;
   mek::Error error;
   {
     py::gil_scoped_release unlocked;
-    code = mek::detect(input.text(), static_cast<mek::Detection>(detection));
+    code = mek::detect(input.text(), detection);
     if (code != mek::Code::autodetect) {
       // Decoded only: the text goes through the UTF-16 encoder, which takes
       // every character, and is dropped.
@@ -275,29 +265,28 @@ py::tuple guessCode(const py::object& data, int detection) {
     }
   }
   if (code == mek::Code::autodetect) {
-    return py::make_tuple(0, 0, nearestError(input.text()));
+    return py::make_tuple(code, "NONE", nearestError(input.text()));
   }
-  return py::make_tuple(static_cast<int>(code), seen, errorTuple(error));
+  return py::make_tuple(code, std::string(mek::lineEndingsName(seen)), errorTuple(error));
 }
 
-py::list checkData(const py::object& data, int from, int to, std::size_t limit) {
+py::list checkData(const py::object& data, mek::Code from, mek::Code to,
+                   const mek::Options& options, std::size_t limit) {
   const InputView input(data);
   std::vector<mek::Error> problems;
   {
     py::gil_scoped_release unlocked;
-    problems =
-        mek::check(input.text(), static_cast<mek::Code>(from), static_cast<mek::Code>(to), limit);
+    problems = mek::check(input.text(), from, to, options, limit);
+  }
+  // An undetected text names the code that reads it all but a few places.
+  mek::Code near = mek::Code::autodetect;
+  if (problems.size() == 1 && problems.front().kind == mek::ErrorKind::undetected) {
+    py::gil_scoped_release unlocked;
+    near = mek::NearestReading::of(input.text()).code;
   }
   py::list list;
-  for (const mek::Error& problem : problems) list.append(errorTuple(problem));
+  for (const mek::Error& problem : problems) list.append(errorTuple(problem, near));
   return list;
-}
-
-// The code number of a name as the command line takes it (aliases, case,
-// '-' and '_' ignored), or -1.
-int lookupCode(const std::string& name) {
-  const mek::CodeName* entry = mek::findCodeName(name.c_str());
-  return entry != nullptr ? static_cast<int>(entry->code) : -1;
 }
 
 // A conversion over pieces: the output of each piece is handed back by the
@@ -305,11 +294,8 @@ int lookupCode(const std::string& name) {
 // taken without the interpreter lock).
 class PyStream {
  public:
-  PyStream(int from, int to, int eol, int errors, std::uint32_t replacement, bool fallback,
-           unsigned folds)
-      : stream_(static_cast<mek::Code>(from), static_cast<mek::Code>(to),
-                static_cast<mek::LineEnding>(eol),
-                makeOptions(errors, replacement, fallback, folds, 0)) {}
+  PyStream(mek::Code from, mek::Code to, mek::LineEnding eol, const mek::Options& options)
+      : stream_(from, to, eol, options) {}
 
   // (output, error): the output so far, or None with the error.
   py::tuple feed(const py::object& data) {
@@ -331,7 +317,7 @@ class PyStream {
   py::tuple state() const { return py::make_tuple(bytesOf(stream_.held()), stream_.place()); }
   bool resumeAt(std::uint32_t place) { return stream_.resumeAt(place); }
 
-  [[nodiscard]] std::uint64_t changes() const { return stream_.changes(); }
+  [[nodiscard]] std::uint64_t changes() const { return stream_.changeCount(); }
   [[nodiscard]] py::object firstChange() const { return errorTuple(stream_.firstChange()); }
 
  private:
@@ -427,38 +413,67 @@ class PyOutput {
   mek::Output output_;
 };
 
+// The C++ enums with the names they have there; Code's values are named
+// as the codes are, with autodetect for "auto".
+void defineEnums(py::module_& module) {
+  py::enum_<mek::Code> code(module, "Code");
+  for (const mek::Code each : mek::codes()) {
+    code.value(each == mek::Code::autodetect ? "autodetect" : mek::name(each).data(), each);
+  }
+  py::enum_<mek::LineEnding>(module, "LineEnding")
+      .value("lf", mek::LineEnding::lf)
+      .value("crlf", mek::LineEnding::crlf)
+      .value("cr", mek::LineEnding::cr)
+      .value("keep", mek::LineEnding::keep);
+  py::enum_<mek::Errors>(module, "Errors")
+      .value("strict", mek::Errors::strict)
+      .value("replace", mek::Errors::replace)
+      .value("skip", mek::Errors::skip)
+      .value("html", mek::Errors::html);
+  py::enum_<mek::Fold>(module, "Fold", py::arithmetic())
+      .value("none", mek::Fold::none)
+      .value("wide_kana", mek::Fold::wide_kana)
+      .value("compose_kana", mek::Fold::compose_kana)
+      .value("narrow_ascii", mek::Fold::narrow_ascii)
+      .value("all", mek::Fold::all);
+  py::enum_<mek::Detection>(module, "Detection")
+      .value("first", mek::Detection::first)
+      .value("score", mek::Detection::score);
+  py::class_<mek::Options>(module, "Options")
+      .def(py::init([](mek::Errors errors, std::uint32_t replacement, bool fallback,
+                       mek::Fold folds, mek::Detection detection) {
+             return makeOptions(errors, replacement, fallback, folds, detection);
+           }),
+           py::arg("errors") = mek::Errors::strict, py::arg("replacement") = 0,
+           py::arg("fallback") = false, py::arg("folds") = mek::Fold::none,
+           py::arg("detection") = mek::Detection::score);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_mek, module) {
   module.doc() = "The C++ layer of mek; use the package mek instead.";
-  module.def("lookup", &lookupCode, py::arg("name"));
+  defineEnums(module);
+  module.def("code_for", &mek::codeFor, py::arg("name"));
   module.def(
-      "name", [](int code) { return std::string(mek::name(static_cast<mek::Code>(code))); },
-      py::arg("code"));
+      "name", [](mek::Code code) { return std::string(mek::name(code)); }, py::arg("code"));
   module.def(
       "convert",
-      [](const py::object& data, int from, int to, int eol, int errors, std::uint32_t replacement,
-         bool fallback, unsigned folds, int detection) {
-        return convertData(data, from, to, eol, errors, replacement, fallback, folds, detection,
-                           false);
-      },
-      py::arg("data"), py::arg("source"), py::arg("to"), py::arg("eol"), py::arg("errors"),
-      py::arg("replacement"), py::arg("fallback"), py::arg("folds"), py::arg("detection"));
+      [](const py::object& data, mek::Code from, mek::Code to, mek::LineEnding eol,
+         const mek::Options& options) { return convertData(data, from, to, eol, options, false); },
+      py::arg("data"), py::arg("source"), py::arg("to"), py::arg("eol"), py::arg("options"));
   module.def(
       "decode",
-      [](const py::object& data, int from, int eol, int errors, std::uint32_t replacement,
-         unsigned folds, int detection) {
-        return convertData(data, from, static_cast<int>(mek::Code::utf8), eol, errors, replacement,
-                           false, folds, detection, true);
+      [](const py::object& data, mek::Code from, mek::LineEnding eol, const mek::Options& options) {
+        return convertData(data, from, mek::Code::utf8, eol, options, true);
       },
-      py::arg("data"), py::arg("source"), py::arg("eol"), py::arg("errors"), py::arg("replacement"),
-      py::arg("folds"), py::arg("detection"));
+      py::arg("data"), py::arg("source"), py::arg("eol"), py::arg("options"));
   module.def("encode", &encodeText, py::arg("text"), py::arg("to"), py::arg("eol"),
-             py::arg("errors"), py::arg("replacement"), py::arg("fallback"), py::arg("folds"));
+             py::arg("options"));
   module.def("detect", &detectCode, py::arg("data"), py::arg("detection"));
   module.def(
       "carries",
-      [](int code, std::uint32_t character) {
+      [](mek::Code code, std::uint32_t character) {
         return mek::carries(code, static_cast<char32_t>(character));
       },
       py::arg("code"), py::arg("character"));
@@ -471,7 +486,7 @@ PYBIND11_MODULE(_mek, module) {
       py::arg("data"));
   module.def("guess", &guessCode, py::arg("data"), py::arg("detection"));
   module.def("check", &checkData, py::arg("data"), py::arg("source"), py::arg("to"),
-             py::arg("limit"));
+             py::arg("options"), py::arg("limit"));
   module.def("write_file", &writeFile, py::arg("path"), py::arg("data"));
   py::class_<PyOutput>(module, "Output")
       .def(py::init<const std::string&>(), py::arg("path"))
@@ -479,9 +494,8 @@ PYBIND11_MODULE(_mek, module) {
       .def("commit", &PyOutput::commit)
       .def("abandon", &PyOutput::abandon);
   py::class_<PyStream>(module, "Stream")
-      .def(py::init<int, int, int, int, std::uint32_t, bool, unsigned>(), py::arg("source"),
-           py::arg("to"), py::arg("eol"), py::arg("errors"), py::arg("replacement"),
-           py::arg("fallback"), py::arg("folds"))
+      .def(py::init<mek::Code, mek::Code, mek::LineEnding, const mek::Options&>(),
+           py::arg("source"), py::arg("to"), py::arg("eol"), py::arg("options"))
       .def("feed", &PyStream::feed, py::arg("data"))
       .def("flush", &PyStream::flush)
       .def("state", &PyStream::state)

@@ -6,7 +6,8 @@
 #include <cctype>
 #include <string>
 
-#include "app/command_line.h"
+#include "mek/codes.h"
+#include "mek/mek.h"
 #include "tests/test_support.h"
 
 namespace mek::test {
@@ -55,14 +56,14 @@ TEST(CodeNamesTest, TypedNamesFindTheirCodes) {
       {"utf9", kCodeAuto},
   };
   for (const auto& [name, code] : cases) EXPECT_EQ(findCode(name), code) << name;
-  EXPECT_EQ(findCodeName("xyz"), nullptr);
-  EXPECT_EQ(findCodeName("-_"), nullptr);
+  EXPECT_FALSE(codeFor("xyz").has_value());
+  EXPECT_FALSE(codeFor("-_").has_value());
   // Every name of the table finds its own code, exactly and in capitals.
-  for (std::size_t i = 0; i < kCodeNameCount; ++i) {
-    std::string upper = kCodeNames[i].name;
+  for (const CodeName& entry : codeNames()) {
+    std::string upper = entry.name;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    EXPECT_EQ(findCode(kCodeNames[i].name), kCodeNames[i].code) << kCodeNames[i].name;
-    EXPECT_EQ(findCode(upper.c_str()), kCodeNames[i].code) << upper;
+    EXPECT_EQ(codeFor(entry.name), entry.code) << entry.name;
+    EXPECT_EQ(codeFor(upper), entry.code) << upper;
   }
 }
 
@@ -71,13 +72,12 @@ TEST(CodeNamesTest, TypedNamesFindTheirCodes) {
 TEST(CodeNamesTest, EveryNameWorksForInputAndOutput) {
   ScratchDir dir;
   writeFile(dir / "in.txt", std::string("a\xE3\x81\x82\n"));
-  for (std::size_t i = 0; i < kCodeNameCount; ++i) {
-    const CodeName& entry = kCodeNames[i];
-    if (entry.code == kCodeAuto) continue;
+  for (const CodeName& entry : codeNames()) {
+    if (entry.code == Code::autodetect) continue;
     SCOPED_TRACE(entry.name);
     std::string upper = entry.name;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    const std::string full = kCodes[entry.code].name;
+    const std::string full(name(entry.code));
     const Process expected = runMek(dir, "-iutf8 in.txt -o" + full + " expected.bin");
     ASSERT_EQ(expected.status, 0) << expected.err;
     for (const std::string& name : {std::string(entry.name), upper}) {

@@ -62,6 +62,12 @@ TEST(NameTableTest, FindCode) {
   for (const auto& [name, code] : cases) EXPECT_EQ(findCode(name), code) << name;
 }
 
+// The line-ending code a typed name finds, `current` for none.
+int findLineEnding(const char* name, int current) {
+  const std::optional<LineEnding> found = lineEndingFor(name);
+  return found ? numberOf(*found) : current;
+}
+
 TEST(NameTableTest, FindLineEnding) {
   EXPECT_EQ(findLineEnding("unix", 3), 1);
   EXPECT_EQ(findLineEnding("win", 1), 2);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "mek/mek.h"
+#include "mek/text.h"
 
 namespace mek {
 namespace {
@@ -181,7 +182,7 @@ TEST(CppLayerTest, OptionsChangeAndTell) {
     for (char b : text) ASSERT_TRUE(stream.feed(std::string_view(&b, 1)));
     ASSERT_TRUE(stream.finish());
     EXPECT_EQ(streamed, c.sjis);
-    EXPECT_EQ(stream.changes(), 4u);
+    EXPECT_EQ(stream.changeCount(), 4u);
     EXPECT_EQ(stream.firstChange().offset, 1u);
 
     const std::optional<Text> decoded = Text::decode(text, Code::utf8, c.options);

@@ -13,8 +13,9 @@
 
 #include "app/command_line.h"
 #include "app/driver.h"
+#include "mek/codes.h"
 #include "mek/conversion_stream.h"
-#include "mek/in_memory.h"
+#include "mek/detail/in_memory.h"
 #include "tests/test_support.h"
 
 namespace mek::test {
@@ -44,7 +45,7 @@ std::string located(const Bytes& input, int from, int to, std::size_t piece) {
       from, to, kLineEndingLf, [](const std::uint8_t*, std::size_t) { return true; }, options);
   stream.feed(input.data(), input.size());
   if (stream.finish()) return "ok";
-  return failureMessage(stream.failure(), from, to);
+  return failureMessage(stream.failure(), codeOfNumber(from), codeOfNumber(to));
 }
 
 // Internal form of UTF-8 text.
@@ -219,7 +220,7 @@ TEST(LocatedFailureTest, GuessAndVerboseThroughTheTool) {
     EXPECT_EQ(guessed.status, 0) << name;
     const std::size_t space = guessed.out.find(' ');
     ASSERT_NE(space, std::string::npos) << name;
-    EXPECT_NE(findCodeName(guessed.out.substr(0, space).c_str()), nullptr) << guessed.out;
+    EXPECT_TRUE(codeFor(guessed.out.substr(0, space)).has_value()) << guessed.out;
   }
   // Line endings of each kind, and none.
   writeFile(dir / "mixed.txt", std::string("a\rb\nc\r\n"));

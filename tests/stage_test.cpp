@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "codec/sink.h"
-#include "mek/in_memory.h"
+#include "mek/detail/in_memory.h"
 #include "mek/registry.h"
 #include "tests/test_support.h"
 

@@ -19,8 +19,8 @@
 #include "convert/parallel_pieces.h"
 #include "detect/detector.h"
 #include "mek/conversion_stream.h"
+#include "mek/detail/in_memory.h"
 #include "mek/detect.h"
-#include "mek/in_memory.h"
 #include "mek/registry.h"
 #include "mek/text_fold.h"
 #include "tests/codec_check.h"
@@ -294,9 +294,10 @@ TEST_P(StreamTest, LocatedFailuresDoNotDependOnPieces) {
             from, to, 1, [](const std::uint8_t*, std::size_t) { return true; }, options);
         stream.feed(text.data(), text.size());
         const bool ok = stream.finish();
-        std::string got = ok ? "ok" : failureMessage(stream.failure(), from, to);
+        std::string got =
+            ok ? "ok" : failureMessage(stream.failure(), codeOfNumber(from), codeOfNumber(to));
         for (const Error& change : stream.changes()) {
-          got += "; " + failureMessage(change, from, to);
+          got += "; " + failureMessage(change, codeOfNumber(from), codeOfNumber(to));
         }
         if (piece == 4096) {
           expected = got;

@@ -9,8 +9,15 @@
 #include <vector>
 
 #include "mek/converter.h"
+#include "mek/mek.h"
 
 namespace mek::test {
+
+// The code number a typed name finds, as the command line takes it; 0
+// (auto) for none.
+inline int findCode(const char* name) {
+  return numberOf(codeFor(name).value_or(Code::autodetect));
+}
 
 using Bytes = std::vector<std::uint8_t>;
 

@@ -3,6 +3,7 @@
 // failure with its place, and edits text held in a mek::Text. Exits with 0
 // when every step gave what it should.
 #include <mek/mek.h>
+#include <mek/text.h>
 
 #include <cstdio>
 #include <string>

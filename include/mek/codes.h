@@ -32,14 +32,6 @@ enum CodeNumber : int {
 };
 inline constexpr int kCodeCount = 16;  // code numbers are 0 .. kCodeCount - 1
 
-// The one mapping between the two forms of a code and of a line ending.
-[[nodiscard]] constexpr int numberOf(Code code) noexcept {
-  return static_cast<int>(code);
-}
-[[nodiscard]] constexpr Code codeOfNumber(int number) noexcept {
-  return static_cast<Code>(number);
-}
-
 // Line-ending codes: the values of LineEnding, as the interface numbers them.
 enum LineEndingCode : int {
   kLineEndingLf = static_cast<int>(LineEnding::lf),
@@ -48,12 +40,6 @@ enum LineEndingCode : int {
   kLineEndingKeep = static_cast<int>(LineEnding::keep),  // every line ending stays as it stands
 };
 inline constexpr int kLineEndingCount = 5;  // codes are 1 .. kLineEndingCount - 1
-[[nodiscard]] constexpr int numberOf(LineEnding eol) noexcept {
-  return static_cast<int>(eol);
-}
-[[nodiscard]] constexpr LineEnding lineEndingOfNumber(int number) noexcept {
-  return static_cast<LineEnding>(number);
-}
 
 // What one code is: its full name, a line of description, and its converters.
 // Twins and the other ways round an unconvertible character are a matter of
@@ -69,17 +55,6 @@ struct CodeDescriptor {
 // Indexed by code number; slot 0 (auto) has no converters.
 extern const CodeDescriptor kCodes[kCodeCount];
 
-// One name a code is known by. The `listed` names are the classic table:
-// matched exactly and first, in this order, and shown in the usage grid; the
-// others are only found by the forgiving match (case, '-' and '_' ignored).
-struct CodeName {
-  CodeNumber code;
-  const char* name;
-  bool listed;
-};
-extern const CodeName kCodeNames[];
-extern const std::size_t kCodeNameCount;
-
 struct LineEndingDescriptor {
   LineEndingCode code;
   const char* description;
@@ -87,16 +62,6 @@ struct LineEndingDescriptor {
 };
 // Indexed by line-ending code; slot 0 is empty.
 extern const LineEndingDescriptor kLineEndings[kLineEndingCount];
-
-// Line-ending names, matched exactly; the `listed` ones in the order the
-// usage grid shows them.
-struct LineEndingName {
-  LineEndingCode code;
-  const char* name;
-  bool listed = true;
-};
-extern const LineEndingName kLineEndingNames[];
-extern const std::size_t kLineEndingNameCount;
 
 // The descriptor of a code number, or null outside 0 .. kCodeCount - 1.
 const CodeDescriptor* describeCode(int code);

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "mek/converter.h"
+#include "mek/detail/text_position.h"
 #include "mek/error.h"
-#include "mek/text_position.h"
 
 namespace mek {
 

@@ -1,10 +1,17 @@
 #pragma once
 
-// The C++ layer of mek: whole conversions, detection, streams and text
-// buffers with value types, enumerations and owned memory. Everything here
-// is built on the converter interface beneath it (mek/converter.h,
-// mek/registry.h, mek/conversion_stream.h, mek/text_buffer.h), which stays
-// available for callers that manage their own memory.
+// The door to mek: whole conversions, exact sizes, checks, detection and
+// streams, with value types, enumerations and owned memory. It stands alone:
+// a caller needs no other header of mek. The words it shares with every
+// layer are in mek/types.h; ErrorKind and Error, the one record of a
+// failure or a change, are in mek/error.h.
+//
+// Failures come back in one shape: an Error with a kind and a place.
+// Results that end (Result, Sized) carry one in `error` with ok();
+// Stream::error() and StreamDetector answer it at any time; check() lists
+// them. Lookups (codeFor, lineEndingFor) answer std::nullopt for a name
+// they do not know, and detect() Code::autodetect for a text no code takes,
+// which NearestReading then explains.
 
 #include <cstddef>
 #include <cstdint>
@@ -17,13 +24,60 @@
 #include <vector>
 
 #include "mek/error.h"
-#include "mek/text_buffer.h"
 #include "mek/types.h"
 
 namespace mek {
 
 class ConversionStream;
 
+// One name a code is known by: its full name, a classic name or an alias.
+// The `listed` names are the classic table: matched exactly and first, in
+// this order, and shown in the tool's usage grid; the others are only found
+// by the forgiving match.
+struct CodeName {
+  Code code;
+  const char* name;
+  bool listed;
+};
+// Every name: the classic table, then the later codes and the names other
+// tools and people use.
+[[nodiscard]] std::span<const CodeName> codeNames() noexcept;
+// Every code, Code::autodetect first, in the order of their numbers.
+[[nodiscard]] std::span<const Code> codes() noexcept;
+// The code a name stands for, as the command line takes it: an exact match
+// among the classic names first; failing that, the first name that matches
+// with case ignored and '-' and '_' left out ("SJIS", "UTF-8", "utf_16LE").
+// "auto" is Code::autodetect. Nothing for a name that matches none.
+[[nodiscard]] std::optional<Code> codeFor(std::string_view name) noexcept;
+// The one code with a name within two edits of `typed` (a letter added,
+// dropped, changed, or two swapped; case, '-' and '_' ignored), to suggest
+// after a name codeFor() does not know; nothing when none is that close or
+// several codes are. `input`: "auto" counts too. Throws only std::bad_alloc.
+[[nodiscard]] std::optional<Code> codeNear(std::string_view typed, bool input);
+// The code's full name ("sjis", "utf16_le_bom"; "auto" for autodetect), and
+// a line that says what it is.
+[[nodiscard]] std::string_view name(Code code) noexcept;
+[[nodiscard]] std::string_view describe(Code code) noexcept;
+// Whether `to` writes the character c (as a replacement must be).
+[[nodiscard]] bool carries(Code to, char32_t c) noexcept;
+
+// The line endings' names (-unix, -win, -mac, -u, -w, -m, -keep), matched
+// exactly; the `listed` ones in the order of the usage grid.
+struct LineEndingName {
+  LineEnding line_ending;
+  const char* name;
+  bool listed;
+};
+[[nodiscard]] std::span<const LineEndingName> lineEndingNames() noexcept;
+[[nodiscard]] std::optional<LineEnding> lineEndingFor(std::string_view name) noexcept;
+[[nodiscard]] std::string_view describe(LineEnding eol) noexcept;
+// The kind of line ending that LineEndingsSeen flags tell, as `mek --guess`
+// names it: "LF", "CRLF", "CR", "MIXED" or "NONE".
+[[nodiscard]] std::string_view lineEndingsName(unsigned seen) noexcept;
+
+// How a conversion treats what it cannot convert as it stands, and what it
+// does to the text on the way. The same defaults hold for the tool, the C++
+// layer and the Python module.
 struct Options {
   Errors errors = Errors::strict;
   // With Errors::replace and not 0: written instead of both U+FFFD and `?`.
@@ -53,9 +107,6 @@ struct Result {
   [[nodiscard]] bool ok() const noexcept { return error.kind == ErrorKind::none; }
 };
 
-// The code's full name ("sjis", "utf16_le_bom"; "auto" for autodetect).
-[[nodiscard]] std::string_view name(Code code) noexcept;
-
 // Converts a whole text. With Code::autodetect as `from`, the code is
 // detected first. Throws only std::bad_alloc.
 [[nodiscard]] Result convert(std::string_view input, Code from, Code to,
@@ -65,11 +116,36 @@ struct Result {
 
 // Every problem of a text, converted to `to` (Code::autodetect: only
 // decoded), in the input's order, at most `limit` of them: malformed
-// sequences and characters `to` cannot carry. A text whose code cannot be
-// detected gives one ErrorKind::undetected error, placed as NearestReading
-// places it. Throws only std::bad_alloc.
+// sequences and characters `to` cannot carry, whatever `options.errors`
+// says. The fallback, the folds and the way of detection apply as they
+// would to the conversion. A text whose code cannot be detected gives one
+// ErrorKind::undetected error, placed as NearestReading places it. Throws
+// only std::bad_alloc.
+[[nodiscard]] std::vector<Error> check(std::string_view input, Code from, Code to,
+                                       const Options& options, std::size_t limit = 1000);
 [[nodiscard]] std::vector<Error> check(std::string_view input, Code from, Code to,
                                        std::size_t limit = 1000);
+
+// An exact-size conversion into memory of the caller's: measure() tells
+// the bytes convert() would give, without keeping them, and convertInto()
+// writes them into `out`. `size` is those bytes; the rest is as in Result.
+// Only pieces of the input are held while it runs, whatever its length.
+struct Sized {
+  std::size_t size = 0;
+  Code from = Code::autodetect;
+  Error error;
+  std::uint64_t changes = 0;
+  Error first_change;
+  [[nodiscard]] bool ok() const noexcept { return error.kind == ErrorKind::none; }
+};
+[[nodiscard]] Sized measure(std::string_view input, Code from, Code to,
+                            LineEnding eol = LineEnding::lf, const Options& options = {});
+// `out` must hold measure()'s size for the same arguments: an output that
+// does not fit fails with ErrorKind::too_large, with `out` written up to
+// its end. Throws only std::bad_alloc.
+[[nodiscard]] Sized convertInto(std::string_view input, Code from, Code to,
+                                std::span<std::byte> out, LineEnding eol = LineEnding::lf,
+                                const Options& options = {});
 
 // The code a text is taken to be in; Code::autodetect when no code takes
 // it.
@@ -182,17 +258,17 @@ class Stream {
   [[nodiscard]] std::string takeOutput();
   // How it failed, with the place in the input.
   [[nodiscard]] Error error() const noexcept;
-  // Under a forgiving policy: the changes so far, the first of them, and
-  // with StreamSettings::locate the first changes_listed of them.
-  [[nodiscard]] std::uint64_t changes() const noexcept;
+  // Under a forgiving policy: how many changes so far, the first of them,
+  // and with StreamSettings::locate the first changes_listed of them.
+  [[nodiscard]] std::uint64_t changeCount() const noexcept;
   [[nodiscard]] Error firstChange() const noexcept;
-  [[nodiscard]] const std::vector<Error>& changeList() const noexcept;
+  [[nodiscard]] const std::vector<Error>& changes() const noexcept;
   // The changes listed so far, which the stream then forgets (to tell them
   // as they come, in bounded memory).
   [[nodiscard]] std::vector<Error> takeChanges();
   // With StreamSettings::locate, after finish(): the kinds of line ending in
   // the decoded text, as LineEndingsSeen flags (kSeenLf, kSeenCrLf, kSeenCr;
-  // mek/text_position.h).
+  // mek/types.h).
   [[nodiscard]] unsigned lineEndingsSeen() const noexcept;
 
  private:
@@ -239,47 +315,6 @@ class StreamDetector {
  private:
   class Impl;
   std::unique_ptr<Impl> impl_;
-};
-
-// Text in the internal form (UTF-16 big-endian units) that owns its storage:
-// a TextBuffer that remembers the allocator it was made with and releases
-// its block when it goes. Move-only.
-class Text {
- public:
-  explicit Text(const Allocator& allocator = kHeapAllocator) noexcept : allocator_(allocator) {}
-  ~Text();
-  Text(Text&& other) noexcept;
-  Text& operator=(Text&& other) noexcept;
-  Text(const Text&) = delete;
-  Text& operator=(const Text&) = delete;
-
-  // The text of `input` in code `from` (detected for Code::autodetect);
-  // nothing when it does not decode or memory is short.
-  [[nodiscard]] static std::optional<Text> decode(std::string_view input, Code from,
-                                                  const Allocator& allocator = kHeapAllocator);
-  // The same under an error policy (a sequence cut off by the end fails, or
-  // is replaced or dropped as the policy says).
-  [[nodiscard]] static std::optional<Text> decode(std::string_view input, Code from,
-                                                  const Options& options,
-                                                  const Allocator& allocator = kHeapAllocator);
-  // The text in code `to`; nothing when a character cannot be written
-  // under the policy.
-  [[nodiscard]] std::optional<std::string> encode(Code to, const Options& options = {}) const;
-
-  [[nodiscard]] std::span<const std::byte> bytes() const noexcept;
-  [[nodiscard]] std::size_t characters() const noexcept;
-  [[nodiscard]] bool empty() const noexcept { return buffer_.length == 0; }
-  // For the operations of mek/text_buffer.h; pass allocator() to those that
-  // allocate.
-  [[nodiscard]] TextBuffer* get() noexcept { return &buffer_; }
-  [[nodiscard]] const TextBuffer* get() const noexcept { return &buffer_; }
-  [[nodiscard]] const Allocator& allocator() const noexcept { return allocator_; }
-
- private:
-  void release() noexcept;
-
-  TextBuffer buffer_{};
-  Allocator allocator_;
 };
 
 }  // namespace mek

@@ -28,6 +28,15 @@ enum class Code : int {
   iso2022jp = 15,  // ISO-2022-JP for mail: written in the sets of RFC 1468, ending in ASCII
 };
 
+// The numbers the converter interface names codes and line endings by are
+// the values of Code and LineEnding; these are the one mapping.
+[[nodiscard]] constexpr int numberOf(Code code) noexcept {
+  return static_cast<int>(code);
+}
+[[nodiscard]] constexpr Code codeOfNumber(int number) noexcept {
+  return static_cast<Code>(number);
+}
+
 // The line ending every line ending of the text is written as. `keep` leaves
 // every line ending as it stands.
 enum class LineEnding : int {
@@ -72,6 +81,13 @@ enum class Fold : unsigned {
 // Whether `folds` asks for any of `which`.
 [[nodiscard]] constexpr bool has(Fold folds, Fold which) noexcept {
   return (folds & which) != Fold::none;
+}
+
+[[nodiscard]] constexpr int numberOf(LineEnding eol) noexcept {
+  return static_cast<int>(eol);
+}
+[[nodiscard]] constexpr LineEnding lineEndingOfNumber(int number) noexcept {
+  return static_cast<LineEnding>(number);
 }
 
 // How detection chooses among the codes a text decodes in, after the

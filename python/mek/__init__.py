@@ -30,13 +30,11 @@ __all__ = [
     "code_name",
 ]
 
-_ERRORS = {"strict": 0, "replace": 1, "skip": 2, "html": 3}
-_EOLS = {"lf": 1, "crlf": 2, "cr": 3, "keep": 4}
-_FOLDS = {"wide_kana": 1, "compose_kana": 2, "narrow_ascii": 4}
-_DETECTIONS = {"first": 0, "score": 1}
-_SEEN = {0: "NONE", 1: "LF", 2: "CRLF", 4: "CR"}
-_AUTO = 0
-_UTF8 = 4
+_Code = _mek.Code
+_AUTO = _Code.autodetect
+_UTF8 = _Code.utf8
+# Python's names for the error policies, beside the library's own.
+_ERRORS_ALIASES = {"ignore": "skip", "xmlcharrefreplace": "html"}
 # The code an encoder goes on in once the text has begun: the same without
 # the byte-order mark.
 _AFTER_MARK = {"utf8_bom": "utf8", "utf16_be_bom": "utf16_be", "utf16_le_bom": "utf16_le",
@@ -58,13 +56,13 @@ def _text_argument(value, what: str) -> str:
     return value
 
 
-def _code(name: str, *, source: bool = False) -> int:
-    number = _mek.lookup(_text_argument(name, "a code name"))
-    if number < 0:
+def _code(name: str, *, source: bool = False) -> "_mek.Code":
+    code = _mek.code_for(_text_argument(name, "a code name"))
+    if code is None:
         raise LookupError(f"unknown character code: {name!r}")
-    if number == _AUTO and not source:
+    if code == _AUTO and not source:
         raise LookupError("'auto' names no output code")
-    return number
+    return code
 
 
 def code_name(name: str) -> str:
@@ -73,23 +71,45 @@ def code_name(name: str) -> str:
     return _mek.name(_code(name, source=True))
 
 
-def _choice(table: dict, value: str, what: str) -> int:
-    try:
-        return table[value]
-    except (KeyError, TypeError):
-        raise ValueError(f"{what} must be one of {', '.join(table)}, not {value!r}") from None
+def _choice(kind, value: str, what: str, skip=()):
+    """The value of the C++ enum ``kind`` that ``value`` names."""
+    names = [name for name in kind.__members__ if name not in skip]
+    if isinstance(value, str) and value in names:
+        return kind.__members__[value]
+    raise ValueError(f"{what} must be one of {', '.join(names)}, not {value!r}")
 
 
-def _folds(folds: Iterable[str]) -> int:
+def _eol(eol: str) -> "_mek.LineEnding":
+    return _choice(_mek.LineEnding, eol, "eol")
+
+
+def _errors(errors: str) -> "_mek.Errors":
+    """The policy ``errors`` names: the library's names, or Python's."""
+    if isinstance(errors, str):
+        errors = _ERRORS_ALIASES.get(errors, errors)
+    return _choice(_mek.Errors, errors, "errors")
+
+
+def _detection(detection: str) -> "_mek.Detection":
+    return _choice(_mek.Detection, detection, "detection")
+
+
+def _folds(folds: Iterable[str]) -> "_mek.Fold":
     if isinstance(folds, str):
         folds = (folds,)
     flags = 0
     for fold in folds:
-        flags |= _choice(_FOLDS, fold, "a fold")
-    return flags
+        flags |= int(_choice(_mek.Fold, fold, "a fold", skip=("none", "all")))
+    return _mek.Fold(flags)
 
 
-def _replacement(replacement: Optional[str], to: int) -> int:
+def _options(errors: str = "strict", replacement: int = 0, fallback: bool = False,
+             folds: Sequence[str] = (), detection: str = "score") -> "_mek.Options":
+    return _mek.Options(_errors(errors), replacement, bool(fallback), _folds(folds),
+                        _detection(detection))
+
+
+def _replacement(replacement: Optional[str], to: "_mek.Code") -> int:
     """The replacement as the tool takes it: one character that the output
     code ``to`` carries (not NUL, which means none, nor a surrogate)."""
     if replacement is None:
@@ -129,7 +149,7 @@ class ConversionError(ValueError):
         self.kind, self.offset, self.line, self.column, self.bytes = kind, offset, line, column, raw
         self.character = chr(character) if kind == "unmapped" else None
         # For 'undetected': the code that reads the text all but a few places.
-        self.near = _mek.name(character) if kind == "undetected" and character else None
+        self.near = character if kind == "undetected" else None
 
     def _text(self) -> str:
         if self.kind == "undetected":
@@ -178,7 +198,12 @@ def _undetected(data):
     raise DecodeError(_mek.nearest(data), "auto", data if isinstance(data, bytes) else b"")
 
 
-def _raise(error: tuple, source: int, to: int, data=b"", text: Optional[str] = None,
+def _source_of(data, source: "_mek.Code", detection: str) -> "_mek.Code":
+    """The code of ``data``: ``source``, or the detected one for auto."""
+    return source if source != _AUTO else _mek.detect(data, _detection(detection))
+
+
+def _raise(error: tuple, source: "_mek.Code", to: "_mek.Code", data=b"", text: Optional[str] = None,
            utf8: Optional[bytes] = None):
     if error[0] == "undetected":
         raise DecodeError(error, "auto", data if isinstance(data, bytes) else b"")
@@ -194,51 +219,48 @@ def _raise(error: tuple, source: int, to: int, data=b"", text: Optional[str] = N
     raise DecodeError(error, _mek.name(source), data if isinstance(data, bytes) else b"")
 
 
-def convert(data, to: str, *, source: str = "auto", eol: str = "keep", errors: str = "strict",
+def convert(data, to: str, *, source: str = "auto", eol: str = "lf", errors: str = "strict",
             replacement: Optional[str] = None, fallback: bool = False,
             folds: Sequence[str] = (), detection: str = "score") -> bytes:
     """Converts the bytes ``data`` from ``source`` (detected for 'auto') to
-    the code ``to``. ``eol``: 'keep' (every line ending as it stands), 'lf',
-    'crlf' or 'cr'. ``errors``: 'strict' (raise DecodeError or EncodeError),
+    the code ``to``. ``eol``: 'lf' (the default, as the command line and
+    the C++ library write), 'crlf', 'cr' or 'keep' (every line ending as it
+    stands). ``errors``: 'strict' (raise DecodeError or EncodeError),
     'replace' (U+FFFD for malformed input, '?' for a character, or
-    ``replacement``), 'skip', or 'html' (a character as &#N;). ``fallback``
+    ``replacement``), 'skip' (or Python's 'ignore'), or 'html' (a character
+    as &#N;; or Python's 'xmlcharrefreplace'). ``fallback``
     writes a character without a code of its own at its twin's position;
     ``folds`` is any of 'wide_kana', 'compose_kana', 'narrow_ascii'."""
     source_code, to_code = _code(source, source=True), _code(to)
-    output, error, _, _ = _mek.convert(
-        data, source_code, to_code, _choice(_EOLS, eol, "eol"), _choice(_ERRORS, errors, "errors"),
-        _replacement(replacement, to_code), bool(fallback), _folds(folds),
-        _choice(_DETECTIONS, detection, "detection"))
+    options = _options(errors, _replacement(replacement, to_code), fallback, folds, detection)
+    output, error, _, _ = _mek.convert(data, source_code, to_code, _eol(eol), options)
     if error is not None:
-        _raise(error, source_code or _mek.detect(data, _DETECTIONS[detection]), to_code, data)
+        _raise(error, _source_of(data, source_code, detection), to_code, data)
     return output
 
 
-def decode(data, source: str = "auto", *, eol: str = "keep", errors: str = "strict",
+def decode(data, source: str = "auto", *, eol: str = "lf", errors: str = "strict",
            replacement: Optional[str] = None, folds: Sequence[str] = (),
            detection: str = "score") -> str:
     """The text of the bytes ``data`` in ``source`` (detected for 'auto');
     the options are those of convert()."""
     source_code = _code(source, source=True)
-    text, error, _, _ = _mek.decode(
-        data, source_code, _choice(_EOLS, eol, "eol"), _choice(_ERRORS, errors, "errors"),
-        _replacement(replacement, _UTF8), _folds(folds),
-        _choice(_DETECTIONS, detection, "detection"))
+    options = _options(errors, _replacement(replacement, _UTF8), False, folds, detection)
+    text, error, _, _ = _mek.decode(data, source_code, _eol(eol), options)
     if error is not None:
-        _raise(error, source_code or _mek.detect(data, _DETECTIONS[detection]), _UTF8, data)
+        _raise(error, _source_of(data, source_code, detection), _UTF8, data)
     return text
 
 
-def encode(text: str, to: str, *, eol: str = "keep", errors: str = "strict",
+def encode(text: str, to: str, *, eol: str = "lf", errors: str = "strict",
            replacement: Optional[str] = None, fallback: bool = False,
            folds: Sequence[str] = ()) -> bytes:
     """The string ``text`` in the code ``to``; the options are those of
     convert(). An unmapped character raises EncodeError whose ``start`` is
     its index in ``text``."""
     to_code = _code(to)
-    output, error, _, _ = _mek.encode(
-        text, to_code, _choice(_EOLS, eol, "eol"), _choice(_ERRORS, errors, "errors"),
-        _replacement(replacement, to_code), bool(fallback), _folds(folds))
+    options = _options(errors, _replacement(replacement, to_code), fallback, folds)
+    output, error, _, _ = _mek.encode(text, to_code, _eol(eol), options)
     if error is not None:
         _raise(error, _UTF8, to_code, text=text, utf8=text.encode("utf-8", "surrogatepass"))
     return output
@@ -249,7 +271,7 @@ def detect(data, detection: str = "score") -> Optional[str]:
     says it, or None when no code takes them. ``detection``: 'score' (the
     default: the code whose text looks most like Japanese) or 'first' (a
     fixed order of tests)."""
-    code = _mek.detect(data, _choice(_DETECTIONS, detection, "detection"))
+    code = _mek.detect(data, _detection(detection))
     return _mek.name(code) if code != _AUTO else None
 
 
@@ -257,12 +279,12 @@ def guess(data, detection: str = "score") -> Optional[Tuple[str, str]]:
     """``(code, eol)`` as ``mek --guess`` prints them: the code, and the line
     endings of the text ('LF', 'CRLF', 'CR', 'MIXED' or 'NONE'); None when no
     code reads the text (decode() with source='auto' tells why)."""
-    code, seen, error = _mek.guess(data, _choice(_DETECTIONS, detection, "detection"))
+    code, seen, error = _mek.guess(data, _detection(detection))
     if code == _AUTO:
         return None
     if error is not None:
         _raise(error, code, _UTF8, data)
-    return _mek.name(code), _SEEN.get(seen, "MIXED")
+    return _mek.name(code), seen
 
 
 class Problem(NamedTuple):
@@ -298,13 +320,10 @@ def check(data, source: str = "auto", to: Optional[str] = None, limit: int = 100
         raise TypeError(f"limit must be an int, not {type(limit).__name__}")
     if limit < 0:
         raise ValueError(f"limit must not be negative: {limit}")
-    problems = _mek.check(data, _code(source, source=True), to_code, min(limit, 2 ** 63))
-    near = None
-    if any(problem[0] == "undetected" for problem in problems):
-        code = _mek.nearest(data)[5]
-        near = _mek.name(code) if code else None
+    problems = _mek.check(data, _code(source, source=True), to_code, _options(),
+                          min(limit, 2 ** 63))
     return [Problem(k, o, l, c, b, chr(ch) if k == "unmapped" else None,
-                    near if k == "undetected" else None)
+                    ch if k == "undetected" else None)
             for k, o, l, c, b, ch in problems]
 
 
@@ -316,15 +335,15 @@ class Stream:
     fewer) are gathered and the code is detected on them. Errors raise as
     convert() does; the offsets count from the start of the text."""
 
-    def __init__(self, to: str, *, source: str = "auto", eol: str = "keep",
+    def __init__(self, to: str, *, source: str = "auto", eol: str = "lf",
                  errors: str = "strict", replacement: Optional[str] = None,
                  fallback: bool = False, folds: Sequence[str] = (),
                  detection: str = "score", detect_size: int = DETECT_SIZE):
         self._source = _code(source, source=True)
         self._to = _code(to)
-        self._settings = (_choice(_EOLS, eol, "eol"), _choice(_ERRORS, errors, "errors"),
-                          _replacement(replacement, self._to), bool(fallback), _folds(folds))
-        self._detection = _choice(_DETECTIONS, detection, "detection")
+        self._settings = (_eol(eol), _options(errors, _replacement(replacement, self._to),
+                                              fallback, folds, detection))
+        self._detection = _detection(detection)
         self._detect_size = detect_size
         self._gathered = bytearray()
         self._stream = None
@@ -514,6 +533,8 @@ def open(path, mode: str = "r", source: str = "auto", *, to: Optional[str] = Non
     does. The text is converted as it is read, so a large file is never
     whole in memory. ``newline`` is that of the built-in open() (None:
     universal newlines). Errors raise from read() as decode() raises them.
+    Unlike convert(), ``eol`` keeps every line ending by default: as in the
+    built-in open(), ``newline`` decides what the text's lines end in.
 
     With ``mode`` 'w', a text file object that writes ``path`` in the code
     ``to``, with ``eol``, ``errors``, ``replacement`` and ``folds`` as
@@ -538,7 +559,7 @@ def open(path, mode: str = "r", source: str = "auto", *, to: Optional[str] = Non
                 source_code = _UTF8
             else:
                 with mmap.mmap(raw.fileno(), 0, access=mmap.ACCESS_READ) as whole:
-                    source_code = _mek.detect(whole, _choice(_DETECTIONS, detection, "detection"))
+                    source_code = _mek.detect(whole, _detection(detection))
                     if source_code == _AUTO:
                         raise DecodeError(_mek.nearest(whole), "auto")
         stream = Stream("utf8", source=_mek.name(source_code), eol=eol, errors=errors,
@@ -554,16 +575,102 @@ def open(path, mode: str = "r", source: str = "auto", *, to: Optional[str] = Non
 
 # The codecs: mek-CODE for every code name of the command line.
 
-_CODEC_ERRORS = {"strict": "strict", "replace": "replace", "ignore": "skip",
-                 "xmlcharrefreplace": "html"}
+# The names of the policies the codecs run themselves: Python's and the
+# library's alike.
+_CODEC_ERRORS = ("strict", "replace", "ignore", "xmlcharrefreplace", "skip", "html")
 
 
 def _codec_errors(errors: str) -> str:
+    """The library's policy for a policy the codecs run themselves."""
+    if errors in _CODEC_ERRORS:
+        return _ERRORS_ALIASES.get(errors, errors)
+    raise LookupError(f"mek's incremental codecs take errors {', '.join(_CODEC_ERRORS)}, "
+                      f"not {errors!r} (a handler of codecs.register_error works with whole "
+                      f"texts: str.encode, bytes.decode)")
+
+
+def _handler(errors: str):
+    """The handler registered for ``errors``, for a policy the codecs do not
+    run themselves."""
     try:
-        return _CODEC_ERRORS[errors]
-    except KeyError:
-        raise LookupError(f"mek codecs take errors {', '.join(_CODEC_ERRORS)}, "
-                          f"not {errors!r}") from None
+        return codecs.lookup_error(errors)
+    except LookupError:
+        raise LookupError(f"mek codecs take errors {', '.join(_CODEC_ERRORS)} or the name of a "
+                          f"handler of codecs.register_error, not {errors!r}") from None
+
+
+def _decode_handled(data, code_text: str, handler) -> str:
+    """The text of ``data`` with ``handler`` called for each malformed
+    sequence, as Python's codecs call it: it answers the text to put there
+    and where decoding goes on."""
+    data = bytes(data)
+    parts = []
+    position = 0
+    while True:
+        try:
+            parts.append(decode(data[position:], code_text, eol="keep"))
+            return "".join(parts)
+        except DecodeError as error:
+            start = position + error.offset
+            parts.append(decode(data[position:start], code_text, eol="keep"))
+            end = min(len(data), start + max(1, len(error.bytes)))
+            replacement, position = handler(UnicodeDecodeError(
+                "mek-" + code_text, data, start, end, error.reason))
+            parts.append(replacement)
+            position = position + len(data) if position < 0 else position
+
+
+def _encode_handled(text: str, code_text: str, handler) -> bytes:
+    """The bytes of ``text`` with ``handler`` called for each character the
+    code cannot carry (and each lone surrogate), as Python's codecs call it:
+    it answers a str (written in the code) or bytes to put there and where
+    encoding goes on."""
+    chunks = []  # text and the handler's bytes, in order
+    position = 0
+    while True:
+        try:
+            encode(text[position:], code_text, eol="keep")
+            chunks.append(text[position:])
+            break
+        except UnicodeEncodeError as error:  # EncodeError, or a lone surrogate
+            start = position + error.start
+            if not isinstance(error, EncodeError):
+                # A lone surrogate stops the text before mek reads it: a
+                # character before it may be the first place to handle.
+                try:
+                    encode(text[position:start], code_text, eol="keep")
+                except EncodeError as earlier:
+                    error, start = earlier, position + earlier.start
+            reason = error.reason
+        chunks.append(text[position:start])
+        problem = UnicodeEncodeError("mek-" + code_text, text, start, start + 1, reason)
+        replacement, position = handler(problem)
+        if isinstance(replacement, str):
+            try:
+                encode(replacement, code_text, eol="keep")
+            except ConversionError:
+                raise problem from None
+        chunks.append(replacement)
+        position = position + len(text) if position < 0 else position
+    # The text between the handler's bytes is written at once, so that a
+    # byte-order mark comes once and shift states carry on; before bytes, a
+    # shift code returns to ASCII.
+    output = []
+    run = ""
+    code = code_text
+    for chunk in chunks + [b""]:
+        if isinstance(chunk, str):
+            run += chunk
+            continue
+        if run:
+            if code in ("jis", "iso2022jp") and chunk:
+                output.append(encode(run + "a", code, eol="keep")[:-1])
+            else:
+                output.append(encode(run, code, eol="keep"))
+            code = _AFTER_MARK.get(code_text, code_text)
+            run = ""
+        output.append(bytes(chunk))
+    return b"".join(output)
 
 
 class _IncrementalDecoder(codecs.IncrementalDecoder):
@@ -577,7 +684,8 @@ class _IncrementalDecoder(codecs.IncrementalDecoder):
 
     def _start(self) -> Stream:
         if self._stream is None:
-            self._stream = Stream("utf8", source=self._source, errors=_codec_errors(self.errors))
+            self._stream = Stream("utf8", source=self._source, eol="keep",
+                                  errors=_codec_errors(self.errors))
         return self._stream
 
     def decode(self, data, final: bool = False) -> str:
@@ -605,15 +713,15 @@ class _IncrementalDecoder(codecs.IncrementalDecoder):
         held, place = stream._stream.state()
         if place == _NO_PLACE:
             raise ValueError("the decoder's state cannot be told here")
-        return held, place | (stream._source << 26 if self._source == "auto" else 0)
+        return held, place | (int(stream._source) << 26 if self._source == "auto" else 0)
 
     def setstate(self, state) -> None:
         held, flags = state
         self.reset()
         source = self._source
         if source == "auto" and flags >> 26:
-            source = _mek.name(flags >> 26)
-        self._stream = Stream("utf8", source=source, errors=_codec_errors(self.errors))
+            source = _mek.name(_Code(flags >> 26))
+        self._stream = Stream("utf8", source=source, eol="keep", errors=_codec_errors(self.errors))
         place = flags & ((1 << 26) - 1)
         if place and not self._stream._stream.resume_at(place):
             raise ValueError(f"no decoder state {flags}")
@@ -636,7 +744,7 @@ class _IncrementalEncoder(codecs.IncrementalEncoder):
     def encode(self, text: str, final: bool = False) -> bytes:
         if self._stream is None:
             to = _AFTER_MARK.get(self._to, self._to) if self._begun else self._to
-            self._stream = Stream(to, source="utf8", errors=_codec_errors(self.errors))
+            self._stream = Stream(to, source="utf8", eol="keep", errors=_codec_errors(self.errors))
             self._begun = True
         output = self._stream.feed(text.encode("utf-8", "surrogatepass")) if text else b""
         if final:
@@ -719,10 +827,18 @@ def _search(name: str):
     def encode_whole(text, errors="strict"):
         if code == _AUTO:
             raise LookupError("mek-auto decodes only: name an output code")
-        return encode(text, code_text, errors=_codec_errors(errors)), len(text)
+        if errors not in _CODEC_ERRORS:
+            return _encode_handled(text, code_text, _handler(errors)), len(text)
+        return encode(text, code_text, eol="keep", errors=_codec_errors(errors)), len(text)
 
     def decode_whole(data, errors="strict"):
-        return decode(data, code_text, errors=_codec_errors(errors)), len(data)
+        if errors not in _CODEC_ERRORS:
+            handler = _handler(errors)
+            source = code_text if code != _AUTO else detect(data)
+            if source is None:
+                _undetected(data)
+            return _decode_handled(data, source, handler), len(data)
+        return decode(data, code_text, eol="keep", errors=_codec_errors(errors)), len(data)
 
     def incremental_encoder(errors="strict"):
         if code == _AUTO:
@@ -750,9 +866,13 @@ def register() -> None:
     """Registers the codecs mek-CODE for every code name (``mek-cp932``,
     ``mek-sjis``, ``mek-auto`` for decoding with detection), so that
     ``'abc'.encode('mek-cp932')``, ``b.decode('mek-sjis', errors='replace')``
-    and ``open(p, encoding='mek-auto')`` work. Python's errors names map to
-    mek's policies: strict, replace, ignore (skip), xmlcharrefreplace
-    (html); any other raises LookupError. The incremental decoder of
+    and ``open(p, encoding='mek-auto')`` work. The codecs keep every line
+    ending as it stands. Python's errors names map to mek's policies:
+    strict, replace, ignore (skip), xmlcharrefreplace (html), and mek's own
+    skip and html work too. A handler registered with codecs.register_error
+    (backslashreplace, surrogateescape, one of yours) is called for each
+    place it is asked about by str.encode and bytes.decode; the incremental
+    codecs refuse it with a LookupError that names the policies they take. The incremental decoder of
     mek-auto gathers 64 KiB (or the whole input, if shorter) before it
     detects, then streams. Registering again does nothing."""
     global _registered

@@ -79,13 +79,15 @@ def test_policies_and_check():
     assert mek.check(bad, "utf8", "sjis") == [
         mek.Problem("unmapped", 6, 1, 3, b"\xe2\x98\x83", "\u2603"),
         mek.Problem("malformed", 10, 2, 1, b"\xff", None)]
-    assert mek.convert(b"a\r\nb\rc\n", "utf8") == b"a\r\nb\rc\n"  # eol keep by default
+    # LF by default, as the command line and the C++ library write.
+    assert mek.convert(b"a\r\nb\rc\n", "utf8") == b"a\nb\nc\n"
+    assert mek.convert(b"a\r\nb\rc\n", "utf8", eol="keep") == b"a\r\nb\rc\n"
     assert mek.convert(b"a\r\nb\rc\n", "utf8", eol="crlf") == b"a\r\nb\r\nc\r\n"
     assert mek.guess("a\r\n日\n".encode()) == ("utf8", "MIXED")
     assert mek.detect(b"\x80\xff\x81" * 3) is None
     for call in (lambda: mek.convert(b"", "nonsense"), lambda: mek.decode(b"", "utf-99"),
                  lambda: mek.convert(b"", "auto"), lambda: codecs.lookup("mek-nonsense"),
-                 lambda: "a".encode("mek-sjis", "backslashreplace")):
+                 lambda: "a".encode("mek-sjis", "no-such-handler")):
         with pytest.raises(LookupError):
             call()
 
@@ -101,7 +103,7 @@ def test_codecs_round_trip(name, text, tmp_path):
     mek.register()
     codec = "mek-" + name
     data = text.encode(codec)
-    assert data == mek.encode(text, name)
+    assert data == mek.encode(text, name, eol="keep")
     assert data.decode(codec) == text
     decoder, encoder = codecs.getincrementaldecoder(codec)(), codecs.getincrementalencoder(codec)()
     assert "".join(decoder.decode(data[i:i + 1]) for i in range(len(data))) + \
@@ -111,7 +113,7 @@ def test_codecs_round_trip(name, text, tmp_path):
     path = tmp_path / "text"
     path.write_bytes(data * (70000 // len(data) + 1) if name != "utf16le" else data)
     with open(path, encoding="mek-auto", newline="") as f:
-        assert f.read() == mek.decode(path.read_bytes())
+        assert f.read() == mek.decode(path.read_bytes(), eol="keep")
 
 
 def test_codec_errors():
@@ -119,6 +121,20 @@ def test_codec_errors():
     assert b"a\x82".decode("mek-sjis", errors="replace") == "a\ufffd"
     assert b"a\xffb".decode("mek-sjis", errors="ignore") == "ab"
     assert "a\u2603".encode("mek-sjis", "xmlcharrefreplace") == b"a&#9731;"
+    # The library's names work in the codecs, and Python's in the library.
+    assert b"a\xffb".decode("mek-sjis", errors="skip") == mek.decode(b"a\xffb", "sjis",
+                                                                      errors="ignore") == "ab"
+    # Registered handlers are called where the codecs cannot go on, with
+    # byte-order marks and shift states written as once.
+    assert "a\u2603b\U0001F600".encode("mek-utf16_le_bom", "backslashreplace") == \
+        "a\u2603b\U0001F600".encode("utf-16")
+    assert "日\u2603本\udcff".encode("mek-jis", "backslashreplace") == \
+        "日\\u2603本\\udcff".encode("iso2022_jp")
+    assert b"\x93\xfa\xff\x96{\x82".decode("mek-sjis", "surrogateescape") == \
+        "日\udcff本\udc82"
+    assert "日\udcff".encode("mek-sjis", "surrogateescape") == b"\x93\xfa\xff"
+    with pytest.raises(LookupError, match="incremental codecs take errors strict"):
+        codecs.getincrementaldecoder("mek-sjis")("backslashreplace").decode(b"a")
     with pytest.raises(UnicodeDecodeError):
         b"a\x82".decode("mek-sjis")
     with pytest.raises(LookupError):

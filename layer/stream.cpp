@@ -1,0 +1,158 @@
+// mek::Stream: the engine's conversion stream behind a lock, with the
+// layer's types.
+
+#include <mutex>
+#include <utility>
+
+#include "layer/engine.h"
+#include "mek/codes.h"
+#include "mek/mek.h"
+
+namespace mek {
+
+struct Stream::Shared {
+  std::mutex mutex;
+  std::string output;  // kept when the stream has no writer
+};
+
+Stream::Stream(Code from, Code to, LineEnding eol, Writer writer, const Options& options,
+               const StreamSettings& settings)
+    : shared_(std::make_unique<Shared>()) {
+  ConversionStream::Options given = locating(options);
+  if (settings.piece_size != 0) given.piece_size = settings.piece_size;
+  given.worker = settings.threads;
+  given.locate = settings.locate;
+  given.changes_listed = settings.changes_listed;
+  given.fused = settings.fused;
+  stream_ = std::make_unique<ConversionStream>(
+      numberOf(from), numberOf(to), numberOf(eol),
+      [writer = std::move(writer)](const std::uint8_t* data, std::size_t size) {
+        return writer(std::string_view(reinterpret_cast<const char*>(data), size));
+      },
+      given);
+}
+
+Stream::Stream(Code from, Code to, LineEnding eol, const Options& options,
+               const StreamSettings& settings)
+    : Stream(
+          from, to, eol, [](std::string_view) { return true; }, options, settings) {
+  // The writer keeps the output; it runs inside the calls that hold the lock
+  // (on the worker while finish() or flush() waits for it).
+  Shared* shared = shared_.get();
+  stream_ = std::make_unique<ConversionStream>(
+      numberOf(from), numberOf(to), numberOf(eol),
+      [shared](const std::uint8_t* data, std::size_t size) {
+        shared->output.append(reinterpret_cast<const char*>(data), size);
+        return true;
+      },
+      [&] {
+        ConversionStream::Options given = locating(options);
+        if (settings.piece_size != 0) given.piece_size = settings.piece_size;
+        given.worker = false;  // the output is kept by the caller's thread
+        given.locate = settings.locate;
+        given.changes_listed = settings.changes_listed;
+        given.fused = settings.fused;
+        return given;
+      }());
+}
+
+Stream::~Stream() = default;
+Stream::Stream(Stream&&) noexcept = default;
+Stream& Stream::operator=(Stream&&) noexcept = default;
+
+bool Stream::feed(std::string_view bytes) {
+  if (stream_ == nullptr) return false;
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  return stream_->feed(bytesOf(bytes), bytes.size());
+}
+
+bool Stream::feed(std::span<const std::byte> bytes) {
+  return feed(viewOf(bytes));
+}
+
+std::span<std::byte> Stream::space() {
+  if (stream_ == nullptr) return {};
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  const std::span<std::uint8_t> room = stream_->space();
+  return {reinterpret_cast<std::byte*>(room.data()), room.size()};
+}
+
+bool Stream::commit(std::size_t size) {
+  if (stream_ == nullptr) return false;
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  return stream_->commit(size);
+}
+
+bool Stream::flush() {
+  if (stream_ == nullptr) return false;
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  return stream_->flush();
+}
+
+std::string Stream::held() const {
+  if (stream_ == nullptr) return {};
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  const std::vector<std::uint8_t> bytes = stream_->heldInput();
+  return {bytes.begin(), bytes.end()};
+}
+
+std::uint32_t Stream::place() const noexcept {
+  if (stream_ == nullptr) return kNoPlace;
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  return stream_->decoderPlace();
+}
+
+bool Stream::resumeAt(std::uint32_t place) {
+  if (stream_ == nullptr) return false;
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  return stream_->resumeAt(place);
+}
+
+bool Stream::finish() {
+  if (stream_ == nullptr) return false;
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  return stream_->finish();
+}
+
+std::string Stream::takeOutput() {
+  if (shared_ == nullptr) return {};
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  return std::exchange(shared_->output, std::string());
+}
+
+Error Stream::error() const noexcept {
+  if (stream_ == nullptr) return Error{ErrorKind::malformed, 0, 0, 0};
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  return errorOf(*stream_);
+}
+
+std::uint64_t Stream::changeCount() const noexcept {
+  if (stream_ == nullptr) return 0;
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  return stream_->changeCount();
+}
+
+Error Stream::firstChange() const noexcept {
+  if (stream_ == nullptr) return Error{};
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  return firstChangeOf(*stream_);
+}
+
+std::vector<Error> Stream::takeChanges() {
+  if (stream_ == nullptr) return {};
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  return stream_->takeChanges();
+}
+
+const std::vector<Error>& Stream::changes() const noexcept {
+  static const std::vector<Error> kNone;
+  return stream_ != nullptr ? stream_->changes() : kNone;
+}
+
+unsigned Stream::lineEndingsSeen() const noexcept {
+  if (stream_ == nullptr) return 0;
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  return stream_->lineEndingsSeen();
+}
+
+}  // namespace mek
