@@ -201,19 +201,19 @@ constinit const SjisDecoder kSjis;
 constinit const Cp932Decoder kCp932;
 constinit const EucjpDecoder kEucjp;
 constinit const JisDecoder kJis;
-constinit const UTF16Decoder kUtf16Be{0};
-constinit const UTF16Decoder kUtf16Le{1};
-constinit const UTF16Decoder kUtf16Marked{2};
-constinit const UTF32Decoder kUtf32Be{0};
-constinit const UTF32Decoder kUtf32Le{1};
-constinit const UTF32Decoder kUtf32Marked{2};
+constinit const UTF16Decoder kUtf16Be{UTF16Decoder::kBigEndian};
+constinit const UTF16Decoder kUtf16Le{UTF16Decoder::kLittleEndian};
+constinit const UTF16Decoder kUtf16Marked{UTF16Decoder::kByteOrderFromMark};
+constinit const UTF32Decoder kUtf32Be{UTF32Decoder::kBigEndian};
+constinit const UTF32Decoder kUtf32Le{UTF32Decoder::kLittleEndian};
+constinit const UTF32Decoder kUtf32Marked{UTF32Decoder::kByteOrderFromMark};
 
-constinit const UTF8Decoder kUtf8Start{2};
-constinit const UTF8Decoder kUtf8Rest{0};
+constinit const UTF8Decoder kUtf8Start{UTF8Decoder::kDropMark};
+constinit const UTF8Decoder kUtf8Rest{UTF8Decoder::kKeepMark};
 constinit const SjisEncoder kToSjis;
 constinit const Cp932Encoder kToCp932;
 constinit const EucjpEncoder kToEucjp;
-constinit const UTF16Encoder kToUtf16Le{1};
+constinit const UTF16Encoder kToUtf16Le{UTF16Encoder::kLittleEndian};
 
 template <LineRule kRule>
 struct FromUtf8 {

@@ -8,7 +8,7 @@ namespace mek {
 namespace {
 
 // Reads on after the start of a text, where a mark is an ordinary character.
-constinit const UTF8Decoder kUtf8RestDecoder{0};
+constinit const UTF8Decoder kUtf8RestDecoder{UTF8Decoder::kKeepMark};
 
 }  // namespace
 
