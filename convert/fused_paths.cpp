@@ -73,7 +73,7 @@ class FusedPath : public Converter {
 // line endings (kept, or all LF) and the UTF-8 encoder in one pass. The
 // decoder's own state (ISO-2022-JP's) carries in the low bits of the piece
 // state.
-template <class Codec, LineRule kRule>
+template <class Codec, LineEnding kRule>
 class DecodeToUtf8 final : public FusedPath<DecodeToUtf8<Codec, kRule>> {
  public:
   explicit constexpr DecodeToUtf8(const Codec& codec) : codec_(codec) {}
@@ -114,7 +114,7 @@ class DecodeToUtf8 final : public FusedPath<DecodeToUtf8<Codec, kRule>> {
 // start of the text, and once the text has begun (kFusedStarted), the
 // decoder of the byte order its first bytes named (kFusedLittle) reads the
 // rest, as the three stages hand over after the start.
-template <class Codec, LineRule kRule>
+template <class Codec, LineEnding kRule>
 class MarkedToUtf8 final : public FusedPath<MarkedToUtf8<Codec, kRule>> {
  public:
   using LittleMark = bool (*)(const std::uint8_t* begin, const std::uint8_t* end);
@@ -160,7 +160,7 @@ class MarkedToUtf8 final : public FusedPath<MarkedToUtf8<Codec, kRule>> {
 // text; once a piece has consumed input or written output, the rest keep
 // marks, as the decoder for the rest of a text does. Both facts carry in
 // bits of the piece state.
-template <LineRule kRule>
+template <LineEnding kRule>
 class Utf8ToEncoder final : public FusedPath<Utf8ToEncoder<kRule>> {
  public:
   constexpr Utf8ToEncoder(const UTF8Decoder& start, const UTF8Decoder& rest,
@@ -171,7 +171,7 @@ class Utf8ToEncoder final : public FusedPath<Utf8ToEncoder<kRule>> {
   // sequence in EUC-JP's JIS X 0212 gives three), and an LF as CR LF in
   // UTF-16 four.
   std::size_t outputBound(std::size_t n) const override {
-    return (kRule == LineRule::kCrLf ? 4 : 2) * n;
+    return (kRule == LineEnding::crlf ? 4 : 2) * n;
   }
 
   template <bool kWrite>
@@ -215,7 +215,7 @@ constinit const Cp932Encoder kToCp932;
 constinit const EucjpEncoder kToEucjp;
 constinit const UTF16Encoder kToUtf16Le{UTF16Encoder::kLittleEndian};
 
-template <LineRule kRule>
+template <LineEnding kRule>
 struct FromUtf8 {
   static constexpr Utf8ToEncoder<kRule> sjis{kUtf8Start, kUtf8Rest, kToSjis};
   static constexpr Utf8ToEncoder<kRule> cp932{kUtf8Start, kUtf8Rest, kToCp932};
@@ -238,7 +238,7 @@ struct FromUtf8 {
   }
 };
 
-template <LineRule kRule>
+template <LineEnding kRule>
 struct ToUtf8 {
   static constexpr DecodeToUtf8<SjisDecoder, kRule> sjis{kSjis};
   static constexpr DecodeToUtf8<Cp932Decoder, kRule> cp932{kCp932};
@@ -286,17 +286,17 @@ struct ToUtf8 {
 
 // The fused path of Paths for a line-ending code and the code on the other
 // side of UTF-8.
-template <template <LineRule> class Paths>
+template <template <LineEnding> class Paths>
 const Converter* forLineEnding(int lineEnding, int code) {
   switch (lineEnding) {
     case kLineEndingLf:
-      return Paths<LineRule::kLf>::find(code);
+      return Paths<LineEnding::lf>::find(code);
     case kLineEndingCrLf:
-      return Paths<LineRule::kCrLf>::find(code);
+      return Paths<LineEnding::crlf>::find(code);
     case kLineEndingCr:
-      return Paths<LineRule::kCr>::find(code);
+      return Paths<LineEnding::cr>::find(code);
     case kLineEndingKeep:
-      return Paths<LineRule::kKeep>::find(code);
+      return Paths<LineEnding::keep>::find(code);
     default:
       return nullptr;
   }
