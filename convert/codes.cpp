@@ -1,10 +1,9 @@
 #include "mek/codes.h"
 
-#include "japanese/cp932.h"
 #include "japanese/eucjp.h"
 #include "japanese/iso2022jp.h"
 #include "japanese/jis.h"
-#include "japanese/sjis.h"
+#include "japanese/shift_jis.h"
 #include "unicode/utf16.h"
 #include "unicode/utf32.h"
 #include "unicode/utf8.h"

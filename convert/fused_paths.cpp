@@ -2,10 +2,9 @@
 
 #include "codec/encoding_sink.h"
 #include "codec/utf8_sink.h"
-#include "japanese/cp932.h"
 #include "japanese/eucjp.h"
 #include "japanese/jis.h"
-#include "japanese/sjis.h"
+#include "japanese/shift_jis.h"
 #include "mek/codes.h"
 #include "unicode/utf16.h"
 #include "unicode/utf32.h"
