@@ -1,17 +1,10 @@
 #include "mek/codes.h"
 
-#include "japanese/eucjp.h"
-#include "japanese/iso2022jp.h"
-#include "japanese/jis.h"
-#include "japanese/shift_jis.h"
-#include "unicode/utf16.h"
-#include "unicode/utf32.h"
-#include "unicode/utf8.h"
+#include "convert/code_instances.h"
 
 namespace mek {
-namespace {
-
-// Every instance is constant-initialised: no code runs at start-up.
+// Every instance is constant-initialised: no code runs at start-up. The
+// codecs' instances are declared in convert/code_instances.h.
 constinit const SjisDecoder kSjisDecoder;
 constinit const SjisEncoder kSjisEncoder;
 constinit const EucjpDecoder kEucjpDecoder;
@@ -24,6 +17,7 @@ constinit const Cp932Encoder kCp932Encoder;
 
 // The UTF-8 decoder always drops a leading mark, so one serves both codes.
 constinit const UTF8Decoder kUtf8Decoder{UTF8Decoder::kDropMark};
+constinit const UTF8Decoder kUtf8RestDecoder{UTF8Decoder::kKeepMark};
 constinit const UTF8Encoder kUtf8Encoder{UTF8Encoder::kNoMark};
 constinit const UTF8Encoder kUtf8MarkEncoder{UTF8Encoder::kWriteMark};
 
@@ -44,6 +38,8 @@ constinit const UTF32Encoder kUtf32BeEncoder{UTF32Encoder::kBigEndian};
 constinit const UTF32Encoder kUtf32LeEncoder{UTF32Encoder::kLittleEndian};
 constinit const UTF32Encoder kUtf32BeMarkEncoder{UTF32Encoder::kBigEndianMarked};
 constinit const UTF32Encoder kUtf32LeMarkEncoder{UTF32Encoder::kLittleEndianMarked};
+
+namespace {
 
 constinit const EndOfLineConverter kLf{EndOfLineConverter::kLf};
 constinit const EndOfLineConverter kCrLf{EndOfLineConverter::kCrLf};
