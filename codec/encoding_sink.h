@@ -25,7 +25,7 @@ namespace mek {
 // nothing more, and the fused path fails at the end of its scan. A
 // malformed sequence that the decoder finds first still fails the scan
 // there, as the decoder of the three stages would.
-template <bool kWrite, LineRule kRule>
+template <bool kWrite, LineEnding kRule>
 class EncodingSink : public FusedSink<kWrite> {
   using FusedSink<kWrite>::p_;
   using FusedSink<kWrite>::after_cr_;
@@ -90,11 +90,11 @@ class EncodingSink : public FusedSink<kWrite> {
   // Rewrites the line endings of the staged units [b, e) and encodes them.
   void encodeUnits(std::uint8_t* b, std::uint8_t* e) {
     if (b == e || this->failed()) return;
-    if constexpr (kRule != LineRule::kKeep) {
+    if constexpr (kRule != LineEnding::keep) {
       // Units before the first line break to rewrite need no work.
       const std::size_t plain = this->template breaksLine<kRule>(b)
                                     ? 0
-                                    : ordinaryUnitPrefix<kRule == LineRule::kLf>(b, e);
+                                    : ordinaryUnitPrefix<kRule == LineEnding::lf>(b, e);
       if (b + 2 * plain != e) {
         encodeLines(b, e);
         return;

@@ -6,16 +6,13 @@
 #include <cstring>
 
 #include "codec/sink.h"
+#include "mek/types.h"
 #include "simd/ascii_block.h"
 #include "simd/line_scan.h"
 #include "simd/utf8_blocks.h"
 #include "simd/utf8_shuffle.h"
 
 namespace mek {
-
-// What a fused path does with line endings while it writes: keeps them, or
-// writes each CR LF, CR and LF as one LF, CR LF or CR.
-enum class LineRule { kKeep, kLf, kCrLf, kCr };
 
 // What the sinks of the fused paths share: the output position (or the
 // count of a measuring pass), whether the last character was a CR, and a
@@ -27,9 +24,9 @@ enum class LineRule { kKeep, kLf, kCrLf, kCr };
 // again. `kWrite` false counts what true writes, so measure and convert of a
 // fused path share its scan as every converter's passes do.
 //
-// kLf writes LF for a CR at once and drops an LF that follows a CR: the
+// LineEnding::lf writes LF for a CR at once and drops an LF that follows a CR: the
 // bytes of the line-ending stage, without holding a CR back at the end of a
-// piece. kCrLf and kCr do the same with their own line ending, for LF too.
+// piece. crlf and cr do the same with their own line ending, for LF too.
 // Whether the last character was a CR carries into the next piece.
 //
 // A decoder calls `unit` for every character of the Basic Multilingual
@@ -69,9 +66,9 @@ class FusedSink : public ChangeLog {
 
   // Whether the internal-form unit at p is a line break that kRule
   // rewrites: a CR, an LF after a CR, and for CR LF and CR output any LF.
-  template <LineRule kRule>
+  template <LineEnding kRule>
   bool breaksLine(const std::uint8_t* p) const {
-    return p[0] == 0 && (p[1] == 0x0D || (p[1] == 0x0A && (kRule != LineRule::kLf || after_cr_)));
+    return p[0] == 0 && (p[1] == 0x0D || (p[1] == 0x0A && (kRule != LineEnding::lf || after_cr_)));
   }
 
   // A CR or an LF that is rewritten: whether its line ending is written (an
@@ -85,7 +82,7 @@ class FusedSink : public ChangeLog {
   // Copies up to kUnits internal-form units from p to `staged` (room for
   // twice as many: LF to CR LF) with their line breaks rewritten as kRule
   // says; answers where it stopped, and moves `staged` past what it wrote.
-  template <LineRule kRule, std::size_t kUnits>
+  template <LineEnding kRule, std::size_t kUnits>
   const std::uint8_t* stageLines(const std::uint8_t* p, const std::uint8_t* end,
                                  std::uint8_t*& staged) {
     const std::uint8_t* const stop =
@@ -96,12 +93,12 @@ class FusedSink : public ChangeLog {
         const bool written = endsLine(p[1]);
         p += 2;
         if (!written) continue;
-        if constexpr (kRule == LineRule::kCrLf) *s++ = 0, *s++ = 0x0D;
+        if constexpr (kRule == LineEnding::crlf) *s++ = 0, *s++ = 0x0D;
         *s++ = 0;
-        *s++ = kRule == LineRule::kCr ? 0x0D : 0x0A;
+        *s++ = kRule == LineEnding::cr ? 0x0D : 0x0A;
         continue;
       }
-      const std::size_t n = ordinaryUnitPrefix<kRule == LineRule::kLf>(p, stop);
+      const std::size_t n = ordinaryUnitPrefix<kRule == LineEnding::lf>(p, stop);
       after_cr_ = false;
       std::memcpy(s, p, 2 * n);
       s += 2 * n;
@@ -118,7 +115,7 @@ class FusedSink : public ChangeLog {
   std::int32_t failed_kind_ = 0;
 };
 
-template <bool kWrite, LineRule kRule>
+template <bool kWrite, LineEnding kRule>
 class Utf8Sink : public FusedSink<kWrite> {
   using FusedSink<kWrite>::p_;
   using FusedSink<kWrite>::n_;
@@ -218,8 +215,8 @@ class Utf8Sink : public FusedSink<kWrite> {
  private:
   // The sink rewrites line endings (all into kRule's): CR LF and CR, and
   // unless kLfStays (an LF written as LF needs no work), LF too.
-  static constexpr bool kRewrites = kRule != LineRule::kKeep;
-  static constexpr bool kLfStays = kRule == LineRule::kLf;
+  static constexpr bool kRewrites = kRule != LineEnding::keep;
+  static constexpr bool kLfStays = kRule == LineEnding::lf;
 
   static const std::uint8_t* find(const std::uint8_t* p, const std::uint8_t* end, std::uint8_t b) {
     const void* at = std::memchr(p, b, static_cast<std::size_t>(end - p));
@@ -249,10 +246,10 @@ class Utf8Sink : public FusedSink<kWrite> {
   // as kRule's line ending.
   void lineBreak(std::uint8_t b) {
     if (!this->endsLine(b)) return;
-    if constexpr (kRule == LineRule::kCrLf) {
+    if constexpr (kRule == LineEnding::crlf) {
       store2(0x0D, 0x0A);
     } else {
-      store1(kRule == LineRule::kCr ? 0x0D : 0x0A);
+      store1(kRule == LineEnding::cr ? 0x0D : 0x0A);
     }
   }
   // ASCII bytes with line breaks at the positions `breaks`: the stretches
@@ -353,14 +350,14 @@ class Utf8Sink : public FusedSink<kWrite> {
 #define MEK_UTF8_PIECE_SCAN(Codec, Write, Rule)                                    \
   template bool Codec::scanPiece<Utf8Sink<Write, Rule>>(ConversionBuffer&, Piece&, \
                                                         Utf8Sink<Write, Rule>&) const
-#define MEK_UTF8_RULES(Instantiate, ...)            \
-  Instantiate(__VA_ARGS__, false, LineRule::kKeep); \
-  Instantiate(__VA_ARGS__, true, LineRule::kKeep);  \
-  Instantiate(__VA_ARGS__, false, LineRule::kLf);   \
-  Instantiate(__VA_ARGS__, true, LineRule::kLf);    \
-  Instantiate(__VA_ARGS__, false, LineRule::kCrLf); \
-  Instantiate(__VA_ARGS__, true, LineRule::kCrLf);  \
-  Instantiate(__VA_ARGS__, false, LineRule::kCr);   \
-  Instantiate(__VA_ARGS__, true, LineRule::kCr)
+#define MEK_UTF8_RULES(Instantiate, ...)             \
+  Instantiate(__VA_ARGS__, false, LineEnding::keep); \
+  Instantiate(__VA_ARGS__, true, LineEnding::keep);  \
+  Instantiate(__VA_ARGS__, false, LineEnding::lf);   \
+  Instantiate(__VA_ARGS__, true, LineEnding::lf);    \
+  Instantiate(__VA_ARGS__, false, LineEnding::crlf); \
+  Instantiate(__VA_ARGS__, true, LineEnding::crlf);  \
+  Instantiate(__VA_ARGS__, false, LineEnding::cr);   \
+  Instantiate(__VA_ARGS__, true, LineEnding::cr)
 #define MEK_UTF8_SCANS(Codec) MEK_UTF8_RULES(MEK_UTF8_SCAN, Codec, scan)
 #define MEK_UTF8_PIECE_SCANS(Codec) MEK_UTF8_RULES(MEK_UTF8_PIECE_SCAN, Codec)

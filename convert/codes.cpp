@@ -1,18 +1,10 @@
 #include "mek/codes.h"
 
-#include "japanese/cp932.h"
-#include "japanese/eucjp.h"
-#include "japanese/iso2022jp.h"
-#include "japanese/jis.h"
-#include "japanese/sjis.h"
-#include "unicode/utf16.h"
-#include "unicode/utf32.h"
-#include "unicode/utf8.h"
+#include "convert/code_instances.h"
 
 namespace mek {
-namespace {
-
-// Every instance is constant-initialised: no code runs at start-up.
+// Every instance is constant-initialised: no code runs at start-up. The
+// codecs' instances are declared in convert/code_instances.h.
 constinit const SjisDecoder kSjisDecoder;
 constinit const SjisEncoder kSjisEncoder;
 constinit const EucjpDecoder kEucjpDecoder;
@@ -24,27 +16,30 @@ constinit const Cp932Decoder kCp932Decoder;
 constinit const Cp932Encoder kCp932Encoder;
 
 // The UTF-8 decoder always drops a leading mark, so one serves both codes.
-constinit const UTF8Decoder kUtf8Decoder{2};
-constinit const UTF8Encoder kUtf8Encoder{0};
-constinit const UTF8Encoder kUtf8MarkEncoder{kUtf8WriteMark};
+constinit const UTF8Decoder kUtf8Decoder{UTF8Decoder::kDropMark};
+constinit const UTF8Decoder kUtf8RestDecoder{UTF8Decoder::kKeepMark};
+constinit const UTF8Encoder kUtf8Encoder{UTF8Encoder::kNoMark};
+constinit const UTF8Encoder kUtf8MarkEncoder{UTF8Encoder::kWriteMark};
 
 // One decoder per width reads both marked input codes: the mark, not the
 // code's name, decides the byte order.
-constinit const UTF16Decoder kUtf16BeDecoder{0};
-constinit const UTF16Decoder kUtf16LeDecoder{1};
-constinit const UTF16Decoder kUtf16MarkedDecoder{2};
-constinit const UTF16Encoder kUtf16BeEncoder{0};
-constinit const UTF16Encoder kUtf16LeEncoder{1};
-constinit const UTF16Encoder kUtf16BeMarkEncoder{2};
-constinit const UTF16Encoder kUtf16LeMarkEncoder{3};
+constinit const UTF16Decoder kUtf16BeDecoder{UTF16Decoder::kBigEndian};
+constinit const UTF16Decoder kUtf16LeDecoder{UTF16Decoder::kLittleEndian};
+constinit const UTF16Decoder kUtf16MarkedDecoder{UTF16Decoder::kByteOrderFromMark};
+constinit const UTF16Encoder kUtf16BeEncoder{UTF16Encoder::kBigEndian};
+constinit const UTF16Encoder kUtf16LeEncoder{UTF16Encoder::kLittleEndian};
+constinit const UTF16Encoder kUtf16BeMarkEncoder{UTF16Encoder::kBigEndianMarked};
+constinit const UTF16Encoder kUtf16LeMarkEncoder{UTF16Encoder::kLittleEndianMarked};
 
-constinit const UTF32Decoder kUtf32BeDecoder{0};
-constinit const UTF32Decoder kUtf32LeDecoder{1};
-constinit const UTF32Decoder kUtf32MarkedDecoder{2};
-constinit const UTF32Encoder kUtf32BeEncoder{0};
-constinit const UTF32Encoder kUtf32LeEncoder{1};
-constinit const UTF32Encoder kUtf32BeMarkEncoder{2};
-constinit const UTF32Encoder kUtf32LeMarkEncoder{3};
+constinit const UTF32Decoder kUtf32BeDecoder{UTF32Decoder::kBigEndian};
+constinit const UTF32Decoder kUtf32LeDecoder{UTF32Decoder::kLittleEndian};
+constinit const UTF32Decoder kUtf32MarkedDecoder{UTF32Decoder::kByteOrderFromMark};
+constinit const UTF32Encoder kUtf32BeEncoder{UTF32Encoder::kBigEndian};
+constinit const UTF32Encoder kUtf32LeEncoder{UTF32Encoder::kLittleEndian};
+constinit const UTF32Encoder kUtf32BeMarkEncoder{UTF32Encoder::kBigEndianMarked};
+constinit const UTF32Encoder kUtf32LeMarkEncoder{UTF32Encoder::kLittleEndianMarked};
+
+namespace {
 
 constinit const EndOfLineConverter kLf{EndOfLineConverter::kLf};
 constinit const EndOfLineConverter kCrLf{EndOfLineConverter::kCrLf};

@@ -2,14 +2,9 @@
 
 #include "codec/encoding_sink.h"
 #include "codec/utf8_sink.h"
-#include "japanese/cp932.h"
-#include "japanese/eucjp.h"
-#include "japanese/jis.h"
-#include "japanese/sjis.h"
+#include "convert/code_instances.h"
 #include "mek/codes.h"
-#include "unicode/utf16.h"
-#include "unicode/utf32.h"
-#include "unicode/utf8.h"
+#include "mek/registry.h"
 
 namespace mek {
 namespace {
@@ -73,7 +68,7 @@ class FusedPath : public Converter {
 // line endings (kept, or all LF) and the UTF-8 encoder in one pass. The
 // decoder's own state (ISO-2022-JP's) carries in the low bits of the piece
 // state.
-template <class Codec, LineRule kRule>
+template <class Codec, LineEnding kRule>
 class DecodeToUtf8 final : public FusedPath<DecodeToUtf8<Codec, kRule>> {
  public:
   explicit constexpr DecodeToUtf8(const Codec& codec) : codec_(codec) {}
@@ -114,7 +109,7 @@ class DecodeToUtf8 final : public FusedPath<DecodeToUtf8<Codec, kRule>> {
 // start of the text, and once the text has begun (kFusedStarted), the
 // decoder of the byte order its first bytes named (kFusedLittle) reads the
 // rest, as the three stages hand over after the start.
-template <class Codec, LineRule kRule>
+template <class Codec, LineEnding kRule>
 class MarkedToUtf8 final : public FusedPath<MarkedToUtf8<Codec, kRule>> {
  public:
   using LittleMark = bool (*)(const std::uint8_t* begin, const std::uint8_t* end);
@@ -160,7 +155,7 @@ class MarkedToUtf8 final : public FusedPath<MarkedToUtf8<Codec, kRule>> {
 // text; once a piece has consumed input or written output, the rest keep
 // marks, as the decoder for the rest of a text does. Both facts carry in
 // bits of the piece state.
-template <LineRule kRule>
+template <LineEnding kRule>
 class Utf8ToEncoder final : public FusedPath<Utf8ToEncoder<kRule>> {
  public:
   constexpr Utf8ToEncoder(const UTF8Decoder& start, const UTF8Decoder& rest,
@@ -171,7 +166,7 @@ class Utf8ToEncoder final : public FusedPath<Utf8ToEncoder<kRule>> {
   // sequence in EUC-JP's JIS X 0212 gives three), and an LF as CR LF in
   // UTF-16 four.
   std::size_t outputBound(std::size_t n) const override {
-    return (kRule == LineRule::kCrLf ? 4 : 2) * n;
+    return (kRule == LineEnding::crlf ? 4 : 2) * n;
   }
 
   template <bool kWrite>
@@ -197,106 +192,82 @@ class Utf8ToEncoder final : public FusedPath<Utf8ToEncoder<kRule>> {
   const Converter& encoder_;
 };
 
-constinit const SjisDecoder kSjis;
-constinit const Cp932Decoder kCp932;
-constinit const EucjpDecoder kEucjp;
-constinit const JisDecoder kJis;
-constinit const UTF16Decoder kUtf16Be{0};
-constinit const UTF16Decoder kUtf16Le{1};
-constinit const UTF16Decoder kUtf16Marked{2};
-constinit const UTF32Decoder kUtf32Be{0};
-constinit const UTF32Decoder kUtf32Le{1};
-constinit const UTF32Decoder kUtf32Marked{2};
-
-constinit const UTF8Decoder kUtf8Start{2};
-constinit const UTF8Decoder kUtf8Rest{0};
-constinit const SjisEncoder kToSjis;
-constinit const Cp932Encoder kToCp932;
-constinit const EucjpEncoder kToEucjp;
-constinit const UTF16Encoder kToUtf16Le{1};
-
-template <LineRule kRule>
-struct FromUtf8 {
-  static constexpr Utf8ToEncoder<kRule> sjis{kUtf8Start, kUtf8Rest, kToSjis};
-  static constexpr Utf8ToEncoder<kRule> cp932{kUtf8Start, kUtf8Rest, kToCp932};
-  static constexpr Utf8ToEncoder<kRule> eucjp{kUtf8Start, kUtf8Rest, kToEucjp};
-  static constexpr Utf8ToEncoder<kRule> utf16le{kUtf8Start, kUtf8Rest, kToUtf16Le};
-
-  static const Converter* find(int outputCode) {
-    switch (outputCode) {
-      case kCodeSjis:
-        return &sjis;
-      case kCodeCp932:
-        return &cp932;
-      case kCodeEucJp:
-        return &eucjp;
-      case kCodeUtf16Le:
-        return &utf16le;
-      default:
-        return nullptr;
-    }
-  }
+// A fused path beside the converter of the code table whose work it does: the
+// decoder of its input code or the encoder of its output code. A code finds
+// its path through its converter in the table, so codes that share one (jis
+// and iso2022jp, the two marked UTF-16 codes) share the path.
+struct Route {
+  const Converter* codec;
+  const Converter* path;
 };
 
-template <LineRule kRule>
-struct ToUtf8 {
-  static constexpr DecodeToUtf8<SjisDecoder, kRule> sjis{kSjis};
-  static constexpr DecodeToUtf8<Cp932Decoder, kRule> cp932{kCp932};
-  static constexpr DecodeToUtf8<EucjpDecoder, kRule> eucjp{kEucjp};
-  static constexpr DecodeToUtf8<JisDecoder, kRule> jis{kJis};
-  static constexpr DecodeToUtf8<UTF16Decoder, kRule> utf16be{kUtf16Be};
-  static constexpr DecodeToUtf8<UTF16Decoder, kRule> utf16le{kUtf16Le};
-  static constexpr MarkedToUtf8<UTF16Decoder, kRule> utf16marked{kUtf16Marked, kUtf16Le, kUtf16Be,
-                                                                 &startsWithUtf16LeMark};
-  static constexpr DecodeToUtf8<UTF32Decoder, kRule> utf32be{kUtf32Be};
-  static constexpr DecodeToUtf8<UTF32Decoder, kRule> utf32le{kUtf32Le};
-  static constexpr MarkedToUtf8<UTF32Decoder, kRule> utf32marked{kUtf32Marked, kUtf32Le, kUtf32Be,
-                                                                 &startsWithUtf32LeMark};
-
-  static const Converter* find(int inputCode) {
-    switch (inputCode) {
-      case kCodeSjis:
-        return &sjis;
-      case kCodeCp932:
-        return &cp932;
-      case kCodeEucJp:
-        return &eucjp;
-      case kCodeJis:
-      case kCodeIso2022jp:
-        return &jis;
-      case kCodeUtf16Be:
-        return &utf16be;
-      case kCodeUtf16Le:
-        return &utf16le;
-      case kCodeUtf16BeBom:
-      case kCodeUtf16LeBom:
-        return &utf16marked;
-      case kCodeUtf32Be:
-        return &utf32be;
-      case kCodeUtf32Le:
-        return &utf32le;
-      case kCodeUtf32BeBom:
-      case kCodeUtf32LeBom:
-        return &utf32marked;
-      default:
-        return nullptr;
-    }
+template <std::size_t N>
+const Converter* routeOf(const Route (&routes)[N], const Converter* codec) {
+  for (const Route& route : routes) {
+    if (route.codec == codec) return route.path;
   }
+  return nullptr;
+}
+
+template <LineEnding kRule>
+struct FromUtf8 {
+  static constexpr Utf8ToEncoder<kRule> sjis{kUtf8Decoder, kUtf8RestDecoder, kSjisEncoder};
+  static constexpr Utf8ToEncoder<kRule> cp932{kUtf8Decoder, kUtf8RestDecoder, kCp932Encoder};
+  static constexpr Utf8ToEncoder<kRule> eucjp{kUtf8Decoder, kUtf8RestDecoder, kEucjpEncoder};
+  static constexpr Utf8ToEncoder<kRule> utf16le{kUtf8Decoder, kUtf8RestDecoder, kUtf16LeEncoder};
+  static constexpr Route kRoutes[] = {
+      {&kSjisEncoder, &sjis},
+      {&kCp932Encoder, &cp932},
+      {&kEucjpEncoder, &eucjp},
+      {&kUtf16LeEncoder, &utf16le},
+  };
+
+  static const Converter* find(int outputCode) { return routeOf(kRoutes, findEncoder(outputCode)); }
+};
+
+template <LineEnding kRule>
+struct ToUtf8 {
+  static constexpr DecodeToUtf8<SjisDecoder, kRule> sjis{kSjisDecoder};
+  static constexpr DecodeToUtf8<Cp932Decoder, kRule> cp932{kCp932Decoder};
+  static constexpr DecodeToUtf8<EucjpDecoder, kRule> eucjp{kEucjpDecoder};
+  static constexpr DecodeToUtf8<JisDecoder, kRule> jis{kJisDecoder};
+  static constexpr DecodeToUtf8<UTF16Decoder, kRule> utf16be{kUtf16BeDecoder};
+  static constexpr DecodeToUtf8<UTF16Decoder, kRule> utf16le{kUtf16LeDecoder};
+  static constexpr MarkedToUtf8<UTF16Decoder, kRule> utf16marked{
+      kUtf16MarkedDecoder, kUtf16LeDecoder, kUtf16BeDecoder, &startsWithUtf16LeMark};
+  static constexpr DecodeToUtf8<UTF32Decoder, kRule> utf32be{kUtf32BeDecoder};
+  static constexpr DecodeToUtf8<UTF32Decoder, kRule> utf32le{kUtf32LeDecoder};
+  static constexpr MarkedToUtf8<UTF32Decoder, kRule> utf32marked{
+      kUtf32MarkedDecoder, kUtf32LeDecoder, kUtf32BeDecoder, &startsWithUtf32LeMark};
+  static constexpr Route kRoutes[] = {
+      {&kSjisDecoder, &sjis},
+      {&kCp932Decoder, &cp932},
+      {&kEucjpDecoder, &eucjp},
+      {&kJisDecoder, &jis},
+      {&kUtf16BeDecoder, &utf16be},
+      {&kUtf16LeDecoder, &utf16le},
+      {&kUtf16MarkedDecoder, &utf16marked},
+      {&kUtf32BeDecoder, &utf32be},
+      {&kUtf32LeDecoder, &utf32le},
+      {&kUtf32MarkedDecoder, &utf32marked},
+  };
+
+  static const Converter* find(int inputCode) { return routeOf(kRoutes, findDecoder(inputCode)); }
 };
 
 // The fused path of Paths for a line-ending code and the code on the other
 // side of UTF-8.
-template <template <LineRule> class Paths>
+template <template <LineEnding> class Paths>
 const Converter* forLineEnding(int lineEnding, int code) {
   switch (lineEnding) {
     case kLineEndingLf:
-      return Paths<LineRule::kLf>::find(code);
+      return Paths<LineEnding::lf>::find(code);
     case kLineEndingCrLf:
-      return Paths<LineRule::kCrLf>::find(code);
+      return Paths<LineEnding::crlf>::find(code);
     case kLineEndingCr:
-      return Paths<LineRule::kCr>::find(code);
+      return Paths<LineEnding::cr>::find(code);
     case kLineEndingKeep:
-      return Paths<LineRule::kKeep>::find(code);
+      return Paths<LineEnding::keep>::find(code);
     default:
       return nullptr;
   }
@@ -305,24 +276,21 @@ const Converter* forLineEnding(int lineEnding, int code) {
 }  // namespace
 
 const Converter* findFusedPath(int inputCode, int outputCode, int lineEnding) {
-  if (outputCode == kCodeUtf8) return forLineEnding<ToUtf8>(lineEnding, inputCode);
-  if (inputCode == kCodeUtf8 || inputCode == kCodeUtf8Bom) {
+  if (findEncoder(outputCode) == &kUtf8Encoder) return forLineEnding<ToUtf8>(lineEnding, inputCode);
+  if (findDecoder(inputCode) == &kUtf8Decoder) {
     return forLineEnding<FromUtf8>(lineEnding, outputCode);
   }
   return nullptr;
 }
 
 bool fusedPathCutsAtLines(int inputCode) {
-  switch (inputCode) {
-    case kCodeSjis:
-    case kCodeCp932:
-    case kCodeEucJp:
-    case kCodeUtf8:
-    case kCodeUtf8Bom:
-      return true;
-    default:
-      return false;
+  static constexpr const Converter* kCutAtLines[] = {&kSjisDecoder, &kCp932Decoder, &kEucjpDecoder,
+                                                     &kUtf8Decoder};
+  const Converter* decoder = findDecoder(inputCode);
+  for (const Converter* cut : kCutAtLines) {
+    if (cut == decoder) return true;
   }
+  return false;
 }
 
 }  // namespace mek

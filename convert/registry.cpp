@@ -1,16 +1,8 @@
 #include "mek/registry.h"
 
-#include "unicode/utf16.h"
-#include "unicode/utf32.h"
-#include "unicode/utf8.h"
+#include "convert/code_instances.h"
 
 namespace mek {
-namespace {
-
-// Reads on after the start of a text, where a mark is an ordinary character.
-constinit const UTF8Decoder kUtf8RestDecoder{0};
-
-}  // namespace
 
 const Converter* findDecoder(int code) {
   const CodeDescriptor* d = describeCode(code);

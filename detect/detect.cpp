@@ -3,9 +3,7 @@
 #include <cstring>
 
 #include "detect/detector.h"
-#include "japanese/code_table.h"
-#include "japanese/flat_tables.h"
-#include "japanese/sjis_scan.h"
+#include "japanese/shift_jis.h"
 #include "mek/registry.h"
 #include "simd/ascii.h"
 #include "unicode/utf16.h"
@@ -26,10 +24,6 @@ bool looksLikeJis(ConversionBuffer& buffer) {
   const std::size_t size = static_cast<std::size_t>(buffer.in_end - buffer.in_begin);
   if (size == 0 || std::memchr(buffer.in_begin, 0x1B, size) == nullptr) return false;
   return decoderAccepts(kCodeJis, buffer);
-}
-
-const std::uint8_t* sjisTestStop(const std::uint8_t* begin, const std::uint8_t* end) {
-  return sjisStrictStop(begin, end);
 }
 
 bool looksLikeSjis(ConversionBuffer& buffer) {

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "detect/marks.h"
+#include "japanese/shift_jis.h"
 #include "mek/detect.h"
 #include "mek/registry.h"
 #include "unicode/utf16.h"

@@ -3,6 +3,7 @@
 #include "codec/sink.h"
 #include "codec/utf8_sink.h"
 #include "japanese/flat_tables.h"
+#include "japanese/stateless_scan.h"
 #include "japanese/twins.h"
 #include "simd/ascii_block.h"
 #include "simd/escape_scan.h"
@@ -171,61 +172,22 @@ inline bool encodeOne(const std::uint8_t* p, int& state, Sink& sink, bool fallba
   return true;
 }
 
-// At the unit p, which encodeOne could not write: under a forgiving policy,
-// writes the policy's stand-in in the sets that hold it and answers where the
-// scan goes on; null under the strict one.
-template <class Sink>
-const std::uint8_t* forgiveJis(const std::uint8_t* p, const std::uint8_t* end, int& state,
-                               Sink& sink, bool fallback) {
-  int length;
-  const char32_t c = characterAt(p, end, length);
-  const bool forgiven = forgiveUnmappable(sink, p, c, [&](char32_t r) {
-    const std::uint8_t unit[2] = {static_cast<std::uint8_t>(r >> 8), static_cast<std::uint8_t>(r)};
-    encodeOne(unit, state, sink, fallback);
-  });
-  return forgiven ? p + length : nullptr;
-}
-
-// Encodes from `state`, which is left as the set in use at `stop`.
+// Encodes from `state`, which is left as the set in use at `stop`. ASCII
+// blocks are written in the ASCII set, up to an SO, SI or ESC, which
+// encodeOne refuses.
 template <class Sink>
 bool encodeJis(ConversionBuffer& buffer, Sink& sink, int& state) {
   const bool fallback = sink.fallback();
-  const std::ptrdiff_t margin = blockMargin(sink, kFastMargin, true);
-  const std::uint8_t* p = buffer.in_begin;
-  const std::uint8_t* const end = buffer.in_end;
-  // Writes the unit at p (or, under a forgiving policy, its stand-in) and
-  // moves past it; false where the strict policy stops.
-  const auto step = [&] {
-    if (encodeOne(p, state, sink, fallback)) [[likely]] {
-      p += 2;
-      return true;
-    }
-    const std::uint8_t* const next = forgiveJis(p, end, state, sink, fallback);
-    if (next == nullptr) return false;
-    p = next;
-    return true;
-  };
-  while (end - p >= margin) {
-    if (isAsciiUnit(p) && !isShiftControl(p[1])) {
-      enterState(kAscii, state, sink);
-      const unsigned ascii = beforeShiftControl(p, asciiUnitBlockLength(p));
-      sink.block([&] { return std::size_t{ascii}; },
-                 [&](std::uint8_t* dst) {
-                   narrowBlock(p, dst);
-                   return dst + ascii;
-                 });
-      p += 2 * ascii;
-      if (ascii == kAsciiBlock) continue;
-    }
-    // Up to the next ASCII unit, which the block takes.
-    do {
-      if (!step()) return failUnit(buffer, p);
-    } while (!isAsciiUnit(p) && end - p >= margin);
-  }
-  while (end - p >= 2) {
-    if (!step()) return failUnit(buffer, p);
-  }
-  return finishScan(buffer, p, sink);
+  return encodeStateless(
+      buffer, sink, kFastMargin,
+      [&state, fallback](const std::uint8_t* p, Sink& out) {
+        return encodeOne(p, state, out, fallback);
+      },
+      [&state, &sink](const std::uint8_t* p, unsigned ascii) {
+        const unsigned run = beforeShiftControl(p, ascii);
+        if (run != 0) enterState(kAscii, state, sink);
+        return run;
+      });
 }
 
 }  // namespace

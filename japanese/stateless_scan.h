@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "codec/sink.h"
-#include "japanese/flat_tables.h"
+#include "japanese/code_table.h"
 #include "simd/ascii_block.h"
 
 namespace mek {
@@ -76,14 +76,24 @@ inline const std::uint8_t* forgiveUnit(const std::uint8_t* p, const std::uint8_t
   return forgiven ? p + length : nullptr;
 }
 
-// The scan of an encoder without shift states whose table maps U+0000..U+007F
-// to the same single bytes: ASCII a block at a time while more than `margin`
-// input bytes are left (the codec shows that its surplus stores fit there),
-// every other unit through `encodeOne(p, sink)`, which writes it or fails;
-// a forgiving policy writes its stand-in through `encodeOne` too.
-template <class Sink, class EncodeOne>
+// The state hook of a code without shift states: every ASCII unit of a block
+// is written as it stands.
+struct TakeAsciiBlock {
+  unsigned operator()(const std::uint8_t*, unsigned ascii) const { return ascii; }
+};
+
+// The scan of an encoder whose table maps U+0000..U+007F to the same single
+// bytes: ASCII a block at a time while more than `margin` input bytes are left
+// (the codec shows that its surplus stores fit there), every other unit
+// through `encodeOne(p, sink)`, which writes it or fails; a forgiving policy
+// writes its stand-in through `encodeOne` too. Before a block of `ascii`
+// ASCII units at p, `asciiRun(p, ascii)` answers how many of them the block
+// takes; a code with shift states enters ASCII there (and writes its escape
+// through the sink) and keeps back the units its escapes would misread, which
+// then go through `encodeOne`.
+template <class Sink, class EncodeOne, class AsciiRun = TakeAsciiBlock>
 bool encodeStateless(ConversionBuffer& buffer, Sink& sink, std::ptrdiff_t margin,
-                     EncodeOne encodeOne) {
+                     EncodeOne encodeOne, AsciiRun asciiRun = {}) {
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
   margin = blockMargin(sink, margin, true);
@@ -100,7 +110,7 @@ bool encodeStateless(ConversionBuffer& buffer, Sink& sink, std::ptrdiff_t margin
     return true;
   };
   while (end - p >= margin) {
-    const unsigned ascii = asciiUnitBlockLength(p);
+    const unsigned ascii = asciiRun(p, asciiUnitBlockLength(p));
     sink.block([&] { return std::size_t{ascii}; },
                [&](std::uint8_t* dst) {
                  narrowBlock(p, dst);

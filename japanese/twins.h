@@ -49,26 +49,4 @@ inline constexpr std::uint16_t kTwinUnits[] = {
     0xFFE0, 0x00A3, 0xFFE1, 0x00AC, 0xFFE2, 0x2014, 0xFF3C,
 };
 
-// The Shift_JIS code (lead byte high, trail byte low) of a JIS X 0208 position.
-constexpr std::uint16_t sjisFromJisX0208(std::uint16_t jis) {
-  const unsigned row = jis >> 8;
-  const unsigned cell = jis & 0xFF;
-  unsigned lead = ((row - 0x21) >> 1) + 0x81;
-  if (lead > 0x9F) lead += 0x40;
-  unsigned trail;
-  if (row % 2 == 1) {
-    trail = cell + 0x1F;
-    if (trail >= 0x7F) ++trail;
-  } else {
-    trail = cell + 0x7E;
-  }
-  return static_cast<std::uint16_t>(lead << 8 | trail);
-}
-
-// The Shift_JIS code of the twin of `unit`, or kNoMapping.
-constexpr std::uint16_t twinSjis(std::uint16_t unit) {
-  const std::uint16_t jis = twinJisX0208(unit);
-  return jis == kNoMapping ? kNoMapping : sjisFromJisX0208(jis);
-}
-
 }  // namespace mek

@@ -9,6 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "japanese/tables/jis_x0201_to_unicode.h"
+#include "japanese/tables/jis_x0208_to_unicode.h"
+#include "japanese/tables/jis_x0212_to_unicode.h"
+#include "japanese/tables/sjis_to_unicode.h"
+#include "japanese/tables/unicode_to_jis_x0201.h"
+#include "japanese/tables/unicode_to_jis_x0208.h"
+#include "japanese/tables/unicode_to_jis_x0212.h"
+#include "japanese/tables/unicode_to_sjis.h"
+
 namespace mek {
 namespace {
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "japanese/code_table.h"
+#include "japanese/tables/sjis_to_unicode.h"
 #include "tests/test_support.h"
 
 namespace mek::test {

@@ -7,6 +7,12 @@
 #include <string>
 
 #include "japanese/code_table.h"
+#include "japanese/tables/jis_x0201_to_unicode.h"
+#include "japanese/tables/jis_x0208_to_unicode.h"
+#include "japanese/tables/jis_x0212_to_unicode.h"
+#include "japanese/tables/unicode_to_jis_x0201.h"
+#include "japanese/tables/unicode_to_jis_x0208.h"
+#include "japanese/tables/unicode_to_jis_x0212.h"
 #include "mek/registry.h"
 #include "tests/codec_check.h"
 

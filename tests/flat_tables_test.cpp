@@ -3,6 +3,15 @@
 #include <gtest/gtest.h>
 
 #include "japanese/code_table.h"
+#include "japanese/shift_jis.h"
+#include "japanese/tables/jis_x0201_to_unicode.h"
+#include "japanese/tables/jis_x0208_to_unicode.h"
+#include "japanese/tables/jis_x0212_to_unicode.h"
+#include "japanese/tables/sjis_to_unicode.h"
+#include "japanese/tables/unicode_to_jis_x0201.h"
+#include "japanese/tables/unicode_to_jis_x0208.h"
+#include "japanese/tables/unicode_to_jis_x0212.h"
+#include "japanese/tables/unicode_to_sjis.h"
 
 namespace mek {
 namespace {

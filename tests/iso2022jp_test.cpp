@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "japanese/code_table.h"
+#include "japanese/tables/unicode_to_jis_x0208.h"
 #include "japanese/text_fold.h"
 #include "mek/registry.h"
 #include "tests/codec_check.h"

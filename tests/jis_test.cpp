@@ -5,6 +5,9 @@
 #include <map>
 
 #include "japanese/code_table.h"
+#include "japanese/tables/unicode_to_jis_x0201.h"
+#include "japanese/tables/unicode_to_jis_x0208.h"
+#include "japanese/tables/unicode_to_jis_x0212.h"
 #include "mek/registry.h"
 #include "tests/codec_check.h"
 #include "tests/test_support.h"

@@ -1,11 +1,12 @@
-#include "japanese/sjis.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
 
 #include "japanese/code_table.h"
+#include "japanese/shift_jis.h"
+#include "japanese/tables/sjis_to_unicode.h"
+#include "japanese/tables/unicode_to_sjis.h"
 #include "mek/registry.h"
 #include "tests/codec_check.h"
 

@@ -11,16 +11,16 @@ using test::Bytes;
 using test::checkCases;
 using test::runConverter;
 
-const UTF16Decoder kDecodeBe{0};
-const UTF16Decoder kDecodeLe{1};
-const UTF16Decoder kDecodeMarked{2};
+const UTF16Decoder kDecodeBe{UTF16Decoder::kBigEndian};
+const UTF16Decoder kDecodeLe{UTF16Decoder::kLittleEndian};
+const UTF16Decoder kDecodeMarked{UTF16Decoder::kByteOrderFromMark};
 const UTF16Decoder kDecodeMode3{3};
 const UTF16Decoder kDecodeNegative{-1};
 
-const UTF16Encoder kEncodeBe{0};
-const UTF16Encoder kEncodeLe{1};
-const UTF16Encoder kEncodeBeMark{2};
-const UTF16Encoder kEncodeLeMark{3};
+const UTF16Encoder kEncodeBe{UTF16Encoder::kBigEndian};
+const UTF16Encoder kEncodeLe{UTF16Encoder::kLittleEndian};
+const UTF16Encoder kEncodeBeMark{UTF16Encoder::kBigEndianMarked};
+const UTF16Encoder kEncodeLeMark{UTF16Encoder::kLittleEndianMarked};
 const UTF16Encoder kEncodeMode4{4};
 const UTF16Encoder kEncodeNegative{-1};
 
@@ -252,9 +252,9 @@ TEST(Utf16Codec, EveryUnitRoundTrips) {
     SCOPED_TRACE(encoder->mode);
     test::Outcome encoded = runConverter(*encoder, all);
     ASSERT_TRUE(encoded.ok);
-    const UTF16Decoder& decoder = encoder->mode == 0   ? kDecodeBe
-                                  : encoder->mode == 1 ? kDecodeLe
-                                                       : kDecodeMarked;
+    const UTF16Decoder& decoder = encoder->mode == UTF16Encoder::kBigEndian      ? kDecodeBe
+                                  : encoder->mode == UTF16Encoder::kLittleEndian ? kDecodeLe
+                                                                                 : kDecodeMarked;
     test::Outcome decoded = runConverter(decoder, encoded.out);
     ASSERT_TRUE(decoded.ok);
     EXPECT_TRUE(decoded.out == all);

@@ -11,16 +11,16 @@ using test::Bytes;
 using test::checkCases;
 using test::runConverter;
 
-const UTF32Decoder kDecodeBe{0};
-const UTF32Decoder kDecodeLe{1};
-const UTF32Decoder kDecodeMarked{2};
+const UTF32Decoder kDecodeBe{UTF32Decoder::kBigEndian};
+const UTF32Decoder kDecodeLe{UTF32Decoder::kLittleEndian};
+const UTF32Decoder kDecodeMarked{UTF32Decoder::kByteOrderFromMark};
 const UTF32Decoder kDecodeMode5{5};
 const UTF32Decoder kDecodeNegative{-2};
 
-const UTF32Encoder kEncodeBe{0};
-const UTF32Encoder kEncodeLe{1};
-const UTF32Encoder kEncodeBeMark{2};
-const UTF32Encoder kEncodeLeMark{3};
+const UTF32Encoder kEncodeBe{UTF32Encoder::kBigEndian};
+const UTF32Encoder kEncodeLe{UTF32Encoder::kLittleEndian};
+const UTF32Encoder kEncodeBeMark{UTF32Encoder::kBigEndianMarked};
+const UTF32Encoder kEncodeLeMark{UTF32Encoder::kLittleEndianMarked};
 const UTF32Encoder kEncodeMode4{4};
 const UTF32Encoder kEncodeNegative{-1};
 
@@ -271,13 +271,13 @@ TEST(Utf32Codec, EveryValueRoundTrips) {
     SCOPED_TRACE(encoder->mode);
     test::Outcome encoded = runConverter(*encoder, internal.out);
     ASSERT_TRUE(encoded.ok);
-    const UTF32Decoder& decoder = encoder->mode == 0   ? kDecodeBe
-                                  : encoder->mode == 1 ? kDecodeLe
-                                                       : kDecodeMarked;
+    const UTF32Decoder& decoder = encoder->mode == UTF32Encoder::kBigEndian      ? kDecodeBe
+                                  : encoder->mode == UTF32Encoder::kLittleEndian ? kDecodeLe
+                                                                                 : kDecodeMarked;
     test::Outcome decoded = runConverter(decoder, encoded.out);
     ASSERT_TRUE(decoded.ok);
     EXPECT_TRUE(decoded.out == internal.out);
-    if (encoder->mode == 0) {
+    if (encoder->mode == UTF32Encoder::kBigEndian) {
       EXPECT_TRUE(encoded.out == all);
     }
   }

@@ -16,8 +16,8 @@
 namespace mek::test {
 namespace {
 
-const UTF8Decoder kDecoder{2};
-const UTF8Encoder kEncoder{0};
+const UTF8Decoder kDecoder{UTF8Decoder::kDropMark};
+const UTF8Encoder kEncoder{UTF8Encoder::kNoMark};
 
 // Text as code points, written out by an independent, plain encoder of each
 // form, so that no path is checked only against itself.

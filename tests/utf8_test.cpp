@@ -12,8 +12,8 @@
 namespace mek::test {
 namespace {
 
-const UTF8Decoder kDecoder{2};
-const UTF8Encoder kEncoder{0};
+const UTF8Decoder kDecoder{UTF8Decoder::kDropMark};
+const UTF8Encoder kEncoder{UTF8Encoder::kNoMark};
 
 class Utf8DecoderTest : public ::testing::TestWithParam<HexCase> {};
 TEST_P(Utf8DecoderTest, Decodes) {

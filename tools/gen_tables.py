@@ -8,10 +8,10 @@ Consortium's mapping files, or files in their column layout) from
 <mapping-folder>, builds the four forward tables from exactly those mappings
 and the four reverse tables from the forward ones, checks every table against
 the counts and shapes it must have, and writes per table one C++ header (the
-constant data, for sources that derive other constant tables from it) and one
-source (its accessor) into <output-folder> (japanese/tables/ in the source
-tree). Nothing is written when a check fails; the script then lists every
-failed check and exits with 1.
+constant data, for sources that derive other constant tables from it, and its
+accessor) into <output-folder> (japanese/tables/ in the source tree).
+Nothing is written when a check fails; the script then lists every failed
+check and exits with 1.
 
 The output depends on the mappings only, so rerunning the script over the same
 files reproduces the committed sources byte for byte.
@@ -404,7 +404,8 @@ def preamble(table):
 
 def render_header(table):
     """The table's cells, rows and descriptor as inline constants, so that other
-    sources can build derived constant tables from them at compile time."""
+    sources can build derived constant tables from them at compile time, and
+    the accessor that answers the descriptor."""
     out = preamble(table)
     emit = out.append
     emit("#pragma once")
@@ -453,19 +454,11 @@ def render_header(table):
     emit("};")
     emit("")
     emit(f"}}  // namespace mek::tables::{base_name(table.name)}")
-    return "\n".join(out) + "\n"
-
-
-def render_source(table):
-    """The accessor that answers the table's descriptor."""
-    name = base_name(table.name)
-    out = preamble(table)
-    emit = out.append
-    emit(f"#include \"japanese/tables/{name}.h\"")
     emit("")
     emit("namespace mek {")
     emit("")
-    emit(f"const CodeTable& {table.name}() {{ return tables::{name}::kTable; }}")
+    emit("// The table's descriptor.")
+    emit(f"inline const CodeTable& {table.name}() {{ return tables::{base_name(table.name)}::kTable; }}")
     emit("")
     emit("}  // namespace mek")
     return "\n".join(out) + "\n"
@@ -477,8 +470,6 @@ def write_tables(tables, folder):
         name = base_name(table.name)
         with open(os.path.join(folder, name + ".h"), "w", newline="\n") as f:
             f.write(render_header(table))
-        with open(os.path.join(folder, name + ".cpp"), "w", newline="\n") as f:
-            f.write(render_source(table))
 
 
 # --------------------------------------------------------------------------

@@ -96,12 +96,12 @@ bool transferUnits(ConversionBuffer& buffer, const std::uint8_t* p, Sink& sink) 
 
 UTF16Decoder::InputOrder UTF16Decoder::inputByteOrder(const std::uint8_t* begin,
                                                       const std::uint8_t* end) const {
-  if (mode == 2) {
+  if (mode == kByteOrderFromMark) {
     if (startsWithUtf16BeMark(begin, end)) return {begin + 2, 0, 1};
     if (startsWithUtf16LeMark(begin, end)) return {begin + 2, 1, 0};
     return {begin, 0, 1};
   }
-  if (mode == 1) return {begin, 1, 0};
+  if (mode == kLittleEndian) return {begin, 1, 0};
   return {begin, 0, 1};
 }
 
@@ -113,8 +113,8 @@ bool UTF16Decoder::scan(ConversionBuffer& buffer, Sink& sink) const {
 }
 
 UTF16Encoder::OutputOrder UTF16Encoder::outputByteOrder() const {
-  const bool little = mode == 1 || mode == 3;
-  return {mode == 2 || mode == 3, little ? 1 : 0, little ? 0 : 1};
+  const bool little = mode == kLittleEndian || mode == kLittleEndianMarked;
+  return {mode == kBigEndianMarked || mode == kLittleEndianMarked, little ? 1 : 0, little ? 0 : 1};
 }
 
 template <class Sink>

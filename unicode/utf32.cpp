@@ -112,12 +112,12 @@ bool encodeUtf32(ConversionBuffer& buffer, Sink& sink) {
 
 UTF32Decoder::InputOrder UTF32Decoder::inputByteOrder(const std::uint8_t* begin,
                                                       const std::uint8_t* end) const {
-  if (mode == 2) {
+  if (mode == kByteOrderFromMark) {
     if (startsWithUtf32BeMark(begin, end)) return {begin + 4, {0, 1, 2, 3}};
     if (startsWithUtf32LeMark(begin, end)) return {begin + 4, {3, 2, 1, 0}};
     return {begin, {0, 1, 2, 3}};
   }
-  if (mode == 1) return {begin, {3, 2, 1, 0}};
+  if (mode == kLittleEndian) return {begin, {3, 2, 1, 0}};
   return {begin, {0, 1, 2, 3}};
 }
 
@@ -129,8 +129,8 @@ bool UTF32Decoder::scan(ConversionBuffer& buffer, Sink& sink) const {
 }
 
 UTF32Encoder::OutputOrder UTF32Encoder::outputByteOrder() const {
-  const bool mark = mode == 2 || mode == 3;
-  if (mode == 1 || mode == 3) return {mark, {3, 2, 1, 0}};
+  const bool mark = mode == kBigEndianMarked || mode == kLittleEndianMarked;
+  if (mode == kLittleEndian || mode == kLittleEndianMarked) return {mark, {3, 2, 1, 0}};
   return {mark, {0, 1, 2, 3}};
 }
 

@@ -170,12 +170,12 @@ bool encodeUtf8(ConversionBuffer& buffer, Sink& sink) {
 
 template <class Sink>
 bool UTF8Decoder::scan(ConversionBuffer& buffer, Sink& sink) const {
-  return decodeUtf8(buffer, sink, mode == 0 || mode == 1);
+  return decodeUtf8(buffer, sink, mode == kKeepMark || mode == kKeepMarkToo);
 }
 
 template <class Sink>
 bool UTF8Encoder::scan(ConversionBuffer& buffer, Sink& sink) const {
-  if (mode == kUtf8WriteMark) sink.put3(0xEF, 0xBB, 0xBF);
+  if (mode == kWriteMark) sink.put3(0xEF, 0xBB, 0xBF);
   return encodeUtf8(buffer, sink);
 }
 

@@ -21,9 +21,4 @@ bool looksLikeJis(ConversionBuffer& buffer);
 // two-byte code that must be mapped, and a lead byte may not end the input.
 bool looksLikeSjis(ConversionBuffer& buffer);
 
-// The scan of the Shift_JIS test over [begin, end): null when it fails,
-// otherwise where it stopped, which is `end`, or the last byte when that is a
-// lead byte whose pair the end cuts off.
-const std::uint8_t* sjisTestStop(const std::uint8_t* begin, const std::uint8_t* end);
-
 }  // namespace mek

@@ -55,3 +55,10 @@ inline constexpr std::uint8_t kPresentRowIndices[] = {
 };
 
 }  // namespace mek::tables::jis_x0201_to_unicode
+
+namespace mek {
+
+// The table's descriptor.
+inline const CodeTable& JisX0201ToUnicode() { return tables::jis_x0201_to_unicode::kTable; }
+
+}  // namespace mek

@@ -1331,3 +1331,10 @@ inline constexpr std::uint8_t kPresentRowIndices[] = {
 };
 
 }  // namespace mek::tables::jis_x0208_to_unicode
+
+namespace mek {
+
+// The table's descriptor.
+inline const CodeTable& JisX0208ToUnicode() { return tables::jis_x0208_to_unicode::kTable; }
+
+}  // namespace mek

@@ -1183,3 +1183,10 @@ inline constexpr std::uint8_t kPresentRowIndices[] = {
 };
 
 }  // namespace mek::tables::jis_x0212_to_unicode
+
+namespace mek {
+
+// The table's descriptor.
+inline const CodeTable& JisX0212ToUnicode() { return tables::jis_x0212_to_unicode::kTable; }
+
+}  // namespace mek

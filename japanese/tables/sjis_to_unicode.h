@@ -1334,3 +1334,10 @@ inline constexpr std::uint8_t kPresentRowIndices[] = {
 };
 
 }  // namespace mek::tables::sjis_to_unicode
+
+namespace mek {
+
+// The table's descriptor.
+inline const CodeTable& SjisToUnicode() { return tables::sjis_to_unicode::kTable; }
+
+}  // namespace mek

@@ -98,3 +98,10 @@ inline constexpr std::uint8_t kPresentRowIndices[] = {
 };
 
 }  // namespace mek::tables::unicode_to_jis_x0201
+
+namespace mek {
+
+// The table's descriptor.
+inline const CodeTable& UnicodeToJisX0201() { return tables::unicode_to_jis_x0201::kTable; }
+
+}  // namespace mek

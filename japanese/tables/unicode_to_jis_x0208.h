@@ -3267,3 +3267,10 @@ inline constexpr std::uint8_t kPresentRowIndices[] = {
 };
 
 }  // namespace mek::tables::unicode_to_jis_x0208
+
+namespace mek {
+
+// The table's descriptor.
+inline const CodeTable& UnicodeToJisX0208() { return tables::unicode_to_jis_x0208::kTable; }
+
+}  // namespace mek

@@ -3102,3 +3102,10 @@ inline constexpr std::uint8_t kPresentRowIndices[] = {
 };
 
 }  // namespace mek::tables::unicode_to_jis_x0212
+
+namespace mek {
+
+// The table's descriptor.
+inline const CodeTable& UnicodeToJisX0212() { return tables::unicode_to_jis_x0212::kTable; }
+
+}  // namespace mek

@@ -3386,3 +3386,10 @@ inline constexpr std::uint8_t kPresentRowIndices[] = {
 };
 
 }  // namespace mek::tables::unicode_to_sjis
+
+namespace mek {
+
+// The table's descriptor.
+inline const CodeTable& UnicodeToSjis() { return tables::unicode_to_sjis::kTable; }
+
+}  // namespace mek
