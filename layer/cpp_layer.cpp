@@ -5,7 +5,7 @@
 #include "convert/huge_pages.h"
 #include "detect/scored_detection.h"
 #include "mek/codes.h"
-#include "mek/conversion_stream.h"
+#include "mek/detail/conversion_stream.h"
 #include "mek/detect.h"
 #include "mek/mek.h"
 #include "mek/registry.h"
@@ -16,9 +16,7 @@ namespace {
 // Where and why the stream failed; the kind is the stream's own when the
 // failure was not traced back to the input (memory, the writer).
 Error errorOf(const ConversionStream& stream) noexcept {
-  Error error = stream.failure();
-  if (error.kind == ErrorKind::none) error.kind = stream.error();
-  return error;
+  return stream.error();
 }
 
 Error firstChangeOf(const ConversionStream& stream) noexcept {
@@ -128,14 +126,14 @@ Result convert(std::string_view input, Code from, Code to, LineEnding eol, const
     given.locate = locate;
     given.worker = !locate;
     ConversionStream stream(
-        static_cast<int>(from), static_cast<int>(to), static_cast<int>(eol),
+        from, to, eol,
         [&result](const std::uint8_t* data, std::size_t size) {
           result.bytes.append(reinterpret_cast<const char*>(data), size);
           return true;
         },
         given);
     const bool ok = stream.feed(bytesOf(input), input.size()) && stream.finish();
-    if (stream.error() == ErrorKind::no_memory) throw std::bad_alloc();
+    if (stream.error().kind == ErrorKind::no_memory) throw std::bad_alloc();
     if (ok && stream.changeCount() == 0) return result;
     if (!locate) continue;
     if (ok) {
@@ -166,11 +164,11 @@ std::vector<Error> check(std::string_view input, Code from, Code to, std::size_t
   options.errors = Errors::replace;
   options.changes_listed = limit;
   ConversionStream stream(
-      static_cast<int>(from), to == Code::autodetect ? kCodeUtf16Be : static_cast<int>(to),
-      kLineEndingLf, [](const std::uint8_t*, std::size_t) { return true; }, options);
+      from, to == Code::autodetect ? Code::utf16_be : to, LineEnding::lf,
+      [](const std::uint8_t*, std::size_t) { return true; }, options);
   stream.feed(bytesOf(input), input.size());
   if (!stream.finish()) {
-    if (stream.error() == ErrorKind::no_memory) throw std::bad_alloc();
+    if (stream.error().kind == ErrorKind::no_memory) throw std::bad_alloc();
     problems.push_back(errorOf(stream));
     return problems;
   }
@@ -193,7 +191,7 @@ Stream::Stream(Code from, Code to, LineEnding eol, Writer writer, const Options&
   given.changes_listed = settings.changes_listed;
   given.fused = settings.fused;
   stream_ = std::make_unique<ConversionStream>(
-      static_cast<int>(from), static_cast<int>(to), static_cast<int>(eol),
+      from, to, eol,
       [writer = std::move(writer)](const std::uint8_t* data, std::size_t size) {
         return writer(std::string_view(reinterpret_cast<const char*>(data), size));
       },
@@ -208,7 +206,7 @@ Stream::Stream(Code from, Code to, LineEnding eol, const Options& options,
   // (on the worker while finish() or flush() waits for it).
   Shared* shared = shared_.get();
   stream_ = std::make_unique<ConversionStream>(
-      static_cast<int>(from), static_cast<int>(to), static_cast<int>(eol),
+      from, to, eol,
       [shared](const std::uint8_t* data, std::size_t size) {
         shared->output.append(reinterpret_cast<const char*>(data), size);
         return true;
@@ -260,14 +258,14 @@ bool Stream::flush() {
 std::string Stream::held() const {
   if (stream_ == nullptr) return {};
   const std::lock_guard<std::mutex> lock(shared_->mutex);
-  const std::vector<std::uint8_t> bytes = stream_->heldInput();
+  const std::vector<std::uint8_t> bytes = stream_->held();
   return {bytes.begin(), bytes.end()};
 }
 
 std::uint32_t Stream::place() const noexcept {
   if (stream_ == nullptr) return kNoPlace;
   const std::lock_guard<std::mutex> lock(shared_->mutex);
-  return stream_->decoderPlace();
+  return stream_->place();
 }
 
 bool Stream::resumeAt(std::uint32_t place) {

@@ -3,7 +3,7 @@
 // The C++ layer of mek: whole conversions, detection, streams and text
 // buffers with value types, enumerations and owned memory. Everything here
 // is built on the converter interface beneath it (mek/converter.h,
-// mek/registry.h, mek/conversion_stream.h, mek/text_buffer.h), which stays
+// mek/registry.h, mek/detail/conversion_stream.h, mek/text_buffer.h), which stays
 // available for callers that manage their own memory.
 
 #include <cstddef>
