@@ -305,13 +305,7 @@ bool ConversionStream::Impl::decode(std::uint8_t* begin, const std::uint8_t* end
   std::size_t size = static_cast<std::size_t>(end - begin);
   ErrorKind error = runStages(0, decoder_at_, slot.areas.get(), input, size, last);
   if (error != ErrorKind::none) {
-    if (options_.locate && error != ErrorKind::output && error != ErrorKind::no_memory) {
-      // Placed where the piece's output begins.
-      failure_.kind = error;
-      failure_.offset = consumed_;
-      failure_.line = tally_.line();
-      failure_.column = tally_.column();
-    }
+    // Places count the decoder's input: such a failure has none.
     stopWorker();
     return fail(error);
   }
