@@ -6,21 +6,23 @@
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "codec/stream_stage.h"
 #include "convert/parallel_pieces.h"
-#include "mek/conversion_stream.h"
+#include "convert/stage_list.h"
+#include "mek/detail/conversion_stream.h"
 #include "mek/detail/text_position.h"
 #include "mek/end_of_line.h"
 
 namespace mek {
 
-// The state of a ConversionStream: its four stages, the areas of the pieces
-// under way, the worker thread and, with Options::locate, what is kept to
-// trace a failure back to its place in the input.
+// The state of a ConversionStream: its list of stages, the areas of the
+// pieces under way, the worker thread and, with Options::locate, what is
+// kept to trace a failure back to its place in the input.
 class ConversionStream::Impl {
  public:
-  Impl(int inputCode, int outputCode, int lineEnding, Writer writer, Options options);
+  Impl(Code from, Code to, LineEnding eol, Writer writer, Options options);
   ~Impl();
   Impl(const Impl&) = delete;
   Impl& operator=(const Impl&) = delete;
@@ -30,16 +32,20 @@ class ConversionStream::Impl {
   bool commit(std::size_t size);
   bool flush();
   bool finish();
-  std::vector<std::uint8_t> heldInput() const;
-  std::uint32_t decoderPlace() const;
+  std::vector<std::uint8_t> held() const;
+  std::uint32_t place() const;
   bool resumeAt(std::uint32_t place);
 
-  ErrorKind error() const { return error_; }
-  const Error& failure() const { return failure_; }
+  Error error() const {
+    Error error = failure_;
+    if (error.kind == ErrorKind::none) error.kind = error_;
+    return error;
+  }
   unsigned lineEndingsSeen() const { return tally_.seen(); }
   std::uint64_t changeCount() const {
-    return decoder_.changes() + encoder_.changes() +
-           (parallel_ != nullptr ? parallel_->changes() : 0);
+    std::uint64_t changes = parallel_ != nullptr ? parallel_->changes() : 0;
+    for (const Stage& stage : stages_) changes += stage.stream.changes();
+    return changes;
   }
   const std::vector<Error>& changes() const { return changes_; }
   std::vector<Error> takeChanges() { return std::exchange(changes_, {}); }
@@ -49,10 +55,7 @@ class ConversionStream::Impl {
   // The stages and counts before a piece, from where a failed piece is run
   // again a byte at a time to find its place.
   struct Saved {
-    StreamStage decoder;
-    StreamStage fold;
-    StreamStage lines;
-    StreamStage encoder;
+    std::vector<Stage> stages;
     TextTally tally;
   };
 
@@ -65,11 +68,12 @@ class ConversionStream::Impl {
     std::array<std::uint8_t, 4> bytes{};
     std::uint8_t byte_count = 0;
   };
-  // The characters that the fold stage and the encoder hold for the next
-  // piece.
-  struct Held {
-    Place fold;
-    Place encoder;
+  // What the stages after the decoder did in one run, for following the
+  // characters they hold back: whether each carried something before it, and
+  // how many units it gave.
+  struct Run {
+    std::vector<bool> held_before;
+    std::vector<std::size_t> units;
   };
   // A piece that a held character came from, kept to be run again.
   struct Past {
@@ -82,10 +86,19 @@ class ConversionStream::Impl {
   static constexpr std::size_t kPastPieces = 16;
 
   bool ready() const { return error_ == ErrorKind::none && !finished_; }
+  StreamStage& decoder() { return stages_[decoder_at_].stream; }
+  const StreamStage& decoder() const { return stages_[decoder_at_].stream; }
+  // Runs stages [first, end) over `text` (its data and size), each into its
+  // area of `areas`; on success `text` is the last one's output. With `run`,
+  // notes what each did.
+  ErrorKind runStages(std::size_t first, std::size_t end, Area* areas, std::uint8_t*& text,
+                      std::size_t& size, bool last, Run* run = nullptr);
   bool decode(std::uint8_t* begin, const std::uint8_t* end, bool last);
-  ErrorKind finishSlot(Slot& slot);  // line endings, encoder, writer
+  // The stages after the decoder, then the writer; with `run`, notes what
+  // each stage did.
+  ErrorKind finishSlot(Slot& slot, Run* run = nullptr);
   ErrorKind firstFailure(const StreamStage& before, std::uint8_t* begin);
-  ErrorKind write(const Area& output);
+  ErrorKind write(const std::uint8_t* data, std::size_t size);
   // With parallel_: converts the gathered input up to its last safe line
   // end, side by side when the stream stands at a line start, and keeps the
   // rest for the next piece.
@@ -97,26 +110,37 @@ class ConversionStream::Impl {
   bool waitForSlot(Slot& slot);
   void stopWorker();
   bool fail(ErrorKind error);
+
+  // Tracing failures and changes back to the input (failure_place.cpp).
   void locate(std::uint8_t* begin, const std::uint8_t* end, bool last, const Saved& saved,
               ErrorKind first);
   void locateChanges(std::uint8_t* begin, const std::uint8_t* end, bool last, const Saved& saved);
   // Runs a piece again a byte at a time; true once it has found the failure.
   bool replay(std::uint8_t* begin, const std::uint8_t* end, bool last, std::uint64_t consumed,
-              Held& held);
+              std::vector<Place>& held);
   void keepPast(const std::uint8_t* begin, const std::uint8_t* end, const Saved& saved,
-                const Slot& slot);
-  void holdPlaces(Held& held, const Place& step, bool decoded, std::size_t units,
-                  bool foldHeld) const;
+                const Run& run);
+  // After a run (a step, or a piece), what each stage that holds characters
+  // back holds now: `now` for a hold that the run renewed, the hold of the
+  // stage before for a character that stage let go, else as before.
+  template <class Origin>
+  void followHolds(std::vector<Origin>& held, const Origin& now, const Origin& none,
+                   const Run& run) const;
+  // The stage before the encoder that holds characters back, or kNoStage.
+  static constexpr std::size_t kNoStage = ~std::size_t{0};
+  std::size_t holderBeforeEncoder() const;
+  void restore(const Saved& saved) {
+    stages_ = saved.stages;
+    tally_ = saved.tally;
+  }
 
-  // With a fused path: the decoder stage writes the output code, and the
-  // other stages never run.
+  // The list, in order (see StageKind). With a fused path the decoder writes
+  // the output code and is the last stage.
+  std::vector<Stage> stages_;
+  std::size_t decoder_at_ = 0;
+  std::size_t encoder_at_ = 0;  // stages_.size() with a fused path
   bool fused_ = false;
-  StreamStage decoder_;
-  const Converter* first_decoder_ = nullptr;  // the decoder stage's converter at the start
-  StreamStage fold_;                          // without folds, no converter and never run
-  StreamStage lines_;
-  StreamStage encoder_;
-  const EndOfLineConverter* line_end_ = nullptr;
+  const Converter* first_decoder_ = nullptr;  // the decoder's converter at the start
   Writer writer_;
   Options options_;
   Area input_;
@@ -126,8 +150,8 @@ class ConversionStream::Impl {
   std::size_t pieces_ = 0;
   ErrorKind error_ = ErrorKind::none;
   bool finished_ = false;
-  // With Options::locate: the input bytes of the pieces done, the tally of
-  // their decoded text, and the failure.
+  // With Options::locate: the decoder's input bytes of the pieces done, the
+  // tally of their decoded text, and the failure.
   std::uint64_t consumed_ = 0;
   TextTally tally_;
   Error failure_;
@@ -140,10 +164,14 @@ class ConversionStream::Impl {
   ErrorPolicy marking_policy_;
   bool marks_ = false;
   // With Options::locate: the pieces since the oldest held character, and
-  // which pieces the held characters came from.
+  // for each stage which piece the character it holds came from.
   std::deque<Past> past_;
-  std::uint64_t fold_origin_ = kNoPiece;
-  std::uint64_t encoder_origin_ = kNoPiece;
+  std::vector<std::uint64_t> origins_;
+  // With Options::locate: what the stages did in the last piece and in the
+  // last step of a piece run again, and the areas of such a step.
+  Run piece_run_;
+  Run step_run_;
+  std::unique_ptr<Area[]> step_areas_;
 
   // The worker and what it shares with the caller.
   std::thread thread_;
@@ -157,5 +185,10 @@ class ConversionStream::Impl {
   std::unique_ptr<ParallelPieces> parallel_;
   bool at_line_start_ = false;  // the sequential stage stands at a line start
 };
+
+// Puts the policy's stand-in where the marks are that a decoder wrote for
+// malformed sequences while places are tallied (see kMark in
+// conversion_stream.cpp); false when memory is short.
+bool expandMarks(Area& text, const ErrorPolicy& policy);
 
 }  // namespace mek

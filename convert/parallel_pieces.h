@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "codec/stream_stage.h"
-#include "mek/conversion_stream.h"
+#include "mek/detail/conversion_stream.h"
 
 namespace mek {
 

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_support.h"
+#include "mek/codes.h"
 #include "mek/mek.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -14,7 +14,7 @@
 #include "detect/detector.h"
 #include "fuzz/fuzz_support.h"
 #include "mek/codes.h"
-#include "mek/conversion_stream.h"
+#include "mek/detail/conversion_stream.h"
 #include "mek/detect.h"
 
 namespace {
@@ -30,7 +30,8 @@ mek::Error locatedFailure(const std::uint8_t* text, std::size_t length, int from
   options.locate = true;
   options.errors = errors;
   mek::ConversionStream stream(
-      from, to, lineEnding, [](const std::uint8_t*, std::size_t) { return true; }, options);
+      mek::codeOfNumber(from), mek::codeOfNumber(to), mek::lineEndingOfNumber(lineEnding),
+      [](const std::uint8_t*, std::size_t) { return true; }, options);
   for (std::size_t at = 0; at < length; at += piece) {
     if (!stream.feed(text + at, std::min(piece, length - at))) break;
   }
@@ -39,7 +40,7 @@ mek::Error locatedFailure(const std::uint8_t* text, std::size_t length, int from
   if (errors != mek::Errors::strict && !stream.changes().empty()) {
     return stream.changes().front();
   }
-  return stream.failure();
+  return stream.error();
 }
 
 // The driver's messages, which are not checked here.
@@ -76,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   options.errors = errors;
   options.folds = folds;
   mek::ConversionStream stream(
-      from, to, lineEnding,
+      mek::codeOfNumber(from), mek::codeOfNumber(to), mek::lineEndingOfNumber(lineEnding),
       [&](const std::uint8_t* bytes, std::size_t n) {
         streamed.insert(streamed.end(), bytes, bytes + n);
         return true;

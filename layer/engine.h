@@ -8,7 +8,7 @@
 #include <span>
 #include <string_view>
 
-#include "mek/conversion_stream.h"
+#include "mek/detail/conversion_stream.h"
 #include "mek/mek.h"
 
 namespace mek {
@@ -35,9 +35,7 @@ inline ConversionStream::Options locating(const Options& given = {}) noexcept {
 // Where and why the stream failed; the kind is the stream's own when the
 // failure was not traced back to the input (memory, the writer).
 inline Error errorOf(const ConversionStream& stream) noexcept {
-  Error error = stream.failure();
-  if (error.kind == ErrorKind::none) error.kind = stream.error();
-  return error;
+  return stream.error();
 }
 
 inline Error firstChangeOf(const ConversionStream& stream) noexcept {

@@ -1,9 +1,9 @@
 #include "mek/detail/in_memory.h"
 
+#include "japanese/text_fold.h"
 #include "mek/detect.h"
 #include "mek/registry.h"
 #include "mek/stage.h"
-#include "mek/text_fold.h"
 
 namespace mek {
 namespace {

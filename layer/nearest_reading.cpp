@@ -3,7 +3,7 @@
 #include <new>
 
 #include "detect/scored_detection.h"
-#include "mek/conversion_stream.h"
+#include "mek/detail/conversion_stream.h"
 #include "mek/mek.h"
 
 namespace mek {
@@ -26,7 +26,7 @@ class NearestReading::Impl {
       reading.tally.japanese_code = kCandidates[i] == Code::sjis || kCandidates[i] == Code::cp932 ||
                                     kCandidates[i] == Code::euc_jp;
       reading.stream = std::make_unique<ConversionStream>(
-          static_cast<int>(kCandidates[i]), kCodeUtf16Be, kLineEndingKeep,
+          kCandidates[i], Code::utf16_be, LineEnding::keep,
           [&reading](const std::uint8_t* data, std::size_t size) {
             for (std::size_t j = 0; j + 1 < size; j += 2) {
               if (reading.tallied >= ScoredDetector::kScoredBytes) break;
@@ -43,7 +43,7 @@ class NearestReading::Impl {
     size_ += bytes.size();
     for (Reading& reading : readings_) {
       reading.stream->feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-      if (reading.stream->error() == ErrorKind::no_memory) throw std::bad_alloc();
+      if (reading.stream->error().kind == ErrorKind::no_memory) throw std::bad_alloc();
     }
   }
 
@@ -54,7 +54,7 @@ class NearestReading::Impl {
     for (std::size_t i = 0; i < kCandidates.size(); ++i) {
       Reading& reading = readings_[i];
       if (!reading.stream->finish()) {
-        if (reading.stream->error() == ErrorKind::no_memory) throw std::bad_alloc();
+        if (reading.stream->error().kind == ErrorKind::no_memory) throw std::bad_alloc();
         continue;
       }
       const std::uint64_t changes = reading.stream->changeCount();

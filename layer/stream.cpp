@@ -25,7 +25,7 @@ Stream::Stream(Code from, Code to, LineEnding eol, Writer writer, const Options&
   given.changes_listed = settings.changes_listed;
   given.fused = settings.fused;
   stream_ = std::make_unique<ConversionStream>(
-      numberOf(from), numberOf(to), numberOf(eol),
+      from, to, eol,
       [writer = std::move(writer)](const std::uint8_t* data, std::size_t size) {
         return writer(std::string_view(reinterpret_cast<const char*>(data), size));
       },
@@ -40,7 +40,7 @@ Stream::Stream(Code from, Code to, LineEnding eol, const Options& options,
   // (on the worker while finish() or flush() waits for it).
   Shared* shared = shared_.get();
   stream_ = std::make_unique<ConversionStream>(
-      numberOf(from), numberOf(to), numberOf(eol),
+      from, to, eol,
       [shared](const std::uint8_t* data, std::size_t size) {
         shared->output.append(reinterpret_cast<const char*>(data), size);
         return true;
@@ -92,14 +92,14 @@ bool Stream::flush() {
 std::string Stream::held() const {
   if (stream_ == nullptr) return {};
   const std::lock_guard<std::mutex> lock(shared_->mutex);
-  const std::vector<std::uint8_t> bytes = stream_->heldInput();
+  const std::vector<std::uint8_t> bytes = stream_->held();
   return {bytes.begin(), bytes.end()};
 }
 
 std::uint32_t Stream::place() const noexcept {
   if (stream_ == nullptr) return kNoPlace;
   const std::lock_guard<std::mutex> lock(shared_->mutex);
-  return stream_->decoderPlace();
+  return stream_->place();
 }
 
 bool Stream::resumeAt(std::uint32_t place) {

@@ -35,11 +35,11 @@ Sized runWhole(std::string_view input, Code from, Code to, LineEnding eol, const
     given.locate = locate;
     given.worker = !locate;
     ConversionStream stream(
-        numberOf(from), numberOf(to), numberOf(eol),
+        from, to, eol,
         [&sink](const std::uint8_t* data, std::size_t size) { return sink.write(data, size); },
         given);
     const bool ok = stream.feed(bytesOf(input), input.size()) && stream.finish();
-    if (stream.error() == ErrorKind::no_memory) throw std::bad_alloc();
+    if (stream.error().kind == ErrorKind::no_memory) throw std::bad_alloc();
     if (ok && stream.changeCount() == 0) {
       result.size = sink.size();
       return result;
@@ -168,11 +168,11 @@ std::vector<Error> check(std::string_view input, Code from, Code to, const Optio
   given.replacement = 0;
   given.changes_listed = limit;
   ConversionStream stream(
-      numberOf(from), to == Code::autodetect ? kCodeUtf16Be : numberOf(to), kLineEndingLf,
+      from, to == Code::autodetect ? Code::utf16_be : to, LineEnding::lf,
       [](const std::uint8_t*, std::size_t) { return true; }, given);
   stream.feed(bytesOf(input), input.size());
   if (!stream.finish()) {
-    if (stream.error() == ErrorKind::no_memory) throw std::bad_alloc();
+    if (stream.error().kind == ErrorKind::no_memory) throw std::bad_alloc();
     problems.push_back(errorOf(stream));
     return problems;
   }

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "japanese/text_fold.h"
 #include "mek/codes.h"
-#include "mek/conversion_stream.h"
+#include "mek/detail/conversion_stream.h"
 #include "mek/mek.h"
-#include "mek/text_fold.h"
 #include "tests/test_support.h"
 
 namespace mek::test {
@@ -72,7 +72,7 @@ Bytes folded(const Bytes& input, Fold folds, std::size_t piece) {
   options.piece_size = piece;
   options.folds = folds;
   ConversionStream stream(
-      kCodeUtf16Be, kCodeUtf16Be, kLineEndingLf,
+      Code::utf16_be, Code::utf16_be, LineEnding::lf,
       [&](const std::uint8_t* data, std::size_t size) {
         out.insert(out.end(), data, data + size);
         return true;

@@ -14,7 +14,7 @@
 #include "app/command_line.h"
 #include "app/driver.h"
 #include "mek/codes.h"
-#include "mek/conversion_stream.h"
+#include "mek/detail/conversion_stream.h"
 #include "mek/detail/in_memory.h"
 #include "tests/test_support.h"
 
@@ -42,10 +42,11 @@ std::string located(const Bytes& input, int from, int to, std::size_t piece) {
   options.piece_size = piece;
   options.locate = true;
   ConversionStream stream(
-      from, to, kLineEndingLf, [](const std::uint8_t*, std::size_t) { return true; }, options);
+      codeOfNumber(from), codeOfNumber(to), LineEnding::lf,
+      [](const std::uint8_t*, std::size_t) { return true; }, options);
   stream.feed(input.data(), input.size());
   if (stream.finish()) return "ok";
-  return failureMessage(stream.failure(), codeOfNumber(from), codeOfNumber(to));
+  return failureMessage(stream.error(), codeOfNumber(from), codeOfNumber(to));
 }
 
 // Internal form of UTF-8 text.

@@ -18,11 +18,11 @@
 #include "convert/fused_paths.h"
 #include "convert/parallel_pieces.h"
 #include "detect/detector.h"
-#include "mek/conversion_stream.h"
+#include "japanese/text_fold.h"
+#include "mek/detail/conversion_stream.h"
 #include "mek/detail/in_memory.h"
 #include "mek/detect.h"
 #include "mek/registry.h"
-#include "mek/text_fold.h"
 #include "tests/codec_check.h"
 #include "tests/test_support.h"
 
@@ -84,7 +84,7 @@ Outcome streamed(const Bytes& input, int from, int to, int lineEnding, bool fall
   options.replacement = replacementFor(to, lineEnding, errors);
   options.folds = folds;
   ConversionStream stream(
-      from, to, lineEnding,
+      codeOfNumber(from), codeOfNumber(to), lineEndingOfNumber(lineEnding),
       [&](const std::uint8_t* data, std::size_t size) {
         outcome.bytes.insert(outcome.bytes.end(), data, data + size);
         return true;
@@ -101,7 +101,7 @@ Outcome streamed(const Bytes& input, int from, int to, int lineEnding, bool fall
     if ((piece == 2 || piece == 5) && !stream.flush()) break;
   }
   const bool ok = stream.finish();
-  switch (stream.error()) {
+  switch (stream.error().kind) {
     case ErrorKind::none:
       outcome.result = ok ? okWith(stream.changeCount()) : "failed without an error";
       break;
@@ -206,7 +206,7 @@ TEST(StreamFlushTest, OutputAsInputArrives) {
       options.worker = worker;
       options.piece_size = 4;
       ConversionStream stream(
-          c.from, c.to, kLineEndingLf,
+          codeOfNumber(c.from), codeOfNumber(c.to), LineEnding::lf,
           [&](const std::uint8_t* data, std::size_t size) {
             out.insert(out.end(), data, data + size);
             return true;
@@ -218,7 +218,7 @@ TEST(StreamFlushTest, OutputAsInputArrives) {
       EXPECT_EQ(toHex(out), c.flushed) << c.fed;
       stream.finish();
       if (c.from == kCodeSjis || (c.from == kCodeUtf8 && c.to == kCodeSjis)) {
-        EXPECT_EQ(stream.error(), ErrorKind::malformed) << c.fed;  // cut off at the end
+        EXPECT_EQ(stream.error().kind, ErrorKind::malformed) << c.fed;  // cut off at the end
       } else {
         EXPECT_EQ(toHex(out), c.ended) << c.fed;
       }
@@ -291,11 +291,12 @@ TEST_P(StreamTest, LocatedFailuresDoNotDependOnPieces) {
         options.changes_listed = 3;
         options.folds = folds;
         ConversionStream stream(
-            from, to, 1, [](const std::uint8_t*, std::size_t) { return true; }, options);
+            codeOfNumber(from), codeOfNumber(to), LineEnding::lf,
+            [](const std::uint8_t*, std::size_t) { return true; }, options);
         stream.feed(text.data(), text.size());
         const bool ok = stream.finish();
         std::string got =
-            ok ? "ok" : failureMessage(stream.failure(), codeOfNumber(from), codeOfNumber(to));
+            ok ? "ok" : failureMessage(stream.error(), codeOfNumber(from), codeOfNumber(to));
         for (const Error& change : stream.changes()) {
           got += "; " + failureMessage(change, codeOfNumber(from), codeOfNumber(to));
         }
@@ -450,7 +451,7 @@ TEST(ErrorPolicyTest, BytesOfEachPolicy) {
       options.replacement = c.replacement;
       Bytes out;
       ConversionStream stream(
-          c.from, c.to, 1,
+          codeOfNumber(c.from), codeOfNumber(c.to), LineEnding::lf,
           [&](const std::uint8_t* data, std::size_t size) {
             out.insert(out.end(), data, data + size);
             return true;

@@ -1,3 +1,7 @@
+// The engine beneath <mek/mek.h>: mek::Stream runs on ConversionStream. What
+// is in mek/detail/ serves the library's own layers and may change from one
+// version to the next; it is no stable interface. Use <mek/mek.h>.
+
 #pragma once
 
 #include <cstddef>
@@ -10,19 +14,29 @@
 #include "mek/converter.h"
 #include "mek/detail/text_position.h"
 #include "mek/error.h"
+#include "mek/detail/text_position.h"
+#include "mek/types.h"
 
 namespace mek {
 
-// A whole conversion, decoder, folds, line endings and encoder, over a text that
-// arrives in pieces of any size. The output comes out in order through the
+// A stage of the list a ConversionStream runs, and what it is made from
+// (convert/stage_list.h, in the source tree).
+struct Stage;
+struct StageRequest;
+using StageMaker = bool (*)(const StageRequest& request, Stage& stage);
+
+// A whole conversion over a text that arrives in pieces of any size: an
+// ordered list of stages (convert/stage_list.h), the decoder, the folds, the
+// line endings and the encoder, with room for stages of bytes before the
+// decoder and after the encoder. The output comes out in order through the
 // writer and is byte for byte what one conversion of the whole text gives;
 // so do failures. Memory stays bounded by the piece size, whatever the
 // length of the text.
 //
-//   mek::ConversionStream stream(1, 4, 1, [&](const std::uint8_t* data,
-//                                             std::size_t size) {
-//     return std::fwrite(data, 1, size, stdout) == size;
-//   });
+//   mek::ConversionStream stream(mek::Code::sjis, mek::Code::utf8, mek::LineEnding::lf,
+//                                [&](const std::uint8_t* data, std::size_t size) {
+//                                  return std::fwrite(data, 1, size, stdout) == size;
+//                                });
 //   while (...) stream.feed(bytes, count);
 //   if (!stream.finish()) ... stream.error() ...
 class ConversionStream {
@@ -46,7 +60,7 @@ class ConversionStream {
     bool fallback = false;
     // With true, lines are counted as the text goes (one thread then does
     // all the work), so that a failure is traced back to its place in the
-    // input (failure()), and the kinds of line ending in the decoded text
+    // input (error()), and the kinds of line ending in the decoded text
     // are told (lineEndingsSeen()).
     bool locate = false;
     // What to do where the input cannot be converted as it stands (see
@@ -60,11 +74,16 @@ class ConversionStream {
     // The folds that run over the decoded text
     // before the line endings.
     Fold folds = Fold::none;
+    // Stages beside those the options ask for, each put in the list by its
+    // kind (bytes before the decoder, text, bytes after the encoder), after
+    // the others of its kind.
+    std::vector<StageMaker> added_stages;
     // With true, a pair that has a fused path (Shift_JIS, cp932, EUC-JP,
     // ISO-2022-JP, UTF-16 and UTF-32 to UTF-8, UTF-8 to Shift_JIS, cp932,
     // EUC-JP and UTF-16LE, with any line ending) is converted in one
     // scan per piece instead of three stages; the output, failures and
-    // changes are the same. Options::locate and folds take the three stages.
+    // changes are the same. Options::locate, folds and added stages take the
+    // list.
     bool fused = true;
     // With worker and a fused path from Shift_JIS, cp932, EUC-JP or UTF-8:
     // the input is cut after line ends and this many workers convert pieces
@@ -73,12 +92,11 @@ class ConversionStream {
     std::size_t piece_workers = 0;
   };
 
-  // `inputCode` and `outputCode` are code numbers (detection is not part of
-  // the stream: kCodeAuto is no input code here), `lineEnding` 1 LF, 2 CR LF,
-  // 3 CR, 4 kept as they stand. An unknown code
-  // makes every operation fail with kMalformed.
-  ConversionStream(int inputCode, int outputCode, int lineEnding, Writer writer);
-  ConversionStream(int inputCode, int outputCode, int lineEnding, Writer writer, Options options);
+  // Detection is not part of the stream: Code::autodetect is no input code
+  // here. An unknown code or line ending makes every operation fail with
+  // ErrorKind::malformed.
+  ConversionStream(Code from, Code to, LineEnding eol, Writer writer);
+  ConversionStream(Code from, Code to, LineEnding eol, Writer writer, Options options);
   ~ConversionStream();
   ConversionStream(const ConversionStream&) = delete;
   ConversionStream& operator=(const ConversionStream&) = delete;
@@ -97,32 +115,32 @@ class ConversionStream {
   // input arrives (a pipe, an incremental codec). False once the conversion
   // has failed.
   bool flush();
-  // After flush(): the input bytes that the decoder holds (a sequence cut
-  // off so far), and where it stands in the text as a number below 2^26
-  // (0: at the start) that resumeAt() takes. An incremental codec's state;
-  // kNoPlace when it cannot be told (a piece is still under way).
+  // After flush(): the input bytes that the first stage holds (a sequence
+  // cut off so far), and where the decoder stands in the text as a number
+  // below 2^26 (0: at the start) that resumeAt() takes. An incremental
+  // codec's state; kNoPlace when it cannot be told (a piece is still under
+  // way, or a stage of bytes runs before the decoder).
   static constexpr std::uint32_t kNoPlace = ~std::uint32_t{0};
-  std::vector<std::uint8_t> heldInput() const;
-  std::uint32_t decoderPlace() const;
-  // Before anything is fed: the decoder reads on from `place` (a
-  // decoderPlace() of a stream between the same codes), as in the middle of
-  // a text. False for a place it cannot stand at.
+  std::vector<std::uint8_t> held() const;
+  std::uint32_t place() const;
+  // Before anything is fed: the decoder reads on from `place` (a place() of
+  // a stream between the same codes), as in the middle of a text. False for
+  // a place it cannot stand at.
   bool resumeAt(std::uint32_t place);
   // Ends the text: converts what was carried over and waits for the worker.
   // True when the whole text converted.
   bool finish();
 
-  ErrorKind error() const;
-  // With Options::locate, where and why the conversion failed; its `kind`
-  // is error() then, refined from unmapped to malformed for a surrogate
-  // without its partner that reached the encoder.
-  const Error& failure() const;
+  // Why the conversion failed (ErrorKind::none while it has not) and, with
+  // Options::locate, where: a surrogate without its partner that reached
+  // the encoder is malformed input at its own place.
+  Error error() const;
   // With Options::locate, after finish(): the LineEndingsSeen flags of the
   // decoded text.
   unsigned lineEndingsSeen() const;
   // Under a forgiving policy: how many malformed sequences and characters
   // were changed, and with Options::locate the first changes_listed of them
-  // in the input's order, placed as failure() places a failure.
+  // in the input's order, placed as error() places a failure.
   std::uint64_t changeCount() const;
   const std::vector<Error>& changes() const;
   // The changes listed so far, which the stream then forgets: a caller that
