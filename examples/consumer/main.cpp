@@ -1,9 +1,9 @@
 // A program built against an installed mek through <mek/mek.h> alone:
-// converts Shift_JIS to UTF-8 whole and in pieces, detects a code, reports a
-// failure with its place, and edits text held in a mek::Text. Exits with 0
-// when every step gave what it should.
+// names codes as the command line does, converts Shift_JIS to UTF-8 whole,
+// into its own memory at the exact size and in pieces, detects a code,
+// reports a failure with its place and checks a text. Exits with 0 when
+// every step gave what it should.
 #include <mek/mek.h>
-#include <mek/text.h>
 
 #include <cstdio>
 #include <string>
@@ -41,12 +41,33 @@ int main() {
              "locating a failure") &&
        ok;
 
-  // 日本語 → 語 with the text-buffer operations on the Text's buffer.
-  std::optional<mek::Text> text = mek::Text::decode(utf8, mek::Code::utf8);
-  ok = check(text && mek::erase(text->get(), 0, 2) &&
-                 text->encode(mek::Code::utf8) == "\xe8\xaa\x9e\n"s,
-             "editing") &&
+  // Names as the command line takes them, and what a code can carry.
+  ok = check(mek::codeFor("Shift_JIS") == mek::Code::sjis && !mek::codeFor("sjis2") &&
+                 mek::carries(mek::Code::sjis, U'\u3042') &&
+                 !mek::carries(mek::Code::sjis, U'\u2603'),
+             "naming") &&
        ok;
+
+  // The exact size first, then the conversion into memory of that size.
+  const mek::Sized size = mek::measure(sjis, mek::Code::sjis, mek::Code::utf8);
+  std::string out(size.size, '\0');
+  const mek::Sized written =
+      mek::convertInto(sjis, mek::Code::sjis, mek::Code::utf8,
+                       std::span<std::byte>(reinterpret_cast<std::byte*>(out.data()), out.size()));
+  ok = check(size.ok() && written.ok() && written.size == size.size && out == utf8,
+             "converting at the exact size") &&
+       ok;
+
+  // Every problem at once; with the fallback, U+301C has a code in sjis.
+  mek::Options fallback;
+  fallback.fallback = true;
+  const std::string wave = "\xe3\x80\x9c\xe2\x98\x83"s;  // U+301C U+2603
+  const std::vector<mek::Error> strict =
+      mek::check(wave, mek::Code::utf8, mek::Code::sjis, mek::Options{});
+  const std::vector<mek::Error> kind = mek::check(wave, mek::Code::utf8, mek::Code::sjis, fallback);
+  ok =
+      check(strict.size() == 2 && kind.size() == 1 && kind[0].character == U'\u2603', "checking") &&
+      ok;
   if (ok) std::printf("mek_consumer: ok\n");
   return ok ? 0 : 1;
 }
