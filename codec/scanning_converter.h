@@ -1,5 +1,6 @@
 #pragma once
 
+#include "codec/piece.h"
 #include "codec/sink.h"
 #include "mek/converter.h"
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/piece.h"
 #include "mek/converter.h"
 #include "mek/error.h"
 

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <vector>
 
+#include "convert/after_start.h"
 #include "convert/conversion_stream_impl.h"
 #include "convert/fused_paths.h"
 #include "convert/parallel_pieces.h"

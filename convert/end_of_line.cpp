@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "codec/piece.h"
 #include "codec/sink.h"
 #include "simd/line_scan.h"
 

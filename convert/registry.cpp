@@ -1,5 +1,6 @@
 #include "mek/registry.h"
 
+#include "convert/after_start.h"
 #include "convert/code_instances.h"
 
 namespace mek {

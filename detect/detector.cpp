@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "convert/after_start.h"
 #include "detect/marks.h"
 #include "japanese/shift_jis.h"
 #include "mek/detect.h"

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "convert/after_start.h"
 #include "detect/marks.h"
 #include "japanese/flat_tables.h"
 #include "mek/registry.h"

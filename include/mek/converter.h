@@ -1,3 +1,5 @@
+// The converter interface, beneath <mek/mek.h>: kept as it stands for the
+// callers that drive converters and manage their own memory.
 #pragma once
 
 #include <cstddef>
@@ -65,18 +67,9 @@ inline constexpr std::int32_t kMalformedInput = -2;
 // The character at `stop` is valid but the output code cannot carry it.
 inline constexpr std::int32_t kUnmappable = -3;
 
-// Where one piece of a longer text stands, for converters run over the text
-// piece by piece. `state` is the converter's shift state where the piece
-// begins (0 at the start of the text); `measurePiece` and `convertPiece` set
-// `end_state` to the state at `stop`, from where the next piece carries on.
-// `last` tells that no input follows, so that the rules for input cut off at
-// the end apply; otherwise a sequence that the end may have cut short is
-// left unconsumed, to be carried into the next piece.
-struct Piece {
-  std::int32_t state = 0;
-  std::int32_t end_state = 0;
-  bool last = true;
-};
+// Where one piece of a longer text stands (defined with the engine, in the
+// source tree): converters that run piece by piece take it.
+struct Piece;
 
 // One step of a conversion. `measure` validates the input and computes the
 // exact output size; `convert` writes that many bytes at `out`. Both scan by
@@ -104,14 +97,8 @@ class Converter {
   // keeps no state between characters, and for which input cut off by the
   // end of a piece is cut off the same way by the end of the text, needs
   // nothing more than its plain operations.
-  virtual bool measurePiece(ConversionBuffer& buffer, Piece& piece) const {
-    piece.end_state = piece.state;
-    return measure(buffer);
-  }
-  virtual bool convertPiece(ConversionBuffer& buffer, Piece& piece) const {
-    piece.end_state = piece.state;
-    return convert(buffer);
-  }
+  virtual bool measurePiece(ConversionBuffer& buffer, Piece& piece) const;
+  virtual bool convertPiece(ConversionBuffer& buffer, Piece& piece) const;
 };
 
 // Input encoding to internal form (UTF-16 big-endian units).

@@ -1,3 +1,5 @@
+// The converter interface, beneath <mek/mek.h>: kept as it stands for the
+// callers that drive converters and manage their own memory.
 #pragma once
 
 #include <cstdint>
