@@ -61,6 +61,63 @@ TEST(CppLayerTest, DetectsAndNames) {
   EXPECT_EQ(name(Code::cp932), "cp932");
 }
 
+// measure() and convertInto() give what convert() gives, at its exact size,
+// for texts that convert, change under a policy, fail and are not
+// detected; memory one byte short fails as too large.
+TEST(CppLayerTest, ExactSizeIsWhatConvertGives) {
+  Options replace;
+  replace.errors = Errors::replace;
+  const struct {
+    std::string input;
+    Code from, to;
+    Options options;
+  } cases[] = {
+      {"\x93\xfa\x96\x7b\r\n"s, Code::autodetect, Code::utf16_le_bom, {}},
+      {"a\xff\xe3\x81\x82\r\n"s, Code::utf8, Code::sjis, replace},
+      {"a\xff"s, Code::utf8, Code::sjis, {}},
+      {"\x80\xff\x81\x80\xff\x81"s, Code::autodetect, Code::utf8, {}},
+      {""s, Code::utf8, Code::jis, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input);
+    const Result whole = convert(c.input, c.from, c.to, LineEnding::crlf, c.options);
+    const Sized size = measure(c.input, c.from, c.to, LineEnding::crlf, c.options);
+    EXPECT_EQ(size.ok(), whole.ok());
+    EXPECT_EQ(size.error.kind, whole.error.kind);
+    EXPECT_EQ(size.error.offset, whole.error.offset);
+    EXPECT_EQ(size.from, whole.from);
+    EXPECT_EQ(size.changes, whole.changes);
+    EXPECT_EQ(size.size, whole.bytes.size());
+    std::string out(size.size, '\0');
+    const auto area = [&out](std::size_t n) {
+      return std::span<std::byte>(reinterpret_cast<std::byte*>(out.data()), n);
+    };
+    const Sized written =
+        convertInto(c.input, c.from, c.to, area(out.size()), LineEnding::crlf, c.options);
+    EXPECT_EQ(written.error.kind, whole.error.kind);
+    if (whole.ok()) {
+      EXPECT_EQ(out, whole.bytes);
+    }
+    if (whole.ok() && !out.empty()) {
+      EXPECT_EQ(
+          convertInto(c.input, c.from, c.to, area(out.size() - 1), LineEnding::crlf, c.options)
+              .error.kind,
+          ErrorKind::too_large);
+    }
+  }
+  // check() takes the options' fallback, folds and detection, not their
+  // policy: U+301C has its twin's code with the fallback, U+2603 none.
+  Options fallback = replace;
+  fallback.fallback = true;
+  const std::string wave = "\xe3\x80\x9c\xe2\x98\x83"s;
+  EXPECT_EQ(check(wave, Code::utf8, Code::sjis, Options{}).size(), 2u);
+  ASSERT_EQ(check(wave, Code::utf8, Code::sjis, fallback).size(), 1u);
+  EXPECT_EQ(check(wave, Code::utf8, Code::sjis, fallback)[0].character, U'\u2603');
+  EXPECT_EQ(codeNear("sjsi", false), Code::sjis);
+  EXPECT_EQ(codeNear("aut", false), std::nullopt);
+  EXPECT_EQ(codeNear("aut", true), Code::autodetect);
+}
+
 TEST(CppLayerTest, StreamGivesTheWholeConversion) {
   std::string out;
   Stream stream(Code::sjis, Code::utf16_le_bom, LineEnding::lf, [&](std::string_view bytes) {
