@@ -19,7 +19,7 @@ constexpr LongOption kLongOptions[] = {
     {"--in-place", false},  {"--help", false},         {"--version", false},
     {"--detect", true},     {"--errors", true},        {"--replacement", true},
     {"--wide-kana", false}, {"--compose-kana", false}, {"--narrow-ascii", false},
-    {"--check", false},     {"--force", false},
+    {"--check", false},     {"--force", false},        {"--buffered", false},
 };
 
 bool isOption(const char* arg) {
@@ -112,6 +112,8 @@ Arguments readArguments(int argc, char** argv) {
         a.run.fallback = true;
       } else if (is(option, "--force")) {
         a.force = true;
+      } else if (is(option, "--buffered")) {
+        a.run.buffered = true;
       } else if (is(option, "--verbose")) {
         a.run.verbose = true;
       } else if (is(option, "--detect")) {

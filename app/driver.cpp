@@ -263,6 +263,15 @@ Failure convertInput(int fd, Code outputCode, LineEnding lineEnding, const RunOp
     }
   }
   if (!input.seekable() && !settings.locate && !input.keepHistory()) settings.locate = true;
+  // Input that arrives as it is written (a pipe, a socket) is converted read
+  // by read, and each read's output goes out at once: a filter in a pipeline
+  // shows each line as it comes. The bytes are those of the whole
+  // conversion; only when they are written differs.
+  const bool streaming = output != nullptr && !run.buffered && !run.check && !input.seekable();
+  if (streaming) {
+    input.readSome();
+    output->writeAsItComes();
+  }
   // The first output error stops the conversion, and with it the reading.
   // Decoding only, the text goes through the UTF-16 encoder, which takes
   // every character, and is dropped.
@@ -286,6 +295,9 @@ Failure convertInput(int fd, Code outputCode, LineEnding lineEnding, const RunOp
     }
     if (got == 0) break;
     more = stream.commit(got);
+    // A short read: nothing more has come yet, so what the text so far
+    // gives is written now.
+    if (more && streaming && got < space.size()) more = stream.flush();
     if (found.tell) found.tell(stream.takeChanges());
   }
   if (more) (void)stream.finish();

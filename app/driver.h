@@ -44,6 +44,10 @@ struct RunOptions {
   char32_t replacement = 0;
   // Set by runCheck: every problem is replaced and placed, nothing written.
   bool check = false;
+  // --buffered: input from a pipe is converted in whole pieces, and a pipe
+  // or terminal gets the output held (up to Output::kHoldLimit) until the
+  // run has succeeded, instead of each read's output at once.
+  bool buffered = false;
 };
 
 // Reads `input` from its start, converts it piece by piece and writes the

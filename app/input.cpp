@@ -21,6 +21,17 @@ bool readFill(int fd, std::uint8_t* into, std::size_t room, std::size_t& got) {
   return true;
 }
 
+// One read, or none when the input has ended; `got` is what came.
+bool readOnce(int fd, std::uint8_t* into, std::size_t room, std::size_t& got) {
+  for (;;) {
+    const ssize_t n = read(fd, into, room);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    got = static_cast<std::size_t>(n);
+    return true;
+  }
+}
+
 bool rewind(int fd) {
   return lseek(fd, 0, SEEK_SET) == 0;
 }
@@ -97,9 +108,11 @@ InputReader::Status InputReader::fill(std::uint8_t* into, std::size_t room, std:
     got += static_cast<std::size_t>(n);
     spool_read_ += static_cast<std::uint64_t>(n);
   }
-  if (got == room) return Status::kOk;
+  if (got == room || (some_ && got > 0)) return Status::kOk;
   std::size_t more = 0;
-  if (!readFill(fd_, into + got, room - got, more)) return Status::kRead;
+  const bool read = some_ ? readOnce(fd_, into + got, room - got, more)
+                          : readFill(fd_, into + got, room - got, more);
+  if (!read) return Status::kRead;
   if (keeping_ && !append(into + got, more)) {
     if (!history_ || replaying_) return Status::kSpool;
     // Only kept to place a failure: a full disk gives that up, not the run.

@@ -271,9 +271,13 @@ bool Output::spill() {
   return ok;
 }
 
+void Output::writeAsItComes() {
+  as_it_comes_ = mode_ == Mode::kHold;
+}
+
 bool Output::hold(const std::uint8_t* data, std::size_t size) {
   if (!spilled_) {
-    if (held_.size() + size <= kHoldLimit) {
+    if (!as_it_comes_ && held_.size() + size <= kHoldLimit) {
       // Grown as the text comes, never beyond the limit.
       try {
         if (held_.size() + size > held_.capacity()) {

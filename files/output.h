@@ -76,6 +76,10 @@ class Output {
   // standard output back. After commit() it does nothing.
   void abandon();
 
+  // For a pipe or terminal: the text is written as it comes instead of
+  // held, so that a reader sees each piece at once (a later failure cannot
+  // take back what was written). Does nothing for a file.
+  void writeAsItComes();
   // For a signal's thread, while another thread may be writing: stops the
   // output and drops what this run wrote, as abandon() does, unless a commit
   // has made the text whole (one under way is waited for). Answers whether
@@ -135,6 +139,7 @@ class Output {
   off_t start_ = 0;  // where a standard stream started
   std::vector<std::uint8_t> held_;
   bool spilled_ = false;  // beyond kHoldLimit
+  bool as_it_comes_ = false;
   bool first_write_ = true;
   std::uint64_t written_ = 0;  // bytes written to `fd_`
   std::uint64_t synced_ = 0;   // bytes whose writing back has been started

@@ -548,5 +548,34 @@ TEST_F(CliTest, EmptyInputGivesEmptyOutput) {
   EXPECT_EQ(file("out.txt"), Bytes());
 }
 
+// Input from a pipe is converted as it arrives: the writer waits for the
+// first line's output before it sends a bad line, which fails the run with
+// its place, and the line already written stays. --buffered holds the
+// output until the run has succeeded, so the writer waits in vain (for a
+// second) and nothing comes out.
+TEST(StreamingTest, PipeInputIsWrittenAsItComes) {
+  ScratchDir dir;
+  const auto run = [&dir](const std::string& options, int tries) {
+    return runScript(dir,
+                     "want=$(printf 'a\\346\\227\\245')\n"
+                     "rm -f got\n"
+                     "{ printf 'a\\223\\372\\n'; i=0\n"
+                     "  while [ \"$(cat got 2>/dev/null)\" != \"$want\" ] && [ $i -lt " +
+                         std::to_string(tries) +
+                         " ]; do sleep 0.05; i=$((i+1)); done\n"
+                         "  printf 'b\\205\\n'; } |\n"
+                         "  { \"$MEK\" -isjis -outf8 " +
+                         options +
+                         " 2>err; echo $? > status; } | cat > got\n"
+                         "cat got; cat status; cat err\n");
+  };
+  Process p = run("", 200);
+  EXPECT_EQ(p.out,
+            "a\xe6\x97\xa5\n1\ncannot convert bytes at byte 5 (line 2, column 2): invalid sjis "
+            "bytes 85\n");
+  p = run("--buffered", 20);
+  EXPECT_EQ(p.out.substr(0, 2), "1\n");
+}
+
 }  // namespace
 }  // namespace mek::test
