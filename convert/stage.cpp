@@ -28,9 +28,8 @@ bool runStageQuietly(ConversionBuffer* buffer, const Converter* converter) {
     std::free(spare);
     return false;
   }
-  const std::size_t tail = cutOff && policy->action != Errors::skip
-                               ? 2 * std::size_t{policy->substitute_units}
-                               : 0;
+  const std::size_t tail =
+      cutOff && policy->action != Errors::skip ? 2 * std::size_t{policy->substitute_units} : 0;
   const auto size = static_cast<std::size_t>(buffer->size) + tail;
   if (spare != nullptr && areaCapacity(spare) >= size) {
     buffer->out = spare;

@@ -66,7 +66,7 @@ struct WholeResult {
   std::int32_t failure = 0;  // after a failure, its kind (see convertInMemory)
 };
 WholeResult convertWhole(const std::uint8_t* data, std::size_t size, int inputCode, int outputCode,
-                         int lineEnding, bool fallback = false,
-                         Errors errors = Errors::strict, Fold folds = Fold::none);
+                         int lineEnding, bool fallback = false, Errors errors = Errors::strict,
+                         Fold folds = Fold::none);
 
 }  // namespace mek::fuzz

@@ -14,7 +14,6 @@
 #include "mek/converter.h"
 #include "mek/detail/text_position.h"
 #include "mek/error.h"
-#include "mek/detail/text_position.h"
 #include "mek/types.h"
 
 namespace mek {
