@@ -32,12 +32,6 @@ inline ConversionStream::Options locating(const Options& given = {}) noexcept {
   return options;
 }
 
-// Where and why the stream failed; the kind is the stream's own when the
-// failure was not traced back to the input (memory, the writer).
-inline Error errorOf(const ConversionStream& stream) noexcept {
-  return stream.error();
-}
-
 inline Error firstChangeOf(const ConversionStream& stream) noexcept {
   return stream.changes().empty() ? Error{} : stream.changes().front();
 }

@@ -15,29 +15,38 @@ struct Stream::Shared {
   std::string output;  // kept when the stream has no writer
 };
 
-Stream::Stream(Code from, Code to, LineEnding eol, Writer writer, const Options& options,
-               const StreamSettings& settings)
-    : shared_(std::make_unique<Shared>()) {
+namespace {
+
+// The engine's options for a stream run with `settings`.
+ConversionStream::Options engineOptions(const Options& options, const StreamSettings& settings) {
   ConversionStream::Options given = locating(options);
   if (settings.piece_size != 0) given.piece_size = settings.piece_size;
   given.worker = settings.threads;
   given.locate = settings.locate;
   given.changes_listed = settings.changes_listed;
   given.fused = settings.fused;
-  stream_ = std::make_unique<ConversionStream>(
-      from, to, eol,
-      [writer = std::move(writer)](const std::uint8_t* data, std::size_t size) {
-        return writer(std::string_view(reinterpret_cast<const char*>(data), size));
-      },
-      given);
+  return given;
 }
+
+}  // namespace
+
+Stream::Stream(Code from, Code to, LineEnding eol, Writer writer, const Options& options,
+               const StreamSettings& settings)
+    : shared_(std::make_unique<Shared>()),
+      stream_(std::make_unique<ConversionStream>(
+          from, to, eol,
+          [writer = std::move(writer)](const std::uint8_t* data, std::size_t size) {
+            return writer(std::string_view(reinterpret_cast<const char*>(data), size));
+          },
+          engineOptions(options, settings))) {}
 
 Stream::Stream(Code from, Code to, LineEnding eol, const Options& options,
                const StreamSettings& settings)
-    : Stream(
-          from, to, eol, [](std::string_view) { return true; }, options, settings) {
-  // The writer keeps the output; it runs inside the calls that hold the lock
-  // (on the worker while finish() or flush() waits for it).
+    : shared_(std::make_unique<Shared>()) {
+  // The writer keeps the output; it runs inside the calls that hold the lock,
+  // on the caller's thread.
+  ConversionStream::Options given = engineOptions(options, settings);
+  given.worker = false;
   Shared* shared = shared_.get();
   stream_ = std::make_unique<ConversionStream>(
       from, to, eol,
@@ -45,15 +54,7 @@ Stream::Stream(Code from, Code to, LineEnding eol, const Options& options,
         shared->output.append(reinterpret_cast<const char*>(data), size);
         return true;
       },
-      [&] {
-        ConversionStream::Options given = locating(options);
-        if (settings.piece_size != 0) given.piece_size = settings.piece_size;
-        given.worker = false;  // the output is kept by the caller's thread
-        given.locate = settings.locate;
-        given.changes_listed = settings.changes_listed;
-        given.fused = settings.fused;
-        return given;
-      }());
+      given);
 }
 
 Stream::~Stream() = default;
@@ -123,7 +124,7 @@ std::string Stream::takeOutput() {
 Error Stream::error() const noexcept {
   if (stream_ == nullptr) return Error{ErrorKind::malformed, 0, 0, 0};
   const std::lock_guard<std::mutex> lock(shared_->mutex);
-  return errorOf(*stream_);
+  return stream_->error();
 }
 
 std::uint64_t Stream::changeCount() const noexcept {

@@ -51,7 +51,7 @@ Sized runWhole(std::string_view input, Code from, Code to, LineEnding eol, const
       result.first_change = firstChangeOf(stream);
       return result;
     }
-    result.error = errorOf(stream);
+    result.error = stream.error();
     if (result.error.kind == ErrorKind::output && sink.full()) {
       result.error = Error{ErrorKind::too_large};
     }
@@ -173,7 +173,7 @@ std::vector<Error> check(std::string_view input, Code from, Code to, const Optio
   stream.feed(bytesOf(input), input.size());
   if (!stream.finish()) {
     if (stream.error().kind == ErrorKind::no_memory) throw std::bad_alloc();
-    problems.push_back(errorOf(stream));
+    problems.push_back(stream.error());
     return problems;
   }
   problems = stream.changes();
