@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/fused_paths.h"
 #include "detect/scored_detection.h"
 #include "mek/converter.h"
 #include "mek/detect.h"
@@ -164,10 +165,25 @@ void registerPair(const std::string& name, const mek::Converter* c, const Bytes*
       ->Unit(benchmark::kMillisecond);
 }
 
+// The fused paths between UTF-8 and the Japanese codes, line endings kept:
+// the whole conversion of the tool's commonest pairs in one scan.
+void registerFusedPairs(const std::string& kind, const Bytes* utf8) {
+  const int keepLines = mek::numberOf(mek::LineEnding::keep);
+  for (int code : {1, 2, 3, 6}) {
+    const mek::Converter* to = mek::findFusedPath(4, code, keepLines);
+    const mek::Converter* from = mek::findFusedPath(code, 4, keepLines);
+    if (from == nullptr) continue;
+    const Bytes* encoded = keep(runOnce(*mek::findEncoder(code), runOnce(*mek::findDecoder(4), *utf8)));
+    registerPair(kind + "/" + kCodeNames[code] + "_to_utf8", from, encoded);
+    if (to != nullptr) registerPair(kind + "/utf8_to_" + kCodeNames[code], to, utf8);
+  }
+}
+
 void registerCorpus(const std::string& folder, const std::string& kind) {
   const Bytes utf8 = readFile(folder + "/" + kind + ".utf8");
   if (utf8.empty()) return;
   const Bytes* internal = keep(runOnce(*mek::findDecoder(4), utf8));
+  registerFusedPairs(kind, keep(utf8));
   registerUtf8Paths(kind, keep(utf8), internal);
   registerPair(kind + "/eol_lf", mek::findLineEndConverter(1), internal);
   registerPair(kind + "/eol_crlf", mek::findLineEndConverter(2), internal);
