@@ -243,6 +243,13 @@ Failure convertInput(int fd, Code outputCode, LineEnding lineEnding, const RunOp
       return Failure::kNoMemory;
     }
   }
+  // Input that arrives as it is written (a pipe, a socket) is converted read
+  // by read, and each read's output goes out at once: a filter in a pipeline
+  // shows each line as it comes. Detection too takes each read as it comes,
+  // and decides after the first lines that make the code clear. The bytes
+  // are those of the whole conversion; only when they are written differs.
+  const bool streaming = output != nullptr && !run.buffered && !run.check && !input.seekable();
+  if (streaming) input.readSome();
   if (found.inputCode == Code::autodetect) {
     StreamDetector detector(options.detection);
     const Failure failure = reading(detectInput(input, settings.piece_size, detector));
@@ -263,15 +270,7 @@ Failure convertInput(int fd, Code outputCode, LineEnding lineEnding, const RunOp
     }
   }
   if (!input.seekable() && !settings.locate && !input.keepHistory()) settings.locate = true;
-  // Input that arrives as it is written (a pipe, a socket) is converted read
-  // by read, and each read's output goes out at once: a filter in a pipeline
-  // shows each line as it comes. The bytes are those of the whole
-  // conversion; only when they are written differs.
-  const bool streaming = output != nullptr && !run.buffered && !run.check && !input.seekable();
-  if (streaming) {
-    input.readSome();
-    output->writeAsItComes();
-  }
+  if (streaming) output->writeAsItComes();
   // The first output error stops the conversion, and with it the reading.
   // Decoding only, the text goes through the UTF-16 encoder, which takes
   // every character, and is dropped.

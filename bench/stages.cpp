@@ -173,7 +173,8 @@ void registerFusedPairs(const std::string& kind, const Bytes* utf8) {
     const mek::Converter* to = mek::findFusedPath(4, code, keepLines);
     const mek::Converter* from = mek::findFusedPath(code, 4, keepLines);
     if (from == nullptr) continue;
-    const Bytes* encoded = keep(runOnce(*mek::findEncoder(code), runOnce(*mek::findDecoder(4), *utf8)));
+    const Bytes* encoded =
+        keep(runOnce(*mek::findEncoder(code), runOnce(*mek::findDecoder(4), *utf8)));
     registerPair(kind + "/" + kCodeNames[code] + "_to_utf8", from, encoded);
     if (to != nullptr) registerPair(kind + "/utf8_to_" + kCodeNames[code], to, utf8);
   }

@@ -187,7 +187,7 @@ void ScoredDetector::score(Candidate candidate, const std::uint8_t* begin,
   std::int64_t characters = 0;
   std::int64_t noise = 0;
   std::int64_t kanji_weight = 0;
-  bool beyond_ascii = false;
+  std::int64_t beyond = 0;
   const bool japanese =
       candidate == kJis || candidate == kSjis || candidate == kCp932 || candidate == kEucjp;
   KanjiRow& row = kanji_rows_[candidate];
@@ -199,7 +199,7 @@ void ScoredDetector::score(Candidate candidate, const std::uint8_t* begin,
     weight += kWeights[kind];
     ++characters;
     if (isNoise(unit, kind, japanese)) ++noise;
-    beyond_ascii = beyond_ascii || unit >= 0x80;
+    if (unit >= 0x80) ++beyond;
     if (kind == kKanjiLevel1 || kind == kKanjiLevel2) {
       kanji_weight += kWeights[kind];
       row.add(kUnicodeToJisCode[unit]);
@@ -209,12 +209,12 @@ void ScoredDetector::score(Candidate candidate, const std::uint8_t* begin,
   characters_[candidate] += characters;
   noise_[candidate] += noise;
   row.weight += kanji_weight;
-  if (candidate == kUtf8 && beyond_ascii) utf8_multibyte_ = true;
+  beyond_ascii_[candidate] += beyond;
+  if (candidate == kUtf8 && beyond != 0) utf8_multibyte_ = true;
 }
 
-void ScoredDetector::run(std::uint8_t* begin, std::uint8_t* end, bool last) {
+void ScoredDetector::note(const std::uint8_t* begin, const std::uint8_t* end) {
   const std::size_t size = static_cast<std::size_t>(end - begin);
-  const std::uint64_t offset = size_;
   const std::size_t head = std::min(size, sizeof head_ - head_size_);
   if (head != 0) std::memcpy(head_ + head_size_, begin, head);
   head_size_ += head;
@@ -226,40 +226,35 @@ void ScoredDetector::run(std::uint8_t* begin, std::uint8_t* end, bool last) {
     line_bytes_ = line_bytes_ || *p == 0x0A;
     ascii_text_ = (*p >= 0x20 && *p < 0x7F) || *p == 0x0A || *p == 0x0D || *p == 0x09;
   }
-
-  // The first kScoredBytes are decoded and scored. The end of a text that
-  // ends there belongs to them: what its cut-off last sequence gives is
-  // scored too.
-  std::uint8_t* split = begin;
-  const bool scoring = offset < kScoredBytes || (offset == kScoredBytes && size == 0);
-  if (scoring) {
-    split = begin + std::min<std::uint64_t>(size, kScoredBytes - offset);
-    std::uint8_t* p = begin;
-    do {
-      std::uint8_t* q = p + std::min(kChunk, static_cast<std::size_t>(split - p));
-      for (int c = 0; c < kCandidates; ++c) {
-        if (failed_[c]) continue;
-        // Never told that the text ends: a sequence the end cuts off stays
-        // carried, to be counted by finish(), instead of failing the code.
-        if (stages_[c].run(p, q, false, decoded_)) {
-          score(static_cast<Candidate>(c), decoded_.data(), decoded_.data() + decoded_.size);
-        } else {
-          failed_[c] = true;
-          no_memory_ = no_memory_ || stages_[c].error() == ErrorKind::no_memory;
-        }
-      }
-      p = q;
-    } while (p < split);
-    if (split == end) return;
-  }
-  // The rest only has to decode.
-  for (int c = 0; c < kCandidates; ++c) {
-    if (!failed_[c] && !stages_[c].check(split, end, last)) failed_[c] = true;
-  }
 }
 
 void ScoredDetector::feed(std::uint8_t* begin, std::uint8_t* end) {
-  run(begin, end, false);
+  // The text is decoded and scored a chunk at a time, and each chunk ends
+  // at the first LF byte in it, so that the answer is weighed after every
+  // line whatever the pieces were.
+  std::uint8_t* p = begin;
+  while (p != end && !decided_) {
+    std::uint8_t* q = p + std::min<std::uint64_t>(
+                              {kChunk, static_cast<std::size_t>(end - p), kScoredBytes - size_});
+    if (auto* lf =
+            static_cast<std::uint8_t*>(std::memchr(p, 0x0A, static_cast<std::size_t>(q - p)))) {
+      q = lf + 1;
+    }
+    note(p, q);
+    for (int c = 0; c < kCandidates; ++c) {
+      if (failed_[c]) continue;
+      // Never told that the text ends: a sequence the end cuts off stays
+      // carried, to be counted by finish(), instead of failing the code.
+      if (stages_[c].run(p, q, false, decoded_)) {
+        score(static_cast<Candidate>(c), decoded_.data(), decoded_.data() + decoded_.size);
+      } else {
+        failed_[c] = true;
+        no_memory_ = no_memory_ || stages_[c].error() == ErrorKind::no_memory;
+      }
+    }
+    if (size_ == kScoredBytes || (q[-1] == 0x0A && clear())) decide();
+    p = q;
+  }
 }
 
 CodeNumber ScoredDetector::markAnswer() const {
@@ -267,11 +262,12 @@ CodeNumber ScoredDetector::markAnswer() const {
 }
 
 bool ScoredDetector::settled() const {
+  if (decided_) return true;
   if (head_size_ == sizeof head_ && markAnswer() != kCodeAuto) return true;
   return std::all_of(std::begin(failed_), std::end(failed_), [](bool f) { return f; });
 }
 
-bool ScoredDetector::stands(int candidate) const {
+bool ScoredDetector::stands(int candidate, bool atEnd) const {
   if (failed_[candidate]) return false;
   if (!countsAsText(characters_[candidate], noise_[candidate],
                     candidate == kUtf8 && utf8_multibyte_)) {
@@ -288,10 +284,10 @@ bool ScoredDetector::stands(int candidate) const {
     // to the scores.)
     case kUtf16Le:
     case kUtf16Be:
-      return size_ % 2 == 0 && !(ascii_text_ && line_bytes_);
+      return (!atEnd || size_ % 2 == 0) && !(ascii_text_ && line_bytes_);
     case kUtf32Le:
     case kUtf32Be:
-      return size_ % 4 == 0 && !(ascii_text_ && line_bytes_);
+      return (!atEnd || size_ % 4 == 0) && !(ascii_text_ && line_bytes_);
     default:
       return true;
   }
@@ -325,32 +321,12 @@ std::int64_t ScoredDetector::scoreOf(int candidate) const {
   return mean;
 }
 
-ScoredAnswer ScoredDetector::finish() {
-  if (final_.reserve(0)) {
-    // What is still carried now is a last sequence that the end cuts off,
-    // but for ISO-2022-JP, which reads a cut-off escape as characters; a
-    // code that needs one does not read the text.
-    for (int c = 0; c < kCandidates; ++c) {
-      if (c != kJis && stages_[c].carrying()) failed_[c] = true;
-    }
-    run(final_.data(), final_.data(), true);
-  } else {
-    no_memory_ = true;
-  }
+ScoredAnswer ScoredDetector::ranking(bool atEnd) const {
   ScoredAnswer answer;
-  if (const CodeNumber mark = markAnswer(); mark != kCodeAuto) {
-    answer.code = mark;
-    answer.by_mark = true;
-    return answer;
-  }
-  if (no_memory_) {
-    answer.no_memory = true;
-    return answer;
-  }
   int best = -1;
   int second = -1;
   for (int c = 0; c < kCandidates; ++c) {
-    if (!stands(c)) continue;
+    if (!stands(c, atEnd)) continue;
     // Strictly better only: a tie keeps the candidate that comes first.
     if (best < 0 || scoreOf(c) > scoreOf(best)) {
       second = best;
@@ -362,12 +338,48 @@ ScoredAnswer ScoredDetector::finish() {
   if (best >= 0) {
     answer.code = kCandidateCodes[best];
     answer.score = scoreOf(best);
+    answer.evidence = beyond_ascii_[best];
   }
   if (second >= 0) {
     answer.runner_up = kCandidateCodes[second];
     answer.runner_up_score = scoreOf(second);
   }
   return answer;
+}
+
+bool ScoredDetector::clear() const {
+  if (no_memory_) return false;
+  const ScoredAnswer answer = ranking(false);
+  return answer.code != kCodeAuto && answer.evidence >= kClearEvidence &&
+         (answer.runner_up == kCodeAuto || answer.score - answer.runner_up_score >= kClearMargin);
+}
+
+void ScoredDetector::decide() {
+  decided_ = true;
+  decision_ = ranking(false);
+  decision_.no_memory = no_memory_;
+}
+
+ScoredAnswer ScoredDetector::finish() {
+  if (const CodeNumber mark = markAnswer(); mark != kCodeAuto) {
+    ScoredAnswer answer;
+    answer.code = mark;
+    answer.by_mark = true;
+    return answer;
+  }
+  if (decided_) return decision_;
+  // What is still carried now is a last sequence that the end cuts off,
+  // but for ISO-2022-JP, which reads a cut-off escape as characters; a
+  // code that needs one does not read the text.
+  for (int c = 0; c < kCandidates; ++c) {
+    if (c != kJis && stages_[c].carrying()) failed_[c] = true;
+  }
+  if (no_memory_) {
+    ScoredAnswer answer;
+    answer.no_memory = true;
+    return answer;
+  }
+  return ranking(true);
 }
 
 ScoredAnswer ScoredDetector::detect(const std::uint8_t* begin, const std::uint8_t* end) {

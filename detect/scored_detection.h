@@ -18,6 +18,8 @@ struct ScoredAnswer {
   CodeNumber runner_up = kCodeAuto;
   std::int64_t score = 0;
   std::int64_t runner_up_score = 0;
+  // The characters beyond ASCII in the chosen code's reading.
+  std::int64_t evidence = 0;
   // A byte-order mark decided; nothing was scored.
   bool by_mark = false;
   // Memory for decoding the scored prefix could not be had; nothing else
@@ -50,22 +52,28 @@ struct ReadingTally {
 };
 
 // Detection that weighs the evidence: after the byte-order marks, every
-// candidate code that decodes the whole text is scored by how much its
-// decoded text looks like Japanese text, and the best one wins. Only the
-// first kScoredBytes are decoded and scored; the rest of the text is only
-// checked to decode, so a long text costs one decoding check per candidate
-// still standing. The text may arrive in pieces of any size; the answer is
+// candidate code that decodes the text is scored by how much its decoded
+// text looks like Japanese text, and the best one wins. The answer is
+// weighed after every LF byte, and is decided there once the best reading
+// is clear: it has kClearEvidence characters beyond ASCII and no other
+// reading comes within kClearMargin of its score. Otherwise it is decided
+// after kScoredBytes, or at the end of a shorter text. Nothing after the
+// decision counts: a converter reads the rest and fails where the chosen
+// code cannot read it. So a text that arrives slowly is answered after its
+// first lines, and the text may arrive in pieces of any size: the answer is
 // the same for every way of cutting it.
 class ScoredDetector {
  public:
   static constexpr std::size_t kScoredBytes = 64 * 1024;
+  static constexpr std::int64_t kClearEvidence = 8;
+  static constexpr std::int64_t kClearMargin = 2000;  // hundredths
 
   ScoredDetector();
 
   // Takes the next piece [begin, end), which needs Area::kHeadroom writable
-  // bytes before `begin`.
+  // bytes before `begin`; after the decision it reads nothing more.
   void feed(std::uint8_t* begin, std::uint8_t* end);
-  // True when more input cannot change the answer.
+  // True when more input cannot change the answer: a mark, or the decision.
   bool settled() const;
   // Ends the text and answers.
   ScoredAnswer finish();
@@ -89,9 +97,18 @@ class ScoredDetector {
     kCandidates
   };
 
-  void run(std::uint8_t* begin, std::uint8_t* end, bool last);
+  // Takes the plain facts of the bytes [begin, end): the head, the size, an
+  // ESC, whether all is ASCII text.
+  void note(const std::uint8_t* begin, const std::uint8_t* end);
   void score(Candidate candidate, const std::uint8_t* begin, const std::uint8_t* end);
-  bool stands(int candidate) const;
+  // Whether a candidate reads the text so far as text; at the end, also
+  // whether the text's length fits its units.
+  bool stands(int candidate, bool atEnd) const;
+  // The best and the next best candidate that stand.
+  ScoredAnswer ranking(bool atEnd) const;
+  // Whether the best reading so far is clear enough to decide on.
+  bool clear() const;
+  void decide();
   std::int64_t scoreOf(int candidate) const;
   CodeNumber markAnswer() const;
 
@@ -112,9 +129,10 @@ class ScoredDetector {
 
   StreamStage stages_[kCandidates];
   bool failed_[kCandidates] = {};
-  std::int64_t weights_[kCandidates] = {};     // sum of the scored characters' weights
-  std::int64_t characters_[kCandidates] = {};  // scored characters
-  std::int64_t noise_[kCandidates] = {};       // scored characters that are noise
+  std::int64_t weights_[kCandidates] = {};       // sum of the scored characters' weights
+  std::int64_t characters_[kCandidates] = {};    // scored characters
+  std::int64_t noise_[kCandidates] = {};         // scored characters that are noise
+  std::int64_t beyond_ascii_[kCandidates] = {};  // scored characters beyond ASCII
   KanjiRow kanji_rows_[kCandidates];
   bool utf8_multibyte_ = false;  // the UTF-8 reading has a character past ASCII
   // Every byte so far is printable ASCII, TAB, LF or CR, and some are LF:
@@ -128,7 +146,8 @@ class ScoredDetector {
   std::size_t head_size_ = 0;
   std::uint64_t size_ = 0;
   Area decoded_;  // one candidate's decoded characters of one scored piece
-  Area final_;    // room for the carried bytes of the last call
+  bool decided_ = false;
+  ScoredAnswer decision_;
 };
 
 }  // namespace mek

@@ -555,26 +555,47 @@ TEST_F(CliTest, EmptyInputGivesEmptyOutput) {
 // second) and nothing comes out.
 TEST(StreamingTest, PipeInputIsWrittenAsItComes) {
   ScratchDir dir;
-  const auto run = [&dir](const std::string& options, int tries) {
-    return runScript(dir,
-                     "want=$(printf 'a\\346\\227\\245')\n"
-                     "rm -f got\n"
-                     "{ printf 'a\\223\\372\\n'; i=0\n"
-                     "  while [ \"$(cat got 2>/dev/null)\" != \"$want\" ] && [ $i -lt " +
-                         std::to_string(tries) +
-                         " ]; do sleep 0.05; i=$((i+1)); done\n"
-                         "  printf 'b\\205\\n'; } |\n"
-                         "  { \"$MEK\" -isjis -outf8 " +
-                         options +
-                         " 2>err; echo $? > status; } | cat > got\n"
-                         "cat got; cat status; cat err\n");
+  // printf's form of a text's bytes in `code`.
+  const auto octal = [](std::string_view text, Code code) {
+    std::string out;
+    for (const char c : convert(text, Code::utf8, code).bytes) {
+      char digits[8];
+      std::snprintf(digits, sizeof digits, "\\%03o", static_cast<unsigned char>(c));
+      out += digits;
+    }
+    return out;
   };
-  Process p = run("", 200);
+  // The first line goes in; the second, which does not read, only once the
+  // first has come out (or after `tries` waits).
+  const auto run = [&](std::string_view first, const std::string& options, int tries) {
+    const std::string printed = octal(std::string(first).substr(0, first.size() - 1), Code::utf8);
+    return runScript(dir, "want=$(printf '" + printed +
+                              "')\n"
+                              "rm -f got\n"
+                              "{ printf '" +
+                              octal(first, Code::sjis) +
+                              "'; i=0\n"
+                              "  while [ \"$(cat got 2>/dev/null)\" != \"$want\" ] && [ $i -lt " +
+                              std::to_string(tries) +
+                              " ]; do sleep 0.05; i=$((i+1)); done\n"
+                              "  printf 'b\\205\\n'; } |\n"
+                              "  { \"$MEK\" -outf8 " +
+                              options +
+                              " 2>err; echo $? > status; } | cat > got\n"
+                              "cat got; cat status; cat err\n");
+  };
+  Process p = run("a日\n", "-isjis", 200);
   EXPECT_EQ(p.out,
-            "a\xe6\x97\xa5\n1\ncannot convert bytes at byte 5 (line 2, column 2): invalid sjis "
+            "a日\n1\ncannot convert bytes at byte 5 (line 2, column 2): invalid sjis "
             "bytes 85\n");
-  p = run("--buffered", 20);
+  p = run("a日\n", "-isjis --buffered", 20);
   EXPECT_EQ(p.out.substr(0, 2), "1\n");
+  // Detection decides after a line that makes the code clear, and streams.
+  const std::string_view line = "日本語のログの一行です。\n";
+  p = run(line, "", 200);
+  EXPECT_EQ(p.out,
+            std::string(line) +
+                "1\ncannot convert bytes at byte 26 (line 2, column 2): invalid sjis bytes 85\n");
 }
 
 }  // namespace

@@ -133,27 +133,36 @@ TEST(ScoredDetectionTest, MarksTiesAndWhatCannotWin) {
   };
   for (const auto& c : cases) expectScored(c.text, c.code, c.what);
 
-  // Past the scored prefix the text still has to decode: UTF-8 that fails
-  // at its very end loses to Shift_JIS, which takes the same bytes.
+  // The answer is decided after the scored prefix (here a text without a
+  // line end), or after the first line whose reading is clear: what comes
+  // later does not count.
   const Bytes word = encoded("東京", Code::utf8);
   Bytes text;
   while (text.size() <= ScoredDetector::kScoredBytes + 7)
     text.insert(text.end(), word.begin(), word.end());
   expectScored(text, kCodeUtf8, "long UTF-8");
   for (const std::uint8_t b : {0xFF, 0x41, 0x42}) text.push_back(b);
-  expectScored(text, kCodeAuto, "long UTF-8, then FF 41 42");
-  text.resize(text.size() - 3);
-  text.push_back(0x82);
-  text.push_back(0xA0);
-  expectScored(text, kCodeSjis, "long UTF-8, then a Shift_JIS pair");
+  expectScored(text, kCodeUtf8, "long UTF-8, then FF 41 42");
+  const Bytes line = encoded("東京都千代田区の日本語\n", Code::utf8);
+  for (const char* after : {"\xFF", "\x82\xA0"}) {
+    Bytes lines = line;
+    lines.insert(lines.end(), after, after + std::strlen(after));
+    expectScored(
+        lines, kCodeUtf8,
+        std::string("a clear UTF-8 line, then ") + toHex(Bytes(after, after + std::strlen(after))));
+  }
+  Bytes unclear = encoded("東京\n", Code::utf8);
+  unclear.push_back(0xFF);
+  expectScored(unclear, kCodeAuto, "two UTF-8 kanji are no clear reading");
 }
 
 // A code wins only on evidence. Texts in UTF-8, Shift_JIS and EUC-JP with
 // one stray FF byte at every character boundary, padded to an even length
-// (which UTF-16 reads whole): no code takes them under either detection,
-// and the nearest reading names the code and the stray byte. The same texts
-// whole, and in UTF-16 and UTF-32 without a mark, are still taken for the
-// code they are in.
+// (which UTF-16 reads whole): either no code takes them, under either
+// detection, and the nearest reading names the code and the stray byte; or,
+// by score, a line before the stray byte decided the code, and the
+// conversion fails at the stray byte. The same texts whole, and in UTF-16
+// and UTF-32 without a mark, are still taken for the code they are in.
 TEST(ScoredDetectionTest, ACodeWinsOnlyOnEvidence) {
   const char* const texts[] = {
       "abc 日本語のテキスト。\n",
@@ -182,17 +191,24 @@ TEST(ScoredDetectionTest, ACodeWinsOnlyOnEvidence) {
         const std::string_view view(reinterpret_cast<const char*>(broken.data()), broken.size());
         const std::string what = std::string(text) + " in " + std::string(name(written)) +
                                  ", FF at " + std::to_string(at);
-        EXPECT_EQ(detect(view, Detection::score), Code::autodetect) << what;
         EXPECT_EQ(detect(view, Detection::first), Code::autodetect) << what;
+        const Result result = convert(view, Code::autodetect, Code::utf8);
+        EXPECT_EQ(result.error.offset, at) << what;
+        if (detect(view, Detection::score) == written) {
+          const auto lineEnd =
+              std::find(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(at), '\n');
+          EXPECT_NE(lineEnd, whole.begin() + static_cast<std::ptrdiff_t>(at)) << what;
+          EXPECT_EQ(result.error.kind, ErrorKind::malformed) << what;
+          continue;
+        }
+        EXPECT_EQ(detect(view, Detection::score), Code::autodetect) << what;
         const Undetected why = NearestReading::of(view);
         // Shift_JIS reads both cp932 and sjis; the first of them is told.
         EXPECT_EQ(why.code, written) << what;
         EXPECT_EQ(why.first.kind, ErrorKind::undetected) << what;
         EXPECT_EQ(why.first.offset, at) << what;
         EXPECT_EQ(why.first.bytes[0], 0xFF) << what;
-        const Result result = convert(view, Code::autodetect, Code::utf8);
         EXPECT_EQ(result.from, written) << what;
-        EXPECT_EQ(result.error.offset, at) << what;
         EXPECT_EQ(result.error.kind, ErrorKind::undetected) << what;
       }
     }

@@ -41,10 +41,10 @@ def test_folder_over_a_local_cluster(tmp_path):
     assert run.returncode == 1, run.stderr
     assert f"7 of 8 files converted" in run.stdout
     line = big.count(b"\n") + 1
-    # A Shift_JIS text cut off in a lead byte is no Shift_JIS text: detection
-    # refuses it, and says where it would fail.
-    assert (f"bad.txt: cannot detect the input code: it reads as sjis except at byte {len(big)} "
-            f"(line {line}, column 1): invalid sjis bytes 82") in run.stdout
+    # A Shift_JIS text cut off in a lead byte: its first lines decide that it
+    # is Shift_JIS, and the conversion fails at the cut.
+    assert (f"bad.txt: byte {len(big)} (line {line}, column 1): bytes 82 are not valid sjis"
+            in run.stdout)
 
     for name in files:
         subprocess.run([TOOL, "-outf8", "--in-place", str(expected / name)], check=True)
