@@ -9,6 +9,7 @@
 #include "convert/after_start.h"
 #include "convert/conversion_stream_impl.h"
 #include "convert/fused_paths.h"
+#include "convert/line_cuts.h"
 #include "convert/parallel_pieces.h"
 #include "mek/codes.h"
 #include "mek/registry.h"
@@ -138,7 +139,8 @@ ConversionStream::Impl::Impl(Code from, Code to, LineEnding eol, Writer writer, 
     fused_ = true;
     // Where the fused path's pieces can be cut after line ends, the caller
     // and a worker convert them side by side.
-    if (options_.worker && fusedPathCutsAtLines(inputCode)) {
+    line_cut_ = lineCutFor(inputCode);
+    if (options_.worker && line_cut_ != nullptr) {
       parallel_.reset(new (std::nothrow) ParallelPieces(*fused, inputCode, &policy_, kFusedStarted,
                                                         writer_, options_.piece_workers));
     }
@@ -173,13 +175,15 @@ bool ConversionStream::Impl::commit(std::size_t size) {
 
 bool ConversionStream::Impl::commitLines(std::size_t gathered) {
   std::uint8_t* const data = input_.data();
-  const std::uint8_t* const cut = safeLineCut(data, data + gathered);
+  const std::uint8_t* const cut = line_cut_(data, data + gathered, offset_);
   if (cut == nullptr) {
     // No line ends here: the sequential stage takes the piece and carries
     // what it leaves, after the pieces before it are written.
     at_line_start_ = false;
+    offset_ += gathered;
     return drainParallel() && decode(data, data + gathered, false);
   }
+  offset_ += static_cast<std::uint64_t>(cut - data);
   bool ok;
   if (at_line_start_) {
     ok = parallel_->convert(data, cut) || fail(parallel_->drain());
@@ -226,6 +230,7 @@ bool ConversionStream::Impl::flush() {
   if (!drainParallel()) return false;
   if (gathered != 0) {
     at_line_start_ = false;
+    offset_ += gathered;
     if (!decode(input_.data(), input_.data() + gathered, false)) return false;
   }
   // Every piece handed to the worker is written before this returns.

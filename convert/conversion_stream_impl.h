@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "codec/stream_stage.h"
+#include "convert/line_cuts.h"
 #include "convert/parallel_pieces.h"
 #include "convert/stage_list.h"
 #include "mek/detail/conversion_stream.h"
@@ -184,6 +185,8 @@ class ConversionStream::Impl {
   // (declared last: it writes through writer_ until it is gone).
   std::unique_ptr<ParallelPieces> parallel_;
   bool at_line_start_ = false;  // the sequential stage stands at a line start
+  LineCut line_cut_ = nullptr;  // where pieces side by side may end
+  std::uint64_t offset_ = 0;    // where the gathered input begins in the text
 };
 
 // Puts the policy's stand-in where the marks are that a decoder wrote for

@@ -283,14 +283,4 @@ const Converter* findFusedPath(int inputCode, int outputCode, int lineEnding) {
   return nullptr;
 }
 
-bool fusedPathCutsAtLines(int inputCode) {
-  static constexpr const Converter* kCutAtLines[] = {&kSjisDecoder, &kCp932Decoder, &kEucjpDecoder,
-                                                     &kUtf8Decoder};
-  const Converter* decoder = findDecoder(inputCode);
-  for (const Converter* cut : kCutAtLines) {
-    if (cut == decoder) return true;
-  }
-  return false;
-}
-
 }  // namespace mek

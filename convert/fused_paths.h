@@ -23,10 +23,4 @@ inline constexpr std::int32_t kFusedAfterCr = 0x100;
 inline constexpr std::int32_t kFusedStarted = 0x200;
 inline constexpr std::int32_t kFusedLittle = 0x400;
 
-// Whether the fused path from `inputCode` has the same state after every
-// line end once the text has begun (kFusedStarted), so that pieces cut
-// after line ends (safeLineCut) convert alone: the codes without shift
-// states whose characters hold no LF byte.
-bool fusedPathCutsAtLines(int inputCode);
-
 }  // namespace mek

@@ -7,17 +7,6 @@
 
 namespace mek {
 
-const std::uint8_t* safeLineCut(const std::uint8_t* begin, const std::uint8_t* end) {
-  for (const std::uint8_t* p = end; p > begin;) {
-    const void* lf = memrchr(begin, 0x0A, static_cast<std::size_t>(p - begin));
-    if (lf == nullptr) return nullptr;
-    const auto* at = static_cast<const std::uint8_t*>(lf);
-    if (at == begin || at[-1] < 0x80) return at + 1;
-    p = at;
-  }
-  return nullptr;
-}
-
 ParallelPieces::ParallelPieces(const Converter& fused, int code, const ErrorPolicy* policy,
                                std::int32_t lineState, const Writer& writer, std::size_t workers)
     : fused_(fused), code_(code), policy_(policy), line_state_(lineState), writer_(writer) {
@@ -43,7 +32,7 @@ ErrorKind ParallelPieces::run(std::uint8_t* begin, const std::uint8_t* end, Lane
   stage.resumeAt(line_state_);
   if (!stage.run(begin, end, false, lane.output)) return stage.error();
   lane.changes = stage.changes();
-  // A piece that ends as safeLineCut says leaves nothing over.
+  // A piece that ends where its line cut says leaves nothing over.
   return stage.carrying() ? ErrorKind::malformed : ErrorKind::none;
 }
 

@@ -18,7 +18,7 @@ namespace mek {
 // writes their output in input order, never two writes at once.
 // Each piece must begin where a line has just ended (after the first piece of
 // the text) and end with an LF that leaves nothing for the next piece (see
-// safeLineCut), so that it converts alone to the bytes the sequential stage
+// line_cuts.h), so that it converts alone to the bytes the sequential stage
 // would give it: the fused path's state is then the same at every such
 // place. Pieces take turns: each worker in order takes one (a copy of it),
 // then the caller converts the next itself and waits for its turn to write.
@@ -88,11 +88,5 @@ class ParallelPieces {
   ErrorKind error_ = ErrorKind::none;
   std::uint64_t changes_ = 0;
 };
-
-// Where a piece of [begin, end) may end for ParallelPieces in a code whose
-// characters hold no LF byte: after the last LF whose byte before is below
-// 0x80 (so that no sequence is left open before it), or null when there is
-// none.
-const std::uint8_t* safeLineCut(const std::uint8_t* begin, const std::uint8_t* end);
 
 }  // namespace mek

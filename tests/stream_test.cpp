@@ -16,7 +16,7 @@
 
 #include "app/driver.h"
 #include "convert/fused_paths.h"
-#include "convert/parallel_pieces.h"
+#include "convert/line_cuts.h"
 #include "detect/detector.h"
 #include "japanese/text_fold.h"
 #include "mek/detail/conversion_stream.h"
@@ -333,29 +333,69 @@ TEST_P(StreamTest, DetectionInPiecesAgreesWithTheWholeText) {
 
 INSTANTIATE_TEST_SUITE_P(EveryInputCode, StreamTest, testing::Range(1, kCodes + 1));
 
-// Pieces side by side end only after an LF that closes every sequence:
-// lines that end in a lead byte, under every policy, in pieces small and
-// large with three workers, give the whole conversion's bytes.
-TEST(SideBySidePiecesTest, LinesEndingInLeadBytes) {
+// Pieces side by side end only after a line end that leaves nothing open:
+// not after a lead byte, an ISO-2022-JP line that stays in two-byte mode or
+// ends in a broken escape, or an LF byte inside a UTF-16 or UTF-32 unit.
+// Lines long and short, under every policy, in pieces small and large with
+// three workers, give the whole conversion's bytes.
+TEST(SideBySidePiecesTest, LinesThatLeaveSomethingOpen) {
   EXPECT_EQ(safeLineCut(nullptr, nullptr), nullptr);
   const Bytes lines = hex("41 0A 42 81 0A 43 0D 0A");
   EXPECT_EQ(safeLineCut(lines.data(), lines.data() + lines.size()), lines.data() + lines.size());
   EXPECT_EQ(safeLineCut(lines.data(), lines.data() + 5), lines.data() + 2);  // not after 81 0A
-  Bytes text;
+  const Bytes jis = hex("1B 24 42 30 21 1B 28 42 0A 1B 24 42 30 21 0A 30 21 1B 0A");
+  EXPECT_EQ(asciiLineCut(jis.data(), jis.data() + jis.size(), 0), jis.data() + 9);
+  const Bytes units = hex("0A 4E 0A 00 41 00");  // 上 LF A in UTF-16LE
+  EXPECT_EQ((unitLineCut<2, true>(units.data(), units.data() + 6, 0)), units.data() + 4);
+  EXPECT_EQ((unitLineCut<2, true>(units.data() + 1, units.data() + 6, 1)), units.data() + 4);
+  EXPECT_EQ((unitLineCut<2, true>(units.data(), units.data() + 3, 0)), nullptr);
+
   std::mt19937 random(7);
-  for (int line = 0; line < 400; ++line) {
-    for (int i = 0; i < static_cast<int>(random() % 40); ++i) text.push_back('a' + random() % 26);
-    static const std::uint8_t kLeads[] = {0x81, 0x8F, 0xE3, 0xA4, 0x8E, 0xF0, 0x0D};
-    if (random() % 2 == 0) text.push_back(kLeads[random() % std::size(kLeads)]);
-    text.push_back('\n');
+  // Lines of UTF-8 text, some longer than a small piece; 上 and 《 hold a 0A byte in
+  // UTF-16 and UTF-32.
+  static const char* const kWords[] = {"abc ", "日本語", "かな", "上", "《", "ｶﾅ", "\r", "x"};
+  std::string text;
+  for (int line = 0; line < 300; ++line) {
+    const int words = static_cast<int>(random() % (line % 7 == 0 ? 60 : 12));
+    for (int i = 0; i < words; ++i) text += kWords[random() % std::size(kWords)];
+    text += '\n';
   }
-  for (const int from : {kCodeSjis, kCodeCp932, kCodeEucJp, kCodeUtf8}) {
+  // Raw lines: lead bytes before LF, and ISO-2022-JP lines that stay in a
+  // two-byte set, in katakana or after a broken escape across their LF.
+  Bytes raw;
+  static const char* const kTails[] = {
+      "81",    "8F",    "E3",       "A4", "8E",      "F0", "0D", "1B 24 42 30 21",
+      "0E 31", "1B 24", "1B 28 42", "0F", "1B 28 4A"};
+  for (int line = 0; line < 400; ++line) {
+    for (int i = 0; i < static_cast<int>(random() % 40); ++i) raw.push_back('a' + random() % 26);
+    if (random() % 2 == 0) {
+      const Bytes tail = hex(kTails[random() % std::size(kTails)]);
+      raw.insert(raw.end(), tail.begin(), tail.end());
+    }
+    raw.push_back('\n');
+  }
+  const Bytes utf8(text.begin(), text.end());
+  const auto in = [&](int code) { return whole(utf8, kCodeUtf8, code, 4).bytes; };
+  const std::pair<int, Bytes> inputs[] = {
+      {kCodeSjis, raw},
+      {kCodeCp932, raw},
+      {kCodeEucJp, raw},
+      {kCodeUtf8, raw},
+      {kCodeJis, raw},
+      {kCodeJis, in(kCodeJis)},
+      {kCodeUtf16Le, in(kCodeUtf16Le)},
+      {kCodeUtf16Be, in(kCodeUtf16Be)},
+      {kCodeUtf32Le, in(kCodeUtf32Le)},
+      {kCodeUtf32Be, in(kCodeUtf32Be)},
+  };
+  for (const auto& [from, input] : inputs) {
+    ASSERT_FALSE(input.empty()) << from;
     const int to = from == kCodeUtf8 ? kCodeSjis : kCodeUtf8;
     for (int action = 0; action < 4; ++action) {
       const auto errors = static_cast<Errors>(action);
-      const Outcome expected = whole(text, from, to, 1, false, errors);
+      const Outcome expected = whole(input, from, to, 1, false, errors);
       for (const std::size_t piece : {64, 4096}) {
-        EXPECT_EQ(streamed(text, from, to, 1, false, errors, Fold::none, piece, true), expected)
+        EXPECT_EQ(streamed(input, from, to, 1, false, errors, Fold::none, piece, true), expected)
             << "from " << from << " errors " << action << " piece " << piece;
       }
     }
