@@ -30,12 +30,13 @@ fi
 
 "$here/compare.sh" --mek "$build/mek" --corpus "$work/corpus" --runs 1 --big 4M \
   --results "$work/RESULTS.md" >/dev/null
-# Every row needs a time for mek and for iconv; a peer that cannot do a
-# conversion (uconv and ISO-2022-JP output, say) is only reported.
-rows=$(awk -F' *[|] *' '$3 ~ /^[0-9.]+$/ && $4 ~ /^[0-9.]+$/' "$work/RESULTS.md" | wc -l)
-# Every line of the table but its head and rule is a row.
-total=$(($(grep -c '^|' "$work/RESULTS.md") - 2))
-if [ "$total" -lt 12 ] || [ "$rows" -ne "$total" ]; then
+# Every row of both tables needs a time for mek on all cores and on one, and
+# for iconv (or the durable copy); a peer that cannot do a conversion (uconv
+# and ISO-2022-JP output, say) is only reported.
+rows=$(awk -F' *[|] *' '$3 ~ /^[0-9.]+$/ && $4 ~ /^[0-9.]+$/ && $5 ~ /^[0-9.]+$/' "$work/RESULTS.md" | wc -l)
+# Every line of the two tables but their heads and rules is a row.
+total=$(($(grep -c '^|' "$work/RESULTS.md") - 4))
+if [ "$total" -lt 24 ] || [ "$rows" -ne "$total" ]; then
   cat "$work/RESULTS.md" >&2
   echo "compare.sh: a row failed" >&2
   exit 1
