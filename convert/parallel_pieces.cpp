@@ -17,13 +17,19 @@ ParallelPieces::ParallelPieces(const Converter& fused, int code, const ErrorPoli
 }
 
 ParallelPieces::~ParallelPieces() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-  }
-  changed_.notify_all();
   for (const auto& worker : workers_) {
-    if (worker->thread.joinable()) worker->thread.join();
+    if (!worker->thread.joinable()) continue;
+    worker->waitIdle();
+    worker->phase.store(Worker::kStop, std::memory_order_release);
+    worker->phase.notify_one();
+    worker->thread.join();
+  }
+}
+
+void ParallelPieces::Worker::waitIdle() const {
+  for (int now = phase.load(std::memory_order_acquire); now != kIdle;
+       now = phase.load(std::memory_order_acquire)) {
+    phase.wait(now, std::memory_order_acquire);
   }
 }
 
@@ -37,57 +43,58 @@ ErrorKind ParallelPieces::run(std::uint8_t* begin, const std::uint8_t* end, Lane
 }
 
 void ParallelPieces::commitInTurn(Lane& lane) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [&] { return next_write_ == lane.index; });
-  if (error_ == ErrorKind::none) {
-    error_ = lane.error;
-    if (error_ == ErrorKind::none) {
-      changes_ += lane.changes;
-      // The turn is held while writing, so writes never overlap.
+  for (std::uint64_t turn = next_write_.load(std::memory_order_acquire); turn != lane.index;
+       turn = next_write_.load(std::memory_order_acquire)) {
+    next_write_.wait(turn, std::memory_order_acquire);
+  }
+  // The turn is this piece's alone until it passes it on, so writes never
+  // overlap and come in input order.
+  if (error_.load(std::memory_order_relaxed) == ErrorKind::none) {
+    ErrorKind error = lane.error;
+    if (error == ErrorKind::none) {
+      changes_.fetch_add(lane.changes, std::memory_order_relaxed);
       if (lane.output.size != 0 && !writer_(lane.output.data(), lane.output.size)) {
-        error_ = ErrorKind::output;
+        error = ErrorKind::output;
       }
     }
+    if (error != ErrorKind::none) error_.store(error, std::memory_order_relaxed);
   }
-  ++next_write_;
-  lock.unlock();
-  changed_.notify_all();
+  next_write_.fetch_add(1, std::memory_order_release);
+  next_write_.notify_all();
 }
 
 void ParallelPieces::work(Worker& worker) {
   for (;;) {
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [&] { return worker.handed || stopping_; });
-      if (!worker.handed) return;
-    }
+    worker.phase.wait(Worker::kIdle, std::memory_order_acquire);
+    const int phase = worker.phase.load(std::memory_order_acquire);
+    if (phase == Worker::kStop) return;
+    if (phase != Worker::kHanded) continue;
     Lane& lane = worker.lane;
     lane.error = run(lane.input.data(), lane.input.data() + lane.input.size, lane);
     commitInTurn(lane);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      worker.handed = false;
-    }
-    changed_.notify_all();
+    worker.phase.store(Worker::kIdle, std::memory_order_release);
+    worker.phase.notify_all();
   }
 }
 
 bool ParallelPieces::good() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return error_ == ErrorKind::none;
+  return error_.load(std::memory_order_acquire) == ErrorKind::none;
 }
 
 bool ParallelPieces::handOver(Worker& worker, std::uint8_t* begin, const std::uint8_t* end,
                               std::uint64_t index) {
   // Once the worker is done with its piece before, it takes a copy of this
   // one.
-  {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return !worker.handed; });
-    if (error_ != ErrorKind::none) return false;
-  }
+  worker.waitIdle();
   Lane& lane = worker.lane;
   lane.index = index;
+  if (!good()) {
+    // A piece before failed: this one only passes its turn on, so that
+    // drain() still sees every piece through.
+    lane.error = ErrorKind::none;
+    commitInTurn(lane);
+    return false;
+  }
   const auto size = static_cast<std::size_t>(end - begin);
   if (!lane.input.reserve(size)) {
     lane.error = ErrorKind::no_memory;
@@ -106,11 +113,8 @@ bool ParallelPieces::handOver(Worker& worker, std::uint8_t* begin, const std::ui
       return good();
     }
   }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    worker.handed = true;
-  }
-  changed_.notify_all();
+  worker.phase.store(Worker::kHanded, std::memory_order_release);
+  worker.phase.notify_one();
   return good();
 }
 
@@ -125,14 +129,15 @@ bool ParallelPieces::convert(std::uint8_t* begin, const std::uint8_t* end) {
 }
 
 ErrorKind ParallelPieces::drain() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [&] { return next_write_ == next_index_; });
-  return error_;
+  for (std::uint64_t turn = next_write_.load(std::memory_order_acquire); turn != next_index_;
+       turn = next_write_.load(std::memory_order_acquire)) {
+    next_write_.wait(turn, std::memory_order_acquire);
+  }
+  return error_.load(std::memory_order_acquire);
 }
 
 std::uint64_t ParallelPieces::changes() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return changes_;
+  return changes_.load(std::memory_order_acquire);
 }
 
 }  // namespace mek

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <condition_variable>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -58,9 +57,13 @@ class ParallelPieces {
 
   // A worker thread and the piece it holds.
   struct Worker {
+    enum Phase : int { kIdle, kHanded, kStop };
     Lane lane;
     std::thread thread;
-    bool handed = false;  // its lane holds a piece to convert
+    // kHanded: its lane holds a piece to convert; kStop: it ends.
+    std::atomic<int> phase{kIdle};
+    // Waits until the worker holds no piece.
+    void waitIdle() const;
   };
 
   ErrorKind run(std::uint8_t* begin, const std::uint8_t* end, Lane& lane) const;
@@ -81,12 +84,10 @@ class ParallelPieces {
   std::vector<std::unique_ptr<Worker>> workers_;
   std::uint64_t next_index_ = 0;
 
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  bool stopping_ = false;
-  std::uint64_t next_write_ = 0;
-  ErrorKind error_ = ErrorKind::none;
-  std::uint64_t changes_ = 0;
+  // The index of the piece whose turn it is to write.
+  std::atomic<std::uint64_t> next_write_{0};
+  std::atomic<ErrorKind> error_{ErrorKind::none};
+  std::atomic<std::uint64_t> changes_{0};
 };
 
 }  // namespace mek
