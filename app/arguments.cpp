@@ -15,11 +15,13 @@ struct LongOption {
 };
 
 constexpr LongOption kLongOptions[] = {
-    {"--fallback", false},  {"--verbose", false},      {"--guess", false},
-    {"--in-place", false},  {"--help", false},         {"--version", false},
-    {"--detect", true},     {"--errors", true},        {"--replacement", true},
-    {"--wide-kana", false}, {"--compose-kana", false}, {"--narrow-ascii", false},
-    {"--check", false},     {"--force", false},        {"--buffered", false},
+    {"--fallback", false},      {"--verbose", false},      {"--guess", false},
+    {"--in-place", false},      {"--help", false},         {"--version", false},
+    {"--detect", true},         {"--errors", true},        {"--replacement", true},
+    {"--wide-kana", false},     {"--compose-kana", false}, {"--narrow-ascii", false},
+    {"--check", false},         {"--force", false},        {"--buffered", false},
+    {"--base64-decode", false}, {"--qp-decode", false},    {"--base64-encode", false},
+    {"--qp-encode", false},
 };
 
 bool isOption(const char* arg) {
@@ -122,6 +124,14 @@ Arguments readArguments(int argc, char** argv) {
           return a;
         }
         a.run.score = std::strcmp(value, "score") == 0;
+      } else if (is(option, "--base64-decode")) {
+        a.run.transfer_in = Transfer::base64;
+      } else if (is(option, "--qp-decode")) {
+        a.run.transfer_in = Transfer::quoted_printable;
+      } else if (is(option, "--base64-encode")) {
+        a.run.transfer_out = Transfer::base64;
+      } else if (is(option, "--qp-encode")) {
+        a.run.transfer_out = Transfer::quoted_printable;
       } else if (is(option, "--wide-kana")) {
         a.run.folds = a.run.folds | Fold::wide_kana;
       } else if (is(option, "--compose-kana")) {

@@ -38,6 +38,11 @@ const char* codeName(Code code) {
   return name(code).data();
 }
 
+// The name of a transfer encoding, for messages.
+const char* transferName(Transfer transfer) {
+  return transfer == Transfer::base64 ? "base64" : "quoted-printable";
+}
+
 enum class Failure { kNone, kRead, kNoMemory, kConvert, kWrite, kUndetected, kSpool };
 
 // Reads the input piece by piece into `detector` until it is settled, then
@@ -141,8 +146,9 @@ Failure readPieces(InputReader& input, std::size_t pieceSize, Take take) {
   }
 }
 
-Failure readNearest(InputReader& input, std::size_t pieceSize, Undetected& undetected) {
-  NearestReading nearest;
+Failure readNearest(InputReader& input, std::size_t pieceSize, Transfer decoding,
+                    Undetected& undetected) {
+  NearestReading nearest(decoding);
   const Failure failure =
       readPieces(input, pieceSize, [&nearest](std::string_view bytes) { nearest.feed(bytes); });
   if (failure != Failure::kNone) return failure;
@@ -153,9 +159,12 @@ Failure readNearest(InputReader& input, std::size_t pieceSize, Undetected& undet
 // --guess from a pipe, which can be read once: detection, the nearest
 // reading, and the decoding in every code that detection may answer (for the
 // line endings), over each piece as it comes, so that nothing is kept.
-Failure guessInOnePass(InputReader& input, std::size_t pieceSize, Detection how, Findings& found) {
-  StreamDetector detector(how);
-  NearestReading nearest;
+Failure guessInOnePass(InputReader& input, std::size_t pieceSize, const Options& options,
+                       Findings& found) {
+  StreamDetector detector(options.detection, options.decode_transfer);
+  NearestReading nearest(options.decode_transfer);
+  Options decoding;
+  decoding.decode_transfer = options.decode_transfer;
   StreamSettings settings;
   settings.piece_size = pieceSize;
   // The byte-order mark codes and every code scored.
@@ -166,7 +175,7 @@ Failure guessInOnePass(InputReader& input, std::size_t pieceSize, Detection how,
   std::vector<Stream> readings;
   for (const Code code : kAnswers) {
     readings.emplace_back(
-        code, Code::utf16_be, LineEnding::keep, [](std::string_view) { return true; }, Options{},
+        code, Code::utf16_be, LineEnding::keep, [](std::string_view) { return true; }, decoding,
         settings);
   }
   const Failure failure = readPieces(input, pieceSize, [&](std::string_view bytes) {
@@ -204,6 +213,8 @@ Failure convertInput(int fd, Code outputCode, LineEnding lineEnding, const RunOp
   options.errors = run.guess ? Errors::strict : run.errors;
   options.replacement = run.replacement;
   options.folds = run.guess ? Fold::none : run.folds;
+  options.decode_transfer = run.transfer_in;
+  options.encode_transfer = run.guess ? Transfer::none : run.transfer_out;
   options.detection = run.score ? Detection::score : Detection::first;
   settings.locate = locate || run.verbose || run.guess || options.errors != Errors::strict;
   settings.changes_listed = run.verbose ? kChangesListed + 1 : 1;
@@ -231,8 +242,7 @@ Failure convertInput(int fd, Code outputCode, LineEnding lineEnding, const RunOp
   };
   if (run.guess && found.inputCode == Code::autodetect && !input.seekable()) {
     try {
-      const Failure failure =
-          reading(guessInOnePass(input, settings.piece_size, options.detection, found));
+      const Failure failure = reading(guessInOnePass(input, settings.piece_size, options, found));
       if (failure == Failure::kNone && run.verbose) {
         if (run.label != nullptr) std::fprintf(stderr, "%s: ", labelText(run.label).c_str());
         std::fprintf(stderr, "detected %s\n", codeName(found.inputCode));
@@ -251,7 +261,7 @@ Failure convertInput(int fd, Code outputCode, LineEnding lineEnding, const RunOp
   const bool streaming = output != nullptr && !run.buffered && !run.check && !input.seekable();
   if (streaming) input.readSome();
   if (found.inputCode == Code::autodetect) {
-    StreamDetector detector(options.detection);
+    StreamDetector detector(options.detection, options.decode_transfer);
     const Failure failure = reading(detectInput(input, settings.piece_size, detector));
     if (failure != Failure::kNone) return failure;
     try {
@@ -260,7 +270,8 @@ Failure convertInput(int fd, Code outputCode, LineEnding lineEnding, const RunOp
       return Failure::kNoMemory;
     }
     if (found.inputCode == Code::autodetect) {
-      const Failure failure = reading(readNearest(input, settings.piece_size, found.undetected));
+      const Failure failure = reading(
+          readNearest(input, settings.piece_size, options.decode_transfer, found.undetected));
       return failure != Failure::kNone ? failure : Failure::kUndetected;
     }
     if (run.verbose) {
@@ -321,7 +332,8 @@ Failure convertInput(int fd, Code outputCode, LineEnding lineEnding, const RunOp
   }
 }
 
-std::string placeAndDetail(const Error& failure, Code inputCode, Code outputCode);
+std::string placeAndDetail(const Error& failure, Code inputCode, Code outputCode,
+                           Transfer decoded = Transfer::none);
 
 // " in 'NAME'" after the opening words of a message about the input, when a
 // file is named and the message has no "NAME: " before it.
@@ -350,15 +362,22 @@ std::string failureText(Failure failure, const Findings& found, Code outputCode,
     if (why.code != Code::autodetect && why.first.line != 0) {
       const Code near = why.code;
       message += std::string(": it reads as ") + codeName(near) + " except at " +
-                 placeAndDetail(why.first, near, outputCode);
+                 placeAndDetail(why.first, near, outputCode, run.transfer_in);
     }
     return message;
   }
   if (failure == Failure::kSpool) return temporaryFailure(found.readError);
   // Lines count from 1: a failure without a line was not traced back.
   std::string message = "cannot convert bytes" + inName(run);
-  if (found.failure.line == 0) return message;
-  return message + " at " + placeAndDetail(found.failure, found.inputCode, outputCode);
+  if (found.failure.line == 0) {
+    // A transfer encoding that does not decode is not traced to its place.
+    if (run.transfer_in != Transfer::none && found.failure.kind == ErrorKind::malformed) {
+      message += std::string(": the input is no valid ") + transferName(run.transfer_in);
+    }
+    return message;
+  }
+  return message + " at " +
+         placeAndDetail(found.failure, found.inputCode, outputCode, run.transfer_in);
 }
 
 }  // namespace
@@ -366,10 +385,14 @@ std::string failureText(Failure failure, const Findings& found, Code outputCode,
 namespace {
 
 // "byte N (line L, column C): DETAIL" for a failure or a change.
-std::string placeAndDetail(const Error& failure, Code inputCode, Code outputCode) {
-  char text[160];
-  std::snprintf(text, sizeof text, "byte %llu (line %llu, column %llu): ",
+std::string placeAndDetail(const Error& failure, Code inputCode, Code outputCode,
+                           Transfer decoded) {
+  char text[200];
+  std::snprintf(text, sizeof text, "byte %llu%s (line %llu, column %llu): ",
                 static_cast<unsigned long long>(failure.offset),
+                decoded == Transfer::none
+                    ? ""
+                    : (std::string(" of the ") + transferName(decoded) + "-decoded input").c_str(),
                 static_cast<unsigned long long>(failure.line),
                 static_cast<unsigned long long>(failure.column));
   std::string message = text;
@@ -395,12 +418,13 @@ std::string failureMessage(const Error& failure, Code inputCode, Code outputCode
 }
 
 std::string changeReport(const std::vector<Error>& changes, std::uint64_t count, Code inputCode,
-                         Code outputCode, bool verbose, const std::string& where) {
+                         Code outputCode, bool verbose, const std::string& where,
+                         Transfer decoded) {
   std::string report;
   if (!verbose) {
     report = std::to_string(count) + " changed" + where;
     if (!changes.empty()) {
-      report += "; the first at " + placeAndDetail(changes.front(), inputCode, outputCode);
+      report += "; the first at " + placeAndDetail(changes.front(), inputCode, outputCode, decoded);
     }
     return report;
   }
@@ -408,7 +432,7 @@ std::string changeReport(const std::vector<Error>& changes, std::uint64_t count,
   for (const Error& change : changes) {
     if (told == kChangesListed) break;
     if (told++ != 0) report += '\n';
-    report += "changed at " + placeAndDetail(change, inputCode, outputCode);
+    report += "changed at " + placeAndDetail(change, inputCode, outputCode, decoded);
   }
   if (count > told) report += "\n... and " + std::to_string(count - told) + " more";
   return report;
@@ -425,7 +449,9 @@ int runCheck(std::FILE* input, Code inputCode, Code outputCode, LineEnding lineE
   found.tell = [&](const std::vector<Error>& problems) {
     for (const Error& problem : problems) {
       if (options.label != nullptr) std::printf("%s: ", labelText(options.label).c_str());
-      std::printf("%s\n", placeAndDetail(problem, found.inputCode, outputCode).c_str());
+      std::printf(
+          "%s\n",
+          placeAndDetail(problem, found.inputCode, outputCode, options.transfer_in).c_str());
     }
     told += problems.size();
   };
@@ -501,8 +527,9 @@ bool runConversion(std::FILE* input, int inputCodeNumber, const char* outputPath
   }
   if (message.empty()) {
     if (found.changeCount != 0) {
-      const std::string report = changeReport(found.changes, found.changeCount, found.inputCode,
-                                              outputCode, options.verbose, inName(options));
+      const std::string report =
+          changeReport(found.changes, found.changeCount, found.inputCode, outputCode,
+                       options.verbose, inName(options), options.transfer_in);
       std::size_t at = 0;
       while (at <= report.size()) {
         const std::size_t line = std::min(report.find('\n', at), report.size());

@@ -48,6 +48,11 @@ struct RunOptions {
   // or terminal gets the output held (up to Output::kHoldLimit) until the
   // run has succeeded, instead of each read's output at once.
   bool buffered = false;
+  // --base64-decode, --qp-decode: the transfer encoding taken off the input
+  // before detection and decoding; --base64-encode, --qp-encode: the one
+  // put on the output.
+  Transfer transfer_in = Transfer::none;
+  Transfer transfer_out = Transfer::none;
 };
 
 // Reads `input` from its start, converts it piece by piece and writes the
@@ -75,8 +80,11 @@ std::string failureMessage(const Error& failure, Code inputCode, Code outputCode
 // (`where`: " in 'NAME'" or nothing), or
 // with `verbose` one "changed at byte ...: DETAIL" line per change listed,
 // then "... and N more" for those beyond.
+// With a transfer encoding taken off the input, the places say that they
+// count its decoded bytes.
 std::string changeReport(const std::vector<Error>& changes, std::uint64_t count, Code inputCode,
-                         Code outputCode, bool verbose, const std::string& where = "");
+                         Code outputCode, bool verbose, const std::string& where = "",
+                         Transfer decoded = Transfer::none);
 
 // Ends the run as SIGPIPE would have (the tool ignores the signal, so that
 // a closed standard error cannot kill it): for standard output whose reader

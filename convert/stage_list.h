@@ -48,6 +48,8 @@ struct StageRequest {
   int output_code = 0;
   int line_ending = 0;
   Fold folds = Fold::none;
+  Transfer transfer_in = Transfer::none;   // taken off before decoding
+  Transfer transfer_out = Transfer::none;  // put on after encoding
 };
 
 // The list of a stream: the stages that `request` asks for (the list in

@@ -29,6 +29,8 @@ inline ConversionStream::Options locating(const Options& given = {}) noexcept {
   options.replacement = given.replacement;
   options.fallback = given.fallback;
   options.folds = given.folds;
+  options.transfer_in = given.decode_transfer;
+  options.transfer_out = given.encode_transfer;
   return options;
 }
 

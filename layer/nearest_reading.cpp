@@ -16,8 +16,9 @@ class NearestReading::Impl {
   static constexpr std::array<Code, 6> kCandidates = {Code::utf8,   Code::sjis,     Code::cp932,
                                                       Code::euc_jp, Code::utf16_le, Code::utf16_be};
 
-  Impl() {
+  explicit Impl(Transfer decoding) {
     ConversionStream::Options options;
+    options.transfer_in = decoding;
     options.locate = true;
     options.errors = Errors::replace;
     options.changes_listed = 1;
@@ -87,7 +88,7 @@ class NearestReading::Impl {
   std::uint64_t size_ = 0;
 };
 
-NearestReading::NearestReading() : impl_(std::make_unique<Impl>()) {}
+NearestReading::NearestReading(Transfer decoding) : impl_(std::make_unique<Impl>(decoding)) {}
 NearestReading::~NearestReading() = default;
 NearestReading::NearestReading(NearestReading&&) noexcept = default;
 NearestReading& NearestReading::operator=(NearestReading&&) noexcept = default;
@@ -100,8 +101,8 @@ Undetected NearestReading::finish() {
   return impl_->finish();
 }
 
-Undetected NearestReading::of(std::string_view input) {
-  NearestReading reading;
+Undetected NearestReading::of(std::string_view input, Transfer decoding) {
+  NearestReading reading(decoding);
   reading.feed(input);
   return reading.finish();
 }

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "codec/stream_stage.h"
+#include "convert/transfer_codecs.h"
 #include "detect/detector.h"
 #include "detect/scored_detection.h"
 #include "mek/mek.h"
@@ -11,14 +12,18 @@ namespace mek {
 
 // One of the two detectors, and the area the pieces are read into: the
 // detectors carry the bytes a piece cuts short into the room before the
-// next one, which the area keeps free.
+// next one, which the area keeps free. With a transfer encoding, the pieces
+// go through its decoder first, and the detectors read what it gives.
 class StreamDetector::Impl {
  public:
-  explicit Impl(Detection how) {
+  Impl(Detection how, Transfer decoding) {
     if (how == Detection::score) {
       scored_.emplace();
     } else {
       first_.emplace();
+    }
+    if (const Converter* transfer = findTransferDecoder(decoding); transfer != nullptr) {
+      transfer_.emplace(transfer, ErrorKind::malformed);
     }
   }
 
@@ -27,18 +32,20 @@ class StreamDetector::Impl {
     return {reinterpret_cast<std::byte*>(area_.data()), size};
   }
 
-  void commit(std::size_t size) {
-    std::uint8_t* const begin = area_.data();
-    if (first_) {
-      first_->feed(begin, begin + size);
-    } else {
-      scored_->feed(begin, begin + size);
-    }
+  void commit(std::size_t size) { take(area_.data(), size, false); }
+
+  // Ends the text: what the transfer decoder still holds comes out.
+  void end() {
+    if (transfer_ && area_.reserve(1)) take(area_.data(), 0, true);
   }
 
-  [[nodiscard]] bool settled() const { return first_ ? first_->settled() : scored_->settled(); }
+  [[nodiscard]] bool settled() const {
+    if (transfer_ && transfer_->error() != ErrorKind::none) return true;
+    return first_ ? first_->settled() : scored_->settled();
+  }
 
   Code finish() {
+    end();
     if (first_) return static_cast<Code>(first_->finish());
     const ScoredAnswer answer = scored_->finish();
     if (answer.no_memory) throw std::bad_alloc();
@@ -50,13 +57,34 @@ class StreamDetector::Impl {
   [[nodiscard]] const DetectionScores& scores() const { return scores_; }
 
  private:
+  // Feeds the detector the `size` bytes at `begin`, through the transfer
+  // decoder when there is one; input that is no valid transfer encoding is
+  // detected as far as it decodes (the conversion then fails there).
+  void take(std::uint8_t* begin, std::size_t size, bool last) {
+    if (transfer_) {
+      if (transfer_->error() != ErrorKind::none) return;
+      if (!transfer_->run(begin, begin + size, last, decoded_)) return;
+      begin = decoded_.data();
+      size = decoded_.size;
+      if (begin == nullptr) return;
+    }
+    if (first_) {
+      first_->feed(begin, begin + size);
+    } else {
+      scored_->feed(begin, begin + size);
+    }
+  }
+
   std::optional<Detector> first_;
   std::optional<ScoredDetector> scored_;
+  std::optional<StreamStage> transfer_;
   Area area_;
+  Area decoded_;
   DetectionScores scores_;
 };
 
-StreamDetector::StreamDetector(Detection how) : impl_(std::make_unique<Impl>(how)) {}
+StreamDetector::StreamDetector(Detection how, Transfer decoding)
+    : impl_(std::make_unique<Impl>(how, decoding)) {}
 StreamDetector::~StreamDetector() = default;
 StreamDetector::StreamDetector(StreamDetector&&) noexcept = default;
 StreamDetector& StreamDetector::operator=(StreamDetector&&) noexcept = default;

@@ -13,6 +13,15 @@
 namespace mek {
 namespace {
 
+// The code of a whole text, detected as options say: after its transfer
+// encoding is taken off, when there is one.
+Code detectFor(std::string_view input, const Options& options) {
+  if (options.decode_transfer == Transfer::none) return detect(input, options.detection);
+  StreamDetector detector(options.detection, options.decode_transfer);
+  detector.feed(input);
+  return detector.finish();
+}
+
 // Runs the whole conversion of `input` into `sink` (reset() before each run,
 // write() for each stretch of output, false to stop). Most texts convert as
 // they are: a first run counts no lines and may use a second thread. Only
@@ -20,10 +29,10 @@ namespace {
 template <class Sink>
 Sized runWhole(std::string_view input, Code from, Code to, LineEnding eol, const Options& options,
                Sink& sink) {
-  if (from == Code::autodetect) from = detect(input, options.detection);
+  if (from == Code::autodetect) from = detectFor(input, options);
   Sized result;
   if (from == Code::autodetect) {
-    const Undetected why = NearestReading::of(input);
+    const Undetected why = NearestReading::of(input, options.decode_transfer);
     result.from = why.code;
     result.error = why.first;
     return result;
@@ -155,10 +164,10 @@ Sized convertInto(std::string_view input, Code from, Code to, std::span<std::byt
 
 std::vector<Error> check(std::string_view input, Code from, Code to, const Options& options,
                          std::size_t limit) {
-  if (from == Code::autodetect) from = detect(input, options.detection);
+  if (from == Code::autodetect) from = detectFor(input, options);
   std::vector<Error> problems;
   if (from == Code::autodetect) {
-    problems.push_back(NearestReading::of(input).first);
+    problems.push_back(NearestReading::of(input, options.decode_transfer).first);
     return problems;
   }
   // Every problem is replaced and placed; the policy asked for does not

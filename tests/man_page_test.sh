@@ -34,7 +34,7 @@ help=$("$mek" --help)
 names=$({
   sed -n '/^character-code:$/,/^$/p' <<<"$help" | grep -v ':$' | tr -s ' ' '\n'
   sed -n '/^codes/,/^line endings/p' <<<"$help" | grep -E '^  [^ ]' | sed 's/^  //; s/, /\n/g'
-  grep -oE '^  --[a-z-]+' <<<"$help" | sed 's/^  //'
+  grep -oE '^  --[a-z0-9-]+' <<<"$help" | sed 's/^  //'
 } | sed '/^$/d' | sort -u)
 if [[ $(wc -l <<<"$names") -lt 30 ]]; then
   echo "FAIL: could not read the name tables from the usage text" >&2

@@ -91,6 +91,12 @@ struct Options {
   Fold folds = Fold::none;
   // How the input code is detected when `from` is Code::autodetect.
   Detection detection = Detection::score;
+  // A transfer encoding of mail bodies taken off the input before it is
+  // decoded (detection, and the places of failures, see the decoded bytes),
+  // and one put on the output after it is encoded (--base64-decode,
+  // --qp-decode, --base64-encode, --qp-encode).
+  Transfer decode_transfer = Transfer::none;
+  Transfer encode_transfer = Transfer::none;
 };
 
 struct Result {
@@ -168,7 +174,9 @@ struct Undetected {
 // reading of a text that detection refused.
 class NearestReading {
  public:
-  NearestReading();
+  // With a transfer encoding, the readings are of the input with it taken
+  // off, and the places count those bytes.
+  explicit NearestReading(Transfer decoding = Transfer::none);
   ~NearestReading();
   NearestReading(NearestReading&&) noexcept;
   NearestReading& operator=(NearestReading&&) noexcept;
@@ -180,7 +188,7 @@ class NearestReading {
   // Ends the text. Throws only std::bad_alloc.
   [[nodiscard]] Undetected finish();
   // The same for a whole text.
-  [[nodiscard]] static Undetected of(std::string_view input);
+  [[nodiscard]] static Undetected of(std::string_view input, Transfer decoding = Transfer::none);
 
  private:
   class Impl;
@@ -291,7 +299,9 @@ struct DetectionScores {
 // the answer is detect()'s for the whole text, and the pieces are not kept.
 class StreamDetector {
  public:
-  explicit StreamDetector(Detection how = Detection::score);
+  // With a transfer encoding, what is detected is the input with it taken
+  // off, as the conversion decodes it (Options::decode_transfer).
+  explicit StreamDetector(Detection how = Detection::score, Transfer decoding = Transfer::none);
   ~StreamDetector();
   StreamDetector(StreamDetector&&) noexcept;
   StreamDetector& operator=(StreamDetector&&) noexcept;

@@ -104,6 +104,10 @@ enum class Fold : unsigned {
 // 0208, other scripts, private use), or when it is UTF-8 beyond ASCII.
 enum class Detection { first, score };
 
+// A transfer encoding of mail bodies: taken off the input before it is
+// decoded, or put on the output after it is encoded.
+enum class Transfer { none, base64, quoted_printable };
+
 // The kinds of line ending found in a text, as flags.
 enum LineEndingsSeen : unsigned {
   kSeenLf = 1,

@@ -73,6 +73,10 @@ class ConversionStream {
     // The folds that run over the decoded text
     // before the line endings.
     Fold folds = Fold::none;
+    // Transfer encodings taken off the input before it is decoded, and put
+    // on the output after it is encoded.
+    Transfer transfer_in = Transfer::none;
+    Transfer transfer_out = Transfer::none;
     // Stages beside those the options ask for, each put in the list by its
     // kind (bytes before the decoder, text, bytes after the encoder), after
     // the others of its kind.
