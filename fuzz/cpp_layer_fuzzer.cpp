@@ -1,7 +1,7 @@
 // The C++ layer: mek::convert, Stream (with and without locating, in pieces
 // of a size the input chooses, flushed or not) and check, under every error
-// policy, for codes, line ending, policy and piece size taken from the first
-// four bytes. They must agree: the same output, the same kind of failure,
+// policy, for codes, line ending, policy, transfer encodings and piece size
+// taken from the first four bytes. They must agree: the same output, the same kind of failure,
 // and check() finds a problem exactly where a strict conversion fails.
 
 #include <algorithm>
@@ -20,6 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   mek::Options options;
   options.errors = static_cast<mek::Errors>(data[3] % 4);
   options.fallback = (data[3] & 4) != 0;
+  options.decode_transfer = static_cast<mek::Transfer>((data[2] >> 2) % 3);
+  options.encode_transfer = static_cast<mek::Transfer>((data[2] >> 4) % 3);
   const std::size_t piece = 1 + (data[3] >> 3);
   const bool flushing = (data[2] & 0x80) != 0;
   const std::string_view text(reinterpret_cast<const char*>(data + 4), size - 4);
@@ -63,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Every problem check() lists lies inside the text, in the input's order;
   // a text that converts strictly has none.
-  const std::vector<mek::Error> problems = mek::check(text, source, to, 64);
+  const std::vector<mek::Error> problems = mek::check(text, source, to, options, 64);
   for (std::size_t i = 0; i < problems.size(); ++i) {
     MEK_FUZZ_CHECK(problems[i].offset <= text.size());
     if (i > 0) MEK_FUZZ_CHECK(problems[i - 1].offset <= problems[i].offset);
