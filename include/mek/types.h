@@ -25,7 +25,12 @@ enum class Code : int {
   utf32_le_bom = 12,
   cp932 = 13,
   utf8_bom = 14,
-  iso2022jp = 15,  // ISO-2022-JP for mail: written in the sets of RFC 1468, ending in ASCII
+  iso2022jp = 15,      // ISO-2022-JP for mail: written in the sets of RFC 1468, ending in ASCII
+  sjis2004 = 16,       // Shift_JIS-2004: JIS X 0213:2004 planes 1 and 2, bytes 00..7F ASCII
+  eucjis2004 = 17,     // EUC-JIS-2004: plane 1 in two bytes, plane 2 after 8F
+  iso2022jp2004 = 18,  // ISO-2022-JP-2004: ESC $ B, ESC $ ( Q and ESC $ ( P
+  eucjpms = 19,        // eucJP-ms: EUC-JP with the Windows extensions and user-defined areas
+  cp51932 = 20,        // the code page 932 repertoire in EUC form, without JIS X 0212
 };
 
 // The numbers the converter interface names codes and line endings by are
