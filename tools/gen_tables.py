@@ -861,7 +861,8 @@ def write_wide_vectors(folder, name, title, table, code_form, singles, notes):
     ] + [f"# {note}" for note in notes]
     rows = []
     for b, chars in sorted(singles.items()):
-        code = bytes([b]) if b < 0x80 or code_form == "sjis" else bytes([0x8E, b])
+        # Half-width katakana follow SS2 in the EUC form; C1 controls stand alone.
+        code = bytes([b]) if b < 0xA1 or code_form == "sjis" else bytes([0x8E, b])
         rows.append((code, chars, "r"))
     for s, row, cell, chars in table.mappings():
         code = form_bytes(code_form, s, row, cell)
