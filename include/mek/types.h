@@ -99,8 +99,12 @@ enum class Fold : unsigned {
 // byte-order marks. `score` (the default): every code that decodes the
 // whole text and reads as text is scored by how much its decoded text looks
 // like Japanese text, and the best wins; ties go in the order utf8, jis,
-// sjis, euc_jp, utf16_le, utf16_be, utf32_le, utf32_be, with cp932 only when
-// sjis does not decode. `first`: a fixed order of tests, the first that
+// sjis, cp932, sjis2004, euc_jp, eucjis2004, eucjpms, cp51932, utf16_le,
+// utf16_be, utf32_le, utf32_be, with cp932 only when sjis does not decode,
+// sjis2004 where neither does or their reading holds cp932's extension rows
+// (and in their place where it holds the NEC-selected rows ED and EE, which
+// Windows never writes), and the other three only where euc_jp does not.
+// `first` does not know the codes from sjis2004 on. `first`: a fixed order of tests, the first that
 // passes wins (a text that fits none is taken for UTF-16 little-endian only
 // when it has an even length, decodes whole as such and reads as text).
 // Under both, a code that needs a last sequence cut off by the end of the
