@@ -6,6 +6,7 @@
 #include "japanese/tables/eucjp_ms.h"
 
 #include "codec/sink.h"
+#include "codec/utf8_sink.h"
 #include "japanese/tables/cp51932.h"
 #include "japanese/wide_codes.h"
 #include "japanese/wide_scan.h"
@@ -77,8 +78,10 @@ bool Cp51932Encoder::scan(ConversionBuffer& buffer, Sink& sink) const {
 
 // Both passes and their scans are compiled here, once.
 MEK_SCANS(EucjpmsDecoder, Decoder);
+MEK_UTF8_SCANS(EucjpmsDecoder);
 MEK_SCANS(EucjpmsEncoder, Encoder);
 MEK_SCANS(Cp51932Decoder, Decoder);
+MEK_UTF8_SCANS(Cp51932Decoder);
 MEK_SCANS(Cp51932Encoder, Encoder);
 
 }  // namespace mek

@@ -106,6 +106,37 @@ constexpr std::array<char32_t, 0x8000> sjis2004High() {
 
 constexpr std::array<char32_t, 0x8000> kSjis2004High = sjis2004High();
 
+// The encoder's tables in the Shift_JIS-2004 form, so that it writes the
+// code it finds: one byte below 0x100, else lead byte high, trail byte low.
+constexpr std::uint16_t sjis2004Form(std::uint16_t code) {
+  return code < 0x100 || code == kNoMapping ? code : sjis2004Of(code);
+}
+constexpr std::array<std::uint16_t, 0x10000> sjis2004FromUnicode() {
+  auto cells = kFromUnicode;
+  for (std::uint16_t& cell : cells) cell = sjis2004Form(cell);
+  return cells;
+}
+constexpr std::array<WideBeyond, kBeyond.size()> sjis2004Beyond() {
+  auto list = kBeyond;
+  for (WideBeyond& entry : list) entry.code = sjis2004Form(entry.code);
+  return list;
+}
+constexpr std::array<WidePairCode, kPairCodes.size()> sjis2004Pairs() {
+  auto list = kPairCodes;
+  for (WidePairCode& entry : list) entry.code = sjis2004Form(entry.code);
+  return list;
+}
+constexpr std::array<std::uint16_t, 0x10000> kSjis2004FromUnicode = sjis2004FromUnicode();
+constexpr auto kSjis2004Beyond = sjis2004Beyond();
+constexpr auto kSjis2004Pairs = sjis2004Pairs();
+std::uint16_t sjis2004FormOf(std::uint16_t code) {
+  return sjis2004Form(code);
+}
+constexpr WideEncoding kSjis2004Encoding{&kSjis2004FromUnicode,  kSjis2004Beyond.data(),
+                                         kSjis2004Beyond.size(), kSjis2004Pairs.data(),
+                                         kSjis2004Pairs.size(),  &kPairBases,
+                                         &sjis2004FormOf};
+
 inline char32_t sjis2004At(const std::uint8_t* p, int& length) {
   const std::uint8_t b = p[0];
   if (b < 0x80) {
@@ -133,13 +164,13 @@ inline int sjis2004BadLength(const std::uint8_t* p) {
   return lead && t >= 0x40 && t <= 0xFC && t != 0x7F ? 2 : 1;
 }
 
+// Writes a code of the Shift_JIS-2004 form.
 template <class Sink>
 inline bool putSjis2004(std::uint16_t code, std::uint16_t, Sink& sink) {
   if (code < 0x100) {
     sink.put(static_cast<std::uint8_t>(code));  // ASCII or half-width katakana
   } else {
-    const std::uint16_t sjis = sjis2004Of(code);
-    sink.put2(static_cast<std::uint8_t>(sjis >> 8), static_cast<std::uint8_t>(sjis));
+    sink.put2(static_cast<std::uint8_t>(code >> 8), static_cast<std::uint8_t>(code));
   }
   return true;
 }
@@ -356,7 +387,7 @@ bool Sjis2004Decoder::scan(ConversionBuffer& buffer, Sink& sink) const {
 template <class Sink>
 bool Sjis2004Encoder::scanPiece(ConversionBuffer& buffer, Piece& piece, Sink& sink) const {
   piece.end_state = piece.state;
-  return encodeWide(buffer, sink, piece.last, kEncoding,
+  return encodeWide(buffer, sink, piece.last, kSjis2004Encoding,
                     [](std::uint16_t code, std::uint16_t unit, Sink& out) {
                       return putSjis2004(code, unit, out);
                     });
@@ -421,10 +452,13 @@ bool Iso2022jp2004Encoder::scanPiece(ConversionBuffer& buffer, Piece& piece, Sin
 
 // Both passes and their scans are compiled here, once.
 MEK_SCANS(Sjis2004Decoder, Decoder);
+MEK_UTF8_SCANS(Sjis2004Decoder);
 MEK_PIECE_SCANS(Sjis2004Encoder, Encoder);
 MEK_SCANS(Eucjis2004Decoder, Decoder);
+MEK_UTF8_SCANS(Eucjis2004Decoder);
 MEK_PIECE_SCANS(Eucjis2004Encoder, Encoder);
 MEK_PIECE_SCANS(Iso2022jp2004Decoder, Decoder);
+MEK_UTF8_PIECE_SCANS(Iso2022jp2004Decoder);
 MEK_PIECE_SCANS(Iso2022jp2004Encoder, Encoder);
 
 }  // namespace mek

@@ -119,11 +119,16 @@ struct WideEncoding {
   const WidePairCode* pairs;
   std::size_t pair_count;
   const std::array<std::uint64_t, 0x400>* bases;
+  // The form of the codes when it is not the EUC form (Shift_JIS-2004): what
+  // turns a twin's EUC code into it.
+  std::uint16_t (*form)(std::uint16_t) = nullptr;
 
   bool mayBeginPair(std::uint16_t unit) const {
     return bases != nullptr && ((*bases)[unit >> 6] >> (unit & 63) & 1) != 0;
   }
   std::uint16_t pairCode(std::uint16_t base, std::uint16_t mark) const {
+    // The marks of the pairs: U+309A, U+0300, U+0301, U+02E5 and U+02E9.
+    if (mark != 0x309A && (mark < 0x02E5 || mark > 0x0301)) return kNoMapping;
     for (std::size_t i = 0; i < pair_count; ++i) {
       if (pairs[i].base == base && pairs[i].mark == mark) return pairs[i].code;
     }
@@ -265,8 +270,10 @@ inline WideFound findWide(const WideEncoding& enc, const std::uint8_t* p, const 
     }
   }
   std::uint16_t code = (*enc.bmp)[unit];
-  if (code == kNoMapping && fallback) [[unlikely]]
+  if (code == kNoMapping && fallback) [[unlikely]] {
     code = wideTwin(unit);
+    if (code != kNoMapping && enc.form != nullptr) code = enc.form(code);
+  }
   return {code, 2, false};
 }
 
@@ -287,6 +294,13 @@ bool encodeWide(ConversionBuffer& buffer, Sink& sink, bool last, const WideEncod
   // Writes the character at p or its stand-in and moves past it: 1 when
   // done, 0 where the strict policy stops, -1 where the piece must wait.
   const auto step = [&]() -> int {
+    // Most characters: a code of their own, and no pair to look for.
+    const std::uint16_t unit = wideUnitAt(p);
+    const std::uint16_t own = (*enc.bmp)[unit];
+    if (own != kNoMapping && !enc.mayBeginPair(unit) && put(own, unit, sink)) [[likely]] {
+      p += 2;
+      return 1;
+    }
     const WideFound found = findWide(enc, p, end, last, fallback);
     if (found.wait) return -1;
     if (found.code != kNoMapping && put(found.code, wideUnitAt(p), sink)) [[likely]] {
