@@ -16,12 +16,14 @@ namespace {
 
 constexpr WideSets kMsSets{tables::eucjp_ms::kSet1,
                            tables::eucjp_ms::kSet2,
+                           true,
                            tables::eucjp_ms::kPairs,
                            tables::eucjp_ms::kDecodeOnly,
                            std::size(tables::eucjp_ms::kDecodeOnly),
                            true};
 constexpr WideSets kCp51932Sets{tables::cp51932::kSet1,
-                                nullptr,
+                                tables::cp51932::kSet2,
+                                false,
                                 tables::cp51932::kPairs,
                                 tables::cp51932::kDecodeOnly,
                                 std::size(tables::cp51932::kDecodeOnly),

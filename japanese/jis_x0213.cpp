@@ -17,8 +17,8 @@ namespace {
 
 namespace t = tables::jis_x0213;
 
-constexpr WideSets kSets{t::kSet1, t::kSet2, t::kPairs, t::kDecodeOnly, std::size(t::kDecodeOnly),
-                         false};
+constexpr WideSets kSets{
+    t::kSet1, t::kSet2, true, t::kPairs, t::kDecodeOnly, std::size(t::kDecodeOnly), false};
 
 // ---------------------------------------------------------------------------
 // The encoders' tables, built at compile time: plain read-only data.

@@ -23,9 +23,14 @@ inline constexpr std::uint8_t kWideSs2 = 0x8E;
 inline constexpr std::uint8_t kWideSs3 = 0x8F;
 
 // The two sets of one code and its decode-only codes, as generated.
+// Whether a code has set 2 is a flag, not a null pointer: comparing the
+// address of a table with null is no constant expression where null pointer
+// checks are kept (as under sanitizers), and the encoders' tables are built
+// at compile time.
 struct WideSets {
   const char32_t* set1;
-  const char32_t* set2;  // null: the code has no set 2
+  const char32_t* set2;
+  bool has_set2;
   const WidePair* pairs;
   const std::uint32_t* decode_only;
   std::size_t decode_only_count;
@@ -50,9 +55,8 @@ constexpr bool isDecodeOnly(const WideSets& sets, unsigned s, unsigned i) {
 // Calls f(code, cell value) for every cell that the encoder writes.
 template <class F>
 constexpr void forEachWritten(const WideSets& sets, F f) {
-  for (unsigned s = 0; s < 2; ++s) {
+  for (unsigned s = 0; s < (sets.has_set2 ? 2u : 1u); ++s) {
     const char32_t* cells = s == 0 ? sets.set1 : sets.set2;
-    if (cells == nullptr) continue;
     for (unsigned i = 0; i < kWideCells; ++i) {
       if (cells[i] != kNoWide && !isDecodeOnly(sets, s, i)) f(wideCodeOf(s, i), cells[i]);
     }
@@ -175,7 +179,7 @@ inline char32_t eucWideAt(const WideSets& sets, const std::uint8_t* p, int& leng
     length = 2;
     return p[1] >= 0xA1 && p[1] <= 0xDF ? char32_t{0xFF61u + p[1] - 0xA1u} : kNoWide;
   }
-  if (b == kWideSs3 && sets.set2 != nullptr) {
+  if (b == kWideSs3 && sets.has_set2) {
     length = 3;
     const unsigned row = p[1] - 0xA1u;
     const unsigned cell = p[2] - 0xA1u;
@@ -186,7 +190,7 @@ inline char32_t eucWideAt(const WideSets& sets, const std::uint8_t* p, int& leng
 
 inline int eucWideLength(const WideSets& sets, std::uint8_t b) {
   if (b < 0x80) return 1;
-  if (b == kWideSs3) return sets.set2 != nullptr ? 3 : 1;
+  if (b == kWideSs3) return sets.has_set2 ? 3 : 1;
   return (b >= 0xA1 && b <= 0xFE) || b == kWideSs2 ? 2 : 1;
 }
 

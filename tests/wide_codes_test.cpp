@@ -201,10 +201,12 @@ TEST(WideCodesTest, HandCheckedRows) {
       EXPECT_TRUE(decoded != text(utf8) && encoded != text(bytes)) << c.bytes;
       continue;
     }
-    if (ways != ">")
+    if (ways != ">") {
       EXPECT_EQ(toHex(Bytes(decoded.begin(), decoded.end())), toHex(utf8)) << c.bytes;
-    if (ways == "<>")
+    }
+    if (ways == "<>") {
       EXPECT_EQ(toHex(Bytes(encoded.begin(), encoded.end())), toHex(bytes)) << c.text;
+    }
     if (ways == ">") {
       EXPECT_EQ(encoded, "fail") << c.text;
       ConversionBuffer buffer;
