@@ -171,7 +171,8 @@ Failure guessInOnePass(InputReader& input, std::size_t pieceSize, const Options&
   static constexpr Code kAnswers[] = {
       Code::sjis,         Code::euc_jp,       Code::jis,          Code::utf8,     Code::utf16_be,
       Code::utf16_le,     Code::utf16_be_bom, Code::utf16_le_bom, Code::utf32_be, Code::utf32_le,
-      Code::utf32_be_bom, Code::utf32_le_bom, Code::cp932};
+      Code::utf32_be_bom, Code::utf32_le_bom, Code::cp932,        Code::sjis2004, Code::eucjis2004,
+      Code::eucjpms,      Code::cp51932};
   std::vector<Stream> readings;
   for (const Code code : kAnswers) {
     readings.emplace_back(

@@ -9,6 +9,7 @@
 #include "japanese/iso2022jp.h"
 #include "japanese/jis.h"
 #include "japanese/shift_jis.h"
+#include "japanese/wide_codes.h"
 #include "unicode/utf16.h"
 #include "unicode/utf32.h"
 #include "unicode/utf8.h"
@@ -24,6 +25,16 @@ extern const JisEncoder kJisEncoder;
 extern const Iso2022jpEncoder kIso2022jpEncoder;
 extern const Cp932Decoder kCp932Decoder;
 extern const Cp932Encoder kCp932Encoder;
+extern const Sjis2004Decoder kSjis2004Decoder;
+extern const Sjis2004Encoder kSjis2004Encoder;
+extern const Eucjis2004Decoder kEucjis2004Decoder;
+extern const Eucjis2004Encoder kEucjis2004Encoder;
+extern const Iso2022jp2004Decoder kIso2022jp2004Decoder;
+extern const Iso2022jp2004Encoder kIso2022jp2004Encoder;
+extern const EucjpmsDecoder kEucjpmsDecoder;
+extern const EucjpmsEncoder kEucjpmsEncoder;
+extern const Cp51932Decoder kCp51932Decoder;
+extern const Cp51932Encoder kCp51932Encoder;
 
 extern const UTF8Decoder kUtf8Decoder;
 // Reads on after the start of a text, where a mark is an ordinary character

@@ -14,6 +14,16 @@ constinit const JisEncoder kJisEncoder;
 constinit const Iso2022jpEncoder kIso2022jpEncoder;
 constinit const Cp932Decoder kCp932Decoder;
 constinit const Cp932Encoder kCp932Encoder;
+constinit const Sjis2004Decoder kSjis2004Decoder;
+constinit const Sjis2004Encoder kSjis2004Encoder;
+constinit const Eucjis2004Decoder kEucjis2004Decoder;
+constinit const Eucjis2004Encoder kEucjis2004Encoder;
+constinit const Iso2022jp2004Decoder kIso2022jp2004Decoder;
+constinit const Iso2022jp2004Encoder kIso2022jp2004Encoder;
+constinit const EucjpmsDecoder kEucjpmsDecoder;
+constinit const EucjpmsEncoder kEucjpmsEncoder;
+constinit const Cp51932Decoder kCp51932Decoder;
+constinit const Cp51932Encoder kCp51932Encoder;
 
 // The UTF-8 decoder always drops a leading mark, so one serves both codes.
 constinit const UTF8Decoder kUtf8Decoder{UTF8Decoder::kDropMark};
@@ -75,6 +85,21 @@ constinit const CodeDescriptor kCodes[kCodeCount] = {
      "ISO-2022-JP for mail (RFC 1468): ASCII, JIS X 0201 Roman and JIS X 0208 only, half-width "
      "katakana folded to full width, ends in ASCII; read as jis",
      &kJisDecoder, &kIso2022jpEncoder},
+    {kCodeSjis2004, "sjis2004",
+     "Shift_JIS-2004: JIS X 0213:2004 planes 1 and 2; bytes 00-7F are ASCII", &kSjis2004Decoder,
+     &kSjis2004Encoder},
+    {kCodeEucjis2004, "eucjis2004", "EUC-JIS-2004: JIS X 0213:2004, plane 2 after 8F",
+     &kEucjis2004Decoder, &kEucjis2004Encoder},
+    {kCodeIso2022jp2004, "iso2022jp2004",
+     "ISO-2022-JP-2004: written with ESC $ B, ESC $ ( Q and ESC $ ( P, ends in ASCII; also reads "
+     "ESC $ ( O and all that jis reads",
+     &kIso2022jp2004Decoder, &kIso2022jp2004Encoder},
+    {kCodeEucjpms, "eucjpms",
+     "eucJP-ms: EUC-JP with JIS X 0212, the NEC and IBM extensions and user-defined areas",
+     &kEucjpmsDecoder, &kEucjpmsEncoder},
+    {kCodeCp51932, "cp51932",
+     "EUC-JP as Windows reads and writes it: cp932's repertoire, no JIS X 0212", &kCp51932Decoder,
+     &kCp51932Encoder},
 };
 
 constinit const LineEndingDescriptor kLineEndings[kLineEndingCount] = {

@@ -231,6 +231,11 @@ struct ToUtf8 {
   static constexpr DecodeToUtf8<Cp932Decoder, kRule> cp932{kCp932Decoder};
   static constexpr DecodeToUtf8<EucjpDecoder, kRule> eucjp{kEucjpDecoder};
   static constexpr DecodeToUtf8<JisDecoder, kRule> jis{kJisDecoder};
+  static constexpr DecodeToUtf8<Sjis2004Decoder, kRule> sjis2004{kSjis2004Decoder};
+  static constexpr DecodeToUtf8<Eucjis2004Decoder, kRule> eucjis2004{kEucjis2004Decoder};
+  static constexpr DecodeToUtf8<Iso2022jp2004Decoder, kRule> iso2022jp2004{kIso2022jp2004Decoder};
+  static constexpr DecodeToUtf8<EucjpmsDecoder, kRule> eucjpms{kEucjpmsDecoder};
+  static constexpr DecodeToUtf8<Cp51932Decoder, kRule> cp51932{kCp51932Decoder};
   static constexpr DecodeToUtf8<UTF16Decoder, kRule> utf16be{kUtf16BeDecoder};
   static constexpr DecodeToUtf8<UTF16Decoder, kRule> utf16le{kUtf16LeDecoder};
   static constexpr MarkedToUtf8<UTF16Decoder, kRule> utf16marked{
@@ -244,6 +249,11 @@ struct ToUtf8 {
       {&kCp932Decoder, &cp932},
       {&kEucjpDecoder, &eucjp},
       {&kJisDecoder, &jis},
+      {&kSjis2004Decoder, &sjis2004},
+      {&kEucjis2004Decoder, &eucjis2004},
+      {&kIso2022jp2004Decoder, &iso2022jp2004},
+      {&kEucjpmsDecoder, &eucjpms},
+      {&kCp51932Decoder, &cp51932},
       {&kUtf16BeDecoder, &utf16be},
       {&kUtf16LeDecoder, &utf16le},
       {&kUtf16MarkedDecoder, &utf16marked},

@@ -154,9 +154,10 @@ bool isNoise(std::uint16_t unit, CharacterClass kind, bool japaneseCode) {
 // word of four characters with one rare kanji.
 constexpr std::int64_t kNoiseShare = 4;
 
-constexpr CodeNumber kCandidateCodes[] = {kCodeUtf8,    kCodeJis,     kCodeSjis,
-                                          kCodeCp932,   kCodeEucJp,   kCodeUtf16Le,
-                                          kCodeUtf16Be, kCodeUtf32Le, kCodeUtf32Be};
+constexpr CodeNumber kCandidateCodes[] = {
+    kCodeUtf8,    kCodeJis,        kCodeSjis,    kCodeCp932,   kCodeSjis2004,
+    kCodeEucJp,   kCodeEucjis2004, kCodeEucjpms, kCodeCp51932, kCodeUtf16Le,
+    kCodeUtf16Be, kCodeUtf32Le,    kCodeUtf32Be};
 
 }  // namespace
 
@@ -188,8 +189,7 @@ void ScoredDetector::score(Candidate candidate, const std::uint8_t* begin,
   std::int64_t noise = 0;
   std::int64_t kanji_weight = 0;
   std::int64_t beyond = 0;
-  const bool japanese =
-      candidate == kJis || candidate == kSjis || candidate == kCp932 || candidate == kEucjp;
+  const bool japanese = candidate >= kJis && candidate <= kCp51932;
   KanjiRow& row = kanji_rows_[candidate];
   for (const std::uint8_t* p = begin; p + 1 < end; p += 2) {
     const auto unit = static_cast<std::uint16_t>(p[0] << 8 | p[1]);
@@ -228,6 +228,19 @@ void ScoredDetector::note(const std::uint8_t* begin, const std::uint8_t* end) {
   }
 }
 
+void ScoredDetector::noteExtensionRows(const std::uint8_t* begin, const std::uint8_t* end) {
+  for (const std::uint8_t* p = begin; p != end; ++p) {
+    const std::uint8_t b = *p;
+    if (sjis_lead_pending_) {
+      sjis_lead_pending_ = false;
+    } else if ((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) {
+      sjis_lead_pending_ = true;
+      nec_selected_ += b == 0xED || b == 0xEE;
+      extension_rows_ += b >= 0xF0;
+    }
+  }
+}
+
 void ScoredDetector::feed(std::uint8_t* begin, std::uint8_t* end) {
   // The text is decoded and scored a chunk at a time, and each chunk ends
   // at the first LF byte in it, so that the answer is weighed after every
@@ -241,6 +254,7 @@ void ScoredDetector::feed(std::uint8_t* begin, std::uint8_t* end) {
       q = lf + 1;
     }
     note(p, q);
+    if (!failed_[kSjis2004]) noteExtensionRows(p, q);
     for (int c = 0; c < kCandidates; ++c) {
       if (failed_[c]) continue;
       // Never told that the text ends: a sequence the end cuts off stays
@@ -276,8 +290,28 @@ bool ScoredDetector::stands(int candidate, bool atEnd) const {
   switch (candidate) {
     case kJis:
       return escape_seen_;
+    // Shift_JIS-2004 read as cp932 gives the NEC-selected IBM extensions
+    // (ED, EE), which Windows never writes (it writes those characters at
+    // their IBM codes FA..FC): a Shift_JIS reading with them is taken for
+    // Shift_JIS-2004 when that reads the text too. sjis2004 is also weighed
+    // where sjis and cp932 fail and where their reading holds the IBM
+    // extensions or the user-defined area (F0..FC); there it wins on the
+    // scores alone, and ties go to sjis and cp932. So text in JIS X 0208 and
+    // cp932 text with NEC row 13 and the IBM extensions as Windows writes
+    // them stay sjis and cp932.
+    case kSjis:
+      return nec_selected_ == 0 || failed_[kSjis2004];
     case kCp932:
-      return failed_[kSjis];
+      return failed_[kSjis] && (nec_selected_ == 0 || failed_[kSjis2004]);
+    case kSjis2004:
+      return nec_selected_ != 0 || extension_rows_ != 0 || (failed_[kSjis] && failed_[kCp932]);
+    // The EUC codes beyond EUC-JP are weighed where euc_jp fails; of them,
+    // in this order when their scores tie: EUC-JIS-2004, the standard, then
+    // eucJP-ms, which reads all of EUC-JP and JIS X 0212, then CP51932.
+    case kEucjis2004:
+    case kEucjpms:
+    case kCp51932:
+      return failed_[kEucjp];
     // ASCII text with line ends is UTF-8 (ASCII): its UTF-16 and UTF-32
     // readings are pairs of letters and CRs read as kanji. (ASCII without
     // line ends, such as a word of hiragana in UTF-16, 30 42 30 44, is left

@@ -83,13 +83,19 @@ class ScoredDetector {
 
  private:
   // In the order that breaks ties. cp932 stands right after sjis, and counts
-  // only when sjis fails, so Shift_JIS text is still answered sjis.
+  // only when sjis fails, so Shift_JIS text is still answered sjis. The codes
+  // of JIS X 0213 and the Windows EUC codes stand only where the older code
+  // of their form cannot read the text (see stands()).
   enum Candidate {
     kUtf8,
     kJis,
     kSjis,
     kCp932,
+    kSjis2004,
     kEucjp,
+    kEucjis2004,
+    kEucjpms,
+    kCp51932,
     kUtf16Le,
     kUtf16Be,
     kUtf32Le,
@@ -100,6 +106,9 @@ class ScoredDetector {
   // Takes the plain facts of the bytes [begin, end): the head, the size, an
   // ESC, whether all is ASCII text.
   void note(const std::uint8_t* begin, const std::uint8_t* end);
+  // Counts the Shift_JIS codes of [begin, end) in the rows of cp932's
+  // extensions.
+  void noteExtensionRows(const std::uint8_t* begin, const std::uint8_t* end);
   void score(Candidate candidate, const std::uint8_t* begin, const std::uint8_t* end);
   // Whether a candidate reads the text so far as text; at the end, also
   // whether the text's length fits its units.
@@ -141,6 +150,13 @@ class ScoredDetector {
   bool ascii_text_ = true;
   bool line_bytes_ = false;
   bool escape_seen_ = false;
+  // In the Shift_JIS reading: two-byte codes with lead bytes ED and EE (the
+  // NEC-selected IBM extensions, which Windows never writes), codes with
+  // lead bytes F0..FC (the user-defined area and the IBM extensions), and
+  // whether the last byte so far leads a pair.
+  std::int64_t nec_selected_ = 0;
+  std::int64_t extension_rows_ = 0;
+  bool sjis_lead_pending_ = false;
   bool no_memory_ = false;
   std::uint8_t head_[4] = {};
   std::size_t head_size_ = 0;

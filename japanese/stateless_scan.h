@@ -17,9 +17,21 @@ namespace mek {
 // off by the end is left unconsumed. Where `codeAt` finds no unit,
 // `badLength(p)` tells how many bytes the malformed sequence at p takes, so
 // that a forgiving policy goes on after it.
-template <class Sink, class CodeAt, class Needed, class BadLength>
+//
+// `put(sink, value)` writes what `codeAt` answers, and `Put::kMiss` is its
+// value for a miss: by default a unit and kNoMapping; the codes of the wide
+// tables (japanese/wide_table.h) answer characters and pairs instead.
+struct PutUnit {
+  static constexpr std::uint16_t kMiss = kNoMapping;
+  template <class Sink>
+  void operator()(Sink& sink, std::uint16_t unit) const {
+    sink.unit(unit);
+  }
+};
+
+template <class Sink, class CodeAt, class Needed, class BadLength, class Put = PutUnit>
 bool decodeStateless(ConversionBuffer& buffer, Sink& sink, CodeAt codeAt, Needed needed,
-                     BadLength badLength) {
+                     BadLength badLength, Put put = {}) {
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
   const std::ptrdiff_t margin = blockMargin(sink, kFastMargin, false);
@@ -31,14 +43,14 @@ bool decodeStateless(ConversionBuffer& buffer, Sink& sink, CodeAt codeAt, Needed
     // A run of non-ASCII characters, up to the next ASCII byte.
     do {
       int length;
-      const std::uint16_t unit = codeAt(p, length);
-      if (unit == kNoMapping) [[unlikely]] {
+      const auto unit = codeAt(p, length);
+      if (unit == Put::kMiss) [[unlikely]] {
         length = badLength(p);
         if (!forgiveMalformed(sink, p, static_cast<std::size_t>(length))) {
           return failScan(buffer, p, kMalformedInput);
         }
       } else {
-        sink.unit(unit);
+        put(sink, unit);
       }
       p += length;
     } while (p[0] >= 0x80 && end - p >= margin);
@@ -46,14 +58,14 @@ bool decodeStateless(ConversionBuffer& buffer, Sink& sink, CodeAt codeAt, Needed
   while (p < end) {
     if (end - p < needed(p)) break;  // cut off at the end: left unconsumed
     int length;
-    const std::uint16_t unit = codeAt(p, length);
-    if (unit == kNoMapping) [[unlikely]] {
+    const auto unit = codeAt(p, length);
+    if (unit == Put::kMiss) [[unlikely]] {
       length = badLength(p);
       if (!forgiveMalformed(sink, p, static_cast<std::size_t>(length))) {
         return failScan(buffer, p, kMalformedInput);
       }
     } else {
-      sink.unit(unit);
+      put(sink, unit);
     }
     p += length;
   }

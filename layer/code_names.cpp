@@ -59,6 +59,18 @@ constexpr CodeName kCodeNames[] = {
     {Code::utf32_be, "utf-32be", false},
     {Code::utf32_le, "utf-32le", false},
     {Code::utf32_le_bom, "utf-32", false},
+    {Code::sjis2004, "sjis2004", false},
+    {Code::sjis2004, "shift_jis-2004", false},
+    {Code::sjis2004, "shift_jisx0213", false},
+    {Code::eucjis2004, "eucjis2004", false},
+    {Code::eucjis2004, "euc-jis-2004", false},
+    {Code::eucjis2004, "euc-jisx0213", false},
+    {Code::iso2022jp2004, "iso2022jp2004", false},
+    {Code::iso2022jp2004, "iso-2022-jp-2004", false},
+    {Code::eucjpms, "eucjpms", false},
+    {Code::eucjpms, "eucjp-open", false},
+    {Code::eucjpms, "eucjp-win", false},
+    {Code::cp51932, "cp51932", false},
 };
 
 constexpr LineEndingName kLineEndingNames[] = {

@@ -264,7 +264,7 @@ TEST(LocatedFailureTest, GuessAndVerboseThroughTheTool) {
   const Process detected =
       runMek(dir, "--verbose " + shellQuote(examples + "sample-eucjp.txt") + " -outf8");
   EXPECT_EQ(detected.status, 0);
-  EXPECT_EQ(detected.err, "detected euc_jp\nscore 92.94, no runner-up\n");
+  EXPECT_EQ(detected.err, "detected euc_jp\nscore 92.94, runner-up sjis2004 score 29.83\n");
 }
 
 }  // namespace

@@ -125,14 +125,16 @@ void put16(Bytes& out, std::uint32_t unit) {
 // Internal-form text from a pool of characters: ASCII, line ends of every
 // kind, kana and kanji, half-width katakana and their marks, full-width
 // ASCII, and with `wide`, characters that only some codes carry (JIS X 0212,
-// U+FEFF, surrogate pairs, U+00A5, combining marks, ゔ).
+// U+FEFF, surrogate pairs, U+00A5, combining marks and the bases JIS X 0213
+// pairs them with, ゔ).
 Bytes randomText(std::mt19937& random, std::size_t length, bool wide) {
   static const std::uint32_t kCommon[] = {'a',    'Z',    ' ',    '\\',   '~',    '\r',
                                           '\n',   0x3042, 0x30AB, 0x6F22, 0x5B57, 0xFF71,
                                           0xFF9E, 0x3000, 0xFF21, 0x2212, 0x4E9C, 0xFF76,
                                           0xFF8A, 0xFF9F, 0xFF9C, 0x304B, 0x30A6};
-  static const std::uint32_t kWide[] = {0x4E02, 0xFEFF, 0xD842, 0x00A5, 0x00E9,
-                                        0x1B,   0x3099, 0x309A, 0x3094, 0x203E};
+  static const std::uint32_t kWide[] = {0x4E02, 0xFEFF, 0xD842, 0x00A5, 0x00E9, 0x1B,
+                                        0x3099, 0x309A, 0x3094, 0x203E, 0x31F7, 0x02E5,
+                                        0x02E9, 0x0300, 0x00E6, 0x309A, 0x309A};
   Bytes text;
   for (std::size_t i = 0; i < length; ++i) {
     std::uint32_t c = kCommon[random() % std::size(kCommon)];
@@ -172,7 +174,10 @@ std::vector<Bytes> textsFor(int code) {
                           // JIS two-byte mode broken, kept bytes after a cut
                           // (E3 81 41), and kana the mail form cannot write.
                           "78 8f e3 95 79 0a", "1b 24 42 21 0a 30 1b 28 42", "e3 81 41 ff fe 62",
-                          "78 e3 83 bf", "61 e3 83 bf 62 0a e3 82 94"}) {
+                          "78 e3 83 bf", "61 e3 83 bf 62 0a e3 82 94",
+                          // JIS X 0213 pairs, plane 2 and U+20B9F in each form, cut
+                          "82 f5 98 73 f0 40 86 85 0d 0a 82", "a4 f7 8f a1 a1 a4 a2 0a 8f a1",
+                          "1b 24 28 51 25 7c 4f 54 1b 24 28 50 21 21 0a 1b 24 28"}) {
     texts.push_back(hex(raw));
   }
   for (int i = 0; i < 4; ++i) {

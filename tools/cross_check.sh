@@ -30,7 +30,7 @@ cat "$work/corpus/mixed.utf8" >>"$work/broken.utf8"
 inputs+=("$work/broken.utf8")
 
 codes=(sjis euc_jp jis utf8 utf16_be utf16_le utf16_be_bom utf16_le_bom utf32_be utf32_le
-  utf32_be_bom utf32_le_bom cp932 utf8_bom)
+  utf32_be_bom utf32_le_bom cp932 utf8_bom sjis2004 eucjis2004 iso2022jp2004 eucjpms cp51932)
 runs=0
 failed=0
 check() {  # $1: environment setting, rest: arguments

@@ -19,6 +19,10 @@ mek names it, and GROUP one of:
     broken   UTF-8, Shift_JIS and EUC-JP texts of the groups above with one
              stray FF byte each, padded to an even length: no code reads
              them, so the right answer is none (NAME.none)
+    x0213    catalogue strings with characters of JIS X 0213 beyond JIS X 0208
+             (𠮟, セ゚, 硃, 豗, 𠂉 ...) in Shift_JIS-2004 and EUC-JIS-2004, and
+             with the NEC and IBM characters of cp932 (①, ㈱, 纊, ⅰ) in cp932
+             (NAME.sjis), which must stay sjis
 The same seed gives the same corpus.
 """
 
@@ -226,6 +230,58 @@ def main():
         for name in texts[::2]:
             with open(os.path.join(folder, name), "rb") as f:
                 write_broken(out, broken, f"{group}-{name[:-5]}", f.read().decode("utf-8"))
+
+    write_x0213(out, sentences)
+
+
+# Words with characters that JIS X 0213 has beyond JIS X 0208, and the cp932
+# extensions that Windows writes.
+# A text whose only such codes are in the user-defined rows of cp932 (𠂉 alone,
+# F0 40) reads as cp932 too, and ties go to cp932: it is left out.
+X0213_WORDS = ["𠮟る", "齟齬セ゚ ツ゚ ト゚ㇷ゚", "硃と豗", "𠂉と硃", "﨑", "剝がす", "頰", "塡める", "𠮷野家",
+               "か゚き゚く゚", "俱楽部", "㐂"]
+CP932_WORDS = ["①", "㈱", "纊", "ⅰ", "№", "髙"]
+
+
+def write_x0213(out, sentences):
+    """The x0213 group, drawn with its own generator so that the groups above
+    stay as they were."""
+    rng = random.Random(31)
+    pool = sentences or ["日本語の文章です。", "設定を保存しました。"]
+    codes = {"sjis2004": "shift_jis_2004", "eucjis2004": "euc_jis_2004"}
+    write_all(out, "x0213", "case0", "日本語の文章です。硃と豗。\n", codes)
+    write_all(out, "x0213", "case1", "日本語の文章です。硃と豗と𠂉。\n", codes)
+    write_all(out, "x0213", "case2", "齟齬セ゚ ツ゚ ト゚ㇷ゚\n𠮟る\n", codes)
+    for i in range(40):
+        lines = [rng.choice(pool) + rng.choice(X0213_WORDS) for _ in range(rng.randrange(1, 8))]
+        write_all(out, "x0213", f"jis{i:03}", "\n".join(lines) + "\n", codes)
+    for i in range(20):
+        lines = [rng.choice(pool) + rng.choice(CP932_WORDS) for _ in range(rng.randrange(1, 8))]
+        text = "\n".join(lines) + "\n"
+        try:
+            data = windows_cp932(text)
+        except UnicodeEncodeError:
+            continue
+        with open(os.path.join(out, "x0213", f"cp{i:03}.sjis"), "wb") as f:
+            f.write(data)
+
+
+def windows_cp932(text):
+    """`text` in cp932 as Windows writes it: Python's codec writes the IBM
+    characters at their NEC-selected codes (ED 40 for 纊, EE EF for ⅰ),
+    Windows at the IBM extension codes (FA 5C, FA 40)."""
+    ibm = {}
+    for lead in (0xFA, 0xFB, 0xFC):
+        for trail in range(0x40, 0xFD):
+            try:
+                ibm.setdefault(bytes([lead, trail]).decode("cp932"), bytes([lead, trail]))
+            except UnicodeDecodeError:
+                pass
+    out = bytearray()
+    for ch in text:
+        data = ch.encode("cp932")
+        out += ibm.get(ch, data) if data[:1] in (b"\xed", b"\xee") else data
+    return bytes(out)
 
 
 if __name__ == "__main__":

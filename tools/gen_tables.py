@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generates the eight constant code tables of mek from the mapping files.
+"""Generates the constant code tables of mek from the mapping files.
 
 usage: python3 tools/gen_tables.py <mapping-folder> <output-folder>
 
@@ -13,10 +13,17 @@ accessor) into <output-folder> (japanese/tables/ in the source tree).
 Nothing is written when a check fails; the script then lists every failed
 check and exits with 1.
 
+It also reads the gzip character maps SHIFT_JISX0213.gz, EUC-JISX0213.gz
+and EUC-JP-MS.gz, whose SHA-256 sums it checks, and writes the three tables of
+the wide form (japanese/wide_table.h): jis_x0213.h (Shift_JIS-2004,
+EUC-JIS-2004, ISO-2022-JP-2004), eucjp_ms.h and cp51932.h (derived from
+CP932.TXT), each stamped with its source's sum, and their reference vectors.
+
 The output depends on the mappings only, so rerunning the script over the same
 files reproduces the committed sources byte for byte.
 """
 
+import gzip
 import hashlib
 import os
 import re
@@ -519,6 +526,381 @@ def write_all_vectors(folder, mappings_folder, cp932, jis0208, jis0212, jis0201)
 
 
 # --------------------------------------------------------------------------
+# The codes beyond the 16-bit tables: JIS X 0213 (Shift_JIS-2004,
+# EUC-JIS-2004, ISO-2022-JP-2004), eucJP-ms and CP51932
+#
+# Their cells may hold characters beyond U+FFFF (U+20B9F) and codes that stand
+# for two characters (a kana and U+309A), which 16-bit cells cannot, so they get
+# a table form of their own (japanese/wide_table.h): per set, 94 x 94 cells of
+# char32_t by row and cell, where a cell from kPairBase up names one of the
+# table's pairs. Set 1 is the two-byte set (JIS X 0213 plane 1, JIS X 0208 and
+# its extensions); set 2 is the set after SS3 (plane 2, JIS X 0212).
+
+NO_WIDE = 0xFFFFFFFF
+PAIR_BASE = 0x110000
+CHARMAP_LINE = re.compile(r"(%IRREVERSIBLE%|%)?((?:<U[0-9A-Fa-f]+>)+)\s+((?:/x[0-9A-Fa-f]{2})+)\s")
+
+# The published maps and the SHA-256 they must have (../shared/mappings/README.md).
+CHARMAP_SUMS = {
+    "SHIFT_JISX0213.gz": "29afd89a995921f9bb5896e853cafb22c4d49c8623049f301dc1e8a73b2b2603",
+    "EUC-JISX0213.gz": "6b987b4fab80f45b87d55233ed438073e348daf45de807ed3ff77f09a901302f",
+    "EUC-JP-MS.gz": "09fd4dbfecbad20bef01746e80aaf00202a58e611e1cce3567ac392e6039eb42",
+}
+
+
+def read_charmap(folder, name):
+    """Answers (mappings, digest) of one gzip character map: mappings are
+    (bytes, characters, reversible) in file order. A line commented out with
+    `%` that maps a code to two characters is a real mapping (the 25 kana and
+    letters with a combining mark); `%IRREVERSIBLE%` marks a code that decodes
+    but is never written."""
+    path = os.path.join(folder, name)
+    try:
+        with open(path, "rb") as f:
+            raw = f.read()
+    except OSError as e:
+        raise GenError(f"cannot read {path}: {e.strerror}")
+    digest = hashlib.sha256(raw).hexdigest()
+    if digest != CHARMAP_SUMS[name]:
+        raise GenError(f"{name}: sha256 {digest}, expected {CHARMAP_SUMS[name]}")
+    mappings = []
+    for number, line in enumerate(gzip.decompress(raw).decode("latin-1").split("\n"), start=1):
+        m = CHARMAP_LINE.match(line + " ")
+        if m is None:
+            continue
+        chars = tuple(int(u, 16) for u in re.findall(r"<U([0-9A-Fa-f]+)>", m.group(2)))
+        code = bytes(int(b, 16) for b in re.findall(r"/x([0-9A-Fa-f]{2})", m.group(3)))
+        if m.group(1) == "%" and len(chars) != 2:
+            continue  # a comment that happens to look like a mapping
+        if len(chars) > 2:
+            raise GenError(f"{name}:{number}: more than two characters")
+        mappings.append((code, chars, m.group(1) != "%IRREVERSIBLE%"))
+    return mappings, digest
+
+
+class WideTable:
+    """The two 94 x 94 sets of one code, its pairs, its characters beyond the
+    BMP and the codes that decode but are never written."""
+
+    def __init__(self, name, title, source, digest):
+        self.name = name
+        self.title = title
+        self.source = source
+        self.digest = digest
+        self.sets = [[NO_WIDE] * (94 * 94), [NO_WIDE] * (94 * 94)]
+        self.pairs = []
+        self.decode_only = set()  # (set, row, cell)
+        self.count = 0
+
+    def put(self, where, chars, reversible, origin):
+        s, row, cell = where
+        index = (row - 0x21) * 94 + (cell - 0x21)
+        if self.sets[s][index] != NO_WIDE:
+            raise GenError(f"{origin}: set {s + 1} {row:02X}{cell:02X} is mapped twice")
+        if len(chars) == 2:
+            self.sets[s][index] = PAIR_BASE + len(self.pairs)
+            self.pairs.append(chars)
+        else:
+            self.sets[s][index] = chars[0]
+        if not reversible:
+            self.decode_only.add(where)
+        self.count += 1
+
+    def mappings(self):
+        """(set, row, cell, characters) of every cell, in code order."""
+        for s in (0, 1):
+            for index, value in enumerate(self.sets[s]):
+                if value == NO_WIDE:
+                    continue
+                chars = self.pairs[value - PAIR_BASE] if value >= PAIR_BASE else (value,)
+                yield s, 0x21 + index // 94, 0x21 + index % 94, chars
+
+    def written(self):
+        """Characters to the code written for them; several codes for one
+        character must be settled by decode_only beforehand."""
+        reverse = {}
+        for s, row, cell, chars in self.mappings():
+            if (s, row, cell) in self.decode_only:
+                continue
+            if chars in reverse:
+                raise GenError(f"{self.name}: {chars} has two codes that are written")
+            reverse[chars] = (s, row, cell)
+        return reverse
+
+
+def euc_place(code, origin):
+    """(set, row, cell) of a two- or three-byte EUC code."""
+    if len(code) == 2 and 0xA1 <= code[0] <= 0xFE and 0xA1 <= code[1] <= 0xFE:
+        return 0, code[0] - 0x80, code[1] - 0x80
+    if len(code) == 3 and code[0] == 0x8F and 0xA1 <= code[1] <= 0xFE and 0xA1 <= code[2] <= 0xFE:
+        return 1, code[1] - 0x80, code[2] - 0x80
+    raise GenError(f"{origin}: {code.hex()} is no two-set EUC code")
+
+
+# Plane 2 rows of Shift_JIS-2004 lead bytes F0..F4, two rows a lead byte.
+SJIS2004_PLANE2_ROWS = {0xF0: (1, 8), 0xF1: (3, 4), 0xF2: (5, 12), 0xF3: (13, 14), 0xF4: (15, 78)}
+
+
+def sjis2004_place(code):
+    """(set, row, cell) of a two-byte Shift_JIS-2004 code."""
+    lead, trail = code
+    if trail < 0x40 or trail > 0xFC or trail == 0x7F:
+        raise GenError(f"{code.hex()}: bad trail byte")
+    second = trail >= 0x9F
+    cell = trail - 0x9E if second else trail - 0x3F - (trail >= 0x80)
+    if lead <= 0x9F:
+        row = (lead - 0x81) * 2 + 1 + second
+        return 0, row + 0x20, cell + 0x20
+    if lead <= 0xEF:
+        row = (lead - 0xC1) * 2 + 1 + second
+        return 0, row + 0x20, cell + 0x20
+    if lead <= 0xF4:
+        row = SJIS2004_PLANE2_ROWS[lead][second]
+        return 1, row + 0x20, cell + 0x20
+    row = (lead - 0xF5) * 2 + 79 + second
+    return 1, row + 0x20, cell + 0x20
+
+
+def sjis_to_jis_row_cell(code):
+    """JIS row and cell (1-based) of a two-byte Shift_JIS code, rows past 94
+    included (code page 932's user-defined and IBM rows)."""
+    lead, trail = code >> 8, code & 0xFF
+    second = trail >= 0x9F
+    cell = trail - 0x9E if second else trail - 0x3F - (trail >= 0x80)
+    pair = lead - 0x81 if lead <= 0x9F else lead - 0xC1
+    return pair * 2 + 1 + second, cell
+
+
+def build_jis_x0213(folder):
+    euc, euc_digest = read_charmap(folder, "EUC-JISX0213.gz")
+    sjis, sjis_digest = read_charmap(folder, "SHIFT_JISX0213.gz")
+    table = WideTable("jis_x0213", "JIS X 0213:2004 planes 1 and 2", "EUC-JISX0213.gz", euc_digest)
+    singles = {}
+    for code, chars, reversible in euc:
+        if len(code) == 1:
+            singles[code[0]] = chars
+        elif code[0] == 0x8E:
+            singles[code[1]] = chars
+        else:
+            table.put(euc_place(code, "EUC-JISX0213.gz"), chars, reversible, "EUC-JISX0213.gz")
+    sjis_two = {}
+    sjis_singles = {}
+    for code, chars, _ in sjis:
+        if len(code) == 1:
+            sjis_singles[code[0]] = chars
+        else:
+            sjis_two[sjis2004_place(code)] = chars
+    return table, singles, sjis_two, sjis_singles, sjis_digest
+
+
+def build_eucjp_ms(folder):
+    mappings, digest = read_charmap(folder, "EUC-JP-MS.gz")
+    table = WideTable("eucjp_ms", "eucJP-ms", "EUC-JP-MS.gz", digest)
+    singles = {}
+    for code, chars, reversible in mappings:
+        if len(code) == 1:
+            singles[code[0]] = chars
+        elif code[0] == 0x8E:
+            singles[code[1]] = chars
+        else:
+            table.put(euc_place(code, "EUC-JP-MS.gz"), chars, reversible, "EUC-JP-MS.gz")
+    return table, singles
+
+
+def build_cp51932(cp932, folder):
+    """CP51932 from CP932.TXT: the EUC form of code page 932's rows that EUC
+    can carry. Rows 1..94 of the two-byte codes (lead bytes 81..9F and
+    E0..EF) are JIS rows: JIS X 0208, NEC row 13 (87xx, EUC ADxx) and the
+    NEC-selected IBM extensions in rows 89..92 (EDxx..EExx, EUC F9xx..FCxx),
+    each at EUC row + 0xA0, cell + 0xA0. The IBM extensions (FAxx..FCxx, rows
+    115..120) have no EUC form: Windows writes each of them at its NEC or
+    JIS X 0208 code, which every one of them has. The user-defined area
+    (F0xx..F9xx) is left out. Where a character has several codes, the lowest
+    EUC code is written: JIS X 0208 before NEC row 13 before the NEC-selected
+    rows. Single bytes: ASCII, and the half-width katakana after SS2."""
+    table = WideTable("cp51932", "CP51932 (code page 932 in EUC form)", "CP932.TXT",
+                      file_digest(os.path.join(folder, "CP932.TXT")))
+    singles = {}
+    placed = {}
+    ibm_only = []
+    for code in sorted(cp932):
+        u = cp932[code]
+        if code <= 0xFF:
+            singles[code] = (u,)
+            continue
+        if code >> 8 in range(0xF0, 0xFA):
+            continue
+        row, cell = sjis_to_jis_row_cell(code)
+        if row > 94:
+            ibm_only.append(u)
+            continue
+        where = (0, row + 0x20, cell + 0x20)
+        placed.setdefault(u, []).append(where)
+        table.put(where, (u,), True, f"CP932.TXT {code:04X}")
+    for u, places in placed.items():
+        for where in sorted(places)[1:]:
+            table.decode_only.add(where)
+    missing = sorted(u for u in ibm_only if u not in placed)
+    if missing:
+        raise GenError(f"CP932.TXT IBM extensions without an EUC code: {missing}")
+    return table, singles
+
+
+def check_wide(jis, singles, sjis_two, sjis_singles, ms, ms_singles, cp, cp_singles):
+    c = Checker()
+    kana = {b: (0xFF61 + b - 0xA1,) for b in range(0xA1, 0xE0)}
+    ascii_ = {b: (b,) for b in range(0x80)}
+    c.equal("EUC-JISX0213 single bytes and SS2 are ASCII and the half-width katakana",
+            singles == {**ascii_, **kana}, True)
+    c1 = {b: (b,) for b in range(0x80, 0xA0) if b not in (0x8E, 0x8F)}
+    c.equal("EUC-JP-MS single bytes and SS2 are ASCII, C1 controls and the half-width katakana",
+            ms_singles == {**ascii_, **c1, **kana}, True)
+    c.equal("CP932.TXT single bytes are ASCII and the half-width katakana",
+            cp_singles == {**ascii_, **{b: kana[b] for b in kana}}, True)
+    expected_sjis = {**ascii_, 0x5C: (0xA5,), 0x7E: (0x203E,), **kana}
+    c.equal("SHIFT_JISX0213 single bytes: ASCII but 5C and 7E, and katakana",
+            sjis_singles == expected_sjis, True)
+    two = {(s, r, cl): chars for s, r, cl, chars in jis.mappings()}
+    c.equal("SHIFT_JISX0213 and EUC-JISX0213 map the same JIS X 0213 codes", sjis_two == two, True)
+    c.equal("JIS X 0213 mappings", jis.count, 11233)
+    c.equal("JIS X 0213 plane 2 mappings", sum(1 for m in jis.mappings() if m[0] == 1), 2436)
+    c.equal("JIS X 0213 two-character codes", len(jis.pairs), 25)
+    c.equal("JIS X 0213 characters beyond U+FFFF",
+            sum(1 for m in jis.mappings() if m[3][0] > 0xFFFF), 303)
+    c.equal("JIS X 0213 decode-only codes", len(jis.decode_only), 0)
+    c.equal("eucJP-ms two-byte mappings", ms.count - sum(1 for m in ms.mappings() if m[0] == 1), 7902)
+    c.equal("eucJP-ms three-byte mappings", sum(1 for m in ms.mappings() if m[0] == 1), 7113)
+    c.equal("eucJP-ms decode-only codes", len(ms.decode_only), 24)
+    # Code page 932's two-byte codes but the 388 IBM extensions.
+    c.equal("CP51932 two-byte mappings", cp.count, 7724 - 388)
+    # Nine NEC row 13 codes that JIS X 0208 holds too, and U+FFE2 at FCFB.
+    c.equal("CP51932 decode-only codes", len(cp.decode_only), 10)
+    for t in (jis, ms, cp):
+        try:
+            t.written()
+        except GenError as e:
+            c.failures.append(str(e))
+    return c.failures
+
+
+def render_wide_header(table):
+    out = [
+        f"// {table.title}: {table.count} mappings from {table.source}",
+        f"// (sha256 {table.digest}).",
+        "// Generated by tools/gen_tables.py from the mapping files; do not edit by hand.",
+        "// Regenerate with: python3 tools/gen_tables.py <mapping-folder> japanese/tables",
+        "// clang-format off",
+        "#pragma once",
+        "",
+        '#include "japanese/wide_table.h"',
+        "",
+        f"namespace mek::tables::{table.name} {{",
+    ]
+    for s in (0, 1):
+        out.append("")
+        out.append(f"// Set {s + 1}: row 0x21..0x7E, cell 0x21..0x7E.")
+        out.append(f"inline constexpr char32_t kSet{s + 1}[] = {{")
+        cells = table.sets[s]
+        for index in range(0, len(cells), 8):
+            line = " ".join(f"0x{v:05X}," if v != NO_WIDE else "kNoWide," for v in cells[index:index + 8])
+            out.append(f"    {line}  // {0x21 + index // 94:02X}{0x21 + index % 94:02X}")
+        out.append("};")
+    out.append("")
+    out.append("// The two characters of cell kPairBase + i.")
+    if table.pairs:
+        out.append("inline constexpr WidePair kPairs[] = {")
+        for base, mark in table.pairs:
+            out.append(f"    {{0x{base:04X}, 0x{mark:04X}}},")
+        out.append("};")
+    else:
+        out.append("inline constexpr WidePair kPairs[] = {{0, 0}};  // none")
+    out.append("")
+    out.append("// Codes that decode but are never written, as set << 16 | row << 8 | cell:")
+    out.append("// another code of the same character is.")
+    out.append("inline constexpr std::uint32_t kDecodeOnly[] = {")
+    only = sorted(s << 16 | r << 8 | cl for s, r, cl in table.decode_only)
+    for index in range(0, len(only), 8):
+        out.append("    " + " ".join(f"0x{v:05X}," for v in only[index:index + 8]))
+    if not only:
+        out.append("    0xFFFFFFFF,  // none")
+    out.append("};")
+    out.append("")
+    out.append(f"}}  // namespace mek::tables::{table.name}")
+    return "\n".join(out) + "\n"
+
+
+def form_bytes(code_form, s, row, cell):
+    if code_form == "sjis":
+        if s == 0:
+            r = row - 0x20
+            lead = (r + 257) >> 1 if r <= 62 else (r + 385) >> 1
+        else:
+            r = row - 0x20
+            lead = next((l for l, rows in SJIS2004_PLANE2_ROWS.items() if r in rows), None)
+            if lead is None:
+                lead = (r + 411) >> 1
+        cl = cell - 0x20
+        if r % 2 == 1:
+            trail = cl + 0x3F + (cl >= 64)
+        else:
+            trail = cl + 0x9E
+        return bytes([lead, trail])
+    if s == 0:
+        return bytes([row | 0x80, cell | 0x80])
+    return bytes([0x8F, row | 0x80, cell | 0x80])
+
+
+def write_wide_vectors(folder, name, title, table, code_form, singles, notes):
+    """Writes <name>.txt: every code and the characters it decodes to, and
+    whether the encoder writes it back (r) or only reads it (d)."""
+    lines = [
+        f"# {title}: reference vectors written by tools/gen_tables.py; do not edit.",
+        f"# sha256 {table.digest}  {table.source}",
+        "# code characters r|d: every code, the characters it decodes to, and whether",
+        "# the characters are written back as this code (r) or as another (d).",
+    ] + [f"# {note}" for note in notes]
+    rows = []
+    for b, chars in sorted(singles.items()):
+        # Half-width katakana follow SS2 in the EUC form; C1 controls stand alone.
+        code = bytes([b]) if b < 0xA1 or code_form == "sjis" else bytes([0x8E, b])
+        rows.append((code, chars, "r"))
+    for s, row, cell, chars in table.mappings():
+        code = form_bytes(code_form, s, row, cell)
+        rows.append((code, chars, "d" if (s, row, cell) in table.decode_only else "r"))
+    rows.sort(key=lambda r: (len(r[0]), r[0]))
+    for code, chars, mark in rows:
+        lines.append(f"{code.hex().upper()} {'+'.join(f'{u:04X}' for u in chars)} {mark}")
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, f"{name}.txt"), "w", encoding="ascii", newline="\n") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+def build_wide(folder, cp932):
+    jis, singles, sjis_two, sjis_singles, sjis_digest = build_jis_x0213(folder)
+    ms, ms_singles = build_eucjp_ms(folder)
+    cp, cp_singles = build_cp51932(cp932, folder)
+    failures = check_wide(jis, singles, sjis_two, sjis_singles, ms, ms_singles, cp, cp_singles)
+    return (jis, singles, sjis_digest, ms, ms_singles, cp, cp_singles), failures
+
+
+def write_wide(wide, output, vectors):
+    jis, singles, sjis_digest, ms, ms_singles, cp, cp_singles = wide
+    for table in (jis, ms, cp):
+        with open(os.path.join(output, table.name + ".h"), "w", newline="\n") as f:
+            f.write(render_wide_header(table))
+    if vectors is None:
+        return
+    sjis_singles = dict(singles)
+    write_wide_vectors(vectors, "sjis2004", "Shift_JIS-2004", jis, "sjis", sjis_singles, [
+        f"also SHIFT_JISX0213.gz (sha256 {sjis_digest}), whose two-byte codes are the same;",
+        "5C and 7E are ASCII here, where SHIFT_JISX0213.gz reads U+00A5 and U+203E.",
+    ])
+    write_wide_vectors(vectors, "eucjis2004", "EUC-JIS-2004", jis, "euc", singles, [])
+    write_wide_vectors(vectors, "eucjpms", "eucJP-ms", ms, "euc", ms_singles, [])
+    write_wide_vectors(vectors, "cp51932", "CP51932", cp, "euc", cp_singles, [])
+
+
+# --------------------------------------------------------------------------
 
 
 def main(argv):
@@ -533,16 +915,18 @@ def main(argv):
     try:
         cp932, jis0208, jis0212, jis0201, jis0208_sjis = read_mappings(folder)
         tables, shared = build_tables(cp932, jis0208, jis0212, jis0201)
+        wide, wide_failures = build_wide(folder, cp932)
     except GenError as e:
         print(f"gen_tables.py: error: {e}", file=sys.stderr)
         return 1
-    failures = check_tables(tables, shared, jis0208_sjis)
+    failures = check_tables(tables, shared, jis0208_sjis) + wide_failures
     if failures:
         print(f"gen_tables.py: {len(failures)} check(s) failed; nothing written:", file=sys.stderr)
         for failure in failures:
             print(f"  {failure}", file=sys.stderr)
         return 1
     write_tables(tables, output)
+    write_wide(wide, output, vectors)
     if vectors is not None:
         write_all_vectors(vectors, folder, cp932, jis0208, jis0212, jis0201)
         print(f"gen_tables.py: wrote reference vectors to {vectors}")

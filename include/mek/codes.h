@@ -31,8 +31,13 @@ enum CodeNumber : int {
   kCodeCp932 = static_cast<int>(Code::cp932),
   kCodeUtf8Bom = static_cast<int>(Code::utf8_bom),
   kCodeIso2022jp = static_cast<int>(Code::iso2022jp),
+  kCodeSjis2004 = static_cast<int>(Code::sjis2004),
+  kCodeEucjis2004 = static_cast<int>(Code::eucjis2004),
+  kCodeIso2022jp2004 = static_cast<int>(Code::iso2022jp2004),
+  kCodeEucjpms = static_cast<int>(Code::eucjpms),
+  kCodeCp51932 = static_cast<int>(Code::cp51932),
 };
-inline constexpr int kCodeCount = 16;  // code numbers are 0 .. kCodeCount - 1
+inline constexpr int kCodeCount = 21;  // code numbers are 0 .. kCodeCount - 1
 
 // Line-ending codes: the values of LineEnding, as the interface numbers them.
 enum LineEndingCode : int {

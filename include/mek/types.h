@@ -25,7 +25,12 @@ enum class Code : int {
   utf32_le_bom = 12,
   cp932 = 13,
   utf8_bom = 14,
-  iso2022jp = 15,  // ISO-2022-JP for mail: written in the sets of RFC 1468, ending in ASCII
+  iso2022jp = 15,      // ISO-2022-JP for mail: written in the sets of RFC 1468, ending in ASCII
+  sjis2004 = 16,       // Shift_JIS-2004: JIS X 0213:2004 planes 1 and 2, bytes 00..7F ASCII
+  eucjis2004 = 17,     // EUC-JIS-2004: plane 1 in two bytes, plane 2 after 8F
+  iso2022jp2004 = 18,  // ISO-2022-JP-2004: ESC $ B, ESC $ ( Q and ESC $ ( P
+  eucjpms = 19,        // eucJP-ms: EUC-JP with the Windows extensions and user-defined areas
+  cp51932 = 20,        // the code page 932 repertoire in EUC form, without JIS X 0212
 };
 
 // The numbers the converter interface names codes and line endings by are
@@ -94,8 +99,12 @@ enum class Fold : unsigned {
 // byte-order marks. `score` (the default): every code that decodes the
 // whole text and reads as text is scored by how much its decoded text looks
 // like Japanese text, and the best wins; ties go in the order utf8, jis,
-// sjis, euc_jp, utf16_le, utf16_be, utf32_le, utf32_be, with cp932 only when
-// sjis does not decode. `first`: a fixed order of tests, the first that
+// sjis, cp932, sjis2004, euc_jp, eucjis2004, eucjpms, cp51932, utf16_le,
+// utf16_be, utf32_le, utf32_be, with cp932 only when sjis does not decode,
+// sjis2004 where neither does or their reading holds cp932's extension rows
+// (and in their place where it holds the NEC-selected rows ED and EE, which
+// Windows never writes), and the other three only where euc_jp does not.
+// `first` does not know the codes from sjis2004 on. `first`: a fixed order of tests, the first that
 // passes wins (a text that fits none is taken for UTF-16 little-endian only
 // when it has an even length, decodes whole as such and reads as text).
 // Under both, a code that needs a last sequence cut off by the end of the

@@ -663,7 +663,7 @@ def _encode_handled(text: str, code_text: str, handler) -> bytes:
             run += chunk
             continue
         if run:
-            if code in ("jis", "iso2022jp") and chunk:
+            if code in ("jis", "iso2022jp", "iso2022jp2004") and chunk:
                 output.append(encode(run + "a", code, eol="keep")[:-1])
             else:
                 output.append(encode(run, code, eol="keep"))

@@ -63,7 +63,8 @@ def convert_file(source: str, target: str, to: str, source_code: str = "auto",
 
 # Codes in which no character holds an LF byte but the line feed itself, so
 # that a text cut right after an LF converts piece by piece as it does whole.
-_SPLITTABLE = {"sjis", "cp932", "euc_jp", "utf8", "utf8_bom"}
+_SPLITTABLE = {"sjis", "cp932", "euc_jp", "utf8", "utf8_bom", "sjis2004", "eucjis2004", "eucjpms",
+               "cp51932"}
 
 
 class Range(NamedTuple):
