@@ -189,7 +189,11 @@ void ScoredDetector::score(Candidate candidate, const std::uint8_t* begin,
   std::int64_t noise = 0;
   std::int64_t kanji_weight = 0;
   std::int64_t beyond = 0;
-  const bool japanese = candidate >= kJis && candidate <= kCp51932;
+  // JIS X 0213 gives a character for nearly every pair of bytes, so its
+  // readings, as UTF-16's, count characters outside JIS X 0208 as noise:
+  // real text holds few of them, bytes of another code many.
+  const bool japanese = candidate >= kJis && candidate <= kCp51932 &&
+                        candidate != kSjis2004 && candidate != kEucjis2004;
   KanjiRow& row = kanji_rows_[candidate];
   for (const std::uint8_t* p = begin; p + 1 < end; p += 2) {
     const auto unit = static_cast<std::uint16_t>(p[0] << 8 | p[1]);
@@ -404,9 +408,16 @@ ScoredAnswer ScoredDetector::finish() {
   if (decided_) return decision_;
   // What is still carried now is a last sequence that the end cuts off,
   // but for ISO-2022-JP, which reads a cut-off escape as characters; a
-  // code that needs one does not read the text.
+  // code that needs one does not read the text. UTF-8 beyond ASCII that
+  // reads all but such an end is a text cut short, which the codes that
+  // read nearly any bytes do not take: JIS X 0213 and the Windows EUC codes
+  // would read it as kanji (the older codes fail on it as before).
+  const bool cutShortUtf8 = !failed_[kUtf8] && stages_[kUtf8].carrying() && utf8_multibyte_;
   for (int c = 0; c < kCandidates; ++c) {
     if (c != kJis && stages_[c].carrying()) failed_[c] = true;
+  }
+  if (cutShortUtf8) {
+    for (const int c : {kSjis2004, kEucjis2004, kEucjpms, kCp51932}) failed_[c] = true;
   }
   if (no_memory_) {
     ScoredAnswer answer;

@@ -120,8 +120,9 @@ TEST(ScoredDetectionTest, MarksTiesAndWhatCannotWin) {
       {"ASCII ties go to UTF-8", hex("68 65 6C 6C 6F 0A"), kCodeUtf8},
       {"empty", hex(""), kCodeUtf8},
       {"the user-defined area is cp932", hex("F0 40 82 A0 82 A2 82 A4 82 A6"), kCodeCp932},
-      {"a cp932 reading that is mostly private use is noise; Shift_JIS-2004 reads 𠂉",
-       hex("F0 40 82 A0 82 A2"), kCodeSjis2004},
+      {"a cp932 reading that is mostly private use is noise, and so is a Shift_JIS-2004 one "
+       "with one character in three beyond JIS X 0208 (𠂉)",
+       hex("F0 40 82 A0 82 A2"), kCodeAuto},
       {"Shift_JIS-2004 read as cp932 gives NEC-selected codes (硃 ED 40), which Windows never "
        "writes",
        hex("93 FA 96 7B 8C EA 82 CC ED 40 82 C6 FA 40 81 42"), kCodeSjis2004},
@@ -131,9 +132,9 @@ TEST(ScoredDetectionTest, MarksTiesAndWhatCannotWin) {
       {"a UTF-16 word whose bytes are ASCII with a CR (不名)", hex("4E 0D 54 0D"), kCodeUtf16Be},
       {"noise is no text", hex("FF FF FF FF"), kCodeAuto},
       {"odd length rules out UTF-16", hex("C6 30 B9 30 C8 30 41"), kCodeSjis},
-      {"a cut-off last sequence rules UTF-8 out; Shift_JIS-2004 reads the bytes",
+      {"a cut-off last sequence rules UTF-8 out, and UTF-8 cut short is no Shift_JIS-2004",
        hex("E6 97 A5 E6 9C AC E8 AA 9E E3 81 AE E3 83 86 E3 82 AD E3 82 B9 E3 83 88 E4 BA"),
-       kCodeSjis2004},
+       kCodeAuto},
       {"an ESC that ISO-2022-JP rejects", hex("1B 24 42 FF FF"), kCodeAuto},
       {"nothing decodes", hex("FF FF FF"), kCodeAuto},
   };
