@@ -18,7 +18,8 @@ namespace mek {
 // other byte, and a last group of one letter, is malformed.
 class Base64Decoder : public ScanningConverter<Base64Decoder, Converter> {
  public:
-  std::size_t outputBound(std::size_t n) const override { return n; }
+  // A group that letters of the piece before began gives up to 3 bytes.
+  std::size_t outputBound(std::size_t n) const override { return n + 3; }
   constexpr Base64Decoder() = default;
   template <class Sink>
   bool scanPiece(ConversionBuffer& buffer, Piece& piece, Sink& sink) const;
