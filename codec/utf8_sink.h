@@ -198,6 +198,31 @@ class Utf8Sink : public FusedSink<kWrite> {
     this->advance(n);
   }
 
+  // Which line breaks a stretch that a scan writes as UTF-8 itself must not
+  // hold: those that kRule rewrites (an LF that stays as it is holds no
+  // work, unless it follows a CR; the stretches begin with no line break).
+  static constexpr bool kStopsAtCr = kRule != LineEnding::keep;
+  static constexpr bool kStopsAtLf = kStopsAtCr && kRule != LineEnding::lf;
+
+  // A stretch of characters that a scan writes as UTF-8 itself, without a
+  // line break that kStopsAtCr or kStopsAtLf names: `write(dst)` writes it
+  // and answers its end, `count()` answers its size.
+  template <class Count, class Write>
+  void utf8Block(Count count, Write write) {
+    std::uint8_t* const start = p_;
+    std::size_t n = 0;
+    if constexpr (kWrite) {
+      p_ = write(p_);
+      n = static_cast<std::size_t>(p_ - start);
+    } else {
+      n = count();
+      n_ += n;
+    }
+    if constexpr (kRewrites) {
+      if (n != 0) after_cr_ = false;
+    }
+  }
+
   // A run of `n` ASCII bytes, stored exactly.
   void asciiRun(const std::uint8_t* src, std::size_t n) {
     if (n == 0) return;

@@ -6,8 +6,105 @@
 #include "codec/sink.h"
 #include "japanese/code_table.h"
 #include "simd/ascii_block.h"
+#include "simd/pair_windows.h"
 
 namespace mek {
+
+// The window hook of a code without windows: it takes nothing.
+struct NoWindows {
+  static constexpr bool kTakes = false;
+  template <class Sink>
+  const std::uint8_t* operator()(const std::uint8_t* p, const std::uint8_t*, Sink&) const {
+    return p;
+  }
+};
+
+// The window hooks of the two-byte codes: the kernels of simd/pair_windows.h
+// on the fastest path this processor runs, from p on while a window starts
+// at `last` or before it; they answer where they stopped.
+class PairWindows {
+ public:
+  static constexpr bool kTakes = true;
+  PairWindows(PairCode kind, const std::uint16_t* table)
+      : kind_(kind), table_(table), path_(bestUtf8Path()) {}
+
+ protected:
+  // The most windows a call takes: its output is staged in a small area.
+  static constexpr std::size_t kWindows = 32;
+
+  PairCode kind_;
+  const std::uint16_t* table_;
+  Utf8Path path_;
+};
+
+// Decoding: a sink that takes UTF-8 (a fused path's) has the characters
+// written as UTF-8 straight into its output, whose stores the margin of the
+// fast loop holds (each of the 128 bytes still ahead of it gives a byte);
+// its counting pass writes them in a scratch area. Any other sink takes
+// them from a staging area in internal form, through its `copy`.
+class DecodeWindows : public PairWindows {
+ public:
+  using PairWindows::PairWindows;
+  template <class Sink>
+  const std::uint8_t* operator()(const std::uint8_t* p, const std::uint8_t* last,
+                                 Sink& sink) const {
+    if (last - p > static_cast<std::ptrdiff_t>(kPairWindow * (kWindows - 1))) {
+      last = p + kPairWindow * (kWindows - 1);
+    }
+    if constexpr (requires { Sink::kStopsAtCr; }) {
+      const std::uint8_t* stop = p;
+      const auto run = [&](std::uint8_t* dst) {
+        const PairRun r = decodePairWindowsUtf8On(path_, kind_, table_, p, last, dst,
+                                                  Sink::kStopsAtCr, Sink::kStopsAtLf);
+        stop = r.in;
+        return r.out;
+      };
+      sink.utf8Block(
+          [&] {
+            // A window gives at most 48 bytes, and stores 16 beyond them.
+            std::uint8_t scratch[3 * kPairWindow * kWindows + kPairWindow];
+            return static_cast<std::size_t>(run(scratch) - scratch);
+          },
+          run);
+      return stop;
+    } else {
+      // A window gives at most 32 bytes, and stores 32 from where it begins.
+      std::uint8_t staged[2 * kPairWindow * (kWindows + 1)];
+      const PairRun run = decodePairWindowsOn(path_, kind_, table_, p, last, staged);
+      if (run.in != p) sink.copy(staged, static_cast<std::size_t>(run.out - staged));
+      return run.in;
+    }
+  }
+};
+
+// Encoding: the codes go straight to the output, whose stores the margin of
+// the fast loop holds (each of the 64 units still ahead of it gives a byte);
+// the counting pass stores them in a scratch area.
+class EncodeWindows : public PairWindows {
+ public:
+  using PairWindows::PairWindows;
+  template <class Sink>
+  const std::uint8_t* operator()(const std::uint8_t* p, const std::uint8_t* last,
+                                 Sink& sink) const {
+    if (last - p > static_cast<std::ptrdiff_t>(kPairWindow * (kWindows - 1))) {
+      last = p + kPairWindow * (kWindows - 1);
+    }
+    const std::uint8_t* stop = p;
+    sink.block(
+        [&] {
+          std::uint8_t scratch[kPairWindow * (kWindows + 1)];
+          const PairRun run = encodePairWindowsOn(path_, kind_, table_, p, last, scratch);
+          stop = run.in;
+          return static_cast<std::size_t>(run.out - scratch);
+        },
+        [&](std::uint8_t* dst) {
+          const PairRun run = encodePairWindowsOn(path_, kind_, table_, p, last, dst);
+          stop = run.in;
+          return run.out;
+        });
+    return stop;
+  }
+};
 
 // The scan of a decoder without shift states whose bytes below 0x80 are
 // ASCII: ASCII a block at a time while at least kFastMargin input bytes are
@@ -17,9 +114,13 @@ namespace mek {
 // off by the end is left unconsumed. Where `codeAt` finds no unit,
 // `badLength(p)` tells how many bytes the malformed sequence at p takes, so
 // that a forgiving policy goes on after it.
-template <class Sink, class CodeAt, class Needed, class BadLength>
+//
+// Where `windows` (NoWindows, or DecodeWindows) takes the characters from p
+// on, they go a window at a time; where it does not, one window's worth of
+// characters goes through `codeAt` before it tries again.
+template <class Sink, class CodeAt, class Needed, class BadLength, class Windows = NoWindows>
 bool decodeStateless(ConversionBuffer& buffer, Sink& sink, CodeAt codeAt, Needed needed,
-                     BadLength badLength) {
+                     BadLength badLength, Windows windows = {}) {
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
   const std::ptrdiff_t margin = blockMargin(sink, kFastMargin, false);
@@ -28,7 +129,14 @@ bool decodeStateless(ConversionBuffer& buffer, Sink& sink, CodeAt codeAt, Needed
     sink.asciiBlock(p, ascii);
     p += ascii;
     if (ascii == kAsciiBlock) continue;
-    // A run of non-ASCII characters, up to the next ASCII byte.
+    const std::uint8_t* const taken = windows(p, end - margin, sink);
+    if (taken != p) {
+      p = taken;
+      continue;
+    }
+    // A run of non-ASCII characters, up to the next ASCII byte (or past the
+    // window that the windows left).
+    const std::uint8_t* const slowEnd = Windows::kTakes ? p + kPairWindow : end;
     do {
       int length;
       const std::uint16_t unit = codeAt(p, length);
@@ -41,7 +149,7 @@ bool decodeStateless(ConversionBuffer& buffer, Sink& sink, CodeAt codeAt, Needed
         sink.unit(unit);
       }
       p += length;
-    } while (p[0] >= 0x80 && end - p >= margin);
+    } while (p[0] >= 0x80 && end - p >= margin && p < slowEnd);
   }
   while (p < end) {
     if (end - p < needed(p)) break;  // cut off at the end: left unconsumed
@@ -90,10 +198,12 @@ struct TakeAsciiBlock {
 // ASCII units at p, `asciiRun(p, ascii)` answers how many of them the block
 // takes; a code with shift states enters ASCII there (and writes its escape
 // through the sink) and keeps back the units its escapes would misread, which
-// then go through `encodeOne`.
-template <class Sink, class EncodeOne, class AsciiRun = TakeAsciiBlock>
+// then go through `encodeOne`. Inside a run of other units, `windows`
+// (NoWindows, or EncodeWindows) takes what it can a window at a time, and
+// `encodeOne` the unit where it stops.
+template <class Sink, class EncodeOne, class AsciiRun = TakeAsciiBlock, class Windows = NoWindows>
 bool encodeStateless(ConversionBuffer& buffer, Sink& sink, std::ptrdiff_t margin,
-                     EncodeOne encodeOne, AsciiRun asciiRun = {}) {
+                     EncodeOne encodeOne, AsciiRun asciiRun = {}, Windows windows = {}) {
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
   margin = blockMargin(sink, margin, true);
@@ -119,7 +229,12 @@ bool encodeStateless(ConversionBuffer& buffer, Sink& sink, std::ptrdiff_t margin
     p += 2 * ascii;
     if (ascii == kAsciiBlock) continue;
     do {
-      if (!step()) return failUnit(buffer, p);
+      const std::uint8_t* const taken = windows(p, end - margin, sink);
+      if (taken != p) {
+        p = taken;
+      } else if (!step()) {
+        return failUnit(buffer, p);
+      }
     } while (!isAsciiUnit(p) && end - p >= margin);
   }
   while (end - p >= 2) {
