@@ -198,20 +198,17 @@ class Utf8Sink : public FusedSink<kWrite> {
     this->advance(n);
   }
 
-  // Which line breaks a stretch that a scan writes as UTF-8 itself must not
-  // hold: those that kRule rewrites (an LF that stays as it is holds no
-  // work, unless it follows a CR; the stretches begin with no line break).
-  static constexpr bool kStopsAtCr = kRule != LineEnding::keep;
-  static constexpr bool kStopsAtLf = kStopsAtCr && kRule != LineEnding::lf;
+  // Scans that write stretches of UTF-8 themselves may hand them here.
+  static constexpr bool kTakesUtf8 = true;
 
-  // A stretch of characters that a scan writes as UTF-8 itself, without a
-  // line break that kStopsAtCr or kStopsAtLf names: `write(dst)` writes it
-  // and answers its end, `count()` answers its size.
+  // A stretch of characters that a scan writes as UTF-8 itself, none of
+  // them a line break: `write(dst)` writes it and answers its end,
+  // `count()` answers its size.
   template <class Count, class Write>
   void utf8Block(Count count, Write write) {
-    std::uint8_t* const start = p_;
-    std::size_t n = 0;
+    std::size_t n;
     if constexpr (kWrite) {
+      std::uint8_t* const start = p_;
       p_ = write(p_);
       n = static_cast<std::size_t>(p_ - start);
     } else {

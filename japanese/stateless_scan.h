@@ -37,42 +37,40 @@ class PairWindows {
   Utf8Path path_;
 };
 
-// Decoding: a sink that takes UTF-8 (a fused path's) has the characters
-// written as UTF-8 straight into its output, whose stores the margin of the
-// fast loop holds (each of the 128 bytes still ahead of it gives a byte);
-// its counting pass writes them in a scratch area. Any other sink takes
-// them from a staging area in internal form, through its `copy`.
+// Decoding, for a sink that takes UTF-8 (a fused path's): the characters
+// are written as UTF-8 straight into its output, whose stores the margin of
+// the fast loop holds (each of the 128 bytes still ahead of it gives a
+// byte); its counting pass writes them in a scratch area. Other sinks take
+// nothing from the windows.
 class DecodeWindows : public PairWindows {
  public:
   using PairWindows::PairWindows;
   template <class Sink>
   const std::uint8_t* operator()(const std::uint8_t* p, const std::uint8_t* last,
                                  Sink& sink) const {
-    if (last - p > static_cast<std::ptrdiff_t>(kPairWindow * (kWindows - 1))) {
-      last = p + kPairWindow * (kWindows - 1);
-    }
-    if constexpr (requires { Sink::kStopsAtCr; }) {
+    if constexpr (requires { Sink::kTakesUtf8; }) {
+      if (!mayHoldEightPairs(p)) return p;
+      if (last - p > static_cast<std::ptrdiff_t>(kPairWindow * (kWindows - 1))) {
+        last = p + kPairWindow * (kWindows - 1);
+      }
       const std::uint8_t* stop = p;
       const auto run = [&](std::uint8_t* dst) {
-        const PairRun r = decodePairWindowsUtf8On(path_, kind_, table_, p, last, dst,
-                                                  Sink::kStopsAtCr, Sink::kStopsAtLf);
+        const PairRun r = decodePairWindowsOn(path_, kind_, table_, p, last, dst);
         stop = r.in;
         return r.out;
       };
       sink.utf8Block(
           [&] {
-            // A window gives at most 48 bytes, and stores 16 beyond them.
-            std::uint8_t scratch[3 * kPairWindow * kWindows + kPairWindow];
+            // A window gives 24 bytes, and stores 4 beyond them.
+            std::uint8_t scratch[kPairWindow * 3 / 2 * kWindows + 8];
             return static_cast<std::size_t>(run(scratch) - scratch);
           },
           run);
       return stop;
     } else {
-      // A window gives at most 32 bytes, and stores 32 from where it begins.
-      std::uint8_t staged[2 * kPairWindow * (kWindows + 1)];
-      const PairRun run = decodePairWindowsOn(path_, kind_, table_, p, last, staged);
-      if (run.in != p) sink.copy(staged, static_cast<std::size_t>(run.out - staged));
-      return run.in;
+      static_cast<void>(last);
+      static_cast<void>(sink);
+      return p;
     }
   }
 };
@@ -116,8 +114,9 @@ class EncodeWindows : public PairWindows {
 // that a forgiving policy goes on after it.
 //
 // Where `windows` (NoWindows, or DecodeWindows) takes the characters from p
-// on, they go a window at a time; where it does not, one window's worth of
-// characters goes through `codeAt` before it tries again.
+// on, they go a window at a time; where it does not, the characters go
+// through `codeAt` up to the next ASCII byte, or at most a window's worth
+// of bytes before it tries again.
 template <class Sink, class CodeAt, class Needed, class BadLength, class Windows = NoWindows>
 bool decodeStateless(ConversionBuffer& buffer, Sink& sink, CodeAt codeAt, Needed needed,
                      BadLength badLength, Windows windows = {}) {

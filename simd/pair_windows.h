@@ -1,20 +1,24 @@
 #pragma once
 
 // Window kernels of the two-byte Japanese codes, Shift_JIS and EUC-JP: runs
-// of kana and kanji (and the ASCII between them) a window of 16 bytes or 8
-// units at a time, without a branch that depends on the kind of character.
-// Character boundaries inside a window come from masks, the units and codes
-// from the codec's tables, one load each; a shuffle puts the results in
-// place. Anything a window cannot take whole (a character without a mapping,
-// a three-byte code, the end of the input) stops the kernel before that
-// window, and the codec's own step takes it from there. The plain kernels
-// here do the same in plain C++; pair_windows_ssse3.cpp has the shuffle ones,
-// which pair_windows.cpp picks at run time.
+// of kana and kanji a window of 16 bytes or 8 units at a time, without a
+// branch that depends on the kind of character. Encoding, a window takes
+// any mix of ASCII, kana and kanji; decoding, eight pairs in a row, which
+// masks find. The units and codes come from the codec's tables, one load
+// each; shuffles put the results in place. Anything a window cannot take whole (a character without
+// a mapping, a three-byte code, the end of the input) stops the kernel before that window, and the
+// codec's own step takes it from there. The plain kernels here do the same in plain C++;
+// pair_windows_ssse3.cpp has the shuffle ones, which pair_windows.cpp picks at run time.
 
 #include <cstddef>
 #include <cstdint>
 
+#include "simd/config.h"
 #include "simd/utf8_shuffle.h"
+
+#if MEK_SIMD_SSE2
+#include <emmintrin.h>
+#endif
 
 namespace mek {
 
@@ -62,24 +66,15 @@ constexpr std::uint32_t packPairCode(PairCode kind, std::uint32_t code) {
 PairRun encodePairWindows(PairCode kind, const std::uint16_t* table, const std::uint8_t* p,
                           const std::uint8_t* last, std::uint8_t* dst);
 
-// Decodes the bytes from p on (p begins a character) into internal-form
-// units at dst, a window of 16 bytes at a time, through `table` (the unit of
+// Decodes the bytes from p on (p begins a character) as UTF-8 into dst, a
+// window of 16 bytes (eight pairs) at a time, through `table` (the unit of
 // the pair (b, next) at index (b - 0x80) * 256 + next, as
-// kSjisHighToUnicode), while a window starts at `last` or before it (17 bytes
-// must be readable from there) and holds a byte from 0x80 up, and every
-// character of it has a unit. A pair that the window's end cuts is left to
-// the next window. Stores may reach 32 bytes beyond the start of the last
-// window's output.
+// kSjisHighToUnicode), while a window starts at `last` or before it and
+// holds eight pairs whose units all have three-byte forms (U+0800 and up,
+// none kNoMapping): the bulk of kanji and kana runs. Stores may reach 4
+// bytes beyond the end of what they wrote.
 PairRun decodePairWindows(PairCode kind, const std::uint16_t* table, const std::uint8_t* p,
                           const std::uint8_t* last, std::uint8_t* dst);
-
-// Decodes as decodePairWindows does, but writes the characters as UTF-8;
-// a window that holds a CR (with `stopAtCr`) or an LF (with `stopAtLf`)
-// among its characters stops it too. Stores may reach 16 bytes beyond the
-// end of what they wrote.
-PairRun decodePairWindowsUtf8(PairCode kind, const std::uint16_t* table, const std::uint8_t* p,
-                              const std::uint8_t* last, std::uint8_t* dst, bool stopAtCr,
-                              bool stopAtLf);
 
 // The same kernels on `path` (shuffles from SSSE3 up), which must be
 // supported; the same results.
@@ -87,23 +82,33 @@ PairRun encodePairWindowsOn(Utf8Path path, PairCode kind, const std::uint16_t* t
                             const std::uint8_t* p, const std::uint8_t* last, std::uint8_t* dst);
 PairRun decodePairWindowsOn(Utf8Path path, PairCode kind, const std::uint16_t* table,
                             const std::uint8_t* p, const std::uint8_t* last, std::uint8_t* dst);
-PairRun decodePairWindowsUtf8On(Utf8Path path, PairCode kind, const std::uint16_t* table,
-                                const std::uint8_t* p, const std::uint8_t* last, std::uint8_t* dst,
-                                bool stopAtCr, bool stopAtLf);
 
-// The pairs among the bytes of a window whose set bits in `leading` are the
-// bytes that lead a pair where they begin a character (the window begins
-// one): every byte after a byte outside `leading` begins one, and along a
-// run of leading bytes every other byte leads a pair, from the run's first.
-// Bit i set means the bytes i, i + 1 are a pair.
-constexpr std::uint32_t pairLeads(std::uint32_t leading) {
-  const std::uint32_t runStarts = leading & ~(leading << 1);
-  // Adding a run's first bit clears the run (the carry stops at the byte
-  // after it, outside `leading`): what is left are the runs that begin at
-  // even bytes.
-  const std::uint32_t evenRuns = (leading + (runStarts & 0xAAAAAAAAu)) & leading;
-  const std::uint32_t oddRuns = leading & ~evenRuns;
-  return (evenRuns & 0x55555555u) | (oddRuns & 0xAAAAAAAAu);
+// Whether a decoding window (which begins a character) holds eight pairs,
+// where bit i of `leading` is set when byte i leads a pair if it begins a
+// character: then byte 0 leads one, byte 2 begins the next, and so on, so
+// every even byte must be such a byte, and that is all it takes.
+constexpr bool holdsEightPairs(std::uint32_t leading) {
+  return (leading & 0x5555) == 0x5555;
+}
+
+// A quick test that a decoding window at p may hold eight pairs, for the
+// caller to ask before it calls the kernels: every even byte is 0x80 or
+// more.
+inline bool mayHoldEightPairs(const std::uint8_t* p) {
+#if MEK_SIMD_SSE2
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  return (_mm_movemask_epi8(v) & 0x5555) == 0x5555;
+#else
+  std::uint8_t all = 0x80;
+  for (std::size_t i = 0; i < kPairWindow; i += 2) all &= p[i];
+  return all != 0;
+#endif
+}
+
+// The three-byte form of unit u (U+0800 and up), packed as packPairCode
+// packs: first byte lowest.
+constexpr std::uint32_t threeByteForm(std::uint32_t u) {
+  return (0xE0 | u >> 12) | (0x80 | ((u >> 6) & 0x3F)) << 8 | (0x80 | (u & 0x3F)) << 16;
 }
 
 }  // namespace mek
