@@ -12,6 +12,7 @@ namespace mek {
 
 // The window hook of a code without windows: it takes nothing.
 struct NoWindows {
+  template <class Sink>
   static constexpr bool kTakes = false;
   template <class Sink>
   const std::uint8_t* operator()(const std::uint8_t* p, const std::uint8_t*, Sink&) const {
@@ -24,7 +25,6 @@ struct NoWindows {
 // at `last` or before it; they answer where they stopped.
 class PairWindows {
  public:
-  static constexpr bool kTakes = true;
   PairWindows(PairCode kind, const std::uint16_t* table)
       : kind_(kind), table_(table), path_(bestUtf8Path()) {}
 
@@ -45,10 +45,16 @@ class PairWindows {
 class DecodeWindows : public PairWindows {
  public:
   using PairWindows::PairWindows;
+  // Whether the windows may take anything for a Sink.
+  template <class Sink>
+  static constexpr bool kTakes = requires {
+    Sink::kTakesUtf8;
+  };
+
   template <class Sink>
   const std::uint8_t* operator()(const std::uint8_t* p, const std::uint8_t* last,
                                  Sink& sink) const {
-    if constexpr (requires { Sink::kTakesUtf8; }) {
+    if constexpr (kTakes<Sink>) {
       if (!mayHoldEightPairs(p)) return p;
       if (last - p > static_cast<std::ptrdiff_t>(kPairWindow * (kWindows - 1))) {
         last = p + kPairWindow * (kWindows - 1);
@@ -135,7 +141,7 @@ bool decodeStateless(ConversionBuffer& buffer, Sink& sink, CodeAt codeAt, Needed
     }
     // A run of non-ASCII characters, up to the next ASCII byte (or past the
     // window that the windows left).
-    const std::uint8_t* const slowEnd = Windows::kTakes ? p + kPairWindow : end;
+    const std::uint8_t* const slowEnd = Windows::template kTakes<Sink> ? p + kPairWindow : end;
     do {
       int length;
       const std::uint16_t unit = codeAt(p, length);
