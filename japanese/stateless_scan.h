@@ -6,6 +6,7 @@
 #include "codec/sink.h"
 #include "japanese/code_table.h"
 #include "simd/ascii_block.h"
+#include "simd/config.h"
 #include "simd/pair_windows.h"
 
 namespace mek {
@@ -40,14 +41,16 @@ class PairWindows {
 // Decoding, for a sink that takes UTF-8 (a fused path's): the characters
 // are written as UTF-8 straight into its output, whose stores the margin of
 // the fast loop holds (each of the 128 bytes still ahead of it gives a
-// byte); its counting pass writes them in a scratch area. Other sinks take
-// nothing from the windows.
+// byte); its counting pass writes them in a scratch area. Other sinks, and
+// processors without byte shuffles, take nothing from the windows.
 class DecodeWindows : public PairWindows {
  public:
   using PairWindows::PairWindows;
-  // Whether the windows may take anything for a Sink.
+  // Whether the windows may take anything for a Sink. The plain kernel
+  // gives no gain over the decoder's own step (which stores no vectors
+  // either), so only the shuffle kernels are used.
   template <class Sink>
-  static constexpr bool kTakes = requires {
+  static constexpr bool kTakes = MEK_SIMD_SHUFFLES&& requires {
     Sink::kTakesUtf8;
   };
 
@@ -55,7 +58,7 @@ class DecodeWindows : public PairWindows {
   const std::uint8_t* operator()(const std::uint8_t* p, const std::uint8_t* last,
                                  Sink& sink) const {
     if constexpr (kTakes<Sink>) {
-      if (!mayHoldEightPairs(p)) return p;
+      if (path_ == Utf8Path::kPlain || !mayHoldEightPairs(p)) return p;
       if (last - p > static_cast<std::ptrdiff_t>(kPairWindow * (kWindows - 1))) {
         last = p + kPairWindow * (kWindows - 1);
       }

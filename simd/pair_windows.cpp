@@ -27,24 +27,22 @@ PairRun encodePairWindows(PairCode kind, const std::uint16_t* table, const std::
   return {p, dst};
 }
 
+// A window is read pair by pair and written once all eight have passed;
+// the tests end it early, in runs of kana and kanji rarely.
 PairRun decodePairWindows(PairCode kind, const std::uint16_t* table, const std::uint8_t* p,
                           const std::uint8_t* last, std::uint8_t* dst) {
+  const bool sjis = kind == PairCode::kSjis;
   while (p <= last) {
-    std::uint32_t leading = 0;
-    for (std::size_t i = 0; i < kPairWindow; i += 2) {
-      const std::uint8_t b = p[i];
-      const bool single = kind == PairCode::kSjis && b >= 0xA1 && b <= 0xDF;
-      leading |= std::uint32_t{b >= 0x80 && !single} << i;
-    }
-    if (!holdsEightPairs(leading)) break;
     std::uint32_t forms[kPairWindow / 2];
-    bool other = false;
-    for (std::size_t k = 0; k < kPairWindow / 2; ++k) {
-      const std::uint16_t unit = table[pairIndex(p[2 * k], p[2 * k + 1])];
-      other |= unit < 0x800 || unit == 0xFFFF;
+    std::size_t k = 0;
+    for (; k < kPairWindow / 2; ++k) {
+      const std::uint8_t b = p[2 * k];
+      if (b < 0x80 || (sjis && b >= 0xA1 && b <= 0xDF)) break;
+      const std::uint16_t unit = table[pairIndex(b, p[2 * k + 1])];
+      if (unit < 0x800 || unit == 0xFFFF) break;
       forms[k] = threeByteForm(unit);
     }
-    if (other) break;
+    if (k != kPairWindow / 2) break;
     for (const std::uint32_t form : forms) {
       dst[0] = static_cast<std::uint8_t>(form);
       dst[1] = static_cast<std::uint8_t>(form >> 8);
