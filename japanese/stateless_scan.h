@@ -38,6 +38,10 @@ class PairWindows {
   Utf8Path path_;
 };
 
+// A sink that takes stretches of UTF-8 that a scan writes itself.
+template <class Sink>
+concept TakesUtf8 = Sink::kTakesUtf8;
+
 // Decoding, for a sink that takes UTF-8 (a fused path's): the characters
 // are written as UTF-8 straight into its output, whose stores the margin of
 // the fast loop holds (each of the 128 bytes still ahead of it gives a
@@ -50,9 +54,7 @@ class DecodeWindows : public PairWindows {
   // gives no gain over the decoder's own step (which stores no vectors
   // either), so only the shuffle kernels are used.
   template <class Sink>
-  static constexpr bool kTakes = MEK_SIMD_SHUFFLES&& requires {
-    Sink::kTakesUtf8;
-  };
+  static constexpr bool kTakes = MEK_SIMD_SHUFFLES != 0 && TakesUtf8<Sink>;
 
   template <class Sink>
   const std::uint8_t* operator()(const std::uint8_t* p, const std::uint8_t* last,
