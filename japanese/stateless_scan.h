@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "codec/sink.h"
 #include "japanese/code_table.h"
@@ -239,12 +240,14 @@ bool encodeStateless(ConversionBuffer& buffer, Sink& sink, std::ptrdiff_t margin
     p += 2 * ascii;
     if (ascii == kAsciiBlock) continue;
     do {
-      const std::uint8_t* const taken = windows(p, end - margin, sink);
-      if (taken != p) {
-        p = taken;
-      } else if (!step()) {
-        return failUnit(buffer, p);
+      if constexpr (!std::is_same_v<Windows, NoWindows>) {
+        const std::uint8_t* const taken = windows(p, end - margin, sink);
+        if (taken != p) {
+          p = taken;
+          continue;
+        }
       }
+      if (!step()) return failUnit(buffer, p);
     } while (!isAsciiUnit(p) && end - p >= margin);
   }
   while (end - p >= 2) {
