@@ -198,6 +198,28 @@ class Utf8Sink : public FusedSink<kWrite> {
     this->advance(n);
   }
 
+  // Scans that write stretches of UTF-8 themselves may hand them here.
+  static constexpr bool kTakesUtf8 = true;
+
+  // A stretch of characters that a scan writes as UTF-8 itself, none of
+  // them a line break: `write(dst)` writes it and answers its end,
+  // `count()` answers its size.
+  template <class Count, class Write>
+  void utf8Block(Count count, Write write) {
+    std::size_t n;
+    if constexpr (kWrite) {
+      std::uint8_t* const start = p_;
+      p_ = write(p_);
+      n = static_cast<std::size_t>(p_ - start);
+    } else {
+      n = count();
+      n_ += n;
+    }
+    if constexpr (kRewrites) {
+      if (n != 0) after_cr_ = false;
+    }
+  }
+
   // A run of `n` ASCII bytes, stored exactly.
   void asciiRun(const std::uint8_t* src, std::size_t n) {
     if (n == 0) return;

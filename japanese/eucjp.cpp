@@ -79,11 +79,13 @@ inline int eucjpBadLength(const std::uint8_t* p) {
   return length;
 }
 
+// Runs of characters other than ASCII go a window at a time.
 template <class Sink>
 bool decodeEucjp(ConversionBuffer& buffer, Sink& sink) {
   return decodeStateless(
       buffer, sink, [](const std::uint8_t* p, int& length) { return eucjpUnitAt(p, length); },
-      [](const std::uint8_t* p) { return eucjpLength(p[0]); }, eucjpBadLength);
+      [](const std::uint8_t* p) { return eucjpLength(p[0]); }, eucjpBadLength, PutUnit{},
+      DecodeWindows(PairCode::kEucjp, kEucjpHighToUnicode.data()));
 }
 
 // Writes the EUC-JP form of the unit at p, or fails.
@@ -112,12 +114,14 @@ inline bool encodeOne(const std::uint8_t* p, Sink& sink, bool fallback) {
   return true;
 }
 
+// Runs of characters other than ASCII go a window at a time.
 template <class Sink>
 bool encodeEucjp(ConversionBuffer& buffer, Sink& sink) {
   const bool fallback = sink.fallback();
-  return encodeStateless(buffer, sink, kFastMargin, [fallback](const std::uint8_t* p, Sink& out) {
-    return encodeOne(p, out, fallback);
-  });
+  return encodeStateless(
+      buffer, sink, kFastMargin,
+      [fallback](const std::uint8_t* p, Sink& out) { return encodeOne(p, out, fallback); },
+      TakeAsciiBlock{}, EncodeWindows(PairCode::kEucjp, kUnicodeToJisCode.data()));
 }
 
 }  // namespace

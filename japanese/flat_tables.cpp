@@ -52,6 +52,25 @@ constexpr std::array<std::uint16_t, kJisSide* kJisSide> kJisX0208ToUnicode = jis
 constexpr std::array<std::uint16_t, kJisSide* kJisSide> kJisX0212ToUnicode = jisSquare(presentRows(
     tables::jis_x0212_to_unicode::kPresentRows, tables::jis_x0212_to_unicode::kPresentRowIndices));
 constexpr std::array<std::uint16_t, 0x100> kJisX0201ToUnicode = jisX0201();
+
+namespace {
+
+constexpr std::array<std::uint16_t, 0x8000> eucjpHigh() {
+  auto cells = unmapped<0x8000>();
+  for (unsigned row = 0; row < kJisSide; ++row) {
+    for (unsigned cell = 0; cell < kJisSide; ++cell) {
+      cells[(row + 0xA1 - 0x80) << 8 | (cell + 0xA1)] = kJisX0208ToUnicode[row * kJisSide + cell];
+    }
+  }
+  for (unsigned next = 0; next < 0x100; ++next) {
+    cells[(0x8E - 0x80) << 8 | next] = kJisX0201ToUnicode[next];
+  }
+  return cells;
+}
+
+}  // namespace
+
+constexpr std::array<std::uint16_t, 0x8000> kEucjpHighToUnicode = eucjpHigh();
 constexpr std::array<std::uint16_t, 0x10000> kUnicodeToJisCode = unicodeToJis();
 
 }  // namespace mek

@@ -23,6 +23,13 @@ extern const std::array<std::uint16_t, kJisSide * kJisSide> kJisX0212ToUnicode;
 // JIS X 0201 by its 8-bit code, as row 0x00 of JisX0201ToUnicode.
 extern const std::array<std::uint16_t, 0x100> kJisX0201ToUnicode;
 
+// EUC-JP byte b in 0x80..0xFF together with the byte after it, at index
+// (b - 0x80) * 256 + next, as kSjisHighToUnicode: for b and next in
+// 0xA1..0xFE the JIS X 0208 unit, after SS2 (0x8E) the JIS X 0201 unit of
+// any next byte, and kNoMapping for every other pair (SS3 and the bytes that
+// lead nothing among them).
+extern const std::array<std::uint16_t, 0x8000> kEucjpHighToUnicode;
+
 // Unicode unit to the one form in which EUC-JP and ISO-2022-JP write it,
 // taking ASCII, JIS X 0208, JIS X 0212 and JIS X 0201 in that order:
 //   below 0x100          a one-byte code: ASCII, the JIS X 0201 Roman set's

@@ -154,7 +154,8 @@ bool decodeSjis(ConversionBuffer& buffer, Sink& sink, const SjisHighTable& table
   return decodeStateless(
       buffer, sink,
       [&table](const std::uint8_t* p, int& length) { return sjisCodeAt(table, p, length); },
-      [](const std::uint8_t* p) { return leadsSjisPair(p[0]) ? 2 : 1; }, sjisBadLength);
+      [](const std::uint8_t* p) { return leadsSjisPair(p[0]) ? 2 : 1; }, sjisBadLength, PutUnit{},
+      DecodeWindows(PairCode::kSjis, table.data()));
 }
 
 // Writes the Shift_JIS code that `codeOf` gives the unit at p, or, when it
@@ -179,13 +180,17 @@ inline bool encodeSjisOne(const std::uint8_t* p, Sink& sink, CodeOf codeOf, Twin
 }
 
 // `codeOf` answers the code of a unit as stored in UnicodeToSjis, or
-// kNoMapping; `twinOf` the code of its twin, or kNoMapping.
+// kNoMapping, as `table` holds it; `twinOf` the code of its twin, or
+// kNoMapping. Runs of characters other than ASCII go a window at a time.
 template <class Sink, class CodeOf, class TwinOf>
-bool encodeSjis(ConversionBuffer& buffer, Sink& sink, CodeOf codeOf, TwinOf twinOf) {
-  return encodeStateless(buffer, sink, kFastMargin,
-                         [codeOf, twinOf](const std::uint8_t* p, Sink& out) {
-                           return encodeSjisOne(p, out, codeOf, twinOf);
-                         });
+bool encodeSjis(ConversionBuffer& buffer, Sink& sink, const std::uint16_t* table, CodeOf codeOf,
+                TwinOf twinOf) {
+  return encodeStateless(
+      buffer, sink, kFastMargin,
+      [codeOf, twinOf](const std::uint8_t* p, Sink& out) {
+        return encodeSjisOne(p, out, codeOf, twinOf);
+      },
+      TakeAsciiBlock{}, EncodeWindows(PairCode::kSjis, table));
 }
 
 constexpr auto sjisCode = [](std::uint16_t unit) { return kUnicodeToSjisCode[unit]; };
@@ -228,7 +233,7 @@ bool SjisDecoder::scan(ConversionBuffer& buffer, Sink& sink) const {
 // policy asks for the fallback.
 template <class Sink>
 bool SjisEncoder::scan(ConversionBuffer& buffer, Sink& sink) const {
-  return encodeSjis(buffer, sink, sjisCode, twinSjis);
+  return encodeSjis(buffer, sink, kUnicodeToSjisCode.data(), sjisCode, twinSjis);
 }
 
 template <class Sink>
@@ -238,7 +243,7 @@ bool Cp932Decoder::scan(ConversionBuffer& buffer, Sink& sink) const {
 
 template <class Sink>
 bool Cp932Encoder::scan(ConversionBuffer& buffer, Sink& sink) const {
-  return encodeSjis(buffer, sink, cp932Code, noTwin);
+  return encodeSjis(buffer, sink, kUnicodeToCp932Code.data(), cp932Code, noTwin);
 }
 
 // Both passes and their scans are compiled here, once.

@@ -2,12 +2,119 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "codec/sink.h"
 #include "japanese/code_table.h"
 #include "simd/ascii_block.h"
+#include "simd/config.h"
+#include "simd/pair_windows.h"
 
 namespace mek {
+
+// The window hook of a code without windows: it takes nothing.
+struct NoWindows {
+  template <class Sink>
+  static constexpr bool kTakes = false;
+  template <class Sink>
+  const std::uint8_t* operator()(const std::uint8_t* p, const std::uint8_t*, Sink&) const {
+    return p;
+  }
+};
+
+// The window hooks of the two-byte codes: the kernels of simd/pair_windows.h
+// on the fastest path this processor runs, from p on while a window starts
+// at `last` or before it; they answer where they stopped.
+class PairWindows {
+ public:
+  PairWindows(PairCode kind, const std::uint16_t* table)
+      : kind_(kind), table_(table), path_(bestUtf8Path()) {}
+
+ protected:
+  // The most windows a call takes: its output is staged in a small area.
+  static constexpr std::size_t kWindows = 32;
+
+  PairCode kind_;
+  const std::uint16_t* table_;
+  Utf8Path path_;
+};
+
+// A sink that takes stretches of UTF-8 that a scan writes itself.
+template <class Sink>
+concept TakesUtf8 = Sink::kTakesUtf8;
+
+// Decoding, for a sink that takes UTF-8 (a fused path's): the characters
+// are written as UTF-8 straight into its output, whose stores the margin of
+// the fast loop holds (each of the 128 bytes still ahead of it gives a
+// byte); its counting pass writes them in a scratch area. Other sinks, and
+// processors without byte shuffles, take nothing from the windows.
+class DecodeWindows : public PairWindows {
+ public:
+  using PairWindows::PairWindows;
+  // Whether the windows may take anything for a Sink. The plain kernel
+  // gives no gain over the decoder's own step (which stores no vectors
+  // either), so only the shuffle kernels are used.
+  template <class Sink>
+  static constexpr bool kTakes = MEK_SIMD_SHUFFLES != 0 && TakesUtf8<Sink>;
+
+  template <class Sink>
+  const std::uint8_t* operator()(const std::uint8_t* p, const std::uint8_t* last,
+                                 Sink& sink) const {
+    if constexpr (kTakes<Sink>) {
+      if (path_ == Utf8Path::kPlain || !mayHoldEightPairs(p)) return p;
+      if (last - p > static_cast<std::ptrdiff_t>(kPairWindow * (kWindows - 1))) {
+        last = p + kPairWindow * (kWindows - 1);
+      }
+      const std::uint8_t* stop = p;
+      const auto run = [&](std::uint8_t* dst) {
+        const PairRun r = decodePairWindowsOn(path_, kind_, table_, p, last, dst);
+        stop = r.in;
+        return r.out;
+      };
+      sink.utf8Block(
+          [&] {
+            // A window gives 24 bytes, and stores 4 beyond them.
+            std::uint8_t scratch[kPairWindow * 3 / 2 * kWindows + 8];
+            return static_cast<std::size_t>(run(scratch) - scratch);
+          },
+          run);
+      return stop;
+    } else {
+      static_cast<void>(last);
+      static_cast<void>(sink);
+      return p;
+    }
+  }
+};
+
+// Encoding: the codes go straight to the output, whose stores the margin of
+// the fast loop holds (each of the 64 units still ahead of it gives a byte);
+// the counting pass stores them in a scratch area.
+class EncodeWindows : public PairWindows {
+ public:
+  using PairWindows::PairWindows;
+  template <class Sink>
+  const std::uint8_t* operator()(const std::uint8_t* p, const std::uint8_t* last,
+                                 Sink& sink) const {
+    if (last - p > static_cast<std::ptrdiff_t>(kPairWindow * (kWindows - 1))) {
+      last = p + kPairWindow * (kWindows - 1);
+    }
+    const std::uint8_t* stop = p;
+    sink.block(
+        [&] {
+          std::uint8_t scratch[kPairWindow * (kWindows + 1)];
+          const PairRun run = encodePairWindowsOn(path_, kind_, table_, p, last, scratch);
+          stop = run.in;
+          return static_cast<std::size_t>(run.out - scratch);
+        },
+        [&](std::uint8_t* dst) {
+          const PairRun run = encodePairWindowsOn(path_, kind_, table_, p, last, dst);
+          stop = run.in;
+          return run.out;
+        });
+    return stop;
+  }
+};
 
 // The scan of a decoder without shift states whose bytes below 0x80 are
 // ASCII: ASCII a block at a time while at least kFastMargin input bytes are
@@ -21,6 +128,11 @@ namespace mek {
 // `put(sink, value)` writes what `codeAt` answers, and `Put::kMiss` is its
 // value for a miss: by default a unit and kNoMapping; the codes of the wide
 // tables (japanese/wide_table.h) answer characters and pairs instead.
+//
+// Where `windows` (NoWindows, or DecodeWindows) takes the characters from p
+// on, they go a window at a time; where it does not, the characters go
+// through `codeAt` up to the next ASCII byte, or at most a window's worth
+// of bytes before it tries again.
 struct PutUnit {
   static constexpr std::uint16_t kMiss = kNoMapping;
   template <class Sink>
@@ -29,9 +141,10 @@ struct PutUnit {
   }
 };
 
-template <class Sink, class CodeAt, class Needed, class BadLength, class Put = PutUnit>
+template <class Sink, class CodeAt, class Needed, class BadLength, class Put = PutUnit,
+          class Windows = NoWindows>
 bool decodeStateless(ConversionBuffer& buffer, Sink& sink, CodeAt codeAt, Needed needed,
-                     BadLength badLength, Put put = {}) {
+                     BadLength badLength, Put put = {}, Windows windows = {}) {
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
   const std::ptrdiff_t margin = blockMargin(sink, kFastMargin, false);
@@ -40,7 +153,14 @@ bool decodeStateless(ConversionBuffer& buffer, Sink& sink, CodeAt codeAt, Needed
     sink.asciiBlock(p, ascii);
     p += ascii;
     if (ascii == kAsciiBlock) continue;
-    // A run of non-ASCII characters, up to the next ASCII byte.
+    const std::uint8_t* const taken = windows(p, end - margin, sink);
+    if (taken != p) {
+      p = taken;
+      continue;
+    }
+    // A run of non-ASCII characters, up to the next ASCII byte (or past the
+    // window that the windows left).
+    const std::uint8_t* const slowEnd = Windows::template kTakes<Sink> ? p + kPairWindow : end;
     do {
       int length;
       const auto unit = codeAt(p, length);
@@ -53,7 +173,7 @@ bool decodeStateless(ConversionBuffer& buffer, Sink& sink, CodeAt codeAt, Needed
         put(sink, unit);
       }
       p += length;
-    } while (p[0] >= 0x80 && end - p >= margin);
+    } while (p[0] >= 0x80 && end - p >= margin && p < slowEnd);
   }
   while (p < end) {
     if (end - p < needed(p)) break;  // cut off at the end: left unconsumed
@@ -102,10 +222,12 @@ struct TakeAsciiBlock {
 // ASCII units at p, `asciiRun(p, ascii)` answers how many of them the block
 // takes; a code with shift states enters ASCII there (and writes its escape
 // through the sink) and keeps back the units its escapes would misread, which
-// then go through `encodeOne`.
-template <class Sink, class EncodeOne, class AsciiRun = TakeAsciiBlock>
+// then go through `encodeOne`. Inside a run of other units, `windows`
+// (NoWindows, or EncodeWindows) takes what it can a window at a time, and
+// `encodeOne` the unit where it stops.
+template <class Sink, class EncodeOne, class AsciiRun = TakeAsciiBlock, class Windows = NoWindows>
 bool encodeStateless(ConversionBuffer& buffer, Sink& sink, std::ptrdiff_t margin,
-                     EncodeOne encodeOne, AsciiRun asciiRun = {}) {
+                     EncodeOne encodeOne, AsciiRun asciiRun = {}, Windows windows = {}) {
   const std::uint8_t* p = buffer.in_begin;
   const std::uint8_t* const end = buffer.in_end;
   margin = blockMargin(sink, margin, true);
@@ -131,6 +253,13 @@ bool encodeStateless(ConversionBuffer& buffer, Sink& sink, std::ptrdiff_t margin
     p += 2 * ascii;
     if (ascii == kAsciiBlock) continue;
     do {
+      if constexpr (!std::is_same_v<Windows, NoWindows>) {
+        const std::uint8_t* const taken = windows(p, end - margin, sink);
+        if (taken != p) {
+          p = taken;
+          continue;
+        }
+      }
       if (!step()) return failUnit(buffer, p);
     } while (!isAsciiUnit(p) && end - p >= margin);
   }

@@ -149,6 +149,49 @@ Bytes randomText(std::mt19937& random, std::size_t length, bool wide) {
 // The texts of one input code: random texts in that code (made by the whole
 // conversion from the internal form), the same with a cut-off tail, raw
 // edge cases, and random bytes.
+// Texts for the window kernels of the two-byte codes, which take eight
+// pairs at a time far enough from the end: runs of pairs, each run with one
+// character that a window does not take (`others`) at another place, so that
+// over the text it falls on every byte of a window, and `tail` ASCII bytes
+// after the last run, which move the last windows across the margin of the
+// fast loop.
+Bytes pairWindowText(const Bytes& pair, const std::vector<Bytes>& others, std::size_t tail) {
+  Bytes text;
+  std::size_t k = 0;
+  for (std::size_t place = 0; place < 17; ++place) {
+    for (std::size_t i = 0; i < 12; ++i) {
+      if (i == place / 2) {
+        const Bytes& other = others[k++ % others.size()];
+        text.insert(text.end(), other.begin(), other.end());
+      }
+      text.insert(text.end(), pair.begin(), pair.end());
+    }
+    // An odd byte shifts the next run against the windows.
+    text.push_back(place % 2 == 0 ? 'a' : ' ');
+    if (place % 3 == 0) text.push_back('b');
+  }
+  text.insert(text.end(), tail, 'c');
+  return text;
+}
+
+std::vector<Bytes> windowTexts(int code) {
+  std::vector<Bytes> texts;
+  // Kanji, kana, a pair with a trail byte below 0x80, and one whose
+  // character has a two-byte UTF-8 form.
+  const bool euc = code == kCodeEucJp;
+  const Bytes pair = euc ? hex("b0 a1 a4 a2 a5 a2 c6 fc") : hex("88 9f 82 a0 83 41 93 fa");
+  const std::vector<Bytes> others =
+      euc ? std::vector<Bytes>{hex("41"),       hex("0d"),    hex("0a"),    hex("8e b1"),
+                               hex("8f b0 a1"), hex("a9 a1"), hex("a1 df"), hex("8e 0d"),
+                               hex("0d 0a"),    hex("ff")}
+          : std::vector<Bytes>{hex("41"),    hex("0d"),    hex("0a"), hex("b1"), hex("85 40"),
+                               hex("81 7e"), hex("0d 0a"), hex("80"), hex("fd"), hex("88 0a")};
+  for (const std::size_t tail : {0, 5, 120, 128, 131}) {
+    texts.push_back(pairWindowText(pair, others, tail));
+  }
+  return texts;
+}
+
 std::vector<Bytes> textsFor(int code) {
   std::mt19937 random(static_cast<unsigned>(code) * 7919u);
   std::vector<Bytes> texts;
@@ -179,6 +222,9 @@ std::vector<Bytes> textsFor(int code) {
                           "82 f5 98 73 f0 40 86 85 0d 0a 82", "a4 f7 8f a1 a1 a4 a2 0a 8f a1",
                           "1b 24 28 51 25 7c 4f 54 1b 24 28 50 21 21 0a 1b 24 28"}) {
     texts.push_back(hex(raw));
+  }
+  if (code == kCodeSjis || code == kCodeCp932 || code == kCodeEucJp) {
+    for (Bytes& text : windowTexts(code)) texts.push_back(std::move(text));
   }
   for (int i = 0; i < 4; ++i) {
     Bytes noise(20 + random() % 100);

@@ -96,7 +96,7 @@ def test_policies_and_check():
 CODECS = [("sjis", "日本語ｶﾅ\r\n"), ("cp932", "①髙﨑\n"), ("euc-jp", "漢字かな\n"),
           ("jis", "ABC日本ｶﾅxyz\n"), ("iso-2022-jp", "メール\n"), ("utf16le", "𠮷野家\n"),
           ("UTF-32BE-BOM", "全角\n"), ("utf8", "ok\n"), ("Shift_JIS-2004", "齟齬セ゚ㇷ゚𠮟る\\\n"),
-          ("euc-jis-2004", "か゚𠂉﨑\n"), ("iso-2022-jp-2004", "あ𠮟セ゚ｶ\n"), ("eucJP-ms", "①纊\n"),
+          ("euc-jis-2004", "か゚と𠂉と﨑の字\n"), ("iso-2022-jp-2004", "あ𠮟セ゚ｶ\n"), ("eucJP-ms", "①纊\n"),
           ("cp51932", "①ⅰ㈱\n")]
 
 
