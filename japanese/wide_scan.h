@@ -44,21 +44,24 @@ constexpr std::uint16_t wideCodeOf(unsigned s, unsigned i) {
   return static_cast<std::uint16_t>(s == 0 ? (row | 0x80) << 8 | (cell | 0x80) : row << 8 | cell);
 }
 
-constexpr bool isDecodeOnly(const WideSets& sets, unsigned s, unsigned i) {
-  const std::uint32_t key = s << 16 | (0x21 + i / kWideSide) << 8 | (0x21 + i % kWideSide);
-  for (std::size_t k = 0; k < sets.decode_only_count; ++k) {
-    if (sets.decode_only[k] == key) return true;
-  }
-  return false;
-}
-
-// Calls f(code, cell value) for every cell that the encoder writes.
+// Calls f(code, cell value) for every cell that the encoder writes. The
+// decode-only cells are marked first, so that each cell is one test (a
+// search per cell would take compilers past their limit of constant
+// evaluation).
 template <class F>
 constexpr void forEachWritten(const WideSets& sets, F f) {
+  std::array<bool, 2 * kWideCells> decodeOnly{};
+  for (std::size_t k = 0; k < sets.decode_only_count; ++k) {
+    const std::uint32_t key = sets.decode_only[k];  // set << 16 | row << 8 | cell
+    const unsigned row = ((key >> 8) & 0xFF) - 0x21;
+    const unsigned cell = (key & 0xFF) - 0x21;
+    if ((key >> 16) > 1 || row >= kWideSide || cell >= kWideSide) continue;  // the list's end mark
+    decodeOnly[(key >> 16) * kWideCells + row * kWideSide + cell] = true;
+  }
   for (unsigned s = 0; s < (sets.has_set2 ? 2u : 1u); ++s) {
     const char32_t* cells = s == 0 ? sets.set1 : sets.set2;
     for (unsigned i = 0; i < kWideCells; ++i) {
-      if (cells[i] != kNoWide && !isDecodeOnly(sets, s, i)) f(wideCodeOf(s, i), cells[i]);
+      if (cells[i] != kNoWide && !decodeOnly[s * kWideCells + i]) f(wideCodeOf(s, i), cells[i]);
     }
   }
 }
