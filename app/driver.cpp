@@ -370,13 +370,7 @@ std::string failureText(Failure failure, const Findings& found, Code outputCode,
   if (failure == Failure::kSpool) return temporaryFailure(found.readError);
   // Lines count from 1: a failure without a line was not traced back.
   std::string message = "cannot convert bytes" + inName(run);
-  if (found.failure.line == 0) {
-    // A transfer encoding that does not decode is not traced to its place.
-    if (run.transfer_in != Transfer::none && found.failure.kind == ErrorKind::malformed) {
-      message += std::string(": the input is no valid ") + transferName(run.transfer_in);
-    }
-    return message;
-  }
+  if (found.failure.line == 0) return message;
   return message + " at " +
          placeAndDetail(found.failure, found.inputCode, outputCode, run.transfer_in);
 }

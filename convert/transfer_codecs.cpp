@@ -23,16 +23,10 @@ constexpr int hexValue(std::uint8_t b) {
   return -1;
 }
 
-constexpr bool isSpace(std::uint8_t b) {
-  return b == ' ' || b == '\t' || b == '\r' || b == '\n';
-}
-
 // The base64 decoder's state: the bits of the letters of an unfinished
-// group, how many letters it has, and whether one `=` of a group of two
-// letters may still follow.
+// group, and how many letters it has.
 constexpr std::int32_t kLettersShift = 24;
 constexpr std::int32_t kBitsMask = (1 << 18) - 1;
-constexpr std::int32_t kPadding = 1 << 28;
 
 // The base64 encoder's state: up to two bytes of an unfinished group, their
 // number, and the column of the line.
@@ -49,14 +43,19 @@ template <class Sink>
 bool Base64Decoder::scanPiece(ConversionBuffer& buffer, Piece& piece, Sink& sink) const {
   std::int32_t bits = piece.state & kBitsMask;
   int letters = (piece.state >> kLettersShift) & 3;
-  bool padding = (piece.state & kPadding) != 0;
+  // Writes what a group of `letters` letters holds: 1 byte for 2, 2 for 3.
+  const auto endGroup = [&] {
+    if (letters == 2) sink.put(static_cast<std::uint8_t>(bits >> 4));
+    if (letters == 3) {
+      sink.put2(static_cast<std::uint8_t>(bits >> 10), static_cast<std::uint8_t>(bits >> 2));
+    }
+    bits = 0;
+    letters = 0;
+  };
   const std::uint8_t* p = buffer.in_begin;
   for (; p != buffer.in_end; ++p) {
-    const std::uint8_t b = *p;
-    if (isSpace(b)) continue;
-    const int value = letterValue(b);
+    const int value = letterValue(*p);
     if (value >= 0) {
-      padding = false;
       bits = bits << 6 | value;
       if (++letters == 4) {
         sink.put3(static_cast<std::uint8_t>(bits >> 16), static_cast<std::uint8_t>(bits >> 8),
@@ -64,32 +63,14 @@ bool Base64Decoder::scanPiece(ConversionBuffer& buffer, Piece& piece, Sink& sink
         bits = 0;
         letters = 0;
       }
-      continue;
+    } else if (*p == '=' && letters >= 2) {
+      endGroup();
     }
-    if (b != '=') return failScan(buffer, p, kMalformedInput);
-    if (letters == 2) {
-      sink.put(static_cast<std::uint8_t>(bits >> 4));
-      padding = true;
-    } else if (letters == 3) {
-      sink.put2(static_cast<std::uint8_t>(bits >> 10), static_cast<std::uint8_t>(bits >> 2));
-    } else if (letters == 0 && padding) {
-      padding = false;
-    } else {
-      return failScan(buffer, p, kMalformedInput);
-    }
-    bits = 0;
-    letters = 0;
+    // Any other byte, and an `=` that ends no group, is skipped.
   }
-  if (piece.last && letters != 0) {
-    if (letters == 1) return failScan(buffer, p, kMalformedInput);
-    if (letters == 2) sink.put(static_cast<std::uint8_t>(bits >> 4));
-    if (letters == 3) {
-      sink.put2(static_cast<std::uint8_t>(bits >> 10), static_cast<std::uint8_t>(bits >> 2));
-    }
-    bits = 0;
-    letters = 0;
-  }
-  piece.end_state = bits | letters << kLettersShift | (padding ? kPadding : 0);
+  // A last letter alone holds no whole byte.
+  if (piece.last) endGroup();
+  piece.end_state = bits | letters << kLettersShift;
   return finishScan(buffer, p, sink);
 }
 

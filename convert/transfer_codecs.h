@@ -13,9 +13,11 @@ namespace mek {
 // decoded, the encodings after it is encoded. Each carries its state from
 // piece to piece, so pieces of any size give the bytes of the whole text.
 
-// Base64: four letters give three bytes. White space is skipped, `=` ends a
-// group early, a last group without its `=` is taken as if it had them. Any
-// other byte, and a last group of one letter, is malformed.
+// Base64: four letters give three bytes. `=` ends a group early, a last
+// group without its `=` is taken as if it had them. Every other byte (white
+// space, line ends, a stray character) is skipped, as readers of real mail
+// do, so the decoding never fails: what does not decode is the code's
+// decoder's to find, in the same place however the input is cut.
 class Base64Decoder : public ScanningConverter<Base64Decoder, Converter> {
  public:
   // A group that letters of the piece before began gives up to 3 bytes.
