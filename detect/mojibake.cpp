@@ -82,10 +82,14 @@ long invertReading(Reading reading, const char16_t* text, std::size_t size, std:
         byte = singleByte(tables::kCp850High, unit);
         break;
       case Reading::cp932: {
-        // Windows reads the byte 80, which cp932 leaves without a character,
-        // as U+0080.
-        if (unit == 0x80) {
-          out[n++] = 0x80;
+        // Windows reads the bytes that cp932 leaves without a character as
+        // U+0080 (80) and U+F8F0..U+F8F3 (A0, FD, FE, FF).
+        if (unit == 0x80 || unit == 0xF8F0) {
+          out[n++] = unit == 0x80 ? 0x80 : 0xA0;
+          continue;
+        }
+        if (unit >= 0xF8F1 && unit <= 0xF8F3) {
+          out[n++] = static_cast<std::uint16_t>(0xFD + (unit - 0xF8F1));
           continue;
         }
         const std::uint16_t code = kUnicodeToCp932Code[unit];
