@@ -474,14 +474,15 @@ bool clearlyBetter(const Weighed& line, const Weighed& repaired, std::size_t los
   // after it as its trail byte, and gives a kanji alone inside a word
   // (gr批er from größer read as cp437); the characters of Japanese text
   // stand in runs.
-  if (repaired.alone * 100 > repaired.japanese * kAloneShare) return false;
-  // One Japanese character must have come from two characters or more, none
-  // of them ASCII, and stand alone; and be kana, or UTF-8 (three bytes of
-  // its form): two accented letters in a row read as EUC-JP or cp932 give a
-  // kanji often enough (ï» as EUC-JP is 怯).
-  if (repaired.japanese < kMinJapanese &&
+  // (UTF-8 takes no ASCII byte into a character.)
+  if (!utf8 && repaired.alone * 100 > repaired.japanese * kAloneShare) return false;
+  // One Japanese character but from UTF-8 (three bytes of its form) must
+  // have come from two characters or more, none of them ASCII, stand alone
+  // and be kana: two accented letters in a row read as EUC-JP or cp932 give
+  // a kanji often enough (ï» as EUC-JP is 怯).
+  if (!utf8 && repaired.japanese < kMinJapanese &&
       (line.beyond_ascii < 2 || repaired.beyond_ascii != 1 || line.ascii != repaired.ascii ||
-       !(utf8 || repaired.kana == 1))) {
+       repaired.kana != 1)) {
     return false;
   }
   // UTF-8 read in another code is undone only when the bytes form valid
