@@ -52,7 +52,11 @@ int singleByte(const std::uint16_t (&high)[128], char16_t unit) {
 
 // Turns the characters back into the bytes that `reading` read them from.
 // Answers the bytes' count, or -1 when a character has none.
-long invertReading(Reading reading, const char16_t* text, std::size_t size, std::uint16_t* out) {
+// With `nec_row13`, the mathematical symbols that cp932 has twice (JIS row 2
+// and the NEC row 13, 87 90..87 9C: ≒ ≡ ∫ √ ⊥ ∠ ∵ ∩ ∪) are given their
+// row 13 codes.
+long invertReading(Reading reading, const char16_t* text, std::size_t size, std::uint16_t* out,
+                   bool nec_row13, bool& twice_coded) {
   std::size_t n = 0;
   for (std::size_t i = 0; i < size; ++i) {
     const char16_t unit = text[i];
@@ -92,7 +96,14 @@ long invertReading(Reading reading, const char16_t* text, std::size_t size, std:
           out[n++] = static_cast<std::uint16_t>(0xFD + (unit - 0xF8F1));
           continue;
         }
-        const std::uint16_t code = kUnicodeToCp932Code[unit];
+        std::uint16_t code = kUnicodeToCp932Code[unit];
+        if (code >= 0x8100 && code < 0x8200) {
+          for (std::uint16_t nec = 0x8790; nec <= 0x879C; ++nec) {
+            if (kCp932HighToUnicode[sjisHighIndex(0x87, nec & 0xFF)] != unit) continue;
+            twice_coded = true;
+            if (nec_row13) code = nec;
+          }
+        }
         if (code == kNoMapping || (unit >= 0xE000 && unit <= 0xF8FF)) return -1;
         // Only a character that reads back as itself: no twin's code.
         const std::uint16_t back =
@@ -379,16 +390,29 @@ Decoded undo(Chain chain, const char16_t* text, std::size_t size, char16_t* out,
              RepairScratch& scratch) {
   if (chain == Chain::jis_without_esc) return readJisWithoutEsc(text, size, out);
   const ChainInfo& info = kChainInfo[static_cast<int>(chain)];
-  const long bytes = invertReading(info.reading, text, size, scratch.bytes);
-  if (bytes < 0) return {};
-  const auto count = static_cast<std::size_t>(bytes);
-  switch (info.original) {
-    case Original::utf8:
-      return readUtf8(scratch.bytes, count, out, info.reading == Reading::cp1252);
-    case Original::cp932:
-      return readCp932(scratch.bytes, count, out);
-    case Original::eucjp:
-      return readEucjp(scratch.bytes, count, out);
+  // Which of its two codes a symbol had is not known: the line is read with
+  // the JIS codes, and when that fails and such a symbol occurs, with the
+  // NEC ones (UTF-8 read as cp932 gives 87 95 for √ where a continuation
+  // byte 87 meets 95).
+  bool twice_coded = false;
+  for (const bool nec_row13 : {false, true}) {
+    const long bytes =
+        invertReading(info.reading, text, size, scratch.bytes, nec_row13, twice_coded);
+    if (bytes < 0) return {};
+    const auto count = static_cast<std::size_t>(bytes);
+    Decoded d;
+    switch (info.original) {
+      case Original::utf8:
+        d = readUtf8(scratch.bytes, count, out, info.reading == Reading::cp1252);
+        break;
+      case Original::cp932:
+        d = readCp932(scratch.bytes, count, out);
+        break;
+      case Original::eucjp:
+        d = readEucjp(scratch.bytes, count, out);
+        break;
+    }
+    if (d.size >= 0 || !twice_coded) return d;
   }
   return {};
 }
