@@ -535,17 +535,21 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
   for (std::size_t i = 0; i < size && ascii; ++i) ascii = line[i] < 0x80;
   const Weighed before = weigh(line, size);
   // Western mojibake of Western text (Café read as cp1252: CafÃ©) is not
-  // Japanese text that took a wrong turn: it stays as it stands.
+  // Japanese text that took a wrong turn: it stays as it stands. Only the
+  // pairs that begin by undoing that Western turn may still find Japanese
+  // text beneath it (EUC-JP read as Latin-1, then as cp1252).
+  Chain western_turn = Chain::none;
   if (!ascii) {
     for (const Chain western : {Chain::utf8_as_cp1252, Chain::utf8_as_latin1}) {
       const Decoded d = undo(western, line, size, scratch.first, scratch);
       if (d.size < 0 || d.lost != 0) continue;
       const Weighed w = weigh(scratch.first, static_cast<std::size_t>(d.size));
-      if (w.beyond_ascii != 0 && w.western == w.beyond_ascii) return best;
+      if (w.beyond_ascii != 0 && w.western == w.beyond_ascii) western_turn = western;
     }
   }
   std::int64_t best_score = 0;
   const auto consider = [&](Chain outer, Chain inner, const char16_t* text, const Decoded& d) {
+    if (western_turn != Chain::none && (inner == Chain::none || outer != western_turn)) return;
     const auto n = static_cast<std::size_t>(d.size);
     const Weighed after = weigh(text, n);
     const Chain first = inner == Chain::none ? outer : inner;
