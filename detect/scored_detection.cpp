@@ -165,6 +165,14 @@ bool countsAsText(std::int64_t characters, std::int64_t noise, bool utf8_multiby
   return utf8_multibyte || noise * kNoiseShare <= characters;
 }
 
+std::int64_t characterWeight(std::uint16_t unit) {
+  return kWeights[classify(unit)];
+}
+
+bool latinCharacter(std::uint16_t unit) {
+  return unit >= 0x80 && classify(unit) == kLatin;
+}
+
 void ReadingTally::add(std::uint16_t unit) {
   // A surrogate pair is one character, counted at its high half.
   if (unit >= 0xDC00 && unit <= 0xDFFF) return;

@@ -37,6 +37,12 @@ struct ScoredAnswer {
 // NEC and IBM kanji of cp932 and JIS X 0212.)
 bool countsAsText(std::int64_t characters, std::int64_t noise, bool utf8_multibyte);
 
+// The weight of one unit's class in the scorer, -100..100.
+std::int64_t characterWeight(std::uint16_t unit);
+// Whether a unit is of the Latin class: Latin-1 and Latin Extended letters,
+// general punctuation.
+bool latinCharacter(std::uint16_t unit);
+
 // Counts the characters of a reading and those of them that are noise, for
 // countsAsText; the units are the internal form's (UTF-16 big-endian).
 struct ReadingTally {

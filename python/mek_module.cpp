@@ -487,6 +487,17 @@ PYBIND11_MODULE(_mek, module) {
   module.def("guess", &guessCode, py::arg("data"), py::arg("detection"));
   module.def("check", &checkData, py::arg("data"), py::arg("source"), py::arg("to"),
              py::arg("options"), py::arg("limit"));
+  module.def(
+      "repair",
+      [](const std::u32string& text) {
+        mek::Repaired done = mek::repair(text);
+        py::list repairs;
+        for (const mek::Repair& r : done.repairs) {
+          repairs.append(py::make_tuple(r.chain, r.start, r.end, r.line, r.lost));
+        }
+        return py::make_tuple(std::move(done.text), repairs);
+      },
+      py::arg("text"));
   module.def("write_file", &writeFile, py::arg("path"), py::arg("data"));
   py::class_<PyOutput>(module, "Output")
       .def(py::init<const std::string&>(), py::arg("path"))

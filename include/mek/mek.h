@@ -159,6 +159,30 @@ struct Sized {
 [[nodiscard]] Code detect(std::span<const std::byte> input,
                           Detection how = Detection::score) noexcept;
 
+// One stretch of mojibake that repair() took back: the wrong turns it had
+// taken, in the order taken ("utf8 read as cp932"; two as "cp932 read as
+// cp1252, then utf8 read as cp1252", or "utf8 read as cp932 twice"); where it
+// stands in the text given, as characters [start, end) and the line of
+// `start` (from 1); and how many characters the turns had lost, which the
+// repaired text holds as U+FFFD.
+struct Repair {
+  std::string chain;
+  std::size_t start = 0;
+  std::size_t end = 0;
+  std::size_t line = 0;
+  std::size_t lost = 0;
+};
+struct Repaired {
+  std::u32string text;
+  std::vector<Repair> repairs;  // in the text's order
+};
+
+// Finds the lines of a text that are mojibake of Japanese text (Japanese
+// text read through the wrong code, once or twice) and takes them back, as
+// --repair does; every other line stays as it is. Throws only
+// std::bad_alloc.
+[[nodiscard]] Repaired repair(std::u32string_view text);
+
 // Why a text's code could not be detected: the code that reads all of it but
 // a few places (at most one in a hundred bytes, or a cut-off end) as text,
 // and the first of those places as an ErrorKind::undetected error with its

@@ -26,8 +26,8 @@ from . import _mek
 
 __all__ = [
     "ConversionError", "DecodeError", "EncodeError", "Problem", "Stream",
-    "check", "convert", "decode", "detect", "encode", "guess", "open", "register",
-    "code_name",
+    "Repair", "check", "convert", "decode", "detect", "encode", "guess", "open", "register",
+    "code_name", "repair",
 ]
 
 _Code = _mek.Code
@@ -325,6 +325,28 @@ def check(data, source: str = "auto", to: Optional[str] = None, limit: int = 100
     return [Problem(k, o, l, c, b, chr(ch) if k == "unmapped" else None,
                     ch if k == "undetected" else None)
             for k, o, l, c, b, ch in problems]
+
+
+class Repair(NamedTuple):
+    """One stretch of mojibake that repair() took back: the wrong turns it
+    had taken ('utf8 read as cp932'), where it stood in the text given
+    (characters ``start`` to ``end`` and the line of ``start``, from 1), and
+    how many characters the turns had lost (written as U+FFFD)."""
+
+    chain: str
+    start: int
+    end: int
+    line: int
+    lost: int
+
+
+def repair(text: str) -> Tuple[str, list]:
+    """``(text, [Repair])``: ``text`` with the lines that are mojibake of
+    Japanese text (read through the wrong code, once or twice) taken back,
+    as ``mek --repair`` does; every other line stays as it is."""
+    text = _text_argument(text, "text")
+    repaired, repairs = _mek.repair(text)
+    return repaired, [Repair(*each) for each in repairs]
 
 
 class Stream:

@@ -46,6 +46,15 @@ def guess(data: _Data, detection: str = "score") -> Optional[Tuple[str, str]]: .
 def check(data: _Data, source: str = "auto", to: Optional[str] = None,
           limit: int = 1000) -> list[Problem]: ...
 
+class Repair(NamedTuple):
+    chain: str
+    start: int
+    end: int
+    line: int
+    lost: int
+
+def repair(text: str) -> Tuple[str, list[Repair]]: ...
+
 class Stream:
     def __init__(self, to: str, *, source: str = "auto", eol: str = "lf",
                  errors: str = "strict", replacement: Optional[str] = None,

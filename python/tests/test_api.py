@@ -231,3 +231,14 @@ def test_a_stream_shared_by_threads():
     for thread in threads:
         thread.join()
     assert b"".join(outputs) + stream.finish() == "日本\n".encode("cp932") * 1200
+
+
+# repair(): the text with its mojibake lines taken back, and the stretches,
+# counted in characters of the text given; a lost character is U+FFFD.
+def test_repair():
+    text, repairs = mek.repair("ok\n縺薙ｓ縺ｫ縺｡縺ｯ縲∽ｸ也阜縲\nCafé")
+    assert text == "ok\nこんにちは、世界\ufffd\nCafé"
+    assert repairs == [mek.Repair("utf8 read as cp932", 3, 18, 2, 1)]
+    assert mek.repair("Ærø") == ("Ærø", [])
+    with pytest.raises(TypeError):
+        mek.repair(b"bytes")

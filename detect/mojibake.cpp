@@ -1,0 +1,590 @@
+#include "detect/mojibake.h"
+
+#include <cstring>
+
+#include "detect/scored_detection.h"
+#include "japanese/flat_tables.h"
+#include "japanese/shift_jis.h"
+#include "japanese/tables/western_codes.h"
+
+namespace mek {
+namespace {
+
+// An inverted reading is a run of bytes, some of them lost: the character
+// that stood for them was U+FFFD, which says nothing of the bytes. A `?` or
+// `・` may stand for lost bytes too, but is also itself; the first code's
+// reader takes it as lost only where it cannot be read as itself.
+constexpr std::uint16_t kLost = 0x100;
+constexpr std::uint16_t kMaybeLost = 0x200;  // with the bytes of the character itself
+
+enum class Reading { cp932, eucjp, cp1252, latin1, cp437, cp850 };
+enum class Original { utf8, cp932, eucjp };
+
+struct ChainInfo {
+  const char* name;
+  Original original;
+  Reading reading;
+};
+
+constexpr ChainInfo kChainInfo[kChains] = {
+    {"none", Original::utf8, Reading::latin1},
+    {"utf8 read as cp932", Original::utf8, Reading::cp932},
+    {"cp932 read as cp1252", Original::cp932, Reading::cp1252},
+    {"cp932 read as latin1", Original::cp932, Reading::latin1},
+    {"eucjp read as latin1", Original::eucjp, Reading::latin1},
+    {"utf8 read as cp1252", Original::utf8, Reading::cp1252},
+    {"utf8 read as latin1", Original::utf8, Reading::latin1},
+    {"cp932 read as cp437", Original::cp932, Reading::cp437},
+    {"cp932 read as cp850", Original::cp932, Reading::cp850},
+    {"utf8 read as eucjp", Original::utf8, Reading::eucjp},
+    {"jis without ESC", Original::utf8, Reading::latin1},  // handled apart
+};
+
+// The byte of a single-byte code's character, or -1: `high` holds the
+// characters of bytes 0x80..0xFF.
+int singleByte(const std::uint16_t (&high)[128], char16_t unit) {
+  if (unit < 0x80) return unit;
+  for (int b = 0; b < 128; ++b) {
+    if (high[b] == unit) return 0x80 + b;
+  }
+  return -1;
+}
+
+// Turns the characters back into the bytes that `reading` read them from.
+// Answers the bytes' count, or -1 when a character has none.
+// With `nec_row13`, the mathematical symbols that cp932 has twice (JIS row 2
+// and the NEC row 13, 87 90..87 9C: ≒ ≡ ∫ √ ⊥ ∠ ∵ ∩ ∪) are given their
+// row 13 codes.
+long invertReading(Reading reading, const char16_t* text, std::size_t size, std::uint16_t* out,
+                   bool nec_row13, bool& twice_coded) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    const char16_t unit = text[i];
+    if (unit == 0xFFFD) {
+      out[n++] = kLost;
+      continue;
+    }
+    const std::uint16_t maybe = unit == u'?' || unit == u'・' ? kMaybeLost : 0;
+    int byte = -1;
+    switch (reading) {
+      case Reading::latin1:
+        byte = unit < 0x100 ? unit : -1;
+        break;
+      case Reading::cp1252:
+        byte = singleByte(tables::kCp1252High, unit);
+        // The five bytes without a character are read as the C1 controls
+        // of the same value (as Windows and the web do).
+        if (byte < 0 &&
+            (unit == 0x81 || unit == 0x8D || unit == 0x8F || unit == 0x90 || unit == 0x9D)) {
+          byte = unit;
+        }
+        break;
+      case Reading::cp437:
+        byte = singleByte(tables::kCp437High, unit);
+        break;
+      case Reading::cp850:
+        byte = singleByte(tables::kCp850High, unit);
+        break;
+      case Reading::cp932: {
+        // Windows reads the bytes that cp932 leaves without a character as
+        // U+0080 (80) and U+F8F0..U+F8F3 (A0, FD, FE, FF).
+        if (unit == 0x80 || unit == 0xF8F0) {
+          out[n++] = unit == 0x80 ? 0x80 : 0xA0;
+          continue;
+        }
+        if (unit >= 0xF8F1 && unit <= 0xF8F3) {
+          out[n++] = static_cast<std::uint16_t>(0xFD + (unit - 0xF8F1));
+          continue;
+        }
+        std::uint16_t code = kUnicodeToCp932Code[unit];
+        if (code >= 0x8100 && code < 0x8200) {
+          for (std::uint16_t nec = 0x8790; nec <= 0x879C; ++nec) {
+            if (kCp932HighToUnicode[sjisHighIndex(0x87, nec & 0xFF)] != unit) continue;
+            twice_coded = true;
+            if (nec_row13) code = nec;
+          }
+        }
+        if (code == kNoMapping || (unit >= 0xE000 && unit <= 0xF8FF)) return -1;
+        // Only a character that reads back as itself: no twin's code.
+        const std::uint16_t back =
+            code < 0x100 ? (code < 0x80 ? code : kCp932HighToUnicode[sjisHighIndex(code, 0)])
+                         : kCp932HighToUnicode[sjisHighIndex(code >> 8, code & 0xFF)];
+        if (back != unit) return -1;
+        if (code >= 0x100) out[n++] = (code >> 8) | maybe;
+        out[n++] = (code & 0xFF) | maybe;
+        continue;
+      }
+      case Reading::eucjp: {
+        const std::uint16_t code = kUnicodeToJisCode[unit];
+        if (code == kNoMapping) return -1;
+        if (code < 0x80) {
+          out[n++] = code | maybe;
+        } else if (code < 0x100) {
+          if (code < 0xA1 || code > 0xDF) return -1;  // the JIS X 0201 Roman 5C, 7E
+          out[n++] = 0x8E;
+          out[n++] = code;
+        } else if (code & kJisX0212Flag) {
+          out[n++] = 0x8F;
+          out[n++] = ((code >> 8) & 0x7F) | 0x80;
+          out[n++] = (code & 0xFF) | 0x80;
+        } else {
+          out[n++] = (code >> 8) | 0x80 | maybe;
+          out[n++] = (code & 0xFF) | 0x80 | maybe;
+        }
+        continue;
+      }
+    }
+    if (byte < 0) return -1;
+    out[n++] = static_cast<std::uint16_t>(byte) | maybe;
+  }
+  return static_cast<long>(n);
+}
+
+struct Decoded {
+  long size = -1;  // -1: the bytes do not read in the code
+  std::size_t lost = 0;
+};
+
+bool lost(std::uint16_t b) {
+  return (b & kLost) != 0;
+}
+bool maybeLost(std::uint16_t b) {
+  return (b & kMaybeLost) != 0;
+}
+std::uint8_t byteOf(std::uint16_t b) {
+  return static_cast<std::uint8_t>(b);
+}
+bool continuation(std::uint16_t b) {
+  return !lost(b) && (b & 0xC0) == 0x80;
+}
+
+// A character that may stand for lost bytes, from bytes[i]: how many bytes
+// it gave (one or two).
+std::size_t maybeLostSpan(const std::uint16_t* bytes, std::size_t i, std::size_t size) {
+  return i + 1 < size && maybeLost(bytes[i + 1]) && byteOf(bytes[i]) == 0x81 &&
+                 byteOf(bytes[i + 1]) == 0x45
+             ? 2
+             : 1;
+}
+
+void put(char16_t* out, long& n, char32_t c) {
+  if (c >= 0x10000) {
+    c -= 0x10000;
+    out[n++] = static_cast<char16_t>(0xD800 + (c >> 10));
+    out[n++] = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+  } else {
+    out[n++] = static_cast<char16_t>(c);
+  }
+}
+
+// UTF-8 with lost bytes: a character that lost a byte is one U+FFFD, and the
+// continuation bytes after a lost one are its own. A sequence that the end
+// of the line cuts off lost its last bytes (a reading in pairs kept a lead
+// byte without its partner). With `dropped` (a reading that dropped the
+// bytes it had no character for, as cp1252 readers often do), so did a
+// sequence with too few continuation bytes.
+Decoded readUtf8(const std::uint16_t* bytes, std::size_t size, char16_t* out, bool dropped) {
+  Decoded d;
+  long n = 0;
+  std::size_t i = 0;
+  const auto lose = [&] {
+    out[n++] = 0xFFFD;
+    ++d.lost;
+    while (i < size && (continuation(bytes[i]) || lost(bytes[i]))) ++i;
+  };
+  while (i < size) {
+    const std::uint16_t b = bytes[i];
+    if (lost(b)) {
+      ++i;
+      lose();
+      continue;
+    }
+    const std::uint8_t lead = byteOf(b);
+    if (lead < 0x80) {
+      out[n++] = lead;
+      ++i;
+      continue;
+    }
+    int length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                 : lead >= 0xE0 && lead <= 0xEF ? 3
+                 : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                : 0;
+    if (length == 0) {
+      if (!maybeLost(b)) return {};
+      i += maybeLostSpan(bytes, i, size);
+      lose();
+      continue;
+    }
+    char32_t c = lead & (0x3F >> (length - 1));
+    std::size_t j = i + 1;
+    bool broken = false;
+    for (; j < i + length; ++j) {
+      if (j >= size || lost(bytes[j]) || (maybeLost(bytes[j]) && !continuation(bytes[j]))) {
+        broken = true;
+        break;
+      }
+      if (!continuation(bytes[j])) {
+        if (!dropped) return {};
+        broken = true;
+        break;
+      }
+      c = c << 6 | (byteOf(bytes[j]) & 0x3F);
+    }
+    if (broken) {
+      if (j >= size) {
+        i = j;
+      } else if (lost(bytes[j])) {
+        i = j + 1;
+      } else if (maybeLost(bytes[j])) {
+        i = j + maybeLostSpan(bytes, j, size);
+      } else {
+        i = j;  // a dropped byte: what follows begins a character
+      }
+      lose();
+      continue;
+    }
+    const char32_t least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return {};
+    put(out, n, c);
+    i = j;
+  }
+  d.size = n;
+  return d;
+}
+
+// cp932 with lost bytes: a lost byte is a lead byte (the bytes that cp1252
+// has no character for all are), and takes its trail byte with it.
+Decoded readCp932(const std::uint16_t* bytes, std::size_t size, char16_t* out) {
+  Decoded d;
+  long n = 0;
+  for (std::size_t i = 0; i < size;) {
+    const std::uint16_t b = bytes[i];
+    if (lost(b)) {
+      out[n++] = 0xFFFD;
+      ++d.lost;
+      ++i;
+      if (i < size && !lost(bytes[i]) && byteOf(bytes[i]) >= 0x40 && byteOf(bytes[i]) != 0x7F) ++i;
+      continue;
+    }
+    const std::uint8_t lead = byteOf(b);
+    if (lead < 0x80) {
+      out[n++] = lead;
+      ++i;
+      continue;
+    }
+    const bool single = lead >= 0xA1 && lead <= 0xDF;
+    if (!single && (i + 1 >= size || lost(bytes[i + 1]))) {
+      if (i + 1 >= size) return {};
+      out[n++] = 0xFFFD;
+      ++d.lost;
+      i += 2;
+      continue;
+    }
+    const std::uint16_t unit =
+        kCp932HighToUnicode[sjisHighIndex(lead, single ? 0 : byteOf(bytes[i + 1]))];
+    if (unit == kNoMapping || (unit >= 0xE000 && unit <= 0xF8FF)) return {};
+    out[n++] = unit;
+    i += single ? 1 : 2;
+  }
+  d.size = n;
+  return d;
+}
+
+// EUC-JP with lost bytes: a lost byte loses the character it is part of.
+Decoded readEucjp(const std::uint16_t* bytes, std::size_t size, char16_t* out) {
+  Decoded d;
+  long n = 0;
+  for (std::size_t i = 0; i < size;) {
+    const std::uint16_t b = bytes[i];
+    const auto lose = [&](std::size_t skip) {
+      out[n++] = 0xFFFD;
+      ++d.lost;
+      i += skip;
+    };
+    if (lost(b)) {
+      lose(1);
+      if (i < size && !lost(bytes[i]) && byteOf(bytes[i]) >= 0xA1) ++i;
+      continue;
+    }
+    const std::uint8_t lead = byteOf(b);
+    if (lead < 0x80) {
+      out[n++] = lead;
+      ++i;
+      continue;
+    }
+    const std::size_t length = lead == 0x8F ? 3 : 2;
+    if (i + length > size) return {};
+    bool broken = false;
+    for (std::size_t j = i + 1; j < i + length; ++j) broken = broken || lost(bytes[j]);
+    if (broken) {
+      lose(length);
+      continue;
+    }
+    const std::uint8_t b1 = byteOf(bytes[i + 1]);
+    std::uint16_t unit = kNoMapping;
+    if (lead == 0x8E) {
+      if (b1 >= 0xA1 && b1 <= 0xDF) unit = kJisX0201ToUnicode[b1];
+    } else if (lead == 0x8F) {
+      const std::uint8_t b2 = byteOf(bytes[i + 2]);
+      if (b1 >= 0xA1 && b1 <= 0xFE && b2 >= 0xA1 && b2 <= 0xFE) {
+        unit = kJisX0212ToUnicode[(b1 - 0xA1) * kJisSide + (b2 - 0xA1)];
+      }
+    } else if (lead >= 0xA1 && lead <= 0xFE && b1 >= 0xA1 && b1 <= 0xFE) {
+      unit = kJisX0208ToUnicode[(lead - 0xA1) * kJisSide + (b1 - 0xA1)];
+    }
+    if (unit == kNoMapping) return {};
+    out[n++] = unit;
+    i += length;
+  }
+  d.size = n;
+  return d;
+}
+
+// ISO-2022-JP whose ESC bytes were stripped: `$B` or `$@` in ASCII starts
+// JIS X 0208,
+// read in pairs, and `(B` or `(J` at a pair's place returns to ASCII. The
+// text must switch at least once and end in ASCII.
+Decoded readJisWithoutEsc(const char16_t* text, std::size_t size, char16_t* out) {
+  Decoded d;
+  long n = 0;
+  bool kanji = false;
+  bool switched = false;
+  for (std::size_t i = 0; i < size;) {
+    const char16_t c = text[i];
+    if (c >= 0x80) return {};
+    if (i + 1 < size) {
+      const char16_t next = text[i + 1];
+      // In kanji mode `$B` and `$@` are ぢ and だ, at a pair's place.
+      if (!kanji && c == u'$' && (next == u'B' || next == u'@')) {
+        kanji = true;
+        switched = true;
+        i += 2;
+        continue;
+      }
+      if (kanji && c == u'(' && (next == u'B' || next == u'J')) {
+        kanji = false;
+        i += 2;
+        continue;
+      }
+    }
+    if (!kanji) {
+      out[n++] = c;
+      ++i;
+      continue;
+    }
+    if (i + 1 >= size || c < 0x21 || c > 0x7E || text[i + 1] < 0x21 || text[i + 1] > 0x7E) {
+      return {};
+    }
+    const std::uint16_t unit = kJisX0208ToUnicode[(c - 0x21) * kJisSide + (text[i + 1] - 0x21)];
+    if (unit == kNoMapping) return {};
+    out[n++] = unit;
+    i += 2;
+  }
+  if (!switched || kanji) return {};
+  d.size = n;
+  return d;
+}
+
+// The inverse of one chain over [text, text + size) into `out`.
+Decoded undo(Chain chain, const char16_t* text, std::size_t size, char16_t* out,
+             RepairScratch& scratch) {
+  if (chain == Chain::jis_without_esc) return readJisWithoutEsc(text, size, out);
+  const ChainInfo& info = kChainInfo[static_cast<int>(chain)];
+  // Which of its two codes a symbol had is not known: the line is read with
+  // the JIS codes, and when that fails and such a symbol occurs, with the
+  // NEC ones (UTF-8 read as cp932 gives 87 95 for √ where a continuation
+  // byte 87 meets 95).
+  bool twice_coded = false;
+  for (const bool nec_row13 : {false, true}) {
+    const long bytes =
+        invertReading(info.reading, text, size, scratch.bytes, nec_row13, twice_coded);
+    if (bytes < 0) return {};
+    const auto count = static_cast<std::size_t>(bytes);
+    Decoded d;
+    switch (info.original) {
+      case Original::utf8:
+        d = readUtf8(scratch.bytes, count, out, info.reading == Reading::cp1252);
+        break;
+      case Original::cp932:
+        d = readCp932(scratch.bytes, count, out);
+        break;
+      case Original::eucjp:
+        d = readEucjp(scratch.bytes, count, out);
+        break;
+    }
+    if (d.size >= 0 || !twice_coded) return d;
+  }
+  return {};
+}
+
+// The acceptance rule (see clearlyBetter).
+// A character that counts as Japanese weighs at least this in the scorer:
+// kana, CJK punctuation and level-1 kanji. Level-2 kanji and half-width
+// katakana do not: they are what accented Western letters read as in cp932
+// (é and the next letter give a level-2 kanji, À..ß half-width katakana),
+// whereas the codes of real text lead mostly with 81..83 and 88..98.
+constexpr std::int64_t kJapaneseWeight = 90;
+constexpr std::int64_t kMinJapanese = 2;
+constexpr std::int64_t kLostShare = 1;
+constexpr std::int64_t kJapaneseShare = 50;
+constexpr std::int64_t kRepairMargin = 2000;
+constexpr std::int64_t kAloneShare = 33;
+// A candidate that took the same turns as the line repaired last gets this
+// much on its score when candidates are ranked: a short line often reads
+// as Japanese through two chains (書式 as cp932 read as cp437, ÅæÄ«, is 宕朝
+// as EUC-JP read as Latin-1), and the lines of one text took one turn.
+constexpr std::int64_t kSameTurnsBonus = 1000;
+constexpr std::int64_t kUtf8RepairMargin = 0;
+
+// What the acceptance rule weighs of a text: the score of its characters
+// beyond ASCII, as the detection scorer weighs characters; how many of them
+// are Japanese, and how many of those stand alone between ASCII characters
+// with a letter beside them; and its ASCII characters.
+struct Weighed {
+  std::int64_t score = 0;
+  std::int64_t japanese = 0;
+  std::int64_t alone = 0;
+  std::int64_t kana = 0;
+  std::int64_t beyond_ascii = 0;
+  std::int64_t ascii = 0;
+  std::int64_t western = 0;  // Latin letters beyond ASCII and general punctuation
+  bool text = false;
+};
+
+bool asciiLetter(char16_t c) {
+  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
+
+// Only the characters beyond ASCII are scored: ASCII reads as itself in
+// every chain but one and weighs nothing in the scorer, so it would only
+// thin out the difference. (The chain of stripped escapes turns ASCII into
+// Japanese; its line then scores 0.)
+Weighed weigh(const char16_t* text, std::size_t size) {
+  ReadingTally tally;
+  Weighed w;
+  for (std::size_t i = 0; i < size; ++i) {
+    const char16_t c = text[i];
+    if (c < 0x80) ++w.ascii;
+    if (c == 0xFFFD || c < 0x80) continue;
+    tally.add(c);
+    ++w.beyond_ascii;
+    if (latinCharacter(c)) ++w.western;
+    if (characterWeight(c) < kJapaneseWeight) continue;
+    ++w.japanese;
+    if (c >= 0x3040 && c <= 0x30FF) ++w.kana;
+    const char16_t left = i == 0 ? u' ' : text[i - 1];
+    const char16_t right = i + 1 == size ? u' ' : text[i + 1];
+    // 、 and 。 end Latin words in Japanese text too.
+    const bool stop = c == u'、' || c == u'。';
+    if (!stop && left < 0x80 && right < 0x80 && (asciiLetter(left) || asciiLetter(right))) {
+      ++w.alone;
+    }
+  }
+  w.score = tally.score();
+  w.text = countsAsText(tally.characters, tally.noise, false);
+  return w;
+}
+
+// Whether `repaired` (with `lost` characters lost) reads clearly better as
+// Japanese text than `line` does, after the inverse of a chain whose first
+// code is UTF-8 (`utf8`) or another. The figures were chosen on the corpus
+// of tools/mojibake_eval.py.
+bool clearlyBetter(const Weighed& line, const Weighed& repaired, std::size_t lost, bool utf8) {
+  if (!repaired.text || repaired.japanese == 0) return false;
+  if (static_cast<std::int64_t>(lost) * kLostShare > repaired.japanese) return false;
+  // Most of what is not ASCII must be Japanese.
+  if (repaired.japanese * 100 < repaired.beyond_ascii * kJapaneseShare) return false;
+  // An accented Western letter read as a cp932 lead byte takes the letter
+  // after it as its trail byte, and gives a kanji alone inside a word
+  // (gr批er from größer read as cp437); the characters of Japanese text
+  // stand in runs.
+  // (UTF-8 takes no ASCII byte into a character.)
+  if (!utf8 && repaired.alone * 100 > repaired.japanese * kAloneShare) return false;
+  // One Japanese character but from UTF-8 (three bytes of its form) must
+  // have come from two characters or more, none of them ASCII, stand alone
+  // and be kana: two accented letters in a row read as EUC-JP or cp932 give
+  // a kanji often enough (ï» as EUC-JP is 怯).
+  if (!utf8 && repaired.japanese < kMinJapanese &&
+      (line.beyond_ascii < 2 || repaired.beyond_ascii != 1 || line.ascii != repaired.ascii ||
+       repaired.kana != 1)) {
+    return false;
+  }
+  // UTF-8 read in another code is undone only when the bytes form valid
+  // multi-byte UTF-8, which the bytes of other text seldom do; its mojibake
+  // is itself kanji (縺薙ｓ from こん), so it need only score no worse.
+  return repaired.score - line.score >= (utf8 ? kUtf8RepairMargin : kRepairMargin);
+}
+
+}  // namespace
+
+const char* chainName(Chain chain) {
+  return kChainInfo[static_cast<int>(chain)].name;
+}
+
+std::string turnsName(Chain outer, Chain inner) {
+  if (inner == Chain::none) return chainName(outer);
+  if (inner == outer) return std::string(chainName(outer)) + " twice";
+  return std::string(chainName(inner)) + ", then " + chainName(outer);
+}
+
+LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, RepairScratch& scratch,
+                      const LineRepair& previous) {
+  LineRepair best;
+  if (size == 0 || size > kMaxRepairLine) return best;
+  bool ascii = true;
+  for (std::size_t i = 0; i < size && ascii; ++i) ascii = line[i] < 0x80;
+  const Weighed before = weigh(line, size);
+  // Western mojibake of Western text (Café read as cp1252: CafÃ©) is not
+  // Japanese text that took a wrong turn: it stays as it stands. Only the
+  // pairs that begin by undoing that Western turn may still find Japanese
+  // text beneath it (EUC-JP read as Latin-1, then as cp1252).
+  Chain western_turn = Chain::none;
+  if (!ascii) {
+    for (const Chain western : {Chain::utf8_as_cp1252, Chain::utf8_as_latin1}) {
+      const Decoded d = undo(western, line, size, scratch.first, scratch);
+      if (d.size < 0 || d.lost != 0) continue;
+      const Weighed w = weigh(scratch.first, static_cast<std::size_t>(d.size));
+      if (w.beyond_ascii != 0 && w.western == w.beyond_ascii) western_turn = western;
+    }
+  }
+  std::int64_t best_score = 0;
+  const auto consider = [&](Chain outer, Chain inner, const char16_t* text, const Decoded& d) {
+    if (western_turn != Chain::none && (inner == Chain::none || outer != western_turn)) return;
+    const auto n = static_cast<std::size_t>(d.size);
+    const Weighed after = weigh(text, n);
+    const Chain first = inner == Chain::none ? outer : inner;
+    const bool utf8 = first != Chain::jis_without_esc &&
+                      kChainInfo[static_cast<int>(first)].original == Original::utf8;
+    if (!clearlyBetter(before, after, d.lost, utf8)) return;
+    // The best score wins; at a tie the one chain before two, then the
+    // first in the table.
+    const bool same = outer == previous.outer && inner == previous.inner;
+    const std::int64_t score = after.score + (same ? kSameTurnsBonus : 0);
+    const bool replaces = score > best_score || (score == best_score && inner == Chain::none &&
+                                                 best.inner != Chain::none);
+    if (best.repaired() && !replaces) return;
+    best = {outer, inner, n, d.lost};
+    best_score = score;
+    std::memcpy(scratch.best, text, n * sizeof(char16_t));
+  };
+  for (int c = 1; c < kChains; ++c) {
+    const auto outer = static_cast<Chain>(c);
+    // ASCII reads as itself in every chain but the stripped escapes.
+    if (ascii != (outer == Chain::jis_without_esc)) continue;
+    const Decoded once = undo(outer, line, size, scratch.first, scratch);
+    if (once.size < 0) continue;
+    const auto n = static_cast<std::size_t>(once.size);
+    consider(outer, Chain::none, scratch.first, once);
+    // What the last turn lost stays lost (U+FFFD) through the one before.
+    if (n > kMaxRepairLine) continue;
+    for (int i = 1; i < kChains; ++i) {
+      const auto inner = static_cast<Chain>(i);
+      const Decoded twice = undo(inner, scratch.first, n, scratch.second, scratch);
+      if (twice.size >= 0) consider(outer, inner, scratch.second, twice);
+    }
+  }
+  if (best.repaired()) std::memcpy(out, scratch.best, best.size * sizeof(char16_t));
+  return best;
+}
+
+}  // namespace mek

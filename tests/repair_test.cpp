@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "mek/mek.h"
+
+namespace mek::test {
+namespace {
+
+struct RepairCase {
+  const char32_t* text;
+  const char32_t* repaired;  // the text itself when nothing is repaired
+  const char* chain;         // "" when nothing is repaired
+  std::size_t lost;
+};
+
+// The wrong turns of こんにちは, with the chains that must be found, and text
+// that must stay as it is: Western text with accents, its own Western
+// mojibake, English, Japanese, code. (tools/mojibake_eval.py weighs the rule
+// on a corpus; these are the cases a change must not lose.)
+TEST(RepairTest, ChainsAndCleanText) {
+  const RepairCase cases[] = {
+      // UTF-8 read as cp932: the last byte of 。 was cut off.
+      {U"縺薙ｓ縺ｫ縺｡縺ｯ縲∽ｸ也阜縲", U"こんにちは、世界\uFFFD", "utf8 read as cp932", 1},
+      {U"‚±‚ñ‚É‚¿‚Í", U"こんにちは", "cp932 read as cp1252", 0},
+      {U"¤³¤ó¤Ë¤Á¤Ï", U"こんにちは", "eucjp read as latin1", 0},
+      {U"ã\u0081“ã‚“ã\u0081«ã\u0081¡ã\u0081¯", U"こんにちは", "utf8 read as cp1252", 0},
+      {U"é▒é±é╔é┐é═.txt", U"こんにちは.txt", "cp932 read as cp437", 0},
+      {U"$B$3$s$K$A$O(B", U"こんにちは", "jis without ESC", 0},
+      {U"ç¸ºè–™ï½“ç¸ºï½«ç¸ºï½¡ç¸ºï½¯", U"こんにちは",
+       "utf8 read as cp932, then utf8 read as cp1252", 0},
+      // One line of three repaired, with the line ends kept.
+      {U"ok\r\n‚±‚ñ‚É‚¿‚Í\nok", U"ok\r\nこんにちは\nok", "cp932 read as cp1252", 0},
+      {U"Café Ação naïve Straße Ærø", nullptr, "", 0},
+      {U"CafÃ© AÃ§Ã£o", nullptr, "", 0},
+      {U"l'État d'Érythrée, größer, für, Zusammenstößen", nullptr, "", 0},
+      {U"assert decode(b'\\xEF\\xBB') == 'ï»'", nullptr, "", 0},
+      {U"echo $BAR(B and $@", nullptr, "", 0},
+      {U"こんにちは、世界。", nullptr, "", 0},
+      {U"int main() { return 0; }  // 戻り値", nullptr, "", 0},
+  };
+  for (const RepairCase& c : cases) {
+    const std::u32string text = c.text;
+    const Repaired done = repair(text);
+    const std::u32string want = c.repaired == nullptr ? text : std::u32string(c.repaired);
+    EXPECT_TRUE(done.text == want) << c.chain;
+    if (*c.chain == '\0') {
+      EXPECT_TRUE(done.repairs.empty());
+      continue;
+    }
+    ASSERT_EQ(done.repairs.size(), 1u) << c.chain;
+    EXPECT_EQ(done.repairs[0].chain, c.chain);
+    EXPECT_EQ(done.repairs[0].lost, c.lost) << c.chain;
+  }
+}
+
+// Lines in a row that took the same turns are one stretch, placed by the
+// characters and lines of the text given.
+TEST(RepairTest, Stretches) {
+  const Repaired done = repair(U"title\n‚±‚ñ‚É‚¿‚Í\n‚±‚ñ‚É‚¿‚Í\nend\n¤³¤ó¤Ë¤Á¤Ï");
+  ASSERT_EQ(done.repairs.size(), 2u);
+  EXPECT_EQ(done.repairs[0].line, 2u);
+  EXPECT_EQ(done.repairs[0].start, 6u);
+  EXPECT_EQ(done.repairs[0].end, 27u);
+  EXPECT_EQ(done.repairs[1].chain, "eucjp read as latin1");
+  EXPECT_EQ(done.repairs[1].line, 5u);
+  EXPECT_TRUE(done.text == U"title\nこんにちは\nこんにちは\nend\nこんにちは");
+}
+
+}  // namespace
+}  // namespace mek::test
