@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "codec/piece.h"
 #include "codec/sink.h"
 #include "codec/utf8_sink.h"
 #include "simd/ascii.h"
@@ -36,8 +37,17 @@ class EncodingSink : public FusedSink<kWrite> {
   // byte of the stretch, which is at most kUtf8Piece (4096) bytes.
   static constexpr std::size_t kStagedUnits = 4096;
 
-  EncodingSink(std::uint8_t* out, const ErrorPolicy* policy, bool afterCr, const Converter& encoder)
-      : FusedSink<kWrite>(out, policy, afterCr), encoder_(encoder) {}
+  // `state` is the shift state of an encoder that has one (`stateful`),
+  // where the piece begins; it carries from run to run within the piece.
+  EncodingSink(std::uint8_t* out, const ErrorPolicy* policy, bool afterCr, const Converter& encoder,
+               bool stateful = false, std::int32_t state = 0)
+      : FusedSink<kWrite>(out, policy, afterCr),
+        encoder_(encoder),
+        state_(state),
+        stateful_(stateful) {}
+
+  // The encoder's shift state after what the sink has converted.
+  std::int32_t encoderState() const { return state_; }
 
   void unit(std::uint16_t u) {
     if (u >= 0xD800 && u <= 0xDBFF) {
@@ -123,11 +133,15 @@ class EncodingSink : public FusedSink<kWrite> {
     run.in_end = e;
     run.policy = this->policy();
     bool ok;
-    if constexpr (kWrite) {
-      run.out = p_;
-      ok = encoder_.convert(run);
+    if constexpr (kWrite) run.out = p_;
+    if (stateful_) {
+      // A run ends within the text: the encoder carries its set to the
+      // next run, and closes nothing at the end of this one.
+      Piece piece{state_, 0, false};
+      ok = kWrite ? encoder_.convertPiece(run, piece) : encoder_.measurePiece(run, piece);
+      state_ = piece.end_state;
     } else {
-      ok = encoder_.measure(run);
+      ok = kWrite ? encoder_.convert(run) : encoder_.measure(run);
     }
     if (!ok) {
       failed_kind_ = run.size < 0 ? run.size : kUnmappable;
@@ -138,6 +152,8 @@ class EncodingSink : public FusedSink<kWrite> {
   }
 
   const Converter& encoder_;
+  std::int32_t state_;
+  bool stateful_;
   std::uint16_t high_ = 0;
 };
 

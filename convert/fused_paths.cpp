@@ -30,16 +30,18 @@ class FusedPath : public Converter {
     return convertPiece(buffer, piece);
   }
   bool measurePiece(ConversionBuffer& buffer, Piece& piece) const override {
-    auto sink = self().template sink<false>(nullptr, buffer.policy, afterCr(piece));
+    auto sink = self().template sink<false>(nullptr, buffer.policy, piece.state);
     return pass(buffer, piece, sink);
   }
   bool convertPiece(ConversionBuffer& buffer, Piece& piece) const override {
-    auto sink = self().template sink<true>(buffer.out, buffer.policy, afterCr(piece));
+    auto sink = self().template sink<true>(buffer.out, buffer.policy, piece.state);
     return pass(buffer, piece, sink);
   }
 
+ protected:
+  static bool afterCr(std::int32_t state) { return (state & kFusedAfterCr) != 0; }
+
  private:
-  static bool afterCr(const Piece& piece) { return (piece.state & kFusedAfterCr) != 0; }
   const Self& self() const { return static_cast<const Self&>(*this); }
 
   // An encoder that failed inside the scan failed on a character before
@@ -78,8 +80,9 @@ class DecodeToUtf8 final : public FusedPath<DecodeToUtf8<Codec, kRule>> {
   std::size_t outputBound(std::size_t n) const override { return 3 * n; }
 
   template <bool kWrite>
-  Utf8Sink<kWrite, kRule> sink(std::uint8_t* out, const ErrorPolicy* policy, bool afterCr) const {
-    return Utf8Sink<kWrite, kRule>(out, policy, afterCr);
+  Utf8Sink<kWrite, kRule> sink(std::uint8_t* out, const ErrorPolicy* policy,
+                               std::int32_t state) const {
+    return Utf8Sink<kWrite, kRule>(out, policy, this->afterCr(state));
   }
 
   // The decoder's scan; sets the decoder's part of the state at `stop`.
@@ -122,8 +125,9 @@ class MarkedToUtf8 final : public FusedPath<MarkedToUtf8<Codec, kRule>> {
   std::size_t outputBound(std::size_t n) const override { return 3 * n / 2 + 3; }
 
   template <bool kWrite>
-  Utf8Sink<kWrite, kRule> sink(std::uint8_t* out, const ErrorPolicy* policy, bool afterCr) const {
-    return Utf8Sink<kWrite, kRule>(out, policy, afterCr);
+  Utf8Sink<kWrite, kRule> sink(std::uint8_t* out, const ErrorPolicy* policy,
+                               std::int32_t state) const {
+    return Utf8Sink<kWrite, kRule>(out, policy, this->afterCr(state));
   }
 
   template <class Sink>
@@ -158,21 +162,27 @@ class MarkedToUtf8 final : public FusedPath<MarkedToUtf8<Codec, kRule>> {
 template <LineEnding kRule>
 class Utf8ToEncoder final : public FusedPath<Utf8ToEncoder<kRule>> {
  public:
+  // `stateful`: the encoder has a shift state (ISO-2022-JP), which carries
+  // from piece to piece in the low bits of the piece state; it is back in
+  // ASCII after every line end, so pieces cut after line ends start from 0.
   constexpr Utf8ToEncoder(const UTF8Decoder& start, const UTF8Decoder& rest,
-                          const Converter& encoder)
-      : start_(start), rest_(rest), encoder_(encoder) {}
+                          const Converter& encoder, bool stateful = false)
+      : start_(start), rest_(rest), encoder_(encoder), stateful_(stateful) {}
 
   // A UTF-8 byte gives at most two bytes (ASCII in UTF-16; a two-byte
   // sequence in EUC-JP's JIS X 0212 gives three), and an LF as CR LF in
-  // UTF-16 four.
+  // UTF-16 four. In ISO-2022-JP a two-byte sequence gives at most six (its
+  // escape and its pair), and a CR after it five (ESC ( B, CR, LF): at
+  // most eleven from three bytes.
   std::size_t outputBound(std::size_t n) const override {
-    return (kRule == LineEnding::crlf ? 4 : 2) * n;
+    return (stateful_ ? 4 : kRule == LineEnding::crlf ? 4 : 2) * n;
   }
 
   template <bool kWrite>
   EncodingSink<kWrite, kRule> sink(std::uint8_t* out, const ErrorPolicy* policy,
-                                   bool afterCr) const {
-    return EncodingSink<kWrite, kRule>(out, policy, afterCr, encoder_);
+                                   std::int32_t state) const {
+    return EncodingSink<kWrite, kRule>(out, policy, this->afterCr(state), encoder_, stateful_,
+                                       state & kEncoderState);
   }
 
   // The decoder's scan, from the start of the text or from the rest of it;
@@ -182,14 +192,18 @@ class Utf8ToEncoder final : public FusedPath<Utf8ToEncoder<kRule>> {
     const bool started = (piece.state & kFusedStarted) != 0;
     if (!(started ? rest_ : start_).scan(buffer, sink)) return false;
     const bool begun = started || buffer.stop != buffer.in_begin || sink.count() != 0;
-    piece.end_state = begun ? kFusedStarted : 0;
+    piece.end_state = (begun ? kFusedStarted : 0) | sink.encoderState();
     return true;
   }
 
  private:
+  // The bits of the piece state that hold a stateful encoder's set.
+  static constexpr std::int32_t kEncoderState = kFusedAfterCr - 1;
+
   const UTF8Decoder& start_;
   const UTF8Decoder& rest_;
   const Converter& encoder_;
+  bool stateful_;
 };
 
 // A fused path beside the converter of the code table whose work it does: the
@@ -215,11 +229,10 @@ struct FromUtf8 {
   static constexpr Utf8ToEncoder<kRule> cp932{kUtf8Decoder, kUtf8RestDecoder, kCp932Encoder};
   static constexpr Utf8ToEncoder<kRule> eucjp{kUtf8Decoder, kUtf8RestDecoder, kEucjpEncoder};
   static constexpr Utf8ToEncoder<kRule> utf16le{kUtf8Decoder, kUtf8RestDecoder, kUtf16LeEncoder};
+  static constexpr Utf8ToEncoder<kRule> jis{kUtf8Decoder, kUtf8RestDecoder, kJisEncoder, true};
   static constexpr Route kRoutes[] = {
-      {&kSjisEncoder, &sjis},
-      {&kCp932Encoder, &cp932},
-      {&kEucjpEncoder, &eucjp},
-      {&kUtf16LeEncoder, &utf16le},
+      {&kSjisEncoder, &sjis},       {&kCp932Encoder, &cp932}, {&kEucjpEncoder, &eucjp},
+      {&kUtf16LeEncoder, &utf16le}, {&kJisEncoder, &jis},
   };
 
   static const Converter* find(int outputCode) { return routeOf(kRoutes, findEncoder(outputCode)); }

@@ -9,7 +9,7 @@ namespace mek {
 // pair has none: the three stages are then the way. The pairs: Shift_JIS,
 // cp932, EUC-JP, ISO-2022-JP, the five codes from sjis2004 to cp51932,
 // UTF-16 and UTF-32 to UTF-8, and UTF-8 to
-// Shift_JIS, cp932, EUC-JP and UTF-16LE, each with any line ending. Its
+// Shift_JIS, cp932, EUC-JP, ISO-2022-JP (jis) and UTF-16LE, each with any line ending. Its
 // output, failures and changes are those of the three stages; what it leaves unconsumed and
 // its state carry from piece to piece as a decoder's do. A forgiving policy
 // writes its substitute for a sequence that the end of the text cuts off

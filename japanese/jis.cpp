@@ -132,10 +132,24 @@ bool isShiftControl(std::uint8_t c) {
 // How many of the first `ascii` ASCII units at p come before an SO, SI or
 // ESC, which the ASCII runs leave to encodeOne.
 unsigned beforeShiftControl(const std::uint8_t* p, unsigned ascii) {
+#if MEK_SIMD_SSE2
+  // The block's units can all be read (kBlockReadAhead); in an ASCII unit
+  // only its low byte can be a control byte, so a unit's index is half its
+  // first flagged byte's.
+  static_assert(kBlockReadAhead == 64);
+  const unsigned long long flagged =
+      notPlainMask(p) | static_cast<unsigned long long>(notPlainMask(p + 16)) << 16 |
+      static_cast<unsigned long long>(notPlainMask(p + 32)) << 32 |
+      static_cast<unsigned long long>(notPlainMask(p + 48)) << 48;
+  if (flagged == 0) return ascii;
+  const auto first = static_cast<unsigned>(__builtin_ctzll(flagged)) / 2;
+  return first < ascii ? first : ascii;
+#else
   for (unsigned i = 0; i < ascii; ++i) {
     if (isShiftControl(p[2 * i + 1])) return i;
   }
   return ascii;
+#endif
 }
 
 // Writes the unit at p in the set that holds it, switching sets first when
@@ -172,6 +186,24 @@ inline bool encodeOne(const std::uint8_t* p, int& state, Sink& sink, bool fallba
   return true;
 }
 
+// Runs of JIS X 0208 characters a window at a time, once the set is in
+// use: encodeOne enters it with the run's first character.
+class JisX0208Windows {
+ public:
+  explicit JisX0208Windows(const int& state)
+      : state_(state), windows_(PairCode::kJis, kUnicodeToJisCode.data()) {}
+
+  template <class Sink>
+  const std::uint8_t* operator()(const std::uint8_t* p, const std::uint8_t* last,
+                                 Sink& sink) const {
+    return state_ == kJisX0208 && mayHoldEightWideUnits(p) ? windows_(p, last, sink) : p;
+  }
+
+ private:
+  const int& state_;
+  EncodeWindows windows_;
+};
+
 // Encodes from `state`, which is left as the set in use at `stop`. ASCII
 // blocks are written in the ASCII set, up to an SO, SI or ESC, which
 // encodeOne refuses.
@@ -187,7 +219,8 @@ bool encodeJis(ConversionBuffer& buffer, Sink& sink, int& state) {
         const unsigned run = beforeShiftControl(p, ascii);
         if (run != 0) enterState(kAscii, state, sink);
         return run;
-      });
+      },
+      JisX0208Windows(state));
 }
 
 }  // namespace

@@ -33,6 +33,10 @@ enum class PairCode {
   // byte, one below 0x100 half-width katakana after SS2 (8E), one below
   // 0x8000 a JIS X 0208 code with both bytes from A1 up.
   kEucjp,
+  // ISO-2022-JP inside its JIS X 0208 set, encoding only: a window whose
+  // eight units all have JIS X 0208 codes (from 0x100 up, below 0x8000),
+  // each written as its row and cell. The caller has entered the set.
+  kJis,
 };
 
 // Bytes a window takes: 16 bytes decoding, 8 units encoding.
@@ -51,6 +55,9 @@ constexpr std::uint32_t packPairCode(PairCode kind, std::uint32_t code) {
   if (kind == PairCode::kSjis) {
     if (code < 0x100) return 1u << 16 | code;
     return code == 0xFFFF ? 0 : 2u << 16 | (code & 0xFF) << 8 | code >> 8;
+  }
+  if (kind == PairCode::kJis) {
+    return code >= 0x100 && code < 0x8000 ? 2u << 16 | (code & 0xFF) << 8 | code >> 8 : 0;
   }
   if (code < 0x80) return 1u << 16 | code;
   if (code < 0x100) return 2u << 16 | code << 8 | 0x8E;
@@ -102,6 +109,21 @@ inline bool mayHoldEightPairs(const std::uint8_t* p) {
   std::uint8_t all = 0x80;
   for (std::size_t i = 0; i < kPairWindow; i += 2) all &= p[i];
   return all != 0;
+#endif
+}
+
+// A quick test that an encoding window at p (eight big-endian units) may
+// hold JIS X 0208 characters only: no unit below U+0100.
+inline bool mayHoldEightWideUnits(const std::uint8_t* p) {
+#if MEK_SIMD_SSE2
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const int zero = _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()));
+  return (zero & 0x5555) == 0;
+#else
+  for (std::size_t i = 0; i < kPairWindow; i += 2) {
+    if (p[i] == 0) return false;
+  }
+  return true;
 #endif
 }
 

@@ -99,6 +99,13 @@ MEK_SSSE3 PairRun encodeSsse3(PairCode kind, const std::uint16_t* table, const s
       one = _mm_cmpeq_epi16(_mm_and_si128(c, highByte), zero);
       bytes = select(one, c, swapped);
       missing = _mm_cmpeq_epi16(c, none);
+    } else if (kind == PairCode::kJis) {
+      // Row and cell, both below 0x80: a code below 0x100 (ASCII, kana)
+      // needs another set, one from 0x8000 up is JIS X 0212 or none.
+      one = zero;
+      bytes = swapped;
+      missing =
+          _mm_or_si128(_mm_cmpeq_epi16(_mm_and_si128(c, highByte), zero), _mm_srai_epi16(c, 15));
     } else {
       one = _mm_cmpeq_epi16(_mm_and_si128(c, fromAscii), zero);
       const __m128i kana = _mm_andnot_si128(one, _mm_cmpeq_epi16(_mm_and_si128(c, highByte), zero));
