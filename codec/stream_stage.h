@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "codec/piece.h"
 #include "mek/converter.h"
@@ -26,6 +27,13 @@ class Area {
   std::uint8_t* data() { return block_ == nullptr ? nullptr : block_ + kHeadroom; }
   const std::uint8_t* data() const { return block_ == nullptr ? nullptr : block_ + kHeadroom; }
   std::size_t capacity() const { return capacity_; }
+  // Trades blocks with `other`, data and all: a piece changes hands
+  // without a copy.
+  void swap(Area& other) noexcept {
+    std::swap(block_, other.block_);
+    std::swap(capacity_, other.capacity_);
+    std::swap(size, other.size);
+  }
 
   // Bytes of data in use, set by whoever fills the area.
   std::size_t size = 0;

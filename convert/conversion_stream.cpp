@@ -109,8 +109,7 @@ ConversionStream::Impl::Impl(Code from, Code to, LineEnding eol, Writer writer, 
   try {
     stages_ = stageList({inputCode, outputCode, lineEnding, options_.folds, options_.transfer_in,
                          options_.transfer_out},
-                        decoderStage,
-                        encoderStage, options_.added_stages);
+                        decoderStage, encoderStage, options_.added_stages);
     for (std::size_t i = 0; i < kSlots; ++i) slots_[i].areas.reset(new Area[stages_.size()]);
     origins_.assign(stages_.size(), kNoPiece);
     if (options_.locate) {
@@ -186,18 +185,20 @@ bool ConversionStream::Impl::commitLines(std::size_t gathered) {
     return drainParallel() && decode(data, data + gathered, false);
   }
   offset_ += static_cast<std::uint64_t>(cut - data);
+  // The rest of the last line waits for the next piece, at the start of the
+  // input area.
+  const auto rest = static_cast<std::size_t>(data + gathered - cut);
   bool ok;
   if (at_line_start_) {
-    ok = parallel_->convert(data, cut) || fail(parallel_->drain());
+    ok = parallel_->convert(input_, static_cast<std::size_t>(cut - data), gathered) ||
+         fail(parallel_->drain());
   } else {
     // The first piece, or the first after one without a line end, goes
     // through the sequential stage, which then stands at a line start.
     ok = drainParallel() && decode(data, cut, false);
     at_line_start_ = ok;
+    std::memmove(data, cut, rest);
   }
-  // The rest of the last line waits for the next piece.
-  const auto rest = static_cast<std::size_t>(data + gathered - cut);
-  std::memmove(data, cut, rest);
   input_size_ = rest;
   return ok;
 }

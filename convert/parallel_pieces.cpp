@@ -81,13 +81,24 @@ bool ParallelPieces::good() const {
   return error_.load(std::memory_order_acquire) == ErrorKind::none;
 }
 
-bool ParallelPieces::handOver(Worker& worker, std::uint8_t* begin, const std::uint8_t* end,
+bool ParallelPieces::handOver(Worker& worker, Area& input, std::size_t cut, std::size_t gathered,
                               std::uint64_t index) {
-  // Once the worker is done with its piece before, it takes a copy of this
-  // one.
+  // Once the worker is done with its piece before, it takes the area that
+  // holds this one, and the caller's input goes on in the worker's old area
+  // with the rest of the last line.
   worker.waitIdle();
   Lane& lane = worker.lane;
   lane.index = index;
+  const std::size_t rest = gathered - cut;
+  if (!lane.input.reserve(gathered)) {
+    std::memmove(input.data(), input.data() + cut, rest);
+    lane.error = ErrorKind::no_memory;
+    commitInTurn(lane);
+    return false;
+  }
+  lane.input.swap(input);
+  if (rest != 0) std::memcpy(input.data(), lane.input.data() + cut, rest);
+  lane.input.size = cut;
   if (!good()) {
     // A piece before failed: this one only passes its turn on, so that
     // drain() still sees every piece through.
@@ -95,20 +106,12 @@ bool ParallelPieces::handOver(Worker& worker, std::uint8_t* begin, const std::ui
     commitInTurn(lane);
     return false;
   }
-  const auto size = static_cast<std::size_t>(end - begin);
-  if (!lane.input.reserve(size)) {
-    lane.error = ErrorKind::no_memory;
-    commitInTurn(lane);
-    return false;
-  }
-  if (size != 0) std::memcpy(lane.input.data(), begin, size);
-  lane.input.size = size;
   if (!worker.thread.joinable()) {
     try {
       worker.thread = std::thread(&ParallelPieces::work, this, std::ref(worker));
     } catch (const std::system_error&) {
       // No thread: the caller converts this piece too.
-      lane.error = run(lane.input.data(), lane.input.data() + size, lane);
+      lane.error = run(lane.input.data(), lane.input.data() + cut, lane);
       commitInTurn(lane);
       return good();
     }
@@ -118,13 +121,14 @@ bool ParallelPieces::handOver(Worker& worker, std::uint8_t* begin, const std::ui
   return good();
 }
 
-bool ParallelPieces::convert(std::uint8_t* begin, const std::uint8_t* end) {
+bool ParallelPieces::convert(Area& input, std::size_t cut, std::size_t gathered) {
   const std::uint64_t index = next_index_++;
   const std::size_t turn = index % (workers_.size() + 1);
-  if (turn < workers_.size()) return handOver(*workers_[turn], begin, end, index);
+  if (turn < workers_.size()) return handOver(*workers_[turn], input, cut, gathered, index);
   own_.index = index;
-  own_.error = run(begin, end, own_);
+  own_.error = run(input.data(), input.data() + cut, own_);
   commitInTurn(own_);
+  std::memmove(input.data(), input.data() + cut, gathered - cut);
   return good();
 }
 

@@ -19,8 +19,9 @@ namespace mek {
 // the text) and end with an LF that leaves nothing for the next piece (see
 // line_cuts.h), so that it converts alone to the bytes the sequential stage
 // would give it: the fused path's state is then the same at every such
-// place. Pieces take turns: each worker in order takes one (a copy of it),
-// then the caller converts the next itself and waits for its turn to write.
+// place. Pieces take turns: each worker in order takes one (the area that
+// holds it), then the caller converts the next itself and waits for its turn
+// to write.
 class ParallelPieces {
  public:
   using Writer = ConversionStream::Writer;
@@ -36,9 +37,12 @@ class ParallelPieces {
   ParallelPieces(const ParallelPieces&) = delete;
   ParallelPieces& operator=(const ParallelPieces&) = delete;
 
-  // Converts [begin, end) as the next piece; Area::kHeadroom bytes before
-  // `begin` must be writable. False once any piece has failed.
-  bool convert(std::uint8_t* begin, const std::uint8_t* end);
+  // Converts the first `cut` bytes of `input` as the next piece, and leaves
+  // the rest of its `gathered` bytes at the start of `input`. A worker takes
+  // the piece with the area that holds it, and `input` gets the worker's
+  // area before, so the piece is not copied. False once any piece has
+  // failed.
+  bool convert(Area& input, std::size_t cut, std::size_t gathered);
   // Waits until every piece is written. Answers the failure of the first
   // piece, in input order, that failed, or kNone.
   ErrorKind drain();
@@ -71,7 +75,8 @@ class ParallelPieces {
   // before it failed, and passes the turn on.
   void commitInTurn(Lane& lane);
   void work(Worker& worker);
-  bool handOver(Worker& worker, std::uint8_t* begin, const std::uint8_t* end, std::uint64_t index);
+  bool handOver(Worker& worker, Area& input, std::size_t cut, std::size_t gathered,
+                std::uint64_t index);
   bool good() const;
 
   const Converter& fused_;
