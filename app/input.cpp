@@ -1,5 +1,7 @@
 #include "app/input.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,6 +10,11 @@
 #include "files/temporary_file.h"
 
 namespace mek {
+
+namespace {
+// What the pipe on standard input may hold: one piece.
+constexpr int kPipeSize = 1 << 20;
+}  // namespace
 
 bool readFill(int fd, std::uint8_t* into, std::size_t room, std::size_t& got) {
   got = 0;
@@ -21,14 +28,21 @@ bool readFill(int fd, std::uint8_t* into, std::size_t room, std::size_t& got) {
   return true;
 }
 
-// One read, or none when the input has ended; `got` is what came.
-bool readOnce(int fd, std::uint8_t* into, std::size_t room, std::size_t& got) {
+// One read that waits for bytes (none when the input has ended), then more
+// reads while bytes are already there and room is left; `got` is what came.
+// A slow writer's line comes back at once; a fast writer's bytes gather into
+// whole pieces instead of one piece for each pipe buffer.
+bool readAvailable(int fd, std::uint8_t* into, std::size_t room, std::size_t& got) {
+  got = 0;
   for (;;) {
-    const ssize_t n = read(fd, into, room);
+    const ssize_t n = read(fd, into + got, room - got);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    got = static_cast<std::size_t>(n);
-    return true;
+    // A failure after some bytes is met again by the next read.
+    if (n < 0) return got != 0;
+    got += static_cast<std::size_t>(n);
+    if (n == 0 || got == room) return true;
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, 0) != 1 || (ready.revents & POLLIN) == 0) return true;
   }
 }
 
@@ -37,6 +51,14 @@ bool rewind(int fd) {
 }
 
 InputReader::InputReader(int fd) : fd_(fd), seekable_(rewind(fd)) {}
+
+void InputReader::readSome() {
+  some_ = true;
+  // A larger pipe lets a fast writer get ahead by whole pieces, and each
+  // read bring more; a slow writer's lines still come as they are written.
+  // Where the pipe cannot grow, it stays as it is.
+  (void)fcntl(fd_, F_SETPIPE_SZ, kPipeSize);
+}
 
 InputReader::~InputReader() {
   if (spool_ >= 0) close(spool_);
@@ -110,7 +132,7 @@ InputReader::Status InputReader::fill(std::uint8_t* into, std::size_t room, std:
   }
   if (got == room || (some_ && got > 0)) return Status::kOk;
   std::size_t more = 0;
-  const bool read = some_ ? readOnce(fd_, into + got, room - got, more)
+  const bool read = some_ ? readAvailable(fd_, into + got, room - got, more)
                           : readFill(fd_, into + got, room - got, more);
   if (!read) return Status::kRead;
   if (keeping_ && !append(into + got, more)) {

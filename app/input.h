@@ -31,11 +31,11 @@ class InputReader {
   // Whether the input is a file that can be read from its start again.
   bool seekable() const { return seekable_; }
   // Reads into `into` until `room` bytes have come or the input ends; after
-  // readSome(), only until anything has come.
+  // readSome(), only until anything has come and nothing more is waiting.
   Status fill(std::uint8_t* into, std::size_t room, std::size_t& got);
-  // From now on fill() answers with what one read brings: for input that
+  // From now on fill() answers with what has come so far: for input that
   // arrives as it is written (a pipe), to be converted at once.
-  void readSome() { some_ = true; }
+  void readSome();
   // Starts keeping what is read, so that replay() can give it again.
   Status keep();
   // Gives the input again from its start.
@@ -58,7 +58,7 @@ class InputReader {
   bool keeping_ = false;    // what is read from the pipe goes to the spool too
   bool replaying_ = false;  // what is read comes from the spool first
   bool history_ = false;    // the spool keeps the whole input
-  bool some_ = false;       // fill() stops at the first read that brings bytes
+  bool some_ = false;       // fill() stops once bytes came and no more wait
   std::uint64_t spool_size_ = 0;
   std::uint64_t spool_read_ = 0;  // where replay() reads the spool
 };

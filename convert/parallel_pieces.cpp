@@ -11,7 +11,7 @@ ParallelPieces::ParallelPieces(const Converter& fused, int code, const ErrorPoli
                                std::int32_t lineState, const Writer& writer, std::size_t workers)
     : fused_(fused), code_(code), policy_(policy), line_state_(lineState), writer_(writer) {
   const unsigned processors = std::thread::hardware_concurrency();
-  if (workers == 0) workers = processors > 1 ? processors - 1 : 1;
+  if (workers == 0) workers = processors > 1 ? processors : 1;
   const std::size_t count = std::clamp<std::size_t>(workers, 1, kMaxWorkers);
   for (std::size_t i = 0; i < count; ++i) workers_.push_back(std::make_unique<Worker>());
 }
@@ -123,13 +123,7 @@ bool ParallelPieces::handOver(Worker& worker, Area& input, std::size_t cut, std:
 
 bool ParallelPieces::convert(Area& input, std::size_t cut, std::size_t gathered) {
   const std::uint64_t index = next_index_++;
-  const std::size_t turn = index % (workers_.size() + 1);
-  if (turn < workers_.size()) return handOver(*workers_[turn], input, cut, gathered, index);
-  own_.index = index;
-  own_.error = run(input.data(), input.data() + cut, own_);
-  commitInTurn(own_);
-  std::memmove(input.data(), input.data() + cut, gathered - cut);
-  return good();
+  return handOver(*workers_[index % workers_.size()], input, cut, gathered, index);
 }
 
 ErrorKind ParallelPieces::drain() {

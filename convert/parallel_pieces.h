@@ -12,22 +12,23 @@
 
 namespace mek {
 
-// Converts pieces of a text side by side on the caller's thread and workers
-// (one fewer than the processors, at least one, at most kMaxWorkers), and
-// writes their output in input order, never two writes at once.
+// Converts pieces of a text side by side on workers (as many as the
+// processors, at most kMaxWorkers), and writes their output in input order,
+// never two writes at once. The caller only reads and hands pieces over:
+// a worker that waits for its turn to write never holds up the reading of
+// the next piece, so one worker converts while another writes.
 // Each piece must begin where a line has just ended (after the first piece of
 // the text) and end with an LF that leaves nothing for the next piece (see
 // line_cuts.h), so that it converts alone to the bytes the sequential stage
 // would give it: the fused path's state is then the same at every such
-// place. Pieces take turns: each worker in order takes one (the area that
-// holds it), then the caller converts the next itself and waits for its turn
-// to write.
+// place. The workers take the pieces in turn, each with the area that holds
+// it.
 class ParallelPieces {
  public:
   using Writer = ConversionStream::Writer;
 
   // Each worker holds a piece and its output: about four pieces of memory.
-  static constexpr std::size_t kMaxWorkers = 7;
+  static constexpr std::size_t kMaxWorkers = 8;
 
   // `fused` converts each piece from `lineState`, its piece state after a
   // line end, under `policy`; `workers` 0 chooses by the processors.
@@ -85,7 +86,6 @@ class ParallelPieces {
   std::int32_t line_state_;
   const Writer& writer_;
 
-  Lane own_;  // the caller's
   std::vector<std::unique_ptr<Worker>> workers_;
   std::uint64_t next_index_ = 0;
 

@@ -83,15 +83,14 @@ class ConversionStream {
     std::vector<StageMaker> added_stages;
     // With true, a pair that has a fused path (Shift_JIS, cp932, EUC-JP,
     // ISO-2022-JP, UTF-16 and UTF-32 to UTF-8, UTF-8 to Shift_JIS, cp932,
-    // EUC-JP and UTF-16LE, with any line ending) is converted in one
+    // EUC-JP, ISO-2022-JP and UTF-16LE, with any line ending) is converted in one
     // scan per piece instead of three stages; the output, failures and
     // changes are the same. Options::locate, folds and added stages take the
     // list.
     bool fused = true;
-    // With worker and a fused path from Shift_JIS, cp932, EUC-JP or UTF-8:
-    // the input is cut after line ends and this many workers convert pieces
-    // beside the caller; 0 is one fewer than the processors (at least one,
-    // at most 7).
+    // With worker and a fused path whose input can be cut after line ends
+    // (see line_cuts.h): this many workers convert the pieces while the
+    // caller reads; 0 is as many as the processors (at most 8).
     std::size_t piece_workers = 0;
   };
 
