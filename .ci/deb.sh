@@ -5,6 +5,7 @@
 # then removed, after which nothing of it may be left.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+src=$PWD
 build=${1:-build}
 fail() {
   echo "FAIL: $*" >&2
@@ -15,7 +16,8 @@ fail() {
 cmake -S . -B "$build" -DMEK_PYTHON_INSTALL_DIR=lib/python3/dist-packages >/dev/null
 cmake --build "$build" -j2 >/dev/null
 rm -rf "$build/package"
-cpack --config "$build/CPackConfig.cmake" -G DEB -B "$build/package" >/dev/null
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$build/package" >/dev/null 2>&1 ||
+  fail "cpack -G DEB"
 deb=$(realpath "$build"/package/mek_*.deb)
 echo "$(basename "$deb"): $(dpkg-deb --field "$deb" Depends)"
 dpkg-deb --field "$deb" Depends | grep -q 'python3 (>= 3' || fail "no dependency on python3"
@@ -33,7 +35,7 @@ mek -isjis examples/sample-sjis.txt -outf8 | cmp -s - examples/sample-utf8.txt |
   [ -f /usr/share/man/man1/mek.1 ] || fail "no man page"
 found=$(cd /tmp && /usr/bin/python3 -c "import mek; \
 assert mek.__file__.startswith('/usr/lib/python3/dist-packages/mek/'), mek.__file__; \
-print(mek.detect(open('$PWD/examples/sample-sjis.txt', 'rb').read()))")
+print(mek.detect(open('$src/examples/sample-sjis.txt', 'rb').read()))")
 [ "$found" = sjis ] || fail "import mek from the package"
 consumer=$(mktemp -d)
 trap 'rm -rf "$consumer"' EXIT
