@@ -73,7 +73,8 @@ def cases():
         mixed, codecs = [], ("iso-2022-jp", "utf-8", "shift_jis", "euc-jp")
         for i, c in enumerate(text):
             codec = codecs[i % 4]
-            mixed.append(word(codec.upper(), c.encode(codec), "BQ"[i % 2 if codec == "utf-8" else 0]))
+            kind = "Q" if codec == "utf-8" and i % 8 == 5 else "B"
+            mixed.append(word(codec.upper(), c.encode(codec), kind))
         found.append(("mixed", "Subject: " + " ".join(mixed), "Subject: " + text))
     q = email.charset.Charset("utf-8")
     q.header_encoding = email.charset.QP
