@@ -39,13 +39,14 @@ std::uint8_t* StreamStage::withCarry(std::uint8_t* begin, const std::uint8_t*& e
     // Only a stage that holds whole lines gets here, a piece a line: the
     // copy costs what the stage's own scan of the line does.
     try {
-      joined_.assign(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(carry_size_));
-      joined_.insert(joined_.end(), static_cast<const std::uint8_t*>(begin), end);
+      std::vector<std::uint8_t>& joined = joined_.bytes;
+      joined.assign(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(carry_size_));
+      joined.insert(joined.end(), static_cast<const std::uint8_t*>(begin), end);
     } catch (const std::bad_alloc&) {
       return nullptr;
     }
-    end = joined_.data() + joined_.size();
-    return joined_.data();
+    end = joined_.bytes.data() + joined_.bytes.size();
+    return joined_.bytes.data();
   }
   begin -= carry_size_;
   std::memmove(begin, carry_, carry_size_);

@@ -168,9 +168,17 @@ class StreamStage {
   std::uint8_t carry_[kMaxCarry] = {};
   std::size_t carry_size_ = 0;
   std::size_t max_carry_ = kMaxCarry;
-  std::vector<std::uint8_t> held_;    // a carry beyond kMaxCarry
-  std::vector<std::uint8_t> joined_;  // such a carry and the piece after it
-  bool cut_off_ = false;              // the last piece left a sequence unconsumed
+  // Room that a copy of the stage (kept to run a piece again) does not take
+  // along: it only matters during a run.
+  struct Scratch {
+    std::vector<std::uint8_t> bytes;
+    Scratch() = default;
+    Scratch(const Scratch&) {}
+    Scratch& operator=(const Scratch&) { return *this; }
+  };
+  std::vector<std::uint8_t> held_;  // a carry beyond kMaxCarry
+  Scratch joined_;                  // such a carry and the piece after it
+  bool cut_off_ = false;            // the last piece left a sequence unconsumed
   std::uint64_t changes_ = 0;
   std::int32_t run_changes_ = 0;
   const std::uint8_t* first_change_ = nullptr;
