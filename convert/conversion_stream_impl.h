@@ -140,6 +140,10 @@ class ConversionStream::Impl {
   // The failure of a text stage that holds lines, placed where linePlace()
   // says; false for the other stages.
   bool placeLineFailure();
+  // Where the text that gave the (skip + 1)th character c stands, when a
+  // stage that holds lines let it go in the last step (Stage::source_of);
+  // unknown otherwise.
+  Place sourcePlace(char32_t c, std::size_t skip = 0) const;
   // The changes of the stages that hold lines in the last step.
   void lineChanges(const Place& step, std::vector<Error>& found) const;
   // The stage before the encoder that holds characters back, or kNoStage.

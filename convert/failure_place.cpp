@@ -238,19 +238,28 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
     const int refused = std::min(encoder.runChanges(), ConversionBuffer::kChangesKept);
     for (int k = 0; k < refused; ++k) {
       const std::uint8_t* const unit = encoder.keptChange(k).at;
+      int length;
+      const char32_t c = characterOf(unit, internal + internalSize, length);
+      // The same character refused before in this step comes first.
+      std::size_t skip = 0;
+      for (int before = 0; before < k; ++before) {
+        int unused;
+        skip += characterOf(encoder.keptChange(before).at, internal + internalSize, unused) == c;
+      }
+      const Place source = sourcePlace(c, skip);
       const Place& place =
           run.held_before[encoder_at_] && unit == internal - encoderCarried && heldByEncoder.known
               ? heldByEncoder
-              : step;
+          : source.known ? source
+                         : step;
       Error found;
       found.kind = ErrorKind::unmapped;
       found.offset = place.offset;
       found.line = place.line;
       found.column = place.column;
       found.bytes = place.bytes;
-      found.byte_count = place.byte_count;
-      int length;
-      found.character = characterOf(unit, internal + internalSize, length);
+      found.byte_count = source.known ? 0 : place.byte_count;
+      found.character = c;
       found_here.push_back(found);
     }
     // A character decoded in this step before a malformed sequence that the
@@ -400,6 +409,17 @@ bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end
         failure_.kind = ErrorKind::malformed;
         return true;
       }
+      // A character of what a stage that holds lines let go in this step is
+      // placed where the text that gave it stands.
+      Place here = step;
+      here.known = true;
+      extendLines(here, run);
+      if (const Place source = sourcePlace(c); source.known) {
+        failure_.offset = source.offset;
+        failure_.line = source.line;
+        failure_.column = source.column;
+        failure_.byte_count = 0;
+      }
       failure_.character = c;
       return true;
     }
@@ -508,6 +528,20 @@ void ConversionStream::Impl::lineChanges(const Place& step, std::vector<Error>& 
       found.push_back(change);
     }
   }
+}
+
+ConversionStream::Impl::Place ConversionStream::Impl::sourcePlace(char32_t c,
+                                                                  std::size_t skip) const {
+  for (std::size_t i = decoder_at_ + 1; i < encoder_at_ && i < line_places_.size(); ++i) {
+    const StreamStage& stage = stages_[i].stream;
+    if (stages_[i].source_of == nullptr || stage.lastInput() == nullptr || line_units_[i] == 0) {
+      continue;
+    }
+    const std::uint8_t* const at =
+        stages_[i].source_of(stage.lastInput(), stage.lastInput() + 2 * line_units_[i], c, skip);
+    if (at != nullptr) return linePlace(i, at);
+  }
+  return Place{};
 }
 
 }  // namespace mek

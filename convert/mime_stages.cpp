@@ -14,6 +14,7 @@ bool mimeDecodingStage(const StageRequest& request, Stage& stage) {
   stage.stream.holdUpTo(kMimeFieldLimit);
   stage.holds_characters = true;
   stage.holds_lines = ErrorKind::malformed;
+  stage.source_of = &mimeWordSource;
   return true;
 }
 

@@ -262,6 +262,7 @@ void wordBytes(const Word& word, std::uint8_t* raw, std::size_t& n) {
 template <class Sink>
 bool decodeBytes(int charset, const std::uint8_t* raw, std::size_t n, const std::uint8_t* at,
                  ConversionBuffer& buffer, Sink& sink) {
+  if constexpr (requires { sink.from(at); }) sink.from(at);
   const ErrorPolicy* policy = buffer.policy;
   const bool strict = policy == nullptr || policy->action == Errors::strict;
   const std::size_t output = sink.count();
@@ -535,7 +536,77 @@ bool encodeLine(const std::uint8_t* begin, const std::uint8_t* end, int code, bo
   return true;
 }
 
+// A sink that only looks for one character in what a scan writes, and
+// keeps where in the input the text that gave it begins.
+class FindingSink : public CountingSink {
+ public:
+  FindingSink(char32_t c, std::size_t skip) : skip_(skip) {
+    if (c < 0x10000) {
+      units_[0] = static_cast<std::uint16_t>(c);
+    } else {
+      units_[0] = static_cast<std::uint16_t>(0xD800 + ((c - 0x10000) >> 10));
+      units_[1] = static_cast<std::uint16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+      wide_ = true;
+    }
+  }
+  // What follows until the next from() comes from the word run at `at`.
+  void from(const std::uint8_t* at) { source_ = at; }
+  void unit(std::uint16_t u) {
+    look(u, source_);
+    CountingSink::unit(u);
+  }
+  void copy(const std::uint8_t* src, std::size_t n) {
+    for (std::size_t i = 0; i + 1 < n; i += 2) look(unitAt(src + i), src + i);
+    CountingSink::copy(src, n);
+  }
+  template <class Count, class Write>
+  void block(Count count, Write write) {
+    const std::size_t size = count();
+    if (found_ == nullptr && size <= sizeof written_) {
+      write(written_);
+      for (std::size_t i = 0; i + 1 < size; i += 2) look(unitAt(written_ + i), source_);
+    }
+    CountingSink::block(count, write);
+  }
+  const std::uint8_t* found() const { return found_; }
+
+ private:
+  void look(std::uint16_t u, const std::uint8_t* at) {
+    if (found_ != nullptr) return;
+    const std::uint8_t* match = nullptr;
+    if (u == units_[0] && !wide_) match = at;
+    if (wide_ && high_ != nullptr && u == units_[1]) match = high_;
+    high_ = u == units_[0] ? at : nullptr;
+    if (match != nullptr && skip_-- == 0) found_ = match;
+  }
+
+  std::uint16_t units_[2] = {};
+  std::size_t skip_;
+  bool wide_ = false;
+  const std::uint8_t* source_ = nullptr;
+  const std::uint8_t* high_ = nullptr;
+  const std::uint8_t* found_ = nullptr;
+  std::uint8_t written_[2048];
+};
+
 }  // namespace
+
+const std::uint8_t* mimeWordSource(const std::uint8_t* begin, const std::uint8_t* end, char32_t c,
+                                   std::size_t skip) {
+  // The fields are run as the stage ran them, a bad word replaced.
+  const ErrorPolicy replace{Errors::replace};
+  ConversionBuffer buffer;
+  buffer.in_begin = begin;
+  buffer.in_end = end;
+  buffer.policy = &replace;
+  FindingSink sink(c, skip);
+  Piece piece;
+  scanHeaderBlock(buffer, piece, sink, true,
+                  [&](const std::uint8_t* field, const std::uint8_t* fieldEnd) {
+                    return decodeField(field, fieldEnd, buffer, sink);
+                  });
+  return sink.found();
+}
 
 template <class Sink>
 bool MimeWordDecoder::scanPiece(ConversionBuffer& buffer, Piece& piece, Sink& sink) const {

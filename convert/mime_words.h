@@ -62,6 +62,14 @@ extern template class ScanningConverter<MimeWordEncoder, Converter>;
 const Converter* findMimeWordDecoder();
 const Converter* findMimeWordEncoder(int code, Transfer words);
 
+// Where in header text [begin, end) (internal form) the text that
+// MimeWordDecoder turns into the (skip + 1)th character c of its output
+// begins: the first word of the run of words that gives it, or c itself;
+// null when there is none. For placing a character that the output code
+// cannot carry.
+const std::uint8_t* mimeWordSource(const std::uint8_t* begin, const std::uint8_t* end, char32_t c,
+                                   std::size_t skip);
+
 // Whether --mime-decode reads words of charset `name` (a `*LANG` suffix
 // ignored).
 bool knownMimeCharset(std::string_view name);

@@ -41,6 +41,12 @@ struct Stage {
   // unmapped) is placed at the character it names in what it holds;
   // ErrorKind::none for the other stages.
   ErrorKind holds_lines = ErrorKind::none;
+  // For such a stage whose output is not its input: where in [begin, end),
+  // what it held, the text that gave the (skip + 1)th character c of its
+  // output begins; null when there is none. A character that a later stage
+  // refuses is placed there.
+  const std::uint8_t* (*source_of)(const std::uint8_t* begin, const std::uint8_t* end, char32_t c,
+                                   std::size_t skip) = nullptr;
   // When not null and the stage carries nothing: whether the stage would
   // give [begin, end) back as it stands, so that it need not copy it.
   bool (*passes)(const Converter& converter, const std::uint8_t* begin, const std::uint8_t* end,

@@ -171,6 +171,13 @@ TEST(MimeWordsTest, TheToolTellsAndChecks) {
   const test::Bytes decoded = test::readFile(dir / "mail.txt");
   EXPECT_EQ(std::string(decoded.begin(), decoded.end()),
             "From: a\nS: x 日\uFFFD =?KOI8-R?B?5pel?=\n\nb\n");
+  // A character of a word that the output code cannot carry is placed at
+  // the word.
+  test::writeFile(dir / "dash.txt", "From: a\nS: x =?UTF-8?B?4oCU?=\n"s);
+  p = test::runMek(dir, "--mime-decode -iutf8 dash.txt -oeuc_jp");
+  EXPECT_EQ(p.err,
+            "cannot convert bytes in 'dash.txt' at byte 13 (line 2, column 6): U+2014 has no "
+            "euc_jp code\n");
   p = test::runMek(dir, "--mime-encode=X -outf8", "< mail.txt");
   EXPECT_TRUE(p.err.starts_with("unknown word encoding: X\n")) << p.err;
 }

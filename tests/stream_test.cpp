@@ -382,7 +382,7 @@ TEST(MailHeaderStreamTest, PiecesGiveTheWholeConversionAndPlaces) {
       "To: =?ISO-2022-JP?B?GyRCRg==?= =?ISO-2022-JP?B?fBsoQg==?= 日本語ｶﾀｶﾅ\r" +
       longField +
       "\n"
-      "Bad: =?UTF-8?B?5pel/w==?= =?KOI8-R?B?5pel?=\n"
+      "Bad: =?UTF-8?B?5pel/w==?= =?KOI8-R?B?5pel?= =?UTF-8?B?4oCU?=\n"
       "\n"
       "=?UTF-8?B?5pel?= 本文\n";
   std::vector<std::pair<int, Bytes>> texts;
