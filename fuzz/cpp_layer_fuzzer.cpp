@@ -1,8 +1,8 @@
 // The C++ layer: mek::convert, Stream (with and without locating, in pieces
 // of a size the input chooses, flushed or not) and check, under every error
 // policy, for codes, line ending, policy, transfer encodings, encoded words
-// of mail headers and piece size taken from the first four bytes. They must agree: the same output, the same kind of failure,
-// and check() finds a problem exactly where a strict conversion fails.
+// of mail headers and piece size taken from the first four bytes. They must agree: the same output,
+// the same kind of failure, and check() finds a problem exactly where a strict conversion fails.
 
 #include <algorithm>
 #include <string>
