@@ -21,7 +21,8 @@ constexpr LongOption kLongOptions[] = {
     {"--wide-kana", false},     {"--compose-kana", false}, {"--narrow-ascii", false},
     {"--check", false},         {"--force", false},        {"--buffered", false},
     {"--base64-decode", false}, {"--qp-decode", false},    {"--base64-encode", false},
-    {"--qp-encode", false},
+    {"--qp-encode", false},     {"--mime-decode", false},  {"--mime-encode", false},
+    {"--mime-encode", true},
 };
 
 bool isOption(const char* arg) {
@@ -132,6 +133,17 @@ Arguments readArguments(int argc, char** argv) {
         a.run.transfer_out = Transfer::base64;
       } else if (is(option, "--qp-encode")) {
         a.run.transfer_out = Transfer::quoted_printable;
+      } else if (is(option, "--mime-decode")) {
+        a.run.mime_decode = true;
+      } else if (is(option, "--mime-encode")) {
+        if (value == nullptr || std::strcmp(value, "B") == 0 || std::strcmp(value, "b") == 0) {
+          a.run.mime_encode = Transfer::base64;
+        } else if (std::strcmp(value, "Q") == 0 || std::strcmp(value, "q") == 0) {
+          a.run.mime_encode = Transfer::quoted_printable;
+        } else {
+          a.error = "unknown word encoding: " + labelText(value);
+          return a;
+        }
       } else if (is(option, "--wide-kana")) {
         a.run.folds = a.run.folds | Fold::wide_kana;
       } else if (is(option, "--compose-kana")) {

@@ -14,6 +14,7 @@
 
 #include "app/input.h"
 #include "app/signal_guard.h"
+#include "app/word_notice.h"
 #include "files/output.h"
 #include "files/quoting.h"
 #include "files/temporary_file.h"
@@ -124,6 +125,8 @@ struct Findings {
   // When set, takes the changes as they are placed, piece by piece, instead
   // of `changes` (--check tells every problem in bounded memory).
   std::function<void(const std::vector<Error>&)> tell;
+  // With --mime-decode: the encoded words that stayed as they stand.
+  WordNotice words;
 };
 
 // With --verbose, the most changes told one by one.
@@ -216,6 +219,8 @@ Failure convertInput(int fd, Code outputCode, LineEnding lineEnding, const RunOp
   options.folds = run.guess ? Fold::none : run.folds;
   options.decode_transfer = run.transfer_in;
   options.encode_transfer = run.guess ? Transfer::none : run.transfer_out;
+  options.mime_decode = run.mime_decode && !run.guess;
+  options.mime_encode = run.guess ? Transfer::none : run.mime_encode;
   options.detection = run.score ? Detection::score : Detection::first;
   settings.locate = locate || run.verbose || run.guess || options.errors != Errors::strict;
   settings.changes_listed = run.verbose ? kChangesListed + 1 : 1;
@@ -289,7 +294,8 @@ Failure convertInput(int fd, Code outputCode, LineEnding lineEnding, const RunOp
   const Code to = output != nullptr || run.check || locate ? outputCode : Code::utf16_be;
   Stream stream(
       found.inputCode, to, lineEnding,
-      [output](std::string_view bytes) {
+      [output, &found, watch = options.mime_decode](std::string_view bytes) {
+        if (watch) found.words.feed(bytes);
         return output == nullptr ||
                output->write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
       },
@@ -396,6 +402,8 @@ std::string placeAndDetail(const Error& failure, Code inputCode, Code outputCode
                   static_cast<unsigned>(failure.character), codeName(outputCode));
     return message + text;
   }
+  // A malformed place without bytes is an encoded word (--mime-decode).
+  if (failure.byte_count == 0) return message + "an encoded word that is not valid in its charset";
   message += "invalid ";
   message += codeName(inputCode);
   message += " bytes";
@@ -521,6 +529,10 @@ bool runConversion(std::FILE* input, int inputCodeNumber, const char* outputPath
     }
   }
   if (message.empty()) {
+    if (const std::string notice = found.words.notice(); !notice.empty()) {
+      if (options.label != nullptr) std::fprintf(stderr, "%s: ", labelText(options.label).c_str());
+      std::fprintf(stderr, "%s\n", notice.c_str());
+    }
     if (found.changeCount != 0) {
       const std::string report =
           changeReport(found.changes, found.changeCount, found.inputCode, outputCode,

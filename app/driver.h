@@ -53,6 +53,10 @@ struct RunOptions {
   // put on the output.
   Transfer transfer_in = Transfer::none;
   Transfer transfer_out = Transfer::none;
+  // --mime-decode, --mime-encode[=B|Q]: the encoded words of the header
+  // block read, and written.
+  bool mime_decode = false;
+  Transfer mime_encode = Transfer::none;
 };
 
 // Reads `input` from its start, converts it piece by piece and writes the

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <new>
 
 namespace mek {
 namespace {
@@ -32,8 +33,21 @@ bool Area::reserve(std::size_t size) {
   return true;
 }
 
-std::uint8_t* StreamStage::withCarry(std::uint8_t* begin) {
+std::uint8_t* StreamStage::withCarry(std::uint8_t* begin, const std::uint8_t*& end) {
   if (carry_size_ == 0) return begin;
+  if (carry_size_ > kMaxCarry) {
+    // Only a stage that holds whole lines gets here, a piece a line: the
+    // copy costs what the stage's own scan of the line does.
+    try {
+      std::vector<std::uint8_t>& joined = joined_.bytes;
+      joined.assign(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(carry_size_));
+      joined.insert(joined.end(), static_cast<const std::uint8_t*>(begin), end);
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+    end = joined_.bytes.data() + joined_.bytes.size();
+    return joined_.bytes.data();
+  }
   begin -= carry_size_;
   std::memmove(begin, carry_, carry_size_);
   return begin;
@@ -77,9 +91,18 @@ bool StreamStage::advance(const ConversionBuffer& buffer, const Piece& piece,
     cut_off_ = left != 0;
     return true;
   }
-  // Converters leave at most one cut-off sequence, which is short.
-  if (left > kMaxCarry) return fail(failure_);
-  if (left != 0) std::memcpy(carry_, buffer.stop, left);
+  // Converters leave at most one cut-off sequence, which is short, or what
+  // the stage holds.
+  if (left > max_carry_) return fail(failure_);
+  if (left > kMaxCarry) {
+    try {
+      held_.assign(buffer.stop, buffer.in_end);
+    } catch (const std::bad_alloc&) {
+      return fail(ErrorKind::no_memory);
+    }
+  } else if (left != 0) {
+    std::memcpy(carry_, buffer.stop, left);
+  }
   carry_size_ = left;
   return true;
 }
@@ -87,7 +110,9 @@ bool StreamStage::advance(const ConversionBuffer& buffer, const Piece& piece,
 bool StreamStage::run(std::uint8_t* begin, const std::uint8_t* end, bool last, Area& out) {
   if (error_ != ErrorKind::none) return false;
   ConversionBuffer buffer;
-  buffer.in_begin = withCarry(begin);
+  buffer.in_begin = withCarry(begin, end);
+  if (buffer.in_begin == nullptr) return fail(ErrorKind::no_memory);
+  input_ = buffer.in_begin;
   buffer.in_end = end;
   buffer.policy = policy_;
   Piece piece{state_, state_, last};
@@ -167,7 +192,9 @@ bool StreamStage::run(std::uint8_t* begin, const std::uint8_t* end, bool last, A
 bool StreamStage::check(std::uint8_t* begin, const std::uint8_t* end, bool last) {
   if (error_ != ErrorKind::none) return false;
   ConversionBuffer buffer;
-  buffer.in_begin = withCarry(begin);
+  buffer.in_begin = withCarry(begin, end);
+  if (buffer.in_begin == nullptr) return fail(ErrorKind::no_memory);
+  input_ = buffer.in_begin;
   buffer.in_end = end;
   Piece piece{state_, state_, last};
   if (!converter_->measurePiece(buffer, piece)) return converterFailed(buffer, failure_);

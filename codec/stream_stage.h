@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <utility>
+#include <vector>
 
 #include "codec/piece.h"
 #include "mek/converter.h"
@@ -56,7 +57,8 @@ class StreamStage {
   // the input that began the text; null keeps the converter.
   using AfterStart = const Converter* (*)(int code, const std::uint8_t* begin,
                                           const std::uint8_t* end);
-  // The most bytes a piece can leave unconsumed.
+  // The most bytes a piece can leave unconsumed, unless the stage holds
+  // more (holdUpTo).
   static constexpr std::size_t kMaxCarry = 16;
   static_assert(kMaxCarry <= Area::kHeadroom);
 
@@ -100,6 +102,12 @@ class StreamStage {
   };
   const Change& keptChange(int i) const { return kept_[i]; }
 
+  // Lets the converter leave up to `bytes` unconsumed (a whole line or
+  // header field that the next piece may still end). What is beyond
+  // kMaxCarry is kept on the heap, and the next piece is then run from a
+  // copy that begins with it.
+  void holdUpTo(std::size_t bytes) { max_carry_ = bytes; }
+
   bool carrying() const { return carry_size_ != 0; }
   // Where the stage stands in a text: whether the text has begun, the
   // converter that reads on and its shift state; restore() starts the stage
@@ -118,7 +126,9 @@ class StreamStage {
     cut_off_ = false;
   }
   // The bytes carried into the next run (carried() of them).
-  const std::uint8_t* carriedBytes() const { return carry_; }
+  const std::uint8_t* carriedBytes() const {
+    return carry_size_ > kMaxCarry ? held_.data() : carry_;
+  }
   // Starts the stage in the middle of a text, from its converter's `state`,
   // with nothing carried.
   void resumeAt(std::int32_t state) {
@@ -138,12 +148,17 @@ class StreamStage {
   const std::uint8_t* failedAt() const { return failed_at_; }
   std::int32_t failedKind() const { return failed_kind_; }
   const Converter* converter() const { return converter_; }
+  // Where the input of the last run or check began (the carried bytes
+  // first), to which failedAt() and keptChange() point.
+  const std::uint8_t* lastInput() const { return input_; }
   // The converter's shift state where the next run begins.
   std::int32_t state() const { return state_; }
 
  private:
-  // Puts the carried bytes before `begin` and answers where the input starts.
-  std::uint8_t* withCarry(std::uint8_t* begin);
+  // Puts the carried bytes before `begin` and answers where the input
+  // starts; a carry beyond kMaxCarry goes with the piece into joined_, and
+  // `end` then moves there too.
+  std::uint8_t* withCarry(std::uint8_t* begin, const std::uint8_t*& end);
   // Carries what `buffer` left unconsumed and moves on to the rest converter.
   bool advance(const ConversionBuffer& buffer, const Piece& piece, std::size_t produced);
   bool fail(ErrorKind error);
@@ -160,7 +175,18 @@ class StreamStage {
   std::int32_t state_ = 0;
   std::uint8_t carry_[kMaxCarry] = {};
   std::size_t carry_size_ = 0;
-  bool cut_off_ = false;  // the last piece left a sequence unconsumed
+  std::size_t max_carry_ = kMaxCarry;
+  // Room that a copy of the stage (kept to run a piece again) does not take
+  // along: it only matters during a run.
+  struct Scratch {
+    std::vector<std::uint8_t> bytes;
+    Scratch() = default;
+    Scratch(const Scratch&) {}
+    Scratch& operator=(const Scratch&) { return *this; }
+  };
+  std::vector<std::uint8_t> held_;  // a carry beyond kMaxCarry
+  Scratch joined_;                  // such a carry and the piece after it
+  bool cut_off_ = false;            // the last piece left a sequence unconsumed
   std::uint64_t changes_ = 0;
   std::int32_t run_changes_ = 0;
   const std::uint8_t* first_change_ = nullptr;
@@ -169,6 +195,7 @@ class StreamStage {
   Change kept_[ConversionBuffer::kChangesKept];
   const std::uint8_t* failed_at_ = nullptr;
   std::int32_t failed_kind_ = 0;
+  const std::uint8_t* input_ = nullptr;
 };
 
 }  // namespace mek

@@ -107,9 +107,10 @@ ConversionStream::Impl::Impl(Code from, Code to, LineEnding eol, Writer writer, 
   encoderStage.stream =
       StreamStage(encoding, ErrorKind::unmapped, outputCode, &findEncoderAfterStart, &policy_);
   try {
-    stages_ = stageList({inputCode, outputCode, lineEnding, options_.folds, options_.transfer_in,
-                         options_.transfer_out},
-                        decoderStage, encoderStage, options_.added_stages);
+    stages_ =
+        stageList({inputCode, outputCode, lineEnding, options_.folds, options_.transfer_in,
+                   options_.transfer_out, options_.mime_decode, options_.mime_encode, &policy_},
+                  decoderStage, encoderStage, options_.added_stages);
     for (std::size_t i = 0; i < kSlots; ++i) slots_[i].areas.reset(new Area[stages_.size()]);
     origins_.assign(stages_.size(), kNoPiece);
     if (options_.locate) {

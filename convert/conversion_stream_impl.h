@@ -127,6 +127,25 @@ class ConversionStream::Impl {
   template <class Origin>
   void followHolds(std::vector<Origin>& held, const Origin& now, const Origin& none,
                    const Run& run) const;
+  // The places of the units that the stages holding whole lines hold
+  // (Stage::holds_lines): before a step's stages run, how much each
+  // carries; after, the units each got in the step are placed at `step`;
+  // linePlace() then tells where a unit of stage i's last run stands, and
+  // trimLines() keeps the places of what each carries on.
+  void startLines();
+  void beforeLines();
+  void extendLines(const Place& step, const Run& run);
+  Place linePlace(std::size_t i, const std::uint8_t* at) const;
+  void trimLines();
+  // The failure of a text stage that holds lines, placed where linePlace()
+  // says; false for the other stages.
+  bool placeLineFailure();
+  // Where the text that gave the (skip + 1)th character c stands, when a
+  // stage that holds lines let it go in the last step (Stage::source_of);
+  // unknown otherwise.
+  Place sourcePlace(char32_t c, std::size_t skip = 0) const;
+  // The changes of the stages that hold lines in the last step.
+  void lineChanges(const Place& step, std::vector<Error>& found) const;
   // The stage before the encoder that holds characters back, or kNoStage.
   static constexpr std::size_t kNoStage = ~std::size_t{0};
   std::size_t holderBeforeEncoder() const;
@@ -168,6 +187,10 @@ class ConversionStream::Impl {
   // for each stage which piece the character it holds came from.
   std::deque<Past> past_;
   std::vector<std::uint64_t> origins_;
+  // With Options::locate, for each stage that holds lines: the places of
+  // the units it holds, and how many units the input of its last run had.
+  std::vector<std::deque<Place>> line_places_;
+  std::vector<std::size_t> line_units_;
   // With Options::locate: what the stages did in the last piece and in the
   // last step of a piece run again, and the areas of such a step.
   Run piece_run_;

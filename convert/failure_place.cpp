@@ -21,6 +21,10 @@ void ConversionStream::Impl::followHolds(std::vector<Origin>& held, const Origin
     const Origin previous = held[i];
     if (!stages_[i].stream.carrying()) {
       held[i] = none;
+    } else if (stages_[i].holds_lines != ErrorKind::none && run.held_before[i] &&
+               stages_[i].stream.carried() / 2 > units) {
+      // A stage that holds lines holds more than this run gave it: what it
+      // holds began before.
     } else if (units >= 2 || (units == 1 && !heldBefore)) {
       held[i] = now;
     } else if (units == 1) {
@@ -149,6 +153,7 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
   // stand: the pieces they came from are stepped through again (as locate()
   // does for a failure).
   std::vector<Place> held(stages_.size());
+  startLines();
   if (!past_.empty()) {
     const Error kept = failure_;
     restore(past_.front().saved);
@@ -173,6 +178,7 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
     change.offset = consumed_ + i - decoder().carried();
     change.line = tally_.line();
     change.column = tally_.column();
+    beforeLines();
     const StreamStage before = decoder();
     if (!decoder().run(at, stepEnd, final, decoded)) break;
     // This step's changes, listed in the input's order once all are known.
@@ -224,25 +230,36 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
     keepBytes(stepBytes, pending, stepEnd);
     step.byte_count = stepBytes.byte_count;
     step.bytes = stepBytes.bytes;
+    extendLines(step, run);
+    lineChanges(step, found_here);
     // A character the encoder held from before (a kana that a voiced mark
     // may follow) is placed where it was read, not at this step.
     const Place& heldByEncoder = held[encoder_at_];
     const int refused = std::min(encoder.runChanges(), ConversionBuffer::kChangesKept);
     for (int k = 0; k < refused; ++k) {
       const std::uint8_t* const unit = encoder.keptChange(k).at;
+      int length;
+      const char32_t c = characterOf(unit, internal + internalSize, length);
+      // The same character refused before in this step comes first.
+      std::size_t skip = 0;
+      for (int before = 0; before < k; ++before) {
+        int unused;
+        skip += characterOf(encoder.keptChange(before).at, internal + internalSize, unused) == c;
+      }
+      const Place source = sourcePlace(c, skip);
       const Place& place =
           run.held_before[encoder_at_] && unit == internal - encoderCarried && heldByEncoder.known
               ? heldByEncoder
-              : step;
+          : source.known ? source
+                         : step;
       Error found;
       found.kind = ErrorKind::unmapped;
       found.offset = place.offset;
       found.line = place.line;
       found.column = place.column;
       found.bytes = place.bytes;
-      found.byte_count = place.byte_count;
-      int length;
-      found.character = characterOf(unit, internal + internalSize, length);
+      found.byte_count = source.known ? 0 : place.byte_count;
+      found.character = c;
       found_here.push_back(found);
     }
     // A character decoded in this step before a malformed sequence that the
@@ -255,6 +272,7 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
     tally_ = next;
     // What the stages hold now, and where it came from.
     followHolds(held, step, Place{}, run);
+    trimLines();
   }
   restore(after);
 }
@@ -278,6 +296,7 @@ void ConversionStream::Impl::locate(std::uint8_t* begin, const std::uint8_t* end
                                     const Saved& saved, ErrorKind first) {
   restore(past_.empty() ? saved : past_.front().saved);
   failure_ = Error{};
+  startLines();
   std::vector<Place> held(stages_.size());
   bool found = false;
   for (Past& past : past_) {
@@ -318,6 +337,7 @@ bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end
     failure_.offset = step.offset;
     failure_.line = step.line;
     failure_.column = step.column;
+    beforeLines();
     const StreamStage before = decoder();
     if (!decoder().run(at, stepEnd, final, decoded)) {
       failure_.kind = decoder().error();
@@ -339,6 +359,10 @@ bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end
     ErrorKind error = runStages(decoder_at_ + 1, encoder_at_, areas, text, textSize, final, &run);
     if (error != ErrorKind::none) {
       failure_.kind = error;
+      Place here = step;
+      here.known = true;
+      extendLines(here, run);
+      placeLineFailure();
       return true;
     }
     std::uint8_t* const internal = text;
@@ -385,6 +409,17 @@ bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end
         failure_.kind = ErrorKind::malformed;
         return true;
       }
+      // A character of what a stage that holds lines let go in this step is
+      // placed where the text that gave it stands.
+      Place here = step;
+      here.known = true;
+      extendLines(here, run);
+      if (const Place source = sourcePlace(c); source.known) {
+        failure_.offset = source.offset;
+        failure_.line = source.line;
+        failure_.column = source.column;
+        failure_.byte_count = 0;
+      }
       failure_.character = c;
       return true;
     }
@@ -404,8 +439,109 @@ bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end
     step.byte_count = bytes.byte_count;
     step.bytes = bytes.bytes;
     followHolds(held, step, Place{}, run);
+    extendLines(step, run);
+    trimLines();
   }
   return false;
+}
+
+void ConversionStream::Impl::startLines() {
+  line_places_.assign(stages_.size(), {});
+  line_units_.assign(stages_.size(), 0);
+}
+
+void ConversionStream::Impl::beforeLines() {
+  for (std::size_t i = 0; i < line_units_.size(); ++i) {
+    line_units_[i] = stages_[i].stream.carried() / 2;
+  }
+}
+
+void ConversionStream::Impl::extendLines(const Place& step, const Run& run) {
+  for (std::size_t i = decoder_at_ + 1; i < encoder_at_ && i < line_places_.size(); ++i) {
+    if (stages_[i].holds_lines == ErrorKind::none) continue;
+    // The units the stage got in this step: all of this step's characters.
+    line_places_[i].insert(line_places_[i].end(), run.units[i - 1], step);
+    line_units_[i] += run.units[i - 1];
+  }
+}
+
+ConversionStream::Impl::Place ConversionStream::Impl::linePlace(std::size_t i,
+                                                                const std::uint8_t* at) const {
+  const StreamStage& stage = stages_[i].stream;
+  const std::deque<Place>& places = line_places_[i];
+  if (at == nullptr || stage.lastInput() == nullptr || at < stage.lastInput()) return Place{};
+  // The places end with the last unit the stage got; what it carried in
+  // began its input, and the places of the units before those kept are not
+  // known (they came before the pieces kept to be run again).
+  const auto index = static_cast<std::size_t>(at - stage.lastInput()) / 2;
+  const std::size_t total = line_units_[i];
+  if (index >= total || total - index > places.size()) return Place{};
+  return places[places.size() - (total - index)];
+}
+
+void ConversionStream::Impl::trimLines() {
+  for (std::size_t i = 0; i < line_places_.size(); ++i) {
+    const std::size_t kept = stages_[i].stream.carried() / 2;
+    while (line_places_[i].size() > kept) line_places_[i].pop_front();
+  }
+}
+
+bool ConversionStream::Impl::placeLineFailure() {
+  for (std::size_t i = decoder_at_ + 1; i < encoder_at_ && i < line_places_.size(); ++i) {
+    const StreamStage& stage = stages_[i].stream;
+    if (stages_[i].holds_lines == ErrorKind::none || stage.error() == ErrorKind::none) continue;
+    const Place place = linePlace(i, stage.failedAt());
+    if (!place.known) return false;
+    failure_.offset = place.offset;
+    failure_.line = place.line;
+    failure_.column = place.column;
+    // What the stage refused is no sequence of input bytes: a word, or a
+    // character the output code cannot carry.
+    failure_.byte_count = 0;
+    if (failure_.kind == ErrorKind::unmapped) {
+      int length;
+      failure_.character = characterOf(stage.failedAt(), stage.failedAt() + 4, length);
+    }
+    return true;
+  }
+  return false;
+}
+
+void ConversionStream::Impl::lineChanges(const Place& step, std::vector<Error>& found) const {
+  for (std::size_t i = decoder_at_ + 1; i < encoder_at_ && i < line_places_.size(); ++i) {
+    const StreamStage& stage = stages_[i].stream;
+    if (stages_[i].holds_lines == ErrorKind::none) continue;
+    const int kept = std::min(stage.runChanges(), ConversionBuffer::kChangesKept);
+    for (int k = 0; k < kept; ++k) {
+      const std::uint8_t* const at = stage.keptChange(k).at;
+      const Place place = linePlace(i, at);
+      const Place& where = place.known ? place : step;
+      Error change;
+      change.kind = stages_[i].holds_lines;
+      change.offset = where.offset;
+      change.line = where.line;
+      change.column = where.column;
+      if (change.kind == ErrorKind::unmapped && at != nullptr) {
+        int length;
+        change.character = characterOf(at, at + 4, length);
+      }
+      found.push_back(change);
+    }
+  }
+}
+
+ConversionStream::Impl::Place ConversionStream::Impl::sourcePlace(char32_t c,
+                                                                  std::size_t skip) const {
+  for (std::size_t i = decoder_at_ + 1; i < encoder_at_ && i < line_places_.size(); ++i) {
+    const StreamStage& stage = stages_[i].stream;
+    if (stages_[i].source_of == nullptr || stage.lastInput() == nullptr || line_units_[i] == 0) {
+      continue;
+    }
+    const std::uint8_t* const at =
+        stages_[i].source_of(stage.lastInput(), stage.lastInput() + 2 * line_units_[i], c, skip);
+    if (at != nullptr) return linePlace(i, at);
+  }
+  return Place{};
 }
 
 }  // namespace mek

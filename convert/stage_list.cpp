@@ -10,10 +10,13 @@ namespace mek {
 // that file and its line here.
 bool foldStage(const StageRequest& request, Stage& stage);              // fold_stage.cpp
 bool lineEndingStage(const StageRequest& request, Stage& stage);        // line_ending_stage.cpp
+bool mimeDecodingStage(const StageRequest& request, Stage& stage);      // mime_stages.cpp
+bool mimeEncodingStage(const StageRequest& request, Stage& stage);      // mime_stages.cpp
 bool transferDecodingStage(const StageRequest& request, Stage& stage);  // transfer_stages.cpp
 bool transferEncodingStage(const StageRequest& request, Stage& stage);  // transfer_stages.cpp
-constexpr StageMaker kStageMakers[] = {&transferDecodingStage, &foldStage, &lineEndingStage,
-                                       &transferEncodingStage};
+constexpr StageMaker kStageMakers[] = {
+    &transferDecodingStage, &mimeDecodingStage, &foldStage,
+    &mimeEncodingStage,     &lineEndingStage,   &transferEncodingStage};
 
 std::vector<Stage> stageList(const StageRequest& request, Stage decoder, Stage encoder,
                              std::span<const StageMaker> added) {

@@ -36,6 +36,17 @@ struct Stage {
   // refuses or changes: that failure or change is placed where the held
   // character was read, not where the text went on.
   bool holds_characters = false;
+  // A text stage that holds whole lines or header fields (StreamStage::
+  // holdUpTo): what it refuses or changes (ErrorKind::malformed or
+  // unmapped) is placed at the character it names in what it holds;
+  // ErrorKind::none for the other stages.
+  ErrorKind holds_lines = ErrorKind::none;
+  // For such a stage whose output is not its input: where in [begin, end),
+  // what it held, the text that gave the (skip + 1)th character c of its
+  // output begins; null when there is none. A character that a later stage
+  // refuses is placed there.
+  const std::uint8_t* (*source_of)(const std::uint8_t* begin, const std::uint8_t* end, char32_t c,
+                                   std::size_t skip) = nullptr;
   // When not null and the stage carries nothing: whether the stage would
   // give [begin, end) back as it stands, so that it need not copy it.
   bool (*passes)(const Converter& converter, const std::uint8_t* begin, const std::uint8_t* end,
@@ -50,6 +61,9 @@ struct StageRequest {
   Fold folds = Fold::none;
   Transfer transfer_in = Transfer::none;   // taken off before decoding
   Transfer transfer_out = Transfer::none;  // put on after encoding
+  bool mime_decode = false;                // encoded words of the header block read
+  Transfer mime_encode = Transfer::none;   // and written, as B or Q words
+  const ErrorPolicy* policy = nullptr;     // of the stages that decode or encode
 };
 
 // The list of a stream: the stages that `request` asks for (the list in

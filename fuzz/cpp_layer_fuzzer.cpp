@@ -1,8 +1,8 @@
 // The C++ layer: mek::convert, Stream (with and without locating, in pieces
 // of a size the input chooses, flushed or not) and check, under every error
-// policy, for codes, line ending, policy, transfer encodings and piece size
-// taken from the first four bytes. They must agree: the same output, the same kind of failure,
-// and check() finds a problem exactly where a strict conversion fails.
+// policy, for codes, line ending, policy, transfer encodings, encoded words
+// of mail headers and piece size taken from the first four bytes. They must agree: the same output,
+// the same kind of failure, and check() finds a problem exactly where a strict conversion fails.
 
 #include <algorithm>
 #include <string>
@@ -22,6 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   options.fallback = (data[3] & 4) != 0;
   options.decode_transfer = static_cast<mek::Transfer>((data[2] >> 2) % 3);
   options.encode_transfer = static_cast<mek::Transfer>((data[2] >> 4) % 3);
+  options.mime_decode = (data[2] & 0x40) != 0;
+  options.mime_encode = static_cast<mek::Transfer>((data[1] >> 6) % 3);
   const std::size_t piece = 1 + (data[3] >> 3);
   const bool flushing = (data[2] & 0x80) != 0;
   const std::string_view text(reinterpret_cast<const char*>(data + 4), size - 4);

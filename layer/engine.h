@@ -31,6 +31,8 @@ inline ConversionStream::Options locating(const Options& given = {}) noexcept {
   options.folds = given.folds;
   options.transfer_in = given.decode_transfer;
   options.transfer_out = given.encode_transfer;
+  options.mime_decode = given.mime_decode;
+  options.mime_encode = given.mime_encode;
   return options;
 }
 

@@ -92,8 +92,11 @@ py::object nearestError(std::string_view text) {
 }
 
 mek::Options makeOptions(mek::Errors errors, std::uint32_t replacement, bool fallback,
-                         mek::Fold folds, mek::Detection detection) {
+                         mek::Fold folds, mek::Detection detection, bool mimeDecode = false,
+                         mek::Transfer mimeEncode = mek::Transfer::none) {
   mek::Options options;
+  options.mime_decode = mimeDecode;
+  options.mime_encode = mimeEncode;
   options.errors = errors;
   options.replacement = static_cast<char32_t>(replacement);
   options.fallback = fallback;
@@ -439,14 +442,21 @@ void defineEnums(py::module_& module) {
   py::enum_<mek::Detection>(module, "Detection")
       .value("first", mek::Detection::first)
       .value("score", mek::Detection::score);
+  py::enum_<mek::Transfer>(module, "Transfer")
+      .value("none", mek::Transfer::none)
+      .value("base64", mek::Transfer::base64)
+      .value("quoted_printable", mek::Transfer::quoted_printable);
   py::class_<mek::Options>(module, "Options")
-      .def(py::init([](mek::Errors errors, std::uint32_t replacement, bool fallback,
-                       mek::Fold folds, mek::Detection detection) {
-             return makeOptions(errors, replacement, fallback, folds, detection);
-           }),
-           py::arg("errors") = mek::Errors::strict, py::arg("replacement") = 0,
-           py::arg("fallback") = false, py::arg("folds") = mek::Fold::none,
-           py::arg("detection") = mek::Detection::score);
+      .def(
+          py::init([](mek::Errors errors, std::uint32_t replacement, bool fallback, mek::Fold folds,
+                      mek::Detection detection, bool mimeDecode, mek::Transfer mimeEncode) {
+            return makeOptions(errors, replacement, fallback, folds, detection, mimeDecode,
+                               mimeEncode);
+          }),
+          py::arg("errors") = mek::Errors::strict, py::arg("replacement") = 0,
+          py::arg("fallback") = false, py::arg("folds") = mek::Fold::none,
+          py::arg("detection") = mek::Detection::score, py::arg("mime_decode") = false,
+          py::arg("mime_encode") = mek::Transfer::none);
 }
 
 }  // namespace

@@ -72,7 +72,8 @@ Outcome whole(const Bytes& input, int from, int to, int lineEnding, bool fallbac
 }
 
 Outcome streamed(const Bytes& input, int from, int to, int lineEnding, bool fallback, Errors errors,
-                 Fold folds, std::size_t piece, bool worker) {
+                 Fold folds, std::size_t piece, bool worker, bool mimeDecode = false,
+                 Transfer mimeEncode = Transfer::none) {
   Outcome outcome;
   ConversionStream::Options options;
   options.piece_size = piece;
@@ -83,6 +84,8 @@ Outcome streamed(const Bytes& input, int from, int to, int lineEnding, bool fall
   options.errors = errors;
   options.replacement = replacementFor(to, lineEnding, errors);
   options.folds = folds;
+  options.mime_decode = mimeDecode;
+  options.mime_encode = mimeEncode;
   ConversionStream stream(
       codeOfNumber(from), codeOfNumber(to), lineEndingOfNumber(lineEnding),
       [&](const std::uint8_t* data, std::size_t size) {
@@ -360,6 +363,79 @@ TEST_P(StreamTest, LocatedFailuresDoNotDependOnPieces) {
         ASSERT_EQ(got, expected) << "from " << from << " to " << to << " folds "
                                  << static_cast<unsigned>(folds) << " piece " << piece << ": "
                                  << toHex(text);
+      }
+    }
+  }
+}
+
+// Mail headers with encoded words, read and written by the stages that hold
+// whole fields and lines: pieces that cut a word, a field or a line
+// anywhere give the bytes of one piece, and failures and changes are placed
+// alike.
+TEST(MailHeaderStreamTest, PiecesGiveTheWholeConversionAndPlaces) {
+  std::string longField = "X-Long:";
+  for (int i = 0; i < 12; ++i)
+    longField += " =?ISO-2022-JP?B?GyRCRnw=?=\r\n =?ISO-2022-JP?B?S1wbKEI=?=";
+  const std::string mail =
+      "Subject: =?ISO-2022-JP?B?GyRCRnxLXDhsGyhC?= and =?UTF-8?Q?=E6=97=A5_x?=\r\n"
+      " =?utf-8?b?5pys?=\n"
+      "To: =?ISO-2022-JP?B?GyRCRg==?= =?ISO-2022-JP?B?fBsoQg==?= 日本語ｶﾀｶﾅ\r" +
+      longField +
+      "\n"
+      "Bad: =?UTF-8?B?5pel/w==?= =?KOI8-R?B?5pel?= =?UTF-8?B?4oCU?=\n"
+      "\n"
+      "=?UTF-8?B?5pel?= 本文\n";
+  std::vector<std::pair<int, Bytes>> texts;
+  for (const int code : {kCodeUtf8, kCodeIso2022jp, kCodeSjis, kCodeUtf16Le}) {
+    Bytes text;
+    const Outcome made = whole(Bytes(mail.begin(), mail.end()), kCodeUtf8, code, kLineEndingKeep);
+    ASSERT_EQ(made.result, "ok");
+    texts.emplace_back(code, made.bytes);
+    texts.emplace_back(code, Bytes(made.bytes.begin(), made.bytes.begin() + 150));
+  }
+  for (const auto& [from, text] : texts) {
+    for (const int to : {kCodeUtf8, kCodeIso2022jp}) {
+      for (const auto& [decode, encode] :
+           {std::pair{true, Transfer::none}, std::pair{false, Transfer::base64},
+            std::pair{true, Transfer::quoted_printable}}) {
+        for (const Errors errors : {Errors::strict, Errors::replace}) {
+          const Outcome expected = streamed(text, from, to, kLineEndingKeep, false, errors,
+                                            Fold::wide_kana, 1 << 16, false, decode, encode);
+          for (const std::size_t piece : {1, 2, 3, 5, 64}) {
+            for (const bool worker : {false, true}) {
+              if (worker && piece != 3) continue;
+              ASSERT_EQ(streamed(text, from, to, kLineEndingKeep, false, errors, Fold::wide_kana,
+                                 piece, worker, decode, encode),
+                        expected)
+                  << "from " << from << " to " << to << " piece " << piece;
+            }
+          }
+          std::string placed;
+          // Places are traced back through the pieces kept since the field
+          // began, at most 16 of them: pieces of 7 bytes keep a field.
+          for (const std::size_t piece : {1 << 16, 7, 64}) {
+            ConversionStream::Options options;
+            options.piece_size = piece;
+            options.locate = true;
+            options.errors = errors;
+            options.changes_listed = 3;
+            options.folds = Fold::wide_kana;
+            options.mime_decode = decode;
+            options.mime_encode = encode;
+            ConversionStream stream(
+                codeOfNumber(from), codeOfNumber(to), LineEnding::keep,
+                [](const std::uint8_t*, std::size_t) { return true; }, options);
+            stream.feed(text.data(), text.size());
+            std::string got = stream.finish() ? "ok"
+                                              : failureMessage(stream.error(), codeOfNumber(from),
+                                                               codeOfNumber(to));
+            for (const Error& change : stream.changes()) {
+              got += "; " + failureMessage(change, codeOfNumber(from), codeOfNumber(to));
+            }
+            if (piece == 1 << 16) placed = got;
+            ASSERT_EQ(got, placed) << "from " << from << " to " << to << " piece " << piece;
+          }
+        }
       }
     }
   }

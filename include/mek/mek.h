@@ -97,6 +97,14 @@ struct Options {
   // --qp-decode, --base64-encode, --qp-encode).
   Transfer decode_transfer = Transfer::none;
   Transfer encode_transfer = Transfer::none;
+  // The encoded words of a mail's header block (the lines up to the first
+  // empty one) decoded before the other text stages (--mime-decode), and
+  // its lines that hold characters beyond ASCII written as B
+  // (Transfer::base64) or Q (Transfer::quoted_printable) words of the
+  // output code (--mime-encode). A header field or line longer than 8192
+  // characters passes as it stands.
+  bool mime_decode = false;
+  Transfer mime_encode = Transfer::none;
 };
 
 struct Result {

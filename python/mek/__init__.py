@@ -103,10 +103,19 @@ def _folds(folds: Iterable[str]) -> "_mek.Fold":
     return _mek.Fold(flags)
 
 
+def _mime_encode(words: Optional[str]) -> "_mek.Transfer":
+    if words is None:
+        return _mek.Transfer.none
+    if not isinstance(words, str) or words.upper() not in ("B", "Q"):
+        raise ValueError(f"mime_encode takes 'B' or 'Q', not {words!r}")
+    return _mek.Transfer.base64 if words.upper() == "B" else _mek.Transfer.quoted_printable
+
+
 def _options(errors: str = "strict", replacement: int = 0, fallback: bool = False,
-             folds: Sequence[str] = (), detection: str = "score") -> "_mek.Options":
+             folds: Sequence[str] = (), detection: str = "score", mime_decode: bool = False,
+             mime_encode: Optional[str] = None) -> "_mek.Options":
     return _mek.Options(_errors(errors), replacement, bool(fallback), _folds(folds),
-                        _detection(detection))
+                        _detection(detection), bool(mime_decode), _mime_encode(mime_encode))
 
 
 def _replacement(replacement: Optional[str], to: "_mek.Code") -> int:
@@ -221,7 +230,8 @@ def _raise(error: tuple, source: "_mek.Code", to: "_mek.Code", data=b"", text: O
 
 def convert(data, to: str, *, source: str = "auto", eol: str = "lf", errors: str = "strict",
             replacement: Optional[str] = None, fallback: bool = False,
-            folds: Sequence[str] = (), detection: str = "score") -> bytes:
+            folds: Sequence[str] = (), detection: str = "score", mime_decode: bool = False,
+            mime_encode: Optional[str] = None) -> bytes:
     """Converts the bytes ``data`` from ``source`` (detected for 'auto') to
     the code ``to``. ``eol``: 'lf' (the default, as the command line and
     the C++ library write), 'crlf', 'cr' or 'keep' (every line ending as it
@@ -230,9 +240,14 @@ def convert(data, to: str, *, source: str = "auto", eol: str = "lf", errors: str
     ``replacement``), 'skip' (or Python's 'ignore'), or 'html' (a character
     as &#N;; or Python's 'xmlcharrefreplace'). ``fallback``
     writes a character without a code of its own at its twin's position;
-    ``folds`` is any of 'wide_kana', 'compose_kana', 'narrow_ascii'."""
+    ``folds`` is any of 'wide_kana', 'compose_kana', 'narrow_ascii'.
+    ``mime_decode`` reads the encoded words (RFC 2047) of a mail's header
+    block, the lines up to the first empty one; ``mime_encode`` ('B' or
+    'Q') writes its lines that hold characters beyond ASCII as encoded
+    words of ``to``, folded at 76 characters."""
     source_code, to_code = _code(source, source=True), _code(to)
-    options = _options(errors, _replacement(replacement, to_code), fallback, folds, detection)
+    options = _options(errors, _replacement(replacement, to_code), fallback, folds, detection,
+                       mime_decode, mime_encode)
     output, error, _, _ = _mek.convert(data, source_code, to_code, _eol(eol), options)
     if error is not None:
         _raise(error, _source_of(data, source_code, detection), to_code, data)
@@ -241,11 +256,12 @@ def convert(data, to: str, *, source: str = "auto", eol: str = "lf", errors: str
 
 def decode(data, source: str = "auto", *, eol: str = "lf", errors: str = "strict",
            replacement: Optional[str] = None, folds: Sequence[str] = (),
-           detection: str = "score") -> str:
+           detection: str = "score", mime_decode: bool = False) -> str:
     """The text of the bytes ``data`` in ``source`` (detected for 'auto');
     the options are those of convert()."""
     source_code = _code(source, source=True)
-    options = _options(errors, _replacement(replacement, _UTF8), False, folds, detection)
+    options = _options(errors, _replacement(replacement, _UTF8), False, folds, detection,
+                       mime_decode)
     text, error, _, _ = _mek.decode(data, source_code, _eol(eol), options)
     if error is not None:
         _raise(error, _source_of(data, source_code, detection), _UTF8, data)
@@ -254,12 +270,13 @@ def decode(data, source: str = "auto", *, eol: str = "lf", errors: str = "strict
 
 def encode(text: str, to: str, *, eol: str = "lf", errors: str = "strict",
            replacement: Optional[str] = None, fallback: bool = False,
-           folds: Sequence[str] = ()) -> bytes:
+           folds: Sequence[str] = (), mime_encode: Optional[str] = None) -> bytes:
     """The string ``text`` in the code ``to``; the options are those of
     convert(). An unmapped character raises EncodeError whose ``start`` is
     its index in ``text``."""
     to_code = _code(to)
-    options = _options(errors, _replacement(replacement, to_code), fallback, folds)
+    options = _options(errors, _replacement(replacement, to_code), fallback, folds,
+                       mime_encode=mime_encode)
     output, error, _, _ = _mek.encode(text, to_code, _eol(eol), options)
     if error is not None:
         _raise(error, _UTF8, to_code, text=text, utf8=text.encode("utf-8", "surrogatepass"))

@@ -77,6 +77,10 @@ class ConversionStream {
     // on the output after it is encoded.
     Transfer transfer_in = Transfer::none;
     Transfer transfer_out = Transfer::none;
+    // Encoded words of the header block decoded first among the text
+    // stages; written (B or Q) last before the line endings.
+    bool mime_decode = false;
+    Transfer mime_encode = Transfer::none;
     // Stages beside those the options ask for, each put in the list by its
     // kind (bytes before the decoder, text, bytes after the encoder), after
     // the others of its kind.
