@@ -50,6 +50,12 @@ class ConversionStream::Impl {
   }
   const std::vector<Error>& changes() const { return changes_; }
   std::vector<Error> takeChanges() { return std::exchange(changes_, {}); }
+  std::vector<RepairedStretch> repairs() const {
+    for (const Stage& stage : stages_) {
+      if (stage.repair) return stage.repair->repairs();
+    }
+    return {};
+  }
 
  private:
   struct Slot;

@@ -2,10 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "codec/stream_stage.h"
+#include "convert/repair_stage.h"
 #include "mek/detail/conversion_stream.h"
 #include "mek/types.h"
 
@@ -40,6 +42,8 @@ struct Stage {
   // give [begin, end) back as it stands, so that it need not copy it.
   bool (*passes)(const Converter& converter, const std::uint8_t* begin, const std::uint8_t* end,
                  bool last) = nullptr;
+  // A stage that holds whole lines (--repair) runs this instead of `stream`.
+  std::optional<RepairStage> repair;
 };
 
 // What the stream was asked for, from which its stages are made.
@@ -50,6 +54,8 @@ struct StageRequest {
   Fold folds = Fold::none;
   Transfer transfer_in = Transfer::none;   // taken off before decoding
   Transfer transfer_out = Transfer::none;  // put on after encoding
+  bool repair = false;                     // mojibake taken back (RepairStage)
+  const ErrorPolicy* policy = nullptr;     // the conversion's error policy
 };
 
 // The list of a stream: the stages that `request` asks for (the list in

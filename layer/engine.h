@@ -31,6 +31,7 @@ inline ConversionStream::Options locating(const Options& given = {}) noexcept {
   options.folds = given.folds;
   options.transfer_in = given.decode_transfer;
   options.transfer_out = given.encode_transfer;
+  options.repair = given.repair;
   return options;
 }
 
