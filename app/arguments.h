@@ -26,7 +26,11 @@ struct Arguments {
   // --force: standard input may replace an existing output file.
   bool force = false;
   bool check = false;  // --check: every problem of every file, nothing written
-  // With --in-place, --guess or --check, every file word, in order.
+  // --rename: the names of the files are converted, not what they hold;
+  // --dry-run only tells what would be renamed.
+  bool rename = false;
+  bool dry_run = false;
+  // With --in-place, --guess, --check or --rename, every file word, in order.
   std::vector<const char*> files;
   RunOptions run;
   const char* errors_name = nullptr;       // after the last --errors=

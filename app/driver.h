@@ -53,6 +53,10 @@ struct RunOptions {
   // put on the output.
   Transfer transfer_in = Transfer::none;
   Transfer transfer_out = Transfer::none;
+  // --repair: lines that are mojibake of Japanese text are taken back
+  // after decoding; the stretches repaired are told on standard error
+  // (--check lists them, --guess names their wrong turns).
+  bool repair = false;
 };
 
 // Reads `input` from its start, converts it piece by piece and writes the
