@@ -92,13 +92,14 @@ py::object nearestError(std::string_view text) {
 }
 
 mek::Options makeOptions(mek::Errors errors, std::uint32_t replacement, bool fallback,
-                         mek::Fold folds, mek::Detection detection) {
+                         mek::Fold folds, mek::Detection detection, bool repair) {
   mek::Options options;
   options.errors = errors;
   options.replacement = static_cast<char32_t>(replacement);
   options.fallback = fallback;
   options.folds = folds;
   options.detection = detection;
+  options.repair = repair;
   return options;
 }
 
@@ -441,12 +442,12 @@ void defineEnums(py::module_& module) {
       .value("score", mek::Detection::score);
   py::class_<mek::Options>(module, "Options")
       .def(py::init([](mek::Errors errors, std::uint32_t replacement, bool fallback,
-                       mek::Fold folds, mek::Detection detection) {
-             return makeOptions(errors, replacement, fallback, folds, detection);
+                       mek::Fold folds, mek::Detection detection, bool repair) {
+             return makeOptions(errors, replacement, fallback, folds, detection, repair);
            }),
            py::arg("errors") = mek::Errors::strict, py::arg("replacement") = 0,
            py::arg("fallback") = false, py::arg("folds") = mek::Fold::none,
-           py::arg("detection") = mek::Detection::score);
+           py::arg("detection") = mek::Detection::score, py::arg("repair") = false);
 }
 
 }  // namespace

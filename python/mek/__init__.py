@@ -104,9 +104,10 @@ def _folds(folds: Iterable[str]) -> "_mek.Fold":
 
 
 def _options(errors: str = "strict", replacement: int = 0, fallback: bool = False,
-             folds: Sequence[str] = (), detection: str = "score") -> "_mek.Options":
+             folds: Sequence[str] = (), detection: str = "score",
+             repair: bool = False) -> "_mek.Options":
     return _mek.Options(_errors(errors), replacement, bool(fallback), _folds(folds),
-                        _detection(detection))
+                        _detection(detection), bool(repair))
 
 
 def _replacement(replacement: Optional[str], to: "_mek.Code") -> int:
@@ -221,7 +222,7 @@ def _raise(error: tuple, source: "_mek.Code", to: "_mek.Code", data=b"", text: O
 
 def convert(data, to: str, *, source: str = "auto", eol: str = "lf", errors: str = "strict",
             replacement: Optional[str] = None, fallback: bool = False,
-            folds: Sequence[str] = (), detection: str = "score") -> bytes:
+            folds: Sequence[str] = (), detection: str = "score", repair: bool = False) -> bytes:
     """Converts the bytes ``data`` from ``source`` (detected for 'auto') to
     the code ``to``. ``eol``: 'lf' (the default, as the command line and
     the C++ library write), 'crlf', 'cr' or 'keep' (every line ending as it
@@ -230,9 +231,13 @@ def convert(data, to: str, *, source: str = "auto", eol: str = "lf", errors: str
     ``replacement``), 'skip' (or Python's 'ignore'), or 'html' (a character
     as &#N;; or Python's 'xmlcharrefreplace'). ``fallback``
     writes a character without a code of its own at its twin's position;
-    ``folds`` is any of 'wide_kana', 'compose_kana', 'narrow_ascii'."""
+    ``folds`` is any of 'wide_kana', 'compose_kana', 'narrow_ascii'. With
+    ``repair``, lines that are mojibake of Japanese text are taken back
+    after decoding, as repair() does; a character the mojibake lost is
+    malformed input under ``errors``."""
     source_code, to_code = _code(source, source=True), _code(to)
-    options = _options(errors, _replacement(replacement, to_code), fallback, folds, detection)
+    options = _options(errors, _replacement(replacement, to_code), fallback, folds, detection,
+                       repair)
     output, error, _, _ = _mek.convert(data, source_code, to_code, _eol(eol), options)
     if error is not None:
         _raise(error, _source_of(data, source_code, detection), to_code, data)
@@ -241,11 +246,12 @@ def convert(data, to: str, *, source: str = "auto", eol: str = "lf", errors: str
 
 def decode(data, source: str = "auto", *, eol: str = "lf", errors: str = "strict",
            replacement: Optional[str] = None, folds: Sequence[str] = (),
-           detection: str = "score") -> str:
+           detection: str = "score", repair: bool = False) -> str:
     """The text of the bytes ``data`` in ``source`` (detected for 'auto');
     the options are those of convert()."""
     source_code = _code(source, source=True)
-    options = _options(errors, _replacement(replacement, _UTF8), False, folds, detection)
+    options = _options(errors, _replacement(replacement, _UTF8), False, folds, detection,
+                       repair)
     text, error, _, _ = _mek.decode(data, source_code, _eol(eol), options)
     if error is not None:
         _raise(error, _source_of(data, source_code, detection), _UTF8, data)
