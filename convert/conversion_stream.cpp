@@ -126,6 +126,7 @@ ConversionStream::Impl::Impl(Code from, Code to, LineEnding eol, Writer writer, 
   for (std::size_t i = 0; i < stages_.size(); ++i) {
     if (stages_[i].kind == StageKind::decoder) decoder_at_ = i;
     if (stages_[i].kind == StageKind::encoder) encoder_at_ = i;
+    if (stages_[i].repair) repair_at_ = i;
   }
   // A fused path does the work of the decoder, the line endings and the
   // encoder in the decoder's scan, when the list has no other stage.

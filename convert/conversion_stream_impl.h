@@ -133,6 +133,18 @@ class ConversionStream::Impl {
   template <class Origin>
   void followHolds(std::vector<Origin>& held, const Origin& now, const Origin& none,
                    const Run& run) const;
+  // With --repair, while pieces are run again: where each unit that the
+  // line-holding stage holds was read, and where those it gave in the last
+  // step that are no line end were, in order.
+  struct LinePlaces {
+    std::deque<Place> held;
+    std::vector<Place> given;
+  };
+  void startLines();
+  void followLines(const Place& step, const Run& run, const Area* areas);
+  // The place of the character at `unit`, which reached the encoder in the
+  // last step's text at `internal`, when the line-holding stage gave it.
+  const Place* linePlace(const std::uint8_t* internal, const std::uint8_t* unit) const;
   // The stage before the encoder that holds characters back, or kNoStage.
   static constexpr std::size_t kNoStage = ~std::size_t{0};
   std::size_t holderBeforeEncoder() const;
@@ -179,6 +191,8 @@ class ConversionStream::Impl {
   Run piece_run_;
   Run step_run_;
   std::unique_ptr<Area[]> step_areas_;
+  std::size_t repair_at_ = kNoStage;  // the line-holding stage of --repair
+  LinePlaces line_places_;
 
   // The worker and what it shares with the caller.
   std::thread thread_;

@@ -8,6 +8,51 @@
 // run again through the list of stages one input byte at a time.
 
 namespace mek {
+namespace {
+
+bool isLineEnd(const std::uint8_t* unit) {
+  return unit[0] == 0 && (unit[1] == 0x0D || unit[1] == 0x0A);
+}
+
+}  // namespace
+
+void ConversionStream::Impl::startLines() {
+  line_places_.held.clear();
+  line_places_.given.clear();
+  // What the stage holds from before the pieces run again is placed nowhere.
+  if (repair_at_ != kNoStage) {
+    line_places_.held.assign(stages_[repair_at_].repair->heldUnits(), Place{});
+  }
+}
+
+void ConversionStream::Impl::followLines(const Place& step, const Run& run, const Area* areas) {
+  std::deque<Place>& held = line_places_.held;
+  std::vector<Place>& given = line_places_.given;
+  given.clear();
+  if (repair_at_ == kNoStage) return;
+  held.insert(held.end(), run.units[repair_at_ - 1], step);
+  const std::size_t left = stages_[repair_at_].repair->heldUnits();
+  const std::size_t consumed = held.size() > left ? held.size() - left : 0;
+  const std::size_t units = run.units[repair_at_];
+  const std::uint8_t* const out = areas[repair_at_].data();
+  for (std::size_t u = 0; u < units; ++u) {
+    if (isLineEnd(out + 2 * u)) continue;
+    // A line that stays gives unit for unit what it took; a repaired one
+    // is placed where it began.
+    given.push_back(consumed == 0 ? Place{} : held[units == consumed ? u : 0]);
+  }
+  held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(consumed));
+}
+
+const ConversionStream::Impl::Place* ConversionStream::Impl::linePlace(
+    const std::uint8_t* internal, const std::uint8_t* unit) const {
+  if (repair_at_ == kNoStage || unit < internal) return nullptr;
+  // Line ends are left out: the line-ending stage may have changed them.
+  std::size_t k = 0;
+  for (const std::uint8_t* q = internal; q < unit; q += 2) k += !isLineEnd(q);
+  const std::vector<Place>& given = line_places_.given;
+  return k < given.size() && given[k].known ? &given[k] : nullptr;
+}
 
 template <class Origin>
 void ConversionStream::Impl::followHolds(std::vector<Origin>& held, const Origin& now,
@@ -19,7 +64,14 @@ void ConversionStream::Impl::followHolds(std::vector<Origin>& held, const Origin
   for (std::size_t i = decoder_at_ + 1; i <= encoder_at_ && i < stages_.size(); ++i) {
     if (i != encoder_at_ && !stages_[i].holds_characters) continue;
     const Origin previous = held[i];
-    if (!stages_[i].stream.carrying()) {
+    if (stages_[i].repair) {
+      // A line is held from its first character until its end comes.
+      if (!stages_[i].repair->holding()) {
+        held[i] = none;
+      } else if (!run.held_before[i]) {
+        held[i] = now;
+      }
+    } else if (!stages_[i].stream.carrying()) {
       held[i] = none;
     } else if (units >= 2 || (units == 1 && !heldBefore)) {
       held[i] = now;
@@ -152,6 +204,7 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
   if (!past_.empty()) {
     const Error kept = failure_;
     restore(past_.front().saved);
+    startLines();
     for (Past& past : past_) {
       replay(past.bytes.data() + Area::kHeadroom, past.bytes.data() + past.bytes.size(), false,
              past.consumed, held);
@@ -159,6 +212,7 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
     failure_ = kept;
   }
   restore(saved);
+  if (past_.empty()) startLines();
   Area* const areas = step_areas_.get();
   Area& decoded = areas[decoder_at_];
   Run& run = step_run_;
@@ -210,10 +264,6 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
     }
     std::uint8_t* const internal = text;
     const std::size_t internalSize = textSize;
-    if (runStages(encoder_at_, stages_.size(), areas, text, textSize, final, &run) !=
-        ErrorKind::none) {
-      break;
-    }
     // Where this step's characters stand, and the bytes they came from.
     Place step;
     step.known = true;
@@ -224,16 +274,23 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
     keepBytes(stepBytes, pending, stepEnd);
     step.byte_count = stepBytes.byte_count;
     step.bytes = stepBytes.bytes;
+    followLines(step, run, areas);
+    if (runStages(encoder_at_, stages_.size(), areas, text, textSize, final, &run) !=
+        ErrorKind::none) {
+      break;
+    }
     // A character the encoder held from before (a kana that a voiced mark
     // may follow) is placed where it was read, not at this step.
     const Place& heldByEncoder = held[encoder_at_];
     const int refused = std::min(encoder.runChanges(), ConversionBuffer::kChangesKept);
     for (int k = 0; k < refused; ++k) {
       const std::uint8_t* const unit = encoder.keptChange(k).at;
+      const Place* const line = linePlace(internal, unit);
       const Place& place =
           run.held_before[encoder_at_] && unit == internal - encoderCarried && heldByEncoder.known
               ? heldByEncoder
-              : step;
+          : line != nullptr ? *line
+                            : step;
       Error found;
       found.kind = ErrorKind::unmapped;
       found.offset = place.offset;
@@ -259,14 +316,6 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
   restore(after);
 }
 
-namespace {
-
-bool isLineEnd(const std::uint8_t* unit) {
-  return unit[0] == 0 && (unit[1] == 0x0D || unit[1] == 0x0A);
-}
-
-}  // namespace
-
 // Runs the failed piece again from the stages as they stood before it, one
 // input byte at a time. Pieces of any size give the same output and the same
 // first failure, so the step that fails is the one whose byte completes the
@@ -277,6 +326,7 @@ bool isLineEnd(const std::uint8_t* unit) {
 void ConversionStream::Impl::locate(std::uint8_t* begin, const std::uint8_t* end, bool last,
                                     const Saved& saved, ErrorKind first) {
   restore(past_.empty() ? saved : past_.front().saved);
+  startLines();
   failure_ = Error{};
   std::vector<Place> held(stages_.size());
   bool found = false;
@@ -343,6 +393,13 @@ bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end
     }
     std::uint8_t* const internal = text;
     const std::size_t internalSize = textSize;
+    Place here = step;
+    here.known = true;
+    Error stepBytes;
+    keepBytes(stepBytes, pending, stepEnd);
+    here.byte_count = stepBytes.byte_count;
+    here.bytes = stepBytes.bytes;
+    followLines(here, run, areas);
     error = runStages(encoder_at_, encoder_at_ + 1, areas, text, textSize, final, &run);
     if (error != ErrorKind::none) {
       // The character that this byte completed is the one the encoder
@@ -363,6 +420,8 @@ bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end
       const Place* place = nullptr;
       if (run.held_before[encoder_at_] && unit == input) {
         place = &held[encoder_at_];
+      } else if (const Place* line = linePlace(internal, unit)) {
+        place = line;
       } else if (holder != kNoStage && run.held_before[holder] && unit >= internal && firstOfStep) {
         place = &held[holder];
       }

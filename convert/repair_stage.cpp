@@ -193,6 +193,8 @@ bool repairStage(const StageRequest& request, Stage& stage) {
   if (!request.repair) return false;
   stage.kind = StageKind::text;
   stage.repair.emplace(request.policy);
+  // A character a later stage refuses is placed where it was read.
+  stage.holds_characters = true;
   return true;
 }
 

@@ -41,6 +41,7 @@ class RepairStage {
   bool run(const std::uint8_t* begin, const std::uint8_t* end, bool last, Area& out);
   ErrorKind error() const { return error_; }
   bool holding() const { return !held_.empty(); }
+  std::size_t heldUnits() const { return held_.size() / 2; }
 
   // The stretches repaired so far, in the text's order; takeRepairs() hands
   // them over and forgets them.

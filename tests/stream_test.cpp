@@ -668,6 +668,41 @@ TEST(StreamRepairTest, PiecesGiveTheWholeRepair) {
             }
           }
         }
+        // A character that the output code refuses in a held line is placed
+        // where it was read, whatever the pieces (here é and ç, in lines
+        // that stay and lines repaired around them), as long as the pieces
+        // kept to place it cover the line (not so for the long lines).
+        std::vector<Error> placed;
+        for (const std::size_t piece : {input.size() + 1, std::size_t{64}, std::size_t{7}}) {
+          if (which == 2 && piece < input.size()) continue;
+          ConversionStream::Options options;
+          options.piece_size = piece;
+          options.locate = true;
+          options.errors = errors;
+          options.changes_listed = 3;
+          options.repair = true;
+          ConversionStream stream(Code::utf8, Code::sjis, lineEndingOfNumber(lineEnding),
+                                  [](const std::uint8_t*, std::size_t) { return true; }, options);
+          for (std::size_t at = 0; at < input.size(); at += piece) {
+            if (!stream.feed(input.data() + at, std::min(piece, input.size() - at))) break;
+          }
+          (void)stream.finish();
+          std::vector<Error> found = stream.changes();
+          found.insert(found.begin(), stream.error());
+          if (placed.empty()) placed = found;
+          ASSERT_EQ(found.size(), placed.size()) << which << " piece " << piece;
+          for (std::size_t i = 0; i < found.size(); ++i) {
+            EXPECT_EQ(found[i].kind, placed[i].kind) << which << " piece " << piece;
+            EXPECT_EQ(found[i].offset, placed[i].offset) << which << " piece " << piece;
+            EXPECT_EQ(found[i].column, placed[i].column) << which << " piece " << piece;
+          }
+        }
+        if (which == 0) {
+          // The first é of "ok Café" (byte 6, line 1, column 7).
+          const Error& first = errors == Errors::strict ? placed[0] : placed[1];
+          EXPECT_EQ(first.offset, 6u);
+          EXPECT_EQ(first.column, 7u);
+        }
         if (lineEnding != kLineEndingKeep || errors != Errors::replace) continue;
         // One piece is the whole text's repair.
         const Result wide = convert(text, Code::utf8, Code::utf32_le, LineEnding::keep);
