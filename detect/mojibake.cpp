@@ -515,6 +515,45 @@ bool clearlyBetter(const Weighed& line, const Weighed& repaired, std::size_t los
   return repaired.score - line.score >= (utf8 ? kUtf8RepairMargin : kRepairMargin);
 }
 
+// Whether `character` is of the Japanese repertoire beyond ASCII: CJK
+// symbols, kana, kanji, and the full-width and half-width forms.
+bool japaneseForm(char16_t c) {
+  return (c >= 0x3000 && c <= 0x30FF) || (c >= 0x4E00 && c <= 0x9FFF) ||
+         (c >= 0xFF01 && c <= 0xFF9F);
+}
+
+// Whether `repaired` (from `line`, nothing lost) is what the turns the last
+// repaired line took make of a line that does not read as Japanese text by
+// itself: symbols, Cyrillic or a lone kanji in a dictionary, half-width
+// katakana. The lines of one text took one turn, so less evidence is
+// needed: from UTF-8, the bytes form valid multi-byte UTF-8, which always
+// gives fewer characters beyond ASCII; from the other codes, every
+// character beyond ASCII is of the Japanese repertoire.
+bool sameTurnFits(const char16_t* line, std::size_t size, const char16_t* repaired,
+                  std::size_t repairedSize, const Weighed& before, bool utf8) {
+  if (before.beyond_ascii == 0) return false;
+  if (repairedSize == size && std::memcmp(line, repaired, size * sizeof(char16_t)) == 0) {
+    return false;
+  }
+  std::int64_t beyond = 0;
+  bool japanese = true;
+  for (std::size_t i = 0; i < repairedSize; ++i) {
+    if (repaired[i] < 0x80) continue;
+    if (repaired[i] == 0xFFFD) return false;
+    ++beyond;
+    japanese = japanese && japaneseForm(repaired[i]);
+    // A kanji alone inside a Latin word is an accented letter and the
+    // letter after it read as a pair (Ação as cp932 read as cp1252).
+    const char16_t left = i == 0 ? u' ' : repaired[i - 1];
+    const char16_t right = i + 1 == repairedSize ? u' ' : repaired[i + 1];
+    if (!utf8 && left < 0x80 && right < 0x80 && (asciiLetter(left) || asciiLetter(right))) {
+      return false;
+    }
+  }
+  if (beyond == 0) return false;
+  return utf8 ? beyond < before.beyond_ascii : japanese;
+}
+
 }  // namespace
 
 const char* chainName(Chain chain) {
@@ -545,6 +584,28 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
       if (d.size < 0 || d.lost != 0) continue;
       const Weighed w = weigh(scratch.first, static_cast<std::size_t>(d.size));
       if (w.beyond_ascii != 0 && w.western == w.beyond_ascii) western_turn = western;
+    }
+  }
+  // A line that the turns of the line repaired last undo exactly is taken
+  // back by them, before any other turns are weighed: the lines of one text
+  // took one turn.
+  if (previous.repaired() && western_turn == Chain::none) {
+    const Decoded once = undo(previous.outer, line, size, scratch.first, scratch);
+    Decoded d = once;
+    const char16_t* text = scratch.first;
+    if (once.size >= 0 && previous.inner != Chain::none) {
+      d = undo(previous.inner, scratch.first, static_cast<std::size_t>(once.size), scratch.second,
+               scratch);
+      text = scratch.second;
+    }
+    const Chain first = previous.inner == Chain::none ? previous.outer : previous.inner;
+    const bool utf8 = first != Chain::jis_without_esc &&
+                      kChainInfo[static_cast<int>(first)].original == Original::utf8;
+    if (once.size >= 0 && d.size >= 0 && once.lost == 0 && d.lost == 0 &&
+        sameTurnFits(line, size, text, static_cast<std::size_t>(d.size), before, utf8)) {
+      best = {previous.outer, previous.inner, static_cast<std::size_t>(d.size), 0};
+      std::memcpy(out, text, best.size * sizeof(char16_t));
+      return best;
     }
   }
   std::int64_t best_score = 0;

@@ -31,6 +31,11 @@ TEST(RepairTest, ChainsAndCleanText) {
        "utf8 read as cp932, then utf8 read as cp1252", 0},
       // One line of three repaired, with the line ends kept.
       {U"ok\r\n‚±‚ñ‚É‚¿‚Í\nok", U"ok\r\nこんにちは\nok", "cp932 read as cp1252", 0},
+      // After a repaired line, one that the same turns undo exactly but that
+      // does not read as Japanese by itself; an accented word does not.
+      {U"ã\u0081“ã‚“ã\u0081«ã\u0081¡ã\u0081¯\nhoshi /â˜†/â˜…/", U"こんにちは\nhoshi /☆/★/",
+       "utf8 read as cp1252", 0},
+      {U"‚±‚ñ‚É‚¿‚Í\nº°ÄÞ\nAção", U"こんにちは\nｺｰﾄﾞ\nAção", "cp932 read as cp1252", 0},
       {U"Café Ação naïve Straße Ærø", nullptr, "", 0},
       {U"CafÃ© AÃ§Ã£o", nullptr, "", 0},
       {U"l'État d'Érythrée, größer, für, Zusammenstößen", nullptr, "", 0},
