@@ -522,6 +522,44 @@ bool japaneseForm(char16_t c) {
          (c >= 0xFF01 && c <= 0xFF9F);
 }
 
+// Whether `repaired` (nothing lost) is half-width katakana text, which the
+// scorer does not count as Japanese (its bytes are what À..ß and the
+// symbols of Latin-1 read as): every character beyond ASCII is half-width
+// katakana, three or more, and none stands alone beside a Latin letter.
+// From UTF-8 that is enough. From the other codes the line must also hold
+// a run of four or more characters beyond ASCII (ｲﾄｺｵ as cp932 read as
+// cp1252 is ²Äºµ, where Western words have one accented letter at a time),
+// whose kana come from both halves, the symbols (ｰ..ｿ) and the capitals
+// (ﾀ..ﾟ), as words of kana do and a row of accented capitals (ÀÁÂÃ) or
+// guillemets around a letter (»ß«) do not. Box drawings read as cp437 or
+// cp850 give half-width katakana too (╔══ as ﾉﾍﾍ): the caller leaves those
+// readings out.
+bool halfWidthKanaText(const char16_t* repaired, std::size_t size, std::size_t lost, bool utf8) {
+  if (lost != 0) return false;
+  std::size_t kana = 0;
+  bool mixedRun = false;
+  std::size_t run = 0;
+  bool symbols = false;
+  bool capitals = false;
+  for (std::size_t i = 0; i < size; ++i) {
+    const char16_t c = repaired[i];
+    if (c < 0x80) {
+      run = 0;
+      symbols = capitals = false;
+      continue;
+    }
+    if (c < 0xFF61 || c > 0xFF9F) return false;
+    ++kana;
+    ++run;
+    (c < 0xFF80 ? symbols : capitals) = true;
+    mixedRun = mixedRun || (run >= 4 && symbols && capitals);
+    const char16_t left = i == 0 ? u' ' : repaired[i - 1];
+    const char16_t right = i + 1 == size ? u' ' : repaired[i + 1];
+    if (left < 0x80 && right < 0x80 && (asciiLetter(left) || asciiLetter(right))) return false;
+  }
+  return kana >= 3 && (utf8 || mixedRun);
+}
+
 // Whether `repaired` (from `line`, nothing lost) is what the turns the last
 // repaired line took make of a line that does not read as Japanese text by
 // itself: symbols, Cyrillic or a lone kanji in a dictionary, half-width
@@ -616,7 +654,12 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     const Chain first = inner == Chain::none ? outer : inner;
     const bool utf8 = first != Chain::jis_without_esc &&
                       kChainInfo[static_cast<int>(first)].original == Original::utf8;
-    if (!clearlyBetter(before, after, d.lost, utf8)) return;
+    const bool boxes = outer == Chain::cp932_as_cp437 || outer == Chain::cp932_as_cp850 ||
+                       inner == Chain::cp932_as_cp437 || inner == Chain::cp932_as_cp850;
+    if (!clearlyBetter(before, after, d.lost, utf8) &&
+        (boxes || !halfWidthKanaText(text, n, d.lost, utf8))) {
+      return;
+    }
     // The best score wins; at a tie the one chain before two, then the
     // first in the table.
     const bool same = outer == previous.outer && inner == previous.inner;
