@@ -40,8 +40,8 @@ struct Arguments {
   std::string error;
 };
 
-// Walks the arguments once from left to right. With --in-place, --guess and
-// --check every bare word is a file and -i and -o take no file word;
+// Walks the arguments once from left to right. With --in-place, --guess,
+// --check and --rename every bare word is a file and -i and -o take no file word;
 // otherwise every bare word, and the word right after -i, is an input file
 // (one at most is allowed), and the word right after -o the output file. "--" ends the options:
 // every later word is a file. A word that begins with "--" and is no long option of the tool is an

@@ -435,6 +435,9 @@ constexpr std::int64_t kAloneShare = 33;
 // as EUC-JP read as Latin-1), and the lines of one text took one turn.
 constexpr std::int64_t kSameTurnsBonus = 1000;
 constexpr std::int64_t kUtf8RepairMargin = 0;
+// Far above any score difference of a line (scores are hundredths of a mean
+// weight).
+constexpr std::int64_t kEucjpKanaBonus = 1000000;
 
 // What the acceptance rule weighs of a text: the score of its characters
 // beyond ASCII, as the detection scorer weighs characters; how many of them
@@ -656,14 +659,18 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
                       kChainInfo[static_cast<int>(first)].original == Original::utf8;
     const bool boxes = outer == Chain::cp932_as_cp437 || outer == Chain::cp932_as_cp850 ||
                        inner == Chain::cp932_as_cp437 || inner == Chain::cp932_as_cp850;
-    if (!clearlyBetter(before, after, d.lost, utf8) &&
-        (boxes || !halfWidthKanaText(text, n, d.lost, utf8))) {
-      return;
-    }
+    const bool halfWidth = !boxes && halfWidthKanaText(text, n, d.lost, utf8);
+    if (!clearlyBetter(before, after, d.lost, utf8) && !halfWidth) return;
     // The best score wins; at a tie the one chain before two, then the
-    // first in the table.
+    // first in the table. Half-width katakana from EUC-JP comes first: each
+    // kana was two bytes, 8E and one of A1..DF, which no other text gives
+    // (8E is a C1 control in Latin-1), while the same bytes read as cp932
+    // pairs give kanji that score well.
     const bool same = outer == previous.outer && inner == previous.inner;
-    const std::int64_t score = after.score + (same ? kSameTurnsBonus : 0);
+    const bool eucjpKana =
+        halfWidth && kChainInfo[static_cast<int>(first)].original == Original::eucjp;
+    const std::int64_t score =
+        after.score + (same ? kSameTurnsBonus : 0) + (eucjpKana ? kEucjpKanaBonus : 0);
     const bool replaces = score > best_score || (score == best_score && inner == Chain::none &&
                                                  best.inner != Chain::none);
     if (best.repaired() && !replaces) return;

@@ -40,6 +40,7 @@ TEST(RepairTest, ChainsAndCleanText) {
       // not the box drawings, guillemets or capitals that read as it.
       {U"7209,²Äºµµµ¼Þ ²¼ÂÌÞÂ,½½ÞÅØ", U"7209,ｲﾄｺｵｵｵｼﾞ ｲｼﾂﾌﾞﾂ,ｽｽﾞﾅﾘ", "cp932 read as cp1252", 0},
       {U"7209,ï½²ï¾\u0084ï½ºï½µ", U"7209,ｲﾄｺｵ", "utf8 read as latin1", 0},
+      {U"7209,\u008e²\u008eÄ\u008eº\u008eµ", U"7209,ｲﾄｺｵ", "eucjp read as latin1", 0},
       {U"  ╔══════════╗\n  ├── tox.ini", nullptr, "", 0},
       {U"German (Bone, »ß« unten), ÀÁÂÃÄÅ ÈÉÊË", nullptr, "", 0},
       {U"Café Ação naïve Straße Ærø", nullptr, "", 0},
