@@ -563,6 +563,16 @@ bool halfWidthKanaText(const char16_t* repaired, std::size_t size, std::size_t l
   return kana >= 3 && (utf8 || mixedRun);
 }
 
+// Whether a line read as cp437 or cp850 looks like box drawing: a
+// character three times in a row (╔═══╗, which reads as ﾉﾍﾍﾍｻ). A tree
+// (├── tox.ini, ﾃﾄﾄ) has no kana of the symbol half.
+bool drawing(const char16_t* line, std::size_t size) {
+  for (std::size_t i = 0; i + 2 < size; ++i) {
+    if (line[i] >= 0x80 && line[i] == line[i + 1] && line[i] == line[i + 2]) return true;
+  }
+  return false;
+}
+
 // Whether `repaired` (from `line`, nothing lost) is what the turns the last
 // repaired line took make of a line that does not read as Japanese text by
 // itself: symbols, Cyrillic or a lone kanji in a dictionary, half-width
@@ -659,7 +669,8 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
                       kChainInfo[static_cast<int>(first)].original == Original::utf8;
     const bool boxes = outer == Chain::cp932_as_cp437 || outer == Chain::cp932_as_cp850 ||
                        inner == Chain::cp932_as_cp437 || inner == Chain::cp932_as_cp850;
-    const bool halfWidth = !boxes && halfWidthKanaText(text, n, d.lost, utf8);
+    const bool halfWidth =
+        halfWidthKanaText(text, n, d.lost, utf8) && (!boxes || !drawing(line, size));
     if (!clearlyBetter(before, after, d.lost, utf8) && !halfWidth) return;
     // The best score wins; at a tie the one chain before two, then the
     // first in the table. Half-width katakana from EUC-JP comes first: each
