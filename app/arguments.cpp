@@ -22,7 +22,8 @@ constexpr LongOption kLongOptions[] = {
     {"--check", false},         {"--force", false},        {"--buffered", false},
     {"--base64-decode", false}, {"--qp-decode", false},    {"--base64-encode", false},
     {"--qp-encode", false},     {"--mime-decode", false},  {"--mime-encode", false},
-    {"--mime-encode", true},
+    {"--mime-encode", true},    {"--repair", false},       {"--rename", false},
+    {"--dry-run", false},
 };
 
 bool isOption(const char* arg) {
@@ -80,9 +81,10 @@ Arguments readArguments(int argc, char** argv) {
     a.in_place = a.in_place || is(option, "--in-place");
     a.run.guess = a.run.guess || is(option, "--guess");
     a.check = a.check || is(option, "--check");
+    a.rename = a.rename || is(option, "--rename");
   }
   // Every bare word is a file.
-  const bool filesOnly = a.in_place || a.run.guess || a.check;
+  const bool filesOnly = a.in_place || a.run.guess || a.check || a.rename;
 
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
@@ -115,6 +117,10 @@ Arguments readArguments(int argc, char** argv) {
         a.run.fallback = true;
       } else if (is(option, "--force")) {
         a.force = true;
+      } else if (is(option, "--repair")) {
+        a.run.repair = true;
+      } else if (is(option, "--dry-run")) {
+        a.dry_run = true;
       } else if (is(option, "--buffered")) {
         a.run.buffered = true;
       } else if (is(option, "--verbose")) {

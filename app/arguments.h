@@ -26,7 +26,11 @@ struct Arguments {
   // --force: standard input may replace an existing output file.
   bool force = false;
   bool check = false;  // --check: every problem of every file, nothing written
-  // With --in-place, --guess or --check, every file word, in order.
+  // --rename: the names of the files are converted, not what they hold;
+  // --dry-run only tells what would be renamed.
+  bool rename = false;
+  bool dry_run = false;
+  // With --in-place, --guess, --check or --rename, every file word, in order.
   std::vector<const char*> files;
   RunOptions run;
   const char* errors_name = nullptr;       // after the last --errors=
@@ -36,8 +40,8 @@ struct Arguments {
   std::string error;
 };
 
-// Walks the arguments once from left to right. With --in-place, --guess and
-// --check every bare word is a file and -i and -o take no file word;
+// Walks the arguments once from left to right. With --in-place, --guess,
+// --check and --rename every bare word is a file and -i and -o take no file word;
 // otherwise every bare word, and the word right after -i, is an input file
 // (one at most is allowed), and the word right after -o the output file. "--" ends the options:
 // every later word is a file. A word that begins with "--" and is no long option of the tool is an

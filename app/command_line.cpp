@@ -19,6 +19,7 @@
 
 #include "app/arguments.h"
 #include "app/driver.h"
+#include "app/rename.h"
 #include "app/signal_guard.h"
 #include "files/quoting.h"
 #include "mek/mek.h"
@@ -128,6 +129,24 @@ void printHelp(std::FILE* out) {
       "      or only decoding, and print every problem on standard output: byte B\n"
       "      (line L, column C): DETAIL, after NAME: with several files; status 0\n"
       "      none, 1 some, 2 a file could not be read\n"
+      "  --repair\n"
+      "      after decoding, take back the lines that are mojibake of Japanese\n"
+      "      text: utf8 read as cp932, cp932 read as cp1252, latin1, cp437 or\n"
+      "      cp850, eucjp read as latin1, utf8 read as cp1252, latin1 or eucjp,\n"
+      "      jis without ESC, and two of these in a row; repaired N lines (CHAIN):\n"
+      "      the first at line L goes to standard error, with --verbose one line\n"
+      "      per stretch. A character the mojibake lost fails the conversion\n"
+      "      unless --errors=replace writes U+FFFD for it. --check lists the\n"
+      "      stretches (status 1), --guess names them: CODE EOL, mojibake: CHAIN\n"
+      "      (lines A-B). A line of more than 4096 characters stays as it stands\n"
+      "  --rename\n"
+      "      convert the names of the files and folders (every word that does\n"
+      "      not begin with -; a folder's entries first) from the -i code, or\n"
+      "      each detected, to the -o code, and print 'OLD' -> 'NEW' for each; a\n"
+      "      name valid in the -o code stays unless --repair finds mojibake in\n"
+      "      it; an existing name is never replaced\n"
+      "  --dry-run\n"
+      "      with --rename, only print what would be renamed\n"
       "  --detect=score|first\n"
       "      how the input code is detected when -i names none: score (the\n"
       "      default) takes the code whose decoded text looks most like Japanese\n"
@@ -170,7 +189,8 @@ void printHelp(std::FILE* out) {
       "      print the version\n"
       "  --\n"
       "      ends the options: every later word is a file (the input, or with\n"
-      "      --in-place and --guess every one), even one that begins with -\n"
+      "      --in-place, --guess, --check and --rename every one), even one that\n"
+      "      begins with -\n"
       "\n"
       "-u alone is the line ending LF; -iu and -ou name the code u, UTF-16\n"
       "little-endian with a mark. The word right after -i<code> is the input file\n"
@@ -195,7 +215,11 @@ void printHelp(std::FILE* out) {
       "    mek --check -iutf8 notes.txt -osjis\n"
       "  convert anyway, with ? for what Shift_JIS cannot carry, and see what\n"
       "  changed on standard error:\n"
-      "    mek -iutf8 notice.txt -osjis notice-sjis.txt --errors=replace\n",
+      "    mek -iutf8 notice.txt -osjis notice-sjis.txt --errors=replace\n"
+      "  take back mojibake (UTF-8 read as cp932 and saved, and the like):\n"
+      "    mek --repair --errors=replace broken.txt -outf8 fixed.txt\n"
+      "  the file names of a ZIP unpacked on Linux or macOS, to UTF-8:\n"
+      "    mek --rename --repair -outf8 unpacked\n",
       out);
 }
 
@@ -395,6 +419,16 @@ int run(int argc, char** argv) {
                    name(code).data());
       return 2;
     }
+  }
+  if (a.rename) {
+    if (a.files.empty()) {
+      std::fputs("no files: name the files and folders to rename\n", stderr);
+      return 2;
+    }
+    std::optional<Code> from = a.input_code;
+    if (from == Code::autodetect) from.reset();
+    return runRename(
+        a.files, {from, *a.output_code, a.run.repair, a.dry_run, a.run.errors, a.run.replacement});
   }
   const bool eachFile = a.in_place || a.run.guess || a.check;
   if (!a.in_place && a.inputs.empty() && a.files.empty() && standardInputIsIdle()) {

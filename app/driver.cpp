@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/input.h"
+#include "app/repair_report.h"
 #include "app/signal_guard.h"
 #include "app/word_notice.h"
 #include "files/output.h"
@@ -122,6 +123,7 @@ struct Findings {
   unsigned lineEndings = 0;
   std::vector<Error> changes;  // the first of them, placed
   std::uint64_t changeCount = 0;
+  std::vector<Repair> repairs;  // with --repair
   // When set, takes the changes as they are placed, piece by piece, instead
   // of `changes` (--check tells every problem in bounded memory).
   std::function<void(const std::vector<Error>&)> tell;
@@ -168,6 +170,8 @@ Failure guessInOnePass(InputReader& input, std::size_t pieceSize, const Options&
   NearestReading nearest(options.decode_transfer);
   Options decoding;
   decoding.decode_transfer = options.decode_transfer;
+  decoding.repair = options.repair;
+  decoding.errors = options.errors;
   StreamSettings settings;
   settings.piece_size = pieceSize;
   // The byte-order mark codes and every code scored.
@@ -199,6 +203,11 @@ Failure guessInOnePass(InputReader& input, std::size_t pieceSize, const Options&
   const bool ok = chosen.finish();
   found.failure = chosen.error();
   found.lineEndings = chosen.lineEndingsSeen();
+  found.repairs = chosen.repairs();
+  if (ok && chosen.changeCount() != 0) {
+    found.failure = chosen.firstChange();
+    return Failure::kConvert;
+  }
   return ok ? Failure::kNone : Failure::kConvert;
 }
 
@@ -222,6 +231,10 @@ Failure convertInput(int fd, Code outputCode, LineEnding lineEnding, const RunOp
   options.mime_decode = run.mime_decode && !run.guess;
   options.mime_encode = run.guess ? Transfer::none : run.mime_encode;
   options.detection = run.score ? Detection::score : Detection::first;
+  options.repair = run.repair;
+  // Guessing with --repair reads a character that the wrong turns lost as
+  // lost; a malformed sequence of the input still fails the guess (below).
+  if (run.guess && run.repair) options.errors = Errors::replace;
   settings.locate = locate || run.verbose || run.guess || options.errors != Errors::strict;
   settings.changes_listed = run.verbose ? kChangesListed + 1 : 1;
   if (run.check) {
@@ -323,6 +336,12 @@ Failure convertInput(int fd, Code outputCode, LineEnding lineEnding, const RunOp
   found.lineEndings = stream.lineEndingsSeen();
   found.changes = stream.changes();
   found.changeCount = stream.changeCount();
+  found.repairs = stream.repairs();
+  if (run.guess && run.repair && found.failure.kind == ErrorKind::none && found.changeCount != 0 &&
+      !found.changes.empty()) {
+    found.failure = found.changes.front();
+    found.failure.kind = ErrorKind::malformed;
+  }
   if (found.failure.kind != ErrorKind::none && found.failure.line == 0) {
     found.history = input.history();
   }
@@ -377,6 +396,12 @@ std::string failureText(Failure failure, const Findings& found, Code outputCode,
   // Lines count from 1: a failure without a line was not traced back.
   std::string message = "cannot convert bytes" + inName(run);
   if (found.failure.line == 0) return message;
+  // --repair fails at the end of a line whose wrong turns lost a
+  // character, under the strict policy: no input bytes are at fault.
+  if (run.repair && found.failure.kind == ErrorKind::malformed && found.failure.byte_count == 0) {
+    return message + " at the end of line " + std::to_string(found.failure.line) +
+           ": mojibake repaired there lost a character (--errors=replace writes U+FFFD)";
+  }
   return message + " at " +
          placeAndDetail(found.failure, found.inputCode, outputCode, run.transfer_in);
 }
@@ -412,6 +437,21 @@ std::string placeAndDetail(const Error& failure, Code inputCode, Code outputCode
     message += text;
   }
   return message;
+}
+
+}  // namespace
+
+namespace {
+
+// Tells each line of `report` on standard error, after "`label`: " when set.
+void tellLines(const std::string& report, const char* label) {
+  std::size_t at = 0;
+  while (at <= report.size()) {
+    const std::size_t line = std::min(report.find('\n', at), report.size());
+    if (label != nullptr) std::fprintf(stderr, "%s: ", labelText(label).c_str());
+    std::fprintf(stderr, "%.*s\n", static_cast<int>(line - at), report.c_str() + at);
+    at = line + 1;
+  }
 }
 
 }  // namespace
@@ -461,6 +501,14 @@ int runCheck(std::FILE* input, Code inputCode, Code outputCode, LineEnding lineE
   const Failure failure =
       convertInput(fileno(input), outputCode == Code::autodetect ? Code::utf16_be : outputCode,
                    lineEnding, run, nullptr, found);
+  // The stretches --repair would repair, after the problems.
+  if (failure == Failure::kNone) {
+    for (const Repair& stretch : found.repairs) {
+      if (options.label != nullptr) std::printf("%s: ", labelText(options.label).c_str());
+      std::printf("%s\n", stretchProblem(stretch).c_str());
+    }
+    told += found.repairs.size();
+  }
   if (failure != Failure::kNone) {
     if (options.label != nullptr) std::fprintf(stderr, "%s: ", labelText(options.label).c_str());
     std::fprintf(stderr, "%s\n", failureText(failure, found, outputCode, run).c_str());
@@ -487,7 +535,9 @@ bool runConversion(std::FILE* input, int inputCodeNumber, const char* outputPath
         convertInput(fileno(input), outputCode, lineEnding, options, nullptr, found);
     if (failure == Failure::kNone) {
       if (options.label != nullptr) std::printf("%s: ", labelText(options.label).c_str());
-      std::printf("%s %s\n", codeName(found.inputCode), lineEndingsName(found.lineEndings).data());
+      std::printf("%s %s", codeName(found.inputCode), lineEndingsName(found.lineEndings).data());
+      const std::string mojibake = mojibakeSummary(found.repairs);
+      std::printf("%s%s\n", mojibake.empty() ? "" : ", ", mojibake.c_str());
       if (std::fflush(stdout) == 0) return true;
       if (errno == EPIPE) endByBrokenPipe();
       message = std::string("cannot write output file: ") + std::strerror(errno);
@@ -532,6 +582,10 @@ bool runConversion(std::FILE* input, int inputCodeNumber, const char* outputPath
     if (const std::string notice = found.words.notice(); !notice.empty()) {
       if (options.label != nullptr) std::fprintf(stderr, "%s: ", labelText(options.label).c_str());
       std::fprintf(stderr, "%s\n", notice.c_str());
+    }
+    if (!found.repairs.empty() && !options.guess) {
+      tellLines(repairReport(found.repairs, options.errors, options.replacement, options.verbose),
+                options.label);
     }
     if (found.changeCount != 0) {
       const std::string report =

@@ -57,6 +57,10 @@ struct RunOptions {
   // block read, and written.
   bool mime_decode = false;
   Transfer mime_encode = Transfer::none;
+  // --repair: lines that are mojibake of Japanese text are taken back
+  // after decoding; the stretches repaired are told on standard error
+  // (--check lists them, --guess names their wrong turns).
+  bool repair = false;
 };
 
 // Reads `input` from its start, converts it piece by piece and writes the

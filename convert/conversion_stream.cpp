@@ -107,10 +107,10 @@ ConversionStream::Impl::Impl(Code from, Code to, LineEnding eol, Writer writer, 
   encoderStage.stream =
       StreamStage(encoding, ErrorKind::unmapped, outputCode, &findEncoderAfterStart, &policy_);
   try {
-    stages_ =
-        stageList({inputCode, outputCode, lineEnding, options_.folds, options_.transfer_in,
-                   options_.transfer_out, options_.mime_decode, options_.mime_encode, &policy_},
-                  decoderStage, encoderStage, options_.added_stages);
+    stages_ = stageList({inputCode, outputCode, lineEnding, options_.folds, options_.transfer_in,
+                         options_.transfer_out, options_.mime_decode, options_.mime_encode,
+                         options_.repair, &policy_},
+                        decoderStage, encoderStage, options_.added_stages);
     for (std::size_t i = 0; i < kSlots; ++i) slots_[i].areas.reset(new Area[stages_.size()]);
     origins_.assign(stages_.size(), kNoPiece);
     if (options_.locate) {
@@ -127,6 +127,7 @@ ConversionStream::Impl::Impl(Code from, Code to, LineEnding eol, Writer writer, 
   for (std::size_t i = 0; i < stages_.size(); ++i) {
     if (stages_[i].kind == StageKind::decoder) decoder_at_ = i;
     if (stages_[i].kind == StageKind::encoder) encoder_at_ = i;
+    if (stages_[i].repair) repair_at_ = i;
   }
   // A fused path does the work of the decoder, the line endings and the
   // encoder in the decoder's scan, when the list has no other stage.
@@ -408,6 +409,15 @@ ErrorKind ConversionStream::Impl::runStages(std::size_t first, std::size_t end, 
                                             std::uint8_t*& text, std::size_t& size, bool last,
                                             Run* run) {
   for (std::size_t i = first; i < end; ++i) {
+    if (stages_[i].repair) {
+      RepairStage& lines = *stages_[i].repair;
+      if (run != nullptr) run->held_before[i] = lines.holding();
+      if (!lines.run(text, text + size, last, areas[i])) return lines.error();
+      text = areas[i].data();
+      size = areas[i].size;
+      if (run != nullptr) run->units[i] = size / 2;
+      continue;
+    }
     StreamStage& stage = stages_[i].stream;
     const bool carrying = stage.carrying();
     if (run != nullptr) run->held_before[i] = carrying;
@@ -552,6 +562,10 @@ std::uint64_t ConversionStream::changeCount() const {
 
 std::vector<Error> ConversionStream::takeChanges() {
   return impl_ != nullptr ? impl_->takeChanges() : std::vector<Error>{};
+}
+
+std::vector<RepairedStretch> ConversionStream::repairs() const {
+  return impl_ != nullptr ? impl_->repairs() : std::vector<RepairedStretch>{};
 }
 
 const std::vector<Error>& ConversionStream::changes() const {

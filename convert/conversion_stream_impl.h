@@ -50,6 +50,12 @@ class ConversionStream::Impl {
   }
   const std::vector<Error>& changes() const { return changes_; }
   std::vector<Error> takeChanges() { return std::exchange(changes_, {}); }
+  std::vector<RepairedStretch> repairs() const {
+    for (const Stage& stage : stages_) {
+      if (stage.repair) return stage.repair->repairs();
+    }
+    return {};
+  }
 
  private:
   struct Slot;
@@ -146,6 +152,18 @@ class ConversionStream::Impl {
   Place sourcePlace(char32_t c, std::size_t skip = 0) const;
   // The changes of the stages that hold lines in the last step.
   void lineChanges(const Place& step, std::vector<Error>& found) const;
+  // With --repair, while pieces are run again: where each unit that the
+  // line-holding stage holds was read, and where those it gave in the last
+  // step that are no line end were, in order.
+  struct RepairPlaces {
+    std::deque<Place> held;
+    std::vector<Place> given;
+  };
+  void startRepairLines();
+  void followRepairLines(const Place& step, const Run& run, const Area* areas);
+  // The place of the character at `unit`, which reached the encoder in the
+  // last step's text at `internal`, when the line-holding stage gave it.
+  const Place* repairLinePlace(const std::uint8_t* internal, const std::uint8_t* unit) const;
   // The stage before the encoder that holds characters back, or kNoStage.
   static constexpr std::size_t kNoStage = ~std::size_t{0};
   std::size_t holderBeforeEncoder() const;
@@ -196,6 +214,8 @@ class ConversionStream::Impl {
   Run piece_run_;
   Run step_run_;
   std::unique_ptr<Area[]> step_areas_;
+  std::size_t repair_at_ = kNoStage;  // the line-holding stage of --repair
+  RepairPlaces repair_places_;
 
   // The worker and what it shares with the caller.
   std::thread thread_;

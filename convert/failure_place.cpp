@@ -19,7 +19,14 @@ void ConversionStream::Impl::followHolds(std::vector<Origin>& held, const Origin
   for (std::size_t i = decoder_at_ + 1; i <= encoder_at_ && i < stages_.size(); ++i) {
     if (i != encoder_at_ && !stages_[i].holds_characters) continue;
     const Origin previous = held[i];
-    if (!stages_[i].stream.carrying()) {
+    if (stages_[i].repair) {
+      // A line is held from its first character until its end comes.
+      if (!stages_[i].repair->holding()) {
+        held[i] = none;
+      } else if (!run.held_before[i]) {
+        held[i] = now;
+      }
+    } else if (!stages_[i].stream.carrying()) {
       held[i] = none;
     } else if (stages_[i].holds_lines != ErrorKind::none && run.held_before[i] &&
                stages_[i].stream.carried() / 2 > units) {
@@ -157,6 +164,7 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
   if (!past_.empty()) {
     const Error kept = failure_;
     restore(past_.front().saved);
+    startRepairLines();
     for (Past& past : past_) {
       replay(past.bytes.data() + Area::kHeadroom, past.bytes.data() + past.bytes.size(), false,
              past.consumed, held);
@@ -164,6 +172,7 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
     failure_ = kept;
   }
   restore(saved);
+  if (past_.empty()) startRepairLines();
   Area* const areas = step_areas_.get();
   Area& decoded = areas[decoder_at_];
   Run& run = step_run_;
@@ -232,6 +241,7 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
     step.bytes = stepBytes.bytes;
     extendLines(step, run);
     lineChanges(step, found_here);
+    followRepairLines(step, run, areas);
     // A character the encoder held from before (a kana that a voiced mark
     // may follow) is placed where it was read, not at this step.
     const Place& heldByEncoder = held[encoder_at_];
@@ -247,11 +257,13 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
         skip += characterOf(encoder.keptChange(before).at, internal + internalSize, unused) == c;
       }
       const Place source = sourcePlace(c, skip);
+      const Place* const line = repairLinePlace(internal, unit);
       const Place& place =
           run.held_before[encoder_at_] && unit == internal - encoderCarried && heldByEncoder.known
               ? heldByEncoder
-          : source.known ? source
-                         : step;
+          : line != nullptr ? *line
+          : source.known    ? source
+                            : step;
       Error found;
       found.kind = ErrorKind::unmapped;
       found.offset = place.offset;
@@ -297,6 +309,7 @@ void ConversionStream::Impl::locate(std::uint8_t* begin, const std::uint8_t* end
   restore(past_.empty() ? saved : past_.front().saved);
   failure_ = Error{};
   startLines();
+  startRepairLines();
   std::vector<Place> held(stages_.size());
   bool found = false;
   for (Past& past : past_) {
@@ -367,6 +380,15 @@ bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end
     }
     std::uint8_t* const internal = text;
     const std::size_t internalSize = textSize;
+    {
+      Place here = step;
+      here.known = true;
+      Error stepBytes;
+      keepBytes(stepBytes, pending, stepEnd);
+      here.byte_count = stepBytes.byte_count;
+      here.bytes = stepBytes.bytes;
+      followRepairLines(here, run, areas);
+    }
     error = runStages(encoder_at_, encoder_at_ + 1, areas, text, textSize, final, &run);
     if (error != ErrorKind::none) {
       // The character that this byte completed is the one the encoder
@@ -387,6 +409,8 @@ bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end
       const Place* place = nullptr;
       if (run.held_before[encoder_at_] && unit == input) {
         place = &held[encoder_at_];
+      } else if (const Place* line = repairLinePlace(internal, unit)) {
+        place = line;
       } else if (holder != kNoStage && run.held_before[holder] && unit >= internal && firstOfStep) {
         place = &held[holder];
       }
@@ -542,6 +566,45 @@ ConversionStream::Impl::Place ConversionStream::Impl::sourcePlace(char32_t c,
     if (at != nullptr) return linePlace(i, at);
   }
   return Place{};
+}
+
+void ConversionStream::Impl::startRepairLines() {
+  repair_places_.held.clear();
+  repair_places_.given.clear();
+  // What the stage holds from before the pieces run again is placed nowhere.
+  if (repair_at_ != kNoStage) {
+    repair_places_.held.assign(stages_[repair_at_].repair->heldUnits(), Place{});
+  }
+}
+
+void ConversionStream::Impl::followRepairLines(const Place& step, const Run& run,
+                                               const Area* areas) {
+  std::deque<Place>& held = repair_places_.held;
+  std::vector<Place>& given = repair_places_.given;
+  given.clear();
+  if (repair_at_ == kNoStage) return;
+  held.insert(held.end(), run.units[repair_at_ - 1], step);
+  const std::size_t left = stages_[repair_at_].repair->heldUnits();
+  const std::size_t consumed = held.size() > left ? held.size() - left : 0;
+  const std::size_t units = run.units[repair_at_];
+  const std::uint8_t* const out = areas[repair_at_].data();
+  for (std::size_t u = 0; u < units; ++u) {
+    if (isLineEnd(out + 2 * u)) continue;
+    // A line that stays gives unit for unit what it took; a repaired one
+    // is placed where it began.
+    given.push_back(consumed == 0 ? Place{} : held[units == consumed ? u : 0]);
+  }
+  held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(consumed));
+}
+
+const ConversionStream::Impl::Place* ConversionStream::Impl::repairLinePlace(
+    const std::uint8_t* internal, const std::uint8_t* unit) const {
+  if (repair_at_ == kNoStage || unit < internal) return nullptr;
+  // Line ends are left out: the line-ending stage may have changed them.
+  std::size_t k = 0;
+  for (const std::uint8_t* q = internal; q < unit; q += 2) k += !isLineEnd(q);
+  const std::vector<Place>& given = repair_places_.given;
+  return k < given.size() && given[k].known ? &given[k] : nullptr;
 }
 
 }  // namespace mek

@@ -8,6 +8,7 @@ namespace mek {
 // The stages the options can ask for, in the order they run within their
 // kind. Each is made by a function in a file of its own; adding a stage is
 // that file and its line here.
+bool repairStage(const StageRequest& request, Stage& stage);            // repair_stage.cpp
 bool foldStage(const StageRequest& request, Stage& stage);              // fold_stage.cpp
 bool lineEndingStage(const StageRequest& request, Stage& stage);        // line_ending_stage.cpp
 bool mimeDecodingStage(const StageRequest& request, Stage& stage);      // mime_stages.cpp
@@ -15,7 +16,7 @@ bool mimeEncodingStage(const StageRequest& request, Stage& stage);      // mime_
 bool transferDecodingStage(const StageRequest& request, Stage& stage);  // transfer_stages.cpp
 bool transferEncodingStage(const StageRequest& request, Stage& stage);  // transfer_stages.cpp
 constexpr StageMaker kStageMakers[] = {
-    &transferDecodingStage, &mimeDecodingStage, &foldStage,
+    &transferDecodingStage, &mimeDecodingStage, &repairStage,          &foldStage,
     &mimeEncodingStage,     &lineEndingStage,   &transferEncodingStage};
 
 std::vector<Stage> stageList(const StageRequest& request, Stage decoder, Stage encoder,

@@ -2,10 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "codec/stream_stage.h"
+#include "convert/repair_stage.h"
 #include "mek/detail/conversion_stream.h"
 #include "mek/types.h"
 
@@ -51,6 +53,8 @@ struct Stage {
   // give [begin, end) back as it stands, so that it need not copy it.
   bool (*passes)(const Converter& converter, const std::uint8_t* begin, const std::uint8_t* end,
                  bool last) = nullptr;
+  // A stage that holds whole lines (--repair) runs this instead of `stream`.
+  std::optional<RepairStage> repair;
 };
 
 // What the stream was asked for, from which its stages are made.
@@ -63,6 +67,7 @@ struct StageRequest {
   Transfer transfer_out = Transfer::none;  // put on after encoding
   bool mime_decode = false;                // encoded words of the header block read
   Transfer mime_encode = Transfer::none;   // and written, as B or Q words
+  bool repair = false;                     // mojibake taken back (RepairStage)
   const ErrorPolicy* policy = nullptr;     // of the stages that decode or encode
 };
 

@@ -435,6 +435,9 @@ constexpr std::int64_t kAloneShare = 33;
 // as EUC-JP read as Latin-1), and the lines of one text took one turn.
 constexpr std::int64_t kSameTurnsBonus = 1000;
 constexpr std::int64_t kUtf8RepairMargin = 0;
+// Far above any score difference of a line (scores are hundredths of a mean
+// weight).
+constexpr std::int64_t kEucjpKanaBonus = 1000000;
 
 // What the acceptance rule weighs of a text: the score of its characters
 // beyond ASCII, as the detection scorer weighs characters; how many of them
@@ -515,6 +518,93 @@ bool clearlyBetter(const Weighed& line, const Weighed& repaired, std::size_t los
   return repaired.score - line.score >= (utf8 ? kUtf8RepairMargin : kRepairMargin);
 }
 
+// Whether `character` is of the Japanese repertoire beyond ASCII: CJK
+// symbols, kana, kanji, and the full-width and half-width forms.
+bool japaneseForm(char16_t c) {
+  return (c >= 0x3000 && c <= 0x30FF) || (c >= 0x4E00 && c <= 0x9FFF) ||
+         (c >= 0xFF01 && c <= 0xFF9F);
+}
+
+// Whether `repaired` (nothing lost) is half-width katakana text, which the
+// scorer does not count as Japanese (its bytes are what À..ß and the
+// symbols of Latin-1 read as): every character beyond ASCII is half-width
+// katakana, three or more, and none stands alone beside a Latin letter.
+// From UTF-8 that is enough. From the other codes the line must also hold
+// a run of four or more characters beyond ASCII (ｲﾄｺｵ as cp932 read as
+// cp1252 is ²Äºµ, where Western words have one accented letter at a time),
+// whose kana come from both halves, the symbols (ｰ..ｿ) and the capitals
+// (ﾀ..ﾟ), as words of kana do and a row of accented capitals (ÀÁÂÃ) or
+// guillemets around a letter (»ß«) do not. Box drawings read as cp437 or
+// cp850 give half-width katakana too (╔══ as ﾉﾍﾍ): the caller leaves those
+// readings out.
+bool halfWidthKanaText(const char16_t* repaired, std::size_t size, std::size_t lost, bool utf8) {
+  if (lost != 0) return false;
+  std::size_t kana = 0;
+  bool mixedRun = false;
+  std::size_t run = 0;
+  bool symbols = false;
+  bool capitals = false;
+  for (std::size_t i = 0; i < size; ++i) {
+    const char16_t c = repaired[i];
+    if (c < 0x80) {
+      run = 0;
+      symbols = capitals = false;
+      continue;
+    }
+    if (c < 0xFF61 || c > 0xFF9F) return false;
+    ++kana;
+    ++run;
+    (c < 0xFF80 ? symbols : capitals) = true;
+    mixedRun = mixedRun || (run >= 4 && symbols && capitals);
+    const char16_t left = i == 0 ? u' ' : repaired[i - 1];
+    const char16_t right = i + 1 == size ? u' ' : repaired[i + 1];
+    if (left < 0x80 && right < 0x80 && (asciiLetter(left) || asciiLetter(right))) return false;
+  }
+  return kana >= 3 && (utf8 || mixedRun);
+}
+
+// Whether a line read as cp437 or cp850 looks like box drawing: a
+// character three times in a row (╔═══╗, which reads as ﾉﾍﾍﾍｻ). A tree
+// (├── tox.ini, ﾃﾄﾄ) has no kana of the symbol half.
+bool drawing(const char16_t* line, std::size_t size) {
+  for (std::size_t i = 0; i + 2 < size; ++i) {
+    if (line[i] >= 0x80 && line[i] == line[i + 1] && line[i] == line[i + 2]) return true;
+  }
+  return false;
+}
+
+// Whether `repaired` (from `line`, nothing lost) is what the turns the last
+// repaired line took make of a line that does not read as Japanese text by
+// itself: symbols, Cyrillic or a lone kanji in a dictionary, half-width
+// katakana. The lines of one text took one turn, so less evidence is
+// needed: from UTF-8, the bytes form valid multi-byte UTF-8, which always
+// gives fewer characters beyond ASCII; from the other codes, every
+// character beyond ASCII is of the Japanese repertoire.
+bool sameTurnFits(const char16_t* line, std::size_t size, const char16_t* repaired,
+                  std::size_t repairedSize, const Weighed& before, bool utf8) {
+  if (before.beyond_ascii == 0) return false;
+  if (repairedSize == size && std::memcmp(line, repaired, size * sizeof(char16_t)) == 0) {
+    return false;
+  }
+  std::int64_t beyond = 0;
+  bool japanese = true;
+  for (std::size_t i = 0; i < repairedSize; ++i) {
+    if (repaired[i] < 0x80) continue;
+    if (repaired[i] == 0xFFFD) return false;
+    ++beyond;
+    japanese = japanese && japaneseForm(repaired[i]);
+    // A kanji alone inside a Latin word is an accented letter and the
+    // letter after it read as a pair (Ação as cp932 read as cp1252).
+    const char16_t left = i == 0 ? u' ' : repaired[i - 1];
+    const char16_t right = i + 1 == repairedSize ? u' ' : repaired[i + 1];
+    if (!utf8 && left < 0x80 && right < 0x80 && (asciiLetter(left) || asciiLetter(right))) {
+      return false;
+    }
+  }
+  if (beyond == 0) return false;
+  return utf8 ? beyond < before.beyond_ascii : japanese;
+}
+
 }  // namespace
 
 const char* chainName(Chain chain) {
@@ -547,6 +637,28 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
       if (w.beyond_ascii != 0 && w.western == w.beyond_ascii) western_turn = western;
     }
   }
+  // A line that the turns of the line repaired last undo exactly is taken
+  // back by them, before any other turns are weighed: the lines of one text
+  // took one turn.
+  if (previous.repaired() && western_turn == Chain::none) {
+    const Decoded once = undo(previous.outer, line, size, scratch.first, scratch);
+    Decoded d = once;
+    const char16_t* text = scratch.first;
+    if (once.size >= 0 && previous.inner != Chain::none) {
+      d = undo(previous.inner, scratch.first, static_cast<std::size_t>(once.size), scratch.second,
+               scratch);
+      text = scratch.second;
+    }
+    const Chain first = previous.inner == Chain::none ? previous.outer : previous.inner;
+    const bool utf8 = first != Chain::jis_without_esc &&
+                      kChainInfo[static_cast<int>(first)].original == Original::utf8;
+    if (once.size >= 0 && d.size >= 0 && once.lost == 0 && d.lost == 0 &&
+        sameTurnFits(line, size, text, static_cast<std::size_t>(d.size), before, utf8)) {
+      best = {previous.outer, previous.inner, static_cast<std::size_t>(d.size), 0};
+      std::memcpy(out, text, best.size * sizeof(char16_t));
+      return best;
+    }
+  }
   std::int64_t best_score = 0;
   const auto consider = [&](Chain outer, Chain inner, const char16_t* text, const Decoded& d) {
     if (western_turn != Chain::none && (inner == Chain::none || outer != western_turn)) return;
@@ -555,11 +667,21 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     const Chain first = inner == Chain::none ? outer : inner;
     const bool utf8 = first != Chain::jis_without_esc &&
                       kChainInfo[static_cast<int>(first)].original == Original::utf8;
-    if (!clearlyBetter(before, after, d.lost, utf8)) return;
+    const bool boxes = outer == Chain::cp932_as_cp437 || outer == Chain::cp932_as_cp850 ||
+                       inner == Chain::cp932_as_cp437 || inner == Chain::cp932_as_cp850;
+    const bool halfWidth =
+        halfWidthKanaText(text, n, d.lost, utf8) && (!boxes || !drawing(line, size));
+    if (!clearlyBetter(before, after, d.lost, utf8) && !halfWidth) return;
     // The best score wins; at a tie the one chain before two, then the
-    // first in the table.
+    // first in the table. Half-width katakana from EUC-JP comes first: each
+    // kana was two bytes, 8E and one of A1..DF, which no other text gives
+    // (8E is a C1 control in Latin-1), while the same bytes read as cp932
+    // pairs give kanji that score well.
     const bool same = outer == previous.outer && inner == previous.inner;
-    const std::int64_t score = after.score + (same ? kSameTurnsBonus : 0);
+    const bool eucjpKana =
+        halfWidth && kChainInfo[static_cast<int>(first)].original == Original::eucjp;
+    const std::int64_t score =
+        after.score + (same ? kSameTurnsBonus : 0) + (eucjpKana ? kEucjpKanaBonus : 0);
     const bool replaces = score > best_score || (score == best_score && inner == Chain::none &&
                                                  best.inner != Chain::none);
     if (best.repaired() && !replaces) return;

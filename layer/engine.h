@@ -33,6 +33,7 @@ inline ConversionStream::Options locating(const Options& given = {}) noexcept {
   options.transfer_out = given.encode_transfer;
   options.mime_decode = given.mime_decode;
   options.mime_encode = given.mime_encode;
+  options.repair = given.repair;
   return options;
 }
 

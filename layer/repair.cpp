@@ -54,8 +54,10 @@ Repaired repair(std::u32string_view text) {
           result.repairs.back().chain == chain) {
         result.repairs.back().end = end;
         result.repairs.back().lost += done.lost;
+        result.repairs.back().last_line = line_number;
       } else {
-        result.repairs.push_back({std::move(chain), begin, end, line_number, done.lost});
+        result.repairs.push_back(
+            {std::move(chain), begin, end, line_number, done.lost, line_number});
       }
       last_repaired = line_number;
       previous = done;

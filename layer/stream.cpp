@@ -156,4 +156,17 @@ unsigned Stream::lineEndingsSeen() const noexcept {
   return stream_->lineEndingsSeen();
 }
 
+std::vector<Repair> Stream::repairs() const {
+  if (stream_ == nullptr) return {};
+  const std::lock_guard<std::mutex> lock(shared_->mutex);
+  std::vector<Repair> repairs;
+  for (const RepairedStretch& stretch : stream_->repairs()) {
+    repairs.push_back(
+        {stretch.chain, static_cast<std::size_t>(stretch.start),
+         static_cast<std::size_t>(stretch.end), static_cast<std::size_t>(stretch.first_line),
+         static_cast<std::size_t>(stretch.lost), static_cast<std::size_t>(stretch.last_line)});
+  }
+  return repairs;
+}
+
 }  // namespace mek

@@ -93,15 +93,17 @@ py::object nearestError(std::string_view text) {
 
 mek::Options makeOptions(mek::Errors errors, std::uint32_t replacement, bool fallback,
                          mek::Fold folds, mek::Detection detection, bool mimeDecode = false,
-                         mek::Transfer mimeEncode = mek::Transfer::none) {
+                         mek::Transfer mimeEncode = mek::Transfer::none, bool repair = false) {
   mek::Options options;
   options.mime_decode = mimeDecode;
   options.mime_encode = mimeEncode;
+  options.repair = repair;
   options.errors = errors;
   options.replacement = static_cast<char32_t>(replacement);
   options.fallback = fallback;
   options.folds = folds;
   options.detection = detection;
+  options.repair = repair;
   return options;
 }
 
@@ -447,16 +449,16 @@ void defineEnums(py::module_& module) {
       .value("base64", mek::Transfer::base64)
       .value("quoted_printable", mek::Transfer::quoted_printable);
   py::class_<mek::Options>(module, "Options")
-      .def(
-          py::init([](mek::Errors errors, std::uint32_t replacement, bool fallback, mek::Fold folds,
-                      mek::Detection detection, bool mimeDecode, mek::Transfer mimeEncode) {
-            return makeOptions(errors, replacement, fallback, folds, detection, mimeDecode,
-                               mimeEncode);
-          }),
-          py::arg("errors") = mek::Errors::strict, py::arg("replacement") = 0,
-          py::arg("fallback") = false, py::arg("folds") = mek::Fold::none,
-          py::arg("detection") = mek::Detection::score, py::arg("mime_decode") = false,
-          py::arg("mime_encode") = mek::Transfer::none);
+      .def(py::init([](mek::Errors errors, std::uint32_t replacement, bool fallback,
+                       mek::Fold folds, mek::Detection detection, bool mimeDecode,
+                       mek::Transfer mimeEncode, bool repair) {
+             return makeOptions(errors, replacement, fallback, folds, detection, mimeDecode,
+                                mimeEncode, repair);
+           }),
+           py::arg("errors") = mek::Errors::strict, py::arg("replacement") = 0,
+           py::arg("fallback") = false, py::arg("folds") = mek::Fold::none,
+           py::arg("detection") = mek::Detection::score, py::arg("mime_decode") = false,
+           py::arg("mime_encode") = mek::Transfer::none, py::arg("repair") = false);
 }
 
 }  // namespace

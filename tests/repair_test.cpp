@@ -31,6 +31,19 @@ TEST(RepairTest, ChainsAndCleanText) {
        "utf8 read as cp932, then utf8 read as cp1252", 0},
       // One line of three repaired, with the line ends kept.
       {U"ok\r\n‚±‚ñ‚É‚¿‚Í\nok", U"ok\r\nこんにちは\nok", "cp932 read as cp1252", 0},
+      // After a repaired line, one that the same turns undo exactly but that
+      // does not read as Japanese by itself; an accented word does not.
+      {U"ã\u0081“ã‚“ã\u0081«ã\u0081¡ã\u0081¯\nhoshi /â˜†/â˜…/", U"こんにちは\nhoshi /☆/★/",
+       "utf8 read as cp1252", 0},
+      {U"‚±‚ñ‚É‚¿‚Í\nº°ÄÞ\nAção", U"こんにちは\nｺｰﾄﾞ\nAção", "cp932 read as cp1252", 0},
+      // Half-width katakana, which the scorer does not count as Japanese;
+      // not the box drawings, trees, guillemets or capitals that read as it.
+      {U"7209,²Äºµµµ¼Þ ²¼ÂÌÞÂ,½½ÞÅØ", U"7209,ｲﾄｺｵｵｵｼﾞ ｲｼﾂﾌﾞﾂ,ｽｽﾞﾅﾘ", "cp932 read as cp1252", 0},
+      {U"7209,ï½²ï¾\u0084ï½ºï½µ", U"7209,ｲﾄｺｵ", "utf8 read as latin1", 0},
+      {U"7209,\u008e²\u008eÄ\u008eº\u008eµ", U"7209,ｲﾄｺｵ", "eucjp read as latin1", 0},
+      {U"7209,▓─║╡ ▓╝┬╠▐┬", U"7209,ｲﾄｺｵ ｲｼﾂﾌﾞﾂ", "cp932 read as cp437", 0},
+      {U"  ╔══════════╗\n  ├── tox.ini", nullptr, "", 0},
+      {U"German (Bone, »ß« unten), ÀÁÂÃÄÅ ÈÉÊË", nullptr, "", 0},
       {U"Café Ação naïve Straße Ærø", nullptr, "", 0},
       {U"CafÃ© AÃ§Ã£o", nullptr, "", 0},
       {U"l'État d'Érythrée, größer, für, Zusammenstößen", nullptr, "", 0},

@@ -18,10 +18,12 @@
 #include "convert/fused_paths.h"
 #include "convert/line_cuts.h"
 #include "detect/detector.h"
+#include "detect/mojibake.h"
 #include "japanese/text_fold.h"
 #include "mek/detail/conversion_stream.h"
 #include "mek/detail/in_memory.h"
 #include "mek/detect.h"
+#include "mek/mek.h"
 #include "mek/registry.h"
 #include "tests/codec_check.h"
 #include "tests/test_support.h"
@@ -664,6 +666,134 @@ TEST(StreamToolTest, PieceSizeAndThreadsChangeNothing) {
         setenv(name, value, 1);  // the tool inherits it
         EXPECT_EQ(run(path, pipe), expected) << example << " " << name << "=" << value;
         unsetenv(name);
+      }
+    }
+  }
+}
+
+// --repair holds whole lines: the stretches it repairs and the bytes it
+// gives do not depend on where the pieces cut a line, with any line ending,
+// error policy and fold after it, and a line longer than the limit passes
+// unrepaired. One piece gives what mek::repair gives.
+std::string repairText(std::size_t which) {
+  const std::string ok = "ok Café Ação\n";
+  const std::string sjis1252 = "‚±‚ñ‚É‚¿‚Í";
+  const std::string lossy = "縺薙ｓ縺ｫ縺｡縺ｯ縲∽ｸ也阜縲";
+  std::string longLine;
+  while (longLine.size() < 3 * 2 * kMaxRepairLine) longLine += sjis1252 + " ";
+  switch (which) {
+    case 0:  // stretches of two chains and clean lines, every line ending
+      return ok + sjis1252 + "\r\n" + sjis1252 + "\r¤³¤ó¤Ë¤Á¤Ï\n" + ok +
+             "é▒é±é╔é┐é═.txt\r\n\r\n$B$3$s$K$A$O(B";
+    case 1:  // a lost character, a pair beyond the BMP, no final line end
+      return "𠮟 ok\n" + lossy + "\n" + ok + lossy;
+    case 2:  // lines over the limit pass, the ones around them do not
+      return sjis1252 + "\n" + longLine + "\n" + sjis1252 + "\n" + longLine;
+    default:  // Japanese and Western text only
+      return "こんにちは、世界。\nnaïve Straße Ærø\r\nint main() { return 0; }  // 戻り値\n";
+  }
+}
+
+TEST(StreamRepairTest, PiecesGiveTheWholeRepair) {
+  for (std::size_t which = 0; which < 4; ++which) {
+    const std::string text = repairText(which);
+    const Bytes input(text.begin(), text.end());
+    for (const int lineEnding : {1, 2, static_cast<int>(kLineEndingKeep)}) {
+      for (const Errors errors : {Errors::strict, Errors::replace, Errors::skip, Errors::html}) {
+        const Fold folds{static_cast<unsigned>(lineEnding) % 8};
+        const auto run = [&](std::size_t piece, bool worker, std::vector<RepairedStretch>& found) {
+          Outcome outcome;
+          ConversionStream::Options options;
+          options.piece_size = piece;
+          options.worker = worker;
+          options.errors = errors;
+          options.folds = folds;
+          options.repair = true;
+          ConversionStream stream(
+              Code::utf8, Code::utf8, lineEndingOfNumber(lineEnding),
+              [&](const std::uint8_t* data, std::size_t size) {
+                outcome.bytes.insert(outcome.bytes.end(), data, data + size);
+                return true;
+              },
+              options);
+          for (std::size_t at = 0; at < input.size(); at += piece) {
+            if (!stream.feed(input.data() + at, std::min(piece, input.size() - at))) break;
+            if (piece == 5 && !stream.flush()) break;
+          }
+          const bool ok = stream.finish();
+          outcome.result = ok ? "ok" : std::to_string(static_cast<int>(stream.error().kind));
+          if (!ok) outcome.bytes.clear();
+          found = stream.repairs();
+          return outcome;
+        };
+        std::vector<RepairedStretch> expectedRepairs;
+        const Outcome expected = run(input.size() + 1, false, expectedRepairs);
+        for (const std::size_t piece : {1, 2, 3, 5, 64, 4096}) {
+          for (const bool worker : {false, true}) {
+            if (worker && piece != 3 && piece != 64) continue;
+            std::vector<RepairedStretch> repairs;
+            ASSERT_EQ(run(piece, worker, repairs), expected)
+                << "text " << which << " line ending " << lineEnding << " errors "
+                << static_cast<int>(errors) << " piece " << piece;
+            ASSERT_EQ(repairs.size(), expectedRepairs.size());
+            for (std::size_t i = 0; i < repairs.size(); ++i) {
+              EXPECT_EQ(repairs[i].chain, expectedRepairs[i].chain);
+              EXPECT_EQ(repairs[i].first_line, expectedRepairs[i].first_line);
+              EXPECT_EQ(repairs[i].last_line, expectedRepairs[i].last_line);
+              EXPECT_EQ(repairs[i].end, expectedRepairs[i].end);
+            }
+          }
+        }
+        // A character that the output code refuses in a held line is placed
+        // where it was read, whatever the pieces (here é and ç, in lines
+        // that stay and lines repaired around them), as long as the pieces
+        // kept to place it cover the line (not so for the long lines).
+        std::vector<Error> placed;
+        for (const std::size_t piece : {input.size() + 1, std::size_t{64}, std::size_t{7}}) {
+          if (which == 2 && piece < input.size()) continue;
+          ConversionStream::Options options;
+          options.piece_size = piece;
+          options.locate = true;
+          options.errors = errors;
+          options.changes_listed = 3;
+          options.repair = true;
+          ConversionStream stream(Code::utf8, Code::sjis, lineEndingOfNumber(lineEnding),
+                                  [](const std::uint8_t*, std::size_t) { return true; }, options);
+          for (std::size_t at = 0; at < input.size(); at += piece) {
+            if (!stream.feed(input.data() + at, std::min(piece, input.size() - at))) break;
+          }
+          (void)stream.finish();
+          std::vector<Error> found = stream.changes();
+          found.insert(found.begin(), stream.error());
+          if (placed.empty()) placed = found;
+          ASSERT_EQ(found.size(), placed.size()) << which << " piece " << piece;
+          for (std::size_t i = 0; i < found.size(); ++i) {
+            EXPECT_EQ(found[i].kind, placed[i].kind) << which << " piece " << piece;
+            EXPECT_EQ(found[i].offset, placed[i].offset) << which << " piece " << piece;
+            EXPECT_EQ(found[i].column, placed[i].column) << which << " piece " << piece;
+          }
+        }
+        if (which == 0) {
+          // The first é of "ok Café" (byte 6, line 1, column 7).
+          const Error& first = errors == Errors::strict ? placed[0] : placed[1];
+          EXPECT_EQ(first.offset, 6u);
+          EXPECT_EQ(first.column, 7u);
+        }
+        if (lineEnding != kLineEndingKeep || errors != Errors::replace) continue;
+        // One piece is the whole text's repair.
+        const Result wide = convert(text, Code::utf8, Code::utf32_le, LineEnding::keep);
+        const Repaired done = repair(std::u32string_view(
+            reinterpret_cast<const char32_t*>(wide.bytes.data()), wide.bytes.size() / 4));
+        const Result back = convert(
+            std::string_view(reinterpret_cast<const char*>(done.text.data()), 4 * done.text.size()),
+            Code::utf32_le, Code::utf8, LineEnding::keep);
+        EXPECT_EQ(std::string(expected.bytes.begin(), expected.bytes.end()), back.bytes) << which;
+        ASSERT_EQ(expectedRepairs.size(), done.repairs.size()) << which;
+        for (std::size_t i = 0; i < done.repairs.size(); ++i) {
+          EXPECT_EQ(expectedRepairs[i].start, done.repairs[i].start);
+          EXPECT_EQ(expectedRepairs[i].end, done.repairs[i].end);
+          EXPECT_EQ(expectedRepairs[i].lost, done.repairs[i].lost);
+        }
       }
     }
   }

@@ -105,6 +105,10 @@ struct Options {
   // characters passes as it stands.
   bool mime_decode = false;
   Transfer mime_encode = Transfer::none;
+  // Lines that are mojibake of Japanese text are taken back after decoding,
+  // as repair() does (--repair); a character the wrong turns lost is
+  // malformed input under `errors`.
+  bool repair = false;
 };
 
 struct Result {
@@ -179,6 +183,7 @@ struct Repair {
   std::size_t end = 0;
   std::size_t line = 0;
   std::size_t lost = 0;
+  std::size_t last_line = 0;  // the line of the stretch's end
 };
 struct Repaired {
   std::u32string text;
@@ -310,6 +315,9 @@ class Stream {
   // the decoded text, as LineEndingsSeen flags (kSeenLf, kSeenCrLf, kSeenCr;
   // mek/types.h).
   [[nodiscard]] unsigned lineEndingsSeen() const noexcept;
+  // With Options::repair: the stretches repaired so far (start and end count
+  // characters of the decoded text).
+  [[nodiscard]] std::vector<Repair> repairs() const;
 
  private:
   struct Shared;  // the lock, and the output kept without a writer

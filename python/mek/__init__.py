@@ -113,9 +113,10 @@ def _mime_encode(words: Optional[str]) -> "_mek.Transfer":
 
 def _options(errors: str = "strict", replacement: int = 0, fallback: bool = False,
              folds: Sequence[str] = (), detection: str = "score", mime_decode: bool = False,
-             mime_encode: Optional[str] = None) -> "_mek.Options":
+             mime_encode: Optional[str] = None, repair: bool = False) -> "_mek.Options":
     return _mek.Options(_errors(errors), replacement, bool(fallback), _folds(folds),
-                        _detection(detection), bool(mime_decode), _mime_encode(mime_encode))
+                        _detection(detection), bool(mime_decode), _mime_encode(mime_encode),
+                        bool(repair))
 
 
 def _replacement(replacement: Optional[str], to: "_mek.Code") -> int:
@@ -231,7 +232,7 @@ def _raise(error: tuple, source: "_mek.Code", to: "_mek.Code", data=b"", text: O
 def convert(data, to: str, *, source: str = "auto", eol: str = "lf", errors: str = "strict",
             replacement: Optional[str] = None, fallback: bool = False,
             folds: Sequence[str] = (), detection: str = "score", mime_decode: bool = False,
-            mime_encode: Optional[str] = None) -> bytes:
+            mime_encode: Optional[str] = None, repair: bool = False) -> bytes:
     """Converts the bytes ``data`` from ``source`` (detected for 'auto') to
     the code ``to``. ``eol``: 'lf' (the default, as the command line and
     the C++ library write), 'crlf', 'cr' or 'keep' (every line ending as it
@@ -244,10 +245,13 @@ def convert(data, to: str, *, source: str = "auto", eol: str = "lf", errors: str
     ``mime_decode`` reads the encoded words (RFC 2047) of a mail's header
     block, the lines up to the first empty one; ``mime_encode`` ('B' or
     'Q') writes its lines that hold characters beyond ASCII as encoded
-    words of ``to``, folded at 76 characters."""
+    words of ``to``, folded at 76 characters. With ``repair``, lines that
+    are mojibake of Japanese text are taken back after decoding, as
+    repair() does; a character the mojibake lost is malformed input under
+    ``errors``."""
     source_code, to_code = _code(source, source=True), _code(to)
     options = _options(errors, _replacement(replacement, to_code), fallback, folds, detection,
-                       mime_decode, mime_encode)
+                       mime_decode, mime_encode, repair)
     output, error, _, _ = _mek.convert(data, source_code, to_code, _eol(eol), options)
     if error is not None:
         _raise(error, _source_of(data, source_code, detection), to_code, data)
@@ -256,12 +260,12 @@ def convert(data, to: str, *, source: str = "auto", eol: str = "lf", errors: str
 
 def decode(data, source: str = "auto", *, eol: str = "lf", errors: str = "strict",
            replacement: Optional[str] = None, folds: Sequence[str] = (),
-           detection: str = "score", mime_decode: bool = False) -> str:
+           detection: str = "score", mime_decode: bool = False, repair: bool = False) -> str:
     """The text of the bytes ``data`` in ``source`` (detected for 'auto');
     the options are those of convert()."""
     source_code = _code(source, source=True)
     options = _options(errors, _replacement(replacement, _UTF8), False, folds, detection,
-                       mime_decode)
+                       mime_decode, repair=repair)
     text, error, _, _ = _mek.decode(data, source_code, _eol(eol), options)
     if error is not None:
         _raise(error, _source_of(data, source_code, detection), _UTF8, data)

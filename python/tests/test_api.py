@@ -240,5 +240,15 @@ def test_repair():
     assert text == "ok\nこんにちは、世界\ufffd\nCafé"
     assert repairs == [mek.Repair("utf8 read as cp932", 3, 18, 2, 1)]
     assert mek.repair("Ærø") == ("Ærø", [])
+    # repair=True does it inside a conversion; the lost character is
+    # malformed input under the error policy.
+    broken = "ok\r\n‚±‚ñ‚É‚¿‚Í\r\n縺薙ｓ縺ｫ縺｡縺ｯ縲∽ｸ也阜縲".encode()
+    assert mek.decode(broken, "utf8", eol="keep", errors="replace", repair=True) == \
+        "ok\r\nこんにちは\r\nこんにちは、世界\ufffd"
+    assert mek.convert(broken, "sjis", source="utf8", errors="skip", repair=True) == \
+        "ok\nこんにちは\nこんにちは、世界".encode("cp932")
+    with pytest.raises(mek.DecodeError):
+        mek.decode(broken, "utf8", repair=True)
+    assert mek.decode(broken, "utf8", eol="keep") == broken.decode()
     with pytest.raises(TypeError):
         mek.repair(b"bytes")

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "mek/converter.h"
@@ -23,6 +24,16 @@ namespace mek {
 struct Stage;
 struct StageRequest;
 using StageMaker = bool (*)(const StageRequest& request, Stage& stage);
+
+// Lines in a row that Options::repair took back by the same wrong turns.
+struct RepairedStretch {
+  std::string chain;             // the turns in the order taken: "utf8 read as cp932"
+  std::uint64_t start = 0;       // characters of the decoded text, [start, end)
+  std::uint64_t end = 0;         // (the end of the last line, before its line end)
+  std::uint64_t first_line = 0;  // lines of the decoded text, from 1
+  std::uint64_t last_line = 0;
+  std::uint64_t lost = 0;  // characters the turns lost, written under the error policy
+};
 
 // A whole conversion over a text that arrives in pieces of any size: an
 // ordered list of stages (convert/stage_list.h), the decoder, the folds, the
@@ -85,6 +96,10 @@ class ConversionStream {
     // kind (bytes before the decoder, text, bytes after the encoder), after
     // the others of its kind.
     std::vector<StageMaker> added_stages;
+    // With true, lines that are mojibake of Japanese text are taken back
+    // after decoding (repairs() tells which); a character the wrong turns
+    // lost is malformed input under the error policy.
+    bool repair = false;
     // With true, a pair that has a fused path (Shift_JIS, cp932, EUC-JP,
     // ISO-2022-JP, UTF-16 and UTF-32 to UTF-8, UTF-8 to Shift_JIS, cp932,
     // EUC-JP, ISO-2022-JP and UTF-16LE, with any line ending) is converted in one
@@ -152,6 +167,9 @@ class ConversionStream {
   // The changes listed so far, which the stream then forgets: a caller that
   // tells them as they come keeps the memory bounded.
   std::vector<Error> takeChanges();
+  // With Options::repair: the stretches repaired so far, in the text's
+  // order.
+  std::vector<RepairedStretch> repairs() const;
 
  private:
   class Impl;
