@@ -137,6 +137,12 @@ bool RepairStage::line(const std::uint8_t* begin, std::size_t bytes, Area& out) 
 bool RepairStage::run(const std::uint8_t* begin, const std::uint8_t* end, bool last, Area& out) {
   out.size = 0;
   if (error_ != ErrorKind::none) return false;
+  // The stage after reads its input from `out` even when a held line leaves
+  // it empty, and puts what it carries before it: the area must exist.
+  if (!out.reserve(1)) {
+    error_ = ErrorKind::no_memory;
+    return false;
+  }
   const std::uint8_t* p = begin;
   for (;;) {
     const std::uint8_t* q = p;
