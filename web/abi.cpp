@@ -187,6 +187,11 @@ MEK_ABI MekStream* mek_stream_new(int from, int to, int eol, int errors, std::ui
 MEK_ABI int mek_stream_feed(MekStream* s, const std::uint8_t* data, std::size_t size) {
   return s->stream.feed(viewOf(data, size));
 }
+// Converts and keeps as output all that was fed but what a later byte could
+// still change; 0 once the conversion has failed.
+MEK_ABI int mek_stream_flush(MekStream* s) {
+  return s->stream.flush();
+}
 // Ends the text; 1 when the whole text converted.
 MEK_ABI int mek_stream_finish(MekStream* s) {
   return s->stream.finish();

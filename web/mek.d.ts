@@ -104,6 +104,8 @@ export class Converter {
   /** False once the conversion has failed. */
   readonly ok: boolean;
   feed(bytes: Bytes): Uint8Array;
+  /** The output of all fed so far but what a later byte could still change. */
+  flush(): Uint8Array;
   finish(): Uint8Array;
   readonly error: Problem;
   readonly changeCount: number;

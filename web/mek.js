@@ -165,6 +165,12 @@ function bindMek(M) {
       });
       return outs.length === 1 ? outs[0] : concat(outs);
     }
+    // The output of all that was fed but what a later byte could change
+    // (a piece is otherwise converted once it is whole).
+    flush() {
+      this.ok = M._mek_stream_flush(this.handle) !== 0 && this.ok;
+      return this.take();
+    }
     finish() {
       this.ok = M._mek_stream_finish(this.handle) !== 0 && this.ok;
       return this.take();

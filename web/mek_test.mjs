@@ -129,6 +129,8 @@ for (const [input, options] of streamed) {
       const parts = [];
       for (let at = 0; at < input.length; at += size) {
         parts.push(...converter.feed(input.subarray(at, at + size)));
+        // A flush now and then gives out what is ready, and changes nothing.
+        if (at % 5 === 0) parts.push(...converter.flush());
       }
       parts.push(...converter.finish());
       assert.equal(converter.ok, true);
@@ -144,6 +146,14 @@ for (const [input, options] of streamed) {
     assert.deepEqual(detector.finish(), mek.detect(input));
   });
 }
+
+run('flush gives out what is ready', () => {
+  const converter = new mek.Converter({ from: 'sjis' });
+  assert.deepEqual(converter.feed(example('sample-sjis.txt')).length, 0);
+  assert.deepEqual(converter.flush(), text);
+  assert.equal(converter.finish().length, 0);
+  converter.free();
+});
 
 // Names: the forgiving match, and unknown ones refused.
 run('names', () => {
