@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The page in headless Chromium, against the native tool.
 
-Gives the page every example file, a 50 MB file and a corrupt one, and
+Drops on the page every example file, a 50 MB file and a corrupt one, and
 checks for each what the tool says: the detected code and line endings
 (--guess), the preview (the text decoded to UTF-8), the problems (--check)
 and the downloaded bytes (the conversion with the page's default choices:
@@ -77,10 +77,19 @@ def start(lang):
 
 
 def give(driver, paths):
-    chooser = driver.find_element("id", "choose")
-    driver.execute_script("arguments[0].hidden = false", chooser)
-    chooser.send_keys("\n".join(paths))
-    driver.execute_script("arguments[0].hidden = true", chooser)
+    """Drops the files on the page: a file input of the test's own takes them
+    from the disk, and a drop event carries them to the drop area."""
+    carrier = driver.execute_script(
+        "const i = document.createElement('input'); i.type = 'file'; i.multiple = true;"
+        "document.body.append(i); return i;")
+    carrier.send_keys("\n".join(paths))
+    driver.execute_script(
+        "const carrier = arguments[0], data = new DataTransfer();"
+        "for (const f of carrier.files) data.items.add(f);"
+        "carrier.remove();"
+        "document.getElementById('drop').dispatchEvent("
+        "new DragEvent('drop', {dataTransfer: data, bubbles: true, cancelable: true}));",
+        carrier)
 
 
 CARDS = """return Array.from(document.querySelectorAll('section.file')).map((s) => ({
