@@ -142,7 +142,9 @@ class Output {
   bool as_it_comes_ = false;
   bool first_write_ = true;
   std::uint64_t written_ = 0;  // bytes written to `fd_`
-  std::uint64_t synced_ = 0;   // bytes whose writing back has been started
+  // Bytes whose writing back has been started (where the system can be
+  // asked to start it).
+  [[maybe_unused]] std::uint64_t synced_ = 0;
   static constexpr std::uint64_t kWriteBackStep = std::uint64_t{8} << 20;
 
   // Opening, a commit, abandon() and interrupt() exclude one another; so do
