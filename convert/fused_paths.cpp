@@ -173,9 +173,11 @@ class Utf8ToEncoder final : public FusedPath<Utf8ToEncoder<kRule>> {
   // sequence in EUC-JP's JIS X 0212 gives three), and an LF as CR LF in
   // UTF-16 four. In ISO-2022-JP a two-byte sequence gives at most six (its
   // escape and its pair), and a CR after it five (ESC ( B, CR, LF): at
-  // most eleven from three bytes.
+  // most eleven from three bytes. A piece that begins in another set than
+  // ASCII may first write the ESC ( B that its first character needs.
   std::size_t outputBound(std::size_t n) const override {
-    return (stateful_ ? 4 : kRule == LineEnding::crlf ? 4 : 2) * n;
+    if (stateful_) return 4 * n + 3;
+    return (kRule == LineEnding::crlf ? 4 : 2) * n;
   }
 
   template <bool kWrite>
