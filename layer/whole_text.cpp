@@ -1,5 +1,6 @@
 // Whole texts: detection, conversion, exact sizes and checks.
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -186,6 +187,11 @@ std::vector<Error> check(std::string_view input, Code from, Code to, const Optio
     return problems;
   }
   problems = stream.changes();
+  // A stage that holds a header field or a line lets its characters go
+  // when the field ends, so what the encoder refuses there is found after
+  // problems later in the input: the list is given in the input's order.
+  std::stable_sort(problems.begin(), problems.end(),
+                   [](const Error& a, const Error& b) { return a.offset < b.offset; });
   return problems;
 }
 
