@@ -134,14 +134,20 @@ class ConversionStream::Impl {
   void followHolds(std::vector<Origin>& held, const Origin& now, const Origin& none,
                    const Run& run) const;
   // The places of the units that the stages holding whole lines hold
-  // (Stage::holds_lines): before a step's stages run, how much each
-  // carries; after, the units each got in the step are placed at `step`;
-  // linePlace() then tells where a unit of stage i's last run stands, and
-  // trimLines() keeps the places of what each carries on.
+  // (Stage::holds_lines, and the line-holding stage of --repair): before a
+  // step's stages run, how much each carries; after, the units each got in the step are placed at
+  // `step`; linePlace() then tells where a unit of stage i's last run stands, and trimLines() keeps
+  // the places of what each carries on.
   void startLines();
   void beforeLines();
   void extendLines(const Place& step, const Run& run);
   Place linePlace(std::size_t i, const std::uint8_t* at) const;
+  // The place of the index-th unit of stage i's last input (what it held,
+  // then what it got).
+  Place placeOfUnit(std::size_t i, std::size_t index) const;
+  // The units that stage i holds: the lines of --repair, or what a stream
+  // stage carries.
+  std::size_t heldUnits(std::size_t i) const;
   void trimLines();
   // The failure of a text stage that holds lines, placed where linePlace()
   // says; false for the other stages.
@@ -152,15 +158,10 @@ class ConversionStream::Impl {
   Place sourcePlace(char32_t c, std::size_t skip = 0) const;
   // The changes of the stages that hold lines in the last step.
   void lineChanges(const Place& step, std::vector<Error>& found) const;
-  // With --repair, while pieces are run again: where each unit that the
-  // line-holding stage holds was read, and where those it gave in the last
-  // step that are no line end were, in order.
-  struct RepairPlaces {
-    std::deque<Place> held;
-    std::vector<Place> given;
-  };
-  void startRepairLines();
-  void followRepairLines(const Place& step, const Run& run, const Area* areas);
+  // With --repair, after extendLines(): where each unit that the
+  // line-holding stage gave in the last step and that is no line end was
+  // read, in order (repair_given_).
+  void repairGiven(const Run& run, const Area* areas);
   // The place of the character at `unit`, which reached the encoder in the
   // last step's text at `internal`, when the line-holding stage gave it.
   const Place* repairLinePlace(const std::uint8_t* internal, const std::uint8_t* unit) const;
@@ -215,7 +216,7 @@ class ConversionStream::Impl {
   Run step_run_;
   std::unique_ptr<Area[]> step_areas_;
   std::size_t repair_at_ = kNoStage;  // the line-holding stage of --repair
-  RepairPlaces repair_places_;
+  std::vector<Place> repair_given_;
 
   // The worker and what it shares with the caller.
   std::thread thread_;

@@ -164,7 +164,6 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
   if (!past_.empty()) {
     const Error kept = failure_;
     restore(past_.front().saved);
-    startRepairLines();
     for (Past& past : past_) {
       replay(past.bytes.data() + Area::kHeadroom, past.bytes.data() + past.bytes.size(), false,
              past.consumed, held);
@@ -172,7 +171,6 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
     failure_ = kept;
   }
   restore(saved);
-  if (past_.empty()) startRepairLines();
   Area* const areas = step_areas_.get();
   Area& decoded = areas[decoder_at_];
   Run& run = step_run_;
@@ -241,7 +239,7 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
     step.bytes = stepBytes.bytes;
     extendLines(step, run);
     lineChanges(step, found_here);
-    followRepairLines(step, run, areas);
+    repairGiven(run, areas);
     // A character the encoder held from before (a kana that a voiced mark
     // may follow) is placed where it was read, not at this step.
     const Place& heldByEncoder = held[encoder_at_];
@@ -309,7 +307,6 @@ void ConversionStream::Impl::locate(std::uint8_t* begin, const std::uint8_t* end
   restore(past_.empty() ? saved : past_.front().saved);
   failure_ = Error{};
   startLines();
-  startRepairLines();
   std::vector<Place> held(stages_.size());
   bool found = false;
   for (Past& past : past_) {
@@ -380,15 +377,14 @@ bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end
     }
     std::uint8_t* const internal = text;
     const std::size_t internalSize = textSize;
-    {
-      Place here = step;
-      here.known = true;
-      Error stepBytes;
-      keepBytes(stepBytes, pending, stepEnd);
-      here.byte_count = stepBytes.byte_count;
-      here.bytes = stepBytes.bytes;
-      followRepairLines(here, run, areas);
-    }
+    // Where this step's characters stand, and the bytes they came from.
+    step.known = true;
+    Error stepBytes;
+    keepBytes(stepBytes, pending, stepEnd);
+    step.byte_count = stepBytes.byte_count;
+    step.bytes = stepBytes.bytes;
+    extendLines(step, run);
+    repairGiven(run, areas);
     error = runStages(encoder_at_, encoder_at_ + 1, areas, text, textSize, final, &run);
     if (error != ErrorKind::none) {
       // The character that this byte completed is the one the encoder
@@ -435,9 +431,6 @@ bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end
       }
       // A character of what a stage that holds lines let go in this step is
       // placed where the text that gave it stands.
-      Place here = step;
-      here.known = true;
-      extendLines(here, run);
       if (const Place source = sourcePlace(c); source.known) {
         failure_.offset = source.offset;
         failure_.line = source.line;
@@ -457,13 +450,7 @@ bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end
     tally_ = next;
     // Where the held characters stand: a hold that this step renewed is of
     // this step's character.
-    step.known = true;
-    Error bytes;
-    keepBytes(bytes, pending, stepEnd);
-    step.byte_count = bytes.byte_count;
-    step.bytes = bytes.bytes;
     followHolds(held, step, Place{}, run);
-    extendLines(step, run);
     trimLines();
   }
   return false;
@@ -474,38 +461,44 @@ void ConversionStream::Impl::startLines() {
   line_units_.assign(stages_.size(), 0);
 }
 
+std::size_t ConversionStream::Impl::heldUnits(std::size_t i) const {
+  return stages_[i].repair ? stages_[i].repair->heldUnits() : stages_[i].stream.carried() / 2;
+}
+
 void ConversionStream::Impl::beforeLines() {
-  for (std::size_t i = 0; i < line_units_.size(); ++i) {
-    line_units_[i] = stages_[i].stream.carried() / 2;
-  }
+  for (std::size_t i = 0; i < line_units_.size(); ++i) line_units_[i] = heldUnits(i);
 }
 
 void ConversionStream::Impl::extendLines(const Place& step, const Run& run) {
   for (std::size_t i = decoder_at_ + 1; i < encoder_at_ && i < line_places_.size(); ++i) {
-    if (stages_[i].holds_lines == ErrorKind::none) continue;
+    if (stages_[i].holds_lines == ErrorKind::none && !stages_[i].repair) continue;
     // The units the stage got in this step: all of this step's characters.
     line_places_[i].insert(line_places_[i].end(), run.units[i - 1], step);
     line_units_[i] += run.units[i - 1];
   }
 }
 
-ConversionStream::Impl::Place ConversionStream::Impl::linePlace(std::size_t i,
-                                                                const std::uint8_t* at) const {
-  const StreamStage& stage = stages_[i].stream;
-  const std::deque<Place>& places = line_places_[i];
-  if (at == nullptr || stage.lastInput() == nullptr || at < stage.lastInput()) return Place{};
+ConversionStream::Impl::Place ConversionStream::Impl::placeOfUnit(std::size_t i,
+                                                                  std::size_t index) const {
   // The places end with the last unit the stage got; what it carried in
   // began its input, and the places of the units before those kept are not
   // known (they came before the pieces kept to be run again).
-  const auto index = static_cast<std::size_t>(at - stage.lastInput()) / 2;
+  const std::deque<Place>& places = line_places_[i];
   const std::size_t total = line_units_[i];
   if (index >= total || total - index > places.size()) return Place{};
   return places[places.size() - (total - index)];
 }
 
+ConversionStream::Impl::Place ConversionStream::Impl::linePlace(std::size_t i,
+                                                                const std::uint8_t* at) const {
+  const StreamStage& stage = stages_[i].stream;
+  if (at == nullptr || stage.lastInput() == nullptr || at < stage.lastInput()) return Place{};
+  return placeOfUnit(i, static_cast<std::size_t>(at - stage.lastInput()) / 2);
+}
+
 void ConversionStream::Impl::trimLines() {
   for (std::size_t i = 0; i < line_places_.size(); ++i) {
-    const std::size_t kept = stages_[i].stream.carried() / 2;
+    const std::size_t kept = heldUnits(i);
     while (line_places_[i].size() > kept) line_places_[i].pop_front();
   }
 }
@@ -568,33 +561,22 @@ ConversionStream::Impl::Place ConversionStream::Impl::sourcePlace(char32_t c,
   return Place{};
 }
 
-void ConversionStream::Impl::startRepairLines() {
-  repair_places_.held.clear();
-  repair_places_.given.clear();
-  // What the stage holds from before the pieces run again is placed nowhere.
-  if (repair_at_ != kNoStage) {
-    repair_places_.held.assign(stages_[repair_at_].repair->heldUnits(), Place{});
-  }
-}
-
-void ConversionStream::Impl::followRepairLines(const Place& step, const Run& run,
-                                               const Area* areas) {
-  std::deque<Place>& held = repair_places_.held;
-  std::vector<Place>& given = repair_places_.given;
-  given.clear();
+void ConversionStream::Impl::repairGiven(const Run& run, const Area* areas) {
+  repair_given_.clear();
   if (repair_at_ == kNoStage) return;
-  held.insert(held.end(), run.units[repair_at_ - 1], step);
-  const std::size_t left = stages_[repair_at_].repair->heldUnits();
-  const std::size_t consumed = held.size() > left ? held.size() - left : 0;
+  // The units the stage got and did not keep went out in this step.
+  const std::size_t total = line_units_[repair_at_];
+  const std::size_t left = heldUnits(repair_at_);
+  const std::size_t consumed = total > left ? total - left : 0;
   const std::size_t units = run.units[repair_at_];
   const std::uint8_t* const out = areas[repair_at_].data();
   for (std::size_t u = 0; u < units; ++u) {
     if (isLineEnd(out + 2 * u)) continue;
     // A line that stays gives unit for unit what it took; a repaired one
     // is placed where it began.
-    given.push_back(consumed == 0 ? Place{} : held[units == consumed ? u : 0]);
+    repair_given_.push_back(consumed == 0 ? Place{}
+                                          : placeOfUnit(repair_at_, units == consumed ? u : 0));
   }
-  held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(consumed));
 }
 
 const ConversionStream::Impl::Place* ConversionStream::Impl::repairLinePlace(
@@ -603,7 +585,7 @@ const ConversionStream::Impl::Place* ConversionStream::Impl::repairLinePlace(
   // Line ends are left out: the line-ending stage may have changed them.
   std::size_t k = 0;
   for (const std::uint8_t* q = internal; q < unit; q += 2) k += !isLineEnd(q);
-  const std::vector<Place>& given = repair_places_.given;
+  const std::vector<Place>& given = repair_given_;
   return k < given.size() && given[k].known ? &given[k] : nullptr;
 }
 
