@@ -140,6 +140,11 @@ class ConversionStream::Impl {
   // the places of what each carries on.
   void startLines();
   void beforeLines();
+  // Completes `step` (its offset, line and column set) with the bytes
+  // [from, to) it read, and places the units that the line-holding stages
+  // got in it (extendLines, repairGiven).
+  void placeStep(Place& step, const std::uint8_t* from, const std::uint8_t* to, const Run& run,
+                 const Area* areas);
   void extendLines(const Place& step, const Run& run);
   Place linePlace(std::size_t i, const std::uint8_t* at) const;
   // The place of the index-th unit of stage i's last input (what it held,

@@ -227,19 +227,12 @@ void ConversionStream::Impl::locateChanges(std::uint8_t* begin, const std::uint8
         ErrorKind::none) {
       break;
     }
-    // Where this step's characters stand, and the bytes they came from.
     Place step;
-    step.known = true;
     step.offset = change.offset;
     step.line = change.line;
     step.column = change.column;
-    Error stepBytes;
-    keepBytes(stepBytes, pending, stepEnd);
-    step.byte_count = stepBytes.byte_count;
-    step.bytes = stepBytes.bytes;
-    extendLines(step, run);
+    placeStep(step, pending, stepEnd, run, areas);
     lineChanges(step, found_here);
-    repairGiven(run, areas);
     // A character the encoder held from before (a kana that a voiced mark
     // may follow) is placed where it was read, not at this step.
     const Place& heldByEncoder = held[encoder_at_];
@@ -377,14 +370,7 @@ bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end
     }
     std::uint8_t* const internal = text;
     const std::size_t internalSize = textSize;
-    // Where this step's characters stand, and the bytes they came from.
-    step.known = true;
-    Error stepBytes;
-    keepBytes(stepBytes, pending, stepEnd);
-    step.byte_count = stepBytes.byte_count;
-    step.bytes = stepBytes.bytes;
-    extendLines(step, run);
-    repairGiven(run, areas);
+    placeStep(step, pending, stepEnd, run, areas);
     error = runStages(encoder_at_, encoder_at_ + 1, areas, text, textSize, final, &run);
     if (error != ErrorKind::none) {
       // The character that this byte completed is the one the encoder
@@ -454,6 +440,17 @@ bool ConversionStream::Impl::replay(std::uint8_t* begin, const std::uint8_t* end
     trimLines();
   }
   return false;
+}
+
+void ConversionStream::Impl::placeStep(Place& step, const std::uint8_t* from,
+                                       const std::uint8_t* to, const Run& run, const Area* areas) {
+  step.known = true;
+  Error bytes;
+  keepBytes(bytes, from, to);
+  step.byte_count = bytes.byte_count;
+  step.bytes = bytes.bytes;
+  extendLines(step, run);
+  repairGiven(run, areas);
 }
 
 void ConversionStream::Impl::startLines() {
