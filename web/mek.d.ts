@@ -81,6 +81,8 @@ export function codeNumber(name: CodeName | number): number;
 export function detect(bytes: Bytes, options?: DetectOptions): Detection;
 export function convert(bytes: Bytes, options?: ConvertOptions): Converted;
 /** Every problem of the text converted to `to` (or only decoded), at most `limit`. */
+/** The byte arrays one after the other, as one (a converter's pieces). */
+export function concat(parts: Uint8Array[]): Uint8Array;
 export function check(bytes: Bytes, options?: ConvertOptions, limit?: number): Problem[];
 export function describeProblem(problem: Problem, from: CodeName, to: CodeName): string;
 
@@ -118,6 +120,6 @@ export class Converter {
 declare const mek: {
   codes: typeof codes; codeNumber: typeof codeNumber; detect: typeof detect;
   Detector: typeof Detector; convert: typeof convert; Converter: typeof Converter;
-  check: typeof check; describeProblem: typeof describeProblem;
+  check: typeof check; describeProblem: typeof describeProblem; concat: typeof concat;
 };
 export default mek;

@@ -262,7 +262,7 @@ function bindMek(M) {
   }
 
   return { codes: names.slice(), codeNumber, detect, Detector, convert, Converter, check,
-    describeProblem };
+    describeProblem, concat };
 }
 
 const mek = bindMek(await createMekModule()); // ES module only

@@ -106,6 +106,16 @@ CARDS = """return Array.from(document.querySelectorAll('section.file')).map((s) 
 }));"""
 
 
+def requested(driver):
+    """The addresses the page asked the network for, from the browser's log."""
+    urls = []
+    for entry in driver.get_log("performance"):
+        message = json.loads(entry["message"])["message"]
+        if message["method"] == "Network.requestWillBeSent":
+            urls.append(message["params"]["request"]["url"])
+    return urls
+
+
 def wait(driver, limit=600):
     """The cards once every file is done, and the progress values seen."""
     seen = []
@@ -221,10 +231,7 @@ try:
                 _, output, _ = native(["-ocp932", "-keep"], path)
                 if z.read(card["download"]) != output:
                     fail("%s in the ZIP differs from the tool's" % card["download"])
-    for entry in driver.get_log("performance"):
-        message = json.loads(entry["message"])["message"]
-        if message["method"] == "Network.requestWillBeSent":
-            requests.append(message["params"]["request"]["url"])
+    requests += requested(driver)
 finally:
     driver.quit()
 
@@ -238,10 +245,7 @@ try:
         fail("no Japanese page for a Japanese browser: %r" % title)
     if shots:
         driver.save_screenshot(os.path.join(shots, "web-page-ja.png"))
-    for entry in driver.get_log("performance"):
-        message = json.loads(entry["message"])["message"]
-        if message["method"] == "Network.requestWillBeSent":
-            requests.append(message["params"]["request"]["url"])
+    requests += requested(driver)
 finally:
     driver.quit()
 

@@ -103,7 +103,7 @@ async function run(mek, { id, file, options }) {
     const failure = converter.ok ? null : 'cannot convert bytes at ' + converter.error.message;
     return {
       found, from, lineEndings: checker.lineEndings,
-      preview: new TextDecoder().decode(concatParts(previewParts)),
+      preview: new TextDecoder().decode(mek.concat(previewParts)),
       previewCut: file.size > PREVIEW,
       problems, problemCount: checker.changeCount,
       changes: converter.changeCount,
@@ -116,16 +116,4 @@ async function run(mek, { id, file, options }) {
     checker.free();
     previewer.free();
   }
-}
-
-function concatParts(list) {
-  let size = 0;
-  for (const part of list) size += part.length;
-  const all = new Uint8Array(size);
-  let at = 0;
-  for (const part of list) {
-    all.set(part, at);
-    at += part.length;
-  }
-  return all;
 }
