@@ -5,6 +5,7 @@
 #
 # usage: fuzz/run.sh [seconds-per-target] [target...]
 #   MEK_FUZZ_BUILD   build folder (default build-fuzz)
+#   MEK_FUZZ_JOBS    targets run at once (default: the processors)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -34,14 +35,12 @@ seeds_for() {
 }
 
 mkdir -p fuzz/artifacts
-failed=()
-printf '%-24s %12s %8s\n' target executions result
-for target in "${targets[@]}"; do
-  work="$build/fuzz/work/$target"
+# Runs one target; its line of the table goes to $build/fuzz/TARGET.result.
+run_target() {
+  local target=$1 work="$build/fuzz/work/$1" log="$build/fuzz/$1.log" status=0 runs result
+  local -a seeds
   mkdir -p "$work"
-  log="$build/fuzz/$target.log"
   mapfile -t seeds < <(seeds_for "$target")
-  status=0
   "$build/fuzz/$target" -max_total_time="$seconds" -max_len=2048 -timeout=10 \
     -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="fuzz/artifacts/$target-" \
     "$work" "${seeds[@]}" >"$log" 2>&1 || status=$?
@@ -51,9 +50,30 @@ for target in "${targets[@]}"; do
     grep -q 'every input is skipped' "$log" && result="ok (no converter yet)"
   else
     result="FAILED ($status)"
-    failed+=("$target")
   fi
-  printf '%-24s %12s %8s\n' "$target" "${runs:-?}" "$result"
+  printf '%-24s %12s %8s\n' "$target" "${runs:-?}" "$result" >"$build/fuzz/$target.result"
+}
+
+# As many targets at once as there are processors (MEK_FUZZ_JOBS to choose).
+jobs=${MEK_FUZZ_JOBS:-$(nproc)}
+running=0
+for target in "${targets[@]}"; do
+  rm -f "$build/fuzz/$target.result"
+  run_target "$target" &
+  running=$((running + 1))
+  if [ "$running" -ge "$jobs" ]; then
+    wait -n || true
+    running=$((running - 1))
+  fi
+done
+wait
+
+failed=()
+printf '%-24s %12s %8s\n' target executions result
+for target in "${targets[@]}"; do
+  line=$(cat "$build/fuzz/$target.result" 2>/dev/null || printf '%-24s %12s %8s' "$target" '?' 'FAILED (no result)')
+  echo "$line"
+  case "$line" in *FAILED*) failed+=("$target") ;; esac
 done
 
 if [ ${#failed[@]} -gt 0 ]; then
