@@ -47,6 +47,9 @@ INPUT_CODES = {"sjis": 1, "euc_jp": 2, "jis": 3, "utf8": 4, "utf16_be": 5, "utf1
                "utf16_bom": 7, "utf32_be": 9, "utf32_le": 10, "utf32_bom": 11, "cp932": 13}
 
 
+MOJIBAKE_SOURCES = ["こんにちは、世界。", "日本語のテキストです", "ﾊﾝｶｸ カナ と 漢字"]
+
+
 def write(directory, data):
     directory.mkdir(parents=True, exist_ok=True)
     (directory / hashlib.sha1(data).hexdigest()[:16]).write_bytes(data)
@@ -73,6 +76,15 @@ def main():
             write(CORPUS / "convert_in_memory", header + data)
         for edge in EDGES[name]:
             write(CORPUS / f"decode_{name}", bytes.fromhex(edge))
+    # Mojibake for --repair (the high bit of the first byte), in UTF-8 with
+    # a clean line between, under each error policy and small pieces.
+    for i, text in enumerate(MOJIBAKE_SOURCES):
+        broken = [text.encode("utf-8").decode("cp932", "replace"),
+                  text.encode("cp932").decode("latin-1"),
+                  text.encode("euc_jp").decode("latin-1")]
+        data = ("\n".join(broken) + "\nplain line\n").encode("utf-8")
+        header = bytes([0x80 | INPUT_CODES["utf8"], 1 + i % 12, i % 3, (i % 4) | (i << 3)])
+        write(CORPUS / "convert_in_memory", header + data)
     for text in texts + ["\U0001f600\r\n", "\ufeffA"]:
         write(CORPUS / "internal", text.encode("utf-16-be"))
         # Round-trip form: ASCII bytes as they are, other units behind 0x80.
