@@ -46,25 +46,24 @@ inline std::uint16_t codeOf(const std::uint16_t* table, const std::uint8_t* p, i
   return table[static_cast<std::uint16_t>(p[2 * k] << 8 | p[2 * k + 1])];
 }
 
-// The codes of the eight units at p, lane k the code of unit k.
+// The codes of the eight units at p, lane k the code of unit k. They are
+// put together four to a register rather than inserted one by one, which
+// would chain their latencies.
 MEK_SSSE3 inline __m128i codesOf(const std::uint16_t* table, const std::uint8_t* p) {
-  __m128i c = _mm_cvtsi32_si128(codeOf(table, p, 0));
-  c = _mm_insert_epi16(c, codeOf(table, p, 1), 1);
-  c = _mm_insert_epi16(c, codeOf(table, p, 2), 2);
-  c = _mm_insert_epi16(c, codeOf(table, p, 3), 3);
-  c = _mm_insert_epi16(c, codeOf(table, p, 4), 4);
-  c = _mm_insert_epi16(c, codeOf(table, p, 5), 5);
-  c = _mm_insert_epi16(c, codeOf(table, p, 6), 6);
-  return _mm_insert_epi16(c, codeOf(table, p, 7), 7);
+  std::uint64_t halves[2] = {};
+  for (int k = 0; k < 8; ++k) {
+    halves[k / 4] |= std::uint64_t{codeOf(table, p, k)} << (16 * (k % 4));
+  }
+  return _mm_unpacklo_epi64(_mm_cvtsi64_si128(static_cast<long long>(halves[0])),
+                            _mm_cvtsi64_si128(static_cast<long long>(halves[1])));
 }
 
 MEK_SSSE3 inline __m128i select(__m128i mask, __m128i yes, __m128i no) {
   return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
 }
 
-// The units of the eight pairs at p, lane k the unit of the pair at 2k.
-// The units are put together four to a register rather than inserted one
-// by one, which would chain their latencies.
+// The units of the eight pairs at p, lane k the unit of the pair at 2k,
+// put together as codesOf() does.
 MEK_SSSE3 inline __m128i pairUnits(const std::uint16_t* table, const std::uint8_t* p) {
   std::uint64_t halves[2] = {};
   for (int k = 0; k < 8; ++k) {
