@@ -82,15 +82,18 @@ class ConversionStream::Impl {
     std::vector<bool> held_before;
     std::vector<std::size_t> units;
   };
-  // A piece that a held character came from, kept to be run again.
+  // Pieces in a row that a held character came from, kept to be run
+  // again: the stages before the first, and the bytes of them all.
   struct Past {
     Saved saved;
     std::uint64_t consumed;
-    std::uint64_t piece;
-    std::vector<std::uint8_t> bytes;  // Area::kHeadroom bytes of room, then the piece
+    std::uint64_t piece;              // the first
+    std::uint64_t last_piece;         // the last
+    std::vector<std::uint8_t> bytes;  // Area::kHeadroom bytes of room, then the pieces
   };
   static constexpr std::uint64_t kNoPiece = ~std::uint64_t{0};
   static constexpr std::size_t kPastPieces = 16;
+  static constexpr std::size_t kPastBytes = 1 << 20;
 
   bool ready() const { return error_ == ErrorKind::none && !finished_; }
   StreamStage& decoder() { return stages_[decoder_at_].stream; }

@@ -57,18 +57,33 @@ void ConversionStream::Impl::keepPast(const std::uint8_t* begin, const std::uint
   const std::uint64_t piece = pieces_++;
   followHolds(origins_, std::uint64_t{piece}, kNoPiece, run);
   const std::uint64_t oldest = *std::min_element(origins_.begin(), origins_.end());
-  while (!past_.empty() && past_.front().piece < oldest) past_.pop_front();
+  while (!past_.empty() && past_.front().last_piece < oldest) past_.pop_front();
   if (oldest > piece) return;
   try {
     // Room before the bytes, where a stage puts what it carries.
     std::vector<std::uint8_t> bytes(Area::kHeadroom);
     bytes.insert(bytes.end(), begin, end);
-    past_.push_back(Past{saved, consumed_, piece, std::move(bytes)});
+    past_.push_back(Past{saved, consumed_, piece, piece, std::move(bytes)});
+    // A hold that no piece renews (a line or a header field held whole,
+    // over tiny pieces) keeps the pieces since it began: beyond a few, the
+    // second oldest is joined to the oldest, which is run again from the
+    // same stages, a byte at a time either way. Only beyond kPastBytes
+    // is the oldest let go.
+    while (past_.size() > kPastPieces) {
+      Past& first = past_[0];
+      Past& second = past_[1];
+      if (first.bytes.size() + second.bytes.size() > kPastBytes) {
+        past_.pop_front();
+        continue;
+      }
+      first.bytes.insert(first.bytes.end(), second.bytes.begin() + Area::kHeadroom,
+                         second.bytes.end());
+      first.last_piece = second.last_piece;
+      past_.erase(past_.begin() + 1);
+    }
   } catch (const std::bad_alloc&) {
     past_.clear();  // the held character is then placed at the failed piece
   }
-  // A hold that no piece renews is of tiny pieces; a few of them are kept.
-  while (past_.size() > kPastPieces) past_.pop_front();
 }
 
 namespace {
