@@ -414,8 +414,8 @@ TEST(MailHeaderStreamTest, PiecesGiveTheWholeConversionAndPlaces) {
           }
           std::string placed;
           // Places are traced back through the pieces kept since the field
-          // began, at most 16 of them: pieces of 7 bytes keep a field.
-          for (const std::size_t piece : {1 << 16, 7, 64}) {
+          // began, however many and however small.
+          for (const std::size_t piece : {1 << 16, 7, 64, 1}) {
             ConversionStream::Options options;
             options.piece_size = piece;
             options.locate = true;
