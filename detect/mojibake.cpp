@@ -52,12 +52,26 @@ int singleByte(const std::uint16_t (&high)[128], char16_t unit) {
 
 // Turns the characters back into the bytes that `reading` read them from.
 // Answers the bytes' count, or -1 when a character has none.
-// With `nec_row13`, the mathematical symbols that cp932 has twice (JIS row 2
-// and the NEC row 13, 87 90..87 9C: ≒ ≡ ∫ √ ⊥ ∠ ∵ ∩ ∪) are given their
-// row 13 codes.
+// The mathematical symbols that cp932 has twice (JIS row 2 and the NEC row
+// 13, 87 90..87 9C: ≒ ≡ ∫ √ ⊥ ∠ ∵ ∩ ∪) are given their JIS codes
+// (Twins::jis), their row 13 codes (Twins::nec), or, as UTF-8 needs
+// (Twins::context), the JIS code where its second byte, a lead byte of
+// UTF-8, is followed by a continuation byte, and the row 13 code, two
+// continuation bytes, elsewhere.
+enum class Twins { jis, nec, context };
+constexpr std::uint16_t kTwin = 0x400;  // marks the first byte of a JIS code to weigh
+
+std::uint16_t necCode(char16_t unit) {
+  for (std::uint16_t nec = 0x8790; nec <= 0x879C; ++nec) {
+    if (kCp932HighToUnicode[sjisHighIndex(0x87, nec & 0xFF)] == unit) return nec;
+  }
+  return 0;
+}
+
 long invertReading(Reading reading, const char16_t* text, std::size_t size, std::uint16_t* out,
-                   bool nec_row13, bool& twice_coded) {
+                   Twins twins, bool& twice_coded) {
   std::size_t n = 0;
+  bool marked = false;
   for (std::size_t i = 0; i < size; ++i) {
     const char16_t unit = text[i];
     if (unit == 0xFFFD) {
@@ -97,12 +111,12 @@ long invertReading(Reading reading, const char16_t* text, std::size_t size, std:
           continue;
         }
         std::uint16_t code = kUnicodeToCp932Code[unit];
-        if (code >= 0x8100 && code < 0x8200) {
-          for (std::uint16_t nec = 0x8790; nec <= 0x879C; ++nec) {
-            if (kCp932HighToUnicode[sjisHighIndex(0x87, nec & 0xFF)] != unit) continue;
-            twice_coded = true;
-            if (nec_row13) code = nec;
-          }
+        std::uint16_t twin = 0;
+        if (code >= 0x8100 && code < 0x8200 && necCode(unit) != 0) {
+          twice_coded = true;
+          if (twins == Twins::nec) code = necCode(unit);
+          if (twins == Twins::context) twin = kTwin;
+          marked = marked || twin != 0;
         }
         if (code == kNoMapping || (unit >= 0xE000 && unit <= 0xF8FF)) return -1;
         // Only a character that reads back as itself: no twin's code.
@@ -110,7 +124,7 @@ long invertReading(Reading reading, const char16_t* text, std::size_t size, std:
             code < 0x100 ? (code < 0x80 ? code : kCp932HighToUnicode[sjisHighIndex(code, 0)])
                          : kCp932HighToUnicode[sjisHighIndex(code >> 8, code & 0xFF)];
         if (back != unit) return -1;
-        if (code >= 0x100) out[n++] = (code >> 8) | maybe;
+        if (code >= 0x100) out[n++] = (code >> 8) | maybe | twin;
         out[n++] = (code & 0xFF) | maybe;
         continue;
       }
@@ -137,6 +151,16 @@ long invertReading(Reading reading, const char16_t* text, std::size_t size, std:
     if (byte < 0) return -1;
     out[n++] = static_cast<std::uint16_t>(byte) | maybe;
   }
+  for (std::size_t i = 0; marked && i + 1 < n; ++i) {
+    if ((out[i] & kTwin) == 0) continue;
+    out[i] &= ~kTwin;
+    const std::uint16_t next = i + 2 < n ? out[i + 2] : kLost;
+    if ((next & (kLost | kMaybeLost)) == 0 && (next & 0xC0) == 0x80) continue;
+    const std::uint16_t code = static_cast<std::uint16_t>(out[i] << 8 | out[i + 1]);
+    const std::uint16_t nec = necCode(kCp932HighToUnicode[sjisHighIndex(code >> 8, code & 0xFF)]);
+    out[i] = nec >> 8;
+    out[i + 1] = nec & 0xFF;
+  }
   return static_cast<long>(n);
 }
 
@@ -144,7 +168,9 @@ struct Decoded {
   long size = -1;  // -1: the bytes do not read in the code
   std::size_t lost = 0;
   // Bytes beyond ASCII that were read (not lost) and took their place in
-  // the code's sequences: the evidence that lost bytes leave.
+  // the code's sequences after a lead byte that was read: the evidence that
+  // lost bytes leave. (Up to three continuation bytes after a lost one fit
+  // anything, such as the bytes of a kana in cp932.)
   std::size_t known = 0;
   // Characters lost where a reading dropped bytes (a guess, not a U+FFFD of
   // the line): they prove nothing.
@@ -251,7 +277,6 @@ Decoded readUtf8(const std::uint16_t* bytes, std::size_t size, char16_t* out, bo
     std::size_t j = from;
     while (j < size) {
       if (lost(bytes[j]) || (continuation(bytes[j]) && !maybeLost(bytes[j]))) {
-        if (!lost(bytes[j])) ++d.known;
         ++j;
       } else if (maybeLost(bytes[j]) && byteOf(bytes[j]) >= 0x80) {
         j += maybeLostSpan(bytes, j, size);
@@ -461,13 +486,12 @@ Decoded undo(Chain chain, const char16_t* text, std::size_t size, char16_t* out,
   if (chain == Chain::jis_without_esc) return readJisWithoutEsc(text, size, out);
   const ChainInfo& info = kChainInfo[static_cast<int>(chain)];
   // Which of its two codes a symbol had is not known: the line is read with
-  // the JIS codes, and when that fails and such a symbol occurs, with the
-  // NEC ones (UTF-8 read as cp932 gives 87 95 for √ where a continuation
-  // byte 87 meets 95).
+  // the JIS codes, and when that fails and such a symbol occurs, by their
+  // place, then with the NEC ones (UTF-8 read as cp932 gives 87 95 for √
+  // where a continuation byte 87 meets 95).
   bool twice_coded = false;
-  for (const bool nec_row13 : {false, true}) {
-    const long bytes =
-        invertReading(info.reading, text, size, scratch.bytes, nec_row13, twice_coded);
+  for (const Twins twins : {Twins::jis, Twins::context, Twins::nec}) {
+    const long bytes = invertReading(info.reading, text, size, scratch.bytes, twins, twice_coded);
     if (bytes < 0) return {};
     const auto count = static_cast<std::size_t>(bytes);
     Decoded d;
@@ -512,8 +536,8 @@ constexpr std::int64_t kEucjpKanaBonus = 1000000;
 // many bytes beyond ASCII were read and fell into place around the lost ones
 // (each such byte had about one chance in four to fit by chance), and by the
 // same-turn rule with this many.
-constexpr std::size_t kMinKnown = 8;
-constexpr std::size_t kMinSameTurnKnown = 2;
+constexpr std::size_t kMinKnown = 5;
+constexpr std::size_t kMinSameTurnKnown = 1;
 // Characters beyond ASCII in a row, each the one after the one before, are a
 // table or an alphabet (ÀÁÂÃÄÅÆÇ…), whatever a reading makes of them.
 constexpr std::size_t kListing = 12;
@@ -717,10 +741,11 @@ bool listing(const char16_t* line, std::size_t size) {
 // beyond ASCII is of the Japanese repertoire. With `japanese`, the result
 // must also hold a character of that repertoire, or a lost one.
 bool sameTurnFits(const char16_t* line, std::size_t size, const char16_t* repaired,
-                  std::size_t repairedSize, const Weighed& before, bool utf8, bool lossy,
-                  bool japanese, bool jis) {
+                  std::size_t repairedSize, bool utf8, bool lossy, bool japanese, bool jis) {
+  std::int64_t was = 0;  // the line's characters beyond ASCII, U+FFFD too
+  for (std::size_t i = 0; i < size; ++i) was += line[i] >= 0x80;
   // ASCII reads as itself but through the stripped escapes.
-  if (before.beyond_ascii == 0 && !jis) return false;
+  if (was == 0 && !jis) return false;
   if (repairedSize == size && std::memcmp(line, repaired, size * sizeof(char16_t)) == 0) {
     return false;
   }
@@ -749,10 +774,7 @@ bool sameTurnFits(const char16_t* line, std::size_t size, const char16_t* repair
     if (!utf8 && leftAscii && rightAscii && (left || right)) return false;
   }
   if (beyond == 0 || (japanese && !seen)) return false;
-  if (!utf8) return repertoire;
-  std::int64_t was = 0;  // the line's characters beyond ASCII, U+FFFD too
-  for (std::size_t i = 0; i < size; ++i) was += line[i] >= 0x80;
-  return beyond < was;
+  return utf8 ? beyond < was : repertoire;
 }
 
 bool fromUtf8(Chain chain) {
@@ -797,9 +819,11 @@ LineRepair sameTurns(Chain outer, Chain inner, const char16_t* line, std::size_t
   const Decoded d = undoTurns(outer, inner, line, size, scratch, text, c);
   if (d.size < 0) return {};
   const bool lossy = c.lost != 0;
-  if (lossy && (!c.utf8_lost || c.known < kMinSameTurnKnown)) return {};
-  if (!sameTurnFits(line, size, text, static_cast<std::size_t>(d.size), before, c.utf8, lossy,
-                    false, c.jis)) {
+  if (lossy && (!c.utf8_lost || (c.known < kMinSameTurnKnown && before.beyond_ascii != 0))) {
+    return {};
+  }
+  if (!sameTurnFits(line, size, text, static_cast<std::size_t>(d.size), c.utf8, lossy, false,
+                    c.jis)) {
     return {};
   }
   LineRepair done{outer, inner, static_cast<std::size_t>(d.size), c.lost};
@@ -878,8 +902,9 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
       // Not clear by itself, but a later line repaired with these turns
       // would take it back by the same-turn rule: a later line decides.
       const bool lossy = c.lost != 0;
-      if (!pending && (!lossy || (c.utf8_lost && c.known >= kMinSameTurnKnown))) {
-        pending = sameTurnFits(line, size, text, n, before, c.utf8, lossy, true, c.jis);
+      if (!pending &&
+          (!lossy || (c.utf8_lost && (c.known >= kMinSameTurnKnown || before.beyond_ascii == 0)))) {
+        pending = sameTurnFits(line, size, text, n, c.utf8, lossy, true, c.jis);
       }
       return;
     }
