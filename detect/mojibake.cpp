@@ -215,9 +215,10 @@ void put(char16_t* out, long& n, char32_t c) {
 // characters that each begin with a lost byte (the lead byte at its start
 // aside) and hold two to four bytes, and it is written as one U+FFFD for each
 // character of the split, the one with the most characters of three bytes
-// (as Japanese characters are). A run that the end of the line cuts off may
-// end in a shorter character (a reading in pairs kept a lead byte without its
-// partner). With `unsized` each lost unit stands for one byte or more (a
+// (as Japanese characters are). With `pairs` (a reading in pairs, cp932 or
+// EUC-JP, which may have kept a lead byte at the end without its partner),
+// a run that the end of the line cuts off may end in a shorter character.
+// With `unsized` each lost unit stands for one byte or more (a
 // character that an earlier turn lost), so a character may be a single lost
 // unit. With `dropped` (a reading that dropped the bytes it had no
 // character for, as cp1252 readers often do), a character with too few
@@ -229,25 +230,31 @@ struct Run {
 };
 
 // The characters of the split of `run`, or 0 when there is none.
-std::size_t splitRun(const std::uint16_t* bytes, std::size_t size, const Run& run, bool unsized) {
+std::size_t splitRun(const std::uint16_t* bytes, std::size_t size, const Run& run, bool unsized,
+                     bool pairs) {
   // best[k % 5]: the split of the first k bytes as (characters not of three
   // bytes) * 2^32 + characters, or kNone.
   constexpr std::uint64_t kNone = ~std::uint64_t{0};
   std::uint64_t best[5] = {0, kNone, kNone, kNone, kNone};
   const std::size_t length = run.end - run.begin;
-  const bool cut = run.end == size;
+  const bool cut = pairs && run.end == size;
   for (std::size_t k = 0; k < length; ++k) {
     const std::uint64_t from = best[k % 5];
     best[(k + 4) % 5] = kNone;  // not yet reached: k + 4 lies ahead
     if (from == kNone) continue;
     const std::uint16_t b = bytes[run.begin + k];
     const bool lostLike = lost(b) || maybeLost(b);
-    const bool start = k == 0 && run.lead != 0 ? true : lostLike;
+    // A lost unit of unknown length may hold the lead byte of the next
+    // character too.
+    const bool afterUnsized = unsized && k > 0 && lost(bytes[run.begin + k - 1]);
+    const bool start = (k == 0 && run.lead != 0) || lostLike || afterUnsized;
     if (!start) continue;
     for (std::size_t l = 1; l <= 4 && k + l <= length; ++l) {
+      const bool endsLost = unsized && lost(bytes[run.begin + k + l - 1]);
       const bool whole = k == 0 && run.lead != 0
-                             ? l == static_cast<std::size_t>(run.lead)
-                             : l >= 2 || (lostLike && (unsized || maybeLost(b)));
+                             ? l == static_cast<std::size_t>(run.lead) ||
+                                   (endsLost && l < static_cast<std::size_t>(run.lead))
+                             : l >= 2 || (lostLike && (unsized || maybeLost(b))) || endsLost;
       if (!whole && !(cut && k + l == length)) continue;
       const std::uint64_t value = from + (l == 3 ? 0 : std::uint64_t{1} << 32) + 1;
       std::uint64_t& to = best[(k + l) % 5];
@@ -259,14 +266,14 @@ std::size_t splitRun(const std::uint16_t* bytes, std::size_t size, const Run& ru
 }
 
 Decoded readUtf8(const std::uint16_t* bytes, std::size_t size, char16_t* out, bool dropped,
-                 bool unsized) {
+                 bool unsized, bool pairs) {
   Decoded d;
   long n = 0;
   std::size_t i = 0;
   // Ends the run of lost characters [run.begin, i): false when it does not
   // split into characters.
   const auto lose = [&](const Run& run) {
-    const std::size_t characters = splitRun(bytes, size, run, unsized);
+    const std::size_t characters = splitRun(bytes, size, run, unsized, pairs);
     if (characters == 0) return false;
     for (std::size_t k = 0; k < characters; ++k) out[n++] = 0xFFFD;
     d.lost += characters;
@@ -497,7 +504,8 @@ Decoded undo(Chain chain, const char16_t* text, std::size_t size, char16_t* out,
     Decoded d;
     switch (info.original) {
       case Original::utf8:
-        d = readUtf8(scratch.bytes, count, out, info.reading == Reading::cp1252, unsized);
+        d = readUtf8(scratch.bytes, count, out, info.reading == Reading::cp1252, unsized,
+                     info.reading == Reading::cp932 || info.reading == Reading::eucjp);
         break;
       case Original::cp932:
         d = readCp932(scratch.bytes, count, out);
@@ -553,7 +561,8 @@ struct Weighed {
   std::int64_t kana = 0;
   std::int64_t beyond_ascii = 0;
   std::int64_t ascii = 0;
-  std::int64_t western = 0;  // Latin letters beyond ASCII and general punctuation
+  std::int64_t western = 0;     // Latin letters beyond ASCII and general punctuation
+  std::int64_t half_width = 0;  // half-width katakana
   bool text = false;
 };
 
@@ -588,6 +597,7 @@ Weighed weigh(const char16_t* text, std::size_t size) {
     tally.add(c);
     ++w.beyond_ascii;
     if (latinCharacter(c)) ++w.western;
+    if (c >= 0xFF61 && c <= 0xFF9F) ++w.half_width;
     if (characterWeight(c) < kJapaneseWeight) continue;
     ++w.japanese;
     if (c >= 0x3040 && c <= 0x30FF) ++w.kana;
@@ -626,6 +636,11 @@ struct Candidate {
 // Whether `repaired` reads clearly better as Japanese text than `line`
 // does. The figures were chosen on the corpus of tools/mojibake_eval.py.
 bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate& c) {
+  // Bytes beyond ASCII turn into ASCII only where cp932 read a continuation
+  // byte of UTF-8 and the ASCII byte after it as a pair (Ы, 84 5C); no
+  // other turn makes ASCII of them.
+  const bool cp932Pairs = c.outer == Chain::utf8_as_cp932 || c.inner == Chain::utf8_as_cp932;
+  if (!cp932Pairs && repaired.ascii > line.ascii) return false;
   // UTF-8 that lost bytes: the bytes that came through must fall into
   // place around the lost ones, enough of them that chance does not explain
   // it, and what came through whole beyond ASCII must be mostly Japanese.
@@ -633,6 +648,8 @@ bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate
   if (c.lost != 0 && c.utf8_lost) {
     if (c.known < kMinKnown) return false;
     if (repaired.beyond_ascii == 0) return true;
+    // Half-width katakana alone (a ledger) counts as Japanese here.
+    if (repaired.half_width == repaired.beyond_ascii) return true;
     return repaired.text && repaired.japanese * 100 >= repaired.beyond_ascii * kJapaneseShare &&
            repaired.alone * 100 <= repaired.japanese * kAloneShare;
   }
@@ -908,8 +925,8 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
       }
       return;
     }
-    // The best score wins; at a tie the one that lost less, then one chain
-    // before two, then the first in the table. Half-width katakana from
+    // The best score wins; at a tie one turn before two, then the one that
+    // lost less, then the first in the table. Half-width katakana from
     // EUC-JP comes first: each kana was two bytes, 8E and one of A1..DF,
     // which no other text gives (8E is a C1 control in Latin-1), while the
     // same bytes read as cp932 pairs give kanji that score well.
@@ -920,10 +937,10 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
             Original::eucjp;
     const std::int64_t score =
         after.score + (same ? kSameTurnsBonus : 0) + (eucjpKana ? kEucjpKanaBonus : 0);
-    const bool replaces = score > best_score ||
-                          (score == best_score &&
-                           (d.lost < best.lost || (d.lost == best.lost && inner == Chain::none &&
-                                                   best.inner != Chain::none)));
+    const bool single = inner == Chain::none;
+    const bool alike = single == (best.inner == Chain::none);
+    const bool replaces = score != best_score ? score > best_score
+                                              : (single && !alike) || (alike && d.lost < best.lost);
     if (best.repaired() && !replaces) return;
     best = {outer, inner, n, d.lost};
     best_score = score;

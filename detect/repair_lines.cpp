@@ -56,6 +56,29 @@ void RepairLines::settle() {
   decideWaiting(LineRepair{});
 }
 
+namespace {
+
+// Whether a line that is not repaired reads as text as it stands: Western
+// text (every character beyond ASCII a Latin letter or general
+// punctuation), or Japanese with kana, and nothing lost. Mojibake that no
+// turn undoes is neither, and waits with the lines before it.
+bool cleanText(const char16_t* line, std::size_t size) {
+  std::size_t beyond = 0;
+  std::size_t latin = 0;
+  std::size_t kana = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    const char16_t c = line[i];
+    if (c < 0x80) continue;
+    if (c == 0xFFFD) return false;
+    ++beyond;
+    latin += (c >= 0xC0 && c <= 0x24F) || (c >= 0x2010 && c <= 0x205F);
+    kana += c >= 0x3041 && c <= 0x3096;
+  }
+  return beyond != 0 && (latin == beyond || kana >= 2);
+}
+
+}  // namespace
+
 void RepairLines::add(const char16_t* line, std::size_t size) {
   if (size > kMaxRepairLine) settle();
   if (scratch_ == nullptr) scratch_ = std::make_unique<RepairScratch>();
@@ -63,9 +86,7 @@ void RepairLines::add(const char16_t* line, std::size_t size) {
   const LineRepair done = size > kMaxRepairLine
                               ? LineRepair{}
                               : repairLine(line, size, out_.data(), *scratch_, previous_);
-  const bool waits = !done.repaired() && any_waiting_;
-  bool ascii = true;
-  for (std::size_t i = 0; i < size && ascii; ++i) ascii = line[i] < 0x80;
+  const bool waits = !done.repaired() && any_waiting_ && !cleanText(line, size);
   if (done.repaired()) {
     Line repaired{done, std::u16string(out_.data(), done.size)};
     decideWaiting(done);
@@ -74,9 +95,9 @@ void RepairLines::add(const char16_t* line, std::size_t size) {
     ++decided_;
     return;
   }
-  if (done.pending || (waits && ascii)) {
-    // It waits: a later line decides. Lines of ASCII only wait only behind
-    // one that may be repaired.
+  if (done.pending || waits) {
+    // It waits: a later line decides. Other lines wait only behind one that
+    // may be repaired.
     lines_.push_back({LineRepair{}, std::u16string(line, size)});
     if (size != 0) {
       ++waiting_lines_;

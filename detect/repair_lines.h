@@ -3,13 +3,15 @@
 // The lines of a text decided in order, with a bounded look ahead: a line
 // that some turns undo into Japanese text, but not clearly enough by itself
 // (a date with one kanji in a header), waits for the next line that decides.
-// A line repaired with the same turns takes the waiting lines back with it
-// where the same-turn rule of repairLine takes them; a line that is neither
-// repaired nor waiting (Western or Japanese text as it is), a line too long
-// to repair, the end of the text, or more waiting than kMaxWaitingLines
-// lines or kMaxWaitingUnits units leave them as they stand. Lines of ASCII
-// only wait with them. What is decided depends on the lines alone: mek::repair
-// and the streaming stage (convert/repair_stage.h) both drive this.
+// A line repaired takes the waiting lines back with its turns where the
+// same-turn rule of repairLine takes them, and leaves the others as they
+// stand; so do a line that reads as clean text as it stands (Western text,
+// or Japanese with kana), a line too long to repair, the end of the text,
+// and more waiting than kMaxWaitingLines lines or kMaxWaitingUnits units.
+// Other lines (ASCII, mojibake that no turn undoes) wait with them. What is
+// decided depends on the lines alone, never on how the text was cut:
+// mek::repair and the streaming stage (convert/repair_stage.h) both drive
+// this.
 
 #include <cstddef>
 #include <deque>
