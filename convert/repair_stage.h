@@ -23,7 +23,7 @@ namespace mek {
 // kMaxWaitingLines lines or kMaxWaitingUnits units (64 KiB) and the line
 // being read. A line longer than kMaxRepairLine units is written as it
 // comes, unrepaired, and what waits before it stays as it stands, so that
-// what is held stays below 72 KiB.
+// what is held stays below 80 KiB.
 //
 // A character that the wrong turns lost is written under the error policy:
 // the strict policy fails there, the others write their stand-in for a
