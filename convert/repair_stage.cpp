@@ -19,28 +19,8 @@ bool isLowSurrogate(char16_t unit) {
 
 }  // namespace
 
-RepairStage::RepairStage(const RepairStage& other)
-    : policy_(other.policy_),
-      error_(other.error_),
-      held_(other.held_),
-      passing_(other.passing_),
-      after_cr_(other.after_cr_),
-      line_(other.line_),
-      characters_(other.characters_),
-      previous_(other.previous_),
-      previous_line_(other.previous_line_),
-      repairs_(other.repairs_) {}
-
-RepairStage& RepairStage::operator=(const RepairStage& other) {
-  if (this != &other) {
-    RepairStage copy(other);
-    // The working memory stays: it holds nothing between lines.
-    copy.scratch_ = std::move(scratch_);
-    *this = std::move(copy);
-  }
-  return *this;
-}
-
+RepairStage::RepairStage(const RepairStage& other) = default;
+RepairStage& RepairStage::operator=(const RepairStage& other) = default;
 RepairStage::~RepairStage() = default;
 
 std::vector<RepairedStretch> RepairStage::takeRepairs() {
@@ -70,24 +50,10 @@ void RepairStage::count(const std::uint8_t* begin, const std::uint8_t* end) {
 }
 
 bool RepairStage::line(const std::uint8_t* begin, std::size_t bytes, Area& out) {
-  const std::size_t size = bytes / 2;
   const std::uint64_t start = characters_;
   const std::uint64_t number = line_;
   count(begin, begin + bytes);
-  if (size == 0 || size > kMaxRepairLine) return put(out, begin, bytes);
-  LineRepair done;
-  try {
-    if (scratch_ == nullptr) scratch_ = std::make_unique<RepairScratch>();
-    units_.resize(size);
-    repaired_.resize(2 * size);
-    for (std::size_t i = 0; i < size; ++i) {
-      units_[i] = static_cast<char16_t>(begin[2 * i] << 8 | begin[2 * i + 1]);
-    }
-    done = repairLine(units_.data(), size, repaired_.data(), *scratch_, previous_);
-  } catch (const std::bad_alloc&) {
-    error_ = ErrorKind::no_memory;
-    return false;
-  }
+  const LineRepair& done = lines_.repair();
   if (!done.repaired()) return put(out, begin, bytes);
   const bool strict = policy_ == nullptr || policy_->action == Errors::strict;
   if (done.lost != 0 && strict) {
@@ -95,6 +61,7 @@ bool RepairStage::line(const std::uint8_t* begin, std::size_t bytes, Area& out) 
     return false;
   }
   // The repaired line, with the policy's stand-in for each lost character.
+  const char16_t* repaired = lines_.repaired();
   const std::size_t standIn =
       policy_ == nullptr || policy_->action == Errors::skip ? 0 : policy_->substitute_units;
   if (!out.reserve(out.size + 2 * done.size * (standIn > 1 ? standIn : 1))) {
@@ -103,15 +70,15 @@ bool RepairStage::line(const std::uint8_t* begin, std::size_t bytes, Area& out) 
   }
   std::uint8_t* to = out.data() + out.size;
   for (std::size_t i = 0; i < done.size; ++i) {
-    if (repaired_[i] == 0xFFFD && done.lost != 0) {
+    if (repaired[i] == 0xFFFD && done.lost != 0) {
       for (std::size_t u = 0; u < standIn; ++u) {
         *to++ = static_cast<std::uint8_t>(policy_->substitute[u] >> 8);
         *to++ = static_cast<std::uint8_t>(policy_->substitute[u]);
       }
       continue;
     }
-    *to++ = static_cast<std::uint8_t>(repaired_[i] >> 8);
-    *to++ = static_cast<std::uint8_t>(repaired_[i]);
+    *to++ = static_cast<std::uint8_t>(repaired[i] >> 8);
+    *to++ = static_cast<std::uint8_t>(repaired[i]);
   }
   out.size = static_cast<std::size_t>(to - out.data());
   // Lines in a row that took the same turns are one stretch.
@@ -129,8 +96,21 @@ bool RepairStage::line(const std::uint8_t* begin, std::size_t bytes, Area& out) 
     error_ = ErrorKind::no_memory;
     return false;
   }
-  previous_ = done;
   previous_line_ = number;
+  return true;
+}
+
+bool RepairStage::drain(Area& out) {
+  std::size_t at = 0;
+  for (; lines_.decided() != 0; lines_.pop(), held_lines_.pop_front()) {
+    const HeldLine held = held_lines_.front();
+    const std::uint8_t* const begin = held_.data() + at;
+    if (!line(begin, held.bytes, out)) return false;
+    if (!put(out, begin + held.bytes, held.end_bytes)) return false;
+    count(begin + held.bytes, begin + held.bytes + held.end_bytes);
+    at += held.bytes + held.end_bytes;
+  }
+  held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(at));
   return true;
 }
 
@@ -143,54 +123,78 @@ bool RepairStage::run(const std::uint8_t* begin, const std::uint8_t* end, bool l
     error_ = ErrorKind::no_memory;
     return false;
   }
-  const std::uint8_t* p = begin;
-  for (;;) {
-    const std::uint8_t* q = p;
-    while (q + 1 < end && !isLineEnd(q)) q += 2;
-    const bool ended = q + 1 < end;
-    if (!ended && !last) {
-      // The line goes on in the next piece: it is held, unless it has grown
-      // too long to repair.
-      const auto rest = static_cast<std::size_t>(end - p);
-      if (!passing_ && held_.size() + rest <= 2 * kMaxRepairLine) {
-        try {
+  try {
+    const std::uint8_t* p = begin;
+    for (;;) {
+      const std::uint8_t* q = p;
+      while (q + 1 < end && !isLineEnd(q)) q += 2;
+      const bool ended = q + 1 < end;
+      if (!ended && !last) {
+        // The line goes on in the next piece: it is held, unless it has
+        // grown too long to repair.
+        const auto rest = static_cast<std::size_t>(end - p);
+        if (!passing_ && partial_ + rest <= 2 * kMaxRepairLine) {
           held_.insert(held_.end(), p, end);
-        } catch (const std::bad_alloc&) {
-          error_ = ErrorKind::no_memory;
-          return false;
+          partial_ += rest;
+          return true;
         }
+        if (!passing_) {
+          // What waits stays as it stands; the line passes as it comes.
+          lines_.settle();
+          if (!drain(out)) return false;
+          if (!put(out, held_.data(), held_.size())) return false;
+          count(held_.data(), held_.data() + held_.size());
+          held_.clear();
+          partial_ = 0;
+          passing_ = true;
+        }
+        if (!put(out, p, rest)) return false;
+        count(p, end);
         return true;
       }
-      if (!put(out, held_.data(), held_.size()) || !put(out, p, rest)) return false;
-      count(held_.data(), held_.data() + held_.size());
-      count(p, end);
-      held_.clear();
-      passing_ = true;
-      return true;
-    }
-    const std::uint8_t* const lineEnd = ended ? q : end;
-    const auto bytes = static_cast<std::size_t>(lineEnd - p);
-    if (passing_) {
-      if (!put(out, p, bytes)) return false;
-      count(p, lineEnd);
-      passing_ = false;
-    } else if (held_.empty()) {
-      if (!line(p, bytes, out)) return false;
-    } else {
-      try {
-        held_.insert(held_.end(), p, lineEnd);
-      } catch (const std::bad_alloc&) {
-        error_ = ErrorKind::no_memory;
-        return false;
+      const std::uint8_t* const lineEnd = ended ? q : end;
+      const auto bytes = static_cast<std::size_t>(lineEnd - p);
+      const std::size_t endBytes = ended ? 2 : 0;
+      if (passing_) {
+        if (!put(out, p, bytes + endBytes)) return false;
+        count(p, lineEnd + endBytes);
+        passing_ = false;
+      } else {
+        // The whole line: what was held of it, then the rest.
+        const std::size_t size = (partial_ + bytes) / 2;
+        units_.resize(size);
+        const std::uint8_t* const start = held_.data() + (held_.size() - partial_);
+        for (std::size_t i = 0; i < partial_ / 2; ++i) {
+          units_[i] = static_cast<char16_t>(start[2 * i] << 8 | start[2 * i + 1]);
+        }
+        for (std::size_t i = partial_ / 2; i < size; ++i) {
+          const std::uint8_t* const unit = p + 2 * i - partial_;
+          units_[i] = static_cast<char16_t>(unit[0] << 8 | unit[1]);
+        }
+        lines_.add(units_.data(), size);
+        if (held_.empty() && lines_.decided() == 1 && lines_.lines() == 1) {
+          // Decided at once, with nothing held before it: written from the
+          // piece.
+          if (!line(p, bytes, out)) return false;
+          lines_.pop();
+          if (!put(out, lineEnd, endBytes)) return false;
+          count(lineEnd, lineEnd + endBytes);
+        } else {
+          held_.insert(held_.end(), p, lineEnd + endBytes);
+          held_lines_.push_back({partial_ + bytes, endBytes});
+          partial_ = 0;
+          if (!drain(out)) return false;
+        }
       }
-      const bool done = line(held_.data(), held_.size(), out);
-      held_.clear();
-      if (!done) return false;
+      if (!ended) break;
+      p = q + 2;
     }
-    if (!ended) return true;
-    if (!put(out, q, 2)) return false;
-    count(q, q + 2);
-    p = q + 2;
+    // The text ended: what waits stays as it stands.
+    lines_.settle();
+    return drain(out);
+  } catch (const std::bad_alloc&) {
+    error_ = ErrorKind::no_memory;
+    return false;
   }
 }
 

@@ -52,12 +52,26 @@ int singleByte(const std::uint16_t (&high)[128], char16_t unit) {
 
 // Turns the characters back into the bytes that `reading` read them from.
 // Answers the bytes' count, or -1 when a character has none.
-// With `nec_row13`, the mathematical symbols that cp932 has twice (JIS row 2
-// and the NEC row 13, 87 90..87 9C: ≒ ≡ ∫ √ ⊥ ∠ ∵ ∩ ∪) are given their
-// row 13 codes.
+// The mathematical symbols that cp932 has twice (JIS row 2 and the NEC row
+// 13, 87 90..87 9C: ≒ ≡ ∫ √ ⊥ ∠ ∵ ∩ ∪) are given their JIS codes
+// (Twins::jis), their row 13 codes (Twins::nec), or, as UTF-8 needs
+// (Twins::context), the JIS code where its second byte, a lead byte of
+// UTF-8, is followed by a continuation byte, and the row 13 code, two
+// continuation bytes, elsewhere.
+enum class Twins { jis, nec, context };
+constexpr std::uint16_t kTwin = 0x400;  // marks the first byte of a JIS code to weigh
+
+std::uint16_t necCode(char16_t unit) {
+  for (std::uint16_t nec = 0x8790; nec <= 0x879C; ++nec) {
+    if (kCp932HighToUnicode[sjisHighIndex(0x87, nec & 0xFF)] == unit) return nec;
+  }
+  return 0;
+}
+
 long invertReading(Reading reading, const char16_t* text, std::size_t size, std::uint16_t* out,
-                   bool nec_row13, bool& twice_coded) {
+                   Twins twins, bool& twice_coded) {
   std::size_t n = 0;
+  bool marked = false;
   for (std::size_t i = 0; i < size; ++i) {
     const char16_t unit = text[i];
     if (unit == 0xFFFD) {
@@ -97,12 +111,12 @@ long invertReading(Reading reading, const char16_t* text, std::size_t size, std:
           continue;
         }
         std::uint16_t code = kUnicodeToCp932Code[unit];
-        if (code >= 0x8100 && code < 0x8200) {
-          for (std::uint16_t nec = 0x8790; nec <= 0x879C; ++nec) {
-            if (kCp932HighToUnicode[sjisHighIndex(0x87, nec & 0xFF)] != unit) continue;
-            twice_coded = true;
-            if (nec_row13) code = nec;
-          }
+        std::uint16_t twin = 0;
+        if (code >= 0x8100 && code < 0x8200 && necCode(unit) != 0) {
+          twice_coded = true;
+          if (twins == Twins::nec) code = necCode(unit);
+          if (twins == Twins::context) twin = kTwin;
+          marked = marked || twin != 0;
         }
         if (code == kNoMapping || (unit >= 0xE000 && unit <= 0xF8FF)) return -1;
         // Only a character that reads back as itself: no twin's code.
@@ -110,7 +124,7 @@ long invertReading(Reading reading, const char16_t* text, std::size_t size, std:
             code < 0x100 ? (code < 0x80 ? code : kCp932HighToUnicode[sjisHighIndex(code, 0)])
                          : kCp932HighToUnicode[sjisHighIndex(code >> 8, code & 0xFF)];
         if (back != unit) return -1;
-        if (code >= 0x100) out[n++] = (code >> 8) | maybe;
+        if (code >= 0x100) out[n++] = (code >> 8) | maybe | twin;
         out[n++] = (code & 0xFF) | maybe;
         continue;
       }
@@ -137,12 +151,30 @@ long invertReading(Reading reading, const char16_t* text, std::size_t size, std:
     if (byte < 0) return -1;
     out[n++] = static_cast<std::uint16_t>(byte) | maybe;
   }
+  for (std::size_t i = 0; marked && i + 1 < n; ++i) {
+    if ((out[i] & kTwin) == 0) continue;
+    out[i] &= ~kTwin;
+    const std::uint16_t next = i + 2 < n ? out[i + 2] : kLost;
+    if ((next & (kLost | kMaybeLost)) == 0 && (next & 0xC0) == 0x80) continue;
+    const std::uint16_t code = static_cast<std::uint16_t>(out[i] << 8 | out[i + 1]);
+    const std::uint16_t nec = necCode(kCp932HighToUnicode[sjisHighIndex(code >> 8, code & 0xFF)]);
+    out[i] = nec >> 8;
+    out[i + 1] = nec & 0xFF;
+  }
   return static_cast<long>(n);
 }
 
 struct Decoded {
   long size = -1;  // -1: the bytes do not read in the code
   std::size_t lost = 0;
+  // Bytes beyond ASCII that were read (not lost) and took their place in
+  // the code's sequences after a lead byte that was read: the evidence that
+  // lost bytes leave. (Up to three continuation bytes after a lost one fit
+  // anything, such as the bytes of a kana in cp932.)
+  std::size_t known = 0;
+  // Characters lost where a reading dropped bytes (a guess, not a U+FFFD of
+  // the line): they prove nothing.
+  std::size_t dropped = 0;
 };
 
 bool lost(std::uint16_t b) {
@@ -177,26 +209,97 @@ void put(char16_t* out, long& n, char32_t c) {
   }
 }
 
-// UTF-8 with lost bytes: a character that lost a byte is one U+FFFD, and the
-// continuation bytes after a lost one are its own. A sequence that the end
-// of the line cuts off lost its last bytes (a reading in pairs kept a lead
-// byte without its partner). With `dropped` (a reading that dropped the
-// bytes it had no character for, as cp1252 readers often do), so did a
-// sequence with too few continuation bytes.
-Decoded readUtf8(const std::uint16_t* bytes, std::size_t size, char16_t* out, bool dropped) {
+// UTF-8 with lost bytes. The characters between two that are whole (or
+// ASCII) form a run of lost bytes and continuation bytes, perhaps after a
+// lead byte that kept some of its continuation bytes; the run must split into
+// characters that each begin with a lost byte (the lead byte at its start
+// aside) and hold two to four bytes, and it is written as one U+FFFD for each
+// character of the split, the one with the most characters of three bytes
+// (as Japanese characters are). With `pairs` (a reading in pairs, cp932 or
+// EUC-JP, which may have kept a lead byte at the end without its partner),
+// a run that the end of the line cuts off may end in a shorter character.
+// With `unsized` each lost unit stands for one byte or more (a
+// character that an earlier turn lost), so a character may be a single lost
+// unit. With `dropped` (a reading that dropped the bytes it had no
+// character for, as cp1252 readers often do), a character with too few
+// continuation bytes lost its last ones.
+struct Run {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  int lead = 0;  // the length its first byte gives when that was read, or 0
+};
+
+// The characters of the split of `run`, or 0 when there is none.
+std::size_t splitRun(const std::uint16_t* bytes, std::size_t size, const Run& run, bool unsized,
+                     bool pairs) {
+  // best[k % 5]: the split of the first k bytes as (characters not of three
+  // bytes) * 2^32 + characters, or kNone.
+  constexpr std::uint64_t kNone = ~std::uint64_t{0};
+  std::uint64_t best[5] = {0, kNone, kNone, kNone, kNone};
+  const std::size_t length = run.end - run.begin;
+  const bool cut = pairs && run.end == size;
+  for (std::size_t k = 0; k < length; ++k) {
+    const std::uint64_t from = best[k % 5];
+    best[(k + 4) % 5] = kNone;  // not yet reached: k + 4 lies ahead
+    if (from == kNone) continue;
+    const std::uint16_t b = bytes[run.begin + k];
+    const bool lostLike = lost(b) || maybeLost(b);
+    // A lost unit of unknown length may hold the lead byte of the next
+    // character too.
+    const bool afterUnsized = unsized && k > 0 && lost(bytes[run.begin + k - 1]);
+    const bool start = (k == 0 && run.lead != 0) || lostLike || afterUnsized;
+    if (!start) continue;
+    for (std::size_t l = 1; l <= 4 && k + l <= length; ++l) {
+      const bool endsLost = unsized && lost(bytes[run.begin + k + l - 1]);
+      const bool whole = k == 0 && run.lead != 0
+                             ? l == static_cast<std::size_t>(run.lead) ||
+                                   (endsLost && l < static_cast<std::size_t>(run.lead))
+                             : l >= 2 || (lostLike && (unsized || maybeLost(b))) || endsLost;
+      if (!whole && !(cut && k + l == length)) continue;
+      const std::uint64_t value = from + (l == 3 ? 0 : std::uint64_t{1} << 32) + 1;
+      std::uint64_t& to = best[(k + l) % 5];
+      if (to == kNone || value < to) to = value;
+    }
+  }
+  const std::uint64_t all = best[length % 5];
+  return all == kNone ? 0 : static_cast<std::size_t>(all & 0xFFFFFFFF);
+}
+
+Decoded readUtf8(const std::uint16_t* bytes, std::size_t size, char16_t* out, bool dropped,
+                 bool unsized, bool pairs) {
   Decoded d;
   long n = 0;
   std::size_t i = 0;
-  const auto lose = [&] {
-    out[n++] = 0xFFFD;
-    ++d.lost;
-    while (i < size && (continuation(bytes[i]) || lost(bytes[i]))) ++i;
+  // Ends the run of lost characters [run.begin, i): false when it does not
+  // split into characters.
+  const auto lose = [&](const Run& run) {
+    const std::size_t characters = splitRun(bytes, size, run, unsized, pairs);
+    if (characters == 0) return false;
+    for (std::size_t k = 0; k < characters; ++k) out[n++] = 0xFFFD;
+    d.lost += characters;
+    return true;
+  };
+  // The run from `begin`: every lost byte and continuation byte after it.
+  const auto extend = [&](Run run, std::size_t from) {
+    std::size_t j = from;
+    while (j < size) {
+      if (lost(bytes[j]) || (continuation(bytes[j]) && !maybeLost(bytes[j]))) {
+        ++j;
+      } else if (maybeLost(bytes[j]) && byteOf(bytes[j]) >= 0x80) {
+        j += maybeLostSpan(bytes, j, size);
+      } else {
+        break;
+      }
+    }
+    run.end = j;
+    return run;
   };
   while (i < size) {
     const std::uint16_t b = bytes[i];
-    if (lost(b)) {
-      ++i;
-      lose();
+    if (lost(b) || (maybeLost(b) && byteOf(b) >= 0x80)) {
+      const Run run = extend(Run{i, i, 0}, i);
+      if (!lose(run)) return {};
+      i = run.end;
       continue;
     }
     const std::uint8_t lead = byteOf(b);
@@ -205,48 +308,39 @@ Decoded readUtf8(const std::uint16_t* bytes, std::size_t size, char16_t* out, bo
       ++i;
       continue;
     }
-    int length = lead >= 0xC2 && lead <= 0xDF   ? 2
-                 : lead >= 0xE0 && lead <= 0xEF ? 3
-                 : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                : 0;
-    if (length == 0) {
-      if (!maybeLost(b)) return {};
-      i += maybeLostSpan(bytes, i, size);
-      lose();
-      continue;
-    }
+    const int length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                       : lead >= 0xE0 && lead <= 0xEF ? 3
+                       : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                      : 0;
+    if (length == 0) return {};
     char32_t c = lead & (0x3F >> (length - 1));
     std::size_t j = i + 1;
-    bool broken = false;
-    for (; j < i + length; ++j) {
-      if (j >= size || lost(bytes[j]) || (maybeLost(bytes[j]) && !continuation(bytes[j]))) {
-        broken = true;
-        break;
-      }
-      if (!continuation(bytes[j])) {
-        if (!dropped) return {};
-        broken = true;
-        break;
-      }
+    for (; j < i + length && j < size && continuation(bytes[j]); ++j) {
       c = c << 6 | (byteOf(bytes[j]) & 0x3F);
     }
-    if (broken) {
-      if (j >= size) {
-        i = j;
-      } else if (lost(bytes[j])) {
-        i = j + 1;
-      } else if (maybeLost(bytes[j])) {
-        i = j + maybeLostSpan(bytes, j, size);
-      } else {
-        i = j;  // a dropped byte: what follows begins a character
-      }
-      lose();
+    if (j == i + length) {
+      const char32_t least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+      if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return {};
+      put(out, n, c);
+      d.known += static_cast<std::size_t>(length);
+      i = j;
       continue;
     }
-    const char32_t least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
-    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return {};
-    put(out, n, c);
-    i = j;
+    if (j < size && !lost(bytes[j]) && !maybeLost(bytes[j])) {
+      // A byte that is neither lost nor a continuation came too early.
+      if (!dropped) return {};
+      out[n++] = 0xFFFD;  // a dropped byte: what follows begins a character
+      ++d.lost;
+      ++d.dropped;
+      i = j;
+      continue;
+    }
+    d.known += j - i;
+    // A `?` where a continuation byte belongs stands for lost bytes.
+    const std::size_t from = j < size && maybeLost(bytes[j]) && byteOf(bytes[j]) < 0x80 ? j + 1 : j;
+    const Run run = extend(Run{i, j, length}, from);
+    if (!lose(run)) return {};
+    i = run.end;
   }
   d.size = n;
   return d;
@@ -260,10 +354,14 @@ Decoded readCp932(const std::uint16_t* bytes, std::size_t size, char16_t* out) {
   for (std::size_t i = 0; i < size;) {
     const std::uint16_t b = bytes[i];
     if (lost(b)) {
-      out[n++] = 0xFFFD;
-      ++d.lost;
-      ++i;
-      if (i < size && !lost(bytes[i]) && byteOf(bytes[i]) >= 0x40 && byteOf(bytes[i]) != 0x7F) ++i;
+      // Lost bytes in a row were characters of two bytes, as Japanese
+      // characters are: one U+FFFD for each pair; an odd one out is a lead
+      // byte that takes its trail byte with it.
+      std::size_t run = 0;
+      while (i < size && lost(bytes[i])) ++run, ++i;
+      for (std::size_t k = 0; k < (run + 1) / 2; ++k) out[n++] = 0xFFFD;
+      d.lost += (run + 1) / 2;
+      if (run % 2 == 1 && i < size && byteOf(bytes[i]) >= 0x40 && byteOf(bytes[i]) != 0x7F) ++i;
       continue;
     }
     const std::uint8_t lead = byteOf(b);
@@ -302,8 +400,12 @@ Decoded readEucjp(const std::uint16_t* bytes, std::size_t size, char16_t* out) {
       i += skip;
     };
     if (lost(b)) {
-      lose(1);
-      if (i < size && !lost(bytes[i]) && byteOf(bytes[i]) >= 0xA1) ++i;
+      // As in cp932: one U+FFFD for each pair of lost bytes in a row.
+      std::size_t run = 0;
+      while (i < size && lost(bytes[i])) ++run, ++i;
+      for (std::size_t k = 0; k < (run + 1) / 2; ++k) out[n++] = 0xFFFD;
+      d.lost += (run + 1) / 2;
+      if (run % 2 == 1 && i < size && byteOf(bytes[i]) >= 0xA1) ++i;
       continue;
     }
     const std::uint8_t lead = byteOf(b);
@@ -387,23 +489,23 @@ Decoded readJisWithoutEsc(const char16_t* text, std::size_t size, char16_t* out)
 
 // The inverse of one chain over [text, text + size) into `out`.
 Decoded undo(Chain chain, const char16_t* text, std::size_t size, char16_t* out,
-             RepairScratch& scratch) {
+             RepairScratch& scratch, bool unsized = false) {
   if (chain == Chain::jis_without_esc) return readJisWithoutEsc(text, size, out);
   const ChainInfo& info = kChainInfo[static_cast<int>(chain)];
   // Which of its two codes a symbol had is not known: the line is read with
-  // the JIS codes, and when that fails and such a symbol occurs, with the
-  // NEC ones (UTF-8 read as cp932 gives 87 95 for √ where a continuation
-  // byte 87 meets 95).
+  // the JIS codes, and when that fails and such a symbol occurs, by their
+  // place, then with the NEC ones (UTF-8 read as cp932 gives 87 95 for √
+  // where a continuation byte 87 meets 95).
   bool twice_coded = false;
-  for (const bool nec_row13 : {false, true}) {
-    const long bytes =
-        invertReading(info.reading, text, size, scratch.bytes, nec_row13, twice_coded);
+  for (const Twins twins : {Twins::jis, Twins::context, Twins::nec}) {
+    const long bytes = invertReading(info.reading, text, size, scratch.bytes, twins, twice_coded);
     if (bytes < 0) return {};
     const auto count = static_cast<std::size_t>(bytes);
     Decoded d;
     switch (info.original) {
       case Original::utf8:
-        d = readUtf8(scratch.bytes, count, out, info.reading == Reading::cp1252);
+        d = readUtf8(scratch.bytes, count, out, info.reading == Reading::cp1252, unsized,
+                     info.reading == Reading::cp932 || info.reading == Reading::eucjp);
         break;
       case Original::cp932:
         d = readCp932(scratch.bytes, count, out);
@@ -438,6 +540,15 @@ constexpr std::int64_t kUtf8RepairMargin = 0;
 // Far above any score difference of a line (scores are hundredths of a mean
 // weight).
 constexpr std::int64_t kEucjpKanaBonus = 1000000;
+// A reading of UTF-8 that lost bytes is taken by itself when at least this
+// many bytes beyond ASCII were read and fell into place around the lost ones
+// (each such byte had about one chance in four to fit by chance), and by the
+// same-turn rule with this many.
+constexpr std::size_t kMinKnown = 5;
+constexpr std::size_t kMinSameTurnKnown = 1;
+// Characters beyond ASCII in a row, each the one after the one before, are a
+// table or an alphabet (ÀÁÂÃÄÅÆÇ…), whatever a reading makes of them.
+constexpr std::size_t kListing = 12;
 
 // What the acceptance rule weighs of a text: the score of its characters
 // beyond ASCII, as the detection scorer weighs characters; how many of them
@@ -450,12 +561,26 @@ struct Weighed {
   std::int64_t kana = 0;
   std::int64_t beyond_ascii = 0;
   std::int64_t ascii = 0;
-  std::int64_t western = 0;  // Latin letters beyond ASCII and general punctuation
+  std::int64_t western = 0;     // Latin letters beyond ASCII and general punctuation
+  std::int64_t half_width = 0;  // half-width katakana
   bool text = false;
 };
 
 bool asciiLetter(char16_t c) {
   return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
+
+// Whether text[i] is a letter of a Latin word: not the conversion of a
+// printf format (%s, %lld, %li), which Japanese messages put right before
+// their words.
+bool wordLetter(const char16_t* text, std::size_t i) {
+  if (!asciiLetter(text[i])) return false;
+  for (std::size_t k = i; k > 0 && i - k < 6;) {
+    const char16_t c = text[--k];
+    if (c == u'%') return false;
+    if (!asciiLetter(c) && !(c >= u'0' && c <= u'9') && c != u'.' && c != u'-') break;
+  }
+  return true;
 }
 
 // Only the characters beyond ASCII are scored: ASCII reads as itself in
@@ -472,29 +597,64 @@ Weighed weigh(const char16_t* text, std::size_t size) {
     tally.add(c);
     ++w.beyond_ascii;
     if (latinCharacter(c)) ++w.western;
+    if (c >= 0xFF61 && c <= 0xFF9F) ++w.half_width;
     if (characterWeight(c) < kJapaneseWeight) continue;
     ++w.japanese;
     if (c >= 0x3040 && c <= 0x30FF) ++w.kana;
-    const char16_t left = i == 0 ? u' ' : text[i - 1];
-    const char16_t right = i + 1 == size ? u' ' : text[i + 1];
     // 、 and 。 end Latin words in Japanese text too.
-    const bool stop = c == u'、' || c == u'。';
-    if (!stop && left < 0x80 && right < 0x80 && (asciiLetter(left) || asciiLetter(right))) {
-      ++w.alone;
-    }
+    if (c == u'、' || c == u'。') continue;
+    // The run of characters beyond ASCII that holds it: alone when it
+    // stands beside a Latin word, or, two or three long, inside one
+    // (F排牌rigt from Förövrigt read as cp437).
+    std::size_t begin = i;
+    while (begin > 0 && text[begin - 1] >= 0x80) --begin;
+    std::size_t end = i + 1;
+    while (end < size && text[end] >= 0x80) ++end;
+    const bool left = begin > 0 && wordLetter(text, begin - 1);
+    const bool right = end < size && asciiLetter(text[end]);
+    if ((end - begin == 1 && (left || right)) || (end - begin <= 3 && left && right)) ++w.alone;
   }
   w.score = tally.score();
   w.text = countsAsText(tally.characters, tally.noise, false);
   return w;
 }
 
-// Whether `repaired` (with `lost` characters lost) reads clearly better as
-// Japanese text than `line` does, after the inverse of a chain whose first
-// code is UTF-8 (`utf8`) or another. The figures were chosen on the corpus
-// of tools/mojibake_eval.py.
-bool clearlyBetter(const Weighed& line, const Weighed& repaired, std::size_t lost, bool utf8) {
+// What a reading gave: the turns, what was lost and how many bytes beyond
+// ASCII fell into place around the losses in the readings of UTF-8.
+struct Candidate {
+  Chain outer = Chain::none;
+  Chain inner = Chain::none;
+  std::size_t lost = 0;
+  std::size_t known = 0;
+  // A reading of UTF-8 lost the bytes (rather than a reading of cp932 or
+  // EUC-JP, whose characters of two bytes leave little to check).
+  bool utf8_lost = false;
+  bool utf8 = false;  // the first code was UTF-8
+  bool jis = false;   // the first turn stripped the escapes of ISO-2022-JP
+};
+
+// Whether `repaired` reads clearly better as Japanese text than `line`
+// does. The figures were chosen on the corpus of tools/mojibake_eval.py.
+bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate& c) {
+  // Bytes beyond ASCII turn into ASCII only where cp932 read a continuation
+  // byte of UTF-8 and the ASCII byte after it as a pair (Ы, 84 5C); no
+  // other turn makes ASCII of them.
+  const bool cp932Pairs = c.outer == Chain::utf8_as_cp932 || c.inner == Chain::utf8_as_cp932;
+  if (!cp932Pairs && repaired.ascii > line.ascii) return false;
+  // UTF-8 that lost bytes: the bytes that came through must fall into
+  // place around the lost ones, enough of them that chance does not explain
+  // it, and what came through whole beyond ASCII must be mostly Japanese.
+  // (Through EUC-JP most characters are lost; what is left may be ASCII.)
+  if (c.lost != 0 && c.utf8_lost) {
+    if (c.known < kMinKnown) return false;
+    if (repaired.beyond_ascii == 0) return true;
+    // Half-width katakana alone (a ledger) counts as Japanese here.
+    if (repaired.half_width == repaired.beyond_ascii) return true;
+    return repaired.text && repaired.japanese * 100 >= repaired.beyond_ascii * kJapaneseShare &&
+           repaired.alone * 100 <= repaired.japanese * kAloneShare;
+  }
   if (!repaired.text || repaired.japanese == 0) return false;
-  if (static_cast<std::int64_t>(lost) * kLostShare > repaired.japanese) return false;
+  if (static_cast<std::int64_t>(c.lost) * kLostShare > repaired.japanese) return false;
   // Most of what is not ASCII must be Japanese.
   if (repaired.japanese * 100 < repaired.beyond_ascii * kJapaneseShare) return false;
   // An accented Western letter read as a cp932 lead byte takes the letter
@@ -502,12 +662,14 @@ bool clearlyBetter(const Weighed& line, const Weighed& repaired, std::size_t los
   // (gr批er from größer read as cp437); the characters of Japanese text
   // stand in runs.
   // (UTF-8 takes no ASCII byte into a character.)
-  if (!utf8 && repaired.alone * 100 > repaired.japanese * kAloneShare) return false;
+  if (!c.utf8 && repaired.alone * 100 > repaired.japanese * kAloneShare) return false;
   // One Japanese character but from UTF-8 (three bytes of its form) must
   // have come from two characters or more, none of them ASCII, stand alone
   // and be kana: two accented letters in a row read as EUC-JP or cp932 give
-  // a kanji often enough (ï» as EUC-JP is 怯).
-  if (!utf8 && repaired.japanese < kMinJapanese &&
+  // a kanji often enough (ï» as EUC-JP is 怯). Stripped escapes around one
+  // kana ($B$O(B) are no shell or Perl text.
+  if (!c.utf8 && repaired.japanese < kMinJapanese &&
+      !(c.jis && repaired.kana == 1 && repaired.beyond_ascii == 1) &&
       (line.beyond_ascii < 2 || repaired.beyond_ascii != 1 || line.ascii != repaired.ascii ||
        repaired.kana != 1)) {
     return false;
@@ -515,7 +677,7 @@ bool clearlyBetter(const Weighed& line, const Weighed& repaired, std::size_t los
   // UTF-8 read in another code is undone only when the bytes form valid
   // multi-byte UTF-8, which the bytes of other text seldom do; its mojibake
   // is itself kanji (縺薙ｓ from こん), so it need only score no worse.
-  return repaired.score - line.score >= (utf8 ? kUtf8RepairMargin : kRepairMargin);
+  return repaired.score - line.score >= (c.utf8 ? kUtf8RepairMargin : kRepairMargin);
 }
 
 // Whether `character` is of the Japanese repertoire beyond ASCII: CJK
@@ -573,36 +735,124 @@ bool drawing(const char16_t* line, std::size_t size) {
   return false;
 }
 
-// Whether `repaired` (from `line`, nothing lost) is what the turns the last
-// repaired line took make of a line that does not read as Japanese text by
-// itself: symbols, Cyrillic or a lone kanji in a dictionary, half-width
-// katakana. The lines of one text took one turn, so less evidence is
-// needed: from UTF-8, the bytes form valid multi-byte UTF-8, which always
-// gives fewer characters beyond ASCII; from the other codes, every
-// character beyond ASCII is of the Japanese repertoire.
+// Whether the line holds kListing characters beyond ASCII in a row, each the
+// one after the one before (or the one after that: Ö Ø skip ×).
+bool listing(const char16_t* line, std::size_t size) {
+  std::size_t run = 1;
+  for (std::size_t i = 1; i < size; ++i) {
+    const bool next =
+        line[i - 1] >= 0x80 && (line[i] == line[i - 1] + 1 || line[i] == line[i - 1] + 2);
+    run = next ? run + 1 : 1;
+    if (run >= kListing) return true;
+  }
+  return false;
+}
+
+// Whether `repaired` (from `line`) is what the turns the last repaired line
+// took make of a line that does not read as Japanese text by itself:
+// symbols, Cyrillic or a lone kanji in a dictionary, half-width katakana, a
+// lone character that UTF-8 lost bytes of. The lines of one text took one
+// turn, so less evidence is needed: from UTF-8, the bytes form valid
+// multi-byte UTF-8 (around lost bytes, with `lossy`), which always gives
+// fewer characters beyond ASCII; from the other codes, every character
+// beyond ASCII is of the Japanese repertoire. With `japanese`, the result
+// must also hold a character of that repertoire, or a lost one.
 bool sameTurnFits(const char16_t* line, std::size_t size, const char16_t* repaired,
-                  std::size_t repairedSize, const Weighed& before, bool utf8) {
-  if (before.beyond_ascii == 0) return false;
+                  std::size_t repairedSize, bool utf8, bool lossy, bool japanese, bool jis) {
+  std::int64_t was = 0;  // the line's characters beyond ASCII, U+FFFD too
+  for (std::size_t i = 0; i < size; ++i) was += line[i] >= 0x80;
+  // ASCII reads as itself but through the stripped escapes.
+  if (was == 0 && !jis) return false;
   if (repairedSize == size && std::memcmp(line, repaired, size * sizeof(char16_t)) == 0) {
     return false;
   }
   std::int64_t beyond = 0;
-  bool japanese = true;
+  bool repertoire = true;
+  bool seen = false;
   for (std::size_t i = 0; i < repairedSize; ++i) {
-    if (repaired[i] < 0x80) continue;
-    if (repaired[i] == 0xFFFD) return false;
+    const char16_t c = repaired[i];
+    if (c < 0x80) continue;
     ++beyond;
-    japanese = japanese && japaneseForm(repaired[i]);
+    if (c == 0xFFFD) {
+      if (!lossy) return false;
+      seen = true;
+      continue;
+    }
+    const bool form = japaneseForm(c);
+    repertoire = repertoire && form;
+    seen = seen || form;
     // A kanji alone inside a Latin word is an accented letter and the
     // letter after it read as a pair (Ação as cp932 read as cp1252).
-    const char16_t left = i == 0 ? u' ' : repaired[i - 1];
-    const char16_t right = i + 1 == repairedSize ? u' ' : repaired[i + 1];
-    if (!utf8 && left < 0x80 && right < 0x80 && (asciiLetter(left) || asciiLetter(right))) {
-      return false;
-    }
+    const bool left = i > 0 && repaired[i - 1] < 0x80 && asciiLetter(repaired[i - 1]);
+    const bool right =
+        i + 1 < repairedSize && repaired[i + 1] < 0x80 && asciiLetter(repaired[i + 1]);
+    const bool leftAscii = i == 0 || repaired[i - 1] < 0x80;
+    const bool rightAscii = i + 1 == repairedSize || repaired[i + 1] < 0x80;
+    if (!utf8 && leftAscii && rightAscii && (left || right)) return false;
   }
-  if (beyond == 0) return false;
-  return utf8 ? beyond < before.beyond_ascii : japanese;
+  if (beyond == 0 || (japanese && !seen)) return false;
+  return utf8 ? beyond < was : repertoire;
+}
+
+bool fromUtf8(Chain chain) {
+  return chain != Chain::jis_without_esc &&
+         kChainInfo[static_cast<int>(chain)].original == Original::utf8;
+}
+
+// Undoes the turns (outer, then inner when there is one) into `text`,
+// which points into the scratch.
+Decoded undoTurns(Chain outer, Chain inner, const char16_t* line, std::size_t size,
+                  RepairScratch& scratch, const char16_t*& text, Candidate& c) {
+  c = Candidate{outer, inner};
+  const Decoded once = undo(outer, line, size, scratch.first, scratch);
+  text = scratch.first;
+  if (once.size < 0 || inner == Chain::none) {
+    c.lost = once.lost;
+    c.known = once.known;
+    c.utf8 = fromUtf8(outer);
+    c.utf8_lost = once.lost != 0 && once.dropped == 0 && c.utf8;
+    c.jis = outer == Chain::jis_without_esc;
+    return once;
+  }
+  if (static_cast<std::size_t>(once.size) > kMaxRepairLine) return {};
+  const Decoded twice = undo(inner, scratch.first, static_cast<std::size_t>(once.size),
+                             scratch.second, scratch, once.lost != 0);
+  text = scratch.second;
+  c.lost = twice.lost;
+  c.known = once.known + twice.known;
+  c.utf8 = fromUtf8(inner);
+  c.utf8_lost = once.dropped == 0 && twice.dropped == 0 &&
+                ((once.lost != 0 && fromUtf8(outer)) || (twice.lost != 0 && c.utf8));
+  c.jis = inner == Chain::jis_without_esc;
+  return twice;
+}
+
+// The same-turn rule for the turns (outer, inner): the line repaired into
+// `out`, or nothing.
+LineRepair sameTurns(Chain outer, Chain inner, const char16_t* line, std::size_t size,
+                     char16_t* out, RepairScratch& scratch, const Weighed& before) {
+  const char16_t* text = nullptr;
+  Candidate c;
+  const Decoded d = undoTurns(outer, inner, line, size, scratch, text, c);
+  if (d.size < 0) return {};
+  const bool lossy = c.lost != 0;
+  if (lossy && (!c.utf8_lost || (c.known < kMinSameTurnKnown && before.beyond_ascii != 0))) {
+    return {};
+  }
+  if (!sameTurnFits(line, size, text, static_cast<std::size_t>(d.size), c.utf8, lossy, false,
+                    c.jis)) {
+    return {};
+  }
+  LineRepair done{outer, inner, static_cast<std::size_t>(d.size), c.lost};
+  std::memcpy(out, text, done.size * sizeof(char16_t));
+  return done;
+}
+
+bool asciiOnly(const char16_t* line, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) {
+    if (line[i] >= 0x80) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -617,13 +867,29 @@ std::string turnsName(Chain outer, Chain inner) {
   return std::string(chainName(inner)) + ", then " + chainName(outer);
 }
 
+LineRepair repairWithTurns(const char16_t* line, std::size_t size, char16_t* out,
+                           RepairScratch& scratch, Chain outer, Chain inner) {
+  if (size == 0 || size > kMaxRepairLine || outer == Chain::none) return {};
+  if (asciiOnly(line, size) != (outer == Chain::jis_without_esc)) return {};
+  return sameTurns(outer, inner, line, size, out, scratch, weigh(line, size));
+}
+
 LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, RepairScratch& scratch,
                       const LineRepair& previous) {
   LineRepair best;
   if (size == 0 || size > kMaxRepairLine) return best;
-  bool ascii = true;
-  for (std::size_t i = 0; i < size && ascii; ++i) ascii = line[i] < 0x80;
+  const bool ascii = asciiOnly(line, size);
+  if (listing(line, size)) return best;
   const Weighed before = weigh(line, size);
+  // A line that the turns of the line repaired last undo exactly is taken
+  // back by them, before any other turns are weighed: the lines of one text
+  // took one turn. (So is Western mojibake inside such a text: CafÃ© among
+  // lines of UTF-8 read as cp1252 took that turn too.)
+  if (previous.repaired() && ascii == (previous.outer == Chain::jis_without_esc)) {
+    const LineRepair done =
+        sameTurns(previous.outer, previous.inner, line, size, out, scratch, before);
+    if (done.repaired()) return done;
+  }
   // Western mojibake of Western text (Café read as cp1252: CafÃ©) is not
   // Japanese text that took a wrong turn: it stays as it stands. Only the
   // pairs that begin by undoing that Western turn may still find Japanese
@@ -637,75 +903,80 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
       if (w.beyond_ascii != 0 && w.western == w.beyond_ascii) western_turn = western;
     }
   }
-  // A line that the turns of the line repaired last undo exactly is taken
-  // back by them, before any other turns are weighed: the lines of one text
-  // took one turn.
-  if (previous.repaired() && western_turn == Chain::none) {
-    const Decoded once = undo(previous.outer, line, size, scratch.first, scratch);
-    Decoded d = once;
-    const char16_t* text = scratch.first;
-    if (once.size >= 0 && previous.inner != Chain::none) {
-      d = undo(previous.inner, scratch.first, static_cast<std::size_t>(once.size), scratch.second,
-               scratch);
-      text = scratch.second;
-    }
-    const Chain first = previous.inner == Chain::none ? previous.outer : previous.inner;
-    const bool utf8 = first != Chain::jis_without_esc &&
-                      kChainInfo[static_cast<int>(first)].original == Original::utf8;
-    if (once.size >= 0 && d.size >= 0 && once.lost == 0 && d.lost == 0 &&
-        sameTurnFits(line, size, text, static_cast<std::size_t>(d.size), before, utf8)) {
-      best = {previous.outer, previous.inner, static_cast<std::size_t>(d.size), 0};
-      std::memcpy(out, text, best.size * sizeof(char16_t));
-      return best;
-    }
-  }
   std::int64_t best_score = 0;
-  const auto consider = [&](Chain outer, Chain inner, const char16_t* text, const Decoded& d) {
+  bool pending = false;
+  const auto consider = [&](const Candidate& c, const char16_t* text, const Decoded& d) {
+    const Chain outer = c.outer;
+    const Chain inner = c.inner;
     if (western_turn != Chain::none && (inner == Chain::none || outer != western_turn)) return;
     const auto n = static_cast<std::size_t>(d.size);
     const Weighed after = weigh(text, n);
-    const Chain first = inner == Chain::none ? outer : inner;
-    const bool utf8 = first != Chain::jis_without_esc &&
-                      kChainInfo[static_cast<int>(first)].original == Original::utf8;
     const bool boxes = outer == Chain::cp932_as_cp437 || outer == Chain::cp932_as_cp850 ||
                        inner == Chain::cp932_as_cp437 || inner == Chain::cp932_as_cp850;
     const bool halfWidth =
-        halfWidthKanaText(text, n, d.lost, utf8) && (!boxes || !drawing(line, size));
-    if (!clearlyBetter(before, after, d.lost, utf8) && !halfWidth) return;
-    // The best score wins; at a tie the one chain before two, then the
-    // first in the table. Half-width katakana from EUC-JP comes first: each
-    // kana was two bytes, 8E and one of A1..DF, which no other text gives
-    // (8E is a C1 control in Latin-1), while the same bytes read as cp932
-    // pairs give kanji that score well.
+        halfWidthKanaText(text, n, d.lost, c.utf8) && (!boxes || !drawing(line, size));
+    if (!clearlyBetter(before, after, c) && !halfWidth) {
+      // Not clear by itself, but a later line repaired with these turns
+      // would take it back by the same-turn rule: a later line decides.
+      const bool lossy = c.lost != 0;
+      if (!pending &&
+          (!lossy || (c.utf8_lost && (c.known >= kMinSameTurnKnown || before.beyond_ascii == 0)))) {
+        pending = sameTurnFits(line, size, text, n, c.utf8, lossy, true, c.jis);
+      }
+      return;
+    }
+    // The best score wins; at a tie one turn before two, then the one that
+    // lost less, then the first in the table. Half-width katakana from
+    // EUC-JP comes first: each kana was two bytes, 8E and one of A1..DF,
+    // which no other text gives (8E is a C1 control in Latin-1), while the
+    // same bytes read as cp932 pairs give kanji that score well.
     const bool same = outer == previous.outer && inner == previous.inner;
     const bool eucjpKana =
-        halfWidth && kChainInfo[static_cast<int>(first)].original == Original::eucjp;
+        halfWidth && !c.jis &&
+        kChainInfo[static_cast<int>(inner == Chain::none ? outer : inner)].original ==
+            Original::eucjp;
     const std::int64_t score =
         after.score + (same ? kSameTurnsBonus : 0) + (eucjpKana ? kEucjpKanaBonus : 0);
-    const bool replaces = score > best_score || (score == best_score && inner == Chain::none &&
-                                                 best.inner != Chain::none);
+    const bool single = inner == Chain::none;
+    const bool alike = single == (best.inner == Chain::none);
+    const bool replaces = score != best_score ? score > best_score
+                                              : (single && !alike) || (alike && d.lost < best.lost);
     if (best.repaired() && !replaces) return;
     best = {outer, inner, n, d.lost};
     best_score = score;
     std::memcpy(scratch.best, text, n * sizeof(char16_t));
   };
-  for (int c = 1; c < kChains; ++c) {
-    const auto outer = static_cast<Chain>(c);
+  for (int o = 1; o < kChains; ++o) {
+    const auto outer = static_cast<Chain>(o);
     // ASCII reads as itself in every chain but the stripped escapes.
     if (ascii != (outer == Chain::jis_without_esc)) continue;
     const Decoded once = undo(outer, line, size, scratch.first, scratch);
     if (once.size < 0) continue;
     const auto n = static_cast<std::size_t>(once.size);
-    consider(outer, Chain::none, scratch.first, once);
+    Candidate single{outer, Chain::none, once.lost, once.known};
+    single.utf8 = fromUtf8(outer);
+    single.utf8_lost = once.lost != 0 && once.dropped == 0 && single.utf8;
+    single.jis = outer == Chain::jis_without_esc;
+    consider(single, scratch.first, once);
     // What the last turn lost stays lost (U+FFFD) through the one before.
     if (n > kMaxRepairLine) continue;
     for (int i = 1; i < kChains; ++i) {
       const auto inner = static_cast<Chain>(i);
-      const Decoded twice = undo(inner, scratch.first, n, scratch.second, scratch);
-      if (twice.size >= 0) consider(outer, inner, scratch.second, twice);
+      const Decoded twice = undo(inner, scratch.first, n, scratch.second, scratch, once.lost != 0);
+      if (twice.size < 0) continue;
+      Candidate pair{outer, inner, twice.lost, once.known + twice.known};
+      pair.utf8 = fromUtf8(inner);
+      pair.utf8_lost = once.dropped == 0 && twice.dropped == 0 &&
+                       ((once.lost != 0 && single.utf8) || (twice.lost != 0 && pair.utf8));
+      pair.jis = inner == Chain::jis_without_esc;
+      consider(pair, scratch.second, twice);
     }
   }
-  if (best.repaired()) std::memcpy(out, scratch.best, best.size * sizeof(char16_t));
+  if (best.repaired()) {
+    std::memcpy(out, scratch.best, best.size * sizeof(char16_t));
+  } else {
+    best.pending = pending;
+  }
   return best;
 }
 

@@ -40,6 +40,10 @@ struct LineRepair {
   Chain inner = Chain::none;
   std::size_t size = 0;  // the repaired line's units
   std::size_t lost = 0;  // characters the chain lost, written as U+FFFD
+  // Not repaired, but some turns undo it into Japanese text that is not
+  // clear enough by itself: a later line repaired with those turns would
+  // take it back too (see RepairLines).
+  bool pending = false;
   bool repaired() const { return outer != Chain::none; }
 };
 
@@ -68,5 +72,11 @@ std::string turnsName(Chain outer, Chain inner);
 // win.
 LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, RepairScratch& scratch,
                       const LineRepair& previous = {});
+
+// Repairs the line with the turns (outer, inner) when they undo it as the
+// lines after a repaired line are undone (the same-turn rule of repairLine);
+// otherwise answers Chain::none.
+LineRepair repairWithTurns(const char16_t* line, std::size_t size, char16_t* out,
+                           RepairScratch& scratch, Chain outer, Chain inner);
 
 }  // namespace mek

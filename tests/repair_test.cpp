@@ -51,6 +51,28 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"echo $BAR(B and $@", nullptr, "", 0},
       {U"こんにちは、世界。", nullptr, "", 0},
       {U"int main() { return 0; }  // 戻り値", nullptr, "", 0},
+      // UTF-8 read as cp932 or EUC-JP that lost bytes: the known bytes fall
+      // into place around the lost ones, one U+FFFD for each character lost.
+      {U"蜿､縺\uFFFD讖溯\uFFFDｽ繧\uFFFD讒区\uFFFD\uFFFD (繝\uFFFD繝輔か繝ｫ繝\uFFFD)縲\uFFFD",
+       U"古\uFFFD機\uFFFD\uFFFD構\uFFFD (\uFFFDフォル\uFFFD)\uFFFD", "utf8 read as cp932", 7},
+      {U"apt.conf \\- APT 荐\uFFFD絎\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD＜\uFFFDゃ\uFFFD\uFFFD",
+       U"apt.conf \\- APT \uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD", "utf8 read as eucjp", 6},
+      // A symbol that cp932 has twice, each code where the UTF-8 around it
+      // needs it (∵ as 81 E6, ≡ as 87 91).
+      {U"隕∵ｱよ鴛鬆宣≡/", U"要求払預金/", "utf8 read as cp932", 0},
+      // One kana between stripped escapes; one kanji is no evidence.
+      {U"$B$O(B", U"は", "jis without ESC", 0},
+      // printf conversions before Japanese words are no Latin words.
+      {U"%li“ú %liŽžŠÔ %li•ª %li•b", U"%li日 %li時間 %li分 %li秒", "cp932 read as cp1252", 0},
+      // A line not clear by itself waits for the next line that decides:
+      // repaired with the same turns, it takes the waiting line back too.
+      {U".SH ŒŽ\n‚±‚ñ‚É‚¿‚Í", U".SH 月\nこんにちは", "cp932 read as cp1252", 0},
+      // A clean line (Café) leaves the waiting lines as they stand; Japanese
+      // text with a character lost, an alphabet, accented letters inside a
+      // word and Western text that ends in an accent stay too.
+      {U"ŒŽ\nCafé\n", nullptr, "", 0},
+      {U"古い\uFFFD機能\nÀÁÂÃÄÅÆÇÈÉÊËÌÍÎÏÐÑÒÓÔÕÖØÙÚÛÜÝÞ\nFörövrigt har den", nullptr, "", 0},
+      {U"Caf\u00E9\n\u00C3\u00A9t\u00E9", nullptr, "", 0},
   };
   for (const RepairCase& c : cases) {
     const std::u32string text = c.text;
@@ -65,6 +87,25 @@ TEST(RepairTest, ChainsAndCleanText) {
     EXPECT_EQ(done.repairs[0].chain, c.chain);
     EXPECT_EQ(done.repairs[0].lost, c.lost) << c.chain;
   }
+}
+
+// A line that waits is decided by the next line that decides: here a date
+// whose one kanji lost a byte, taken back (with U+FFFD) by the repaired line
+// after it, and the same line left as it stands when more lines than the
+// look ahead holds come between.
+TEST(RepairTest, WaitingLines) {
+  const std::u32string date = U".\\\" Date: 25 1 譛\uFFFD 2023\n";
+  const std::u32string mojibake = U"縺薙ｓ縺ｫ縺｡縺ｯ";
+  std::u32string between;
+  for (int i = 0; i < 47; ++i) between += U".PP\n";
+  Repaired done = repair(date + between + mojibake);
+  ASSERT_EQ(done.repairs.size(), 2u);
+  EXPECT_EQ(done.repairs[0].line, 1u);
+  EXPECT_EQ(done.repairs[0].lost, 1u);
+  EXPECT_TRUE(done.text == U".\\\" Date: 25 1 \uFFFD 2023\n" + between + U"こんにちは");
+  done = repair(date + between + U".PP\n.PP\n" + mojibake);
+  ASSERT_EQ(done.repairs.size(), 1u);
+  EXPECT_EQ(done.repairs[0].line, 51u);
 }
 
 // Lines in a row that took the same turns are one stretch, placed by the

@@ -689,13 +689,16 @@ std::string repairText(std::size_t which) {
       return "𠮟 ok\n" + lossy + "\n" + ok + lossy;
     case 2:  // lines over the limit pass, the ones around them do not
       return sjis1252 + "\n" + longLine + "\n" + sjis1252 + "\n" + longLine;
+    case 4:  // lines that wait for a later line, which decides them or not
+      return ".SH ŒŽ\r\n.PP\n\n‚±‚ñ‚É‚¿‚Í\nŒŽ\n" + ok + "ŒŽ\n.PP\n" + lossy + "\n" +
+             ".\\\" 譛\xEF\xBF\xBD\r.PP\n縺薙ｓ縺ｫ縺｡縺ｯ\nŒŽ\n" + longLine + "\nŒŽ";
     default:  // Japanese and Western text only
       return "こんにちは、世界。\nnaïve Straße Ærø\r\nint main() { return 0; }  // 戻り値\n";
   }
 }
 
 TEST(StreamRepairTest, PiecesGiveTheWholeRepair) {
-  for (std::size_t which = 0; which < 4; ++which) {
+  for (std::size_t which = 0; which < 5; ++which) {
     const std::string text = repairText(which);
     const Bytes input(text.begin(), text.end());
     for (const int lineEnding : {1, 2, static_cast<int>(kLineEndingKeep)}) {
@@ -757,8 +760,9 @@ TEST(StreamRepairTest, PiecesGiveTheWholeRepair) {
           options.errors = errors;
           options.changes_listed = 3;
           options.repair = true;
-          ConversionStream stream(Code::utf8, Code::sjis, lineEndingOfNumber(lineEnding),
-                                  [](const std::uint8_t*, std::size_t) { return true; }, options);
+          ConversionStream stream(
+              Code::utf8, Code::sjis, lineEndingOfNumber(lineEnding),
+              [](const std::uint8_t*, std::size_t) { return true; }, options);
           for (std::size_t at = 0; at < input.size(); at += piece) {
             if (!stream.feed(input.data() + at, std::min(piece, input.size() - at))) break;
           }
