@@ -411,7 +411,10 @@ ErrorKind ConversionStream::Impl::runStages(std::size_t first, std::size_t end, 
   for (std::size_t i = first; i < end; ++i) {
     if (stages_[i].repair) {
       RepairStage& lines = *stages_[i].repair;
-      if (run != nullptr) run->held_before[i] = lines.holding();
+      if (run != nullptr) {
+        run->held_before[i] = lines.holding();
+        run->repair_input = text;
+      }
       if (!lines.run(text, text + size, last, areas[i])) return lines.error();
       text = areas[i].data();
       size = areas[i].size;

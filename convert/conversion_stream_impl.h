@@ -74,6 +74,7 @@ class ConversionStream::Impl {
     std::uint64_t column = 0;
     std::array<std::uint8_t, 4> bytes{};
     std::uint8_t byte_count = 0;
+    bool line_end = false;  // a unit that --repair holds: whether it ends a line
   };
   // What the stages after the decoder did in one run, for following the
   // characters they hold back: whether each carried something before it, and
@@ -81,6 +82,7 @@ class ConversionStream::Impl {
   struct Run {
     std::vector<bool> held_before;
     std::vector<std::size_t> units;
+    const std::uint8_t* repair_input = nullptr;  // what the stage of --repair got
   };
   // Pieces in a row that a held character came from, kept to be run
   // again: the stages before the first, and the bytes of them all.

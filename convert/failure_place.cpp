@@ -465,6 +465,14 @@ void ConversionStream::Impl::placeStep(Place& step, const std::uint8_t* from,
   step.byte_count = bytes.byte_count;
   step.bytes = bytes.bytes;
   extendLines(step, run);
+  if (repair_at_ != kNoStage && run.repair_input != nullptr) {
+    // Which of the units the stage got in this step end lines.
+    std::deque<Place>& places = line_places_[repair_at_];
+    const std::size_t got = std::min(run.units[repair_at_ - 1], places.size());
+    for (std::size_t k = 0; k < got; ++k) {
+      places[places.size() - got + k].line_end = isLineEnd(run.repair_input + 2 * k);
+    }
+  }
   repairGiven(run, areas);
 }
 
@@ -576,18 +584,41 @@ ConversionStream::Impl::Place ConversionStream::Impl::sourcePlace(char32_t c,
 void ConversionStream::Impl::repairGiven(const Run& run, const Area* areas) {
   repair_given_.clear();
   if (repair_at_ == kNoStage) return;
-  // The units the stage got and did not keep went out in this step.
+  // The units the stage got and did not keep went out in this step: the
+  // same lines, with the same line ends, as it gave.
   const std::size_t total = line_units_[repair_at_];
   const std::size_t left = heldUnits(repair_at_);
   const std::size_t consumed = total > left ? total - left : 0;
   const std::size_t units = run.units[repair_at_];
   const std::uint8_t* const out = areas[repair_at_].data();
-  for (std::size_t u = 0; u < units; ++u) {
-    if (isLineEnd(out + 2 * u)) continue;
-    // A line that stays gives unit for unit what it took; a repaired one
-    // is placed where it began.
-    repair_given_.push_back(consumed == 0 ? Place{}
-                                          : placeOfUnit(repair_at_, units == consumed ? u : 0));
+  bool known = consumed != 0;
+  for (std::size_t k = 0; k < consumed && known; ++k) known = placeOfUnit(repair_at_, k).known;
+  if (!known) {
+    // Where the lines began is not known (they came before the pieces kept
+    // to be run again): nothing is placed.
+    repair_given_.assign(units, Place{});
+    return;
+  }
+  // Line by line: a line that stays gives unit for unit what it took; a
+  // repaired one is placed where it began.
+  std::size_t in = 0;
+  for (std::size_t u = 0; u < units;) {
+    if (isLineEnd(out + 2 * u)) {
+      ++u;
+      continue;
+    }
+    while (in < consumed && placeOfUnit(repair_at_, in).line_end) ++in;
+    std::size_t outEnd = u;
+    while (outEnd < units && !isLineEnd(out + 2 * outEnd)) ++outEnd;
+    std::size_t inEnd = in;
+    while (inEnd < consumed && !placeOfUnit(repair_at_, inEnd).line_end) ++inEnd;
+    const bool stays = outEnd - u == inEnd - in;
+    for (std::size_t k = 0; u + k < outEnd; ++k) {
+      const std::size_t at = stays ? in + k : in;
+      repair_given_.push_back(at < consumed ? placeOfUnit(repair_at_, at) : Place{});
+    }
+    u = outEnd;
+    in = inEnd;
   }
 }
 

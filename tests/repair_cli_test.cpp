@@ -22,6 +22,10 @@ TEST(RepairCliTest, RepairTellsWhatItDid) {
   writeFile(dir / "m.txt", std::string("ok Café\n‚±‚ñ‚É‚¿‚Í\r\n‚±‚ñ‚É‚¿‚Í\n"
                                        "縺薙ｓ縺ｫ縺｡縺ｯ縲∽ｸ也阜縲\né▒é±é╔é┐é═.txt\n"));
   writeFile(dir / "clean.txt", std::string("こんにちは、世界。\nnaïve Straße Ærø\nCafÃ© $@\n"));
+  // A line that waits (one kanji, 月 as cp932 read as cp1252) and stays when
+  // the next line is repaired through another turn: what the output code
+  // refuses in it is placed where it stands.
+  writeFile(dir / "waits.txt", std::string("1 ŒŽ\n縺薙ｓ縺ｫ縺｡縺ｯ\n"));
   const std::string repaired =
       "ok Café\nこんにちは\nこんにちは\nこんにちは、世界\xEF\xBF\xBD\n"
       "こんにちは.txt\n";
@@ -59,6 +63,8 @@ TEST(RepairCliTest, RepairTellsWhatItDid) {
       {"clean.txt --repair -outf8", 0, "こんにちは、世界。\nnaïve Straße Ærø\nCafÃ© $@\n", ""},
       {"--guess --repair clean.txt", 0, "utf8 LF\n", ""},
       {"--check --repair clean.txt", 0, "", ""},
+      {"-iutf8 waits.txt --repair -osjis", 1, "",
+       "cannot convert bytes in 'waits.txt' at byte 2 (line 1, column 3): U+0152 has no sjis code\n"},
   };
   for (const Case& c : cases) {
     for (const char* environment :
