@@ -612,7 +612,18 @@ Weighed weigh(const char16_t* text, std::size_t size) {
     while (end < size && text[end] >= 0x80) ++end;
     const bool left = begin > 0 && wordLetter(text, begin - 1);
     const bool right = end < size && asciiLetter(text[end]);
-    if ((end - begin == 1 && (left || right)) || (end - begin <= 3 && left && right)) ++w.alone;
+    // Two or three kanji at the start of a word that goes on in small
+    // letters are its accented first letters (迅穫ements from Évènements
+    // read as cp850); Japanese puts a Latin word right after kana (不正な
+    // dumpId), after kanji mostly with a space.
+    const bool wordStart = begin == 0 || !asciiLetter(text[begin - 1]);
+    const bool smallAfter = end + 1 < size && text[end] >= u'a' && text[end] <= u'z' &&
+                            text[end + 1] >= u'a' && text[end + 1] <= u'z';
+    const bool kanjiLast = text[end - 1] >= 0x4E00 && text[end - 1] <= 0x9FFF;
+    if ((end - begin == 1 && (left || right)) || (end - begin <= 3 && left && right) ||
+        (end - begin <= 3 && wordStart && smallAfter && kanjiLast)) {
+      ++w.alone;
+    }
   }
   w.score = tally.score();
   w.text = countsAsText(tally.characters, tally.noise, false);

@@ -47,6 +47,8 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"Café Ação naïve Straße Ærø", nullptr, "", 0},
       {U"CafÃ© AÃ§Ã£o", nullptr, "", 0},
       {U"l'État d'Érythrée, größer, für, Zusammenstößen", nullptr, "", 0},
+      // Accented first letters that read as kanji through cp850 (迅穫ements).
+      {U"Évènements", nullptr, "", 0},
       {U"assert decode(b'\\xEF\\xBB') == 'ï»'", nullptr, "", 0},
       {U"echo $BAR(B and $@", nullptr, "", 0},
       {U"こんにちは、世界。", nullptr, "", 0},
