@@ -549,6 +549,9 @@ constexpr std::size_t kMinSameTurnKnown = 1;
 // Characters beyond ASCII in a row, each the one after the one before, are a
 // table or an alphabet (ÀÁÂÃÄÅÆÇ…), whatever a reading makes of them.
 constexpr std::size_t kListing = 12;
+// Half-width katakana from cp932 is preferred to the EUC-JP pairs of the
+// same bytes with this many kana or more, its voiced marks in place.
+constexpr std::size_t kMinMarkedKana = 6;
 
 // What the acceptance rule weighs of a text: the score of its characters
 // beyond ASCII, as the detection scorer weighs characters; how many of them
@@ -734,6 +737,27 @@ bool halfWidthKanaText(const char16_t* repaired, std::size_t size, std::size_t l
     if (left < 0x80 && right < 0x80 && (asciiLetter(left) || asciiLetter(right))) return false;
   }
   return kana >= 3 && (utf8 || mixedRun);
+}
+
+// Whether the half-width katakana `text` holds voiced marks (ﾞ, ﾟ), each
+// right after a kana that takes it, and kMinMarkedKana kana or more: names
+// in half-width katakana do (ｽﾞｲｾﾝ), whereas EUC-JP text whose bytes all
+// lie in A1..DF, read as cp932, puts them after anything (み, A4 DF, as
+// ､ﾟ), but for a few characters, where chance fits them (橋爪 as ｶｶﾄﾞ).
+bool voicedMarksFit(const char16_t* text, std::size_t size) {
+  bool marks = false;
+  std::size_t kana = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    const char16_t c = text[i];
+    kana += c >= 0xFF61 && c <= 0xFF9F;
+    if (c != u'ﾞ' && c != u'ﾟ') continue;
+    const char16_t base = i == 0 ? u' ' : text[i - 1];
+    const bool ha = base >= u'ﾊ' && base <= u'ﾎ';
+    const bool voiced = base == u'ｳ' || (base >= u'ｶ' && base <= u'ﾄ') || ha;
+    if (!(c == u'ﾞ' ? voiced : ha)) return false;
+    marks = true;
+  }
+  return marks && kana >= kMinMarkedKana;
 }
 
 // Whether a line read as cp437 or cp850 looks like box drawing: a
@@ -942,12 +966,21 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     // which no other text gives (8E is a C1 control in Latin-1), while the
     // same bytes read as cp932 pairs give kanji that score well.
     const bool same = outer == previous.outer && inner == previous.inner;
-    const bool eucjpKana =
-        halfWidth && !c.jis &&
-        kChainInfo[static_cast<int>(inner == Chain::none ? outer : inner)].original ==
-            Original::eucjp;
-    const std::int64_t score =
-        after.score + (same ? kSameTurnsBonus : 0) + (eucjpKana ? kEucjpKanaBonus : 0);
+    // Half-width katakana from cp932 with its voiced marks in place comes
+    // next: read as Latin-1, its bytes are also those of EUC-JP pairs, which
+    // give kanji that score well (ｺｽﾞｴ, º½Þ´, as 砂浚).
+    const Original original =
+        kChainInfo[static_cast<int>(inner == Chain::none ? outer : inner)].original;
+    const bool eucjpKana = halfWidth && !c.jis && original == Original::eucjp;
+    const bool cp932Kana =
+        halfWidth && !c.jis && original == Original::cp932 && voicedMarksFit(text, n);
+    std::int64_t kanaBonus = 0;
+    if (eucjpKana) {
+      kanaBonus = kEucjpKanaBonus;
+    } else if (cp932Kana) {
+      kanaBonus = kEucjpKanaBonus / 2;
+    }
+    const std::int64_t score = after.score + (same ? kSameTurnsBonus : 0) + kanaBonus;
     const bool single = inner == Chain::none;
     const bool alike = single == (best.inner == Chain::none);
     const bool replaces = score != best_score ? score > best_score

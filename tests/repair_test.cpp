@@ -39,6 +39,11 @@ TEST(RepairTest, ChainsAndCleanText) {
       // Half-width katakana, which the scorer does not count as Japanese;
       // not the box drawings, trees, guillemets or capitals that read as it.
       {U"7209,²Äºµµµ¼Þ ²¼ÂÌÞÂ,½½ÞÅØ", U"7209,ｲﾄｺｵｵｵｼﾞ ｲｼﾂﾌﾞﾂ,ｽｽﾞﾅﾘ", "cp932 read as cp1252", 0},
+      // Its bytes read as Latin-1 are EUC-JP pairs too (ｺｽﾞｴ, º½Þ´, as
+      // 砂浚); the voiced marks in place decide, but in a short text.
+      {U"6521,º½Þ´ Å¶ÌÞ¸Û,¼®³ÀÞÝ¾²ØÂ,19777", U"6521,ｺｽﾞｴ ﾅｶﾌﾞｸﾛ,ｼｮｳﾀﾞﾝｾｲﾘﾂ,19777",
+       "cp932 read as cp1252", 0},
+      {U"¶¶ÄÞ", U"橋爪", "eucjp read as latin1", 0},
       {U"7209,ï½²ï¾\u0084ï½ºï½µ", U"7209,ｲﾄｺｵ", "utf8 read as latin1", 0},
       {U"7209,\u008e²\u008eÄ\u008eº\u008eµ", U"7209,ｲﾄｺｵ", "eucjp read as latin1", 0},
       {U"7209,▓─║╡ ▓╝┬╠▐┬", U"7209,ｲﾄｺｵ ｲｼﾂﾌﾞﾂ", "cp932 read as cp437", 0},
