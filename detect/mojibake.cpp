@@ -1,6 +1,7 @@
 #include "detect/mojibake.h"
 
 #include <cstring>
+#include <string_view>
 
 #include "detect/scored_detection.h"
 #include "japanese/flat_tables.h"
@@ -540,6 +541,9 @@ constexpr std::int64_t kUtf8RepairMargin = 0;
 // Far above any score difference of a line (scores are hundredths of a mean
 // weight).
 constexpr std::int64_t kEucjpKanaBonus = 1000000;
+// A candidate taken only for the C1 controls it explains comes after all
+// others.
+constexpr std::int64_t kControlsBehind = 10 * kEucjpKanaBonus;
 // A reading of UTF-8 that lost bytes is taken by itself when at least this
 // many bytes beyond ASCII were read and fell into place around the lost ones
 // (each such byte had about one chance in four to fit by chance), and by the
@@ -566,8 +570,19 @@ struct Weighed {
   std::int64_t ascii = 0;
   std::int64_t western = 0;     // Latin letters beyond ASCII and general punctuation
   std::int64_t half_width = 0;  // half-width katakana
+  std::int64_t controls = 0;    // C1 controls (U+0080..U+009F)
+  std::int64_t foreign = 0;     // beyond ASCII, not of the Japanese repertoire
+  // Beyond ASCII, in a run of at most three beside a Latin letter.
+  std::int64_t beside_letter = 0;
   bool text = false;
 };
+
+// Whether `character` is of the Japanese repertoire beyond ASCII: CJK
+// symbols, kana, kanji, and the full-width and half-width forms.
+bool japaneseForm(char16_t c) {
+  return (c >= 0x3000 && c <= 0x30FF) || (c >= 0x4E00 && c <= 0x9FFF) ||
+         (c >= 0xFF01 && c <= 0xFF9F);
+}
 
 bool asciiLetter(char16_t c) {
   return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
@@ -586,6 +601,17 @@ bool wordLetter(const char16_t* text, std::size_t i) {
   return true;
 }
 
+// Whether text[i], beyond ASCII, stands in a run of at most three such
+// characters with a Latin letter right before or after the run.
+bool besideLetter(const char16_t* text, std::size_t size, std::size_t i) {
+  std::size_t begin = i;
+  while (begin > 0 && text[begin - 1] >= 0x80) --begin;
+  std::size_t end = i + 1;
+  while (end < size && text[end] >= 0x80) ++end;
+  return end - begin <= 3 &&
+         ((begin > 0 && asciiLetter(text[begin - 1])) || (end < size && asciiLetter(text[end])));
+}
+
 // Only the characters beyond ASCII are scored: ASCII reads as itself in
 // every chain but one and weighs nothing in the scorer, so it would only
 // thin out the difference. (The chain of stripped escapes turns ASCII into
@@ -599,6 +625,9 @@ Weighed weigh(const char16_t* text, std::size_t size) {
     if (c == 0xFFFD || c < 0x80) continue;
     tally.add(c);
     ++w.beyond_ascii;
+    if (c <= 0x9F) ++w.controls;
+    if (!japaneseForm(c)) ++w.foreign;
+    if (besideLetter(text, size, i)) ++w.beside_letter;
     if (latinCharacter(c)) ++w.western;
     if (c >= 0xFF61 && c <= 0xFF9F) ++w.half_width;
     if (characterWeight(c) < kJapaneseWeight) continue;
@@ -694,11 +723,66 @@ bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate
   return repaired.score - line.score >= (c.utf8 ? kUtf8RepairMargin : kRepairMargin);
 }
 
-// Whether `character` is of the Japanese repertoire beyond ASCII: CJK
-// symbols, kana, kanji, and the full-width and half-width forms.
-bool japaneseForm(char16_t c) {
-  return (c >= 0x3000 && c <= 0x30FF) || (c >= 0x4E00 && c <= 0x9FFF) ||
-         (c >= 0xFF01 && c <= 0xFF9F);
+// Whether `line` is Western text in cp1252 read as Latin-1 (It\x92s, a
+// \x93quote\x94): nothing but Latin-1, with C1 controls that are each a
+// typographic mark of cp1252 where such a mark stands: quotes, dashes,
+// bullets, the ellipsis, the euro and trade marks. A Japanese text in
+// cp932 read so has lead bytes there, and its commonest (81..83, 88..90:
+// symbols, kana, the first kanji) are none of these; the others stand
+// where such marks do not (\x94é, \x95b). It is left as it stands: Western
+// mojibake of Western text.
+bool westernCp1252(const char16_t* line, std::size_t size) {
+  const auto space = [&](std::size_t i) {
+    return i >= size || line[i] == u' ' || line[i] == u'\t' || line[i] == 0xA0;
+  };
+  bool marks = false;
+  for (std::size_t i = 0; i < size; ++i) {
+    const char16_t c = line[i];
+    if (c > 0xFF) return false;  // not read as Latin-1
+    if (c < 0x80 || c > 0x9F) continue;
+    const bool before = i == 0 || space(i - 1);  // nothing or a space before it
+    bool fits;
+    switch (c) {
+      case 0x80:  // €
+      case 0x85:  // …
+      case 0x92:  // ’
+      case 0x96:  // –
+      case 0x97:  // —
+      case 0x99:  // ™
+        fits = true;
+        break;
+      case 0x91:  // ‘
+      case 0x93:  // “
+        fits = !space(i + 1);
+        break;
+      case 0x94:  // ”
+        fits = !before;
+        break;
+      case 0x95:  // •
+        fits = space(i + 1);
+        break;
+      default:
+        fits = false;
+    }
+    // Nor does a mark come right before an accented letter or a sign of
+    // Latin-1, as a lead byte before its trail byte does.
+    if (!fits || (i + 1 < size && line[i + 1] >= 0xA0)) return false;
+    marks = true;
+  }
+  return marks;
+}
+
+// Whether `repaired` explains the C1 controls of `line`, which are no
+// characters of any text: the line was read in a code that has none there
+// (Latin-1, or the five holes of cp1252). A repair from cp932 or EUC-JP
+// that leaves none, loses nothing and gives characters of the Japanese
+// repertoire only, none of them in a short run beside a Latin letter, needs
+// no more ([\x90V as [新, \x8Dš as 忽); it is taken when no candidate is
+// clearly better. Western text in cp1252 read as Latin-1 (It\x92s,
+// DESCRIPCIÃ\x93N) gives kanji beside letters.
+bool explainsControls(const Weighed& line, const Weighed& repaired, const Candidate& c) {
+  return !c.utf8 && c.lost == 0 && line.controls != 0 && repaired.controls == 0 &&
+         repaired.beyond_ascii != 0 && repaired.foreign == 0 && repaired.beside_letter == 0;
 }
 
 // Whether `repaired` (nothing lost) is half-width katakana text, which the
@@ -761,11 +845,24 @@ bool voicedMarksFit(const char16_t* text, std::size_t size) {
 }
 
 // Whether a line read as cp437 or cp850 looks like box drawing: a
-// character three times in a row (╔═══╗, which reads as ﾉﾍﾍﾍｻ). A tree
-// (├── tox.ini, ﾃﾄﾄ) has no kana of the symbol half.
+// character three times in a row (╔═══╗, which reads as ﾉﾍﾍﾍｻ), or a run of
+// box pieces from a left end to a right end (╚══╩══╝). A tree (├── tox.ini,
+// ﾃﾄﾄ) has no kana of the symbol half; kana read as cp437 give pieces in
+// any order (ｲﾄｺｵ as ▓─║╡).
 bool drawing(const char16_t* line, std::size_t size) {
   for (std::size_t i = 0; i + 2 < size; ++i) {
     if (line[i] >= 0x80 && line[i] == line[i + 1] && line[i] == line[i + 2]) return true;
+  }
+  static constexpr std::u16string_view kLeftEnds = u"┌└├╒╓╔╘╙╚╞╟╠";
+  static constexpr std::u16string_view kRightEnds = u"┐┘┤╕╖╗╛╜╝╡╢╣";
+  static constexpr std::u16string_view kAcross = u"─═┬┴┼╤╥╦╧╨╩╪╫╬";
+  for (std::size_t i = 0; i < size; ++i) {
+    if (kLeftEnds.find(line[i]) == std::u16string_view::npos) continue;
+    std::size_t k = i + 1;
+    while (k < size && kAcross.find(line[k]) != std::u16string_view::npos) ++k;
+    if (k > i + 1 && k < size && kRightEnds.find(line[k]) != std::u16string_view::npos) {
+      return true;
+    }
   }
   return false;
 }
@@ -915,6 +1012,12 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
   if (size == 0 || size > kMaxRepairLine) return best;
   const bool ascii = asciiOnly(line, size);
   if (listing(line, size)) return best;
+  if (westernCp1252(line, size)) {
+    // UTF-8 read as Latin-1 holds such controls too, but its bytes form
+    // UTF-8 again.
+    const Decoded d = undo(Chain::utf8_as_latin1, line, size, scratch.first, scratch);
+    if (d.size < 0 || d.lost != 0) return best;
+  }
   const Weighed before = weigh(line, size);
   // A line that the turns of the line repaired last undo exactly is taken
   // back by them, before any other turns are weighed: the lines of one text
@@ -950,7 +1053,9 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
                        inner == Chain::cp932_as_cp437 || inner == Chain::cp932_as_cp850;
     const bool halfWidth =
         halfWidthKanaText(text, n, d.lost, c.utf8) && (!boxes || !drawing(line, size));
-    if (!clearlyBetter(before, after, c) && !halfWidth) {
+    const bool clear = clearlyBetter(before, after, c);
+    const bool controls = !clear && !halfWidth && explainsControls(before, after, c);
+    if (!clear && !halfWidth && !controls) {
       // Not clear by itself, but a later line repaired with these turns
       // would take it back by the same-turn rule: a later line decides.
       const bool lossy = c.lost != 0;
@@ -980,7 +1085,8 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     } else if (cp932Kana) {
       kanaBonus = kEucjpKanaBonus / 2;
     }
-    const std::int64_t score = after.score + (same ? kSameTurnsBonus : 0) + kanaBonus;
+    std::int64_t score = after.score + (same ? kSameTurnsBonus : 0) + kanaBonus;
+    if (controls) score -= kControlsBehind;
     const bool single = inner == Chain::none;
     const bool alike = single == (best.inner == Chain::none);
     const bool replaces = score != best_score ? score > best_score

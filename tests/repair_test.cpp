@@ -48,10 +48,19 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"7209,\u008e²\u008eÄ\u008eº\u008eµ", U"7209,ｲﾄｺｵ", "eucjp read as latin1", 0},
       {U"7209,▓─║╡ ▓╝┬╠▐┬", U"7209,ｲﾄｺｵ ｲｼﾂﾌﾞﾂ", "cp932 read as cp437", 0},
       {U"  ╔══════════╗\n  ├── tox.ini", nullptr, "", 0},
+      {U"╚══╩══╝.txt", nullptr, "", 0},
       {U"German (Bone, »ß« unten), ÀÁÂÃÄÅ ÈÉÊË", nullptr, "", 0},
       {U"Café Ação naïve Straße Ærø", nullptr, "", 0},
       {U"CafÃ© AÃ§Ã£o", nullptr, "", 0},
       {U"l'État d'Érythrée, größer, für, Zusammenstößen", nullptr, "", 0},
+      // C1 controls are no text: the holes of cp1252 (\x90, \x8D) that a
+      // repair into kana and kanji explains are enough; Western text in
+      // cp1252 read as Latin-1 has its marks where they belong.
+      {U"[\u0090V.txt", U"[新.txt", "cp932 read as cp1252", 0},
+      {U"\u008Dš", U"忽", "cp932 read as cp1252", 0},
+      {U"It\u0092s a \u0093test\u0094 \u0096 really\u0085 with ``~\u0092\u0092 for", nullptr, "",
+       0},
+      {U".IX Item \u0093u = inconnU\"", nullptr, "", 0},
       // Accented first letters that read as kanji through cp850 (迅穫ements).
       {U"Évènements", nullptr, "", 0},
       {U"assert decode(b'\\xEF\\xBB') == 'ï»'", nullptr, "", 0},

@@ -174,6 +174,14 @@ def man_pages(folder, count, rng):
     return pages
 
 
+def typographic(text):
+    """Curly quotes and apostrophes, dashes and ellipses for the plain ones."""
+    text = re.sub(r'(^|[\s(\[])"', "\\1\u201c", text, flags=re.M).replace('"', "\u201d")
+    text = re.sub(r"(\w)'", "\\1\u2019", text)
+    text = re.sub(r"(^|[\s(\[])'", "\\1\u2018", text, flags=re.M).replace("'", "\u2019")
+    return text.replace(" - ", " \u2013 ").replace("...", "\u2026")
+
+
 def clean_texts(texts, rng):
     clean = [("japanese", t) for _, t in texts]
     clean += [("english", p) for p in man_pages("/usr/share/man/man1", 300, rng)]
@@ -201,6 +209,17 @@ def clean_texts(texts, rng):
         except OSError:
             continue
         clean += [("log", "\n".join(lines[i:i + 50])) for i in range(0, len(lines), 50)]
+    # Western mojibake of Western text, which stays as it stands: the English
+    # and Western texts as a word processor writes them, in cp1252 read as
+    # Latin-1 (It\x92s).
+    for kind, text in list(clean):
+        if kind == "english" or kind.startswith(("man-", "gettext-")):
+            try:
+                western = typographic(text).encode("cp1252").decode("latin-1")
+            except UnicodeError:
+                continue
+            if western != text:
+                clean.append(("cp1252-as-latin1", western))
     # One-line strings and file names of every kind.
     lines = []
     for kind, text in clean:
