@@ -601,17 +601,6 @@ bool wordLetter(const char16_t* text, std::size_t i) {
   return true;
 }
 
-// Whether text[i], beyond ASCII, stands in a run of at most three such
-// characters with a Latin letter right before or after the run.
-bool besideLetter(const char16_t* text, std::size_t size, std::size_t i) {
-  std::size_t begin = i;
-  while (begin > 0 && text[begin - 1] >= 0x80) --begin;
-  std::size_t end = i + 1;
-  while (end < size && text[end] >= 0x80) ++end;
-  return end - begin <= 3 &&
-         ((begin > 0 && asciiLetter(text[begin - 1])) || (end < size && asciiLetter(text[end])));
-}
-
 // Only the characters beyond ASCII are scored: ASCII reads as itself in
 // every chain but one and weighs nothing in the scorer, so it would only
 // thin out the difference. (The chain of stripped escapes turns ASCII into
@@ -619,15 +608,29 @@ bool besideLetter(const char16_t* text, std::size_t size, std::size_t i) {
 Weighed weigh(const char16_t* text, std::size_t size) {
   ReadingTally tally;
   Weighed w;
+  // The run of characters beyond ASCII that holds text[i], found once.
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  bool besideLetter = false;  // a run of at most three with a Latin letter beside it
   for (std::size_t i = 0; i < size; ++i) {
     const char16_t c = text[i];
-    if (c < 0x80) ++w.ascii;
-    if (c == 0xFFFD || c < 0x80) continue;
+    if (c < 0x80) {
+      ++w.ascii;
+      continue;
+    }
+    if (i >= end) {
+      begin = i;
+      end = i + 1;
+      while (end < size && text[end] >= 0x80) ++end;
+      besideLetter = end - begin <= 3 && ((begin > 0 && asciiLetter(text[begin - 1])) ||
+                                          (end < size && asciiLetter(text[end])));
+    }
+    if (c == 0xFFFD) continue;
     tally.add(c);
     ++w.beyond_ascii;
     if (c <= 0x9F) ++w.controls;
     if (!japaneseForm(c)) ++w.foreign;
-    if (besideLetter(text, size, i)) ++w.beside_letter;
+    if (besideLetter) ++w.beside_letter;
     if (latinCharacter(c)) ++w.western;
     if (c >= 0xFF61 && c <= 0xFF9F) ++w.half_width;
     if (characterWeight(c) < kJapaneseWeight) continue;
@@ -635,13 +638,8 @@ Weighed weigh(const char16_t* text, std::size_t size) {
     if (c >= 0x3040 && c <= 0x30FF) ++w.kana;
     // 、 and 。 end Latin words in Japanese text too.
     if (c == u'、' || c == u'。') continue;
-    // The run of characters beyond ASCII that holds it: alone when it
-    // stands beside a Latin word, or, two or three long, inside one
-    // (F排牌rigt from Förövrigt read as cp437).
-    std::size_t begin = i;
-    while (begin > 0 && text[begin - 1] >= 0x80) --begin;
-    std::size_t end = i + 1;
-    while (end < size && text[end] >= 0x80) ++end;
+    // Alone when its run stands beside a Latin word, or, two or three long,
+    // inside one (F排牌rigt from Förövrigt read as cp437).
     const bool left = begin > 0 && wordLetter(text, begin - 1);
     const bool right = end < size && asciiLetter(text[end]);
     // Two or three kanji at the start of a word that goes on in small
