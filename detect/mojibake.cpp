@@ -173,6 +173,11 @@ struct Decoded {
   // lost bytes leave. (Up to three continuation bytes after a lost one fit
   // anything, such as the bytes of a kana in cp932.)
   std::size_t known = 0;
+  // What Japanese text in UTF-8 does not give around lost bytes: a lead
+  // byte read whose character was cut and that begins no character of it
+  // (only E3..E9 and EF do: kana, CJK symbols, kanji, full-width forms), or
+  // a lost character not of three bytes.
+  std::size_t odd = 0;
   // Characters lost where a reading dropped bytes (a guess, not a U+FFFD of
   // the line): they prove nothing.
   std::size_t dropped = 0;
@@ -230,9 +235,10 @@ struct Run {
   int lead = 0;  // the length its first byte gives when that was read, or 0
 };
 
-// The characters of the split of `run`, or 0 when there is none.
+// The characters of the split of `run`, or 0 when there is none; adds
+// those not of three bytes to `uneven`.
 std::size_t splitRun(const std::uint16_t* bytes, std::size_t size, const Run& run, bool unsized,
-                     bool pairs) {
+                     bool pairs, std::size_t& uneven) {
   // best[k % 5]: the split of the first k bytes as (characters not of three
   // bytes) * 2^32 + characters, or kNone.
   constexpr std::uint64_t kNone = ~std::uint64_t{0};
@@ -263,7 +269,9 @@ std::size_t splitRun(const std::uint16_t* bytes, std::size_t size, const Run& ru
     }
   }
   const std::uint64_t all = best[length % 5];
-  return all == kNone ? 0 : static_cast<std::size_t>(all & 0xFFFFFFFF);
+  if (all == kNone) return 0;
+  uneven += static_cast<std::size_t>(all >> 32);
+  return static_cast<std::size_t>(all & 0xFFFFFFFF);
 }
 
 Decoded readUtf8(const std::uint16_t* bytes, std::size_t size, char16_t* out, bool dropped,
@@ -274,7 +282,7 @@ Decoded readUtf8(const std::uint16_t* bytes, std::size_t size, char16_t* out, bo
   // Ends the run of lost characters [run.begin, i): false when it does not
   // split into characters.
   const auto lose = [&](const Run& run) {
-    const std::size_t characters = splitRun(bytes, size, run, unsized, pairs);
+    const std::size_t characters = splitRun(bytes, size, run, unsized, pairs, d.odd);
     if (characters == 0) return false;
     for (std::size_t k = 0; k < characters; ++k) out[n++] = 0xFFFD;
     d.lost += characters;
@@ -337,6 +345,7 @@ Decoded readUtf8(const std::uint16_t* bytes, std::size_t size, char16_t* out, bo
       continue;
     }
     d.known += j - i;
+    if (!(lead >= 0xE3 && lead <= 0xE9) && lead != 0xEF) ++d.odd;
     // A `?` where a continuation byte belongs stands for lost bytes.
     const std::size_t from = j < size && maybeLost(bytes[j]) && byteOf(bytes[j]) < 0x80 ? j + 1 : j;
     const Run run = extend(Run{i, j, length}, from);
@@ -544,11 +553,20 @@ constexpr std::int64_t kEucjpKanaBonus = 1000000;
 // A candidate taken only for the C1 controls it explains comes after all
 // others.
 constexpr std::int64_t kControlsBehind = 10 * kEucjpKanaBonus;
+// So does one taken only by the rule of few bytes in place for a line that is
+// mostly U+FFFD (kDenseLoss).
+constexpr std::int64_t kDenseBehind = 5 * kEucjpKanaBonus;
 // A reading of UTF-8 that lost bytes is taken by itself when at least this
 // many bytes beyond ASCII were read and fell into place around the lost ones
 // (each such byte had about one chance in four to fit by chance), and by the
 // same-turn rule with this many.
 constexpr std::size_t kMinKnown = 5;
+// A line that is mostly U+FFFD already (at least this many for each other
+// character beyond ASCII) lost its text to a reader before: UTF-8 read as
+// EUC-JP keeps little else, and no clean text looks so. Fewer bytes in
+// place then tell the turn.
+constexpr std::int64_t kDenseLoss = 2;
+constexpr std::size_t kMinDenseKnown = 1;
 constexpr std::size_t kMinSameTurnKnown = 1;
 // Characters beyond ASCII in a row, each the one after the one before, are a
 // table or an alphabet (ÀÁÂÃÄÅÆÇ…), whatever a reading makes of them.
@@ -574,6 +592,7 @@ struct Weighed {
   std::int64_t foreign = 0;     // beyond ASCII, not of the Japanese repertoire
   // Beyond ASCII, in a run of at most three beside a Latin letter.
   std::int64_t beside_letter = 0;
+  std::int64_t replaced = 0;  // U+FFFD
   bool text = false;
 };
 
@@ -625,7 +644,10 @@ Weighed weigh(const char16_t* text, std::size_t size) {
       besideLetter = end - begin <= 3 && ((begin > 0 && asciiLetter(text[begin - 1])) ||
                                           (end < size && asciiLetter(text[end])));
     }
-    if (c == 0xFFFD) continue;
+    if (c == 0xFFFD) {
+      ++w.replaced;
+      continue;
+    }
     tally.add(c);
     ++w.beyond_ascii;
     if (c <= 0x9F) ++w.controls;
@@ -667,6 +689,7 @@ struct Candidate {
   Chain inner = Chain::none;
   std::size_t lost = 0;
   std::size_t known = 0;
+  std::size_t odd = 0;
   // A reading of UTF-8 lost the bytes (rather than a reading of cp932 or
   // EUC-JP, whose characters of two bytes leave little to check).
   bool utf8_lost = false;
@@ -676,7 +699,10 @@ struct Candidate {
 
 // Whether `repaired` reads clearly better as Japanese text than `line`
 // does. The figures were chosen on the corpus of tools/mojibake_eval.py.
-bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate& c) {
+// With `dense`, the rule of few bytes in place for a line that is mostly
+// U+FFFD (which ranks such a repair behind the others).
+bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate& c,
+                   bool dense = false) {
   // Bytes beyond ASCII turn into ASCII only where cp932 read a continuation
   // byte of UTF-8 and the ASCII byte after it as a pair (Ы, 84 5C); no
   // other turn makes ASCII of them.
@@ -687,7 +713,8 @@ bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate
   // it, and what came through whole beyond ASCII must be mostly Japanese.
   // (Through EUC-JP most characters are lost; what is left may be ASCII.)
   if (c.lost != 0 && c.utf8_lost) {
-    if (c.known < kMinKnown) return false;
+    if (c.known < (dense ? kMinDenseKnown : kMinKnown)) return false;
+    if (dense && c.odd != 0) return false;
     if (repaired.beyond_ascii == 0) return true;
     // Half-width katakana alone (a ledger) counts as Japanese here.
     if (repaired.half_width == repaired.beyond_ascii) return true;
@@ -939,6 +966,7 @@ Decoded undoTurns(Chain outer, Chain inner, const char16_t* line, std::size_t si
   if (once.size < 0 || inner == Chain::none) {
     c.lost = once.lost;
     c.known = once.known;
+    c.odd = once.odd;
     c.utf8 = fromUtf8(outer);
     c.utf8_lost = once.lost != 0 && once.dropped == 0 && c.utf8;
     c.jis = outer == Chain::jis_without_esc;
@@ -950,6 +978,7 @@ Decoded undoTurns(Chain outer, Chain inner, const char16_t* line, std::size_t si
   text = scratch.second;
   c.lost = twice.lost;
   c.known = once.known + twice.known;
+  c.odd = once.odd + twice.odd;
   c.utf8 = fromUtf8(inner);
   c.utf8_lost = once.dropped == 0 && twice.dropped == 0 &&
                 ((once.lost != 0 && fromUtf8(outer)) || (twice.lost != 0 && c.utf8));
@@ -1041,6 +1070,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
   }
   std::int64_t best_score = 0;
   bool pending = false;
+  bool best_dense = false;
   const auto consider = [&](const Candidate& c, const char16_t* text, const Decoded& d) {
     const Chain outer = c.outer;
     const Chain inner = c.inner;
@@ -1053,7 +1083,15 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
         halfWidthKanaText(text, n, d.lost, c.utf8) && (!boxes || !drawing(line, size));
     const bool clear = clearlyBetter(before, after, c);
     const bool controls = !clear && !halfWidth && explainsControls(before, after, c);
-    if (!clear && !halfWidth && !controls) {
+    // (Only for the reader that loses so much, EUC-JP, and where the text
+    // beneath the lost bytes was Japanese: its shape in UTF-8 is what the
+    // rule checks.)
+    const bool japaneseBeneath = inner == Chain::none || inner == Chain::utf8_as_cp932;
+    const bool dense = !clear && !halfWidth && !controls && outer == Chain::utf8_as_eucjp &&
+                       japaneseBeneath && before.replaced != 0 &&
+                       before.replaced >= before.beyond_ascii * kDenseLoss &&
+                       clearlyBetter(before, after, c, true);
+    if (!clear && !halfWidth && !controls && !dense) {
       // Not clear by itself, but a later line repaired with these turns
       // would take it back by the same-turn rule: a later line decides.
       const bool lossy = c.lost != 0;
@@ -1085,6 +1123,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     }
     std::int64_t score = after.score + (same ? kSameTurnsBonus : 0) + kanaBonus;
     if (controls) score -= kControlsBehind;
+    if (dense) score -= kDenseBehind;
     const bool single = inner == Chain::none;
     const bool alike = single == (best.inner == Chain::none);
     const bool replaces = score != best_score ? score > best_score
@@ -1092,6 +1131,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     if (best.repaired() && !replaces) return;
     best = {outer, inner, n, d.lost};
     best_score = score;
+    best_dense = dense;
     std::memcpy(scratch.best, text, n * sizeof(char16_t));
   };
   for (int o = 1; o < kChains; ++o) {
@@ -1101,7 +1141,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     const Decoded once = undo(outer, line, size, scratch.first, scratch);
     if (once.size < 0) continue;
     const auto n = static_cast<std::size_t>(once.size);
-    Candidate single{outer, Chain::none, once.lost, once.known};
+    Candidate single{outer, Chain::none, once.lost, once.known, once.odd};
     single.utf8 = fromUtf8(outer);
     single.utf8_lost = once.lost != 0 && once.dropped == 0 && single.utf8;
     single.jis = outer == Chain::jis_without_esc;
@@ -1112,7 +1152,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
       const auto inner = static_cast<Chain>(i);
       const Decoded twice = undo(inner, scratch.first, n, scratch.second, scratch, once.lost != 0);
       if (twice.size < 0) continue;
-      Candidate pair{outer, inner, twice.lost, once.known + twice.known};
+      Candidate pair{outer, inner, twice.lost, once.known + twice.known, once.odd + twice.odd};
       pair.utf8 = fromUtf8(inner);
       pair.utf8_lost = once.dropped == 0 && twice.dropped == 0 &&
                        ((once.lost != 0 && single.utf8) || (twice.lost != 0 && pair.utf8));
@@ -1122,9 +1162,9 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
   }
   if (best.repaired()) {
     std::memcpy(out, scratch.best, best.size * sizeof(char16_t));
-  } else {
-    best.pending = pending;
+    best.weak = best_dense;
   }
+  best.pending = pending;
   return best;
 }
 

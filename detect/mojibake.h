@@ -44,6 +44,9 @@ struct LineRepair {
   // clear enough by itself: a later line repaired with those turns would
   // take it back too (see RepairLines).
   bool pending = false;
+  // Repaired only by the rule for lines that are mostly U+FFFD, which tells
+  // little: a later line that decides other turns prevails.
+  bool weak = false;
   bool repaired() const { return outer != Chain::none; }
 };
 

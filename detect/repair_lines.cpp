@@ -41,10 +41,13 @@ void RepairLines::decideWaiting(const LineRepair& turns) {
       if (done.repaired()) {
         line.repair = done;
         line.units.assign(out_.data(), done.size);
+        line.weak_units.clear();
         continue;
       }
     }
-    line.units.clear();
+    line.repair = line.weak;
+    line.units.swap(line.weak_units);
+    line.weak_units.clear();
   }
   decided_ = lines_.size();
   waiting_lines_ = 0;
@@ -86,30 +89,35 @@ void RepairLines::add(const char16_t* line, std::size_t size) {
   const LineRepair done = size > kMaxRepairLine
                               ? LineRepair{}
                               : repairLine(line, size, out_.data(), *scratch_, previous_);
+  const bool weak = done.repaired() && done.weak;
   const bool waits = !done.repaired() && any_waiting_ && !cleanText(line, size);
-  if (done.repaired()) {
-    Line repaired{done, std::u16string(out_.data(), done.size)};
+  if (done.repaired() && !weak) {
+    Line repaired{done, std::u16string(out_.data(), done.size), LineRepair{}, std::u16string()};
     decideWaiting(done);
     previous_ = done;
     lines_.push_back(std::move(repaired));
     ++decided_;
     return;
   }
-  if (done.pending || waits) {
+  if (done.pending || weak || waits) {
     // It waits: a later line decides. Other lines wait only behind one that
     // may be repaired.
-    lines_.push_back({LineRepair{}, std::u16string(line, size)});
+    lines_.push_back({LineRepair{}, std::u16string(line, size), LineRepair{}, std::u16string()});
+    if (weak) {
+      lines_.back().weak = done;
+      lines_.back().weak_units.assign(out_.data(), done.size);
+    }
     if (size != 0) {
       ++waiting_lines_;
       waiting_units_ += size;
     }
-    any_waiting_ = any_waiting_ || done.pending;
+    any_waiting_ = any_waiting_ || done.pending || weak;
     if (waiting_lines_ > kMaxWaitingLines || waiting_units_ > kMaxWaitingUnits) settle();
     return;
   }
   // Text as it stands: what waits stays as it stands too.
   settle();
-  lines_.push_back({LineRepair{}, std::u16string()});
+  lines_.push_back({LineRepair{}, std::u16string(), LineRepair{}, std::u16string()});
   ++decided_;
 }
 

@@ -8,6 +8,8 @@
 // stand; so do a line that reads as clean text as it stands (Western text,
 // or Japanese with kana), a line too long to repair, the end of the text,
 // and more waiting than kMaxWaitingLines lines or kMaxWaitingUnits units.
+// A line repaired only weakly (LineRepair::weak) waits too, and keeps its
+// weak repair when the turns of the line that decides do not take it.
 // Other lines (ASCII, mojibake that no turn undoes) wait with them. What is
 // decided depends on the lines alone, never on how the text was cut:
 // mek::repair and the streaming stage (convert/repair_stage.h) both drive
@@ -60,6 +62,9 @@ class RepairLines {
     LineRepair repair;
     // While waiting, the line as it stands; once repaired, the repair.
     std::u16string units;
+    // A weak repair of a waiting line, taken when no later line decides it.
+    LineRepair weak;
+    std::u16string weak_units;
   };
   void decideWaiting(const LineRepair& turns);
 

@@ -73,6 +73,26 @@ TEST(RepairTest, ChainsAndCleanText) {
        U"古\uFFFD機\uFFFD\uFFFD構\uFFFD (\uFFFDフォル\uFFFD)\uFFFD", "utf8 read as cp932", 7},
       {U"apt.conf \\- APT 荐\uFFFD絎\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD＜\uFFFDゃ\uFFFD\uFFFD",
        U"apt.conf \\- APT \uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD", "utf8 read as eucjp", 6},
+      // A line that is mostly U+FFFD (UTF-8 read as EUC-JP keeps little):
+      // fewer bytes in place tell the turn. When it is such a line alone, a
+      // later line that decides other turns prevails.
+      {U"%s "
+       U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD若\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"
+       U"\uFFFD若\uFFFD\uFFFD: <%s>",
+       U"%s \uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD: <%s>", "utf8 read as eucjp", 7},
+      {U".SH \uFFFD\uFFFD傑\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\n"
+       U"膵\uFFFD\uFFFD\uFFFD盈\uFFFD膵э衆膵\uFFFD鐔\uFFFD膵\uFFFD錚域\uFFFD\uFFFD鐔臥\uFFFD\uFFFD"
+       U"鐔主減鐔睡孝絎\uFFFD鐔"
+       U"\uFFFD\uFFFD\uFFFD居襲\uFFFD\uFFFD\uFFFD鐚\uFFFD膰削従膰阪\uFFFD饗\uFFFD鐃\uFFFD",
+       U".SH \uFFFD\n\uFFFDグ\uFFFD\uFFFD\uFFFDみ\uFFFD\uFFFD\uFFFDま\uFFFD\uFFFD",
+       "utf8 read as cp932, then utf8 read as eucjp", 10},
+      // But not Japanese that a reader damaged: what is left stands, its
+      // bytes no UTF-8 of Japanese text around lost ones (a lead byte C7, a
+      // lost run of two bytes).
+      {U"PATH \uFFFD\uFFFD定\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDせ\uFFFD", nullptr, "", 0},
+      {U"\uFFFD\uFFFD\uFFFDデ\uFFFD\uFFFD\uFFFD", nullptr, "", 0},
+      {U"\uFFFD\uFFFDワ\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD", nullptr, "", 0},
+      {U"CCITT G3 \uFFFDァ\uFFFD\uFFFD\uFFFD画\uFFFD", nullptr, "", 0},
       // A symbol that cp932 has twice, each code where the UTF-8 around it
       // needs it (∵ as 81 E6, ≡ as 87 91).
       {U"隕∵ｱよ鴛鬆宣≡/", U"要求払預金/", "utf8 read as cp932", 0},

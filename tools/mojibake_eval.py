@@ -13,7 +13,11 @@ chains that can carry them, with Python's codecs, and repaired:
     U+FFFD written;
   - clean texts (the Japanese texts as they are, and English, Western
     European with accents, source code and logs from this system, each
-    whole, line by line, and as file names) must come back unchanged.
+    whole, line by line, and as file names) must come back unchanged; so
+    must Japanese lines a reader damaged (most characters U+FFFD).
+The column `kept` gives the exact repairs among the texts whose mojibake
+kept a character beyond ASCII that is not U+FFFD (through EUC-JP a short
+text often keeps none: nothing is left to repair).
 Prints per chain the texts and the exact repairs, and every clean text that
 changed. Also a short corpus of one-line strings and file names.
 """
@@ -120,13 +124,16 @@ def weigh_mojibake(texts, show, only=None):
                 groups.setdefault(pair_name(first, second), []).append((text, twice))
     total = exact = exact_twins = 0
     # exact: every character as it was; twins: but for the twins of TWINS.
-    print(f"{'chain':60} {'texts':>6} {'exact':>8} {'twins':>8}")
+    print(f"{'chain':60} {'texts':>6} {'exact':>8} {'twins':>8} {'kept':>8}")
     for name, cases in sorted(groups.items(), key=lambda kv: -len(kv[1])):
         if only is not None and name != only:
             continue
         good = strict = 0
+        kept = kept_good = 0
         shown = 0
         for original, broken in cases:
+            keeps = any(ord(c) >= 0x80 and c != "\ufffd" for c in broken)
+            kept += keeps
             repaired, repairs = mek.repair(broken)
             lost = sum(r.lost for r in repairs)
             right = lost == repaired.count("\ufffd") - original.count("\ufffd")
@@ -134,6 +141,7 @@ def weigh_mojibake(texts, show, only=None):
                 strict += 1
             if right and matches(repaired, original):
                 good += 1
+                kept_good += keeps
             elif shown < show:
                 shown += 1
                 for o, b, r in zip(original.splitlines(), broken.splitlines(),
@@ -145,7 +153,7 @@ def weigh_mojibake(texts, show, only=None):
         exact += strict
         exact_twins += good
         print(f"{name:60} {len(cases):6} {100 * strict / len(cases):7.2f}% "
-              f"{100 * good / len(cases):7.2f}%")
+              f"{100 * good / len(cases):7.2f}% {100 * kept_good / max(kept, 1):7.2f}%")
     print(f"{'all':60} {total:6} {100 * exact / max(total, 1):7.2f}% "
           f"{100 * exact_twins / max(total, 1):7.2f}%")
 
@@ -233,7 +241,15 @@ def clean_texts(texts, rng):
         word = re.split(r"[\s/]+", line.strip())[0][:40]
         if word:
             names.append((f"{kind}-name", word + ".txt"))
-    return clean + [(f"{k}-line", l) for k, l in words] + names
+    # Japanese lines that a reader damaged, most of their characters beyond
+    # ASCII replaced with U+FFFD: what is left is right, so it stays.
+    damage = random.Random(3535)
+    damaged = []
+    for kind, line in words:
+        if kind == "japanese" and any(ord(c) >= 0x3000 for c in line):
+            damaged.append(("damaged", "".join(
+                "\ufffd" if ord(c) >= 0x80 and damage.random() < 0.7 else c for c in line)))
+    return clean + [(f"{k}-line", l) for k, l in words] + names + damaged
 
 
 def weigh_clean(clean, show):
