@@ -939,13 +939,17 @@ bool sameTurnFits(const char16_t* line, std::size_t size, const char16_t* repair
     repertoire = repertoire && form;
     seen = seen || form;
     // A kanji alone inside a Latin word is an accented letter and the
-    // letter after it read as a pair (Ação as cp932 read as cp1252).
-    const bool left = i > 0 && repaired[i - 1] < 0x80 && asciiLetter(repaired[i - 1]);
+    // letter after it read as a pair (Ação as cp932 read as cp1252); a
+    // printf conversion (%lld日) is no word.
+    const bool left = i > 0 && repaired[i - 1] < 0x80 && wordLetter(repaired, i - 1);
     const bool right =
         i + 1 < repairedSize && repaired[i + 1] < 0x80 && asciiLetter(repaired[i + 1]);
     const bool leftAscii = i == 0 || repaired[i - 1] < 0x80;
     const bool rightAscii = i + 1 == repairedSize || repaired[i + 1] < 0x80;
-    if (!utf8 && leftAscii && rightAscii && (left || right)) return false;
+    // A kana is no such pair (OldestMultiのDB): Western text seldom holds
+    // the bytes before a kana's (¤, ‚ or é, and one more beyond ASCII).
+    const bool kana = c >= 0x3041 && c <= 0x30FF;
+    if (!utf8 && leftAscii && rightAscii && (left || right) && !kana) return false;
   }
   if (beyond == 0 || (japanese && !seen)) return false;
   return utf8 ? beyond < was : repertoire;

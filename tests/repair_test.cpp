@@ -36,6 +36,9 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"ã\u0081“ã‚“ã\u0081«ã\u0081¡ã\u0081¯\nhoshi /â˜†/â˜…/", U"こんにちは\nhoshi /☆/★/",
        "utf8 read as cp1252", 0},
       {U"‚±‚ñ‚É‚¿‚Í\nº°ÄÞ\nAção", U"こんにちは\nｺｰﾄﾞ\nAção", "cp932 read as cp1252", 0},
+      // A printf conversion is no Latin word, and a kana no accented pair.
+      {U"¤³¤ó¤Ë¤Á¤Ï\n%lldÆü\nOldestMulti¤ÎDB: %u", U"こんにちは\n%lld日\nOldestMultiのDB: %u",
+       "eucjp read as latin1", 0},
       // Half-width katakana, which the scorer does not count as Japanese;
       // not the box drawings, trees, guillemets or capitals that read as it.
       {U"7209,²Äºµµµ¼Þ ²¼ÂÌÞÂ,½½ÞÅØ", U"7209,ｲﾄｺｵｵｵｼﾞ ｲｼﾂﾌﾞﾂ,ｽｽﾞﾅﾘ", "cp932 read as cp1252", 0},
