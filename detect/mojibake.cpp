@@ -603,6 +603,14 @@ bool japaneseForm(char16_t c) {
          (c >= 0xFF01 && c <= 0xFF9F);
 }
 
+// Whether `c` is among the symbols, Greek and Cyrillic letters that JIS X
+// 0208 holds beside kana and kanji (general punctuation, arrows, math,
+// box pieces, shapes).
+bool jisSymbol(char16_t c) {
+  return (c >= 0x0391 && c <= 0x03C9) || (c >= 0x0401 && c <= 0x0451) ||
+         (c >= 0x2010 && c <= 0x266F);
+}
+
 bool asciiLetter(char16_t c) {
   return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
 }
@@ -905,6 +913,28 @@ bool listing(const char16_t* line, std::size_t size) {
   return false;
 }
 
+// Whether `line` holds a run of one to three accented Latin letters (and
+// nothing else beyond ASCII) beside an ASCII letter, as a Western word does.
+bool accentedBesideLetter(const char16_t* line, std::size_t size) {
+  for (std::size_t i = 0; i < size;) {
+    if (line[i] < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t end = i;
+    bool letters = true;
+    while (end < size && line[end] >= 0x80) {
+      const char16_t c = line[end++];
+      letters = letters && c >= 0xC0 && c <= 0x24F && c != 0xD7 && c != 0xF7;
+    }
+    const bool beside =
+        (i > 0 && asciiLetter(line[i - 1])) || (end < size && asciiLetter(line[end]));
+    if (letters && end - i <= 3 && beside) return true;
+    i = end;
+  }
+  return false;
+}
+
 // Whether `repaired` (from `line`) is what the turns the last repaired line
 // took make of a line that does not read as Japanese text by itself:
 // symbols, Cyrillic or a lone kanji in a dictionary, half-width katakana, a
@@ -926,6 +956,9 @@ bool sameTurnFits(const char16_t* line, std::size_t size, const char16_t* repair
   std::int64_t beyond = 0;
   bool repertoire = true;
   bool seen = false;
+  // Only a line whose mojibake holds accented letters beside a Latin letter
+  // can hold such a word (DeleteÊ¸, with ¸, is no Western word).
+  const bool pairsLikeLetters = accentedBesideLetter(line, size);
   for (std::size_t i = 0; i < repairedSize; ++i) {
     const char16_t c = repaired[i];
     if (c < 0x80) continue;
@@ -936,7 +969,9 @@ bool sameTurnFits(const char16_t* line, std::size_t size, const char16_t* repair
       continue;
     }
     const bool form = japaneseForm(c);
-    repertoire = repertoire && form;
+    // Beside the text of the line before, the symbols, Greek and Cyrillic
+    // of JIS X 0208 (☆, ≠, ‥, б) belong to it too (a dictionary's entries).
+    repertoire = repertoire && (form || jisSymbol(c));
     seen = seen || form;
     // A kanji alone inside a Latin word is an accented letter and the
     // letter after it read as a pair (Ação as cp932 read as cp1252); a
@@ -949,7 +984,9 @@ bool sameTurnFits(const char16_t* line, std::size_t size, const char16_t* repair
     // A kana is no such pair (OldestMultiのDB): Western text seldom holds
     // the bytes before a kana's (¤, ‚ or é, and one more beyond ASCII).
     const bool kana = c >= 0x3041 && c <= 0x30FF;
-    if (!utf8 && leftAscii && rightAscii && (left || right) && !kana) return false;
+    if (!utf8 && pairsLikeLetters && leftAscii && rightAscii && (left || right) && !kana) {
+      return false;
+    }
   }
   if (beyond == 0 || (japanese && !seen)) return false;
   return utf8 ? beyond < was : repertoire;

@@ -39,6 +39,9 @@ TEST(RepairTest, ChainsAndCleanText) {
       // A printf conversion is no Latin word, and a kana no accented pair.
       {U"¤³¤ó¤Ë¤Á¤Ï\n%lldÆü\nOldestMulti¤ÎDB: %u", U"こんにちは\n%lld日\nOldestMultiのDB: %u",
        "eucjp read as latin1", 0},
+      // Nor a pair that holds no accented letter, and JIS symbols belong.
+      {U"¤³¤ó¤Ë¤Á¤Ï\nDeleteÊ¸\nhoshi /¡ù/¡ú/", U"こんにちは\nDelete文\nhoshi /☆/★/",
+       "eucjp read as latin1", 0},
       // Half-width katakana, which the scorer does not count as Japanese;
       // not the box drawings, trees, guillemets or capitals that read as it.
       {U"7209,²Äºµµµ¼Þ ²¼ÂÌÞÂ,½½ÞÅØ", U"7209,ｲﾄｺｵｵｵｼﾞ ｲｼﾂﾌﾞﾂ,ｽｽﾞﾅﾘ", "cp932 read as cp1252", 0},
