@@ -721,7 +721,7 @@ bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate
   // it, and what came through whole beyond ASCII must be mostly Japanese.
   // (Through EUC-JP most characters are lost; what is left may be ASCII.)
   if (c.lost != 0 && c.utf8_lost) {
-    if (c.known < (dense ? kMinDenseKnown : kMinKnown)) return false;
+    if (!dense && c.known < kMinKnown) return false;
     if (dense && c.odd != 0) return false;
     if (repaired.beyond_ascii == 0) return true;
     // Half-width katakana alone (a ledger) counts as Japanese here.
@@ -1106,31 +1106,45 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
       const Decoded d = undo(western, line, size, scratch.first, scratch);
       if (d.size < 0 || d.lost != 0) continue;
       const Weighed w = weigh(scratch.first, static_cast<std::size_t>(d.size));
-      if (w.beyond_ascii != 0 && w.western == w.beyond_ascii) western_turn = western;
+      // (U+FFFD too: UTF-8 of U+FFFD read as cp1252 is ï¿½.)
+      if (w.beyond_ascii + w.replaced != 0 && w.western == w.beyond_ascii) western_turn = western;
     }
   }
   std::int64_t best_score = 0;
   bool pending = false;
   bool best_dense = false;
-  const auto consider = [&](const Candidate& c, const char16_t* text, const Decoded& d) {
+  // `beneath`: the text that the reading of UTF-8 as EUC-JP undid, weighed,
+  // where the candidate undoes that turn over Japanese text (null where
+  // not); `known` the bytes in place of that reading.
+  const auto consider = [&](const Candidate& c, const char16_t* text, const Decoded& d,
+                            const Weighed* beneath, std::size_t known) {
     const Chain outer = c.outer;
     const Chain inner = c.inner;
     if (western_turn != Chain::none && (inner == Chain::none || outer != western_turn)) return;
     const auto n = static_cast<std::size_t>(d.size);
     const Weighed after = weigh(text, n);
+    // Beneath a Western turn, a reading that gives back no character but
+    // U+FFFD tells nothing (ï¿½, U+FFFD read as cp1252, stays as it is).
+    if (western_turn != Chain::none && after.beyond_ascii == 0) return;
     const bool boxes = outer == Chain::cp932_as_cp437 || outer == Chain::cp932_as_cp850 ||
                        inner == Chain::cp932_as_cp437 || inner == Chain::cp932_as_cp850;
     const bool halfWidth =
         halfWidthKanaText(text, n, d.lost, c.utf8) && (!boxes || !drawing(line, size));
+    // A line mostly U+FFFD beneath a Western turn read exactly: the bytes
+    // of that turn tell nothing of the reading as EUC-JP beneath it, which
+    // must keep a byte in place (ï¿½ alone is U+FFFD read as cp1252).
+    const bool westernDense = beneath != nullptr && outer != Chain::utf8_as_eucjp &&
+                              beneath->replaced != 0 &&
+                              beneath->replaced >= beneath->beyond_ascii * kDenseLoss;
+    if (westernDense && known < kMinDenseKnown) return;
     const bool clear = clearlyBetter(before, after, c);
     const bool controls = !clear && !halfWidth && explainsControls(before, after, c);
     // (Only for the reader that loses so much, EUC-JP, and where the text
     // beneath the lost bytes was Japanese: its shape in UTF-8 is what the
     // rule checks.)
-    const bool japaneseBeneath = inner == Chain::none || inner == Chain::utf8_as_cp932;
-    const bool dense = !clear && !halfWidth && !controls && outer == Chain::utf8_as_eucjp &&
-                       japaneseBeneath && before.replaced != 0 &&
-                       before.replaced >= before.beyond_ascii * kDenseLoss &&
+    const bool dense = !clear && !halfWidth && !controls && beneath != nullptr &&
+                       known >= kMinDenseKnown && beneath->replaced != 0 &&
+                       beneath->replaced >= beneath->beyond_ascii * kDenseLoss &&
                        clearlyBetter(before, after, c, true);
     if (!clear && !halfWidth && !controls && !dense) {
       // Not clear by itself, but a later line repaired with these turns
@@ -1164,7 +1178,11 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     }
     std::int64_t score = after.score + (same ? kSameTurnsBonus : 0) + kanaBonus;
     if (controls) score -= kControlsBehind;
-    if (dense) score -= kDenseBehind;
+    if (dense && outer == Chain::utf8_as_eucjp) score -= kDenseBehind;
+    // After a Western turn read exactly, a line mostly U+FFFD beneath it
+    // is no text: the reading of it as UTF-8 read as EUC-JP goes ahead of
+    // that turn alone.
+    if (westernDense) score = std::max(score, beneath->score + 1);
     const bool single = inner == Chain::none;
     const bool alike = single == (best.inner == Chain::none);
     const bool replaces = score != best_score ? score > best_score
@@ -1186,7 +1204,10 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     single.utf8 = fromUtf8(outer);
     single.utf8_lost = once.lost != 0 && once.dropped == 0 && single.utf8;
     single.jis = outer == Chain::jis_without_esc;
-    consider(single, scratch.first, once);
+    consider(single, scratch.first, once, outer == Chain::utf8_as_eucjp ? &before : nullptr,
+             once.known);
+    Weighed once_weighed;  // the text beneath a Western turn, weighed once
+    bool weighed = false;
     // What the last turn lost stays lost (U+FFFD) through the one before.
     if (n > kMaxRepairLine) continue;
     for (int i = 1; i < kChains; ++i) {
@@ -1198,7 +1219,17 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
       pair.utf8_lost = once.dropped == 0 && twice.dropped == 0 &&
                        ((once.lost != 0 && single.utf8) || (twice.lost != 0 && pair.utf8));
       pair.jis = inner == Chain::jis_without_esc;
-      consider(pair, scratch.second, twice);
+      const Weighed* beneath = nullptr;
+      std::size_t known = twice.known;
+      if (outer == Chain::utf8_as_eucjp && inner == Chain::utf8_as_cp932) {
+        beneath = &before;
+        known = once.known;
+      } else if (inner == Chain::utf8_as_eucjp && once.lost == 0) {
+        if (!weighed) once_weighed = weigh(scratch.first, n);
+        weighed = true;
+        beneath = &once_weighed;
+      }
+      consider(pair, scratch.second, twice, beneath, known);
     }
   }
   if (best.repaired()) {

@@ -92,6 +92,10 @@ TEST(RepairTest, ChainsAndCleanText) {
        U"\uFFFD\uFFFD\uFFFD居襲\uFFFD\uFFFD\uFFFD鐚\uFFFD膰削従膰阪\uFFFD饗\uFFFD鐃\uFFFD",
        U".SH \uFFFD\n\uFFFDグ\uFFFD\uFFFD\uFFFDみ\uFFFD\uFFFD\uFFFDま\uFFFD\uFFFD",
        "utf8 read as cp932, then utf8 read as eucjp", 10},
+      // Through a Western turn too; but U+FFFD read as cp1252 alone stays.
+      {U"ï¿½ï¿½ï¿½ï¿½ï¿½å\u00A0ºï¿½ï¿½", U"\uFFFD\uFFFD\uFFFD",
+       "utf8 read as eucjp, then utf8 read as cp1252", 3},
+      {U"ï¿½ï¿½ï¿½\nCafï¿½ï¿½ au lait", nullptr, "", 0},
       // But not Japanese that a reader damaged: what is left stands, its
       // bytes no UTF-8 of Japanese text around lost ones (a lead byte C7, a
       // lost run of two bytes).
