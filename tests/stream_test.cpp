@@ -687,6 +687,16 @@ std::string repairText(std::size_t which) {
   const std::string ok = "ok Café Ação\n";
   const std::string sjis1252 = "‚±‚ñ‚É‚¿‚Í";
   const std::string lossy = "縺薙ｓ縺ｫ縺｡縺ｯ縲∽ｸ也阜縲";
+  // Lines mostly U+FFFD, repaired weakly: one that keeps its own repair
+  // when a clean line follows, one that a later line of other turns takes
+  // back.
+  const std::string fffd = "\xEF\xBF\xBD";
+  const std::string weak = "%s " + fffd + fffd + fffd + fffd + fffd + fffd + fffd + fffd + "若" +
+                           fffd + fffd + fffd + fffd + fffd + fffd + fffd + "若" + fffd + fffd +
+                           ": <%s>\n" + ok + ".SH " + fffd + fffd + "傑" + fffd + fffd + fffd +
+                           fffd + fffd + "\n膵" + fffd + fffd + fffd + "盈" + fffd + "膵э衆膵" +
+                           fffd + "鐔" + fffd + "膵" + fffd + "錚域" + fffd + fffd + "鐔臥" + fffd +
+                           fffd + "鐔主減鐔睡孝絎" + fffd;
   std::string longLine;
   while (longLine.size() < 3 * 2 * kMaxRepairLine) longLine += sjis1252 + " ";
   switch (which) {
@@ -699,7 +709,7 @@ std::string repairText(std::size_t which) {
       return sjis1252 + "\n" + longLine + "\n" + sjis1252 + "\n" + longLine;
     case 4:  // lines that wait for a later line, which decides them or not
       return ".SH ŒŽ\r\n.PP\n\n‚±‚ñ‚É‚¿‚Í\nŒŽ\n" + ok + "ŒŽ\n.PP\n" + lossy + "\n" +
-             ".\\\" 譛\xEF\xBF\xBD\r.PP\n縺薙ｓ縺ｫ縺｡縺ｯ\nŒŽ\n" + longLine + "\nŒŽ";
+             ".\\\" 譛\xEF\xBF\xBD\r.PP\n縺薙ｓ縺ｫ縺｡縺ｯ\nŒŽ\n" + longLine + "\nŒŽ\n" + weak;
     default:  // Japanese and Western text only
       return "こんにちは、世界。\nnaïve Straße Ærø\r\nint main() { return 0; }  // 戻り値\n";
   }
