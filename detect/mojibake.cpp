@@ -1,5 +1,6 @@
 #include "detect/mojibake.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -1130,22 +1131,17 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
                        inner == Chain::cp932_as_cp437 || inner == Chain::cp932_as_cp850;
     const bool halfWidth =
         halfWidthKanaText(text, n, d.lost, c.utf8) && (!boxes || !drawing(line, size));
+    const bool beneathDense = beneath != nullptr && beneath->replaced != 0 &&
+                              beneath->replaced >= beneath->beyond_ascii * kDenseLoss;
     // A line mostly U+FFFD beneath a Western turn read exactly: the bytes
     // of that turn tell nothing of the reading as EUC-JP beneath it, which
     // must keep a byte in place (ï¿½ alone is U+FFFD read as cp1252).
-    const bool westernDense = beneath != nullptr && outer != Chain::utf8_as_eucjp &&
-                              beneath->replaced != 0 &&
-                              beneath->replaced >= beneath->beyond_ascii * kDenseLoss;
+    const bool westernDense = beneathDense && outer != Chain::utf8_as_eucjp;
     if (westernDense && known < kMinDenseKnown) return;
     const bool clear = clearlyBetter(before, after, c);
     const bool controls = !clear && !halfWidth && explainsControls(before, after, c);
-    // (Only for the reader that loses so much, EUC-JP, and where the text
-    // beneath the lost bytes was Japanese: its shape in UTF-8 is what the
-    // rule checks.)
-    const bool dense = !clear && !halfWidth && !controls && beneath != nullptr &&
-                       known >= kMinDenseKnown && beneath->replaced != 0 &&
-                       beneath->replaced >= beneath->beyond_ascii * kDenseLoss &&
-                       clearlyBetter(before, after, c, true);
+    const bool dense = !clear && !halfWidth && !controls && beneathDense &&
+                       known >= kMinDenseKnown && clearlyBetter(before, after, c, true);
     if (!clear && !halfWidth && !controls && !dense) {
       // Not clear by itself, but a later line repaired with these turns
       // would take it back by the same-turn rule: a later line decides.
