@@ -182,6 +182,10 @@ struct Decoded {
   // Characters lost where a reading dropped bytes (a guess, not a U+FFFD of
   // the line): they prove nothing.
   std::size_t dropped = 0;
+  // Stripped escapes: every stretch between $B and (B holds a character
+  // that no name of a shell or Perl variable holds ($B8G(B may be $B8G
+  // and (B; $B?)(B may not).
+  bool framed = false;
 };
 
 bool lost(std::uint16_t b) {
@@ -457,11 +461,18 @@ Decoded readEucjp(const std::uint16_t* bytes, std::size_t size, char16_t* out) {
 // JIS X 0208,
 // read in pairs, and `(B` or `(J` at a pair's place returns to ASCII. The
 // text must switch at least once and end in ASCII.
+bool nameCharacter(char16_t c) {
+  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+         c == u'_';
+}
+
 Decoded readJisWithoutEsc(const char16_t* text, std::size_t size, char16_t* out) {
   Decoded d;
   long n = 0;
   bool kanji = false;
   bool switched = false;
+  bool framed = true;
+  bool named = true;  // the stretch so far could be a variable's name
   for (std::size_t i = 0; i < size;) {
     const char16_t c = text[i];
     if (c >= 0x80) return {};
@@ -476,6 +487,8 @@ Decoded readJisWithoutEsc(const char16_t* text, std::size_t size, char16_t* out)
       }
       if (kanji && c == u'(' && (next == u'B' || next == u'J')) {
         kanji = false;
+        framed = framed && !named;
+        named = true;
         i += 2;
         continue;
       }
@@ -490,11 +503,13 @@ Decoded readJisWithoutEsc(const char16_t* text, std::size_t size, char16_t* out)
     }
     const std::uint16_t unit = kJisX0208ToUnicode[(c - 0x21) * kJisSide + (text[i + 1] - 0x21)];
     if (unit == kNoMapping) return {};
+    named = named && nameCharacter(c) && nameCharacter(text[i + 1]);
     out[n++] = unit;
     i += 2;
   }
   if (!switched || kanji) return {};
   d.size = n;
+  d.framed = framed;
   return d;
 }
 
@@ -702,8 +717,9 @@ struct Candidate {
   // A reading of UTF-8 lost the bytes (rather than a reading of cp932 or
   // EUC-JP, whose characters of two bytes leave little to check).
   bool utf8_lost = false;
-  bool utf8 = false;  // the first code was UTF-8
-  bool jis = false;   // the first turn stripped the escapes of ISO-2022-JP
+  bool utf8 = false;    // the first code was UTF-8
+  bool jis = false;     // the first turn stripped the escapes of ISO-2022-JP
+  bool framed = false;  // and its stretches are no variables (Decoded::framed)
 };
 
 // Whether `repaired` reads clearly better as Japanese text than `line`
@@ -746,7 +762,7 @@ bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate
   // a kanji often enough (ï» as EUC-JP is 怯). Stripped escapes around one
   // kana ($B$O(B) are no shell or Perl text.
   if (!c.utf8 && repaired.japanese < kMinJapanese &&
-      !(c.jis && repaired.kana == 1 && repaired.beyond_ascii == 1) &&
+      !(c.jis && ((repaired.kana == 1 && repaired.beyond_ascii == 1) || c.framed)) &&
       (line.beyond_ascii < 2 || repaired.beyond_ascii != 1 || line.ascii != repaired.ascii ||
        repaired.kana != 1)) {
     return false;
@@ -1012,6 +1028,7 @@ Decoded undoTurns(Chain outer, Chain inner, const char16_t* line, std::size_t si
     c.utf8 = fromUtf8(outer);
     c.utf8_lost = once.lost != 0 && once.dropped == 0 && c.utf8;
     c.jis = outer == Chain::jis_without_esc;
+    c.framed = once.framed;
     return once;
   }
   if (static_cast<std::size_t>(once.size) > kMaxRepairLine) return {};
@@ -1025,6 +1042,7 @@ Decoded undoTurns(Chain outer, Chain inner, const char16_t* line, std::size_t si
   c.utf8_lost = once.dropped == 0 && twice.dropped == 0 &&
                 ((once.lost != 0 && fromUtf8(outer)) || (twice.lost != 0 && c.utf8));
   c.jis = inner == Chain::jis_without_esc;
+  c.framed = twice.framed;
   return twice;
 }
 
@@ -1200,6 +1218,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     single.utf8 = fromUtf8(outer);
     single.utf8_lost = once.lost != 0 && once.dropped == 0 && single.utf8;
     single.jis = outer == Chain::jis_without_esc;
+    single.framed = once.framed;
     consider(single, scratch.first, once, outer == Chain::utf8_as_eucjp ? &before : nullptr,
              once.known);
     Weighed once_weighed;  // the text beneath a Western turn, weighed once
@@ -1215,6 +1234,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
       pair.utf8_lost = once.dropped == 0 && twice.dropped == 0 &&
                        ((once.lost != 0 && single.utf8) || (twice.lost != 0 && pair.utf8));
       pair.jis = inner == Chain::jis_without_esc;
+      pair.framed = twice.framed;
       const Weighed* beneath = nullptr;
       std::size_t known = twice.known;
       if (outer == Chain::utf8_as_eucjp && inner == Chain::utf8_as_cp932) {

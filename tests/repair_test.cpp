@@ -106,8 +106,11 @@ TEST(RepairTest, ChainsAndCleanText) {
       // A symbol that cp932 has twice, each code where the UTF-8 around it
       // needs it (∵ as 81 E6, ≡ as 87 91).
       {U"隕∵ｱよ鴛鬆宣≡/", U"要求払預金/", "utf8 read as cp932", 0},
-      // One kana between stripped escapes; one kanji is no evidence.
+      // One kana between stripped escapes, or one kanji whose stretch no
+      // shell or Perl name holds; $B8G may be a variable, $B?) may not.
       {U"$B$O(B", U"は", "jis without ESC", 0},
+      {U"#2$B?)(B", U"#2食", "jis without ESC", 0},
+      {U"$B8G(B", nullptr, "", 0},
       // printf conversions before Japanese words are no Latin words.
       {U"%li“ú %liŽžŠÔ %li•ª %li•b", U"%li日 %li時間 %li分 %li秒", "cp932 read as cp1252", 0},
       // A line not clear by itself waits for the next line that decides:

@@ -153,7 +153,8 @@ def weigh_mojibake(texts, show, only=None):
         exact += strict
         exact_twins += good
         print(f"{name:60} {len(cases):6} {100 * strict / len(cases):7.2f}% "
-              f"{100 * good / len(cases):7.2f}% {100 * kept_good / max(kept, 1):7.2f}%")
+              f"{100 * good / len(cases):7.2f}% "
+              + (f"{100 * kept_good / kept:7.2f}%" if kept else f"{'-':>8}"))
     print(f"{'all':60} {total:6} {100 * exact / max(total, 1):7.2f}% "
           f"{100 * exact_twins / max(total, 1):7.2f}%")
 
