@@ -385,6 +385,14 @@ Decoded readCp932(const std::uint16_t* bytes, std::size_t size, char16_t* out) {
       ++i;
       continue;
     }
+    // Bytes that lead nothing read as Windows reads them: 80 as U+0080, A0
+    // and FD..FF as U+F8F0..U+F8F3 (UTF-8 read as cp932 gives them where a
+    // continuation byte stands first).
+    if (lead == 0x80 || lead == 0xA0 || lead >= 0xFD) {
+      out[n++] = lead == 0x80 ? 0x80 : lead == 0xA0 ? 0xF8F0 : 0xF8F1 + (lead - 0xFD);
+      ++i;
+      continue;
+    }
     const bool single = lead >= 0xA1 && lead <= 0xDF;
     if (!single && (i + 1 >= size || lost(bytes[i + 1]))) {
       if (i + 1 >= size) return {};

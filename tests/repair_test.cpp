@@ -26,6 +26,10 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"¤³¤ó¤Ë¤Á¤Ï", U"こんにちは", "eucjp read as latin1", 0},
       {U"ã\u0081“ã‚“ã\u0081«ã\u0081¡ã\u0081¯", U"こんにちは", "utf8 read as cp1252", 0},
       {U"é▒é±é╔é┐é═.txt", U"こんにちは.txt", "cp932 read as cp437", 0},
+      // UTF-8 names so (80 and A0, which lead nothing in cp932, as Windows
+      // reads them: ダ is E3 83 80, 場 E5 A0 B4).
+      {U"πé╣πâ╝πâÇπâ│σ╕éσá┤.txt", U"スーダン市場.txt",
+       "utf8 read as cp932, then cp932 read as cp437", 0},
       {U"$B$3$s$K$A$O(B", U"こんにちは", "jis without ESC", 0},
       {U"ç¸ºè–™ï½“ç¸ºï½«ç¸ºï½¡ç¸ºï½¯", U"こんにちは",
        "utf8 read as cp932, then utf8 read as cp1252", 0},
