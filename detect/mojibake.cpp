@@ -608,6 +608,7 @@ struct Weighed {
   std::int64_t japanese = 0;
   std::int64_t alone = 0;
   std::int64_t kana = 0;
+  std::int64_t kanji = 0;
   std::int64_t beyond_ascii = 0;
   std::int64_t ascii = 0;
   std::int64_t western = 0;     // Latin letters beyond ASCII and general punctuation
@@ -616,7 +617,8 @@ struct Weighed {
   std::int64_t foreign = 0;     // beyond ASCII, not of the Japanese repertoire
   // Beyond ASCII, in a run of at most three beside a Latin letter.
   std::int64_t beside_letter = 0;
-  std::int64_t replaced = 0;  // U+FFFD
+  std::int64_t replaced = 0;   // U+FFFD
+  std::int64_t long_runs = 0;  // runs of two characters or more beyond ASCII
   bool text = false;
 };
 
@@ -675,6 +677,7 @@ Weighed weigh(const char16_t* text, std::size_t size) {
       while (end < size && text[end] >= 0x80) ++end;
       besideLetter = end - begin <= 3 && ((begin > 0 && asciiLetter(text[begin - 1])) ||
                                           (end < size && asciiLetter(text[end])));
+      if (end - begin >= 2) ++w.long_runs;
     }
     if (c == 0xFFFD) {
       ++w.replaced;
@@ -690,6 +693,7 @@ Weighed weigh(const char16_t* text, std::size_t size) {
     if (characterWeight(c) < kJapaneseWeight) continue;
     ++w.japanese;
     if (c >= 0x3040 && c <= 0x30FF) ++w.kana;
+    if (c >= 0x4E00 && c <= 0x9FFF) ++w.kanji;
     // 、 and 。 end Latin words in Japanese text too.
     if (c == u'、' || c == u'。') continue;
     // Alone when its run stands beside a Latin word, or, two or three long,
@@ -704,8 +708,14 @@ Weighed weigh(const char16_t* text, std::size_t size) {
     const bool smallAfter = end + 1 < size && text[end] >= u'a' && text[end] <= u'z' &&
                             text[end + 1] >= u'a' && text[end + 1] <= u'z';
     const bool kanjiLast = text[end - 1] >= 0x4E00 && text[end - 1] <= 0x9FFF;
+    // So are two or three after a word of one small letter (t排婆 from
+    // török read as cp437): Japanese puts kanji after a Latin word (DB設定),
+    // seldom after one letter alone.
+    const bool oneLetter = begin > 0 && text[begin - 1] >= u'a' && text[begin - 1] <= u'z' &&
+                           (begin == 1 || !asciiLetter(text[begin - 2]));
     if ((end - begin == 1 && (left || right)) || (end - begin <= 3 && left && right) ||
-        (end - begin <= 3 && wordStart && smallAfter && kanjiLast)) {
+        (end - begin <= 3 && wordStart && smallAfter && kanjiLast) ||
+        (end - begin <= 3 && oneLetter)) {
       ++w.alone;
     }
   }
@@ -755,6 +765,13 @@ bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate
            repaired.alone * 100 <= repaired.japanese * kAloneShare;
   }
   if (!repaired.text || repaired.japanese == 0) return false;
+  // CJK symbols alone are no Japanese text: ü and a letter read as a cp932
+  // pair give them (büyük read as cp437 is b【〔). Only UTF-8, whose bytes
+  // must fall into place, may give them alone.
+  if (!c.utf8 && repaired.kana + repaired.kanji == 0) return false;
+  // Nor are kanji that each stand alone without kana (în read as cp437 is
+  // 系, a word of one kanji among Western words).
+  if (!c.utf8 && !c.jis && repaired.kana == 0 && repaired.long_runs == 0) return false;
   if (static_cast<std::int64_t>(c.lost) * kLostShare > repaired.japanese) return false;
   // Most of what is not ASCII must be Japanese.
   if (repaired.japanese * 100 < repaired.beyond_ascii * kJapaneseShare) return false;
@@ -779,6 +796,29 @@ bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate
   // multi-byte UTF-8, which the bytes of other text seldom do; its mojibake
   // is itself kanji (縺薙ｓ from こん), so it need only score no worse.
   return repaired.score - line.score >= (c.utf8 ? kUtf8RepairMargin : kRepairMargin);
+}
+
+// Whether the CJK brackets of `text` pair up: each closing one after an
+// opening one of its kind, none left open. An accented letter and the
+// letter after it read as a cp932 pair give them alone (ömür read as cp437
+// is 芭〉).
+bool bracketsPair(const char16_t* text, std::size_t size) {
+  static constexpr std::u16string_view kOpen = u"〈《「『【〔（［｛";
+  static constexpr std::u16string_view kClose = u"〉》」』】〕）］｝";
+  int open[kOpen.size()] = {};
+  for (std::size_t i = 0; i < size; ++i) {
+    const std::size_t o = kOpen.find(text[i]);
+    if (o != std::u16string_view::npos) {
+      ++open[o];
+      continue;
+    }
+    const std::size_t c = kClose.find(text[i]);
+    if (c != std::u16string_view::npos && open[c]-- == 0) return false;
+  }
+  for (const int n : open) {
+    if (n != 0) return false;
+  }
+  return true;
 }
 
 // Whether `line` is Western text in cp1252 read as Latin-1 (It\x92s, a
@@ -1164,7 +1204,10 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     // must keep a byte in place (ï¿½ alone is U+FFFD read as cp1252).
     const bool westernDense = beneathDense && outer != Chain::utf8_as_eucjp;
     if (westernDense && known < kMinDenseKnown) return;
-    const bool clear = clearlyBetter(before, after, c);
+    // (Japanese text splits brackets over lines; a line with kana may hold
+    // one alone.)
+    const bool clear =
+        clearlyBetter(before, after, c) && (c.utf8 || after.kana != 0 || bracketsPair(text, n));
     const bool controls = !clear && !halfWidth && explainsControls(before, after, c);
     const bool dense = !clear && !halfWidth && !controls && beneathDense &&
                        known >= kMinDenseKnown && clearlyBetter(before, after, c, true);

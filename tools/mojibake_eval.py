@@ -14,7 +14,9 @@ chains that can carry them, with Python's codecs, and repaired:
   - clean texts (the Japanese texts as they are, and English, Western
     European with accents, source code and logs from this system, each
     whole, line by line, and as file names) must come back unchanged; so
-    must Japanese lines a reader damaged (most characters U+FFFD).
+    must Japanese lines a reader damaged (most characters U+FFFD), and text
+    in Turkish, Polish, Czech, Hungarian, Romanian, Russian, Ukrainian,
+    Korean and Chinese (group `other`).
 The column `kept` gives the exact repairs among the texts whose mojibake
 kept a character beyond ASCII that is not U+FFFD (through EUC-JP a short
 text often keeps none: nothing is left to repair).
@@ -250,14 +252,27 @@ def clean_texts(texts, rng):
         if kind == "japanese" and any(ord(c) >= 0x3000 for c in line):
             damaged.append(("damaged", "".join(
                 "\ufffd" if ord(c) >= 0x80 and damage.random() < 0.7 else c for c in line)))
-    return clean + [(f"{k}-line", l) for k, l in words] + names + damaged
+    # Other languages with marks beyond Latin-1 (ü and ö of Turkish read as
+    # cp932 pairs give CJK symbols and kanji), Cyrillic, Korean and Chinese:
+    # whole catalogues' strings, and their lines.
+    more = random.Random(3536)
+    others = []
+    for language in ("tr", "pl", "cs", "hu", "ro", "ru", "uk", "ko", "zh_CN", "zh_TW"):
+        strings = catalogue_strings(language)
+        more.shuffle(strings)
+        others += [(f"other-{language}", "\n".join(strings[i:i + 40]))
+                   for i in range(0, min(len(strings), 1200), 40)]
+        others += [(f"other-{language}-line", l) for l in strings[1200:1500]]
+        others += [(f"other-{language}-man", p)
+                   for p in man_pages(f"/usr/share/man/{language}/man1", 20, more)]
+    return clean + [(f"{k}-line", l) for k, l in words] + names + damaged + others
 
 
 def weigh_clean(clean, show):
     changed = {}
     counts = {}
     for kind, text in clean:
-        group = kind.split("-")[0] if kind.startswith(("man-", "gettext-")) else kind
+        group = kind.split("-")[0] if kind.startswith(("man-", "gettext-", "other-")) else kind
         counts[group] = counts.get(group, 0) + 1
         repaired, repairs = mek.repair(text)
         if repaired != text:
