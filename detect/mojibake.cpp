@@ -700,22 +700,32 @@ Weighed weigh(const char16_t* text, std::size_t size) {
     // inside one (F排牌rigt from Förövrigt read as cp437).
     const bool left = begin > 0 && wordLetter(text, begin - 1);
     const bool right = end < size && asciiLetter(text[end]);
-    // Two or three kanji at the start of a word that goes on in small
-    // letters are its accented first letters (迅穫ements from Évènements
-    // read as cp850); Japanese puts a Latin word right after kana (不正な
+    // Two or three kanji or symbols at the start of a word that goes on in
+    // small letters are its accented first letters (迅穫ements from
+    // Évènements read as cp850, 罵〟lendirilebilir from ölçülendirilebilir
+    // read as cp437); Japanese puts a Latin word right after kana (不正な
     // dumpId), after kanji mostly with a space.
     const bool wordStart = begin == 0 || !asciiLetter(text[begin - 1]);
     const bool smallAfter = end + 1 < size && text[end] >= u'a' && text[end] <= u'z' &&
                             text[end + 1] >= u'a' && text[end + 1] <= u'z';
-    const bool kanjiLast = text[end - 1] >= 0x4E00 && text[end - 1] <= 0x9FFF;
-    // So are two or three after a word of one small letter (t排婆 from
-    // török read as cp437): Japanese puts kanji after a Latin word (DB設定),
-    // seldom after one letter alone.
-    const bool oneLetter = begin > 0 && text[begin - 1] >= u'a' && text[begin - 1] <= u'z' &&
-                           (begin == 1 || !asciiLetter(text[begin - 2]));
+    const bool kanjiLast = !(text[end - 1] >= 0x3040 && text[end - 1] <= 0x30FF);
+    // So are two or three after a word of one letter (t排婆 from török, N夫核
+    // from Nòvèj read as cp437): Japanese puts kanji after a Latin word
+    // (DB設定), seldom after one letter alone.
+    const bool oneLetter =
+        begin > 0 && asciiLetter(text[begin - 1]) && (begin == 1 || !asciiLetter(text[begin - 2]));
+    // And two or three kanji that end a word after small letters are its
+    // accented last letters (ucra杵郭 from ucraïnès read as cp437).
+    bool kanjiOnly = true;
+    for (std::size_t k = begin; k < end; ++k)
+      kanjiOnly = kanjiOnly && text[k] >= 0x4E00 && text[k] <= 0x9FFF;
+    const bool smallBefore = begin > 1 && text[begin - 1] >= u'a' && text[begin - 1] <= u'z' &&
+                             text[begin - 2] >= u'a' && text[begin - 2] <= u'z' && left;
+    const bool wordEnd = end == size || !asciiLetter(text[end]);
     if ((end - begin == 1 && (left || right)) || (end - begin <= 3 && left && right) ||
         (end - begin <= 3 && wordStart && smallAfter && kanjiLast) ||
-        (end - begin <= 3 && oneLetter)) {
+        (end - begin <= 3 && oneLetter) ||
+        (end - begin <= 3 && smallBefore && wordEnd && kanjiOnly)) {
       ++w.alone;
     }
   }

@@ -63,12 +63,14 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"Café Ação naïve Straße Ærø", nullptr, "", 0},
       {U"CafÃ© AÃ§Ã£o", nullptr, "", 0},
       {U"l'État d'Érythrée, größer, für, Zusammenstößen", nullptr, "", 0},
-      // Turkish, Hungarian and Romanian words read as cp437 pairs give CJK
-      // symbols alone (b【〔), brackets that do not pair (芭〉), kanji after
-      // one letter (t排婆) or kanji each a word (系).
+      // Words with accents read as cp437 pairs give CJK symbols alone
+      // (b【〔), brackets that do not pair (芭〉), kanji after one letter
+      // (t排婆), kanji that end or begin a word (ucra杵郭, 罵〟lendirilebilir)
+      // or kanji each a word (系).
       {U"Kitan büyük alfabe", nullptr, "", 0},
       {U"\\fIasgari_ömür\\fR] [\\fB-x \\fR\\fIazami_ömür\\fR]", nullptr, "", 0},
       {U"török", nullptr, "", 0},
+      {U"ucraïnès Nòvèj Kene-ölçülendirilebilir", nullptr, "", 0},
       {U"Acest lucru nu se face în modul cu un singur în fișier", nullptr, "", 0},
       // C1 controls are no text: the holes of cp1252 (\x90, \x8D) that a
       // repair into kana and kanji explains are enough; Western text in
