@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "detect/scored_detection.h"
@@ -690,10 +691,10 @@ Weighed weigh(const char16_t* text, std::size_t size) {
     if (besideLetter) ++w.beside_letter;
     if (latinCharacter(c)) ++w.western;
     if (c >= 0xFF61 && c <= 0xFF9F) ++w.half_width;
+    if (c >= 0x4E00 && c <= 0x9FFF) ++w.kanji;
     if (characterWeight(c) < kJapaneseWeight) continue;
     ++w.japanese;
     if (c >= 0x3040 && c <= 0x30FF) ++w.kana;
-    if (c >= 0x4E00 && c <= 0x9FFF) ++w.kanji;
     // 、 and 。 end Latin words in Japanese text too.
     if (c == u'、' || c == u'。') continue;
     // Alone when its run stands beside a Latin word, or, two or three long,
@@ -889,8 +890,84 @@ bool westernCp1252(const char16_t* line, std::size_t size) {
 // clearly better. Western text in cp1252 read as Latin-1 (It\x92s,
 // DESCRIPCIÃ\x93N) gives kanji beside letters.
 bool explainsControls(const Weighed& line, const Weighed& repaired, const Candidate& c) {
+  // (Half-width katakana alone is no such text: × in UTF-8 read as Latin-1
+  // is Ã\x97, which cp932 reads as ﾗ.)
   return !c.utf8 && c.lost == 0 && line.controls != 0 && repaired.controls == 0 &&
-         repaired.beyond_ascii != 0 && repaired.foreign == 0 && repaired.beside_letter == 0;
+         repaired.kana + repaired.kanji != 0 && repaired.foreign == 0 &&
+         repaired.beside_letter == 0;
+}
+
+// The script of a letter beyond ASCII, roughly: the range of its
+// alphabet; -1 for marks and punctuation, which any script uses.
+int scriptOf(char16_t c) {
+  struct Range {
+    char16_t first;
+    char16_t last;
+  };
+  static constexpr Range kScripts[] = {
+      {0x00C0, 0x02AF},  // Latin
+      {0x0370, 0x03FF},  // Greek
+      {0x0400, 0x052F},  // Cyrillic
+      {0x0530, 0x058F},  // Armenian
+      {0x0590, 0x05FF},  // Hebrew
+      {0x0600, 0x077F},  // Arabic
+      {0x0900, 0x0DFF},  // the Indic scripts, which share their danda (।)
+      {0x10A0, 0x10FF},  // Georgian
+      {0x1100, 0x11FF},  // Hangul jamo
+      {0x1200, 0x139F},  // Ethiopic
+      {0x13A0, 0x13FF},  // Cherokee
+      {0x1400, 0x167F},  // Canadian syllabics
+      {0x1E00, 0x1EFF},  // Latin (Vietnamese)
+      {0xAC00, 0xD7AF},  // Hangul
+  };
+  if ((c >= 0x80 && c <= 0xBF) || (c >= 0x02B0 && c <= 0x036F) || (c >= 0x2000 && c <= 0x2BFF)) {
+    return -1;
+  }
+  for (std::size_t i = 0; i < std::size(kScripts); ++i) {
+    if (c >= kScripts[i].first && c <= kScripts[i].last)
+      return kScripts[i].first == 0x1E00 ? 0 : static_cast<int>(i);
+  }
+  return 64 + (c >> 7);  // Thai and the rest, one block each
+}
+
+// Whether `text` is text of one script but Japanese: three letters or
+// more beyond ASCII, all of one script that is not of the Japanese
+// repertoire, and nothing else beyond ASCII but marks and punctuation
+// (Cyrillic in UTF-8 read as cp1252 is Ð°Ð¼). Two EUC-JP kanji may read as
+// two such letters in UTF-8 (両両 is Î¾Î¾, ξξ), seldom as three of one
+// script, or as two of three bytes (Ethiopic ገጽ).
+bool oneOtherScript(const char16_t* text, std::size_t size) {
+  int script = -1;
+  std::size_t count = 0;
+  bool wide = true;  // every letter three bytes long in UTF-8
+  for (std::size_t i = 0; i < size; ++i) {
+    const char16_t c = text[i];
+    if (c < 0x80 || c == 0xFFFD) continue;
+    if (c <= 0x9F || japaneseForm(c) || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    const int s = scriptOf(c);
+    if (s < 0) continue;
+    if (script >= 0 && s != script) return false;
+    script = s;
+    ++count;
+    wide = wide && c >= 0x800;
+  }
+  return count >= 3 || (count == 2 && wide);
+}
+
+// Whether every half-width voiced mark (ﾞ, ﾟ) of `text` follows a kana that
+// takes it, or a character lost: a mark that follows anything else is a
+// byte of other text (Þ, read as cp932, is ﾞ).
+bool voicedMarksPlaced(const char16_t* text, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) {
+    const char16_t c = text[i];
+    if (c != u'ﾞ' && c != u'ﾟ') continue;
+    const char16_t base = i == 0 ? u' ' : text[i - 1];
+    if (base == 0xFFFD) continue;
+    const bool ha = base >= u'ﾊ' && base <= u'ﾎ';
+    const bool voiced = base == u'ｳ' || (base >= u'ｶ' && base <= u'ﾄ') || ha;
+    if (!(c == u'ﾞ' ? voiced : ha)) return false;
+  }
+  return true;
 }
 
 // Whether `repaired` (nothing lost) is half-width katakana text, which the
@@ -942,14 +1019,9 @@ bool voicedMarksFit(const char16_t* text, std::size_t size) {
   for (std::size_t i = 0; i < size; ++i) {
     const char16_t c = text[i];
     kana += c >= 0xFF61 && c <= 0xFF9F;
-    if (c != u'ﾞ' && c != u'ﾟ') continue;
-    const char16_t base = i == 0 ? u' ' : text[i - 1];
-    const bool ha = base >= u'ﾊ' && base <= u'ﾎ';
-    const bool voiced = base == u'ｳ' || (base >= u'ｶ' && base <= u'ﾄ') || ha;
-    if (!(c == u'ﾞ' ? voiced : ha)) return false;
-    marks = true;
+    marks = marks || c == u'ﾞ' || c == u'ﾟ';
   }
-  return marks && kana >= kMinMarkedKana;
+  return marks && kana >= kMinMarkedKana && voicedMarksPlaced(text, size);
 }
 
 // Whether a line read as cp437 or cp850 looks like box drawing: a
@@ -1173,7 +1245,8 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
         sameTurns(previous.outer, previous.inner, line, size, out, scratch, before);
     if (done.repaired()) return done;
   }
-  // Western mojibake of Western text (Café read as cp1252: CafÃ©) is not
+  // Western mojibake of Western text (Café read as cp1252: CafÃ©), or of
+  // text in any other script but Japanese (Cyrillic: Ð°Ð¼ for ам), is not
   // Japanese text that took a wrong turn: it stays as it stands. Only the
   // pairs that begin by undoing that Western turn may still find Japanese
   // text beneath it (EUC-JP read as Latin-1, then as cp1252).
@@ -1184,7 +1257,10 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
       if (d.size < 0 || d.lost != 0) continue;
       const Weighed w = weigh(scratch.first, static_cast<std::size_t>(d.size));
       // (U+FFFD too: UTF-8 of U+FFFD read as cp1252 is ï¿½.)
-      if (w.beyond_ascii + w.replaced != 0 && w.western == w.beyond_ascii) western_turn = western;
+      const bool other = oneOtherScript(scratch.first, static_cast<std::size_t>(d.size));
+      if (w.beyond_ascii + w.replaced != 0 && (w.western == w.beyond_ascii || other)) {
+        western_turn = western;
+      }
     }
   }
   std::int64_t best_score = 0;
@@ -1203,6 +1279,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     // Beneath a Western turn, a reading that gives back no character but
     // U+FFFD tells nothing (ï¿½, U+FFFD read as cp1252, stays as it is).
     if (western_turn != Chain::none && after.beyond_ascii == 0) return;
+    if (!voicedMarksPlaced(text, n)) return;
     const bool boxes = outer == Chain::cp932_as_cp437 || outer == Chain::cp932_as_cp850 ||
                        inner == Chain::cp932_as_cp437 || inner == Chain::cp932_as_cp850;
     const bool halfWidth =

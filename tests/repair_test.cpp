@@ -71,6 +71,12 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"\\fIasgari_ömür\\fR] [\\fB-x \\fR\\fIazami_ömür\\fR]", nullptr, "", 0},
       {U"török", nullptr, "", 0},
       {U"ucraïnès Nòvèj Kene-ölçülendirilebilir", nullptr, "", 0},
+      // UTF-8 of other scripts read as cp1252 stays too (Ð°Ð¼ for ам),
+      // though two EUC-JP kanji read as Latin-1 read as two Greek letters
+      // in UTF-8 (Î¾Î¾ for 両両, ξξ); so do × (Ã\x97) and Þæt.
+      {U"Ð\u0090Ð¶Ó™Ð°Ð¼Ð°Ó¡Ð°.txt", nullptr, "", 0},
+      {U"Î¾Î¾", U"両両", "eucjp read as latin1", 0},
+      {U"10Ã\u009714 Ã\u009eÃ¦t.txt", nullptr, "", 0},
       {U"Acest lucru nu se face în modul cu un singur în fișier", nullptr, "", 0},
       // C1 controls are no text: the holes of cp1252 (\x90, \x8D) that a
       // repair into kana and kanji explains are enough; Western text in

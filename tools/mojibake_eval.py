@@ -17,7 +17,10 @@ chains that can carry them, with Python's codecs, and repaired:
     must Japanese lines a reader damaged (most characters U+FFFD), and the
     catalogue strings and manual pages of every other language installed
     (group `other`: Central European, Turkish, Cyrillic, Greek, Korean,
-    Chinese and the rest).
+    Chinese and the rest); and, as Western mojibake of no Japanese text,
+    some of their lines in UTF-8 read as cp1252 or Latin-1 (group
+    `other-turned`, where one or two letters of a script, such as a Greek
+    word of two letters, may read as Japanese as well).
 The column `kept` gives the exact repairs among the texts whose mojibake
 kept a character beyond ASCII that is not U+FFFD (through EUC-JP a short
 text often keeps none: nothing is left to repair).
@@ -269,17 +272,33 @@ def clean_texts(texts, rng):
         others += [(f"other-{language}-line", l) for l in strings[800:1100]]
         others += [(f"other-{language}-man", p)
                    for p in man_pages(f"/usr/share/man/{language}/man1", 20, more)]
+    # And their lines in UTF-8 read as cp1252 or Latin-1: mojibake, but of
+    # no Japanese text, which stays as it stands (Cyrillic: Ð°Ð¼).
+    for kind, line in list(others):
+        if kind.endswith("-line") and more.random() < 0.2:
+            for chain in ("utf8 read as cp1252", "utf8 read as latin1"):
+                turned = CHAINS[chain](line)
+                if turned != line:
+                    others.append(("other-turned", turned))
+                    TURNED[turned] = line
     return clean + [(f"{k}-line", l) for k, l in words] + names + damaged + others
+
+
+# Western mojibake of no Japanese text: its original, which a repair may
+# give back (UTF-8 Chinese read as cp1252 reads as Chinese again).
+TURNED = {}
 
 
 def weigh_clean(clean, show):
     changed = {}
     counts = {}
     for kind, text in clean:
-        group = kind.split("-")[0] if kind.startswith(("man-", "gettext-", "other-")) else kind
+        group = kind.split("-")[0] if kind.startswith(("man-", "gettext-")) else kind
+        if kind.startswith("other-"):
+            group = "other-turned" if kind == "other-turned" else "other"
         counts[group] = counts.get(group, 0) + 1
         repaired, repairs = mek.repair(text)
-        if repaired != text:
+        if repaired != text and repaired != TURNED.get(text):
             changed.setdefault(group, []).append((text, repaired))
     print(f"{'clean group':30} {'texts':>6} {'changed':>8}")
     for group in sorted(counts):
