@@ -936,7 +936,7 @@ int scriptOf(char16_t c) {
 // (Cyrillic in UTF-8 read as cp1252 is Ð°Ð¼). Two EUC-JP kanji may read as
 // two such letters in UTF-8 (両両 is Î¾Î¾, ξξ), seldom as three of one
 // script, or as two of three bytes (Ethiopic ገጽ).
-bool oneOtherScript(const char16_t* text, std::size_t size) {
+bool oneOtherScript(const char16_t* text, std::size_t size, bool latin = true) {
   int script = -1;
   std::size_t count = 0;
   bool wide = true;  // every letter three bytes long in UTF-8
@@ -951,7 +951,24 @@ bool oneOtherScript(const char16_t* text, std::size_t size) {
     ++count;
     wide = wide && c >= 0x800;
   }
+  if (script == 0 && !latin) return false;
   return count >= 3 || (count == 2 && wide);
+}
+
+// Whether `line`, read back into bytes as `reading` read them, is UTF-8 of
+// one other script than Latin (oneOtherScript): file names of Cyrillic or
+// Ethiopic in UTF-8 read as cp437 (╨╡╨╕ for еи), which are no Japanese
+// text's. (Latin so read is also what cp932 read as cp437 becomes when
+// its UTF-8 is read as cp1252.)
+bool otherScriptBeneath(const char16_t* line, std::size_t size, Reading reading,
+                        RepairScratch& scratch) {
+  bool twice_coded = false;
+  const long bytes = invertReading(reading, line, size, scratch.bytes, Twins::jis, twice_coded);
+  if (bytes < 0) return false;
+  const Decoded d =
+      readUtf8(scratch.bytes, static_cast<std::size_t>(bytes), scratch.second, false, false, false);
+  return d.size >= 0 && d.lost == 0 &&
+         oneOtherScript(scratch.second, static_cast<std::size_t>(d.size), false);
 }
 
 // Whether every half-width voiced mark (ﾞ, ﾟ) of `text` follows a kana that
@@ -1263,6 +1280,12 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
       }
     }
   }
+  // UTF-8 of another script read as cp437 stays as it stands too: no turn
+  // is weighed. Read as cp850, no turn through cp850 or cp437 is: EUC-JP's
+  // hiragana read as Latin-1 (¤) and back through cp850 (CF) is Greek in
+  // UTF-8.
+  const bool dos_other = !ascii && otherScriptBeneath(line, size, Reading::cp437, scratch);
+  const bool dos850_other = !ascii && otherScriptBeneath(line, size, Reading::cp850, scratch);
   std::int64_t best_score = 0;
   bool pending = false;
   bool best_dense = false;
@@ -1274,6 +1297,8 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     const Chain outer = c.outer;
     const Chain inner = c.inner;
     if (western_turn != Chain::none && (inner == Chain::none || outer != western_turn)) return;
+    if (dos_other) return;
+    if (dos850_other && (outer == Chain::cp932_as_cp437 || outer == Chain::cp932_as_cp850)) return;
     const auto n = static_cast<std::size_t>(d.size);
     const Weighed after = weigh(text, n);
     // Beneath a Western turn, a reading that gives back no character but

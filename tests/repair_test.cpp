@@ -77,6 +77,11 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"Ð\u0090Ð¶Ó™Ð°Ð¼Ð°Ó¡Ð°.txt", nullptr, "", 0},
       {U"Î¾Î¾", U"両両", "eucjp read as latin1", 0},
       {U"10Ã\u009714 Ã\u009eÃ¦t.txt", nullptr, "", 0},
+      // And as cp437, where ZIP names go (╨╡╨╕ for еи); but EUC-JP's
+      // hiragana read as Latin-1, which through cp850 is Greek in UTF-8,
+      // comes back.
+      {U"╨╡╨╕╨╗╨║╨░.txt", nullptr, "", 0},
+      {U"¤«¤ó¤É¤Ö¤ó¤×.txt", U"かんどぶんぷ.txt", "eucjp read as latin1", 0},
       {U"Acest lucru nu se face în modul cu un singur în fișier", nullptr, "", 0},
       // C1 controls are no text: the holes of cp1252 (\x90, \x8D) that a
       // repair into kana and kanji explains are enough; Western text in
