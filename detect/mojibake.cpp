@@ -655,6 +655,42 @@ bool wordLetter(const char16_t* text, std::size_t i) {
   return true;
 }
 
+// Whether the Japanese characters of the run [begin, end) of characters
+// beyond ASCII in `text` stand alone among Latin letters, as accented
+// letters read as pairs do.
+bool runStandsAlone(const char16_t* text, std::size_t size, std::size_t begin, std::size_t end) {
+  if (end - begin > 3) return false;
+  // Alone when its run stands beside a Latin word, or, two or three long,
+  // inside one (F排牌rigt from Förövrigt read as cp437).
+  const bool left = begin > 0 && wordLetter(text, begin - 1);
+  const bool right = end < size && asciiLetter(text[end]);
+  // Two or three kanji or symbols at the start of a word that goes on in
+  // small letters are its accented first letters (迅穫ements from
+  // Évènements read as cp850, 罵〟lendirilebilir from ölçülendirilebilir
+  // read as cp437); Japanese puts a Latin word right after kana (不正な
+  // dumpId), after kanji mostly with a space.
+  const bool wordStart = begin == 0 || !asciiLetter(text[begin - 1]);
+  const bool smallAfter = end + 1 < size && text[end] >= u'a' && text[end] <= u'z' &&
+                          text[end + 1] >= u'a' && text[end + 1] <= u'z';
+  const bool kanjiLast = !(text[end - 1] >= 0x3040 && text[end - 1] <= 0x30FF);
+  // So are two or three after a word of one letter (t排婆 from török, N夫核
+  // from Nòvèj read as cp437): Japanese puts kanji after a Latin word
+  // (DB設定), seldom after one letter alone.
+  const bool oneLetter =
+      begin > 0 && asciiLetter(text[begin - 1]) && (begin == 1 || !asciiLetter(text[begin - 2]));
+  // And two or three kanji that end a word after small letters are its
+  // accented last letters (ucra杵郭 from ucraïnès read as cp437).
+  bool kanjiOnly = true;
+  for (std::size_t k = begin; k < end; ++k)
+    kanjiOnly = kanjiOnly && text[k] >= 0x4E00 && text[k] <= 0x9FFF;
+  const bool smallBefore = begin > 1 && text[begin - 1] >= u'a' && text[begin - 1] <= u'z' &&
+                           text[begin - 2] >= u'a' && text[begin - 2] <= u'z' && left;
+  const bool wordEnd = end == size || !asciiLetter(text[end]);
+  return (end - begin == 1 && (left || right)) || (left && right) ||
+         (wordStart && smallAfter && kanjiLast) || oneLetter ||
+         (smallBefore && wordEnd && kanjiOnly);
+}
+
 // Only the characters beyond ASCII are scored: ASCII reads as itself in
 // every chain but one and weighs nothing in the scorer, so it would only
 // thin out the difference. (The chain of stripped escapes turns ASCII into
@@ -666,6 +702,7 @@ Weighed weigh(const char16_t* text, std::size_t size) {
   std::size_t begin = 0;
   std::size_t end = 0;
   bool besideLetter = false;  // a run of at most three with a Latin letter beside it
+  bool alone = false;         // its Japanese characters stand alone (runStandsAlone)
   for (std::size_t i = 0; i < size; ++i) {
     const char16_t c = text[i];
     if (c < 0x80) {
@@ -679,6 +716,7 @@ Weighed weigh(const char16_t* text, std::size_t size) {
       besideLetter = end - begin <= 3 && ((begin > 0 && asciiLetter(text[begin - 1])) ||
                                           (end < size && asciiLetter(text[end])));
       if (end - begin >= 2) ++w.long_runs;
+      alone = runStandsAlone(text, size, begin, end);
     }
     if (c == 0xFFFD) {
       ++w.replaced;
@@ -697,38 +735,7 @@ Weighed weigh(const char16_t* text, std::size_t size) {
     if (c >= 0x3040 && c <= 0x30FF) ++w.kana;
     // 、 and 。 end Latin words in Japanese text too.
     if (c == u'、' || c == u'。') continue;
-    // Alone when its run stands beside a Latin word, or, two or three long,
-    // inside one (F排牌rigt from Förövrigt read as cp437).
-    const bool left = begin > 0 && wordLetter(text, begin - 1);
-    const bool right = end < size && asciiLetter(text[end]);
-    // Two or three kanji or symbols at the start of a word that goes on in
-    // small letters are its accented first letters (迅穫ements from
-    // Évènements read as cp850, 罵〟lendirilebilir from ölçülendirilebilir
-    // read as cp437); Japanese puts a Latin word right after kana (不正な
-    // dumpId), after kanji mostly with a space.
-    const bool wordStart = begin == 0 || !asciiLetter(text[begin - 1]);
-    const bool smallAfter = end + 1 < size && text[end] >= u'a' && text[end] <= u'z' &&
-                            text[end + 1] >= u'a' && text[end + 1] <= u'z';
-    const bool kanjiLast = !(text[end - 1] >= 0x3040 && text[end - 1] <= 0x30FF);
-    // So are two or three after a word of one letter (t排婆 from török, N夫核
-    // from Nòvèj read as cp437): Japanese puts kanji after a Latin word
-    // (DB設定), seldom after one letter alone.
-    const bool oneLetter =
-        begin > 0 && asciiLetter(text[begin - 1]) && (begin == 1 || !asciiLetter(text[begin - 2]));
-    // And two or three kanji that end a word after small letters are its
-    // accented last letters (ucra杵郭 from ucraïnès read as cp437).
-    bool kanjiOnly = true;
-    for (std::size_t k = begin; k < end; ++k)
-      kanjiOnly = kanjiOnly && text[k] >= 0x4E00 && text[k] <= 0x9FFF;
-    const bool smallBefore = begin > 1 && text[begin - 1] >= u'a' && text[begin - 1] <= u'z' &&
-                             text[begin - 2] >= u'a' && text[begin - 2] <= u'z' && left;
-    const bool wordEnd = end == size || !asciiLetter(text[end]);
-    if ((end - begin == 1 && (left || right)) || (end - begin <= 3 && left && right) ||
-        (end - begin <= 3 && wordStart && smallAfter && kanjiLast) ||
-        (end - begin <= 3 && oneLetter) ||
-        (end - begin <= 3 && smallBefore && wordEnd && kanjiOnly)) {
-      ++w.alone;
-    }
+    if (alone) ++w.alone;
   }
   w.score = tally.score();
   w.text = countsAsText(tally.characters, tally.noise, false);
