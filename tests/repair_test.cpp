@@ -26,6 +26,11 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"¤³¤ó¤Ë¤Á¤Ï", U"こんにちは", "eucjp read as latin1", 0},
       {U"ã\u0081“ã‚“ã\u0081«ã\u0081¡ã\u0081¯", U"こんにちは", "utf8 read as cp1252", 0},
       {U"é▒é±é╔é┐é═.txt", U"こんにちは.txt", "cp932 read as cp437", 0},
+      // Readings alike but for their kanji: the commoner ones are the text
+      // (¥ is 9D in cp437 and BE in cp850: 慢 and 明; EUC-JP read as
+      // Latin-1 gives 冨疋宕 of the same bytes).
+      {U"òsû¥é╚âVâXâeâÇâGâëü[", U"不明なシステムエラー", "cp932 read as cp850", 0},
+      {U"ÉÚÉ¥Åæ", U"宣誓書", "cp932 read as cp850", 0},
       // UTF-8 names so (80 and A0, which lead nothing in cp932, as Windows
       // reads them: ダ is E3 83 80, 場 E5 A0 B4).
       {U"πé╣πâ╝πâÇπâ│σ╕éσá┤.txt", U"スーダン市場.txt",
@@ -127,6 +132,14 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"\uFFFD\uFFFD\uFFFDデ\uFFFD\uFFFD\uFFFD", nullptr, "", 0},
       {U"\uFFFD\uFFFDワ\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD", nullptr, "", 0},
       {U"CCITT G3 \uFFFDァ\uFFFD\uFFFD\uFFFD画\uFFFD", nullptr, "", 0},
+      // Nor one whose hiragana UTF-8 of Japanese text read as cp932 or
+      // EUC-JP never gives (を, の), when its bytes fall into place.
+      {U"\uFFFD\uFFFD\uFFFD\uFFFDーを起\uFFFD\uFFFD\uFFFD後\uFFFD以\uFFFD\uFFFD\uFFFDう"
+       U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDい\uFFFD",
+       nullptr, "", 0},
+      {U"GSSAPI\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDり\uFFFD\uFFFD\uFFFD\uFFFDのメ\uFFFDリ"
+       U"\uFFFD\uFFFD(%d)",
+       nullptr, "", 0},
       // A symbol that cp932 has twice, each code where the UTF-8 around it
       // needs it (∵ as 81 E6, ≡ as 87 91).
       {U"隕∵ｱよ鴛鬆宣≡/", U"要求払預金/", "utf8 read as cp932", 0},
