@@ -1,0 +1,60 @@
+#pragma once
+
+// The inverse readings of the wrong turns that repairLine undoes: the
+// characters of a line turned back into the bytes that a turn read them
+// from (some of them lost), and those bytes read in the code they were in
+// first. Shared by the repair's sources (detect/mojibake*.cpp) only.
+
+#include <cstddef>
+
+#include "detect/mojibake.h"
+
+namespace mek::mojibake {
+
+// The code a turn read the bytes as.
+enum class Reading { cp932, eucjp, cp1252, latin1, cp437, cp850 };
+// The code the bytes were in.
+enum class Original { utf8, cp932, eucjp };
+
+// What an inverse reading gave.
+struct Decoded {
+  long size = -1;  // -1: the bytes do not read in the code
+  std::size_t lost = 0;
+  // Bytes beyond ASCII that were read (not lost) and took their place in
+  // the code's sequences after a lead byte that was read: the evidence that
+  // lost bytes leave. (Up to three continuation bytes after a lost one fit
+  // anything, such as the bytes of a kana in cp932.)
+  std::size_t known = 0;
+  // What Japanese text in UTF-8 does not give around lost bytes: a lead
+  // byte read whose character was cut and that begins no character of it
+  // (only E3..E9 and EF do: kana, CJK symbols, kanji, full-width forms), or
+  // a lost character not of three bytes.
+  std::size_t odd = 0;
+  // Characters lost where a reading dropped bytes (a guess, not a U+FFFD of
+  // the line): they prove nothing.
+  std::size_t dropped = 0;
+  // Stripped escapes: every stretch between $B and (B holds a character
+  // that no name of a shell or Perl variable holds ($B8G(B may be $B8G
+  // and (B; $B?)(B may not).
+  bool framed = false;
+};
+
+// The code that the text of a turn was in first.
+Original originalOf(Chain chain);
+
+// Whether the text of a turn was UTF-8 first (the stripped escapes of
+// ISO-2022-JP aside, which read as ASCII).
+bool fromUtf8(Chain chain);
+
+// The inverse of one turn over [text, text + size) into `out` (room for
+// 2 * size units). With `unsized`, each U+FFFD stands for one byte or more
+// (a character that an earlier turn lost).
+Decoded undo(Chain chain, const char16_t* text, std::size_t size, char16_t* out,
+             RepairScratch& scratch, bool unsized = false);
+
+// The line turned back into the bytes that `reading` read it from, read as
+// UTF-8 in which nothing was lost, into scratch.second.
+Decoded utf8Beneath(Reading reading, const char16_t* line, std::size_t size,
+                    RepairScratch& scratch);
+
+}  // namespace mek::mojibake

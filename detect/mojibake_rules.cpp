@@ -1,0 +1,559 @@
+#include "detect/mojibake_rules.h"
+
+#include <cstring>
+#include <iterator>
+
+#include "detect/kanji_grades.h"
+#include "detect/scored_detection.h"
+#include "japanese/flat_tables.h"
+
+namespace mek::mojibake {
+namespace {
+
+// The acceptance rule (see clearlyBetter).
+// A character that counts as Japanese weighs at least this in the scorer:
+// kana, CJK punctuation and level-1 kanji. Level-2 kanji and half-width
+// katakana do not: they are what accented Western letters read as in cp932
+// (é and the next letter give a level-2 kanji, À..ß half-width katakana),
+// whereas the codes of real text lead mostly with 81..83 and 88..98.
+constexpr std::int64_t kJapaneseWeight = 90;
+constexpr std::int64_t kMinJapanese = 2;
+constexpr std::int64_t kLostShare = 1;
+constexpr std::int64_t kJapaneseShare = 50;
+constexpr std::int64_t kRepairMargin = 2000;
+constexpr std::int64_t kAloneShare = 33;
+constexpr std::int64_t kUtf8RepairMargin = 0;
+// A reading of UTF-8 that lost bytes is taken by itself when at least this
+// many bytes beyond ASCII were read and fell into place around the lost ones
+// (each such byte had about one chance in four to fit by chance), and by the
+// same-turn rule with this many.
+constexpr std::size_t kMinKnown = 5;
+// Such hiragana make at least one in this many of a damaged line's
+// characters. Of the readings of UTF-8 of Japanese text as cp932 and EUC-JP
+// (4,000 lines of the evaluation's texts each) 4 lines hold any, at most one
+// in ten; beneath a Western turn (UTF-8 read as cp1252 or Latin-1 first) a
+// third of the lines hold some, at most one in five; of the same Japanese
+// lines with U+FFFD for half their characters or a fifth, more than half.
+constexpr std::int64_t kDamagedShare = 8;
+constexpr std::int64_t kDamagedShareBeneathWestern = 4;
+// Characters beyond ASCII in a row, each the one after the one before, are a
+// table or an alphabet (ÀÁÂÃÄÅÆÇ…), whatever a reading makes of them.
+constexpr std::size_t kListing = 12;
+// Half-width katakana from cp932 is preferred to the EUC-JP pairs of the
+// same bytes with this many kana or more, its voiced marks in place.
+constexpr std::size_t kMinMarkedKana = 6;
+
+// Whether UTF-8 read as cp932 or EUC-JP gives the kana c. Its code there
+// (82 then 9F..F1 in cp932, A4 or A5 then the cell in EUC-JP) pairs a
+// continuation byte of UTF-8 with the byte after it. 1 where that byte is
+// a lead of two bytes (C0..E1, っ..め), which UTF-8 of Japanese text seldom
+// holds and that of Latin letters often (C3 of ã); 2 where it is a lead of
+// four bytes or no byte of UTF-8 read as EUC-JP (ゐ..ん, ヰ..ヶ: F0..F6);
+// 0 where it may be anything.
+int kanaBeyondUtf8(char16_t c) {
+  if ((c >= 0x3090 && c <= 0x3093) || (c >= 0x30F0 && c <= 0x30F6)) return 2;
+  return c >= 0x3062 && c <= 0x3081 ? 1 : 0;
+}
+
+// How common the kanji c is: 2 taught in elementary school, 1 the rest of
+// the kanji in common use, 0 any other (and any character but a kanji).
+int kanjiGrade(char16_t c) {
+  const std::uint16_t jis = kUnicodeToJisCode[c];
+  const int row = (jis >> 8) - 0x20;
+  const int cell = (jis & 0xFF) - 0x20;
+  if (row < kGradedFirstRow || row > kGradedLastRow || cell < 1 || cell > 94) return 0;
+  return kKanjiGrades[(row - kGradedFirstRow) * 94 + cell - 1] - '0';
+}
+
+// Whether `character` is of the Japanese repertoire beyond ASCII: CJK
+// symbols, kana, kanji, and the full-width and half-width forms.
+bool japaneseForm(char16_t c) {
+  return (c >= 0x3000 && c <= 0x30FF) || (c >= 0x4E00 && c <= 0x9FFF) ||
+         (c >= 0xFF01 && c <= 0xFF9F);
+}
+
+// Whether `c` is among the symbols, Greek and Cyrillic letters that JIS X
+// 0208 holds beside kana and kanji (general punctuation, arrows, math,
+// box pieces, shapes).
+bool jisSymbol(char16_t c) {
+  return (c >= 0x0391 && c <= 0x03C9) || (c >= 0x0401 && c <= 0x0451) ||
+         (c >= 0x2010 && c <= 0x266F);
+}
+
+bool asciiLetter(char16_t c) {
+  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
+
+// Whether text[i] is a letter of a Latin word: not the conversion of a
+// printf format (%s, %lld, %li), which Japanese messages put right before
+// their words.
+bool wordLetter(const char16_t* text, std::size_t i) {
+  if (!asciiLetter(text[i])) return false;
+  for (std::size_t k = i; k > 0 && i - k < 6;) {
+    const char16_t c = text[--k];
+    if (c == u'%') return false;
+    if (!asciiLetter(c) && !(c >= u'0' && c <= u'9') && c != u'.' && c != u'-') break;
+  }
+  return true;
+}
+
+// Whether the Japanese characters of the run [begin, end) of characters
+// beyond ASCII in `text` stand alone among Latin letters, as accented
+// letters read as pairs do.
+bool runStandsAlone(const char16_t* text, std::size_t size, std::size_t begin, std::size_t end) {
+  if (end - begin > 3) return false;
+  // Alone when its run stands beside a Latin word, or, two or three long,
+  // inside one (F排牌rigt from Förövrigt read as cp437).
+  const bool left = begin > 0 && wordLetter(text, begin - 1);
+  const bool right = end < size && asciiLetter(text[end]);
+  // Two or three kanji or symbols at the start of a word that goes on in
+  // small letters are its accented first letters (迅穫ements from
+  // Évènements read as cp850, 罵〟lendirilebilir from ölçülendirilebilir
+  // read as cp437); Japanese puts a Latin word right after kana (不正な
+  // dumpId), after kanji mostly with a space.
+  const bool wordStart = begin == 0 || !asciiLetter(text[begin - 1]);
+  const bool smallAfter = end + 1 < size && text[end] >= u'a' && text[end] <= u'z' &&
+                          text[end + 1] >= u'a' && text[end + 1] <= u'z';
+  const bool kanjiLast = !(text[end - 1] >= 0x3040 && text[end - 1] <= 0x30FF);
+  // So are two or three after a word of one letter (t排婆 from török, N夫核
+  // from Nòvèj read as cp437): Japanese puts kanji after a Latin word
+  // (DB設定), seldom after one letter alone.
+  const bool oneLetter =
+      begin > 0 && asciiLetter(text[begin - 1]) && (begin == 1 || !asciiLetter(text[begin - 2]));
+  // And two or three kanji that end a word after small letters are its
+  // accented last letters (ucra杵郭 from ucraïnès read as cp437).
+  bool kanjiOnly = true;
+  for (std::size_t k = begin; k < end; ++k)
+    kanjiOnly = kanjiOnly && text[k] >= 0x4E00 && text[k] <= 0x9FFF;
+  const bool smallBefore = begin > 1 && text[begin - 1] >= u'a' && text[begin - 1] <= u'z' &&
+                           text[begin - 2] >= u'a' && text[begin - 2] <= u'z' && left;
+  const bool wordEnd = end == size || !asciiLetter(text[end]);
+  return (end - begin == 1 && (left || right)) || (left && right) ||
+         (wordStart && smallAfter && kanjiLast) || oneLetter ||
+         (smallBefore && wordEnd && kanjiOnly);
+}
+
+}  // namespace
+
+Weighed weigh(const char16_t* text, std::size_t size) {
+  ReadingTally tally;
+  Weighed w;
+  // The run of characters beyond ASCII that holds text[i], found once.
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  bool besideLetter = false;  // a run of at most three with a Latin letter beside it
+  bool alone = false;         // its Japanese characters stand alone (runStandsAlone)
+  for (std::size_t i = 0; i < size; ++i) {
+    const char16_t c = text[i];
+    if (c < 0x80) {
+      ++w.ascii;
+      continue;
+    }
+    if (i >= end) {
+      begin = i;
+      end = i + 1;
+      while (end < size && text[end] >= 0x80) ++end;
+      besideLetter = end - begin <= 3 && ((begin > 0 && asciiLetter(text[begin - 1])) ||
+                                          (end < size && asciiLetter(text[end])));
+      if (end - begin >= 2) ++w.long_runs;
+      alone = runStandsAlone(text, size, begin, end);
+    }
+    if (c == 0xFFFD) {
+      ++w.replaced;
+      continue;
+    }
+    tally.add(c);
+    ++w.beyond_ascii;
+    if (c <= 0x9F) ++w.controls;
+    if (!japaneseForm(c)) ++w.foreign;
+    if (besideLetter) ++w.beside_letter;
+    if (latinCharacter(c)) ++w.western;
+    if (c >= 0xFF61 && c <= 0xFF9F) ++w.half_width;
+    if (c >= 0x4E00 && c <= 0x9FFF) {
+      ++w.kanji;
+      w.common += kanjiGrade(c);
+    }
+    if (characterWeight(c) < kJapaneseWeight) continue;
+    ++w.japanese;
+    if (c >= 0x3040 && c <= 0x30FF) ++w.kana;
+    const int beyond = kanaBeyondUtf8(c);
+    if (beyond != 0) ++w.kana_beyond_utf8;
+    if (beyond == 2) ++w.kana_beyond_bmp;
+    // 、 and 。 end Latin words in Japanese text too.
+    if (c == u'、' || c == u'。') continue;
+    if (alone) ++w.alone;
+  }
+  w.score = tally.score();
+  w.text = countsAsText(tally.characters, tally.noise, false);
+  return w;
+}
+
+bool japaneseBeneath(const Candidate& c) {
+  const auto readsUtf8 = [](Chain chain) {
+    return chain == Chain::utf8_as_cp932 || chain == Chain::utf8_as_eucjp;
+  };
+  return readsUtf8(c.outer) && (c.inner == Chain::none || readsUtf8(c.inner));
+}
+
+namespace {
+
+// For a candidate whose last turn read UTF-8 as cp932 or EUC-JP: the share
+// of hiragana that no such reading gives (kanaBeyondUtf8) from which its line
+// is a damaged Japanese line (one in the share answered), or 0 where the
+// text beneath may give them (cp932 read as Latin-1, in UTF-8).
+std::int64_t damagedShare(const Candidate& c) {
+  if (japaneseBeneath(c)) return kDamagedShare;
+  const bool western = c.inner == Chain::utf8_as_cp1252 || c.inner == Chain::utf8_as_latin1;
+  const bool readsUtf8 = c.outer == Chain::utf8_as_cp932 || c.outer == Chain::utf8_as_eucjp;
+  return western && readsUtf8 ? kDamagedShareBeneathWestern : 0;
+}
+
+}  // namespace
+
+bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate& c, bool dense) {
+  // Bytes beyond ASCII turn into ASCII only where cp932 read a continuation
+  // byte of UTF-8 and the ASCII byte after it as a pair (Ы, 84 5C); no
+  // other turn makes ASCII of them.
+  const bool cp932Pairs = c.outer == Chain::utf8_as_cp932 || c.inner == Chain::utf8_as_cp932;
+  if (!cp932Pairs && repaired.ascii > line.ascii) return false;
+  // UTF-8 that lost bytes: the bytes that came through must fall into
+  // place around the lost ones, enough of them that chance does not explain
+  // it, and what came through whole beyond ASCII must be mostly Japanese.
+  // (Through EUC-JP most characters are lost; what is left may be ASCII.)
+  if (c.lost != 0 && c.utf8_lost) {
+    if (!dense && c.known < kMinKnown) return false;
+    // Read as cp932 or EUC-JP, UTF-8 of Japanese text gives none of the
+    // commonest hiragana (kanaBeyondUtf8): a line of U+FFFD that holds them
+    // is a Japanese line a reader damaged before, whose bytes fall into
+    // place around the U+FFFD by chance (に弱い as C9 8E and ア).
+    const std::int64_t share = damagedShare(c);
+    if (share != 0 && line.replaced != 0 && line.kana_beyond_utf8 != 0 &&
+        line.kana_beyond_utf8 * share >= line.beyond_ascii) {
+      return false;
+    }
+    if (dense && c.odd != 0) return false;
+    if (repaired.beyond_ascii == 0) return true;
+    // Half-width katakana alone (a ledger) counts as Japanese here.
+    if (repaired.half_width == repaired.beyond_ascii) return true;
+    return repaired.text && repaired.japanese * 100 >= repaired.beyond_ascii * kJapaneseShare &&
+           repaired.alone * 100 <= repaired.japanese * kAloneShare;
+  }
+  if (!repaired.text || repaired.japanese == 0) return false;
+  // CJK symbols alone are no Japanese text: ü and a letter read as a cp932
+  // pair give them (büyük read as cp437 is b【〔). Only UTF-8, whose bytes
+  // must fall into place, may give them alone.
+  if (!c.utf8 && repaired.kana + repaired.kanji == 0) return false;
+  // Nor are kanji that each stand alone without kana (în read as cp437 is
+  // 系, a word of one kanji among Western words).
+  if (!c.utf8 && !c.jis && repaired.kana == 0 && repaired.long_runs == 0) return false;
+  if (static_cast<std::int64_t>(c.lost) * kLostShare > repaired.japanese) return false;
+  // Most of what is not ASCII must be Japanese.
+  if (repaired.japanese * 100 < repaired.beyond_ascii * kJapaneseShare) return false;
+  // An accented Western letter read as a cp932 lead byte takes the letter
+  // after it as its trail byte, and gives a kanji alone inside a word
+  // (gr批er from größer read as cp437); the characters of Japanese text
+  // stand in runs.
+  // (UTF-8 takes no ASCII byte into a character.)
+  if (!c.utf8 && repaired.alone * 100 > repaired.japanese * kAloneShare) return false;
+  // One Japanese character but from UTF-8 (three bytes of its form) must
+  // have come from two characters or more, none of them ASCII, stand alone
+  // and be kana: two accented letters in a row read as EUC-JP or cp932 give
+  // a kanji often enough (ï» as EUC-JP is 怯). Stripped escapes around one
+  // kana ($B$O(B) are no shell or Perl text.
+  if (!c.utf8 && repaired.japanese < kMinJapanese &&
+      !(c.jis && ((repaired.kana == 1 && repaired.beyond_ascii == 1) || c.framed)) &&
+      (line.beyond_ascii < 2 || repaired.beyond_ascii != 1 || line.ascii != repaired.ascii ||
+       repaired.kana != 1)) {
+    return false;
+  }
+  // UTF-8 read in another code is undone only when the bytes form valid
+  // multi-byte UTF-8, which the bytes of other text seldom do; its mojibake
+  // is itself kanji (縺薙ｓ from こん), so it need only score no worse.
+  return repaired.score - line.score >= (c.utf8 ? kUtf8RepairMargin : kRepairMargin);
+}
+
+bool bracketsPair(const char16_t* text, std::size_t size) {
+  static constexpr std::u16string_view kOpen = u"〈《「『【〔（［｛";
+  static constexpr std::u16string_view kClose = u"〉》」』】〕）］｝";
+  int open[kOpen.size()] = {};
+  for (std::size_t i = 0; i < size; ++i) {
+    const std::size_t o = kOpen.find(text[i]);
+    if (o != std::u16string_view::npos) {
+      ++open[o];
+      continue;
+    }
+    const std::size_t c = kClose.find(text[i]);
+    if (c != std::u16string_view::npos && open[c]-- == 0) return false;
+  }
+  for (const int n : open) {
+    if (n != 0) return false;
+  }
+  return true;
+}
+
+bool westernCp1252(const char16_t* line, std::size_t size) {
+  const auto space = [&](std::size_t i) {
+    return i >= size || line[i] == u' ' || line[i] == u'\t' || line[i] == 0xA0;
+  };
+  bool marks = false;
+  for (std::size_t i = 0; i < size; ++i) {
+    const char16_t c = line[i];
+    if (c > 0xFF) return false;  // not read as Latin-1
+    if (c < 0x80 || c > 0x9F) continue;
+    const bool before = i == 0 || space(i - 1);  // nothing or a space before it
+    bool fits;
+    switch (c) {
+      case 0x80:  // €
+      case 0x85:  // …
+      case 0x92:  // ’
+      case 0x96:  // –
+      case 0x97:  // —
+      case 0x99:  // ™
+        fits = true;
+        break;
+      case 0x91:  // ‘
+      case 0x93:  // “
+        fits = !space(i + 1);
+        break;
+      case 0x94:  // ”
+        fits = !before;
+        break;
+      case 0x95:  // •
+        fits = space(i + 1);
+        break;
+      default:
+        fits = false;
+    }
+    // Nor does a mark come right before an accented letter or a sign of
+    // Latin-1, as a lead byte before its trail byte does.
+    if (!fits || (i + 1 < size && line[i + 1] >= 0xA0)) return false;
+    marks = true;
+  }
+  return marks;
+}
+
+bool explainsControls(const Weighed& line, const Weighed& repaired, const Candidate& c) {
+  // (Half-width katakana alone is no such text: × in UTF-8 read as Latin-1
+  // is Ã\x97, which cp932 reads as ﾗ.)
+  return !c.utf8 && c.lost == 0 && line.controls != 0 && repaired.controls == 0 &&
+         repaired.kana + repaired.kanji != 0 && repaired.foreign == 0 &&
+         repaired.beside_letter == 0;
+}
+
+namespace {
+
+// The script of a letter beyond ASCII, roughly: the range of its
+// alphabet; -1 for marks and punctuation, which any script uses.
+int scriptOf(char16_t c) {
+  struct Range {
+    char16_t first;
+    char16_t last;
+  };
+  static constexpr Range kScripts[] = {
+      {0x00C0, 0x02AF},  // Latin
+      {0x0370, 0x03FF},  // Greek
+      {0x0400, 0x052F},  // Cyrillic
+      {0x0530, 0x058F},  // Armenian
+      {0x0590, 0x05FF},  // Hebrew
+      {0x0600, 0x077F},  // Arabic
+      {0x0900, 0x0DFF},  // the Indic scripts, which share their danda (।)
+      {0x10A0, 0x10FF},  // Georgian
+      {0x1100, 0x11FF},  // Hangul jamo
+      {0x1200, 0x139F},  // Ethiopic
+      {0x13A0, 0x13FF},  // Cherokee
+      {0x1400, 0x167F},  // Canadian syllabics
+      {0x1E00, 0x1EFF},  // Latin (Vietnamese)
+      {0xAC00, 0xD7AF},  // Hangul
+  };
+  if ((c >= 0x80 && c <= 0xBF) || (c >= 0x02B0 && c <= 0x036F) || (c >= 0x2000 && c <= 0x2BFF)) {
+    return -1;
+  }
+  for (std::size_t i = 0; i < std::size(kScripts); ++i) {
+    if (c >= kScripts[i].first && c <= kScripts[i].last)
+      return kScripts[i].first == 0x1E00 ? 0 : static_cast<int>(i);
+  }
+  return 64 + (c >> 7);  // Thai and the rest, one block each
+}
+
+}  // namespace
+
+bool oneOtherScript(const char16_t* text, std::size_t size, bool latin) {
+  int script = -1;
+  std::size_t count = 0;
+  bool wide = true;  // every letter three bytes long in UTF-8
+  for (std::size_t i = 0; i < size; ++i) {
+    const char16_t c = text[i];
+    if (c < 0x80 || c == 0xFFFD) continue;
+    if (c <= 0x9F || japaneseForm(c) || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    const int s = scriptOf(c);
+    if (s < 0) continue;
+    if (script >= 0 && s != script) return false;
+    script = s;
+    ++count;
+    wide = wide && c >= 0x800;
+  }
+  if (script == 0 && !latin) return false;
+  return count >= 3 || (count == 2 && wide);
+}
+
+bool otherScriptBeneath(const char16_t* line, std::size_t size, Reading reading,
+                        RepairScratch& scratch) {
+  const Decoded d = utf8Beneath(reading, line, size, scratch);
+  return d.size >= 0 && d.lost == 0 &&
+         oneOtherScript(scratch.second, static_cast<std::size_t>(d.size), false);
+}
+
+bool voicedMarksPlaced(const char16_t* text, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) {
+    const char16_t c = text[i];
+    if (c != u'ﾞ' && c != u'ﾟ') continue;
+    const char16_t base = i == 0 ? u' ' : text[i - 1];
+    if (base == 0xFFFD) continue;
+    const bool ha = base >= u'ﾊ' && base <= u'ﾎ';
+    const bool voiced = base == u'ｳ' || (base >= u'ｶ' && base <= u'ﾄ') || ha;
+    if (!(c == u'ﾞ' ? voiced : ha)) return false;
+  }
+  return true;
+}
+
+bool halfWidthKanaText(const char16_t* repaired, std::size_t size, std::size_t lost, bool utf8) {
+  if (lost != 0) return false;
+  std::size_t kana = 0;
+  bool mixedRun = false;
+  std::size_t run = 0;
+  bool symbols = false;
+  bool capitals = false;
+  for (std::size_t i = 0; i < size; ++i) {
+    const char16_t c = repaired[i];
+    if (c < 0x80) {
+      run = 0;
+      symbols = capitals = false;
+      continue;
+    }
+    if (c < 0xFF61 || c > 0xFF9F) return false;
+    ++kana;
+    ++run;
+    (c < 0xFF80 ? symbols : capitals) = true;
+    mixedRun = mixedRun || (run >= 4 && symbols && capitals);
+    const char16_t left = i == 0 ? u' ' : repaired[i - 1];
+    const char16_t right = i + 1 == size ? u' ' : repaired[i + 1];
+    if (left < 0x80 && right < 0x80 && (asciiLetter(left) || asciiLetter(right))) return false;
+  }
+  return kana >= 3 && (utf8 || mixedRun);
+}
+
+bool voicedMarksFit(const char16_t* text, std::size_t size) {
+  bool marks = false;
+  std::size_t kana = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    const char16_t c = text[i];
+    kana += c >= 0xFF61 && c <= 0xFF9F;
+    marks = marks || c == u'ﾞ' || c == u'ﾟ';
+  }
+  return marks && kana >= kMinMarkedKana && voicedMarksPlaced(text, size);
+}
+
+bool drawing(const char16_t* line, std::size_t size) {
+  for (std::size_t i = 0; i + 2 < size; ++i) {
+    if (line[i] >= 0x80 && line[i] == line[i + 1] && line[i] == line[i + 2]) return true;
+  }
+  static constexpr std::u16string_view kLeftEnds = u"┌└├╒╓╔╘╙╚╞╟╠";
+  static constexpr std::u16string_view kRightEnds = u"┐┘┤╕╖╗╛╜╝╡╢╣";
+  static constexpr std::u16string_view kAcross = u"─═┬┴┼╤╥╦╧╨╩╪╫╬";
+  for (std::size_t i = 0; i < size; ++i) {
+    if (kLeftEnds.find(line[i]) == std::u16string_view::npos) continue;
+    std::size_t k = i + 1;
+    while (k < size && kAcross.find(line[k]) != std::u16string_view::npos) ++k;
+    if (k > i + 1 && k < size && kRightEnds.find(line[k]) != std::u16string_view::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool listing(const char16_t* line, std::size_t size) {
+  std::size_t run = 1;
+  for (std::size_t i = 1; i < size; ++i) {
+    const bool next =
+        line[i - 1] >= 0x80 && (line[i] == line[i - 1] + 1 || line[i] == line[i - 1] + 2);
+    run = next ? run + 1 : 1;
+    if (run >= kListing) return true;
+  }
+  return false;
+}
+
+namespace {
+
+// Whether `line` holds a run of one to three accented Latin letters (and
+// nothing else beyond ASCII) beside an ASCII letter, as a Western word does.
+bool accentedBesideLetter(const char16_t* line, std::size_t size) {
+  for (std::size_t i = 0; i < size;) {
+    if (line[i] < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t end = i;
+    bool letters = true;
+    while (end < size && line[end] >= 0x80) {
+      const char16_t c = line[end++];
+      letters = letters && c >= 0xC0 && c <= 0x24F && c != 0xD7 && c != 0xF7;
+    }
+    const bool beside =
+        (i > 0 && asciiLetter(line[i - 1])) || (end < size && asciiLetter(line[end]));
+    if (letters && end - i <= 3 && beside) return true;
+    i = end;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool sameTurnFits(const char16_t* line, std::size_t size, const char16_t* repaired,
+                  std::size_t repairedSize, bool utf8, bool lossy, bool japanese, bool jis) {
+  std::int64_t was = 0;  // the line's characters beyond ASCII, U+FFFD too
+  for (std::size_t i = 0; i < size; ++i) was += line[i] >= 0x80;
+  // ASCII reads as itself but through the stripped escapes.
+  if (was == 0 && !jis) return false;
+  if (repairedSize == size && std::memcmp(line, repaired, size * sizeof(char16_t)) == 0) {
+    return false;
+  }
+  std::int64_t beyond = 0;
+  bool repertoire = true;
+  bool seen = false;
+  // Only a line whose mojibake holds accented letters beside a Latin letter
+  // can hold such a word (DeleteÊ¸, with ¸, is no Western word).
+  const bool pairsLikeLetters = accentedBesideLetter(line, size);
+  for (std::size_t i = 0; i < repairedSize; ++i) {
+    const char16_t c = repaired[i];
+    if (c < 0x80) continue;
+    ++beyond;
+    if (c == 0xFFFD) {
+      if (!lossy) return false;
+      seen = true;
+      continue;
+    }
+    const bool form = japaneseForm(c);
+    // Beside the text of the line before, the symbols, Greek and Cyrillic
+    // of JIS X 0208 (☆, ≠, ‥, б) belong to it too (a dictionary's entries).
+    repertoire = repertoire && (form || jisSymbol(c));
+    seen = seen || form;
+    // A kanji alone inside a Latin word is an accented letter and the
+    // letter after it read as a pair (Ação as cp932 read as cp1252); a
+    // printf conversion (%lld日) is no word.
+    const bool left = i > 0 && repaired[i - 1] < 0x80 && wordLetter(repaired, i - 1);
+    const bool right =
+        i + 1 < repairedSize && repaired[i + 1] < 0x80 && asciiLetter(repaired[i + 1]);
+    const bool leftAscii = i == 0 || repaired[i - 1] < 0x80;
+    const bool rightAscii = i + 1 == repairedSize || repaired[i + 1] < 0x80;
+    // A kana is no such pair (OldestMultiのDB): Western text seldom holds
+    // the bytes before a kana's (¤, ‚ or é, and one more beyond ASCII).
+    const bool kana = c >= 0x3041 && c <= 0x30FF;
+    if (!utf8 && pairsLikeLetters && leftAscii && rightAscii && (left || right) && !kana) {
+      return false;
+    }
+  }
+  if (beyond == 0 || (japanese && !seen)) return false;
+  return utf8 ? beyond < was : repertoire;
+}
+
+}  // namespace mek::mojibake
