@@ -176,7 +176,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     // among U+FFFD). Beneath the reading is Japanese text, or Japanese
     // mojibake, unless a Western turn came first.
     if (outer == Chain::utf8_as_eucjp && after.beyond_ascii == 0 &&
-        (japaneseBeneath(c) ? before.kana_beyond_utf8 : before.kana_beyond_bmp) != 0) {
+        before.kana_not_eucjp + (japaneseBeneath(c) ? before.kana_not_japanese : 0) != 0) {
       return;
     }
     const bool boxes = outer == Chain::cp932_as_cp437 || outer == Chain::cp932_as_cp850 ||

@@ -29,11 +29,11 @@ constexpr std::int64_t kUtf8RepairMargin = 0;
 // same-turn rule with this many.
 constexpr std::size_t kMinKnown = 5;
 // Such hiragana make at least one in this many of a damaged line's
-// characters. Of the readings of UTF-8 of Japanese text as cp932 and EUC-JP
-// (4,000 lines of the evaluation's texts each) 4 lines hold any, at most one
-// in ten; beneath a Western turn (UTF-8 read as cp1252 or Latin-1 first) a
-// third of the lines hold some, at most one in five; of the same Japanese
-// lines with U+FFFD for half their characters or a fifth, more than half.
+// characters. On 3,000 lines of the evaluation's Japanese texts: of their
+// readings of UTF-8 as cp932 or as EUC-JP, none has one in eight; beneath a
+// Western turn (UTF-8 read as Latin-1, then as cp932) 36 have one in eight,
+// none one in four; of the lines with U+FFFD for half or a fifth of their
+// characters, half have one in eight and a quarter one in four.
 constexpr std::int64_t kDamagedShare = 8;
 constexpr std::int64_t kDamagedShareBeneathWestern = 4;
 // Characters beyond ASCII in a row, each the one after the one before, are a
@@ -43,16 +43,22 @@ constexpr std::size_t kListing = 12;
 // same bytes with this many kana or more, its voiced marks in place.
 constexpr std::size_t kMinMarkedKana = 6;
 
-// Whether UTF-8 read as cp932 or EUC-JP gives the kana c. Its code there
-// (82 then 9F..F1 in cp932, A4 or A5 then the cell in EUC-JP) pairs a
-// continuation byte of UTF-8 with the byte after it. 1 where that byte is
-// a lead of two bytes (C0..E1, っ..め), which UTF-8 of Japanese text seldom
-// holds and that of Latin letters often (C3 of ã); 2 where it is a lead of
-// four bytes or no byte of UTF-8 read as EUC-JP (ゐ..ん, ヰ..ヶ: F0..F6);
-// 0 where it may be anything.
+// Which readings of UTF-8 never give the kana c. Its code pairs a
+// continuation byte of UTF-8 with the byte after it: 82 and 9F..F1 for
+// hiragana in cp932, A4 or A5 and the cell in EUC-JP.
+// kNotFromJapanese: where that byte is a lead of two bytes (C0..E1 in
+// both: っ..め), which UTF-8 of Japanese text seldom holds and that of Latin
+// letters often (C3 of ã), or of four (F0, F1 in cp932: を, ん).
+// kNotFromEucjp: where, read as EUC-JP, it is a lead of four bytes or no
+// byte of UTF-8 (F0..F6: ゐ..ん, ヰ..ヶ).
+constexpr int kNotFromJapanese = 1;
+constexpr int kNotFromEucjp = 2;
+
 int kanaBeyondUtf8(char16_t c) {
-  if ((c >= 0x3090 && c <= 0x3093) || (c >= 0x30F0 && c <= 0x30F6)) return 2;
-  return c >= 0x3062 && c <= 0x3081 ? 1 : 0;
+  int beyond = 0;
+  if ((c >= 0x3062 && c <= 0x3081) || c == 0x3092 || c == 0x3093) beyond |= kNotFromJapanese;
+  if ((c >= 0x3090 && c <= 0x3093) || (c >= 0x30F0 && c <= 0x30F6)) beyond |= kNotFromEucjp;
+  return beyond;
 }
 
 // How common the kanji c is: 2 taught in elementary school, 1 the rest of
@@ -177,8 +183,8 @@ Weighed weigh(const char16_t* text, std::size_t size) {
     ++w.japanese;
     if (c >= 0x3040 && c <= 0x30FF) ++w.kana;
     const int beyond = kanaBeyondUtf8(c);
-    if (beyond != 0) ++w.kana_beyond_utf8;
-    if (beyond == 2) ++w.kana_beyond_bmp;
+    if ((beyond & kNotFromJapanese) != 0) ++w.kana_not_japanese;
+    if ((beyond & kNotFromEucjp) != 0) ++w.kana_not_eucjp;
     // 、 and 。 end Latin words in Japanese text too.
     if (c == u'、' || c == u'。') continue;
     if (alone) ++w.alone;
@@ -227,8 +233,8 @@ bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate
     // is a Japanese line a reader damaged before, whose bytes fall into
     // place around the U+FFFD by chance (に弱い as C9 8E and ア).
     const std::int64_t share = damagedShare(c);
-    if (share != 0 && line.replaced != 0 && line.kana_beyond_utf8 != 0 &&
-        line.kana_beyond_utf8 * share >= line.beyond_ascii) {
+    if (share != 0 && line.replaced != 0 && line.kana_not_japanese != 0 &&
+        line.kana_not_japanese * share >= line.beyond_ascii) {
       return false;
     }
     if (dense && c.odd != 0) return false;

@@ -37,10 +37,9 @@ struct Weighed {
   std::int64_t long_runs = 0;  // runs of two characters or more beyond ASCII
   std::int64_t common = 0;     // the kanji's kanjiGrade, summed
   // Hiragana that UTF-8 of Japanese text read as cp932 or EUC-JP never
-  // gives, and kana that no UTF-8 below U+10000 read as EUC-JP gives
-  // (kanaBeyondUtf8).
-  std::int64_t kana_beyond_utf8 = 0;
-  std::int64_t kana_beyond_bmp = 0;
+  // gives, and kana that no UTF-8 below U+10000 read as EUC-JP gives.
+  std::int64_t kana_not_japanese = 0;
+  std::int64_t kana_not_eucjp = 0;
   bool text = false;
 };
 

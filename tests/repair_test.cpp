@@ -133,7 +133,10 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"\uFFFD\uFFFDワ\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD", nullptr, "", 0},
       {U"CCITT G3 \uFFFDァ\uFFFD\uFFFD\uFFFD画\uFFFD", nullptr, "", 0},
       // Nor one whose hiragana UTF-8 of Japanese text read as cp932 or
-      // EUC-JP never gives (を, の), when its bytes fall into place.
+      // EUC-JP never gives (を, の), when its bytes fall into place; ゑ,
+      // 82 EF in cp932, is such mojibake's (ﾄ is EF BE 84).
+      {U"縺ｩ縺\uFFFD26819 encoding \uFFFDｾゑｾвelease", U"ど\uFFFD26819 encoding \uFFFDﾄrelease",
+       "utf8 read as cp932", 2},
       {U"\uFFFD\uFFFD\uFFFD\uFFFDーを起\uFFFD\uFFFD\uFFFD後\uFFFD以\uFFFD\uFFFD\uFFFDう"
        U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDい\uFFFD",
        nullptr, "", 0},
