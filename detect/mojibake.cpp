@@ -127,7 +127,8 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     if (done.repaired()) return done;
   }
   // Western mojibake of Western text (Café read as cp1252: CafÃ©), or of
-  // text in any other script but Japanese (Cyrillic: Ð°Ð¼ for ам), is not
+  // text in any other script but Japanese (Cyrillic: Ð°Ð¼ for ам; Chinese:
+  // é\x94®å\x80¼ for 键值), is not
   // Japanese text that took a wrong turn: it stays as it stands. Only the
   // pairs that begin by undoing that Western turn may still find Japanese
   // text beneath it (EUC-JP read as Latin-1, then as cp1252).
@@ -136,10 +137,12 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     for (const Chain western : {Chain::utf8_as_cp1252, Chain::utf8_as_latin1}) {
       const Decoded d = undo(western, line, size, scratch.first, scratch);
       if (d.size < 0 || d.lost != 0) continue;
-      const Weighed w = weigh(scratch.first, static_cast<std::size_t>(d.size));
+      const auto n = static_cast<std::size_t>(d.size);
+      const Weighed w = weigh(scratch.first, n);
       // (U+FFFD too: UTF-8 of U+FFFD read as cp1252 is ï¿½.)
-      const bool other = oneOtherScript(scratch.first, static_cast<std::size_t>(d.size));
-      if (w.beyond_ascii + w.replaced != 0 && (w.western == w.beyond_ascii || other)) {
+      if (w.beyond_ascii + w.replaced != 0 &&
+          (latinText(scratch.first, n) || oneOtherScript(scratch.first, n) ||
+           chineseText(scratch.first, n))) {
         western_turn = western;
       }
     }

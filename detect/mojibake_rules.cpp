@@ -1,5 +1,6 @@
 #include "detect/mojibake_rules.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -384,8 +385,13 @@ int scriptOf(char16_t c) {
 }  // namespace
 
 bool oneOtherScript(const char16_t* text, std::size_t size, bool latin) {
-  int script = -1;
-  std::size_t count = 0;
+  // Letters per script, for the few scripts a line holds.
+  struct Count {
+    int script;
+    std::size_t letters;
+  };
+  Count counts[4] = {};
+  std::size_t scripts = 0;
   bool wide = true;  // every letter three bytes long in UTF-8
   for (std::size_t i = 0; i < size; ++i) {
     const char16_t c = text[i];
@@ -393,13 +399,48 @@ bool oneOtherScript(const char16_t* text, std::size_t size, bool latin) {
     if (c <= 0x9F || japaneseForm(c) || (c >= 0xD800 && c <= 0xDFFF)) return false;
     const int s = scriptOf(c);
     if (s < 0) continue;
-    if (script >= 0 && s != script) return false;
-    script = s;
-    ++count;
+    if (s == 0 && !latin) return false;
+    std::size_t k = 0;
+    while (k < scripts && counts[k].script != s) ++k;
+    if (k == scripts) {
+      if (scripts == std::size(counts)) return false;
+      counts[scripts++] = {s, 0};
+    }
+    ++counts[k].letters;
     wide = wide && c >= 0x800;
   }
-  if (script == 0 && !latin) return false;
-  return count >= 3 || (count == 2 && wide);
+  std::size_t most = 0;
+  for (std::size_t k = 0; k < scripts; ++k) most = std::max(most, counts[k].letters);
+  return most >= 3 || (scripts == 1 && most == 2 && wide);
+}
+
+bool latinText(const char16_t* text, std::size_t size) {
+  // The letters beyond Latin Extended-B that the orthographies of Africa
+  // and Azerbaijani take from the phonetic alphabet (ɓ ɔ ɗ ə ɛ ɣ ɩ ɲ ʃ ʊ ʋ
+  // ʒ), and Vietnamese.
+  static constexpr char16_t kPhonetic[] = {0x0253, 0x0254, 0x0257, 0x0259, 0x025B, 0x0263,
+                                           0x0269, 0x0272, 0x0283, 0x028A, 0x028B, 0x0292};
+  for (std::size_t i = 0; i < size; ++i) {
+    const char16_t c = text[i];
+    if (c < 0x80 || c == 0xFFFD || latinCharacter(c) || (c >= 0x1E00 && c <= 0x1EFF)) continue;
+    if (std::find(std::begin(kPhonetic), std::end(kPhonetic), c) == std::end(kPhonetic)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool chineseText(const char16_t* text, std::size_t size) {
+  std::size_t ideographs = 0;
+  std::size_t beyondJis = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    const char16_t c = text[i];
+    if ((c >= 0x3040 && c <= 0x30FF) || (c >= 0xFF66 && c <= 0xFF9F) || c == 0xFFFD) return false;
+    if ((c < 0x4E00 || c > 0x9FFF) && (c < 0x3400 || c > 0x4DBF)) continue;
+    ++ideographs;
+    if (kUnicodeToJisCode[c] == kNoMapping) ++beyondJis;
+  }
+  return beyondJis >= 2 || (beyondJis == 1 && ideographs >= 3);
 }
 
 bool otherScriptBeneath(const char16_t* line, std::size_t size, Reading reading,

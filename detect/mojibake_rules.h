@@ -103,13 +103,27 @@ bool westernCp1252(const char16_t* line, std::size_t size);
 // DESCRIPCIÃ\x93N) gives kanji beside letters.
 bool explainsControls(const Weighed& line, const Weighed& repaired, const Candidate& c);
 
-// Whether `text` is text of one script but Japanese: three letters or
-// more beyond ASCII, all of one script that is not of the Japanese
-// repertoire, and nothing else beyond ASCII but marks and punctuation
-// (Cyrillic in UTF-8 read as cp1252 is Ð°Ð¼). Two EUC-JP kanji may read as
-// two such letters in UTF-8 (両両 is Î¾Î¾, ξξ), seldom as three of one
-// script, or as two of three bytes (Ethiopic ገጽ).
+// Whether `text` is text of scripts but Japanese: three letters or more
+// beyond ASCII of one script that is not of the Japanese repertoire, and
+// nothing else beyond ASCII but letters of such scripts, marks and
+// punctuation (Cyrillic in UTF-8 read as cp1252 is Ð°Ð¼; Hebrew with a
+// Greek letter). Two EUC-JP kanji may read as two such letters in UTF-8
+// (両両 is Î¾Î¾, ξξ), seldom as three of one script, or as two of three
+// bytes of the only script (Ethiopic ገጽ). Without `latin`, a Latin letter
+// makes it no such text.
 bool oneOtherScript(const char16_t* text, std::size_t size, bool latin = true);
+
+// Whether every character of `text` beyond ASCII is a Latin letter (with
+// the phonetic ones of some orthographies, ə, and Vietnamese ả) or general
+// punctuation: Western text, whatever turn it took.
+bool latinText(const char16_t* text, std::size_t size);
+
+// Whether `text` is Chinese rather than Japanese: ideographs, two of them
+// outside JIS X 0208 and 0212 (键, 为), or one among three, no kana and
+// nothing lost (what EUC-JP reads from bytes of other text holds U+FFFD,
+// and kanji of JIS X 0212). Two kanji in cp932 read as Latin-1 are seldom
+// two such ideographs in UTF-8 (閾値 as 臒l).
+bool chineseText(const char16_t* text, std::size_t size);
 
 // Whether `line`, read back into bytes as `reading` read them, is UTF-8 of
 // one other script than Latin (oneOtherScript): file names of Cyrillic or

@@ -162,6 +162,14 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"ŒŽ\nCafé\n", nullptr, "", 0},
       {U"古い\uFFFD機能\nÀÁÂÃÄÅÆÇÈÉÊËÌÍÎÏÐÑÒÓÔÕÖØÙÚÛÜÝÞ\nFörövrigt har den", nullptr, "", 0},
       {U"Caf\u00E9\n\u00C3\u00A9t\u00E9", nullptr, "", 0},
+      // So does UTF-8 of Vietnamese, of Hebrew with a Greek letter and of
+      // Chinese (键值) read as Latin-1: their bytes read as cp932 give
+      // kanji and half-width katakana that score well.
+      {U"\u00C4\u0090\u00E1\u00BA\u00A3o Jarvis", nullptr, "", 0},
+      {U"\u00D7\u0090\u00D7\u0099\u00D7\u00A6\u00D7\u0098\u00D7\u0099\u00D7\u00A7"
+       U"\u00D7\u00A2 \u00CE\u00B1",
+       nullptr, "", 0},
+      {U"\u00E9\u0094\u00AE\u00E5\u0080\u00BC?", nullptr, "", 0},
   };
   for (const RepairCase& c : cases) {
     const std::u32string text = c.text;
