@@ -333,6 +333,21 @@ Decoded readUtf8(const std::uint16_t* bytes, std::size_t size, char16_t* out, bo
   return d;
 }
 
+// Lost bytes in a row from bytes[i] in a code of pairs were characters of
+// two bytes, as Japanese characters are: one U+FFFD for each pair; an odd
+// one out is a lead byte that takes the byte after it along when that is a
+// trail byte (from `trail_first` up, 7F aside). Moves i past them.
+void losePairs(const std::uint16_t* bytes, std::size_t size, std::size_t& i,
+               std::uint8_t trail_first, char16_t* out, long& n, Decoded& d) {
+  std::size_t run = 0;
+  while (i < size && lost(bytes[i])) ++run, ++i;
+  for (std::size_t k = 0; k < (run + 1) / 2; ++k) out[n++] = 0xFFFD;
+  d.lost += (run + 1) / 2;
+  if (run % 2 == 1 && i < size && byteOf(bytes[i]) >= trail_first && byteOf(bytes[i]) != 0x7F) {
+    ++i;
+  }
+}
+
 // cp932 with lost bytes: a lost byte is a lead byte (the bytes that cp1252
 // has no character for all are), and takes its trail byte with it.
 Decoded readCp932(const std::uint16_t* bytes, std::size_t size, char16_t* out) {
@@ -341,14 +356,7 @@ Decoded readCp932(const std::uint16_t* bytes, std::size_t size, char16_t* out) {
   for (std::size_t i = 0; i < size;) {
     const std::uint16_t b = bytes[i];
     if (lost(b)) {
-      // Lost bytes in a row were characters of two bytes, as Japanese
-      // characters are: one U+FFFD for each pair; an odd one out is a lead
-      // byte that takes its trail byte with it.
-      std::size_t run = 0;
-      while (i < size && lost(bytes[i])) ++run, ++i;
-      for (std::size_t k = 0; k < (run + 1) / 2; ++k) out[n++] = 0xFFFD;
-      d.lost += (run + 1) / 2;
-      if (run % 2 == 1 && i < size && byteOf(bytes[i]) >= 0x40 && byteOf(bytes[i]) != 0x7F) ++i;
+      losePairs(bytes, size, i, 0x40, out, n, d);
       continue;
     }
     const std::uint8_t lead = byteOf(b);
@@ -395,12 +403,7 @@ Decoded readEucjp(const std::uint16_t* bytes, std::size_t size, char16_t* out) {
       i += skip;
     };
     if (lost(b)) {
-      // As in cp932: one U+FFFD for each pair of lost bytes in a row.
-      std::size_t run = 0;
-      while (i < size && lost(bytes[i])) ++run, ++i;
-      for (std::size_t k = 0; k < (run + 1) / 2; ++k) out[n++] = 0xFFFD;
-      d.lost += (run + 1) / 2;
-      if (run % 2 == 1 && i < size && byteOf(bytes[i]) >= 0xA1) ++i;
+      losePairs(bytes, size, i, 0xA1, out, n, d);
       continue;
     }
     const std::uint8_t lead = byteOf(b);
