@@ -422,7 +422,10 @@ bool latinText(const char16_t* text, std::size_t size) {
                                            0x0269, 0x0272, 0x0283, 0x028A, 0x028B, 0x0292};
   for (std::size_t i = 0; i < size; ++i) {
     const char16_t c = text[i];
-    if (c < 0x80 || c == 0xFFFD || latinCharacter(c) || (c >= 0x1E00 && c <= 0x1EFF)) continue;
+    if (c < 0x80 || c == 0xFFFD || (c >= 0xA0 && c <= 0xFF) || latinCharacter(c) ||
+        (c >= 0x1E00 && c <= 0x1EFF)) {
+      continue;
+    }
     if (std::find(std::begin(kPhonetic), std::end(kPhonetic), c) == std::end(kPhonetic)) {
       return false;
     }

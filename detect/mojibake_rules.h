@@ -113,8 +113,9 @@ bool explainsControls(const Weighed& line, const Weighed& repaired, const Candid
 // makes it no such text.
 bool oneOtherScript(const char16_t* text, std::size_t size, bool latin = true);
 
-// Whether every character of `text` beyond ASCII is a Latin letter (with
-// the phonetic ones of some orthographies, ə, and Vietnamese ả) or general
+// Whether every character of `text` beyond ASCII is of Latin-1 (its
+// symbols too: ¥, ¨, which JIS X 0208 also holds), a Latin letter (with the
+// phonetic ones of some orthographies, ə, and Vietnamese ả) or general
 // punctuation: Western text, whatever turn it took.
 bool latinText(const char16_t* text, std::size_t size);
 

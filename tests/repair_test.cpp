@@ -36,6 +36,10 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"πé╣πâ╝πâÇπâ│σ╕éσá┤.txt", U"スーダン市場.txt",
        "utf8 read as cp932, then cp932 read as cp437", 0},
       {U"$B$3$s$K$A$O(B", U"こんにちは", "jis without ESC", 0},
+      // Beneath a Western turn of Latin-1 symbols that JIS X 0208 holds too
+      // (¥, ¨): the EUC-JP pairs of its UTF-8 (C2 A5 is 促) are not the text.
+      {U"\u00C2\u00A5\u00C2\u00A8\u00C2\u00A5\u00C2\u00A6\u00C2\u00A5\u00C2\u00A2", U"エウア",
+       "eucjp read as latin1, then utf8 read as latin1", 0},
       {U"ç¸ºè–™ï½“ç¸ºï½«ç¸ºï½¡ç¸ºï½¯", U"こんにちは",
        "utf8 read as cp932, then utf8 read as cp1252", 0},
       // One line of three repaired, with the line ends kept.
