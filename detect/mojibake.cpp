@@ -64,6 +64,7 @@ Decoded undoTurns(Chain outer, Chain inner, const char16_t* line, std::size_t si
                 ((once.lost != 0 && fromUtf8(outer)) || (twice.lost != 0 && c.utf8));
   c.jis = inner == Chain::jis_without_esc;
   c.framed = twice.framed;
+  c.utf8_beneath = fromUtf8(outer) && once.lost == 0;
   return twice;
 }
 
@@ -287,6 +288,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
                        ((once.lost != 0 && single.utf8) || (twice.lost != 0 && pair.utf8));
       pair.jis = inner == Chain::jis_without_esc;
       pair.framed = twice.framed;
+      pair.utf8_beneath = single.utf8 && once.lost == 0;
       const Weighed* beneath = nullptr;
       std::size_t known = twice.known;
       if (outer == Chain::utf8_as_eucjp && inner == Chain::utf8_as_cp932) {

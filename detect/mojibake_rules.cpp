@@ -275,8 +275,11 @@ bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate
   }
   // UTF-8 read in another code is undone only when the bytes form valid
   // multi-byte UTF-8, which the bytes of other text seldom do; its mojibake
-  // is itself kanji (縺薙ｓ from こん), so it need only score no worse.
-  return repaired.score - line.score >= (c.utf8 ? kUtf8RepairMargin : kRepairMargin);
+  // is itself kanji (縺薙ｓ from こん), so it need only score no worse. So
+  // is the text that such a reading turned last (cp932 read as Latin-1, in
+  // UTF-8 read as cp932: ﾂ個堋 from 建).
+  const bool utf8 = c.utf8 || c.utf8_beneath;
+  return repaired.score - line.score >= (utf8 ? kUtf8RepairMargin : kRepairMargin);
 }
 
 bool bracketsPair(const char16_t* text, std::size_t size) {

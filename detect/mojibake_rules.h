@@ -57,6 +57,9 @@ struct Candidate {
   bool utf8 = false;    // the first code was UTF-8
   bool jis = false;     // the first turn stripped the escapes of ISO-2022-JP
   bool framed = false;  // and its stretches are no variables (Decoded::framed)
+  // The last turn read UTF-8, and undoing it gave valid UTF-8 whole (the
+  // line beneath a turn before it).
+  bool utf8_beneath = false;
 };
 
 // Only the characters beyond ASCII are scored: ASCII reads as itself in

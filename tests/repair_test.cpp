@@ -42,6 +42,8 @@ TEST(RepairTest, ChainsAndCleanText) {
        "eucjp read as latin1, then utf8 read as latin1", 0},
       {U"ç¸ºè–™ï½“ç¸ºï½«ç¸ºï½¡ç¸ºï½¯", U"こんにちは",
        "utf8 read as cp932, then utf8 read as cp1252", 0},
+      // Beneath UTF-8 read as cp932 undone whole, kanji alone are enough.
+      {U"ﾂ個堋静敖氾ｯﾂ用", U"建設費用", "cp932 read as latin1, then utf8 read as cp932", 0},
       // One line of three repaired, with the line ends kept.
       {U"ok\r\n‚±‚ñ‚É‚¿‚Í\nok", U"ok\r\nこんにちは\nok", "cp932 read as cp1252", 0},
       // After a repaired line, one that the same turns undo exactly but that
