@@ -134,10 +134,15 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
   // pairs that begin by undoing that Western turn may still find Japanese
   // text beneath it (EUC-JP read as Latin-1, then as cp1252).
   Chain western_turn = Chain::none;
+  // Whether the line is UTF-8 read as cp1252 or Latin-1, undone whole: its
+  // C1 controls are then bytes of that UTF-8 (8F in 參, E5 8F 83), which
+  // only the turns that begin by undoing that reading explain.
+  bool utf8_beneath = false;
   if (!ascii) {
     for (const Chain western : {Chain::utf8_as_cp1252, Chain::utf8_as_latin1}) {
       const Decoded d = undo(western, line, size, scratch.first, scratch);
       if (d.size < 0 || d.lost != 0) continue;
+      utf8_beneath = true;
       const auto n = static_cast<std::size_t>(d.size);
       const Weighed w = weigh(scratch.first, n);
       // (U+FFFD too: UTF-8 of U+FFFD read as cp1252 is ï¿½.)
@@ -198,7 +203,9 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     // one alone.)
     const bool clear =
         clearlyBetter(before, after, c) && (c.utf8 || after.kana != 0 || bracketsPair(text, n));
-    const bool controls = !clear && !halfWidth && explainsControls(before, after, c);
+    const bool westernFirst = outer == Chain::utf8_as_cp1252 || outer == Chain::utf8_as_latin1;
+    const bool controls = !clear && !halfWidth && (!utf8_beneath || westernFirst) &&
+                          explainsControls(before, after, c);
     const bool dense = !clear && !halfWidth && !controls && beneathDense &&
                        known >= kMinDenseKnown && clearlyBetter(before, after, c, true);
     if (!clear && !halfWidth && !controls && !dense) {

@@ -176,6 +176,9 @@ TEST(RepairTest, ChainsAndCleanText) {
        U"\u00D7\u00A2 \u00CE\u00B1",
        nullptr, "", 0},
       {U"\u00E9\u0094\u00AE\u00E5\u0080\u00BC?", nullptr, "", 0},
+      // Its C1 controls are bytes of that UTF-8 (8F of 參), not the
+      // evidence of a cp932 reading (辟｡謨亥純謨ｸ).
+      {U"\u00E7\u201E\u00A1\u00E6\u2022\u02C6\u00E5\u008F\u0192\u00E6\u2022\u00B8", nullptr, "", 0},
   };
   for (const RepairCase& c : cases) {
     const std::u32string text = c.text;
