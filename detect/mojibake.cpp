@@ -35,36 +35,43 @@ constexpr std::int64_t kDenseLoss = 2;
 constexpr std::size_t kMinDenseKnown = 1;
 constexpr std::size_t kMinSameTurnKnown = 1;
 
-// Undoes the turns (outer, then inner when there is one) into `text`,
-// which points into the scratch.
-Decoded undoTurns(Chain outer, Chain inner, const char16_t* line, std::size_t size,
-                  RepairScratch& scratch, const char16_t*& text, Candidate& c) {
-  c = Candidate{outer, inner};
-  const Decoded once = undo(outer, line, size, scratch.first, scratch);
-  text = scratch.first;
-  if (once.size < 0 || inner == Chain::none) {
-    c.lost = once.lost;
-    c.known = once.known;
-    c.odd = once.odd;
-    c.utf8 = fromUtf8(outer);
-    c.utf8_lost = once.lost != 0 && once.dropped == 0 && c.utf8;
-    c.jis = outer == Chain::jis_without_esc;
-    c.framed = once.framed;
-    return once;
-  }
-  if (static_cast<std::size_t>(once.size) > kMaxRepairLine) return {};
-  const Decoded twice = undo(inner, scratch.first, static_cast<std::size_t>(once.size),
-                             scratch.second, scratch, once.lost != 0);
-  text = scratch.second;
-  c.lost = twice.lost;
-  c.known = once.known + twice.known;
-  c.odd = once.odd + twice.odd;
+// What undoing one turn gave, as a candidate.
+Candidate candidateOf(Chain outer, const Decoded& once) {
+  Candidate c{outer, Chain::none, once.lost, once.known, once.odd};
+  c.utf8 = fromUtf8(outer);
+  c.utf8_lost = once.lost != 0 && once.dropped == 0 && c.utf8;
+  c.jis = outer == Chain::jis_without_esc;
+  c.framed = once.framed;
+  return c;
+}
+
+// What undoing two turns gave: `outer`, read last, then `inner`.
+Candidate candidateOf(Chain outer, Chain inner, const Decoded& once, const Decoded& twice) {
+  Candidate c{outer, inner, twice.lost, once.known + twice.known, once.odd + twice.odd};
   c.utf8 = fromUtf8(inner);
   c.utf8_lost = once.dropped == 0 && twice.dropped == 0 &&
                 ((once.lost != 0 && fromUtf8(outer)) || (twice.lost != 0 && c.utf8));
   c.jis = inner == Chain::jis_without_esc;
   c.framed = twice.framed;
   c.utf8_beneath = fromUtf8(outer) && once.lost == 0;
+  return c;
+}
+
+// Undoes the turns (outer, then inner when there is one) into `text`,
+// which points into the scratch.
+Decoded undoTurns(Chain outer, Chain inner, const char16_t* line, std::size_t size,
+                  RepairScratch& scratch, const char16_t*& text, Candidate& c) {
+  const Decoded once = undo(outer, line, size, scratch.first, scratch);
+  text = scratch.first;
+  if (once.size < 0 || inner == Chain::none) {
+    c = candidateOf(outer, once);
+    return once;
+  }
+  if (static_cast<std::size_t>(once.size) > kMaxRepairLine) return {};
+  const Decoded twice = undo(inner, scratch.first, static_cast<std::size_t>(once.size),
+                             scratch.second, scratch, once.lost != 0);
+  text = scratch.second;
+  c = candidateOf(outer, inner, once, twice);
   return twice;
 }
 
@@ -129,20 +136,20 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
   }
   // Western mojibake of Western text (Café read as cp1252: CafÃ©), or of
   // text in any other script but Japanese (Cyrillic: Ð°Ð¼ for ам; Chinese:
-  // é\x94®å\x80¼ for 键值), is not
-  // Japanese text that took a wrong turn: it stays as it stands. Only the
-  // pairs that begin by undoing that Western turn may still find Japanese
-  // text beneath it (EUC-JP read as Latin-1, then as cp1252).
+  // é\x94®å\x80¼ for 键值), is not Japanese text that took a wrong turn: it
+  // stays as it stands. Only the pairs that begin by undoing that Western
+  // turn may still find Japanese text beneath it (EUC-JP read as Latin-1,
+  // then as cp1252).
   Chain western_turn = Chain::none;
   // Whether the line is UTF-8 read as cp1252 or Latin-1, undone whole: its
   // C1 controls are then bytes of that UTF-8 (8F in 參, E5 8F 83), which
   // only the turns that begin by undoing that reading explain.
-  bool utf8_beneath = false;
+  bool western_utf8 = false;
   if (!ascii) {
     for (const Chain western : {Chain::utf8_as_cp1252, Chain::utf8_as_latin1}) {
       const Decoded d = undo(western, line, size, scratch.first, scratch);
       if (d.size < 0 || d.lost != 0) continue;
-      utf8_beneath = true;
+      western_utf8 = true;
       const auto n = static_cast<std::size_t>(d.size);
       const Weighed w = weigh(scratch.first, n);
       // (U+FFFD too: UTF-8 of U+FFFD read as cp1252 is ï¿½.)
@@ -204,7 +211,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     const bool clear =
         clearlyBetter(before, after, c) && (c.utf8 || after.kana != 0 || bracketsPair(text, n));
     const bool westernFirst = outer == Chain::utf8_as_cp1252 || outer == Chain::utf8_as_latin1;
-    const bool controls = !clear && !halfWidth && (!utf8_beneath || westernFirst) &&
+    const bool controls = !clear && !halfWidth && (!western_utf8 || westernFirst) &&
                           explainsControls(before, after, c);
     const bool dense = !clear && !halfWidth && !controls && beneathDense &&
                        known >= kMinDenseKnown && clearlyBetter(before, after, c, true);
@@ -219,7 +226,8 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
       return;
     }
     // The best score wins; at a tie one turn before two, then the one that
-    // lost less, then the first in the table. Half-width katakana from
+    // lost less, then the one with the commoner kanji, then the first in the
+    // table. Half-width katakana from
     // EUC-JP comes first: each kana was two bytes, 8E and one of A1..DF,
     // which no other text gives (8E is a C1 control in Latin-1), while the
     // same bytes read as cp932 pairs give kanji that score well.
@@ -244,10 +252,9 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     // is no text: the reading of it as UTF-8 read as EUC-JP goes ahead of
     // that turn alone.
     if (westernDense) score = std::max(score, beneath->score + 1);
-    // Then, of readings alike so far, the one with the commoner kanji: the
-    // same bytes read through cp437 and cp850 differ only where ¢ and ¥
-    // stand (不明 and 不慢), and EUC-JP and cp932 pairs read as Latin-1
-    // and as cp850 give kanji of the same levels (宣誓書 and 冨疋宕).
+    // (The same bytes read through cp437 and cp850 differ only where ¢ and
+    // ¥ stand, 不明 and 不慢, and EUC-JP and cp932 pairs read as Latin-1 and
+    // as cp850 give kanji of the same levels, 宣誓書 and 冨疋宕.)
     const bool single = inner == Chain::none;
     const bool alike = single == (best.inner == Chain::none);
     bool replaces;
@@ -274,13 +281,8 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     const Decoded once = undo(outer, line, size, scratch.first, scratch);
     if (once.size < 0) continue;
     const auto n = static_cast<std::size_t>(once.size);
-    Candidate single{outer, Chain::none, once.lost, once.known, once.odd};
-    single.utf8 = fromUtf8(outer);
-    single.utf8_lost = once.lost != 0 && once.dropped == 0 && single.utf8;
-    single.jis = outer == Chain::jis_without_esc;
-    single.framed = once.framed;
-    consider(single, scratch.first, once, outer == Chain::utf8_as_eucjp ? &before : nullptr,
-             once.known);
+    consider(candidateOf(outer, once), scratch.first, once,
+             outer == Chain::utf8_as_eucjp ? &before : nullptr, once.known);
     Weighed once_weighed;  // the text beneath a Western turn, weighed once
     bool weighed = false;
     // What the last turn lost stays lost (U+FFFD) through the one before.
@@ -289,13 +291,6 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
       const auto inner = static_cast<Chain>(i);
       const Decoded twice = undo(inner, scratch.first, n, scratch.second, scratch, once.lost != 0);
       if (twice.size < 0) continue;
-      Candidate pair{outer, inner, twice.lost, once.known + twice.known, once.odd + twice.odd};
-      pair.utf8 = fromUtf8(inner);
-      pair.utf8_lost = once.dropped == 0 && twice.dropped == 0 &&
-                       ((once.lost != 0 && single.utf8) || (twice.lost != 0 && pair.utf8));
-      pair.jis = inner == Chain::jis_without_esc;
-      pair.framed = twice.framed;
-      pair.utf8_beneath = single.utf8 && once.lost == 0;
       const Weighed* beneath = nullptr;
       std::size_t known = twice.known;
       if (outer == Chain::utf8_as_eucjp && inner == Chain::utf8_as_cp932) {
@@ -306,7 +301,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
         weighed = true;
         beneath = &once_weighed;
       }
-      consider(pair, scratch.second, twice, beneath, known);
+      consider(candidateOf(outer, inner, once, twice), scratch.second, twice, beneath, known);
     }
   }
   if (best.repaired()) {

@@ -195,11 +195,17 @@ Weighed weigh(const char16_t* text, std::size_t size) {
   return w;
 }
 
+namespace {
+
+// Whether the turn read UTF-8 as cp932 or EUC-JP, the codes of pairs.
+bool readsUtf8InPairs(Chain chain) {
+  return chain == Chain::utf8_as_cp932 || chain == Chain::utf8_as_eucjp;
+}
+
+}  // namespace
+
 bool japaneseBeneath(const Candidate& c) {
-  const auto readsUtf8 = [](Chain chain) {
-    return chain == Chain::utf8_as_cp932 || chain == Chain::utf8_as_eucjp;
-  };
-  return readsUtf8(c.outer) && (c.inner == Chain::none || readsUtf8(c.inner));
+  return readsUtf8InPairs(c.outer) && (c.inner == Chain::none || readsUtf8InPairs(c.inner));
 }
 
 namespace {
@@ -211,8 +217,7 @@ namespace {
 std::int64_t damagedShare(const Candidate& c) {
   if (japaneseBeneath(c)) return kDamagedShare;
   const bool western = c.inner == Chain::utf8_as_cp1252 || c.inner == Chain::utf8_as_latin1;
-  const bool readsUtf8 = c.outer == Chain::utf8_as_cp932 || c.outer == Chain::utf8_as_eucjp;
-  return western && readsUtf8 ? kDamagedShareBeneathWestern : 0;
+  return western && readsUtf8InPairs(c.outer) ? kDamagedShareBeneathWestern : 0;
 }
 
 }  // namespace
