@@ -57,19 +57,40 @@ Candidate candidateOf(Chain outer, Chain inner, const Decoded& once, const Decod
   return c;
 }
 
+// Turns each backslash of text[0, size) that comes right before a
+// character beyond ASCII into ¥; whether there was one. Text saved in
+// EUC-JP writes ¥ as 5C, the yen sign of JIS X 0201: the lead byte of
+// katakana (A5) read as Latin-1 came back as a backslash (¥« for カ as \«).
+bool yenAsBackslash(char16_t* text, std::size_t size) {
+  bool any = false;
+  for (std::size_t i = 0; i + 1 < size; ++i) {
+    if (text[i] == u'\\' && text[i + 1] >= 0x80) {
+      text[i] = u'¥';
+      any = true;
+    }
+  }
+  return any;
+}
+
+// Whether, beneath the turn `outer`, a backslash may have been ¥.
+bool yenBeneath(Chain outer) {
+  return outer == Chain::eucjp_as_latin1;
+}
+
 // Undoes the turns (outer, then inner when there is one) into `text`,
-// which points into the scratch.
+// which points into the scratch; with `yen`, the backslashes beneath the
+// outer turn that may be ¥ are (nothing when there are none).
 Decoded undoTurns(Chain outer, Chain inner, const char16_t* line, std::size_t size,
-                  RepairScratch& scratch, const char16_t*& text, Candidate& c) {
+                  RepairScratch& scratch, const char16_t*& text, Candidate& c, bool yen = false) {
   const Decoded once = undo(outer, line, size, scratch.first, scratch);
   text = scratch.first;
   if (once.size < 0 || inner == Chain::none) {
     c = candidateOf(outer, once);
     return once;
   }
-  if (static_cast<std::size_t>(once.size) > kMaxRepairLine) return {};
-  const Decoded twice = undo(inner, scratch.first, static_cast<std::size_t>(once.size),
-                             scratch.second, scratch, once.lost != 0);
+  const auto n = static_cast<std::size_t>(once.size);
+  if (n > kMaxRepairLine || (yen && !yenAsBackslash(scratch.first, n))) return {};
+  const Decoded twice = undo(inner, scratch.first, n, scratch.second, scratch, once.lost != 0);
   text = scratch.second;
   c = candidateOf(outer, inner, once, twice);
   return twice;
@@ -79,21 +100,25 @@ Decoded undoTurns(Chain outer, Chain inner, const char16_t* line, std::size_t si
 // `out`, or nothing.
 LineRepair sameTurns(Chain outer, Chain inner, const char16_t* line, std::size_t size,
                      char16_t* out, RepairScratch& scratch, const Weighed& before) {
-  const char16_t* text = nullptr;
-  Candidate c;
-  const Decoded d = undoTurns(outer, inner, line, size, scratch, text, c);
-  if (d.size < 0) return {};
-  const bool lossy = c.lost != 0;
-  if (lossy && (!c.utf8_lost || (c.known < kMinSameTurnKnown && before.beyond_ascii != 0))) {
-    return {};
+  for (const bool yen : {false, true}) {
+    if (yen && (inner == Chain::none || !yenBeneath(outer))) break;
+    const char16_t* text = nullptr;
+    Candidate c;
+    const Decoded d = undoTurns(outer, inner, line, size, scratch, text, c, yen);
+    if (d.size < 0) continue;
+    const bool lossy = c.lost != 0;
+    if (lossy && (!c.utf8_lost || (c.known < kMinSameTurnKnown && before.beyond_ascii != 0))) {
+      continue;
+    }
+    if (!sameTurnFits(line, size, text, static_cast<std::size_t>(d.size), c.utf8, lossy, false,
+                      c.jis)) {
+      continue;
+    }
+    LineRepair done{outer, inner, static_cast<std::size_t>(d.size), c.lost};
+    std::memcpy(out, text, done.size * sizeof(char16_t));
+    return done;
   }
-  if (!sameTurnFits(line, size, text, static_cast<std::size_t>(d.size), c.utf8, lossy, false,
-                    c.jis)) {
-    return {};
-  }
-  LineRepair done{outer, inner, static_cast<std::size_t>(d.size), c.lost};
-  std::memcpy(out, text, done.size * sizeof(char16_t));
-  return done;
+  return {};
 }
 
 bool asciiOnly(const char16_t* line, std::size_t size) {
@@ -287,21 +312,31 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     bool weighed = false;
     // What the last turn lost stays lost (U+FFFD) through the one before.
     if (n > kMaxRepairLine) continue;
-    for (int i = 1; i < kChains; ++i) {
-      const auto inner = static_cast<Chain>(i);
-      const Decoded twice = undo(inner, scratch.first, n, scratch.second, scratch, once.lost != 0);
-      if (twice.size < 0) continue;
-      const Weighed* beneath = nullptr;
-      std::size_t known = twice.known;
-      if (outer == Chain::utf8_as_eucjp && inner == Chain::utf8_as_cp932) {
-        beneath = &before;
-        known = once.known;
-      } else if (inner == Chain::utf8_as_eucjp && once.lost == 0) {
-        if (!weighed) once_weighed = weigh(scratch.first, n);
-        weighed = true;
-        beneath = &once_weighed;
+    const auto turnBefore = [&] {
+      for (int i = 1; i < kChains; ++i) {
+        const auto inner = static_cast<Chain>(i);
+        const Decoded twice =
+            undo(inner, scratch.first, n, scratch.second, scratch, once.lost != 0);
+        if (twice.size < 0) continue;
+        const Weighed* beneath = nullptr;
+        std::size_t known = twice.known;
+        if (outer == Chain::utf8_as_eucjp && inner == Chain::utf8_as_cp932) {
+          beneath = &before;
+          known = once.known;
+        } else if (inner == Chain::utf8_as_eucjp && once.lost == 0) {
+          if (!weighed) once_weighed = weigh(scratch.first, n);
+          weighed = true;
+          beneath = &once_weighed;
+        }
+        consider(candidateOf(outer, inner, once, twice), scratch.second, twice, beneath, known);
       }
-      consider(candidateOf(outer, inner, once, twice), scratch.second, twice, beneath, known);
+    };
+    turnBefore();
+    // A backslash beneath may have been ¥ (yenAsBackslash): the turns
+    // before are weighed again with it so.
+    if (yenBeneath(outer) && yenAsBackslash(scratch.first, n)) {
+      weighed = false;
+      turnBefore();
     }
   }
   if (best.repaired()) {

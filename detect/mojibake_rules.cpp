@@ -23,6 +23,8 @@ constexpr std::int64_t kLostShare = 1;
 constexpr std::int64_t kJapaneseShare = 50;
 constexpr std::int64_t kRepairMargin = 2000;
 constexpr std::int64_t kAloneShare = 33;
+constexpr std::int64_t kMinLoneHalfWidth = 2;
+constexpr std::int64_t kLoneHalfWidthShare = 4;
 constexpr std::int64_t kUtf8RepairMargin = 0;
 // A reading of UTF-8 that lost bytes is taken by itself when at least this
 // many bytes beyond ASCII were read and fell into place around the lost ones
@@ -175,7 +177,15 @@ Weighed weigh(const char16_t* text, std::size_t size) {
     if (!japaneseForm(c)) ++w.foreign;
     if (besideLetter) ++w.beside_letter;
     if (latinCharacter(c)) ++w.western;
-    if (c >= 0xFF61 && c <= 0xFF9F) ++w.half_width;
+    if (c >= 0xFF61 && c <= 0xFF9F) {
+      ++w.half_width;
+      const auto halfWidth = [&](std::size_t k) {
+        return k < size && text[k] >= 0xFF61 && text[k] <= 0xFF9F;
+      };
+      if (i > 0 && text[i - 1] >= 0x4E00 && text[i - 1] <= 0x9FFF && !halfWidth(i + 1)) {
+        ++w.lone_half_width;
+      }
+    }
     if (c >= 0x4E00 && c <= 0x9FFF) {
       ++w.kanji;
       w.common += kanjiGrade(c);
@@ -200,6 +210,14 @@ namespace {
 // Whether the turn read UTF-8 as cp932 or EUC-JP, the codes of pairs.
 bool readsUtf8InPairs(Chain chain) {
   return chain == Chain::utf8_as_cp932 || chain == Chain::utf8_as_eucjp;
+}
+
+// Whether kanji each with a half-width katakana after it (将ﾁ将ｮ) make much
+// of `repaired`: JIS X 0212 in EUC-JP, three bytes a character, read as
+// cp932 pairs and singles.
+bool loneHalfWidth(const Weighed& repaired) {
+  return repaired.lone_half_width >= kMinLoneHalfWidth &&
+         repaired.lone_half_width * kLoneHalfWidthShare >= repaired.beyond_ascii;
 }
 
 }  // namespace
@@ -259,6 +277,7 @@ bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate
   // 系, a word of one kanji among Western words).
   if (!c.utf8 && !c.jis && repaired.kana == 0 && repaired.long_runs == 0) return false;
   if (static_cast<std::int64_t>(c.lost) * kLostShare > repaired.japanese) return false;
+  if (loneHalfWidth(repaired)) return false;
   // Most of what is not ASCII must be Japanese.
   if (repaired.japanese * 100 < repaired.beyond_ascii * kJapaneseShare) return false;
   // An accented Western letter read as a cp932 lead byte takes the letter
@@ -352,7 +371,7 @@ bool explainsControls(const Weighed& line, const Weighed& repaired, const Candid
   // is Ã\x97, which cp932 reads as ﾗ.)
   return !c.utf8 && c.lost == 0 && line.controls != 0 && repaired.controls == 0 &&
          repaired.kana + repaired.kanji != 0 && repaired.foreign == 0 &&
-         repaired.beside_letter == 0;
+         repaired.beside_letter == 0 && !loneHalfWidth(repaired);
 }
 
 namespace {

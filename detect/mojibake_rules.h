@@ -29,8 +29,12 @@ struct Weighed {
   std::int64_t ascii = 0;
   std::int64_t western = 0;     // Latin letters beyond ASCII and general punctuation
   std::int64_t half_width = 0;  // half-width katakana
-  std::int64_t controls = 0;    // C1 controls (U+0080..U+009F)
-  std::int64_t foreign = 0;     // beyond ASCII, not of the Japanese repertoire
+  // Half-width katakana right after a kanji with no half-width katakana
+  // beside it (将ﾁ): a lead byte's pair and the next byte alone, read as
+  // cp932. Words of half-width katakana stand in runs.
+  std::int64_t lone_half_width = 0;
+  std::int64_t controls = 0;  // C1 controls (U+0080..U+009F)
+  std::int64_t foreign = 0;   // beyond ASCII, not of the Japanese repertoire
   // Beyond ASCII, in a run of at most three beside a Latin letter.
   std::int64_t beside_letter = 0;
   std::int64_t replaced = 0;   // U+FFFD

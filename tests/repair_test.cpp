@@ -40,6 +40,14 @@ TEST(RepairTest, ChainsAndCleanText) {
       // (¥, ¨): the EUC-JP pairs of its UTF-8 (C2 A5 is 促) are not the text.
       {U"\u00C2\u00A5\u00C2\u00A8\u00C2\u00A5\u00C2\u00A6\u00C2\u00A5\u00C2\u00A2", U"エウア",
        "eucjp read as latin1, then utf8 read as latin1", 0},
+      // EUC-JP read as Latin-1 twice: the accented letters went through JIS
+      // X 0212 (8F and two bytes, which cp932 reads as 将ﾁ), and ¥, the lead
+      // byte of katakana, came back as a backslash.
+      {U"\u008F\u00AB\u00C1\u008F\u00AB\u00AE\u008F\u00AA\u00AA\u008F\u00AA\u00BF", U"閾値",
+       "eucjp read as latin1 twice", 0},
+      {U"\\\u008F\u00AB\u00B1\\\u008F\u00A9\u00A1\\\u008F\u00AB\u00D1\u008F\u00A2\u00B1"
+       U"\u008F\u00AB\u00C0",
+       U"ラテン語", "eucjp read as latin1 twice", 0},
       {U"ç¸ºè–™ï½“ç¸ºï½«ç¸ºï½¡ç¸ºï½¯", U"こんにちは",
        "utf8 read as cp932, then utf8 read as cp1252", 0},
       // Beneath UTF-8 read as cp932 undone whole, kanji alone are enough.
