@@ -207,9 +207,6 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     if (dos850_other && (outer == Chain::cp932_as_cp437 || outer == Chain::cp932_as_cp850)) return;
     const auto n = static_cast<std::size_t>(d.size);
     const Weighed after = weigh(text, n);
-    // Beneath a Western turn, a reading that gives back no character but
-    // U+FFFD tells nothing (ï¿½, U+FFFD read as cp1252, stays as it is).
-    if (western_turn != Chain::none && after.beyond_ascii == 0) return;
     if (!voicedMarksPlaced(text, n)) return;
     // Undoing UTF-8 read as EUC-JP, a reading that gives back nothing but
     // U+FFFD beyond ASCII explains nothing of a kana that the UTF-8 beneath
@@ -222,21 +219,25 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     }
     const bool boxes = outer == Chain::cp932_as_cp437 || outer == Chain::cp932_as_cp850 ||
                        inner == Chain::cp932_as_cp437 || inner == Chain::cp932_as_cp850;
-    const bool halfWidth =
-        halfWidthKanaText(text, n, d.lost, c.utf8) && (!boxes || !drawing(line, size));
     const bool beneathDense = beneath != nullptr && beneath->replaced != 0 &&
                               beneath->replaced >= beneath->beyond_ascii * kDenseLoss;
     // A line mostly U+FFFD beneath a Western turn read exactly: the bytes
     // of that turn tell nothing of the reading as EUC-JP beneath it, which
-    // must keep a byte in place (ï¿½ alone is U+FFFD read as cp1252).
+    // must keep a byte in place (ï¿½ alone is U+FFFD read as cp1252). And
+    // beneath a Western turn, a reading that gives back no character but
+    // U+FFFD tells nothing (ï¿½ stays as it is). Such a line only waits for
+    // a later line that takes the same turns.
     const bool westernDense = beneathDense && outer != Chain::utf8_as_eucjp;
-    if (westernDense && known < kMinDenseKnown) return;
+    const bool told = (!westernDense || known >= kMinDenseKnown) &&
+                      (western_turn == Chain::none || after.beyond_ascii != 0);
+    const bool halfWidth =
+        told && halfWidthKanaText(text, n, d.lost, c.utf8) && (!boxes || !drawing(line, size));
     // (Japanese text splits brackets over lines; a line with kana may hold
     // one alone.)
-    const bool clear =
-        clearlyBetter(before, after, c) && (c.utf8 || after.kana != 0 || bracketsPair(text, n));
+    const bool clear = told && clearlyBetter(before, after, c) &&
+                       (c.utf8 || after.kana != 0 || bracketsPair(text, n));
     const bool westernFirst = outer == Chain::utf8_as_cp1252 || outer == Chain::utf8_as_latin1;
-    const bool controls = !clear && !halfWidth && (!western_utf8 || westernFirst) &&
+    const bool controls = told && !clear && !halfWidth && (!western_utf8 || westernFirst) &&
                           explainsControls(before, after, c);
     const bool dense = !clear && !halfWidth && !controls && beneathDense &&
                        known >= kMinDenseKnown && clearlyBetter(before, after, c, true);

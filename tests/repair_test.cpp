@@ -52,6 +52,10 @@ TEST(RepairTest, ChainsAndCleanText) {
        "utf8 read as cp932, then utf8 read as cp1252", 0},
       // Beneath UTF-8 read as cp932 undone whole, kanji alone are enough.
       {U"ﾂ個堋静敖氾ｯﾂ用", U"建設費用", "cp932 read as latin1, then utf8 read as cp932", 0},
+      // UTF-8 read as EUC-JP, then as cp1252: a line of U+FFFD alone (ï¿½)
+      // tells nothing, and waits for the line after it to take the turns.
+      {U"ï¿½ï¿½ï¿½ï¿½ï¿½ï¿½\nè\u008D\u0090æƒ¹ï¿½ï¿½", U"\uFFFD\uFFFD\n証\uFFFD",
+       "utf8 read as eucjp, then utf8 read as cp1252", 3},
       // One line of three repaired, with the line ends kept.
       {U"ok\r\n‚±‚ñ‚É‚¿‚Í\nok", U"ok\r\nこんにちは\nok", "cp932 read as cp1252", 0},
       // After a repaired line, one that the same turns undo exactly but that
