@@ -58,14 +58,15 @@ Candidate candidateOf(Chain outer, Chain inner, const Decoded& once, const Decod
 }
 
 // Turns each backslash of text[0, size) that comes right before a
-// character beyond ASCII into ¥; whether there was one. Text saved in
-// EUC-JP writes ¥ as 5C, the yen sign of JIS X 0201: the lead byte of
-// katakana (A5) read as Latin-1 came back as a backslash (¥« for カ as \«).
+// character beyond ASCII (or before such a backslash) into ¥; whether there
+// was one. Text saved in EUC-JP writes ¥ as 5C, the yen sign of JIS X 0201:
+// the lead byte of katakana (A5) read as Latin-1 came back as a backslash
+// (¥« for カ as \«, ¥¥ for ゥ as \\).
 bool yenAsBackslash(char16_t* text, std::size_t size) {
   bool any = false;
-  for (std::size_t i = 0; i + 1 < size; ++i) {
-    if (text[i] == u'\\' && text[i + 1] >= 0x80) {
-      text[i] = u'¥';
+  for (std::size_t i = size; i-- > 1;) {
+    if (text[i - 1] == u'\\' && text[i] >= 0x80) {
+      text[i - 1] = u'¥';
       any = true;
     }
   }

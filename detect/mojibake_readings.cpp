@@ -203,9 +203,9 @@ void put(char16_t* out, long& n, char32_t c) {
 // a run that the end of the line cuts off may end in a shorter character.
 // With `unsized` each lost unit stands for one byte or more (a
 // character that an earlier turn lost), so a character may be a single lost
-// unit. With `dropped` (a reading that dropped the bytes it had no
-// character for, as cp1252 readers often do), a character with too few
-// continuation bytes lost its last ones.
+// unit. A reading that dropped the bytes it had no character for (cp1252,
+// as its readers often do) gives a character with too few continuation
+// bytes that lost its last ones.
 struct Run {
   std::size_t begin = 0;
   std::size_t end = 0;
@@ -251,8 +251,26 @@ std::size_t splitRun(const std::uint16_t* bytes, std::size_t size, const Run& ru
   return static_cast<std::size_t>(all & 0xFFFFFFFF);
 }
 
-Decoded readUtf8(const std::uint16_t* bytes, std::size_t size, char16_t* out, bool dropped,
-                 bool unsized, bool pairs) {
+// A reader of cp932 that has no pair for a lead byte may lose that byte
+// alone and read the next as a byte of its own: EF, which leads the
+// full-width and half-width forms in UTF-8 and nothing in cp932, is lost
+// before BC..BF, which read as ｼ..ｿ (Ｄ, EF BC A4, as U+FFFD ｼ､). The
+// character is taken back whole where it is of those forms, which a Japanese
+// text holds; any other lead before BC..BF would give Hangul or Yi.
+bool leadLostBeforeForms(const std::uint16_t* bytes, std::size_t size, std::size_t i, char32_t& c) {
+  if (i + 2 >= size || maybeLost(bytes[i]) || maybeLost(bytes[i + 1]) || maybeLost(bytes[i + 2]) ||
+      !continuation(bytes[i + 1]) || byteOf(bytes[i + 1]) < 0xBC || !continuation(bytes[i + 2]) ||
+      (i + 3 < size && continuation(bytes[i + 3]))) {
+    return false;
+  }
+  c = 0xF000 | (byteOf(bytes[i + 1]) & 0x3F) << 6 | (byteOf(bytes[i + 2]) & 0x3F);
+  return (c >= 0xFF01 && c <= 0xFF9F) || (c >= 0xFFE0 && c <= 0xFFE5);
+}
+
+Decoded readUtf8(const std::uint16_t* bytes, std::size_t size, char16_t* out, Reading reading,
+                 bool unsized) {
+  const bool dropped = reading == Reading::cp1252;
+  const bool pairs = reading == Reading::cp932 || reading == Reading::eucjp;
   Decoded d;
   long n = 0;
   std::size_t i = 0;
@@ -282,6 +300,14 @@ Decoded readUtf8(const std::uint16_t* bytes, std::size_t size, char16_t* out, bo
   };
   while (i < size) {
     const std::uint16_t b = bytes[i];
+    char32_t form = 0;
+    if (lost(b) && reading == Reading::cp932 && !unsized &&
+        leadLostBeforeForms(bytes, size, i, form)) {
+      put(out, n, form);
+      d.known += 2;
+      i += 3;
+      continue;
+    }
     if (lost(b) || (maybeLost(b) && byteOf(b) >= 0x80)) {
       const Run run = extend(Run{i, i, 0}, i);
       if (!lose(run)) return {};
@@ -515,8 +541,7 @@ Decoded undo(Chain chain, const char16_t* text, std::size_t size, char16_t* out,
     Decoded d;
     switch (info.original) {
       case Original::utf8:
-        d = readUtf8(scratch.bytes, count, out, info.reading == Reading::cp1252, unsized,
-                     info.reading == Reading::cp932 || info.reading == Reading::eucjp);
+        d = readUtf8(scratch.bytes, count, out, info.reading, unsized);
         break;
       case Original::cp932:
         d = readCp932(scratch.bytes, count, out);
@@ -544,8 +569,7 @@ Decoded utf8Beneath(Reading reading, const char16_t* line, std::size_t size,
   bool twice_coded = false;
   const long bytes = invertReading(reading, line, size, scratch.bytes, Twins::jis, twice_coded);
   if (bytes < 0) return {};
-  return readUtf8(scratch.bytes, static_cast<std::size_t>(bytes), scratch.second, false, false,
-                  false);
+  return readUtf8(scratch.bytes, static_cast<std::size_t>(bytes), scratch.second, reading, false);
 }
 
 }  // namespace mek::mojibake

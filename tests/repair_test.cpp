@@ -22,6 +22,9 @@ TEST(RepairTest, ChainsAndCleanText) {
   const RepairCase cases[] = {
       // UTF-8 read as cp932: the last byte of 。 was cut off.
       {U"縺薙ｓ縺ｫ縺｡縺ｯ縲∽ｸ也阜縲", U"こんにちは、世界\uFFFD", "utf8 read as cp932", 1},
+      // A reader that lost EF alone, the lead of the full-width forms, and
+      // read the bytes after it as half-width katakana (Ｄ as U+FFFD ｼ､).
+      {U"縺薙ｓ縺ｫ縺｡縺ｯ\uFFFD\uFF7C\uFF64", U"こんにちは\uFF24", "utf8 read as cp932", 0},
       {U"‚±‚ñ‚É‚¿‚Í", U"こんにちは", "cp932 read as cp1252", 0},
       {U"¤³¤ó¤Ë¤Á¤Ï", U"こんにちは", "eucjp read as latin1", 0},
       {U"ã\u0081“ã‚“ã\u0081«ã\u0081¡ã\u0081¯", U"こんにちは", "utf8 read as cp1252", 0},
@@ -153,8 +156,8 @@ TEST(RepairTest, ChainsAndCleanText) {
       // Nor one whose hiragana UTF-8 of Japanese text read as cp932 or
       // EUC-JP never gives (を, の), when its bytes fall into place; ゑ,
       // 82 EF in cp932, is such mojibake's (ﾄ is EF BE 84).
-      {U"縺ｩ縺\uFFFD26819 encoding \uFFFDｾゑｾвelease", U"ど\uFFFD26819 encoding \uFFFDﾄrelease",
-       "utf8 read as cp932", 2},
+      {U"縺ｩ縺\uFFFD26819 encoding \uFFFD\uFFFDゑｾвelease",
+       U"ど\uFFFD26819 encoding \uFFFDﾄrelease", "utf8 read as cp932", 2},
       {U"\uFFFD\uFFFD\uFFFD\uFFFDーを起\uFFFD\uFFFD\uFFFD後\uFFFD以\uFFFD\uFFFD\uFFFDう"
        U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDい\uFFFD",
        nullptr, "", 0},
