@@ -325,7 +325,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
         if (outer == Chain::utf8_as_eucjp && inner == Chain::utf8_as_cp932) {
           beneath = &before;
           known = once.known;
-        } else if (inner == Chain::utf8_as_eucjp && once.lost == 0) {
+        } else if (inner == Chain::utf8_as_eucjp) {
           if (!weighed) once_weighed = weigh(scratch.first, n);
           weighed = true;
           beneath = &once_weighed;

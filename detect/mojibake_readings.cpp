@@ -256,7 +256,8 @@ std::size_t splitRun(const std::uint16_t* bytes, std::size_t size, const Run& ru
 // full-width and half-width forms in UTF-8 and nothing in cp932, is lost
 // before BC..BF, which read as ｼ..ｿ (Ｄ, EF BC A4, as U+FFFD ｼ､). The
 // character is taken back whole where it is of those forms, which a Japanese
-// text holds; any other lead before BC..BF would give Hangul or Yi.
+// text holds, or U+FFFD, which an earlier reader wrote (as U+FFFD ｿｽ); any
+// other lead before BC..BF would give Hangul or Yi.
 bool leadLostBeforeForms(const std::uint16_t* bytes, std::size_t size, std::size_t i, char32_t& c) {
   if (i + 2 >= size || maybeLost(bytes[i]) || maybeLost(bytes[i + 1]) || maybeLost(bytes[i + 2]) ||
       !continuation(bytes[i + 1]) || byteOf(bytes[i + 1]) < 0xBC || !continuation(bytes[i + 2]) ||
@@ -264,7 +265,7 @@ bool leadLostBeforeForms(const std::uint16_t* bytes, std::size_t size, std::size
     return false;
   }
   c = 0xF000 | (byteOf(bytes[i + 1]) & 0x3F) << 6 | (byteOf(bytes[i + 2]) & 0x3F);
-  return (c >= 0xFF01 && c <= 0xFF9F) || (c >= 0xFFE0 && c <= 0xFFE5);
+  return (c >= 0xFF01 && c <= 0xFF9F) || (c >= 0xFFE0 && c <= 0xFFE5) || c == 0xFFFD;
 }
 
 Decoded readUtf8(const std::uint16_t* bytes, std::size_t size, char16_t* out, Reading reading,

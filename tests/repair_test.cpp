@@ -142,6 +142,14 @@ TEST(RepairTest, ChainsAndCleanText) {
        U"\uFFFD\uFFFD\uFFFD居襲\uFFFD\uFFFD\uFFFD鐚\uFFFD膰削従膰阪\uFFFD饗\uFFFD鐃\uFFFD",
        U".SH \uFFFD\n\uFFFDグ\uFFFD\uFFFD\uFFFDみ\uFFFD\uFFFD\uFFFDま\uFFFD\uFFFD",
        "utf8 read as cp932, then utf8 read as eucjp", 10},
+      // UTF-8 read as EUC-JP, then as cp932 by a reader that lost EF alone:
+      // the U+FFFD of the first reader are U+FFFD ｿｽ (システムの設定).
+      {U"\uFFFD\uFF7F\uFF7D\uFFFD\uFF7F\uFF7D\u8C7C\u0080\uFFFD\uFF7F\uFF7D\u9B58\uFF7B\uFFFD\uFF7F"
+       U"\uFF7D\uFFFD\uFF7F\uFF7D\uFFFD\uFF7F\uFF7D"
+       U"\uFFFD\uFF7F\uFF7D\uFFFD\uFF7F\uFF7D\uFFFD\uFF7F\uFF7D\uFFFD\uFF7F\uFF7D\uFFFD\uFF7F\uFF7D"
+       U"\u95D5\u64B0\uFF7F\uFF7D\u90A8\u8DA3\uFF7F\uFF7D",
+       U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD", "utf8 read as eucjp, then utf8 read as cp932",
+       7},
       // Through a Western turn too; but U+FFFD read as cp1252 alone stays.
       {U"ï¿½ï¿½ï¿½ï¿½ï¿½å\u00A0ºï¿½ï¿½", U"\uFFFD\uFFFD\uFFFD",
        "utf8 read as eucjp, then utf8 read as cp1252", 3},
