@@ -263,8 +263,13 @@ bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate
     }
     if (dense && c.odd != 0) return false;
     if (repaired.beyond_ascii == 0) return true;
-    // Half-width katakana alone (a ledger) counts as Japanese here.
-    if (repaired.half_width == repaired.beyond_ascii) return true;
+    // Half-width katakana alone (a ledger) counts as Japanese here; but not
+    // the few bytes of cp932 that UTF-8 read as EUC-JP left beside lost
+    // ones, which any accented letter gives (ã as ﾆ).
+    if ((c.utf8 || c.outer != Chain::utf8_as_eucjp) &&
+        repaired.half_width == repaired.beyond_ascii) {
+      return true;
+    }
     return repaired.text && repaired.japanese * 100 >= repaired.beyond_ascii * kJapaneseShare &&
            repaired.alone * 100 <= repaired.japanese * kAloneShare;
   }

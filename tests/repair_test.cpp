@@ -150,6 +150,11 @@ TEST(RepairTest, ChainsAndCleanText) {
        U"\u95D5\u64B0\uFF7F\uFF7D\u90A8\u8DA3\uFF7F\uFF7D",
        U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD", "utf8 read as eucjp, then utf8 read as cp932",
        7},
+      // Beneath UTF-8 read as EUC-JP, the accented letters it left are no
+      // half-width katakana of cp932 (ã of ã‚¢ as ﾆ): ガニスタン.
+      {U"\u9054\uFFFD\uFFFD\uFFFD\u6E2C\u9054\uFFFD\uFFFD\uFFFD\uFFFD\u7532\uFF42\uFFFD"
+       U"\uFFFD\u5B6B\u9054\uFFFD\uFFFD\uFFFD\u591A\u9054\uFFFD\uFFFD\u7D9A",
+       U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD", "utf8 read as cp1252, then utf8 read as eucjp", 5},
       // Through a Western turn too; but U+FFFD read as cp1252 alone stays.
       {U"ï¿½ï¿½ï¿½ï¿½ï¿½å\u00A0ºï¿½ï¿½", U"\uFFFD\uFFFD\uFFFD",
        "utf8 read as eucjp, then utf8 read as cp1252", 3},
