@@ -196,6 +196,8 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
   std::int64_t best_common = 0;
   bool pending = false;
   bool best_dense = false;
+  // What the reading undone last lost, for the turns before it.
+  std::size_t lostBeneath = 0;
   // `beneath`: the text that the reading of UTF-8 as EUC-JP undid, weighed,
   // where the candidate undoes that turn over Japanese text (null where
   // not); `known` the bytes in place of that reading.
@@ -228,7 +230,12 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     // beneath a Western turn, a reading that gives back no character but
     // U+FFFD tells nothing (ï¿½ stays as it is). Such a line only waits for
     // a later line that takes the same turns.
-    const bool westernDense = beneathDense && outer != Chain::utf8_as_eucjp;
+    // So does one mostly U+FFFD that UTF-8 read as EUC-JP twice gives,
+    // where some U+FFFD beneath the last reading were read whole (U+FFFD in
+    // UTF-8 read as EUC-JP is 鐃緒申), not lost by it.
+    const bool replacedBeneath = inner == Chain::utf8_as_eucjp && beneath != nullptr &&
+                                 beneath->replaced >= static_cast<std::int64_t>(lostBeneath) + 1;
+    const bool westernDense = beneathDense && (outer != Chain::utf8_as_eucjp || replacedBeneath);
     const bool told = (!westernDense || known >= kMinDenseKnown) &&
                       (western_turn == Chain::none || after.beyond_ascii != 0);
     const bool halfWidth =
@@ -310,6 +317,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     const auto n = static_cast<std::size_t>(once.size);
     consider(candidateOf(outer, once), scratch.first, once,
              outer == Chain::utf8_as_eucjp ? &before : nullptr, once.known);
+    lostBeneath = once.lost;
     Weighed once_weighed;  // the text beneath a Western turn, weighed once
     bool weighed = false;
     // What the last turn lost stays lost (U+FFFD) through the one before.

@@ -155,6 +155,10 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"\u9054\uFFFD\uFFFD\uFFFD\u6E2C\u9054\uFFFD\uFFFD\uFFFD\uFFFD\u7532\uFF42\uFFFD"
        U"\uFFFD\u5B6B\u9054\uFFFD\uFFFD\uFFFD\u591A\u9054\uFFFD\uFFFD\u7D9A",
        U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD", "utf8 read as cp1252, then utf8 read as eucjp", 5},
+      // UTF-8 read as EUC-JP twice: its U+FFFD read as EUC-JP is 鐃緒申
+      // (タイプ).
+      {U"\u9403\u7DD2\u7533\u7D7D\u30EF\u7533\uFFFD\uFFFD\uFFFD\u9403\u7DD2\u7533",
+       U"\uFFFD\uFFFD\uFFFD", "utf8 read as eucjp twice", 3},
       // Through a Western turn too; but U+FFFD read as cp1252 alone stays.
       {U"ï¿½ï¿½ï¿½ï¿½ï¿½å\u00A0ºï¿½ï¿½", U"\uFFFD\uFFFD\uFFFD",
        "utf8 read as eucjp, then utf8 read as cp1252", 3},
