@@ -129,6 +129,13 @@ bool asciiOnly(const char16_t* line, std::size_t size) {
   return true;
 }
 
+// Whether the turn read bytes as Latin-1, whose letters are two bytes
+// each in UTF-8.
+bool latinBeneath(Chain inner) {
+  return inner == Chain::eucjp_as_latin1 || inner == Chain::cp932_as_latin1 ||
+         inner == Chain::cp932_as_cp1252;
+}
+
 }  // namespace
 
 LineRepair repairWithTurns(const char16_t* line, std::size_t size, char16_t* out,
@@ -312,9 +319,9 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     const auto outer = static_cast<Chain>(o);
     // ASCII reads as itself in every chain but the stripped escapes.
     if (ascii != (outer == Chain::jis_without_esc)) continue;
-    const Decoded once = undo(outer, line, size, scratch.first, scratch);
+    Decoded once = undo(outer, line, size, scratch.first, scratch);
     if (once.size < 0) continue;
-    const auto n = static_cast<std::size_t>(once.size);
+    auto n = static_cast<std::size_t>(once.size);
     consider(candidateOf(outer, once), scratch.first, once,
              outer == Chain::utf8_as_eucjp ? &before : nullptr, once.known);
     lostBeneath = once.lost;
@@ -322,9 +329,10 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     bool weighed = false;
     // What the last turn lost stays lost (U+FFFD) through the one before.
     if (n > kMaxRepairLine) continue;
-    const auto turnBefore = [&] {
+    const auto turnBefore = [&](bool latinOnly) {
       for (int i = 1; i < kChains; ++i) {
         const auto inner = static_cast<Chain>(i);
+        if (latinOnly && !latinBeneath(inner)) continue;
         const Decoded twice =
             undo(inner, scratch.first, n, scratch.second, scratch, once.lost != 0);
         if (twice.size < 0) continue;
@@ -341,12 +349,23 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
         consider(candidateOf(outer, inner, once, twice), scratch.second, twice, beneath, known);
       }
     };
-    turnBefore();
+    turnBefore(false);
     // A backslash beneath may have been ¥ (yenAsBackslash): the turns
     // before are weighed again with it so.
     if (yenBeneath(outer) && yenAsBackslash(scratch.first, n)) {
       weighed = false;
-      turnBefore();
+      turnBefore(false);
+    }
+    // Where a reading of UTF-8 lost characters and no reading so far is
+    // taken, the turns before it that read Latin-1 are weighed again with
+    // the lost characters of two bytes, as its letters are, not three.
+    if (fromUtf8(outer) && once.lost != 0 && !best.repaired()) {
+      once = undo(outer, line, size, scratch.first, scratch, false, true);
+      if (once.size < 0 || static_cast<std::size_t>(once.size) > kMaxRepairLine) continue;
+      n = static_cast<std::size_t>(once.size);
+      lostBeneath = once.lost;
+      weighed = false;
+      turnBefore(true);
     }
   }
   if (best.repaired()) {

@@ -198,7 +198,8 @@ void put(char16_t* out, long& n, char32_t c) {
 // characters that each begin with a lost byte (the lead byte at its start
 // aside) and hold two to four bytes, and it is written as one U+FFFD for each
 // character of the split, the one with the most characters of three bytes
-// (as Japanese characters are). With `pairs` (a reading in pairs, cp932 or
+// (as Japanese characters are), or with `latin` of two (as the letters of
+// Latin-1 are: the text beneath was Western mojibake). With `pairs` (a reading in pairs, cp932 or
 // EUC-JP, which may have kept a lead byte at the end without its partner),
 // a run that the end of the line cuts off may end in a shorter character.
 // With `unsized` each lost unit stands for one byte or more (a
@@ -213,11 +214,11 @@ struct Run {
 };
 
 // The characters of the split of `run`, or 0 when there is none; adds
-// those not of three bytes to `uneven`.
+// those not of the `even` length to `uneven`.
 std::size_t splitRun(const std::uint16_t* bytes, std::size_t size, const Run& run, bool unsized,
-                     bool pairs, std::size_t& uneven) {
-  // best[k % 5]: the split of the first k bytes as (characters not of three
-  // bytes) * 2^32 + characters, or kNone.
+                     bool pairs, std::size_t even, std::size_t& uneven) {
+  // best[k % 5]: the split of the first k bytes as (characters not of the
+  // even length) * 2^32 + characters, or kNone.
   constexpr std::uint64_t kNone = ~std::uint64_t{0};
   std::uint64_t best[5] = {0, kNone, kNone, kNone, kNone};
   const std::size_t length = run.end - run.begin;
@@ -240,7 +241,7 @@ std::size_t splitRun(const std::uint16_t* bytes, std::size_t size, const Run& ru
                                    (endsLost && l < static_cast<std::size_t>(run.lead))
                              : l >= 2 || (lostLike && (unsized || maybeLost(b))) || endsLost;
       if (!whole && !(cut && k + l == length)) continue;
-      const std::uint64_t value = from + (l == 3 ? 0 : std::uint64_t{1} << 32) + 1;
+      const std::uint64_t value = from + (l == even ? 0 : std::uint64_t{1} << 32) + 1;
       std::uint64_t& to = best[(k + l) % 5];
       if (to == kNone || value < to) to = value;
     }
@@ -269,7 +270,7 @@ bool leadLostBeforeForms(const std::uint16_t* bytes, std::size_t size, std::size
 }
 
 Decoded readUtf8(const std::uint16_t* bytes, std::size_t size, char16_t* out, Reading reading,
-                 bool unsized) {
+                 bool unsized, bool latin) {
   const bool dropped = reading == Reading::cp1252;
   const bool pairs = reading == Reading::cp932 || reading == Reading::eucjp;
   Decoded d;
@@ -278,7 +279,7 @@ Decoded readUtf8(const std::uint16_t* bytes, std::size_t size, char16_t* out, Re
   // Ends the run of lost characters [run.begin, i): false when it does not
   // split into characters.
   const auto lose = [&](const Run& run) {
-    const std::size_t characters = splitRun(bytes, size, run, unsized, pairs, d.odd);
+    const std::size_t characters = splitRun(bytes, size, run, unsized, pairs, latin ? 2 : 3, d.odd);
     if (characters == 0) return false;
     for (std::size_t k = 0; k < characters; ++k) out[n++] = 0xFFFD;
     d.lost += characters;
@@ -349,7 +350,9 @@ Decoded readUtf8(const std::uint16_t* bytes, std::size_t size, char16_t* out, Re
       continue;
     }
     d.known += j - i;
-    if (!(lead >= 0xE3 && lead <= 0xE9) && lead != 0xEF) ++d.odd;
+    if (latin ? lead != 0xC2 && lead != 0xC3 : !(lead >= 0xE3 && lead <= 0xE9) && lead != 0xEF) {
+      ++d.odd;
+    }
     // A `?` where a continuation byte belongs stands for lost bytes.
     const std::size_t from = j < size && maybeLost(bytes[j]) && byteOf(bytes[j]) < 0x80 ? j + 1 : j;
     const Run run = extend(Run{i, j, length}, from);
@@ -527,7 +530,7 @@ Decoded readJisWithoutEsc(const char16_t* text, std::size_t size, char16_t* out)
 
 // The inverse of one chain over [text, text + size) into `out`.
 Decoded undo(Chain chain, const char16_t* text, std::size_t size, char16_t* out,
-             RepairScratch& scratch, bool unsized) {
+             RepairScratch& scratch, bool unsized, bool latin) {
   if (chain == Chain::jis_without_esc) return readJisWithoutEsc(text, size, out);
   const ChainInfo& info = kChainInfo[static_cast<int>(chain)];
   // Which of its two codes a symbol had is not known: the line is read with
@@ -542,7 +545,7 @@ Decoded undo(Chain chain, const char16_t* text, std::size_t size, char16_t* out,
     Decoded d;
     switch (info.original) {
       case Original::utf8:
-        d = readUtf8(scratch.bytes, count, out, info.reading, unsized);
+        d = readUtf8(scratch.bytes, count, out, info.reading, unsized, latin);
         break;
       case Original::cp932:
         d = readCp932(scratch.bytes, count, out);
@@ -570,7 +573,8 @@ Decoded utf8Beneath(Reading reading, const char16_t* line, std::size_t size,
   bool twice_coded = false;
   const long bytes = invertReading(reading, line, size, scratch.bytes, Twins::jis, twice_coded);
   if (bytes < 0) return {};
-  return readUtf8(scratch.bytes, static_cast<std::size_t>(bytes), scratch.second, reading, false);
+  return readUtf8(scratch.bytes, static_cast<std::size_t>(bytes), scratch.second, reading, false,
+                  false);
 }
 
 }  // namespace mek::mojibake

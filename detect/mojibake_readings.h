@@ -48,9 +48,11 @@ bool fromUtf8(Chain chain);
 
 // The inverse of one turn over [text, text + size) into `out` (room for
 // 2 * size units). With `unsized`, each U+FFFD stands for one byte or more
-// (a character that an earlier turn lost).
+// (a character that an earlier turn lost). With `latin`, the characters
+// that a reading of UTF-8 lost are taken to be of two bytes, as the letters
+// of Latin-1 are, rather than of three, as Japanese characters are.
 Decoded undo(Chain chain, const char16_t* text, std::size_t size, char16_t* out,
-             RepairScratch& scratch, bool unsized = false);
+             RepairScratch& scratch, bool unsized = false, bool latin = false);
 
 // The line turned back into the bytes that `reading` read it from, read as
 // UTF-8 in which nothing was lost, into scratch.second.

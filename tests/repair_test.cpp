@@ -155,6 +155,11 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"\u9054\uFFFD\uFFFD\uFFFD\u6E2C\u9054\uFFFD\uFFFD\uFFFD\uFFFD\u7532\uFF42\uFFFD"
        U"\uFFFD\u5B6B\u9054\uFFFD\uFFFD\uFFFD\u591A\u9054\uFFFD\uFFFD\u7D9A",
        U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD", "utf8 read as cp1252, then utf8 read as eucjp", 5},
+      // EUC-JP read as Latin-1, then UTF-8 read as EUC-JP: the letters lost
+      // were two bytes each (APT の設定ファイル).
+      {U"APT \u9020\uFFFD\uFF83\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u68DA\u4FC3\uFFFD\uFFFD\u4FC3"
+       U"\u81D3\u4FC3\u9020\u4FC3\u8C37",
+       U"APT \uFFFD\uFFFD\uFFFD\uFFFDァイル", "eucjp read as latin1, then utf8 read as eucjp", 4},
       // UTF-8 read as EUC-JP twice: its U+FFFD read as EUC-JP is 鐃緒申
       // (タイプ).
       {U"\u9403\u7DD2\u7533\u7D7D\u30EF\u7533\uFFFD\uFFFD\uFFFD\u9403\u7DD2\u7533",
