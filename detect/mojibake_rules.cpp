@@ -24,6 +24,8 @@ constexpr std::int64_t kJapaneseShare = 50;
 constexpr std::int64_t kRepairMargin = 2000;
 constexpr std::int64_t kAloneShare = 33;
 constexpr std::int64_t kMinLoneHalfWidth = 2;
+// Half-width katakana among U+FFFD is a ledger with this many kana or more.
+constexpr std::int64_t kMinLedger = 3;
 constexpr std::int64_t kLoneHalfWidthShare = 4;
 constexpr std::int64_t kUtf8RepairMargin = 0;
 // A reading of UTF-8 that lost bytes is taken by itself when at least this
@@ -265,10 +267,11 @@ bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate
     if (repaired.beyond_ascii == 0) return true;
     // Half-width katakana alone (a ledger) counts as Japanese here; but not
     // the few bytes of cp932 that UTF-8 read as EUC-JP left beside lost
-    // ones, which any accented letter gives (ã as ﾆ).
-    if ((c.utf8 || c.outer != Chain::utf8_as_eucjp) &&
-        repaired.half_width == repaired.beyond_ascii) {
-      return true;
+    // ones, which any accented letter gives (ã as ﾆ), and from UTF-8 read
+    // as EUC-JP only kMinLedger kana or more: one or two among U+FFFD are
+    // as often mojibake of cp932 beneath (ｧ of 咲ｧｰ, 名称).
+    if (c.outer != Chain::utf8_as_eucjp || (c.utf8 && repaired.half_width >= kMinLedger)) {
+      if (repaired.half_width == repaired.beyond_ascii) return true;
     }
     return repaired.text && repaired.japanese * 100 >= repaired.beyond_ascii * kJapaneseShare &&
            repaired.alone * 100 <= repaired.japanese * kAloneShare;

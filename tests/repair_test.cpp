@@ -155,6 +155,10 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"\u9054\uFFFD\uFFFD\uFFFD\u6E2C\u9054\uFFFD\uFFFD\uFFFD\uFFFD\u7532\uFF42\uFFFD"
        U"\uFFFD\u5B6B\u9054\uFFFD\uFFFD\uFFFD\u591A\u9054\uFFFD\uFFFD\u7D9A",
        U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD", "utf8 read as cp1252, then utf8 read as eucjp", 5},
+      // UTF-8 read as cp932, then as EUC-JP: the ｧ left of 名称 (蜷咲ｧｰ)
+      // among U+FFFD is no ledger of half-width katakana.
+      {U".SH \uFFFD\uFFFD\u6841\uFFFD\u99D5\u6D32\u9414\uFFFD", U".SH \uFFFD",
+       "utf8 read as cp932, then utf8 read as eucjp", 1},
       // EUC-JP read as Latin-1, then UTF-8 read as EUC-JP: the letters lost
       // were two bytes each (APT の設定ファイル).
       {U"APT \u9020\uFFFD\uFF83\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u68DA\u4FC3\uFFFD\uFFFD\u4FC3"
