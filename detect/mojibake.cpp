@@ -231,19 +231,20 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
                        inner == Chain::cp932_as_cp437 || inner == Chain::cp932_as_cp850;
     const bool beneathDense = beneath != nullptr && beneath->replaced != 0 &&
                               beneath->replaced >= beneath->beyond_ascii * kDenseLoss;
-    // A line mostly U+FFFD beneath a Western turn read exactly: the bytes
-    // of that turn tell nothing of the reading as EUC-JP beneath it, which
-    // must keep a byte in place (ï¿½ alone is U+FFFD read as cp1252). And
-    // beneath a Western turn, a reading that gives back no character but
-    // U+FFFD tells nothing (ï¿½ stays as it is). Such a line only waits for
+    // A line mostly U+FFFD beneath a Western turn read exactly (westernDense)
+    // goes ahead of that turn alone, but the bytes of that turn tell
+    // nothing of the reading as EUC-JP beneath it, which must keep a byte in
+    // place (ï¿½ alone is U+FFFD read as cp1252). So does a line that UTF-8
+    // read as EUC-JP twice leaves mostly U+FFFD, where U+FFFD beneath the
+    // last reading were read whole, not lost by it: U+FFFD in UTF-8 read as
+    // EUC-JP is 鐃緒申, which tells the turns by itself. And beneath a
+    // Western turn, a reading that gives back no character but U+FFFD tells
+    // nothing (ï¿½ stays as it is). A line that tells nothing only waits for
     // a later line that takes the same turns.
-    // So does one mostly U+FFFD that UTF-8 read as EUC-JP twice gives,
-    // where some U+FFFD beneath the last reading were read whole (U+FFFD in
-    // UTF-8 read as EUC-JP is 鐃緒申), not lost by it.
     const bool replacedBeneath = inner == Chain::utf8_as_eucjp && beneath != nullptr &&
                                  beneath->replaced >= static_cast<std::int64_t>(lostBeneath) + 1;
     const bool westernDense = beneathDense && (outer != Chain::utf8_as_eucjp || replacedBeneath);
-    const bool told = (!westernDense || known >= kMinDenseKnown) &&
+    const bool told = (!westernDense || known >= kMinDenseKnown || replacedBeneath) &&
                       (western_turn == Chain::none || after.beyond_ascii != 0);
     const bool halfWidth =
         told && halfWidthKanaText(text, n, d.lost, c.utf8) && (!boxes || !drawing(line, size));

@@ -168,6 +168,9 @@ TEST(RepairTest, ChainsAndCleanText) {
       // (タイプ).
       {U"\u9403\u7DD2\u7533\u7D7D\u30EF\u7533\uFFFD\uFFFD\uFFFD\u9403\u7DD2\u7533",
        U"\uFFFD\uFFFD\uFFFD", "utf8 read as eucjp twice", 3},
+      // That alone tells the turns where nothing else came through (月).
+      {U"Date: 25 1 \u9403\u7DD2\u7533\u9403\uFFFD 2023", U"Date: 25 1 \uFFFD 2023",
+       "utf8 read as eucjp twice", 1},
       // Through a Western turn too; but U+FFFD read as cp1252 alone stays.
       {U"ï¿½ï¿½ï¿½ï¿½ï¿½å\u00A0ºï¿½ï¿½", U"\uFFFD\uFFFD\uFFFD",
        "utf8 read as eucjp, then utf8 read as cp1252", 3},
