@@ -231,7 +231,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
                        inner == Chain::cp932_as_cp437 || inner == Chain::cp932_as_cp850;
     const bool beneathDense = beneath != nullptr && beneath->replaced != 0 &&
                               beneath->replaced >= beneath->beyond_ascii * kDenseLoss;
-    // A line mostly U+FFFD beneath a Western turn read exactly (westernDense)
+    // A line mostly U+FFFD beneath a Western turn read exactly (denseAhead)
     // goes ahead of that turn alone, but the bytes of that turn tell
     // nothing of the reading as EUC-JP beneath it, which must keep a byte in
     // place (ï¿½ alone is U+FFFD read as cp1252). So does a line that UTF-8
@@ -243,8 +243,8 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     // a later line that takes the same turns.
     const bool replacedBeneath = inner == Chain::utf8_as_eucjp && beneath != nullptr &&
                                  beneath->replaced >= static_cast<std::int64_t>(lostBeneath) + 1;
-    const bool westernDense = beneathDense && (outer != Chain::utf8_as_eucjp || replacedBeneath);
-    const bool told = (!westernDense || known >= kMinDenseKnown || replacedBeneath) &&
+    const bool denseAhead = beneathDense && (outer != Chain::utf8_as_eucjp || replacedBeneath);
+    const bool told = (!denseAhead || known >= kMinDenseKnown || replacedBeneath) &&
                       (western_turn == Chain::none || after.beyond_ascii != 0);
     const bool halfWidth =
         told && halfWidthKanaText(text, n, d.lost, c.utf8) && (!boxes || !drawing(line, size));
@@ -290,10 +290,10 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     std::int64_t score = after.score + (same ? kSameTurnsBonus : 0) + kanaBonus;
     if (controls) score -= kControlsBehind;
     if (dense && outer == Chain::utf8_as_eucjp) score -= kDenseBehind;
-    // After a Western turn read exactly, a line mostly U+FFFD beneath it
-    // is no text: the reading of it as UTF-8 read as EUC-JP goes ahead of
-    // that turn alone.
-    if (westernDense) score = std::max(score, beneath->score + 1);
+    // After a Western turn read exactly (or UTF-8 read as EUC-JP, over
+    // U+FFFD read whole), a line mostly U+FFFD beneath it is no text: the
+    // reading of it as UTF-8 read as EUC-JP goes ahead of that turn alone.
+    if (denseAhead) score = std::max(score, beneath->score + 1);
     // (The same bytes read through cp437 and cp850 differ only where ¢ and
     // ¥ stand, 不明 and 不慢, and EUC-JP and cp932 pairs read as Latin-1 and
     // as cp850 give kanji of the same levels, 宣誓書 and 冨疋宕.)

@@ -199,9 +199,10 @@ void put(char16_t* out, long& n, char32_t c) {
 // aside) and hold two to four bytes, and it is written as one U+FFFD for each
 // character of the split, the one with the most characters of three bytes
 // (as Japanese characters are), or with `latin` of two (as the letters of
-// Latin-1 are: the text beneath was Western mojibake). With `pairs` (a reading in pairs, cp932 or
-// EUC-JP, which may have kept a lead byte at the end without its partner),
-// a run that the end of the line cuts off may end in a shorter character.
+// Latin-1 are: the text beneath was Western mojibake). With `pairs` (a
+// reading in pairs, cp932 or EUC-JP, which may have kept a lead byte at the
+// end without its partner), a run that the end of the line cuts off may end
+// in a shorter character.
 // With `unsized` each lost unit stands for one byte or more (a
 // character that an earlier turn lost), so a character may be a single lost
 // unit. A reading that dropped the bytes it had no character for (cp1252,

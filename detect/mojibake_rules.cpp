@@ -23,10 +23,12 @@ constexpr std::int64_t kLostShare = 1;
 constexpr std::int64_t kJapaneseShare = 50;
 constexpr std::int64_t kRepairMargin = 2000;
 constexpr std::int64_t kAloneShare = 33;
+// Kanji each with a lone half-width katakana after it (loneHalfWidth): at
+// least this many, and one in this many characters beyond ASCII.
 constexpr std::int64_t kMinLoneHalfWidth = 2;
+constexpr std::int64_t kLoneHalfWidthShare = 4;
 // Half-width katakana among U+FFFD is a ledger with this many kana or more.
 constexpr std::int64_t kMinLedger = 3;
-constexpr std::int64_t kLoneHalfWidthShare = 4;
 constexpr std::int64_t kUtf8RepairMargin = 0;
 // A reading of UTF-8 that lost bytes is taken by itself when at least this
 // many bytes beyond ASCII were read and fell into place around the lost ones
@@ -76,11 +78,18 @@ int kanjiGrade(char16_t c) {
   return kKanjiGrades[(row - kGradedFirstRow) * 94 + cell - 1] - '0';
 }
 
+bool kanji(char16_t c) {
+  return c >= 0x4E00 && c <= 0x9FFF;
+}
+
+bool halfWidthKana(char16_t c) {
+  return c >= 0xFF61 && c <= 0xFF9F;
+}
+
 // Whether `character` is of the Japanese repertoire beyond ASCII: CJK
 // symbols, kana, kanji, and the full-width and half-width forms.
 bool japaneseForm(char16_t c) {
-  return (c >= 0x3000 && c <= 0x30FF) || (c >= 0x4E00 && c <= 0x9FFF) ||
-         (c >= 0xFF01 && c <= 0xFF9F);
+  return (c >= 0x3000 && c <= 0x30FF) || kanji(c) || (c >= 0xFF01 && c <= 0xFF9F);
 }
 
 // Whether `c` is among the symbols, Greek and Cyrillic letters that JIS X
@@ -134,8 +143,7 @@ bool runStandsAlone(const char16_t* text, std::size_t size, std::size_t begin, s
   // And two or three kanji that end a word after small letters are its
   // accented last letters (ucra杵郭 from ucraïnès read as cp437).
   bool kanjiOnly = true;
-  for (std::size_t k = begin; k < end; ++k)
-    kanjiOnly = kanjiOnly && text[k] >= 0x4E00 && text[k] <= 0x9FFF;
+  for (std::size_t k = begin; k < end; ++k) kanjiOnly = kanjiOnly && kanji(text[k]);
   const bool smallBefore = begin > 1 && text[begin - 1] >= u'a' && text[begin - 1] <= u'z' &&
                            text[begin - 2] >= u'a' && text[begin - 2] <= u'z' && left;
   const bool wordEnd = end == size || !asciiLetter(text[end]);
@@ -179,16 +187,13 @@ Weighed weigh(const char16_t* text, std::size_t size) {
     if (!japaneseForm(c)) ++w.foreign;
     if (besideLetter) ++w.beside_letter;
     if (latinCharacter(c)) ++w.western;
-    if (c >= 0xFF61 && c <= 0xFF9F) {
+    if (halfWidthKana(c)) {
       ++w.half_width;
-      const auto halfWidth = [&](std::size_t k) {
-        return k < size && text[k] >= 0xFF61 && text[k] <= 0xFF9F;
-      };
-      if (i > 0 && text[i - 1] >= 0x4E00 && text[i - 1] <= 0x9FFF && !halfWidth(i + 1)) {
+      if (i > 0 && kanji(text[i - 1]) && !(i + 1 < size && halfWidthKana(text[i + 1]))) {
         ++w.lone_half_width;
       }
     }
-    if (c >= 0x4E00 && c <= 0x9FFF) {
+    if (kanji(c)) {
       ++w.kanji;
       w.common += kanjiGrade(c);
     }
@@ -515,7 +520,7 @@ bool halfWidthKanaText(const char16_t* repaired, std::size_t size, std::size_t l
       symbols = capitals = false;
       continue;
     }
-    if (c < 0xFF61 || c > 0xFF9F) return false;
+    if (!halfWidthKana(c)) return false;
     ++kana;
     ++run;
     (c < 0xFF80 ? symbols : capitals) = true;
@@ -532,7 +537,7 @@ bool voicedMarksFit(const char16_t* text, std::size_t size) {
   std::size_t kana = 0;
   for (std::size_t i = 0; i < size; ++i) {
     const char16_t c = text[i];
-    kana += c >= 0xFF61 && c <= 0xFF9F;
+    kana += halfWidthKana(c);
     marks = marks || c == u'ﾞ' || c == u'ﾟ';
   }
   return marks && kana >= kMinMarkedKana && voicedMarksPlaced(text, size);
