@@ -122,11 +122,26 @@ LineRepair sameTurns(Chain outer, Chain inner, const char16_t* line, std::size_t
   return {};
 }
 
+// Whether nothing beyond ASCII is left but U+FFFD.
+bool lostOnly(const char16_t* line, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) {
+    if (line[i] >= 0x80 && line[i] != 0xFFFD) return false;
+  }
+  return true;
+}
+
 bool asciiOnly(const char16_t* line, std::size_t size) {
   for (std::size_t i = 0; i < size; ++i) {
     if (line[i] >= 0x80) return false;
   }
   return true;
+}
+
+// Whether the turn read a Japanese code a byte a character.
+bool byteReading(Chain inner) {
+  return inner == Chain::cp932_as_cp1252 || inner == Chain::cp932_as_latin1 ||
+         inner == Chain::eucjp_as_latin1 || inner == Chain::cp932_as_cp437 ||
+         inner == Chain::cp932_as_cp850;
 }
 
 // Whether the turn read bytes as Latin-1, whose letters are two bytes
@@ -330,10 +345,16 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     bool weighed = false;
     // What the last turn lost stays lost (U+FFFD) through the one before.
     if (n > kMaxRepairLine) continue;
+    // Where the last turn lost every character beyond ASCII, a Western
+    // reading before it (a byte a character) only pairs the lost ones: it
+    // tells nothing, and the one turn alone stands for it, with its own
+    // rules.
+    const bool nothingBeneath = once.lost != 0 && lostOnly(scratch.first, n);
     const auto turnBefore = [&](bool latinOnly) {
       for (int i = 1; i < kChains; ++i) {
         const auto inner = static_cast<Chain>(i);
         if (latinOnly && !latinBeneath(inner)) continue;
+        if (nothingBeneath && byteReading(inner)) continue;
         const Decoded twice =
             undo(inner, scratch.first, n, scratch.second, scratch, once.lost != 0);
         if (twice.size < 0) continue;

@@ -182,6 +182,9 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"\uFFFD\uFFFD\uFFFDデ\uFFFD\uFFFD\uFFFD", nullptr, "", 0},
       {U"\uFFFD\uFFFDワ\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD", nullptr, "", 0},
       {U"CCITT G3 \uFFFDァ\uFFFD\uFFFD\uFFFD画\uFFFD", nullptr, "", 0},
+      // A byte reading before UTF-8 read as cp932 that lost all it read
+      // only pairs the U+FFFD: no evidence of its own.
+      {U"STABS \uFFFD\uFFFD\uFFFD\uFFFD情\uFFFDを生\uFFFD\uFFFDる", nullptr, "", 0},
       // Nor one whose hiragana UTF-8 of Japanese text read as cp932 or
       // EUC-JP never gives (を, の), when its bytes fall into place; ゑ,
       // 82 EF in cp932, is such mojibake's (ﾄ is EF BE 84).
