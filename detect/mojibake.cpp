@@ -78,6 +78,20 @@ bool yenBeneath(Chain outer) {
   return outer == Chain::eucjp_as_latin1;
 }
 
+// The turn before `outer` undone over what undoing `outer` gave (`once`, n
+// units in scratch.first) into scratch.second. UTF-8 read as EUC-JP loses
+// one to three bytes of each character (E2 80 93 of –, C3 A0 of à), so
+// beneath it the count of lost characters of cp932 read a byte each is no
+// count of bytes: a lost run there takes the trail byte after it along,
+// whatever its length (マ, 83 7D, as ƒ} gives U+FFFD and }).
+Decoded undoBefore(Chain outer, Chain inner, const Decoded& once, std::size_t n,
+                   RepairScratch& scratch) {
+  const bool lossy = once.lost != 0;
+  const bool fused = lossy && outer == Chain::utf8_as_eucjp &&
+                     (inner == Chain::cp932_as_cp1252 || inner == Chain::cp932_as_latin1);
+  return undo(inner, scratch.first, n, scratch.second, scratch, lossy, false, fused);
+}
+
 // Undoes the turns (outer, then inner when there is one) into `text`,
 // which points into the scratch; with `yen`, the backslashes beneath the
 // outer turn that may be ¥ are (nothing when there are none).
@@ -91,7 +105,7 @@ Decoded undoTurns(Chain outer, Chain inner, const char16_t* line, std::size_t si
   }
   const auto n = static_cast<std::size_t>(once.size);
   if (n > kMaxRepairLine || (yen && !yenAsBackslash(scratch.first, n))) return {};
-  const Decoded twice = undo(inner, scratch.first, n, scratch.second, scratch, once.lost != 0);
+  const Decoded twice = undoBefore(outer, inner, once, n, scratch);
   text = scratch.second;
   c = candidateOf(outer, inner, once, twice);
   return twice;
@@ -355,8 +369,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
         const auto inner = static_cast<Chain>(i);
         if (latinOnly && !latinBeneath(inner)) continue;
         if (nothingBeneath && byteReading(inner)) continue;
-        const Decoded twice =
-            undo(inner, scratch.first, n, scratch.second, scratch, once.lost != 0);
+        const Decoded twice = undoBefore(outer, inner, once, n, scratch);
         if (twice.size < 0) continue;
         const Weighed* beneath = nullptr;
         std::size_t known = twice.known;

@@ -367,27 +367,30 @@ Decoded readUtf8(const std::uint16_t* bytes, std::size_t size, char16_t* out, Re
 // Lost bytes in a row from bytes[i] in a code of pairs were characters of
 // two bytes, as Japanese characters are: one U+FFFD for each pair; an odd
 // one out is a lead byte that takes the byte after it along when that is a
-// trail byte (from `trail_first` up, 7F aside). Moves i past them.
+// trail byte (from `trail_first` up, 7F aside). With `fused`, the run's
+// length counts no bytes, and it takes such a byte along whatever its
+// length. Moves i past them.
 void losePairs(const std::uint16_t* bytes, std::size_t size, std::size_t& i,
-               std::uint8_t trail_first, char16_t* out, long& n, Decoded& d) {
+               std::uint8_t trail_first, char16_t* out, long& n, Decoded& d, bool fused) {
   std::size_t run = 0;
   while (i < size && lost(bytes[i])) ++run, ++i;
   for (std::size_t k = 0; k < (run + 1) / 2; ++k) out[n++] = 0xFFFD;
   d.lost += (run + 1) / 2;
-  if (run % 2 == 1 && i < size && byteOf(bytes[i]) >= trail_first && byteOf(bytes[i]) != 0x7F) {
+  if ((fused || run % 2 == 1) && i < size && byteOf(bytes[i]) >= trail_first &&
+      byteOf(bytes[i]) != 0x7F) {
     ++i;
   }
 }
 
 // cp932 with lost bytes: a lost byte is a lead byte (the bytes that cp1252
 // has no character for all are), and takes its trail byte with it.
-Decoded readCp932(const std::uint16_t* bytes, std::size_t size, char16_t* out) {
+Decoded readCp932(const std::uint16_t* bytes, std::size_t size, char16_t* out, bool fused) {
   Decoded d;
   long n = 0;
   for (std::size_t i = 0; i < size;) {
     const std::uint16_t b = bytes[i];
     if (lost(b)) {
-      losePairs(bytes, size, i, 0x40, out, n, d);
+      losePairs(bytes, size, i, 0x40, out, n, d, fused);
       continue;
     }
     const std::uint8_t lead = byteOf(b);
@@ -434,7 +437,7 @@ Decoded readEucjp(const std::uint16_t* bytes, std::size_t size, char16_t* out) {
       i += skip;
     };
     if (lost(b)) {
-      losePairs(bytes, size, i, 0xA1, out, n, d);
+      losePairs(bytes, size, i, 0xA1, out, n, d, false);
       continue;
     }
     const std::uint8_t lead = byteOf(b);
@@ -531,7 +534,7 @@ Decoded readJisWithoutEsc(const char16_t* text, std::size_t size, char16_t* out)
 
 // The inverse of one chain over [text, text + size) into `out`.
 Decoded undo(Chain chain, const char16_t* text, std::size_t size, char16_t* out,
-             RepairScratch& scratch, bool unsized, bool latin) {
+             RepairScratch& scratch, bool unsized, bool latin, bool fused) {
   if (chain == Chain::jis_without_esc) return readJisWithoutEsc(text, size, out);
   const ChainInfo& info = kChainInfo[static_cast<int>(chain)];
   // Which of its two codes a symbol had is not known: the line is read with
@@ -549,7 +552,7 @@ Decoded undo(Chain chain, const char16_t* text, std::size_t size, char16_t* out,
         d = readUtf8(scratch.bytes, count, out, info.reading, unsized, latin);
         break;
       case Original::cp932:
-        d = readCp932(scratch.bytes, count, out);
+        d = readCp932(scratch.bytes, count, out, fused);
         break;
       case Original::eucjp:
         d = readEucjp(scratch.bytes, count, out);

@@ -50,9 +50,12 @@ bool fromUtf8(Chain chain);
 // 2 * size units). With `unsized`, each U+FFFD stands for one byte or more
 // (a character that an earlier turn lost). With `latin`, the characters
 // that a reading of UTF-8 lost are taken to be of two bytes, as the letters
-// of Latin-1 are, rather than of three, as Japanese characters are.
+// of Latin-1 are, rather than of three, as Japanese characters are. With
+// `fused`, a run of lost bytes in cp932 counts no bytes (a reading before
+// lost a varying number of each character), and takes the trail byte after
+// it along whatever its length.
 Decoded undo(Chain chain, const char16_t* text, std::size_t size, char16_t* out,
-             RepairScratch& scratch, bool unsized = false, bool latin = false);
+             RepairScratch& scratch, bool unsized = false, bool latin = false, bool fused = false);
 
 // The line turned back into the bytes that `reading` read it from, read as
 // UTF-8 in which nothing was lost, into scratch.second.

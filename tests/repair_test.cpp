@@ -164,6 +164,18 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"APT \u9020\uFFFD\uFF83\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u68DA\u4FC3\uFFFD\uFFFD\u4FC3"
        U"\u81D3\u4FC3\u9020\u4FC3\u8C37",
        U"APT \uFFFD\uFFFD\uFFFD\uFFFDァイル", "eucjp read as latin1, then utf8 read as eucjp", 4},
+      // cp932 read as cp1252, then UTF-8 read as EUC-JP, which loses one to
+      // three bytes of each character beneath: a lost run takes the trail
+      // byte after it along, whatever its length (名前, 96 BC 91 4F, as 村
+      // and O among U+FFFD).
+      {U"hostname \\- \uFFFD\uFFFDV\uFFFD\uFFFDX\uFFFD\uFFFDe\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"
+       U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDz\uFFFD\uFFFDX\uFFFD\uFFFDg\uFFFD\uFFFD\uFFFD"
+       U"\u6751\uFFFD\uFFFD\uFFFD\u4E39\uFFFD\uFFFD\uFFFD\\\u8CBC\u5074\uFFFD\uFFFDE\uFFFD"
+       U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u7AEA\uFFFD\uFFFD\uFFFD\u63C3\uFFFD\uFFFD\uFFFD"
+       U"\u8FBF\n.SH \uFFFD\uFFFD\uFFFD\u6751\uFFFD\uFFFD\uFFFDO",
+       U"hostname \\- \uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u793A\uFFFD"
+       U"\uFFFD\uFFFD\uFFFD\n.SH \uFFFD\uFFFD",
+       "cp932 read as cp1252, then utf8 read as eucjp", 16},
       // UTF-8 read as EUC-JP twice: its U+FFFD read as EUC-JP is 鐃緒申
       // (タイプ).
       {U"\u9403\u7DD2\u7533\u7D7D\u30EF\u7533\uFFFD\uFFFD\uFFFD\u9403\u7DD2\u7533",
