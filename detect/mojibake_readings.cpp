@@ -364,22 +364,33 @@ Decoded readUtf8(const std::uint16_t* bytes, std::size_t size, char16_t* out, Re
   return d;
 }
 
+// Whether bytes[i] leads a cp932 pair with the byte after it.
+bool cp932PairAt(const std::uint16_t* bytes, std::size_t size, std::size_t i) {
+  const std::uint8_t lead = byteOf(bytes[i]);
+  if (!((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC))) return false;
+  if (i + 1 >= size || lost(bytes[i + 1])) return false;
+  const std::uint8_t trail = byteOf(bytes[i + 1]);
+  if (trail < 0x40 || trail == 0x7F || trail > 0xFC) return false;
+  const std::uint16_t unit = kCp932HighToUnicode[sjisHighIndex(lead, trail)];
+  return unit != kNoMapping && !(unit >= 0xE000 && unit <= 0xF8FF);
+}
+
 // Lost bytes in a row from bytes[i] in a code of pairs were characters of
 // two bytes, as Japanese characters are: one U+FFFD for each pair; an odd
 // one out is a lead byte that takes the byte after it along when that is a
 // trail byte (from `trail_first` up, 7F aside). With `fused`, the run's
 // length counts no bytes, and it takes such a byte along whatever its
-// length. Moves i past them.
+// length, but for a lead byte of a pair with the byte after it (書式, 8F 91
+// 8E AE, lost up to 8E AE: 式). Moves i past them.
 void losePairs(const std::uint16_t* bytes, std::size_t size, std::size_t& i,
                std::uint8_t trail_first, char16_t* out, long& n, Decoded& d, bool fused) {
   std::size_t run = 0;
   while (i < size && lost(bytes[i])) ++run, ++i;
   for (std::size_t k = 0; k < (run + 1) / 2; ++k) out[n++] = 0xFFFD;
   d.lost += (run + 1) / 2;
-  if ((fused || run % 2 == 1) && i < size && byteOf(bytes[i]) >= trail_first &&
-      byteOf(bytes[i]) != 0x7F) {
-    ++i;
-  }
+  if (i >= size || byteOf(bytes[i]) < trail_first || byteOf(bytes[i]) == 0x7F) return;
+  if (fused && byteOf(bytes[i]) >= 0x80 && cp932PairAt(bytes, size, i)) return;
+  if (fused || run % 2 == 1) ++i;
 }
 
 // cp932 with lost bytes: a lost byte is a lead byte (the bytes that cp1252
