@@ -34,6 +34,7 @@ constexpr std::int64_t kDenseBehind = 5 * kEucjpKanaBonus;
 constexpr std::int64_t kDenseLoss = 2;
 constexpr std::size_t kMinDenseKnown = 1;
 constexpr std::size_t kMinSameTurnKnown = 1;
+constexpr std::size_t kMinStrayTrails = 2;
 
 // What undoing one turn gave, as a candidate.
 Candidate candidateOf(Chain outer, const Decoded& once) {
@@ -134,6 +135,18 @@ LineRepair sameTurns(Chain outer, Chain inner, const char16_t* line, std::size_t
     return done;
   }
   return {};
+}
+
+// ASCII characters that a cp932 pair may end with (@..~), each alone
+// between U+FFFD.
+std::size_t strayTrails(const char16_t* text, std::size_t size) {
+  std::size_t strays = 0;
+  for (std::size_t i = 1; i + 1 < size; ++i) {
+    if (text[i] >= 0x40 && text[i] <= 0x7E && text[i - 1] == 0xFFFD && text[i + 1] == 0xFFFD) {
+      ++strays;
+    }
+  }
+  return strays;
 }
 
 // Whether nothing beyond ASCII is left but U+FFFD.
@@ -256,6 +269,11 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
         before.kana_not_eucjp + (japaneseBeneath(c) ? before.kana_not_japanese : 0) != 0) {
       return;
     }
+    // Lost characters with ASCII letters or signs alone between them
+    // (�[�U�[�R�}�h) are no UTF-8 text that lost characters: they are
+    // cp932 pairs whose lead bytes were lost (ユーザーコマンド, 83 86 81
+    // 5B ..., read as cp1252 or Latin-1, then UTF-8 read as EUC-JP).
+    if (c.utf8 && d.lost != 0 && strayTrails(text, n) >= kMinStrayTrails) return;
     const bool boxes = outer == Chain::cp932_as_cp437 || outer == Chain::cp932_as_cp850 ||
                        inner == Chain::cp932_as_cp437 || inner == Chain::cp932_as_cp850;
     const bool beneathDense = beneath != nullptr && beneath->replaced != 0 &&

@@ -178,6 +178,14 @@ TEST(RepairTest, ChainsAndCleanText) {
        U"hostname \\- \uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u793A\uFFFD"
        U"\uFFFD\uFFFD\uFFFD\n.SH \uFFFD\uFFFD\n.SH \uFFFD式",
        "cp932 read as cp1252, then utf8 read as eucjp", 17},
+      // ASCII alone between lost characters is no UTF-8 that lost them, but
+      // cp932 that lost its lead bytes (マニュアルページ as }, j, A, y, [,
+      // W): not UTF-8 read as EUC-JP twice.
+      {U"aclocal 1.16.5 \uFFFD\uFFFD\u7AEF\uFFFD\uFFFD\uFFFD\u4FD7\uFFFD\uFFFD\uFFFD\uFFFD"
+       U"\uFFFD\uFFFD\uFFFD}\uFFFD\uFFFDj\uFFFD\uFFFD\uFFFD\uFFFD\u03B6\uFFFDA\uFFFD\uFFFD\uFFFD"
+       U"\uFFFD\u7A3F\uFFFDy\uFFFD\uFFFD[\uFFFD\uFFFDW",
+       U"aclocal 1.16.5 \uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD",
+       "cp932 read as cp1252, then utf8 read as eucjp", 10},
       // UTF-8 read as EUC-JP twice: its U+FFFD read as EUC-JP is 鐃緒申
       // (タイプ).
       {U"\u9403\u7DD2\u7533\u7D7D\u30EF\u7533\uFFFD\uFFFD\uFFFD\u9403\u7DD2\u7533",
