@@ -149,6 +149,18 @@ std::size_t strayTrails(const char16_t* text, std::size_t size) {
   return strays;
 }
 
+// Whether the ASCII characters of a and b are the same, in order.
+bool sameAscii(const char16_t* a, std::size_t a_size, const char16_t* b, std::size_t b_size) {
+  std::size_t i = 0;
+  std::size_t j = 0;
+  for (;;) {
+    while (i < a_size && a[i] >= 0x80) ++i;
+    while (j < b_size && b[j] >= 0x80) ++j;
+    if (i == a_size || j == b_size) return i == a_size && j == b_size;
+    if (a[i++] != b[j++]) return false;
+  }
+}
+
 // Whether nothing beyond ASCII is left but U+FFFD.
 bool lostOnly(const char16_t* line, std::size_t size) {
   for (std::size_t i = 0; i < size; ++i) {
@@ -378,17 +390,21 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     // What the last turn lost stays lost (U+FFFD) through the one before.
     if (n > kMaxRepairLine) continue;
     // Where the last turn lost every character beyond ASCII, a Western
-    // reading before it (a byte a character) only pairs the lost ones: it
-    // tells nothing, and the one turn alone stands for it, with its own
-    // rules.
+    // reading before it (a byte a character) that only pairs the lost ones,
+    // its ASCII as it was, tells nothing: the one turn alone stands for it,
+    // with its own rules. (One that takes ASCII trail bytes along with lost
+    // leads does tell.)
     const bool nothingBeneath = once.lost != 0 && lostOnly(scratch.first, n);
     const auto turnBefore = [&](bool latinOnly) {
       for (int i = 1; i < kChains; ++i) {
         const auto inner = static_cast<Chain>(i);
         if (latinOnly && !latinBeneath(inner)) continue;
-        if (nothingBeneath && byteReading(inner)) continue;
         const Decoded twice = undoBefore(outer, inner, once, n, scratch);
         if (twice.size < 0) continue;
+        if (nothingBeneath && byteReading(inner) &&
+            sameAscii(scratch.first, n, scratch.second, static_cast<std::size_t>(twice.size))) {
+          continue;
+        }
         const Weighed* beneath = nullptr;
         std::size_t known = twice.known;
         if (outer == Chain::utf8_as_eucjp && inner == Chain::utf8_as_cp932) {

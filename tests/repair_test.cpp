@@ -168,16 +168,18 @@ TEST(RepairTest, ChainsAndCleanText) {
       // three bytes of each character beneath: a lost run takes the trail
       // byte after it along, whatever its length (名前, 96 BC 91 4F, as 村
       // and O among U+FFFD), but for a lead byte of a pair (書式 as 貼速,
-      // 8E AE).
-      {U"hostname \\- \uFFFD\uFFFDV\uFFFD\uFFFDX\uFFFD\uFFFDe\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"
+      // 8E AE). A line that lost all but such bytes waits (ページ).
+      {U".TH X \uFFFD\uFFFDy\uFFFD\uFFFD[\uFFFD\uFFFDW\n"
+       U"hostname \\- \uFFFD\uFFFDV\uFFFD\uFFFDX\uFFFD\uFFFDe\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"
        U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDz\uFFFD\uFFFDX\uFFFD\uFFFDg\uFFFD\uFFFD\uFFFD"
        U"\u6751\uFFFD\uFFFD\uFFFD\u4E39\uFFFD\uFFFD\uFFFD\\\u8CBC\u5074\uFFFD\uFFFDE\uFFFD"
        U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u7AEA\uFFFD\uFFFD\uFFFD\u63C3\uFFFD\uFFFD\uFFFD"
        U"\u8FBF\n.SH \uFFFD\uFFFD\uFFFD\u6751\uFFFD\uFFFD\uFFFDO\n.SH "
        U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u8CBC\u901F",
-       U"hostname \\- \uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u793A\uFFFD"
+       U".TH X \uFFFD\uFFFD\uFFFD\nhostname \\- "
+       U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u793A\uFFFD"
        U"\uFFFD\uFFFD\uFFFD\n.SH \uFFFD\uFFFD\n.SH \uFFFD式",
-       "cp932 read as cp1252, then utf8 read as eucjp", 17},
+       "cp932 read as cp1252, then utf8 read as eucjp", 20},
       // ASCII alone between lost characters is no UTF-8 that lost them, but
       // cp932 that lost its lead bytes (マニュアルページ as }, j, A, y, [,
       // W): not UTF-8 read as EUC-JP twice.
