@@ -381,7 +381,8 @@ bool cp932PairAt(const std::uint16_t* bytes, std::size_t size, std::size_t i) {
 // trail byte (from `trail_first` up, 7F aside). With `fused`, the run's
 // length counts no bytes, and it takes such a byte along whatever its
 // length, but for a lead byte of a pair with the byte after it (書式, 8F 91
-// 8E AE, lost up to 8E AE: 式). Moves i past them.
+// 8E AE, lost up to 8E AE: 式); an ASCII byte so taken counts as known.
+// Moves i past them.
 void losePairs(const std::uint16_t* bytes, std::size_t size, std::size_t& i,
                std::uint8_t trail_first, char16_t* out, long& n, Decoded& d, bool fused) {
   std::size_t run = 0;
@@ -390,6 +391,7 @@ void losePairs(const std::uint16_t* bytes, std::size_t size, std::size_t& i,
   d.lost += (run + 1) / 2;
   if (i >= size || byteOf(bytes[i]) < trail_first || byteOf(bytes[i]) == 0x7F) return;
   if (fused && byteOf(bytes[i]) >= 0x80 && cp932PairAt(bytes, size, i)) return;
+  if (fused && byteOf(bytes[i]) < 0x80) ++d.known;
   if (fused || run % 2 == 1) ++i;
 }
 

@@ -23,7 +23,10 @@ struct Decoded {
   // Bytes beyond ASCII that were read (not lost) and took their place in
   // the code's sequences after a lead byte that was read: the evidence that
   // lost bytes leave. (Up to three continuation bytes after a lost one fit
-  // anything, such as the bytes of a kana in cp932.)
+  // anything, such as the bytes of a kana in cp932.) Also, in cp932 whose
+  // lost runs count no bytes, each ASCII trail byte that a lost run took
+  // along: ASCII alone after lost bytes is what katakana that lost its
+  // leads leave (マニュアル as }, j, A).
   std::size_t known = 0;
   // What Japanese text in UTF-8 does not give around lost bytes: a lead
   // byte read whose character was cut and that begins no character of it

@@ -188,6 +188,10 @@ TEST(RepairTest, ChainsAndCleanText) {
        U"\uFFFD\u7A3F\uFFFDy\uFFFD\uFFFD[\uFFFD\uFFFDW",
        U"aclocal 1.16.5 \uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD",
        "cp932 read as cp1252, then utf8 read as eucjp", 10},
+      // Such bytes alone tell the turns (ユーザーコマンド).
+      {U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD[\uFFFD\uFFFDU\uFFFD\uFFFD[\uFFFD\uFFFDR\uFFFD\uFFFD}"
+       U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDh",
+       U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD", "cp932 read as cp1252, then utf8 read as eucjp", 6},
       // UTF-8 read as EUC-JP twice: its U+FFFD read as EUC-JP is 鐃緒申
       // (タイプ).
       {U"\u9403\u7DD2\u7533\u7D7D\u30EF\u7533\uFFFD\uFFFD\uFFFD\u9403\u7DD2\u7533",
