@@ -82,19 +82,21 @@ bool yenBeneath(Chain outer) {
 // The turn before `outer` undone over what undoing `outer` gave (`once`, n
 // units in scratch.first) into scratch.second. UTF-8 read as EUC-JP loses
 // one to three bytes of each character (E2 80 93 of –, C3 A0 of à), so
-// beneath it the count of lost characters of cp932 read a byte each is no
-// count of bytes: a lost run there takes the trail byte after it along,
-// whatever its length (マ, 83 7D, as ƒ} gives U+FFFD and }).
+// beneath it a run of lost bytes of cp932 read a byte a character counts
+// none: read as cp1252 or Latin-1, where most of what is lost were lead
+// bytes, it takes any trail byte along; read as cp437 or cp850, an ASCII
+// one only.
 Decoded undoBefore(Chain outer, Chain inner, const Decoded& once, std::size_t n,
                    RepairScratch& scratch) {
   const bool lossy = once.lost != 0;
-  const bool fused = lossy && outer == Chain::utf8_as_eucjp &&
-                     (inner == Chain::cp932_as_cp1252 || inner == Chain::cp932_as_latin1);
-  return undo(inner, scratch.first, n, scratch.second, scratch, lossy, false, fused);
+  LostRun runs = LostRun::counted;
+  if (lossy && outer == Chain::utf8_as_eucjp) {
+    if (inner == Chain::cp932_as_cp1252 || inner == Chain::cp932_as_latin1) runs = LostRun::any;
+    if (inner == Chain::cp932_as_cp437 || inner == Chain::cp932_as_cp850) runs = LostRun::ascii;
+  }
+  return undo(inner, scratch.first, n, scratch.second, scratch, lossy, false, runs);
 }
 
-// Undoes the turns (outer, then inner when there is one) into `text`,
-// which points into the scratch; with `yen`, the backslashes beneath the
 // outer turn that may be ¥ are (nothing when there are none).
 Decoded undoTurns(Chain outer, Chain inner, const char16_t* line, std::size_t size,
                   RepairScratch& scratch, const char16_t*& text, Candidate& c, bool yen = false) {

@@ -378,32 +378,34 @@ bool cp932PairAt(const std::uint16_t* bytes, std::size_t size, std::size_t i) {
 // Lost bytes in a row from bytes[i] in a code of pairs were characters of
 // two bytes, as Japanese characters are: one U+FFFD for each pair; an odd
 // one out is a lead byte that takes the byte after it along when that is a
-// trail byte (from `trail_first` up, 7F aside). With `fused`, the run's
-// length counts no bytes, and it takes such a byte along whatever its
-// length, but for a lead byte of a pair with the byte after it (書式, 8F 91
-// 8E AE, lost up to 8E AE: 式); an ASCII byte so taken counts as known.
+// trail byte (from `trail_first` up, 7F aside); but as `runs` says for
+// runs that count no bytes, where an ASCII byte so taken counts as known.
 // Moves i past them.
 void losePairs(const std::uint16_t* bytes, std::size_t size, std::size_t& i,
-               std::uint8_t trail_first, char16_t* out, long& n, Decoded& d, bool fused) {
+               std::uint8_t trail_first, char16_t* out, long& n, Decoded& d, LostRun runs) {
   std::size_t run = 0;
   while (i < size && lost(bytes[i])) ++run, ++i;
   for (std::size_t k = 0; k < (run + 1) / 2; ++k) out[n++] = 0xFFFD;
   d.lost += (run + 1) / 2;
   if (i >= size || byteOf(bytes[i]) < trail_first || byteOf(bytes[i]) == 0x7F) return;
-  if (fused && byteOf(bytes[i]) >= 0x80 && cp932PairAt(bytes, size, i)) return;
-  if (fused && byteOf(bytes[i]) < 0x80) ++d.known;
-  if (fused || run % 2 == 1) ++i;
+  const bool ascii = byteOf(bytes[i]) < 0x80;
+  bool takes = run % 2 == 1;
+  if (runs == LostRun::any || (runs == LostRun::ascii && ascii)) {
+    takes = ascii || !cp932PairAt(bytes, size, i);
+    d.known += ascii;
+  }
+  if (takes) ++i;
 }
 
 // cp932 with lost bytes: a lost byte is a lead byte (the bytes that cp1252
 // has no character for all are), and takes its trail byte with it.
-Decoded readCp932(const std::uint16_t* bytes, std::size_t size, char16_t* out, bool fused) {
+Decoded readCp932(const std::uint16_t* bytes, std::size_t size, char16_t* out, LostRun runs) {
   Decoded d;
   long n = 0;
   for (std::size_t i = 0; i < size;) {
     const std::uint16_t b = bytes[i];
     if (lost(b)) {
-      losePairs(bytes, size, i, 0x40, out, n, d, fused);
+      losePairs(bytes, size, i, 0x40, out, n, d, runs);
       continue;
     }
     const std::uint8_t lead = byteOf(b);
@@ -450,7 +452,7 @@ Decoded readEucjp(const std::uint16_t* bytes, std::size_t size, char16_t* out) {
       i += skip;
     };
     if (lost(b)) {
-      losePairs(bytes, size, i, 0xA1, out, n, d, false);
+      losePairs(bytes, size, i, 0xA1, out, n, d, LostRun::counted);
       continue;
     }
     const std::uint8_t lead = byteOf(b);
@@ -547,7 +549,7 @@ Decoded readJisWithoutEsc(const char16_t* text, std::size_t size, char16_t* out)
 
 // The inverse of one chain over [text, text + size) into `out`.
 Decoded undo(Chain chain, const char16_t* text, std::size_t size, char16_t* out,
-             RepairScratch& scratch, bool unsized, bool latin, bool fused) {
+             RepairScratch& scratch, bool unsized, bool latin, LostRun runs) {
   if (chain == Chain::jis_without_esc) return readJisWithoutEsc(text, size, out);
   const ChainInfo& info = kChainInfo[static_cast<int>(chain)];
   // Which of its two codes a symbol had is not known: the line is read with
@@ -565,7 +567,7 @@ Decoded undo(Chain chain, const char16_t* text, std::size_t size, char16_t* out,
         d = readUtf8(scratch.bytes, count, out, info.reading, unsized, latin);
         break;
       case Original::cp932:
-        d = readCp932(scratch.bytes, count, out, fused);
+        d = readCp932(scratch.bytes, count, out, runs);
         break;
       case Original::eucjp:
         d = readEucjp(scratch.bytes, count, out);

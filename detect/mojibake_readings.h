@@ -25,7 +25,7 @@ struct Decoded {
   // lost bytes leave. (Up to three continuation bytes after a lost one fit
   // anything, such as the bytes of a kana in cp932.) Also, in cp932 whose
   // lost runs count no bytes, each ASCII trail byte that a lost run took
-  // along: ASCII alone after lost bytes is what katakana that lost its
+  // along: ASCII alone after lost bytes is what katakana that lost their
   // leads leave (マニュアル as }, j, A).
   std::size_t known = 0;
   // What Japanese text in UTF-8 does not give around lost bytes: a lead
@@ -42,6 +42,18 @@ struct Decoded {
   bool framed = false;
 };
 
+// How a run of lost bytes in cp932 counts them.
+enum class LostRun : unsigned char {
+  counted,  // a byte each: an odd run's last byte takes its trail byte along
+  // A reading before lost a varying number of bytes of each character, and
+  // the run counts none: it takes an ASCII trail byte along whatever its
+  // length (マ, 83 7D, as ƒ} gives U+FFFD and })...
+  ascii,
+  // ...or any trail byte, but for a lead byte of a pair with the byte after
+  // it (書式, 8F 91 8E AE, lost up to 8E AE: 式).
+  any,
+};
+
 // The code that the text of a turn was in first.
 Original originalOf(Chain chain);
 
@@ -53,12 +65,11 @@ bool fromUtf8(Chain chain);
 // 2 * size units). With `unsized`, each U+FFFD stands for one byte or more
 // (a character that an earlier turn lost). With `latin`, the characters
 // that a reading of UTF-8 lost are taken to be of two bytes, as the letters
-// of Latin-1 are, rather than of three, as Japanese characters are. With
-// `fused`, a run of lost bytes in cp932 counts no bytes (a reading before
-// lost a varying number of each character), and takes the trail byte after
-// it along whatever its length.
+// of Latin-1 are, rather than of three, as Japanese characters are. `runs`:
+// how a run of lost bytes in cp932 counts them.
 Decoded undo(Chain chain, const char16_t* text, std::size_t size, char16_t* out,
-             RepairScratch& scratch, bool unsized = false, bool latin = false, bool fused = false);
+             RepairScratch& scratch, bool unsized = false, bool latin = false,
+             LostRun runs = LostRun::counted);
 
 // The line turned back into the bytes that `reading` read it from, read as
 // UTF-8 in which nothing was lost, into scratch.second.

@@ -188,6 +188,12 @@ TEST(RepairTest, ChainsAndCleanText) {
        U"\uFFFD\u7A3F\uFFFDy\uFFFD\uFFFD[\uFFFD\uFFFDW",
        U"aclocal 1.16.5 \uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD",
        "cp932 read as cp1252, then utf8 read as eucjp", 10},
+      // Read as cp437, the run takes an ASCII trail byte along (出力 as o).
+      {U"\uFFFD\uFFFD\uFFFD\uFFFD\u8FBF\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDo\u6E5B\uFFFD\uFFFD\uFFFD"
+       U"\u4F46t\u4F46@\u4F46C\u4F46\u8AB0\u8FBF\uFFFD\uFFFD\uFF5C\uFFFDX\uFFFD\uFFFDV\u8FBF"
+       U"\uFFFD\uFFFD\uFF5C\uFFFD\uFFFD\uFFFD\uFFFD\u8FBF\uFFFD\uFFFD\uFFFD\u7AEFB",
+       U"\uFFFD\uFFFD\uFFFDファイル\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD。",
+       "cp932 read as cp437, then utf8 read as eucjp", 9},
       // Such bytes alone tell the turns (ユーザーコマンド).
       {U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD[\uFFFD\uFFFDU\uFFFD\uFFFD[\uFFFD\uFFFDR\uFFFD\uFFFD}"
        U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDh",
