@@ -274,10 +274,13 @@ bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate
     // the few bytes of cp932 that UTF-8 read as EUC-JP left beside lost
     // ones, which any accented letter gives (ã as ﾆ), and from UTF-8 read
     // as EUC-JP only kMinLedger kana or more: one or two among U+FFFD are
-    // as often mojibake of cp932 beneath (ｧ of 咲ｧｰ, 名称).
-    if (c.outer != Chain::utf8_as_eucjp || (c.utf8 && repaired.half_width >= kMinLedger)) {
-      if (repaired.half_width == repaired.beyond_ascii) return true;
-    }
+    // as often mojibake of cp932 beneath (ｧ of 咲ｧｰ, 名称). Nor are one or
+    // two kana of cp932 beneath any other reading: they are as often a byte
+    // of a pair of EUC-JP (洞庭湖 in EUC-JP read as Latin-1, then UTF-8 read
+    // as cp932, taken through cp1252 as ｸ among U+FFFD).
+    const bool eucjp = c.outer == Chain::utf8_as_eucjp;
+    const bool ledger = repaired.half_width >= kMinLedger ? c.utf8 || !eucjp : c.utf8 && !eucjp;
+    if (ledger && repaired.half_width == repaired.beyond_ascii) return true;
     return repaired.text && repaired.japanese * 100 >= repaired.beyond_ascii * kJapaneseShare &&
            repaired.alone * 100 <= repaired.japanese * kAloneShare;
   }

@@ -198,6 +198,10 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD[\uFFFD\uFFFDU\uFFFD\uFFFD[\uFFFD\uFFFDR\uFFFD\uFFFD}"
        U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDh",
        U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD", "cp932 read as cp1252, then utf8 read as eucjp", 6},
+      // EUC-JP read as Latin-1, then UTF-8 read as cp932 (阻隔): not one
+      // half-width katakana of cp932 read as cp1252 (ｳ) among U+FFFD.
+      {U"\uFF83\uFFFD\uFF83\u4EF0\uFF73\uFF83\uFFFD", U"\uFFFD\uFFFD",
+       "eucjp read as latin1, then utf8 read as cp932", 2},
       // UTF-8 read as EUC-JP twice: its U+FFFD read as EUC-JP is 鐃緒申
       // (タイプ).
       {U"\u9403\u7DD2\u7533\u7D7D\u30EF\u7533\uFFFD\uFFFD\uFFFD\u9403\u7DD2\u7533",
