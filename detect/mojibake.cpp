@@ -25,7 +25,8 @@ constexpr std::int64_t kEucjpKanaBonus = 1000000;
 // others.
 constexpr std::int64_t kControlsBehind = 10 * kEucjpKanaBonus;
 // So does one taken only by the rule of few bytes in place for a line that is
-// mostly U+FFFD (kDenseLoss).
+// mostly U+FFFD (kDenseLoss), or with no kana beneath two readings that lost
+// characters.
 constexpr std::int64_t kDenseBehind = 5 * kEucjpKanaBonus;
 // A line that is mostly U+FFFD already (at least this many for each other
 // character beyond ASCII) lost its text to a reader before: UTF-8 read as
@@ -351,6 +352,15 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     std::int64_t score = after.score + (same ? kSameTurnsBonus : 0) + kanaBonus;
     if (controls) score -= kControlsBehind;
     if (dense && outer == Chain::utf8_as_eucjp) score -= kDenseBehind;
+    // EUC-JP read as Latin-1, then UTF-8 read as EUC-JP, keeps most kana
+    // whole (A4 A2 of あ, as ¤¢, is UTF-8 read as EUC-JP again); kanji
+    // alone among lost characters there are as often UTF-8 that a Western
+    // turn read, taken as EUC-JP (タイプ, E3 82 BF ..., as 帥): such a
+    // candidate comes after the others.
+    if (inner == Chain::eucjp_as_latin1 && outer == Chain::utf8_as_eucjp && d.lost != 0 &&
+        after.kana == 0) {
+      score -= kDenseBehind;
+    }
     // After a Western turn read exactly (or UTF-8 read as EUC-JP, over
     // U+FFFD read whole), a line mostly U+FFFD beneath it is no text: the
     // reading of it as UTF-8 read as EUC-JP goes ahead of that turn alone.

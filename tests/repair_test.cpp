@@ -202,6 +202,11 @@ TEST(RepairTest, ChainsAndCleanText) {
       // half-width katakana of cp932 read as cp1252 (ｳ) among U+FFFD.
       {U"\uFF83\uFFFD\uFF83\u4EF0\uFF73\uFF83\uFFFD", U"\uFFFD\uFFFD",
        "eucjp read as latin1, then utf8 read as cp932", 2},
+      // UTF-8 read as Latin-1, then as EUC-JP (コマンド): kanji alone are
+      // no EUC-JP read as Latin-1 beneath (潟).
+      {U"'%s' \u9054\uFFFD\uFFFD\u7D9A\u9054\uFFFD\uFFFD\uFFFD\uFFFD\u9054\uFFFD\uFFFD\u7D9A"
+       U"\u9054\uFFFD\uFFFD\uFFFD\uFFFD",
+       U"'%s' \uFFFD\uFFFD\uFFFD\uFFFD", "utf8 read as cp1252, then utf8 read as eucjp", 4},
       // UTF-8 read as EUC-JP twice: its U+FFFD read as EUC-JP is 鐃緒申
       // (タイプ).
       {U"\u9403\u7DD2\u7533\u7D7D\u30EF\u7533\uFFFD\uFFFD\uFFFD\u9403\u7DD2\u7533",
