@@ -357,10 +357,14 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     // alone among lost characters there are as often UTF-8 that a Western
     // turn read, taken as EUC-JP (タイプ, E3 82 BF ..., as 帥): such a
     // candidate comes after the others.
-    if (inner == Chain::eucjp_as_latin1 && outer == Chain::utf8_as_eucjp && d.lost != 0 &&
-        after.kana == 0) {
-      score -= kDenseBehind;
-    }
+    // So does UTF-8 read as EUC-JP alone where only half-width katakana
+    // are left beside lost characters: they are UTF-8 read as cp932 before
+    // it (英国, E8 8B B1 ..., as 闍ｱ蝗ｽ, gives ｱ and ｽ).
+    const bool kanjiAlone =
+        inner == Chain::eucjp_as_latin1 && outer == Chain::utf8_as_eucjp && after.kana == 0;
+    const bool kanaOfCp932 = inner == Chain::none && outer == Chain::utf8_as_eucjp &&
+                             after.half_width != 0 && after.half_width == after.beyond_ascii;
+    if (d.lost != 0 && (kanjiAlone || kanaOfCp932)) score -= kDenseBehind;
     // After a Western turn read exactly (or UTF-8 read as EUC-JP, over
     // U+FFFD read whole), a line mostly U+FFFD beneath it is no text: the
     // reading of it as UTF-8 read as EUC-JP goes ahead of that turn alone.

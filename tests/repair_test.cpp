@@ -207,6 +207,11 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"'%s' \u9054\uFFFD\uFFFD\u7D9A\u9054\uFFFD\uFFFD\uFFFD\uFFFD\u9054\uFFFD\uFFFD\u7D9A"
        U"\u9054\uFFFD\uFFFD\uFFFD\uFFFD",
        U"'%s' \uFFFD\uFFFD\uFFFD\uFFFD", "utf8 read as cp1252, then utf8 read as eucjp", 4},
+      // UTF-8 read as cp932, then as EUC-JP: not the last turn alone, which
+      // leaves half-width katakana of the first beside lost characters
+      // (作業中).
+      {U" [\uFFFD\u541A\uFFFD\uFFFD\u9414\u30EF\u81ED\uFFFD\uFFFD\u9C39\u81ED]", U" [\uFFFD\uFFFD]",
+       "utf8 read as cp932, then utf8 read as eucjp", 2},
       // UTF-8 read as EUC-JP twice: its U+FFFD read as EUC-JP is 鐃緒申
       // (タイプ).
       {U"\u9403\u7DD2\u7533\u7D7D\u30EF\u7533\uFFFD\uFFFD\uFFFD\u9403\u7DD2\u7533",
