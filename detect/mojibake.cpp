@@ -164,6 +164,15 @@ bool sameAscii(const char16_t* a, std::size_t a_size, const char16_t* b, std::si
   }
 }
 
+// The Latin-1 letters in text that lead the UTF-8 of a Japanese character
+// (ã..é, ï: E3..E9, EF).
+std::int64_t utf8Leads(const char16_t* text, std::size_t size) {
+  std::int64_t leads = 0;
+  for (std::size_t i = 0; i < size; ++i)
+    leads += (text[i] >= 0xE3 && text[i] <= 0xE9) || text[i] == 0xEF;
+  return leads;
+}
+
 // Whether nothing beyond ASCII is left but U+FFFD.
 bool lostOnly(const char16_t* line, std::size_t size) {
   for (std::size_t i = 0; i < size; ++i) {
@@ -262,6 +271,10 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
   bool best_dense = false;
   // What the reading undone last lost, for the turns before it.
   std::size_t lostBeneath = 0;
+  // Beneath UTF-8 read as EUC-JP: the Latin-1 letters that lead a
+  // character of Japanese text in UTF-8 read as cp1252 or Latin-1 (ã..é, ï
+  // for E3..E9, EF). Read as EUC-JP, C3 A3..C3 AF come through whole.
+  std::int64_t leadsBeneath = 0;
   // `beneath`: the text that the reading of UTF-8 as EUC-JP undid, weighed,
   // where the candidate undoes that turn over Japanese text (null where
   // not); `known` the bytes in place of that reading.
@@ -289,6 +302,15 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     // cp932 pairs whose lead bytes were lost (ユーザーコマンド, 83 86 81
     // 5B ..., read as cp1252 or Latin-1, then UTF-8 read as EUC-JP).
     if (c.utf8 && d.lost != 0 && strayTrails(text, n) >= kMinStrayTrails) return;
+    // So Japanese text in UTF-8 read as cp1252 or Latin-1, then as EUC-JP,
+    // keeps the lead of most characters, lost or not: where fewer than half
+    // are left, the text beneath was no UTF-8 (cp932 read as cp1252 gives
+    // ‚ and ƒ, which are lost whole).
+    if (outer == Chain::utf8_as_eucjp &&
+        (inner == Chain::utf8_as_cp1252 || inner == Chain::utf8_as_latin1) && d.lost != 0 &&
+        leadsBeneath * 2 < after.beyond_ascii + after.replaced) {
+      return;
+    }
     const bool boxes = outer == Chain::cp932_as_cp437 || outer == Chain::cp932_as_cp850 ||
                        inner == Chain::cp932_as_cp437 || inner == Chain::cp932_as_cp850;
     const bool beneathDense = beneath != nullptr && beneath->replaced != 0 &&
@@ -401,6 +423,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     consider(candidateOf(outer, once), scratch.first, once,
              outer == Chain::utf8_as_eucjp ? &before : nullptr, once.known);
     lostBeneath = once.lost;
+    leadsBeneath = outer == Chain::utf8_as_eucjp ? utf8Leads(scratch.first, n) : 0;
     Weighed once_weighed;  // the text beneath a Western turn, weighed once
     bool weighed = false;
     // What the last turn lost stays lost (U+FFFD) through the one before.
@@ -449,6 +472,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
       if (once.size < 0 || static_cast<std::size_t>(once.size) > kMaxRepairLine) continue;
       n = static_cast<std::size_t>(once.size);
       lostBeneath = once.lost;
+      leadsBeneath = utf8Leads(scratch.first, n);
       weighed = false;
       turnBefore(true);
     }

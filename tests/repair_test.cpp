@@ -212,6 +212,12 @@ TEST(RepairTest, ChainsAndCleanText) {
       // (作業中).
       {U" [\uFFFD\u541A\uFFFD\uFFFD\u9414\u30EF\u81ED\uFFFD\uFFFD\u9C39\u81ED]", U" [\uFFFD\uFFFD]",
        "utf8 read as cp932, then utf8 read as eucjp", 2},
+      // Nor UTF-8 read as cp1252 beneath where the leads of its characters
+      // are gone (ã..é come through whole): cp932 read as cp1252 (平均負荷).
+      {U"load average\t\uFFFD\uFFFD\uFFFD\u905C\uFFFD\uFFFD\u7532\uFFFD\uFFFD\uFFFD\u2252\uFFFD"
+       U"\u8B02\uFFFD\u5EB5\uFFFD",
+       U"load average\t\uFFFD\uFFFD\uFFFD\uFFFD", "cp932 read as cp1252, then utf8 read as eucjp",
+       4},
       // UTF-8 read as EUC-JP twice: its U+FFFD read as EUC-JP is 鐃緒申
       // (タイプ).
       {U"\u9403\u7DD2\u7533\u7D7D\u30EF\u7533\uFFFD\uFFFD\uFFFD\u9403\u7DD2\u7533",
