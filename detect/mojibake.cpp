@@ -465,9 +465,12 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
       turnBefore(false);
     }
     // Where a reading of UTF-8 lost characters and no reading so far is
-    // taken, the turns before it that read Latin-1 are weighed again with
-    // the lost characters of two bytes, as its letters are, not three.
-    if (fromUtf8(outer) && once.lost != 0 && !best.repaired()) {
+    // taken, or one of these turns, the turns before it that read Latin-1
+    // are weighed again with the lost characters of two bytes, as its
+    // letters are, not three (変数, CA D1 BF F4, as ÊÑ¿ô, lost up to ¿ô:
+    // 数, not BF taken along and 瑤).
+    const bool latinTaken = best.outer == outer && latinBeneath(best.inner);
+    if (fromUtf8(outer) && once.lost != 0 && (!best.repaired() || latinTaken)) {
       once = undo(outer, line, size, scratch.first, scratch, false, true);
       if (once.size < 0 || static_cast<std::size_t>(once.size) > kMaxRepairLine) continue;
       n = static_cast<std::size_t>(once.size);
