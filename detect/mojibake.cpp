@@ -80,6 +80,13 @@ bool yenBeneath(Chain outer) {
   return outer == Chain::eucjp_as_latin1;
 }
 
+// Whether the turn read bytes as Latin-1, whose letters are two bytes
+// each in UTF-8.
+bool latinBeneath(Chain inner) {
+  return inner == Chain::eucjp_as_latin1 || inner == Chain::cp932_as_latin1 ||
+         inner == Chain::cp932_as_cp1252;
+}
+
 // The turn before `outer` undone over what undoing `outer` gave (`once`, n
 // units in scratch.first) into scratch.second. UTF-8 read as EUC-JP loses
 // one to three bytes of each character (E2 80 93 of –, C3 A0 of à), so
@@ -100,8 +107,9 @@ Decoded undoBefore(Chain outer, Chain inner, const Decoded& once, std::size_t n,
 
 // outer turn that may be ¥ are (nothing when there are none).
 Decoded undoTurns(Chain outer, Chain inner, const char16_t* line, std::size_t size,
-                  RepairScratch& scratch, const char16_t*& text, Candidate& c, bool yen = false) {
-  const Decoded once = undo(outer, line, size, scratch.first, scratch);
+                  RepairScratch& scratch, const char16_t*& text, Candidate& c, bool yen = false,
+                  bool latin = false) {
+  const Decoded once = undo(outer, line, size, scratch.first, scratch, false, latin);
   text = scratch.first;
   if (once.size < 0 || inner == Chain::none) {
     c = candidateOf(outer, once);
@@ -119,23 +127,33 @@ Decoded undoTurns(Chain outer, Chain inner, const char16_t* line, std::size_t si
 // `out`, or nothing.
 LineRepair sameTurns(Chain outer, Chain inner, const char16_t* line, std::size_t size,
                      char16_t* out, RepairScratch& scratch, const Weighed& before) {
+  // Lost letters of Latin-1 beneath a reading of UTF-8 may be split in two
+  // bytes or three (see repairLine): the split whose text scores better.
+  const bool splits = fromUtf8(outer) && latinBeneath(inner);
   for (const bool yen : {false, true}) {
     if (yen && (inner == Chain::none || !yenBeneath(outer))) break;
-    const char16_t* text = nullptr;
-    Candidate c;
-    const Decoded d = undoTurns(outer, inner, line, size, scratch, text, c, yen);
-    if (d.size < 0) continue;
-    const bool lossy = c.lost != 0;
-    if (lossy && (!c.utf8_lost || (c.known < kMinSameTurnKnown && before.beyond_ascii != 0))) {
-      continue;
+    LineRepair done;
+    std::int64_t done_score = 0;
+    for (const bool latin : {false, true}) {
+      if (latin && !splits) break;
+      const char16_t* text = nullptr;
+      Candidate c;
+      const Decoded d = undoTurns(outer, inner, line, size, scratch, text, c, yen, latin);
+      if (d.size < 0) continue;
+      const bool lossy = c.lost != 0;
+      if (latin && !lossy) break;
+      if (lossy && (!c.utf8_lost || (c.known < kMinSameTurnKnown && before.beyond_ascii != 0))) {
+        continue;
+      }
+      const auto n = static_cast<std::size_t>(d.size);
+      if (!sameTurnFits(line, size, text, n, c.utf8, lossy, false, c.jis)) continue;
+      const std::int64_t score = splits ? weigh(text, n).score : 0;
+      if (done.repaired() && score <= done_score) continue;
+      done = {outer, inner, n, c.lost};
+      done_score = score;
+      std::memcpy(out, text, n * sizeof(char16_t));
     }
-    if (!sameTurnFits(line, size, text, static_cast<std::size_t>(d.size), c.utf8, lossy, false,
-                      c.jis)) {
-      continue;
-    }
-    LineRepair done{outer, inner, static_cast<std::size_t>(d.size), c.lost};
-    std::memcpy(out, text, done.size * sizeof(char16_t));
-    return done;
+    if (done.repaired()) return done;
   }
   return {};
 }
@@ -193,13 +211,6 @@ bool byteReading(Chain inner) {
   return inner == Chain::cp932_as_cp1252 || inner == Chain::cp932_as_latin1 ||
          inner == Chain::eucjp_as_latin1 || inner == Chain::cp932_as_cp437 ||
          inner == Chain::cp932_as_cp850;
-}
-
-// Whether the turn read bytes as Latin-1, whose letters are two bytes
-// each in UTF-8.
-bool latinBeneath(Chain inner) {
-  return inner == Chain::eucjp_as_latin1 || inner == Chain::cp932_as_latin1 ||
-         inner == Chain::cp932_as_cp1252;
 }
 
 }  // namespace
