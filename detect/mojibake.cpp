@@ -80,11 +80,13 @@ bool yenBeneath(Chain outer) {
   return outer == Chain::eucjp_as_latin1;
 }
 
-// Whether the turn read bytes as Latin-1, whose letters are two bytes
-// each in UTF-8.
-bool latinBeneath(Chain inner) {
-  return inner == Chain::eucjp_as_latin1 || inner == Chain::cp932_as_latin1 ||
-         inner == Chain::cp932_as_cp1252;
+// Whether the turn read a Japanese code a byte a character, as Western
+// letters: most of them two bytes each in UTF-8 (but the box drawing of
+// cp437 and cp850, and the signs of cp1252).
+bool byteReading(Chain inner) {
+  return inner == Chain::cp932_as_cp1252 || inner == Chain::cp932_as_latin1 ||
+         inner == Chain::eucjp_as_latin1 || inner == Chain::cp932_as_cp437 ||
+         inner == Chain::cp932_as_cp850;
 }
 
 // The turn before `outer` undone over what undoing `outer` gave (`once`, n
@@ -127,9 +129,9 @@ Decoded undoTurns(Chain outer, Chain inner, const char16_t* line, std::size_t si
 // `out`, or nothing.
 LineRepair sameTurns(Chain outer, Chain inner, const char16_t* line, std::size_t size,
                      char16_t* out, RepairScratch& scratch, const Weighed& before) {
-  // Lost letters of Latin-1 beneath a reading of UTF-8 may be split in two
+  // Lost Western letters beneath a reading of UTF-8 may be split in two
   // bytes or three (see repairLine): the split whose text scores better.
-  const bool splits = fromUtf8(outer) && latinBeneath(inner);
+  const bool splits = fromUtf8(outer) && byteReading(inner);
   for (const bool yen : {false, true}) {
     if (yen && (inner == Chain::none || !yenBeneath(outer))) break;
     LineRepair done;
@@ -204,13 +206,6 @@ bool asciiOnly(const char16_t* line, std::size_t size) {
     if (line[i] >= 0x80) return false;
   }
   return true;
-}
-
-// Whether the turn read a Japanese code a byte a character.
-bool byteReading(Chain inner) {
-  return inner == Chain::cp932_as_cp1252 || inner == Chain::cp932_as_latin1 ||
-         inner == Chain::eucjp_as_latin1 || inner == Chain::cp932_as_cp437 ||
-         inner == Chain::cp932_as_cp850;
 }
 
 }  // namespace
@@ -445,10 +440,10 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     // with its own rules. (One that takes ASCII trail bytes along with lost
     // leads does tell.)
     const bool nothingBeneath = once.lost != 0 && lostOnly(scratch.first, n);
-    const auto turnBefore = [&](bool latinOnly) {
+    const auto turnBefore = [&](bool lettersOnly) {
       for (int i = 1; i < kChains; ++i) {
         const auto inner = static_cast<Chain>(i);
-        if (latinOnly && !latinBeneath(inner)) continue;
+        if (lettersOnly && !byteReading(inner)) continue;
         const Decoded twice = undoBefore(outer, inner, once, n, scratch);
         if (twice.size < 0) continue;
         if (nothingBeneath && byteReading(inner) &&
@@ -476,12 +471,12 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
       turnBefore(false);
     }
     // Where a reading of UTF-8 lost characters and no reading so far is
-    // taken, or one of these turns, the turns before it that read Latin-1
-    // are weighed again with the lost characters of two bytes, as its
-    // letters are, not three (変数, CA D1 BF F4, as ÊÑ¿ô, lost up to ¿ô:
-    // 数, not BF taken along and 瑤).
-    const bool latinTaken = best.outer == outer && latinBeneath(best.inner);
-    if (fromUtf8(outer) && once.lost != 0 && (!best.repaired() || latinTaken)) {
+    // taken, or one of these turns, the turns before it that read Western
+    // letters are weighed again with the lost characters of two bytes, as
+    // most letters are, not three (変数, CA D1 BF F4, as ÊÑ¿ô, lost up to
+    // ¿ô: 数, not BF taken along and 瑤).
+    const bool lettersTaken = best.outer == outer && byteReading(best.inner);
+    if (fromUtf8(outer) && once.lost != 0 && (!best.repaired() || lettersTaken)) {
       once = undo(outer, line, size, scratch.first, scratch, false, true);
       if (once.size < 0 || static_cast<std::size_t>(once.size) > kMaxRepairLine) continue;
       n = static_cast<std::size_t>(once.size);

@@ -195,6 +195,13 @@ TEST(RepairTest, ChainsAndCleanText) {
        U"\uFFFD\u7A3F\uFFFDy\uFFFD\uFFFD[\uFFFD\uFFFDW",
        U"aclocal 1.16.5 \uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD",
        "cp932 read as cp1252, then utf8 read as eucjp", 10},
+      // Read as cp850, the lost letters are two bytes each, as through
+      // Latin-1 (説明: 明).
+      {U"APT "
+       U"\u8FBF\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u5074\uFFFD\uFFFD\uFFFD\uFFFD\u4F46t\u4F46@\u4F46C"
+       U"\u4F46\u8AB0\n.SH \uFFFD\uFFFD\uFFFD\uFFFD\u77ED\u4FC3",
+       U"APT \uFFFD\uFFFD\uFFFDファイル\n.SH \uFFFD明",
+       "cp932 read as cp850, then utf8 read as eucjp", 4},
       // Read as cp437, the run takes an ASCII trail byte along (出力 as o).
       {U"\uFFFD\uFFFD\uFFFD\uFFFD\u8FBF\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDo\u6E5B\uFFFD\uFFFD\uFFFD"
        U"\u4F46t\u4F46@\u4F46C\u4F46\u8AB0\u8FBF\uFFFD\uFFFD\uFF5C\uFFFDX\uFFFD\uFFFDV\u8FBF"
