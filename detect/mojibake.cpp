@@ -130,12 +130,13 @@ Decoded undoTurns(Chain outer, Chain inner, const char16_t* line, std::size_t si
 LineRepair sameTurns(Chain outer, Chain inner, const char16_t* line, std::size_t size,
                      char16_t* out, RepairScratch& scratch, const Weighed& before) {
   // Lost Western letters beneath a reading of UTF-8 may be split in two
-  // bytes or three (see repairLine): the split whose text scores better.
+  // bytes or three (see repairLine): the split whose text scores better, or
+  // as well with less ASCII left.
   const bool splits = fromUtf8(outer) && byteReading(inner);
   for (const bool yen : {false, true}) {
     if (yen && (inner == Chain::none || !yenBeneath(outer))) break;
     LineRepair done;
-    std::int64_t done_score = 0;
+    Weighed done_weighed;
     for (const bool latin : {false, true}) {
       if (latin && !splits) break;
       const char16_t* text = nullptr;
@@ -149,10 +150,13 @@ LineRepair sameTurns(Chain outer, Chain inner, const char16_t* line, std::size_t
       }
       const auto n = static_cast<std::size_t>(d.size);
       if (!sameTurnFits(line, size, text, n, c.utf8, lossy, false, c.jis)) continue;
-      const std::int64_t score = splits ? weigh(text, n).score : 0;
-      if (done.repaired() && score <= done_score) continue;
+      const Weighed w = splits ? weigh(text, n) : Weighed{};
+      if (done.repaired() && (w.score != done_weighed.score ? w.score < done_weighed.score
+                                                            : w.ascii >= done_weighed.ascii)) {
+        continue;
+      }
       done = {outer, inner, n, c.lost};
-      done_score = score;
+      done_weighed = w;
       std::memcpy(out, text, n * sizeof(char16_t));
     }
     if (done.repaired()) return done;
@@ -273,6 +277,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
   const bool dos850_other = !ascii && otherScriptBeneath(line, size, Reading::cp850, scratch);
   std::int64_t best_score = 0;
   std::int64_t best_common = 0;
+  std::int64_t best_ascii = 0;
   bool pending = false;
   bool best_dense = false;
   // What the reading undone last lost, for the turns before it.
@@ -357,9 +362,11 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
       }
       return;
     }
-    // The best score wins; at a tie one turn before two, then the one that
-    // lost less, then the one with the commoner kanji, then the first in the
-    // table. Half-width katakana from
+    // The best score wins; at a tie one turn before two, then of two splits
+    // of the same turns the one that left less ASCII (it took more trail
+    // bytes along with lost leads: 実行, 8E C0 8D 73 as 貼 and U+FFFD, then
+    // s, lost whole), then the one that lost less, then the one with the
+    // commoner kanji, then the first in the table. Half-width katakana from
     // EUC-JP comes first: each kana was two bytes, 8E and one of A1..DF,
     // which no other text gives (8E is a C1 control in Latin-1), while the
     // same bytes read as cp932 pairs give kanji that score well.
@@ -407,6 +414,8 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
       replaces = score > best_score;
     } else if (!alike) {
       replaces = single;
+    } else if (outer == best.outer && inner == best.inner && after.ascii != best_ascii) {
+      replaces = after.ascii < best_ascii;
     } else if (d.lost != best.lost) {
       replaces = d.lost < best.lost;
     } else {
@@ -416,6 +425,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     best = {outer, inner, n, d.lost};
     best_score = score;
     best_common = after.common;
+    best_ascii = after.ascii;
     best_dense = dense;
     std::memcpy(scratch.best, text, n * sizeof(char16_t));
   };
