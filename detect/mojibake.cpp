@@ -107,7 +107,10 @@ Decoded undoBefore(Chain outer, Chain inner, const Decoded& once, std::size_t n,
   return undo(inner, scratch.first, n, scratch.second, scratch, lossy, false, runs);
 }
 
-// outer turn that may be ¥ are (nothing when there are none).
+// Undoes the turns (outer, then inner when there is one) into `text`,
+// which points into the scratch; with `yen`, the backslashes beneath the
+// outer turn that may be ¥ are (nothing when there are none); with `latin`,
+// the characters that a reading of UTF-8 lost are of two bytes (undo).
 Decoded undoTurns(Chain outer, Chain inner, const char16_t* line, std::size_t size,
                   RepairScratch& scratch, const char16_t*& text, Candidate& c, bool yen = false,
                   bool latin = false) {
@@ -192,8 +195,9 @@ bool sameAscii(const char16_t* a, std::size_t a_size, const char16_t* b, std::si
 // (ã..é, ï: E3..E9, EF).
 std::int64_t utf8Leads(const char16_t* text, std::size_t size) {
   std::int64_t leads = 0;
-  for (std::size_t i = 0; i < size; ++i)
+  for (std::size_t i = 0; i < size; ++i) {
     leads += (text[i] >= 0xE3 && text[i] <= 0xE9) || text[i] == 0xEF;
+  }
   return leads;
 }
 
@@ -313,10 +317,10 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     // cp932 pairs whose lead bytes were lost (ユーザーコマンド, 83 86 81
     // 5B ..., read as cp1252 or Latin-1, then UTF-8 read as EUC-JP).
     if (c.utf8 && d.lost != 0 && strayTrails(text, n) >= kMinStrayTrails) return;
-    // So Japanese text in UTF-8 read as cp1252 or Latin-1, then as EUC-JP,
-    // keeps the lead of most characters, lost or not: where fewer than half
-    // are left, the text beneath was no UTF-8 (cp932 read as cp1252 gives
-    // ‚ and ƒ, which are lost whole).
+    // Japanese text in UTF-8 read as cp1252 or Latin-1, then as EUC-JP,
+    // keeps the lead of most characters, lost or not (leadsBeneath): where
+    // fewer than half are left, the text beneath was no UTF-8 (cp932 read
+    // as cp1252 gives ‚ and ƒ, which are lost whole).
     if (outer == Chain::utf8_as_eucjp &&
         (inner == Chain::utf8_as_cp1252 || inner == Chain::utf8_as_latin1) && d.lost != 0 &&
         leadsBeneath * 2 < after.beyond_ascii + after.replaced) {
@@ -491,7 +495,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
       if (once.size < 0 || static_cast<std::size_t>(once.size) > kMaxRepairLine) continue;
       n = static_cast<std::size_t>(once.size);
       lostBeneath = once.lost;
-      leadsBeneath = utf8Leads(scratch.first, n);
+      leadsBeneath = outer == Chain::utf8_as_eucjp ? utf8Leads(scratch.first, n) : 0;
       weighed = false;
       turnBefore(true);
     }

@@ -364,6 +364,13 @@ Decoded readUtf8(const std::uint16_t* bytes, std::size_t size, char16_t* out, Re
   return d;
 }
 
+// The character of cp932 bytes beyond ASCII (`trail` 0 for a single
+// byte), or kNoMapping where there is none or it is private use (no text).
+std::uint16_t cp932Character(std::uint8_t lead, std::uint8_t trail) {
+  const std::uint16_t unit = kCp932HighToUnicode[sjisHighIndex(lead, trail)];
+  return unit >= 0xE000 && unit <= 0xF8FF ? kNoMapping : unit;
+}
+
 // Whether bytes[i] leads a cp932 pair with the byte after it.
 bool cp932PairAt(const std::uint16_t* bytes, std::size_t size, std::size_t i) {
   const std::uint8_t lead = byteOf(bytes[i]);
@@ -371,8 +378,7 @@ bool cp932PairAt(const std::uint16_t* bytes, std::size_t size, std::size_t i) {
   if (i + 1 >= size || lost(bytes[i + 1])) return false;
   const std::uint8_t trail = byteOf(bytes[i + 1]);
   if (trail < 0x40 || trail == 0x7F || trail > 0xFC) return false;
-  const std::uint16_t unit = kCp932HighToUnicode[sjisHighIndex(lead, trail)];
-  return unit != kNoMapping && !(unit >= 0xE000 && unit <= 0xF8FF);
+  return cp932Character(lead, trail) != kNoMapping;
 }
 
 // Lost bytes in a row from bytes[i] in a code of pairs were characters of
@@ -430,9 +436,8 @@ Decoded readCp932(const std::uint16_t* bytes, std::size_t size, char16_t* out, L
       i += 2;
       continue;
     }
-    const std::uint16_t unit =
-        kCp932HighToUnicode[sjisHighIndex(lead, single ? 0 : byteOf(bytes[i + 1]))];
-    if (unit == kNoMapping || (unit >= 0xE000 && unit <= 0xF8FF)) return {};
+    const std::uint16_t unit = cp932Character(lead, single ? 0 : byteOf(bytes[i + 1]));
+    if (unit == kNoMapping) return {};
     out[n++] = unit;
     i += single ? 1 : 2;
   }
