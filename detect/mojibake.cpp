@@ -442,18 +442,24 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     auto n = static_cast<std::size_t>(once.size);
     consider(candidateOf(outer, once), scratch.first, once,
              outer == Chain::utf8_as_eucjp ? &before : nullptr, once.known);
-    lostBeneath = once.lost;
-    leadsBeneath = outer == Chain::utf8_as_eucjp ? utf8Leads(scratch.first, n) : 0;
     Weighed once_weighed;  // the text beneath a Western turn, weighed once
     bool weighed = false;
-    // What the last turn lost stays lost (U+FFFD) through the one before.
-    if (n > kMaxRepairLine) continue;
     // Where the last turn lost every character beyond ASCII, a Western
     // reading before it (a byte a character) that only pairs the lost ones,
     // its ASCII as it was, tells nothing: the one turn alone stands for it,
     // with its own rules. (One that takes ASCII trail bytes along with lost
     // leads does tell.)
-    const bool nothingBeneath = once.lost != 0 && lostOnly(scratch.first, n);
+    bool nothingBeneath = false;
+    // What undoing the last turn gave, for the turns before it.
+    const auto tookOuter = [&] {
+      lostBeneath = once.lost;
+      leadsBeneath = outer == Chain::utf8_as_eucjp ? utf8Leads(scratch.first, n) : 0;
+      nothingBeneath = once.lost != 0 && lostOnly(scratch.first, n);
+      weighed = false;
+    };
+    tookOuter();
+    // What the last turn lost stays lost (U+FFFD) through the one before.
+    if (n > kMaxRepairLine) continue;
     const auto turnBefore = [&](bool lettersOnly) {
       for (int i = 1; i < kChains; ++i) {
         const auto inner = static_cast<Chain>(i);
@@ -494,9 +500,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
       once = undo(outer, line, size, scratch.first, scratch, false, true);
       if (once.size < 0 || static_cast<std::size_t>(once.size) > kMaxRepairLine) continue;
       n = static_cast<std::size_t>(once.size);
-      lostBeneath = once.lost;
-      leadsBeneath = outer == Chain::utf8_as_eucjp ? utf8Leads(scratch.first, n) : 0;
-      weighed = false;
+      tookOuter();
       turnBefore(true);
     }
   }
