@@ -352,7 +352,8 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     const bool clear = told && clearlyBetter(before, after, c) &&
                        (c.utf8 || after.kana != 0 || bracketsPair(text, n));
     const bool westernFirst = outer == Chain::utf8_as_cp1252 || outer == Chain::utf8_as_latin1;
-    const bool controls = told && !clear && !halfWidth && (!western_utf8 || westernFirst) &&
+    const bool controls = told && !clear && !halfWidth &&
+                          (!western_utf8 || (westernFirst && western_turn == Chain::none)) &&
                           explainsControls(before, after, c);
     const bool dense = !clear && !halfWidth && !controls && beneathDense &&
                        known >= kMinDenseKnown && clearlyBetter(before, after, c, true);

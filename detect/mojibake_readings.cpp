@@ -350,10 +350,14 @@ Decoded readUtf8(const std::uint16_t* bytes, std::size_t size, char16_t* out, Re
       i = j;
       continue;
     }
+    const bool odd =
+        latin ? lead != 0xC2 && lead != 0xC3 : !(lead >= 0xE3 && lead <= 0xE9) && lead != 0xEF;
+    // A line cut in the middle of a character (a field cut to its width)
+    // lost the rest of it; one cut in a character no text of the chain
+    // holds is no such UTF-8 (藏語 in EUC-JP, E0 A2 B8 EC, ends so).
+    if (j == size && odd) return {};
     d.known += j - i;
-    if (latin ? lead != 0xC2 && lead != 0xC3 : !(lead >= 0xE3 && lead <= 0xE9) && lead != 0xEF) {
-      ++d.odd;
-    }
+    d.odd += odd;
     // A `?` where a continuation byte belongs stands for lost bytes.
     const std::size_t from = j < size && maybeLost(bytes[j]) && byteOf(bytes[j]) < 0x80 ? j + 1 : j;
     const Run run = extend(Run{i, j, length}, from);

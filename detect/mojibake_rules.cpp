@@ -61,6 +61,22 @@ constexpr std::size_t kMinMarkedKana = 6;
 constexpr int kNotFromJapanese = 1;
 constexpr int kNotFromEucjp = 2;
 
+// Whether the byte b, after a continuation byte, is no byte that UTF-8 of
+// Japanese text (western false) or of Latin-1 or cp1252 text holds there.
+bool notAfterContinuation(int b, bool western) {
+  if (b < 0xC0) return false;
+  if (western) return b != 0xC2 && b != 0xC3 && b != 0xC5 && b != 0xC6 && b != 0xCB && b != 0xE2;
+  return b <= 0xE1 || b >= 0xF0;
+}
+
+// The byte of the kana c after its first, in cp932 (eucjp false: hiragana
+// only, katakana there has no such byte) or EUC-JP; 0 where there is none.
+int kanaByte(char16_t c, bool eucjp) {
+  if (c >= 0x3041 && c <= 0x3093) return c - 0x3041 + (eucjp ? 0xA1 : 0x9F);
+  if (eucjp && c >= 0x30A1 && c <= 0x30F6) return c - 0x30A1 + 0xA1;
+  return 0;
+}
+
 int kanaBeyondUtf8(char16_t c) {
   int beyond = 0;
   if ((c >= 0x3062 && c <= 0x3081) || c == 0x3092 || c == 0x3093) beyond |= kNotFromJapanese;
@@ -203,6 +219,11 @@ Weighed weigh(const char16_t* text, std::size_t size) {
     const int beyond = kanaBeyondUtf8(c);
     if ((beyond & kNotFromJapanese) != 0) ++w.kana_not_japanese;
     if ((beyond & kNotFromEucjp) != 0) ++w.kana_not_eucjp;
+    for (const bool eucjp : {false, true}) {
+      const int b = kanaByte(c, eucjp);
+      for (const bool western : {false, true})
+        w.kana_not_utf8[eucjp][western] += notAfterContinuation(b, western);
+    }
     // 、 and 。 end Latin words in Japanese text too.
     if (c == u'、' || c == u'。') continue;
     if (alone) ++w.alone;
@@ -264,8 +285,10 @@ bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate
     // is a Japanese line a reader damaged before, whose bytes fall into
     // place around the U+FFFD by chance (に弱い as C9 8E and ア).
     const std::int64_t share = damagedShare(c);
-    if (share != 0 && line.replaced != 0 && line.kana_not_japanese != 0 &&
-        line.kana_not_japanese * share >= line.beyond_ascii) {
+    const std::int64_t impossible =
+        line.kana_not_utf8[c.outer == Chain::utf8_as_eucjp][share == kDamagedShareBeneathWestern];
+    if (share != 0 && line.replaced != 0 && impossible != 0 &&
+        impossible * share >= line.beyond_ascii) {
       return false;
     }
     if (dense && c.odd != 0) return false;
@@ -516,15 +539,21 @@ bool halfWidthKanaText(const char16_t* repaired, std::size_t size, std::size_t l
   std::size_t run = 0;
   bool symbols = false;
   bool capitals = false;
+  // Whether every run of kana splits into pairs of a capital from ﾂ on and
+  // a symbol, the bytes of a letter of two bytes in UTF-8 (Cyrillic же, D0
+  // B6 D0 B5, as ﾐｶﾐｵ).
+  bool utf8Pairs = true;
   for (std::size_t i = 0; i < size; ++i) {
     const char16_t c = repaired[i];
     if (c < 0x80) {
+      utf8Pairs = utf8Pairs && run % 2 == 0;
       run = 0;
       symbols = capitals = false;
       continue;
     }
     if (!halfWidthKana(c)) return false;
     ++kana;
+    utf8Pairs = utf8Pairs && (run % 2 == 0 ? c >= u'ﾂ' : c < 0xFF80);
     ++run;
     (c < 0xFF80 ? symbols : capitals) = true;
     mixedRun = mixedRun || (run >= 4 && symbols && capitals);
@@ -532,7 +561,8 @@ bool halfWidthKanaText(const char16_t* repaired, std::size_t size, std::size_t l
     const char16_t right = i + 1 == size ? u' ' : repaired[i + 1];
     if (left < 0x80 && right < 0x80 && (asciiLetter(left) || asciiLetter(right))) return false;
   }
-  return kana >= 3 && (utf8 || mixedRun);
+  utf8Pairs = utf8Pairs && run % 2 == 0;
+  return kana >= 3 && (utf8 || (mixedRun && !utf8Pairs));
 }
 
 bool voicedMarksFit(const char16_t* text, std::size_t size) {

@@ -44,6 +44,12 @@ struct Weighed {
   // gives, and kana that no UTF-8 below U+10000 read as EUC-JP gives.
   std::int64_t kana_not_japanese = 0;
   std::int64_t kana_not_eucjp = 0;
+  // Kana whose code's byte after the continuation byte of UTF-8 is one
+  // that the UTF-8 beneath never holds there, read as cp932 (hiragana) or
+  // as EUC-JP (hiragana and katakana): beneath Japanese text a lead of two
+  // bytes or of four (C0..E1, F0..), beneath Latin-1 or cp1252 text any
+  // lead but those of its letters (C2, C3, C5, C6, CB, E2).
+  std::int64_t kana_not_utf8[2][2] = {};  // [EUC-JP][Western]
   bool text = false;
 };
 

@@ -200,8 +200,8 @@ void ScoredDetector::score(Candidate candidate, const std::uint8_t* begin,
   // JIS X 0213 gives a character for nearly every pair of bytes, so its
   // readings, as UTF-16's, count characters outside JIS X 0208 as noise:
   // real text holds few of them, bytes of another code many.
-  const bool japanese = candidate >= kJis && candidate <= kCp51932 &&
-                        candidate != kSjis2004 && candidate != kEucjis2004;
+  const bool japanese = candidate >= kJis && candidate <= kCp51932 && candidate != kSjis2004 &&
+                        candidate != kEucjis2004;
   KanjiRow& row = kanji_rows_[candidate];
   for (const std::uint8_t* p = begin; p + 1 < end; p += 2) {
     const auto unit = static_cast<std::uint16_t>(p[0] << 8 | p[1]);

@@ -310,6 +310,25 @@ TEST(RepairTest, ChainsAndCleanText) {
       // Its C1 controls are bytes of that UTF-8 (8F of 參), not the
       // evidence of a cp932 reading (辟｡謨亥純謨ｸ).
       {U"\u00E7\u201E\u00A1\u00E6\u2022\u02C6\u00E5\u008F\u0192\u00E6\u2022\u00B8", nullptr, "", 0},
+      // Western mojibake of Western text (Çäçänçä, Welsh Yn Ôl read as
+      // Latin-1): the controls are explained by that turn alone, and tell
+      // nothing of a cp932 reading beneath it (ﾇ蓍舅鈕).
+      {U"\u00C3\u0087\u00C3\u00A4\u00C3\u00A7\u00C3\u00A4n\u00C3\u00A7\u00C3\u00A4", nullptr, "",
+       0},
+      {U"_Yn \u00C3\u0094l", nullptr, "", 0},
+      // Cyrillic же read as cp1252: half-width katakana of the bytes of
+      // UTF-8 letters, pair by pair (ﾐｶﾐｵ), is no ledger.
+      {U"  \u00D0\u00B6\u00D0\u00B5: ", nullptr, "", 0},
+      // Chinese 藏語: its EUC-JP bytes end in the middle of a character of
+      // UTF-8, which no reading of a whole line lost.
+      {U"藏語", nullptr, "", 0},
+      // Japanese lines a reader damaged: kana that no reading of the UTF-8
+      // beneath gives (パ, ト as EUC-JP; の, る as cp932 beneath a Western
+      // turn) are the text itself.
+      {U"Unicode \uFFFD\uFFFD\uFFFDパ\uFFFD\uFFFDット\uFFFD\uFFFD\uFFFD", nullptr, "", 0},
+      {U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD解決\uFFFD\uFFFDす\uFFFD\uFFFD\uFFFDの"
+       U"\uFFFD\uFFFDグ\uFFFD\uFFFD\uFFFDある\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD.txt",
+       nullptr, "", 0},
   };
   for (const RepairCase& c : cases) {
     const std::u32string text = c.text;

@@ -50,9 +50,25 @@ def jis_without_esc(text):
     return text.encode("iso2022_jp").replace(b"\x1b", b"").decode("ascii")
 
 
+# How the readings of UTF-8 in cp932 and EUC-JP treat bytes they cannot read:
+# "replace" makes mojibake, "strict" tells whether a chain lost characters.
+ERRORS = ["replace"]
+
+
+def loses(chain, text):
+    ERRORS[0] = "strict"
+    try:
+        chain(text)
+        return False
+    except (UnicodeError, ValueError):
+        return True
+    finally:
+        ERRORS[0] = "replace"
+
+
 # name: (text -> mojibake); a chain raises when the text cannot take it.
 CHAINS = {
-    "utf8 read as cp932": lambda t: t.encode("utf-8").decode("cp932", "replace"),
+    "utf8 read as cp932": lambda t: t.encode("utf-8").decode("cp932", ERRORS[0]),
     "cp932 read as cp1252": lambda t: cp1252(t.encode("cp932")),
     "cp932 read as latin1": lambda t: t.encode("cp932").decode("latin-1"),
     "eucjp read as latin1": lambda t: t.encode("euc_jp").decode("latin-1"),
@@ -60,7 +76,7 @@ CHAINS = {
     "utf8 read as latin1": lambda t: t.encode("utf-8").decode("latin-1"),
     "cp932 read as cp437": lambda t: t.encode("cp932").decode("cp437"),
     "cp932 read as cp850": lambda t: t.encode("cp932").decode("cp850"),
-    "utf8 read as eucjp": lambda t: t.encode("utf-8").decode("euc_jp", "replace"),
+    "utf8 read as eucjp": lambda t: t.encode("utf-8").decode("euc_jp", ERRORS[0]),
     "jis without ESC": jis_without_esc,
 }
 
@@ -119,7 +135,8 @@ def weigh_mojibake(texts, show, only=None):
                 continue
             if once == text:
                 continue
-            groups.setdefault(first, []).append((text, once))
+            lost = loses(chain, text)
+            groups.setdefault(first, []).append((text, once, lost))
             for second, outer in CHAINS.items():
                 try:
                     twice = outer(once)
@@ -127,7 +144,8 @@ def weigh_mojibake(texts, show, only=None):
                     continue
                 if twice == once:
                     continue
-                groups.setdefault(pair_name(first, second), []).append((text, twice))
+                groups.setdefault(pair_name(first, second), []).append(
+                    (text, twice, lost or loses(outer, once)))
     total = exact = exact_twins = 0
     # exact: every character as it was; twins: but for the twins of TWINS.
     print(f"{'chain':60} {'texts':>6} {'exact':>8} {'twins':>8} {'kept':>8}")
@@ -137,12 +155,14 @@ def weigh_mojibake(texts, show, only=None):
         good = strict = 0
         kept = kept_good = 0
         shown = 0
-        for original, broken in cases:
+        for original, broken, lossy in cases:
             keeps = any(ord(c) >= 0x80 and c != "\ufffd" for c in broken)
             kept += keeps
             repaired, repairs = mek.repair(broken)
             lost = sum(r.lost for r in repairs)
             right = lost == repaired.count("\ufffd") - original.count("\ufffd")
+            # Where no turn lost a character, none may be written as lost.
+            right = right and (lossy or lost == 0)
             if right and matches(repaired, original, twins=False):
                 strict += 1
             if right and matches(repaired, original):
