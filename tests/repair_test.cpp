@@ -53,6 +53,13 @@ TEST(RepairTest, ChainsAndCleanText) {
        U"ラテン語", "eucjp read as latin1 twice", 0},
       {U"ç¸ºè–™ï½“ç¸ºï½«ç¸ºï½¡ç¸ºï½¯", U"こんにちは",
        "utf8 read as cp932, then utf8 read as cp1252", 0},
+      // Half-width katakana of EUC-JP (8E and a byte) read as Latin-1, then
+      // UTF-8 read as cp932, which lost some of them: the kana, not the
+      // cp932 pairs of the same bytes (8E B2 as 軸).
+      {U"\uFF82\u7BE0\uFF7A\uFF82\u7BE0\uFF70\uFF82\u5072\uFFFD\uFF82\u5072\uFFFD,\uFF82\u7BE0"
+       U"\uFF7C\uFF82\u5072\u9673\u7BE0\uFF72,\uFF82\u7BE0\uFF76\uFF82\u5072\uFFFD,\uFF82\u7BE0"
+       U"\uFF77\uFF82\u5072\u6556\u7BE0\uFF76\uFF82\u5072\u696A\u7BE0\uFF78",
+       U"ｺｰ\uFFFD\uFFFD,ｼﾒｲ,ｶ\uFFFD,ｷﾝｶﾞｸ", "eucjp read as latin1, then utf8 read as cp932", 3},
       // Beneath UTF-8 read as cp932 undone whole, kanji alone are enough.
       {U"ﾂ個堋静敖氾ｯﾂ用", U"建設費用", "cp932 read as latin1, then utf8 read as cp932", 0},
       // UTF-8 read as EUC-JP, then as cp1252: a line of U+FFFD alone (ï¿½)
