@@ -345,8 +345,10 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     const bool denseAhead = beneathDense && (outer != Chain::utf8_as_eucjp || replacedBeneath);
     const bool told = (!denseAhead || known >= kMinDenseKnown || replacedBeneath) &&
                       (western_turn == Chain::none || after.beyond_ascii != 0);
-    const bool halfWidth =
-        told && halfWidthKanaText(text, n, d.lost, c.utf8) && (!boxes || !drawing(line, size));
+    const bool lostCapitals = outer == Chain::utf8_as_eucjp && byteReading(inner) &&
+                              inner != Chain::eucjp_as_latin1 && leadsBeneath == 0;
+    const bool halfWidth = told && halfWidthKanaText(text, n, d.lost, c.utf8, lostCapitals) &&
+                           (!boxes || !drawing(line, size));
     // (Japanese text splits brackets over lines; a line with kana may hold
     // one alone.)
     const bool clear = told && clearlyBetter(before, after, c) &&

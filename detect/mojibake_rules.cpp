@@ -47,11 +47,10 @@ constexpr std::int64_t kDamagedShareBeneathWestern = 4;
 // table or an alphabet (ÀÁÂÃÄÅÆÇ…), whatever a reading makes of them.
 constexpr std::size_t kListing = 12;
 // Half-width katakana from cp932 is preferred to the EUC-JP pairs of the
-// same bytes with this many kana or more, its voiced marks in place.
+// same bytes with this many kana or more, its voiced marks in place; and
+// half-width katakana text beneath a reading that lost characters needs as
+// many.
 constexpr std::size_t kMinMarkedKana = 6;
-// Half-width katakana text of cp932 or EUC-JP beneath a reading of UTF-8
-// that lost characters: at least this many kana for each one lost.
-constexpr std::size_t kKanaPerLost = 3;
 
 // Which readings of UTF-8 never give the kana c. Its code pairs a
 // continuation byte of UTF-8 with the byte after it: 82 and 9F..F1 for
@@ -535,7 +534,8 @@ bool voicedMarksPlaced(const char16_t* text, std::size_t size) {
   return true;
 }
 
-bool halfWidthKanaText(const char16_t* repaired, std::size_t size, std::size_t lost, bool utf8) {
+bool halfWidthKanaText(const char16_t* repaired, std::size_t size, std::size_t lost, bool utf8,
+                       bool lostCapitals) {
   std::size_t kana = 0;
   bool mixedRun = false;
   std::size_t run = 0;
@@ -553,7 +553,15 @@ bool halfWidthKanaText(const char16_t* repaired, std::size_t size, std::size_t l
       symbols = capitals = false;
       continue;
     }
-    if (c == 0xFFFD && lost != 0) continue;
+    if (c == 0xFFFD && lost != 0) {
+      if (lostCapitals) {
+        utf8Pairs = false;
+        ++run;
+        capitals = true;
+        mixedRun = mixedRun || (run >= 4 && symbols);
+      }
+      continue;
+    }
     if (!halfWidthKana(c)) return false;
     ++kana;
     utf8Pairs = utf8Pairs && (run % 2 == 0 ? c >= u'ﾂ' : c < 0xFF80);
@@ -565,7 +573,7 @@ bool halfWidthKanaText(const char16_t* repaired, std::size_t size, std::size_t l
     if (left < 0x80 && right < 0x80 && (asciiLetter(left) || asciiLetter(right))) return false;
   }
   utf8Pairs = utf8Pairs && run % 2 == 0;
-  if (lost != 0 && (utf8 || kana < lost * kKanaPerLost)) return false;
+  if (lost != 0 && (utf8 || kana < lost || kana < kMinMarkedKana)) return false;
   return kana >= 3 && (utf8 || (mixedRun && !utf8Pairs));
 }
 

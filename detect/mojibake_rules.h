@@ -163,8 +163,13 @@ bool voicedMarksPlaced(const char16_t* text, std::size_t size);
 // (ﾀ..ﾟ), as words of kana do and a row of accented capitals (ÀÁÂÃ) or
 // guillemets around a letter (»ß«) do not. Box drawings read as cp437 or
 // cp850 give half-width katakana too (╔══ as ﾉﾍﾍ): the caller leaves those
-// readings out.
-bool halfWidthKanaText(const char16_t* repaired, std::size_t size, std::size_t lost, bool utf8);
+// readings out. Where a reading of UTF-8 lost characters (U+FFFD), there
+// must be six kana or more, and one for each lost; with `lostCapitals`
+// (cp932 read a byte a character, then UTF-8 read as EUC-JP, which loses
+// the capitals, C3 80..9F, and keeps the symbols, C2 A1..BF) a lost one
+// counts as a capital in its run.
+bool halfWidthKanaText(const char16_t* repaired, std::size_t size, std::size_t lost, bool utf8,
+                       bool lostCapitals = false);
 
 // Whether the half-width katakana `text` holds voiced marks (ﾞ, ﾟ), each
 // right after a kana that takes it, and kMinMarkedKana kana or more: names

@@ -60,6 +60,13 @@ TEST(RepairTest, ChainsAndCleanText) {
        U"\uFF7C\uFF82\u5072\u9673\u7BE0\uFF72,\uFF82\u7BE0\uFF76\uFF82\u5072\uFFFD,\uFF82\u7BE0"
        U"\uFF77\uFF82\u5072\u6556\u7BE0\uFF76\uFF82\u5072\u696A\u7BE0\uFF78",
        U"ｺｰ\uFFFD\uFFFD,ｼﾒｲ,ｶ\uFFFD,ｷﾝｶﾞｸ", "eucjp read as latin1, then utf8 read as cp932", 3},
+      // Half-width katakana of cp932 read as cp1252, then UTF-8 read as
+      // EUC-JP, which loses ﾀ..ﾟ (C3 80..9F) and keeps the rest (C2 B2 as 族).
+      {U"\u65CF\uFFFD\uFFFD\u5C0A\u8896\u8896\u8896\u6751\uFFFD\uFFFD "
+       U"\u65CF\u6751\uFFFD\uFFFD\uFFFD"
+       U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD,\u905C\u905C\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD",
+       U"ｲ\uFFFDｵｵｵｼ\uFFFD ｲｼ\uFFFD\uFFFD,ｽｽ\uFFFD",
+       "cp932 read as cp1252, then utf8 read as eucjp", 5},
       // Beneath UTF-8 read as cp932 undone whole, kanji alone are enough.
       {U"ﾂ個堋静敖氾ｯﾂ用", U"建設費用", "cp932 read as latin1, then utf8 read as cp932", 0},
       // UTF-8 read as EUC-JP, then as cp1252: a line of U+FFFD alone (ï¿½)
