@@ -347,7 +347,12 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
                       (western_turn == Chain::none || after.beyond_ascii != 0);
     const bool lostCapitals = outer == Chain::utf8_as_eucjp && byteReading(inner) &&
                               inner != Chain::eucjp_as_latin1 && leadsBeneath == 0;
-    const bool halfWidth = told && halfWidthKanaText(text, n, d.lost, c.utf8, lostCapitals) &&
+    // Half-width katakana of EUC-JP is two bytes a kana, 8E and the kana's
+    // byte, which no other text holds (8E is a C1 control in Latin-1): as
+    // telling as the bytes of UTF-8.
+    const Original original = originalOf(inner == Chain::none ? outer : inner);
+    const bool telling = c.utf8 || (original == Original::eucjp && d.lost == 0);
+    const bool halfWidth = told && halfWidthKanaText(text, n, d.lost, telling, lostCapitals) &&
                            (!boxes || !drawing(line, size));
     // (Japanese text splits brackets over lines; a line with kana may hold
     // one alone.)
@@ -381,7 +386,6 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     // Half-width katakana from cp932 with its voiced marks in place comes
     // next: read as Latin-1, its bytes are also those of EUC-JP pairs, which
     // give kanji that score well (ｺｽﾞｴ, º½Þ´, as 砂浚).
-    const Original original = originalOf(inner == Chain::none ? outer : inner);
     const bool eucjpKana = halfWidth && !c.jis && original == Original::eucjp;
     const bool cp932Kana =
         halfWidth && !c.jis && original == Original::cp932 && voicedMarksFit(text, n);

@@ -155,9 +155,10 @@ bool runStandsAlone(const char16_t* text, std::size_t size, std::size_t begin, s
   const bool kanjiLast = !(text[end - 1] >= 0x3040 && text[end - 1] <= 0x30FF);
   // So are two or three after a word of one letter (t排婆 from török, N夫核
   // from Nòvèj read as cp437): Japanese puts kanji after a Latin word
-  // (DB設定), seldom after one letter alone.
+  // (DB設定), seldom after one letter alone. (A printf conversion is no
+  // word: %s番号.)
   const bool oneLetter =
-      begin > 0 && asciiLetter(text[begin - 1]) && (begin == 1 || !asciiLetter(text[begin - 2]));
+      begin > 0 && wordLetter(text, begin - 1) && (begin == 1 || !asciiLetter(text[begin - 2]));
   // And two or three kanji that end a word after small letters are its
   // accented last letters (ucra杵郭 from ucraïnès read as cp437).
   bool kanjiOnly = true;

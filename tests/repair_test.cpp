@@ -302,6 +302,13 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"$B$O(B", U"は", "jis without ESC", 0},
       {U"#2$B?)(B", U"#2食", "jis without ESC", 0},
       {U"$B8G(B", nullptr, "", 0},
+      // Nor are they words of one letter before kanji (%s番号), and
+      // half-width katakana of EUC-JP (8E and the kana's byte) is told by
+      // its bytes alone, even in a short name.
+      {U"%s\u00C8\u00D6\u00B9\u00E6: %s%%0A\u00CA\u00DD\u00BB\u00FD\u00BC\u00D4: %s%s",
+       U"%s番号: %s%%0A保持者: %s%s", "eucjp read as latin1", 0},
+      {U"6233,\u008E\u00BC\u008E\u00D9\u008E\u00BC.txt", U"6233,ｼﾙｼ.txt", "eucjp read as latin1",
+       0},
       // printf conversions before Japanese words are no Latin words.
       {U"%li“ú %liŽžŠÔ %li•ª %li•b", U"%li日 %li時間 %li分 %li秒", "cp932 read as cp1252", 0},
       // A line not clear by itself waits for the next line that decides:
