@@ -309,6 +309,10 @@ TEST(RepairTest, ChainsAndCleanText) {
        U"%s番号: %s%%0A保持者: %s%s", "eucjp read as latin1", 0},
       {U"6233,\u008E\u00BC\u008E\u00D9\u008E\u00BC.txt", U"6233,ｼﾙｼ.txt", "eucjp read as latin1",
        0},
+      // C1 controls that cp1252 reads as marks, but two in a row that no
+      // Western text holds (–– and “–): cp932 pairs read as Latin-1.
+      {U"\u0092[\u0096\u0096", U"端末", "cp932 read as latin1", 0},
+      {U"\u0093\u0096\u0093X", U"当店", "cp932 read as latin1", 0},
       // printf conversions before Japanese words are no Latin words.
       {U"%li“ú %liŽžŠÔ %li•ª %li•b", U"%li日 %li時間 %li分 %li秒", "cp932 read as cp1252", 0},
       // A line not clear by itself waits for the next line that decides:
