@@ -377,8 +377,8 @@ bool westernCp1252(const char16_t* line, std::size_t size) {
     if (c > 0xFF) return false;  // not read as Latin-1
     if (c < 0x80 || c > 0x9F) continue;
     const bool before = i == 0 || space(i - 1);  // nothing or a space before it
-    // Two marks in a row are quotes that close (’”, and “” empty), or no
-    // such text (“– is 灯 and �, 葬 is ‘’ only).
+    // Two marks in a row are quotes that close (’”, and “” or ‘’ empty),
+    // or no Western text: a cp932 pair (–– is 96 96, 末 of 端末).
     const bool closing = c == 0x92 || c == 0x94;
     const char16_t previous = i == 0 ? 0 : line[i - 1];
     if (previous >= 0x80 && previous <= 0x9F &&
