@@ -507,6 +507,21 @@ bool nameCharacter(char16_t c) {
          c == u'_';
 }
 
+// Whether the pairs from i on are JIS X 0208 characters up to a `(B` or
+// `(J` at a pair's place.
+bool kanjiStretch(const char16_t* text, std::size_t size, std::size_t i) {
+  for (; i + 1 < size; i += 2) {
+    const char16_t c = text[i];
+    const char16_t next = text[i + 1];
+    if (c == u'(' && (next == u'B' || next == u'J')) return true;
+    if (c < 0x21 || c > 0x7E || next < 0x21 || next > 0x7E ||
+        kJisX0208ToUnicode[(c - 0x21) * kJisSide + (next - 0x21)] == kNoMapping) {
+      return false;
+    }
+  }
+  return false;
+}
+
 Decoded readJisWithoutEsc(const char16_t* text, std::size_t size, char16_t* out) {
   Decoded d;
   long n = 0;
@@ -520,7 +535,9 @@ Decoded readJisWithoutEsc(const char16_t* text, std::size_t size, char16_t* out)
     if (i + 1 < size) {
       const char16_t next = text[i + 1];
       // In kanji mode `$B` and `$@` are ぢ and だ, at a pair's place.
-      if (!kanji && c == u'$' && (next == u'B' || next == u'@')) {
+      // (Where no such stretch follows, `$@` is itself: "$@" of a shell.)
+      if (!kanji && c == u'$' && (next == u'B' || next == u'@') &&
+          kanjiStretch(text, size, i + 2)) {
         kanji = true;
         switched = true;
         i += 2;

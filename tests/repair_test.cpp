@@ -302,6 +302,10 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"$B$O(B", U"は", "jis without ESC", 0},
       {U"#2$B?)(B", U"#2食", "jis without ESC", 0},
       {U"$B8G(B", nullptr, "", 0},
+      // "$@" of a shell, where no kanji follow, is itself.
+      {U"`in WORDS ...;' $B$,B8:_$7$J$$>l9g!\"(B`in \"$@\"' $B$G$\"$k$H8+$J$5$l$^$9!#(B",
+       U"`in WORDS ...;' が存在しない場合、`in \"$@\"' であると見なされます。", "jis without ESC",
+       0},
       // Nor are they words of one letter before kanji (%s番号), and
       // half-width katakana of EUC-JP (8E and the kana's byte) is told by
       // its bytes alone, even in a short name.
