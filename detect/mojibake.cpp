@@ -33,6 +33,10 @@ constexpr std::int64_t kDenseBehind = 5 * kEucjpKanaBonus;
 // EUC-JP keeps little else, and no clean text looks so. Fewer bytes in
 // place then tell the turn.
 constexpr std::int64_t kDenseLoss = 2;
+// Beneath a turn that read UTF-8 exactly, a line with as many U+FFFD as
+// other characters beyond ASCII is UTF-8 read as EUC-JP already: the kanji
+// left there (純, 若 of ソース) are what such a reading keeps, not text.
+constexpr std::int64_t kLossAhead = 1;
 constexpr std::size_t kMinDenseKnown = 1;
 constexpr std::size_t kMinSameTurnKnown = 1;
 constexpr std::size_t kMinStrayTrails = 2;
@@ -330,8 +334,9 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
                        inner == Chain::cp932_as_cp437 || inner == Chain::cp932_as_cp850;
     const bool beneathDense = beneath != nullptr && beneath->replaced != 0 &&
                               beneath->replaced >= beneath->beyond_ascii * kDenseLoss;
-    // A line mostly U+FFFD beneath a Western turn read exactly (denseAhead)
-    // goes ahead of that turn alone, but the bytes of that turn tell
+    // A line with as many U+FFFD as other characters beyond ASCII beneath a
+    // turn that read UTF-8 exactly, Western or cp932 (denseAhead), goes
+    // ahead of that turn alone, but the bytes of that turn tell
     // nothing of the reading as EUC-JP beneath it, which must keep a byte in
     // place (ï¿½ alone is U+FFFD read as cp1252). So does a line that UTF-8
     // read as EUC-JP twice leaves mostly U+FFFD, where U+FFFD beneath the
@@ -342,7 +347,10 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     // a later line that takes the same turns.
     const bool replacedBeneath = inner == Chain::utf8_as_eucjp && beneath != nullptr &&
                                  beneath->replaced >= static_cast<std::int64_t>(lostBeneath) + 1;
-    const bool denseAhead = beneathDense && (outer != Chain::utf8_as_eucjp || replacedBeneath);
+    const bool beneathLossy = beneath != nullptr && beneath->replaced != 0 &&
+                              beneath->replaced >= beneath->beyond_ascii * kLossAhead;
+    const bool denseAhead =
+        outer != Chain::utf8_as_eucjp ? beneathLossy : beneathDense && replacedBeneath;
     const bool told = (!denseAhead || known >= kMinDenseKnown || replacedBeneath) &&
                       (western_turn == Chain::none || after.beyond_ascii != 0);
     const bool lostCapitals = outer == Chain::utf8_as_eucjp && byteReading(inner) &&

@@ -67,6 +67,14 @@ TEST(RepairTest, ChainsAndCleanText) {
        U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD,\u905C\u905C\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD",
        U"ｲ\uFFFDｵｵｵｼ\uFFFD ｲｼ\uFFFD\uFFFD,ｽｽ\uFFFD",
        "cp932 read as cp1252, then utf8 read as eucjp", 5},
+      // UTF-8 read as EUC-JP, then as Latin-1: beneath the Western turn, as
+      // many U+FFFD as kanji (純, 若 of ソース) are what the reading as EUC-JP
+      // kept, not text.
+      {U"(\u00EF\u00BF\u00BD\u00EF\u00BF\u00BD\u00E7\u00B4\u0094\u00EF\u00BF\u00BD\u00E8\u008B"
+       U"\u00A5\u00EF\u00BF\u00BD\u00E9\u00B4\u00BB\u00EF\u00BF\u00BD\u00E6\u00BD\u009F\u00EF\u00BF"
+       U"\u00BD\u00E8\u008B\u00A5\u00EF\u00BF\u00BD\u00EF\u00BF\u00BD)",
+       U"(\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD)", "utf8 read as eucjp, then utf8 read as latin1",
+       6},
       // Beneath UTF-8 read as cp932 undone whole, kanji alone are enough.
       {U"ﾂ個堋静敖氾ｯﾂ用", U"建設費用", "cp932 read as latin1, then utf8 read as cp932", 0},
       // UTF-8 read as EUC-JP, then as cp1252: a line of U+FFFD alone (ï¿½)
