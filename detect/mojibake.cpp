@@ -370,7 +370,10 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     const bool controls = told && !clear && !halfWidth &&
                           (!western_utf8 || (westernFirst && western_turn == Chain::none)) &&
                           explainsControls(before, after, c);
-    const bool dense = !clear && !halfWidth && !controls && beneathDense &&
+    // (UTF-8 read as EUC-JP alone: as many U+FFFD as other characters
+    // beyond ASCII will do, kLossAhead.)
+    const bool dense = !clear && !halfWidth && !controls &&
+                       (inner == Chain::none ? beneathLossy : beneathDense) &&
                        known >= kMinDenseKnown && clearlyBetter(before, after, c, true);
     if (!clear && !halfWidth && !controls && !dense) {
       // Not clear by itself, but a later line repaired with these turns

@@ -75,6 +75,11 @@ TEST(RepairTest, ChainsAndCleanText) {
        U"\u00BD\u00E8\u008B\u00A5\u00EF\u00BF\u00BD\u00EF\u00BF\u00BD)",
        U"(\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD)", "utf8 read as eucjp, then utf8 read as latin1",
        6},
+      // UTF-8 read as EUC-JP alone, as many U+FFFD as other characters: 年
+      // (E5 B9 B4) as 綛 (E5 B9) and U+FFFD; a common kanji beside U+FFFD
+      // stays.
+      {U"  %Y   綛\uFFFD", U"  %Y   \uFFFD", "utf8 read as eucjp", 1},
+      {U"年\uFFFD", nullptr, "", 0},
       // Beneath UTF-8 read as cp932 undone whole, kanji alone are enough.
       {U"ﾂ個堋静敖氾ｯﾂ用", U"建設費用", "cp932 read as latin1, then utf8 read as cp932", 0},
       // UTF-8 read as EUC-JP, then as cp1252: a line of U+FFFD alone (ï¿½)
