@@ -35,7 +35,9 @@ constexpr std::int64_t kDenseBehind = 5 * kEucjpKanaBonus;
 constexpr std::int64_t kDenseLoss = 2;
 // Beneath a turn that read UTF-8 exactly, a line with as many U+FFFD as
 // other characters beyond ASCII is UTF-8 read as EUC-JP already: the kanji
-// left there (純, 若 of ソース) are what such a reading keeps, not text.
+// left there (純, 若 of ソース) are what such a reading keeps, not text. The
+// same share, in place of kDenseLoss, takes UTF-8 read as EUC-JP alone by
+// the rule of few bytes in place (綛 and U+FFFD for 年, E5 B9 B4).
 constexpr std::int64_t kLossAhead = 1;
 constexpr std::size_t kMinDenseKnown = 1;
 constexpr std::size_t kMinSameTurnKnown = 1;
