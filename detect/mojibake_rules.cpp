@@ -67,7 +67,9 @@ constexpr int kNotFromEucjp = 2;
 // Japanese text (western false) or of Latin-1 or cp1252 text holds there.
 bool notAfterContinuation(int b, bool western) {
   if (b < 0xC0) return false;
-  if (western) return b != 0xC2 && b != 0xC3 && b != 0xC5 && b != 0xC6 && b != 0xCB && b != 0xE2;
+  if (western) {
+    return !((b >= 0xC2 && b <= 0xC6) || b == 0xCB || b == 0xCE || b == 0xCF || b == 0xE2);
+  }
   return b <= 0xE1 || b >= 0xF0;
 }
 
@@ -265,7 +267,12 @@ namespace {
 // text beneath may give them (cp932 read as Latin-1, in UTF-8).
 std::int64_t damagedShare(const Candidate& c) {
   if (japaneseBeneath(c)) return kDamagedShare;
-  const bool western = c.inner == Chain::utf8_as_cp1252 || c.inner == Chain::utf8_as_latin1;
+  // (Beneath a reading of cp932 or EUC-JP a byte a character, the UTF-8 is
+  // of those Western characters too.)
+  const bool western = c.inner == Chain::utf8_as_cp1252 || c.inner == Chain::utf8_as_latin1 ||
+                       c.inner == Chain::cp932_as_cp1252 || c.inner == Chain::cp932_as_latin1 ||
+                       c.inner == Chain::cp932_as_cp437 || c.inner == Chain::cp932_as_cp850 ||
+                       c.inner == Chain::eucjp_as_latin1;
   return western && readsUtf8InPairs(c.outer) ? kDamagedShareBeneathWestern : 0;
 }
 

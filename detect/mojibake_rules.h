@@ -47,8 +47,9 @@ struct Weighed {
   // Kana whose code's byte after the continuation byte of UTF-8 is one
   // that the UTF-8 beneath never holds there, read as cp932 (hiragana) or
   // as EUC-JP (hiragana and katakana): beneath Japanese text a lead of two
-  // bytes or of four (C0..E1, F0..), beneath Latin-1 or cp1252 text any
-  // lead but those of its letters (C2, C3, C5, C6, CB, E2).
+  // bytes or of four (C0..E1, F0..), beneath Western text (Latin-1, cp1252,
+  // cp437, cp850) any lead but those of its characters (C2..C6, CB, CE, CF,
+  // E2).
   std::int64_t kana_not_utf8[2][2] = {};  // [EUC-JP][Western]
   bool text = false;
 };

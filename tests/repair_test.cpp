@@ -368,6 +368,9 @@ TEST(RepairTest, ChainsAndCleanText) {
       // beneath gives (パ, ト as EUC-JP; の, る as cp932 beneath a Western
       // turn) are the text itself.
       {U"Unicode \uFFFD\uFFFD\uFFFDパ\uFFFD\uFFFDット\uFFFD\uFFFD\uFFFD", nullptr, "", 0},
+      {U"\uFFFD\uFFFDビ\uFFFD\uFFFDで\uFFFDgzip\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDト\uFFFD\uFFFD"
+       U"\uFFFDま\uFFFD\uFFFD",
+       nullptr, "", 0},
       {U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD解決\uFFFD\uFFFDす\uFFFD\uFFFD\uFFFDの"
        U"\uFFFD\uFFFDグ\uFFFD\uFFFD\uFFFDある\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD.txt",
        nullptr, "", 0},
