@@ -508,17 +508,23 @@ bool nameCharacter(char16_t c) {
 }
 
 // Whether the pairs from i on are JIS X 0208 characters up to a `(B` or
-// `(J` at a pair's place.
-bool kanjiStretch(const char16_t* text, std::size_t size, std::size_t i) {
+// `(J` at a pair's place. `failed[parity]` is where the last such stretch
+// of pairs at that parity of i ended without one: a stretch that begins
+// before it ends there too, and is not read again (a line of `$B$B…` stays
+// linear).
+bool kanjiStretch(const char16_t* text, std::size_t size, std::size_t i, std::size_t failed[2]) {
+  std::size_t& end = failed[i % 2];
+  if (i < end) return false;
   for (; i + 1 < size; i += 2) {
     const char16_t c = text[i];
     const char16_t next = text[i + 1];
     if (c == u'(' && (next == u'B' || next == u'J')) return true;
     if (c < 0x21 || c > 0x7E || next < 0x21 || next > 0x7E ||
         kJisX0208ToUnicode[(c - 0x21) * kJisSide + (next - 0x21)] == kNoMapping) {
-      return false;
+      break;
     }
   }
+  end = i;
   return false;
 }
 
@@ -529,6 +535,7 @@ Decoded readJisWithoutEsc(const char16_t* text, std::size_t size, char16_t* out)
   bool switched = false;
   bool framed = true;
   bool named = true;  // the stretch so far could be a variable's name
+  std::size_t failed[2] = {0, 0};
   for (std::size_t i = 0; i < size;) {
     const char16_t c = text[i];
     if (c >= 0x80) return {};
@@ -537,7 +544,7 @@ Decoded readJisWithoutEsc(const char16_t* text, std::size_t size, char16_t* out)
       // In kanji mode `$B` and `$@` are ぢ and だ, at a pair's place.
       // (Where no such stretch follows, `$@` is itself: "$@" of a shell.)
       if (!kanji && c == u'$' && (next == u'B' || next == u'@') &&
-          kanjiStretch(text, size, i + 2)) {
+          kanjiStretch(text, size, i + 2, failed)) {
         kanji = true;
         switched = true;
         i += 2;
