@@ -86,15 +86,6 @@ bool yenBeneath(Chain outer) {
   return outer == Chain::eucjp_as_latin1;
 }
 
-// Whether the turn read a Japanese code a byte a character, as Western
-// letters: most of them two bytes each in UTF-8 (but the box drawing of
-// cp437 and cp850, and the signs of cp1252).
-bool byteReading(Chain inner) {
-  return inner == Chain::cp932_as_cp1252 || inner == Chain::cp932_as_latin1 ||
-         inner == Chain::eucjp_as_latin1 || inner == Chain::cp932_as_cp437 ||
-         inner == Chain::cp932_as_cp850;
-}
-
 // The turn before `outer` undone over what undoing `outer` gave (`once`, n
 // units in scratch.first) into scratch.second. UTF-8 read as EUC-JP loses
 // one to three bytes of each character (E2 80 93 of –, C3 A0 of à), so

@@ -255,6 +255,12 @@ bool loneHalfWidth(const Weighed& repaired) {
 
 }  // namespace
 
+bool byteReading(Chain inner) {
+  return inner == Chain::cp932_as_cp1252 || inner == Chain::cp932_as_latin1 ||
+         inner == Chain::eucjp_as_latin1 || inner == Chain::cp932_as_cp437 ||
+         inner == Chain::cp932_as_cp850;
+}
+
 bool japaneseBeneath(const Candidate& c) {
   return readsUtf8InPairs(c.outer) && (c.inner == Chain::none || readsUtf8InPairs(c.inner));
 }
@@ -269,10 +275,8 @@ std::int64_t damagedShare(const Candidate& c) {
   if (japaneseBeneath(c)) return kDamagedShare;
   // (Beneath a reading of cp932 or EUC-JP a byte a character, the UTF-8 is
   // of those Western characters too.)
-  const bool western = c.inner == Chain::utf8_as_cp1252 || c.inner == Chain::utf8_as_latin1 ||
-                       c.inner == Chain::cp932_as_cp1252 || c.inner == Chain::cp932_as_latin1 ||
-                       c.inner == Chain::cp932_as_cp437 || c.inner == Chain::cp932_as_cp850 ||
-                       c.inner == Chain::eucjp_as_latin1;
+  const bool western =
+      c.inner == Chain::utf8_as_cp1252 || c.inner == Chain::utf8_as_latin1 || byteReading(c.inner);
   return western && readsUtf8InPairs(c.outer) ? kDamagedShareBeneathWestern : 0;
 }
 

@@ -84,6 +84,11 @@ Weighed weigh(const char16_t* text, std::size_t size);
 // turn (and no Western one, whose UTF-8 holds the leads of Latin letters).
 bool japaneseBeneath(const Candidate& c);
 
+// Whether the turn read a Japanese code a byte a character, as Western
+// letters: most of them two bytes each in UTF-8 (but the box drawing of
+// cp437 and cp850, and the signs of cp1252).
+bool byteReading(Chain inner);
+
 // Whether `repaired` reads clearly better as Japanese text than `line`
 // does. The figures were chosen on the corpus of tools/mojibake_eval.py.
 // With `dense`, the rule of few bytes in place for a line that is mostly
@@ -164,11 +169,12 @@ bool voicedMarksPlaced(const char16_t* text, std::size_t size);
 // (ﾀ..ﾟ), as words of kana do and a row of accented capitals (ÀÁÂÃ) or
 // guillemets around a letter (»ß«) do not. Box drawings read as cp437 or
 // cp850 give half-width katakana too (╔══ as ﾉﾍﾍ): the caller leaves those
-// readings out. Where a reading of UTF-8 lost characters (U+FFFD), there
-// must be six kana or more, and one for each lost; with `lostCapitals`
-// (cp932 read a byte a character, then UTF-8 read as EUC-JP, which loses
-// the capitals, C3 80..9F, and keeps the symbols, C2 A1..BF) a lost one
-// counts as a capital in its run.
+// readings out. (`utf8` says that the bytes tell by themselves: UTF-8, or
+// EUC-JP's two bytes a kana, 8E and the kana's.) Where a reading of UTF-8
+// lost characters (U+FFFD), there must be six kana or more, and one for
+// each lost; with `lostCapitals` (cp932 read a byte a character, then UTF-8
+// read as EUC-JP, which loses the capitals, C3 80..9F, and keeps the
+// symbols, C2 A1..BF) a lost one counts as a capital in its run.
 bool halfWidthKanaText(const char16_t* repaired, std::size_t size, std::size_t lost, bool utf8,
                        bool lostCapitals = false);
 
