@@ -7,6 +7,7 @@
 #include "detect/kanji_grades.h"
 #include "detect/scored_detection.h"
 #include "japanese/flat_tables.h"
+#include "japanese/shift_jis.h"
 
 namespace mek::mojibake {
 namespace {
@@ -217,6 +218,13 @@ Weighed weigh(const char16_t* text, std::size_t size) {
     if (kanji(c)) {
       ++w.kanji;
       w.common += kanjiGrade(c);
+      const std::uint16_t code = kUnicodeToCp932Code[c];
+      const unsigned lead = code >> 8;
+      const unsigned trail = code & 0xFF;
+      if (lead >= 0xE3 && lead <= 0xE9 && trail >= 0x80 && trail <= 0xBF) ++w.utf8_leads;
+      if (lead >= 0x81 && lead <= 0x9F && ((trail >= 0xE3 && trail <= 0xE9) || trail == 0xEF)) {
+        ++w.utf8_straddles;
+      }
     }
     if (characterWeight(c) < kJapaneseWeight) continue;
     ++w.japanese;
@@ -251,6 +259,19 @@ bool readsUtf8InPairs(Chain chain) {
 bool loneHalfWidth(const Weighed& repaired) {
   return repaired.lone_half_width >= kMinLoneHalfWidth &&
          repaired.lone_half_width * kLoneHalfWidthShare >= repaired.beyond_ascii;
+}
+
+// Whether a line too short for kMinKnown is UTF-8 read as cp932 alone all
+// the same: read so, each character of Japanese text gives a level-2 kanji
+// of its first two bytes (utf8_leads), then its last byte with the next
+// lead as a kanji (utf8_straddles), as a half-width katakana or as U+FFFD
+// (寅吉 as 蟇�蜷�). A line of nothing else beyond ASCII, with one U+FFFD
+// or more but no more than such first kanji, is no Japanese text a reader
+// damaged: that keeps common kanji and kana beside its U+FFFD.
+bool shortUtf8AsCp932(const Weighed& line, const Candidate& c) {
+  return c.outer == Chain::utf8_as_cp932 && c.inner == Chain::none && line.replaced != 0 &&
+         line.replaced <= line.utf8_leads && line.utf8_leads + line.utf8_straddles == line.kanji &&
+         line.kanji + line.half_width == line.beyond_ascii;
 }
 
 }  // namespace
@@ -293,7 +314,7 @@ bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate
   // it, and what came through whole beyond ASCII must be mostly Japanese.
   // (Through EUC-JP most characters are lost; what is left may be ASCII.)
   if (c.lost != 0 && c.utf8_lost) {
-    if (!dense && c.known < kMinKnown) return false;
+    if (!dense && c.known < kMinKnown && !shortUtf8AsCp932(line, c)) return false;
     // Read as cp932 or EUC-JP, UTF-8 of Japanese text gives none of the
     // commonest hiragana (kanaBeyondUtf8): a line of U+FFFD that holds them
     // is a Japanese line a reader damaged before, whose bytes fall into

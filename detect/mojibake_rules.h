@@ -40,6 +40,12 @@ struct Weighed {
   std::int64_t replaced = 0;   // U+FFFD
   std::int64_t long_runs = 0;  // runs of two characters or more beyond ASCII
   std::int64_t common = 0;     // the kanji's kanjiGrade, summed
+  // Kanji whose cp932 code is the first two bytes of a character of
+  // Japanese text in UTF-8 (lead E3..E9, trail 80..BF: 縺, 蟇).
+  std::int64_t utf8_leads = 0;
+  // Kanji whose cp932 code is the last byte of such a character and the
+  // first of the next (画, 89 E6).
+  std::int64_t utf8_straddles = 0;
   // Hiragana that UTF-8 of Japanese text read as cp932 or EUC-JP never
   // gives, and kana that no UTF-8 below U+10000 read as EUC-JP gives.
   std::int64_t kana_not_japanese = 0;

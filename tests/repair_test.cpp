@@ -25,6 +25,13 @@ TEST(RepairTest, ChainsAndCleanText) {
       // A reader that lost EF alone, the lead of the full-width forms, and
       // read the bytes after it as half-width katakana (Ｄ as U+FFFD ｼ､).
       {U"縺薙ｓ縺ｫ縺｡縺ｯ\uFFFD\uFF7C\uFF64", U"こんにちは\uFF24", "utf8 read as cp932", 0},
+      // Short texts: each character's first two bytes as a rare kanji,
+      // its last with the next lead as a kanji, or lost (寅吉, この). A
+      // rare kanji alone, or common ones beside U+FFFD, are text.
+      {U"蟇\uFFFD蜷\uFFFD", U"\uFFFD\uFFFD", "utf8 read as cp932", 2},
+      {U"縺薙\uFFFDｮ.txt", U"こ\uFFFD.txt", "utf8 read as cp932", 1},
+      {U"蟇", U"蟇", "", 0},
+      {U"日本\uFFFD", U"日本\uFFFD", "", 0},
       {U"‚±‚ñ‚É‚¿‚Í", U"こんにちは", "cp932 read as cp1252", 0},
       {U"¤³¤ó¤Ë¤Á¤Ï", U"こんにちは", "eucjp read as latin1", 0},
       {U"ã\u0081“ã‚“ã\u0081«ã\u0081¡ã\u0081¯", U"こんにちは", "utf8 read as cp1252", 0},
@@ -391,19 +398,19 @@ TEST(RepairTest, ChainsAndCleanText) {
 }
 
 // A line that waits is decided by the next line that decides: here a date
-// whose one kanji lost a byte, taken back (with U+FFFD) by the repaired line
-// after it, and the same line left as it stands when more lines than the
-// look ahead holds come between.
+// whose kanji lost a byte and a character after it more, taken back (with
+// U+FFFD) by the repaired line after it, and the same line left as it
+// stands when more lines than the look ahead holds come between.
 TEST(RepairTest, WaitingLines) {
-  const std::u32string date = U".\\\" Date: 25 1 譛\uFFFD 2023\n";
+  const std::u32string date = U".\\\" Date: 25 1 譛\uFFFD 2023 \uFFFD\n";
   const std::u32string mojibake = U"縺薙ｓ縺ｫ縺｡縺ｯ";
   std::u32string between;
   for (int i = 0; i < 47; ++i) between += U".PP\n";
   Repaired done = repair(date + between + mojibake);
   ASSERT_EQ(done.repairs.size(), 2u);
   EXPECT_EQ(done.repairs[0].line, 1u);
-  EXPECT_EQ(done.repairs[0].lost, 1u);
-  EXPECT_TRUE(done.text == U".\\\" Date: 25 1 \uFFFD 2023\n" + between + U"こんにちは");
+  EXPECT_EQ(done.repairs[0].lost, 2u);
+  EXPECT_TRUE(done.text == U".\\\" Date: 25 1 \uFFFD 2023 \uFFFD\n" + between + U"こんにちは");
   done = repair(date + between + U".PP\n.PP\n" + mojibake);
   ASSERT_EQ(done.repairs.size(), 1u);
   EXPECT_EQ(done.repairs[0].line, 51u);
