@@ -169,9 +169,15 @@ bool runStandsAlone(const char16_t* text, std::size_t size, std::size_t begin, s
   const bool smallBefore = begin > 1 && text[begin - 1] >= u'a' && text[begin - 1] <= u'z' &&
                            text[begin - 2] >= u'a' && text[begin - 2] <= u'z' && left;
   const bool wordEnd = end == size || !asciiLetter(text[end]);
+  // So do two or three that end in kanji and end a word of a capital and a
+  // small letter (Ksビヌ覧 from Ksârâkùù read as cp437): Japanese puts
+  // kanji after such a word seldom, after an abbreviation (DB設定) often.
+  const bool capitalSmall = begin >= 2 && text[begin - 1] >= u'a' && text[begin - 1] <= u'z' &&
+                            text[begin - 2] >= u'A' && text[begin - 2] <= u'Z' &&
+                            (begin == 2 || !asciiLetter(text[begin - 3]));
   return (end - begin == 1 && (left || right)) || (left && right) ||
          (wordStart && smallAfter && kanjiLast) || oneLetter ||
-         (smallBefore && wordEnd && kanjiOnly);
+         (smallBefore && wordEnd && kanjiOnly) || (capitalSmall && wordEnd && kanjiLast);
 }
 
 }  // namespace

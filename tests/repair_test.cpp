@@ -125,12 +125,13 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"l'État d'Érythrée, größer, für, Zusammenstößen", nullptr, "", 0},
       // Words with accents read as cp437 pairs give CJK symbols alone
       // (b【〔), brackets that do not pair (芭〉), kanji after one letter
-      // (t排婆), kanji that end or begin a word (ucra杵郭, 罵〟lendirilebilir)
-      // or kanji each a word (系).
+      // (t排婆), kanji that end or begin a word (ucra杵郭, 罵〟lendirilebilir,
+      // Ksビヌ覧) or kanji each a word (系).
       {U"Kitan büyük alfabe", nullptr, "", 0},
       {U"\\fIasgari_ömür\\fR] [\\fB-x \\fR\\fIazami_ömür\\fR]", nullptr, "", 0},
       {U"török", nullptr, "", 0},
       {U"ucraïnès Nòvèj Kene-ölçülendirilebilir", nullptr, "", 0},
+      {U"Ksârâkùù", nullptr, "", 0},
       // UTF-8 of other scripts read as cp1252 stays too (Ð°Ð¼ for ам),
       // though two EUC-JP kanji read as Latin-1 read as two Greek letters
       // in UTF-8 (Î¾Î¾ for 両両, ξξ); so do × (Ã\x97) and Þæt.
