@@ -642,11 +642,20 @@ bool drawing(const char16_t* line, std::size_t size) {
   static constexpr std::u16string_view kLeftEnds = u"┌└├╒╓╔╘╙╚╞╟╠";
   static constexpr std::u16string_view kRightEnds = u"┐┘┤╕╖╗╛╜╝╡╢╣";
   static constexpr std::u16string_view kAcross = u"─═┬┴┼╤╥╦╧╨╩╪╫╬";
+  // A drawing's pieces join with lines of one kind, single or double
+  // (┌──┐, ╔═╦═╗); half-width katakana read so mix them (┌┬╛ of ﾂｾﾞ).
+  static constexpr std::u16string_view kDouble = u"═╒╔╘╚╞╠╕╗╛╝╡╣╤╦╧╩╪╬";
+  const auto doubled = [](char16_t c) { return kDouble.find(c) != std::u16string_view::npos; };
   for (std::size_t i = 0; i < size; ++i) {
     if (kLeftEnds.find(line[i]) == std::u16string_view::npos) continue;
+    const bool kind = doubled(line[i]);
     std::size_t k = i + 1;
-    while (k < size && kAcross.find(line[k]) != std::u16string_view::npos) ++k;
-    if (k > i + 1 && k < size && kRightEnds.find(line[k]) != std::u16string_view::npos) {
+    while (k < size && kAcross.find(line[k]) != std::u16string_view::npos &&
+           doubled(line[k]) == kind) {
+      ++k;
+    }
+    if (k > i + 1 && k < size && kRightEnds.find(line[k]) != std::u16string_view::npos &&
+        doubled(line[k]) == kind) {
       return true;
     }
   }

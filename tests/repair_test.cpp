@@ -117,6 +117,8 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"7209,ï½²ï¾\u0084ï½ºï½µ", U"7209,ｲﾄｺｵ", "utf8 read as latin1", 0},
       {U"7209,\u008e²\u008eÄ\u008eº\u008eµ", U"7209,ｲﾄｺｵ", "eucjp read as latin1", 0},
       {U"7209,▓─║╡ ▓╝┬╠▐┬", U"7209,ｲﾄｺｵ ｲｼﾂﾌﾞﾂ", "cp932 read as cp437", 0},
+      // Box pieces that join single and double lines are no drawing (╙╨╕).
+      {U"6740,▓»─╪│╤ ╙╨╕┴¼", U"6740,ｲｯﾄﾘｳﾑ ﾓﾐｸﾁｬ", "cp932 read as cp437", 0},
       {U"  ╔══════════╗\n  ├── tox.ini", nullptr, "", 0},
       {U"╚══╩══╝.txt", nullptr, "", 0},
       {U"German (Bone, »ß« unten), ÀÁÂÃÄÅ ÈÉÊË", nullptr, "", 0},
