@@ -31,6 +31,8 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"蟇\uFFFD蜷\uFFFD", U"\uFFFD\uFFFD", "utf8 read as cp932", 2},
       {U"縺薙\uFFFDｮ.txt", U"こ\uFFFD.txt", "utf8 read as cp932", 1},
       {U"蟇", U"蟇", "", 0},
+      {U"窶堙\uFFFD.txt", U"\uFFFD.txt", "cp932 read as cp1252, then utf8 read as cp932", 1},
+      {U"食\uFFFDﾃ", U"食\uFFFDﾃ", "", 0},
       {U"日本\uFFFD", U"日本\uFFFD", "", 0},
       {U"‚±‚ñ‚É‚¿‚Í", U"こんにちは", "cp932 read as cp1252", 0},
       {U"¤³¤ó¤Ë¤Á¤Ï", U"こんにちは", "eucjp read as latin1", 0},
