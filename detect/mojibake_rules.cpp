@@ -656,7 +656,7 @@ bool drawing(const char16_t* line, std::size_t size) {
   static constexpr std::u16string_view kRightEnds = u"┐┘┤╕╖╗╛╜╝╡╢╣";
   static constexpr std::u16string_view kAcross = u"─═┬┴┼╤╥╦╧╨╩╪╫╬";
   // A drawing's pieces join with lines of one kind, single or double
-  // (┌──┐, ╔═╦═╗); half-width katakana read so mix them (┌┬╛ of ﾂｾﾞ).
+  // (┌──┐, ╔═╦═╗); half-width katakana read so mix them (┌┬╛ of ﾚﾂｾ).
   static constexpr std::u16string_view kDouble = u"═╒╔╘╚╞╠╕╗╛╝╡╣╤╦╧╩╪╬";
   const auto doubled = [](char16_t c) { return kDouble.find(c) != std::u16string_view::npos; };
   for (std::size_t i = 0; i < size; ++i) {
