@@ -230,7 +230,7 @@ Weighed weigh(const char16_t* text, std::size_t size) {
       const unsigned trail = code & 0xFF;
       if (lead >= 0xE3 && lead <= 0xE9 && trail >= 0x80 && trail <= 0xBF) ++w.utf8_leads;
       if (lead == 0xE2 && trail >= 0x80 && trail <= 0xBF) ++w.western_leads;
-      if ((lead >= 0x81 && lead <= 0x9F) || lead == 0xE2) ++w.western_straddles;
+      if ((lead >= 0x81 && lead <= 0x9F) || lead == 0xE2) ++w.western_kanji;
       if (lead >= 0x81 && lead <= 0x9F && ((trail >= 0xE3 && trail <= 0xE9) || trail == 0xEF)) {
         ++w.utf8_straddles;
       }
@@ -281,16 +281,17 @@ bool loneHalfWidth(const Weighed& repaired) {
 // C2..C5 (Ì as C3 8C, ﾃ), and the byte after its last is ASCII or such a
 // lead: every kanji leads with E2 or 81..9F (窶堙� of の as ‚Ì).
 bool shortUtf8AsCp932(const Weighed& line, const Candidate& c) {
+  if (c.outer != Chain::utf8_as_cp932 || line.replaced == 0 ||
+      line.kanji + line.half_width != line.beyond_ascii) {
+    return false;
+  }
+  if (c.inner == Chain::none) {
+    return line.replaced <= line.utf8_leads && line.utf8_leads + line.utf8_straddles == line.kanji;
+  }
   const bool western =
       c.inner == Chain::utf8_as_cp1252 || c.inner == Chain::utf8_as_latin1 || byteReading(c.inner);
-  if (c.outer == Chain::utf8_as_cp932 && western) {
-    return line.replaced != 0 && line.kanji != 0 && line.replaced <= line.western_leads &&
-           line.western_straddles == line.kanji &&
-           line.kanji + line.half_width == line.beyond_ascii;
-  }
-  return c.outer == Chain::utf8_as_cp932 && c.inner == Chain::none && line.replaced != 0 &&
-         line.replaced <= line.utf8_leads && line.utf8_leads + line.utf8_straddles == line.kanji &&
-         line.kanji + line.half_width == line.beyond_ascii;
+  return western && line.kanji != 0 && line.replaced <= line.western_leads &&
+         line.western_kanji == line.kanji;
 }
 
 }  // namespace

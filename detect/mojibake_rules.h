@@ -50,7 +50,7 @@ struct Weighed {
   // byte after it (窶) and half-width katakana of C2..C5 (ﾂ..ﾅ), the first
   // bytes of its characters; kanji that lead with E2 or 81..9F.
   std::int64_t western_leads = 0;
-  std::int64_t western_straddles = 0;
+  std::int64_t western_kanji = 0;
   // Hiragana that UTF-8 of Japanese text read as cp932 or EUC-JP never
   // gives, and kana that no UTF-8 below U+10000 read as EUC-JP gives.
   std::int64_t kana_not_japanese = 0;
