@@ -389,19 +389,21 @@ bool cp932PairAt(const std::uint16_t* bytes, std::size_t size, std::size_t i) {
 // two bytes, as Japanese characters are: one U+FFFD for each pair; an odd
 // one out is a lead byte that takes the byte after it along when that is a
 // trail byte (from `trail_first` up, 7F aside); but as `runs` says for
-// runs that count no bytes, where an ASCII byte so taken counts as known.
+// runs that count no bytes (one U+FFFD), where an ASCII byte so taken
+// counts as known.
 // Moves i past them.
 void losePairs(const std::uint16_t* bytes, std::size_t size, std::size_t& i,
                std::uint8_t trail_first, char16_t* out, long& n, Decoded& d, LostRun runs) {
   std::size_t run = 0;
   while (i < size && lost(bytes[i])) ++run, ++i;
-  for (std::size_t k = 0; k < (run + 1) / 2; ++k) out[n++] = 0xFFFD;
-  d.lost += (run + 1) / 2;
+  const std::size_t chars = runs == LostRun::counted ? (run + 1) / 2 : 1;
+  for (std::size_t k = 0; k < chars; ++k) out[n++] = 0xFFFD;
+  d.lost += chars;
   if (i >= size || byteOf(bytes[i]) < trail_first || byteOf(bytes[i]) == 0x7F) return;
   const bool ascii = byteOf(bytes[i]) < 0x80;
   bool takes = run % 2 == 1;
   if (runs == LostRun::any || (runs == LostRun::ascii && ascii)) {
-    takes = ascii || !cp932PairAt(bytes, size, i);
+    takes = ascii || byteOf(bytes[i]) >= 0xE0 || !cp932PairAt(bytes, size, i);
     d.known += ascii;
   }
   if (takes) ++i;

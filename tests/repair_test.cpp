@@ -74,8 +74,7 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"\u65CF\uFFFD\uFFFD\u5C0A\u8896\u8896\u8896\u6751\uFFFD\uFFFD "
        U"\u65CF\u6751\uFFFD\uFFFD\uFFFD"
        U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD,\u905C\u905C\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD",
-       U"ｲ\uFFFDｵｵｵｼ\uFFFD ｲｼ\uFFFD\uFFFD,ｽｽ\uFFFD",
-       "cp932 read as cp1252, then utf8 read as eucjp", 5},
+       U"ｲ\uFFFDｵｵｵｼ\uFFFD ｲｼ\uFFFD,ｽｽ\uFFFD", "cp932 read as cp1252, then utf8 read as eucjp", 4},
       // UTF-8 read as EUC-JP, then as Latin-1: beneath the Western turn, as
       // many U+FFFD as kanji (純, 若 of ソース) are what the reading as EUC-JP
       // kept, not text.
@@ -223,17 +222,17 @@ TEST(RepairTest, ChainsAndCleanText) {
        U"\u8FBF\n.SH \uFFFD\uFFFD\uFFFD\u6751\uFFFD\uFFFD\uFFFDO\n.SH "
        U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u8CBC\u901F",
        U".TH X \uFFFD\uFFFD\uFFFD\nhostname \\- "
-       U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u793A\uFFFD"
+       U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u793A\uFFFD"
        U"\uFFFD\uFFFD\uFFFD\n.SH \uFFFD\uFFFD\n.SH \uFFFD式",
-       "cp932 read as cp1252, then utf8 read as eucjp", 20},
+       "cp932 read as cp1252, then utf8 read as eucjp", 19},
       // ASCII alone between lost characters is no UTF-8 that lost them, but
       // cp932 that lost its lead bytes (マニュアルページ as }, j, A, y, [,
       // W): not UTF-8 read as EUC-JP twice.
       {U"aclocal 1.16.5 \uFFFD\uFFFD\u7AEF\uFFFD\uFFFD\uFFFD\u4FD7\uFFFD\uFFFD\uFFFD\uFFFD"
        U"\uFFFD\uFFFD\uFFFD}\uFFFD\uFFFDj\uFFFD\uFFFD\uFFFD\uFFFD\u03B6\uFFFDA\uFFFD\uFFFD\uFFFD"
        U"\uFFFD\u7A3F\uFFFDy\uFFFD\uFFFD[\uFFFD\uFFFDW",
-       U"aclocal 1.16.5 \uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD",
-       "cp932 read as cp1252, then utf8 read as eucjp", 10},
+       U"aclocal 1.16.5 \uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD",
+       "cp932 read as cp1252, then utf8 read as eucjp", 8},
       // Read as cp850, the lost letters are two bytes each, as through
       // Latin-1 (説明: 明).
       {U"APT "
@@ -259,14 +258,21 @@ TEST(RepairTest, ChainsAndCleanText) {
        U"\uFFFD\uFFFD\u8FBF\nenv \\- \uFFFD\uFFFDv\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDO\uFFFD\uFFFD"
        U"\uFFFD\uFFFD\u6848\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u4E39\u8CBC\uFFFD\uFFFD\uFFFD"
        U"\uFFFDs\uFFFD\uFFFD\uFFFD\u63C3\uFFFD\uFFFD\uFFFD\u8FBF",
-       U"env \\- "
-       U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"
-       U"\uFFFD\uFFFD\uFFFD\nenv \\- \uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD",
-       "cp932 read as cp1252, then utf8 read as eucjp", 27},
+       U"env \\- \uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\n"
+       U"env \\- \uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD",
+       "cp932 read as cp1252, then utf8 read as eucjp", 17},
       // Such bytes alone tell the turns (ユーザーコマンド).
       {U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD[\uFFFD\uFFFDU\uFFFD\uFFFD[\uFFFD\uFFFDR\uFFFD\uFFFD}"
        U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDh",
        U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD", "cp932 read as cp1252, then utf8 read as eucjp", 6},
+      // A byte of E0..FC right after lost ones is the trail of a lost lead
+      // (り, 82 E8, as U+FFFD and 竪), not a lead of a rare kanji with the
+      // byte after it (E8 8E, 闔): 割り算 keeps 算, 8E 5A.
+      {U"ARG1 \uFFFD\uFFFD\uFFFD\uFFFD\uFFFD ARG2 "
+       U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u8131"
+       U"\uFFFD\uFFFD\uFFFD\u8FBF\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u7AEA\u8CBCZ",
+       U"ARG1 \uFFFD ARG2 \uFFFD\uFFFD\uFFFD算", "cp932 read as cp1252, then utf8 read as eucjp",
+       4},
       // EUC-JP read as Latin-1, then UTF-8 read as cp932 (阻隔): not one
       // half-width katakana of cp932 read as cp1252 (ｳ) among U+FFFD.
       {U"\uFF83\uFFFD\uFF83\u4EF0\uFF73\uFF83\uFFFD", U"\uFFFD\uFFFD",
@@ -285,8 +291,7 @@ TEST(RepairTest, ChainsAndCleanText) {
       // are gone (ã..é come through whole): cp932 read as cp1252 (平均負荷).
       {U"load average\t\uFFFD\uFFFD\uFFFD\u905C\uFFFD\uFFFD\u7532\uFFFD\uFFFD\uFFFD\u2252\uFFFD"
        U"\u8B02\uFFFD\u5EB5\uFFFD",
-       U"load average\t\uFFFD\uFFFD\uFFFD\uFFFD", "cp932 read as cp1252, then utf8 read as eucjp",
-       4},
+       U"load average\t\uFFFD\uFFFD", "cp932 read as cp1252, then utf8 read as eucjp", 2},
       // UTF-8 read as EUC-JP twice: its U+FFFD read as EUC-JP is 鐃緒申
       // (タイプ).
       {U"\u9403\u7DD2\u7533\u7D7D\u30EF\u7533\uFFFD\uFFFD\uFFFD\u9403\u7DD2\u7533",
