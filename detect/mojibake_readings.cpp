@@ -402,6 +402,7 @@ void losePairs(const std::uint16_t* bytes, std::size_t size, std::size_t& i,
   if (i >= size || byteOf(bytes[i]) < trail_first || byteOf(bytes[i]) == 0x7F) return;
   const bool ascii = byteOf(bytes[i]) < 0x80;
   bool takes = run % 2 == 1;
+  if (runs == LostRun::ascii && byteOf(bytes[i]) >= 0xE0) takes = true;
   if (runs == LostRun::any || (runs == LostRun::ascii && ascii)) {
     takes = ascii || byteOf(bytes[i]) >= 0xE0 || !cp932PairAt(bytes, size, i);
     d.known += ascii;

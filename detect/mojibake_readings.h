@@ -46,14 +46,15 @@ struct Decoded {
 enum class LostRun : unsigned char {
   counted,  // a byte each: an odd run's last byte takes its trail byte along
   // A reading before lost a varying number of bytes of each character, and
-  // the run counts none: it is one lost character, as many as it held being
-  // unknown, and it takes an ASCII trail byte along whatever its length
-  // (マ, 83 7D, as ƒ} gives U+FFFD and })...
+  // the run counts none: it is one lost character (how many it held is not
+  // known). It takes an ASCII trail byte along whatever its length (マ,
+  // 83 7D, as ƒ} gives U+FFFD and }), and a byte of E0..FC (see `any`);
+  // another byte beyond ASCII where a run of a byte each would take it.
   ascii,
-  // ...or any trail byte, but for a lead byte of a pair with the byte after
-  // it (書式, 8F 91 8E AE, lost up to 8E AE: 式) other than E0..FC: those
-  // lead rare kanji, and are far more often the trail of a lost hiragana
-  // (り, 82 E8).
+  // Or it takes any trail byte along, but for a lead byte of a pair with the
+  // byte after it (書式, 8F 91 8E AE, lost up to 8E AE: 式) other than
+  // E0..FC: those lead rare kanji, and are far more often the trail of a
+  // lost hiragana (り, 82 E8).
   any,
 };
 

@@ -246,6 +246,11 @@ TEST(RepairTest, ChainsAndCleanText) {
        U"\uFFFD\uFFFD\uFF5C\uFFFD\uFFFD\uFFFD\uFFFD\u8FBF\uFFFD\uFFFD\uFFFD\u7AEFB",
        U"\uFFFD\uFFFD\uFFFDファイル\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD。",
        "cp932 read as cp437, then utf8 read as eucjp", 9},
+      // And a byte of E0..FC right after lost ones is a trail byte there
+      // too (の設定, 82 CC 90 DD 92 E8, keeps E8 as Φ: not 閭 with ファ's 83).
+      {U"APT \u8FBF\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u9678\u4F46t\u4F46@"
+       U"\u4F46C\u4F46\u8AB0",
+       U"APT \uFFFD\uFFFDファイル", "cp932 read as cp437, then utf8 read as eucjp", 2},
       // Of the two splits of lost letters, the one that leaves less ASCII
       // (実行: not s).
       {U"env \\- "
