@@ -92,7 +92,7 @@ bool yenBeneath(Chain outer) {
 // beneath it a run of lost bytes of cp932 read a byte a character counts
 // none: read as cp1252 or Latin-1, where most of what is lost were lead
 // bytes, it takes any trail byte along; read as cp437 or cp850, an ASCII
-// one only.
+// one only. Beneath it EUC-JP read as Latin-1 keeps its parity.
 Decoded undoBefore(Chain outer, Chain inner, const Decoded& once, std::size_t n,
                    RepairScratch& scratch) {
   const bool lossy = once.lost != 0;
@@ -100,6 +100,7 @@ Decoded undoBefore(Chain outer, Chain inner, const Decoded& once, std::size_t n,
   if (lossy && outer == Chain::utf8_as_eucjp) {
     if (inner == Chain::cp932_as_cp1252 || inner == Chain::cp932_as_latin1) runs = LostRun::any;
     if (inner == Chain::cp932_as_cp437 || inner == Chain::cp932_as_cp850) runs = LostRun::ascii;
+    if (inner == Chain::eucjp_as_latin1) runs = LostRun::parity;
   }
   return undo(inner, scratch.first, n, scratch.second, scratch, lossy, false, runs);
 }

@@ -453,7 +453,7 @@ Decoded readCp932(const std::uint16_t* bytes, std::size_t size, char16_t* out, L
 }
 
 // EUC-JP with lost bytes: a lost byte loses the character it is part of.
-Decoded readEucjp(const std::uint16_t* bytes, std::size_t size, char16_t* out) {
+Decoded readEucjp(const std::uint16_t* bytes, std::size_t size, char16_t* out, LostRun runs) {
   Decoded d;
   long n = 0;
   for (std::size_t i = 0; i < size;) {
@@ -464,7 +464,7 @@ Decoded readEucjp(const std::uint16_t* bytes, std::size_t size, char16_t* out) {
       i += skip;
     };
     if (lost(b)) {
-      losePairs(bytes, size, i, 0xA1, out, n, d, LostRun::counted);
+      losePairs(bytes, size, i, 0xA1, out, n, d, runs);
       continue;
     }
     const std::uint8_t lead = byteOf(b);
@@ -606,7 +606,7 @@ Decoded undo(Chain chain, const char16_t* text, std::size_t size, char16_t* out,
         d = readCp932(scratch.bytes, count, out, runs);
         break;
       case Original::eucjp:
-        d = readEucjp(scratch.bytes, count, out);
+        d = readEucjp(scratch.bytes, count, out, runs);
         break;
     }
     if (d.size >= 0 || !twice_coded) return d;

@@ -45,6 +45,12 @@ struct Decoded {
 // How a run of lost bytes in cp932 counts them.
 enum class LostRun : unsigned char {
   counted,  // a byte each: an odd run's last byte takes its trail byte along
+  // As counted, but the run is one lost character: through Latin-1 each
+  // byte lost leaves a lost byte, so the parity holds, but how many
+  // characters the lost bytes held is not known (EUC-JP read as Latin-1,
+  // then UTF-8 read as EUC-JP, which may lose a lead and a trail byte of
+  // two characters between them).
+  parity,
   // A reading before lost a varying number of bytes of each character, and
   // the run counts none: it is one lost character (how many it held is not
   // known). It takes an ASCII trail byte along whatever its length (マ,

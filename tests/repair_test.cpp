@@ -201,14 +201,14 @@ TEST(RepairTest, ChainsAndCleanText) {
       // were two bytes each (APT の設定ファイル).
       {U"APT \u9020\uFFFD\uFF83\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u68DA\u4FC3\uFFFD\uFFFD\u4FC3"
        U"\u81D3\u4FC3\u9020\u4FC3\u8C37",
-       U"APT \uFFFD\uFFFD\uFFFD\uFFFDァイル", "eucjp read as latin1, then utf8 read as eucjp", 4},
+       U"APT \uFFFD\uFFFD\uFFFDァイル", "eucjp read as latin1, then utf8 read as eucjp", 3},
       // Also where the split of three bytes reads as well (変数: 数, not 瑤),
       // and in a line that the same turns take back (を設定すると).
       {U"\u4FC3\u8C37\u81D3\u6751\u4FC3\u8C37\u9020\u8FB0\uFFFD\uFFFD\uFFFD\uFFFD\u591A\u62C5"
        U"\u9020\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u9020\u5B6B\u9020\u8C37\n\u9020\u5606\uFFFD"
        U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u68DA\u9020\u5B6B\u9020\u8C37\u9020\uFFFD\uFFFD",
-       U"ルールや\uFFFD数\uFFFD\uFFFDする\nを\uFFFD\uFFFDする\uFFFD",
-       "eucjp read as latin1, then utf8 read as eucjp", 6},
+       U"ルールや\uFFFD数\uFFFD\uFFFDする\nを\uFFFDする\uFFFD",
+       "eucjp read as latin1, then utf8 read as eucjp", 5},
       // cp932 read as cp1252, then UTF-8 read as EUC-JP, which loses one to
       // three bytes of each character beneath: a lost run takes the trail
       // byte after it along, whatever its length (名前, 96 BC 91 4F, as 村
