@@ -81,6 +81,15 @@ bool yenAsBackslash(char16_t* text, std::size_t size) {
   return any;
 }
 
+// Whether a reading of UTF-8 as `outer` that lost characters is undone
+// only with the lost ones of two bytes each: beneath it is a reading of
+// Latin-1, whose every letter is two bytes in UTF-8 (UTF-8 read as EUC-JP
+// loses C3 80..A0: 以前, B0 CA C1 B0, as 以 and two lost letters, not one).
+bool latinSplitOnly(Chain outer, Chain inner) {
+  return outer == Chain::utf8_as_eucjp &&
+         (inner == Chain::eucjp_as_latin1 || inner == Chain::cp932_as_latin1);
+}
+
 // Whether, beneath the turn `outer`, a backslash may have been ¥.
 bool yenBeneath(Chain outer) {
   return outer == Chain::eucjp_as_latin1;
@@ -146,6 +155,7 @@ LineRepair sameTurns(Chain outer, Chain inner, const char16_t* line, std::size_t
       if (d.size < 0) continue;
       const bool lossy = c.lost != 0;
       if (latin && !lossy) break;
+      if (!latin && lossy && latinSplitOnly(outer, inner)) continue;
       if (lossy && (!c.utf8_lost || (c.known < kMinSameTurnKnown && before.beyond_ascii != 0))) {
         continue;
       }
@@ -197,6 +207,13 @@ std::int64_t utf8Leads(const char16_t* text, std::size_t size) {
     leads += (text[i] >= 0xE3 && text[i] <= 0xE9) || text[i] == 0xEF;
   }
   return leads;
+}
+
+// The characters beyond ASCII of text, U+FFFD aside.
+std::int64_t keptBeyondAscii(const char16_t* text, std::size_t size) {
+  std::int64_t kept = 0;
+  for (std::size_t i = 0; i < size; ++i) kept += text[i] >= 0x80 && text[i] != 0xFFFD;
+  return kept;
 }
 
 // Whether nothing beyond ASCII is left but U+FFFD.
@@ -288,6 +305,8 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
   // character of Japanese text in UTF-8 read as cp1252 or Latin-1 (ã..é, ï
   // for E3..E9, EF). Read as EUC-JP, C3 A3..C3 AF come through whole.
   std::int64_t leadsBeneath = 0;
+  // And the characters beyond ASCII there, U+FFFD aside.
+  std::int64_t lettersBeneath = 0;
   // `beneath`: the text that the reading of UTF-8 as EUC-JP undid, weighed,
   // where the candidate undoes that turn over Japanese text (null where
   // not); `known` the bytes in place of that reading.
@@ -322,6 +341,14 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     if (outer == Chain::utf8_as_eucjp &&
         (inner == Chain::utf8_as_cp1252 || inner == Chain::utf8_as_latin1) && d.lost != 0 &&
         leadsBeneath * 2 < after.beyond_ascii + after.replaced) {
+      return;
+    }
+    // EUC-JP read as Latin-1 gives few of those leads (E3..E9 lead rare
+    // kanji, and trail a few hiragana): where half the letters left or more
+    // are such leads, the text beneath was UTF-8 (パ, E3 83 91, as ã and
+    // two lost bytes).
+    if (outer == Chain::utf8_as_eucjp && inner == Chain::eucjp_as_latin1 && d.lost != 0 &&
+        leadsBeneath * 2 >= lettersBeneath) {
       return;
     }
     const bool boxes = outer == Chain::cp932_as_cp437 || outer == Chain::cp932_as_cp850 ||
@@ -466,16 +493,21 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     const auto tookOuter = [&] {
       lostBeneath = once.lost;
       leadsBeneath = outer == Chain::utf8_as_eucjp ? utf8Leads(scratch.first, n) : 0;
+      lettersBeneath = outer == Chain::utf8_as_eucjp ? keptBeyondAscii(scratch.first, n) : 0;
       nothingBeneath = once.lost != 0 && lostOnly(scratch.first, n);
       weighed = false;
     };
     tookOuter();
     // What the last turn lost stays lost (U+FFFD) through the one before.
     if (n > kMaxRepairLine) continue;
-    const auto turnBefore = [&](bool lettersOnly) {
+    // `lettersOnly`: the turns that read Western letters; `latinOnly`: only
+    // those whose letters are two bytes each (latinSplitOnly).
+    const auto turnBefore = [&](bool lettersOnly, bool latinOnly) {
       for (int i = 1; i < kChains; ++i) {
         const auto inner = static_cast<Chain>(i);
         if (lettersOnly && !byteReading(inner)) continue;
+        if (latinOnly && !latinSplitOnly(outer, inner)) continue;
+        if (!lettersOnly && once.lost != 0 && latinSplitOnly(outer, inner)) continue;
         const Decoded twice = undoBefore(outer, inner, once, n, scratch);
         if (twice.size < 0) continue;
         if (nothingBeneath && byteReading(inner) &&
@@ -495,25 +527,27 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
         consider(candidateOf(outer, inner, once, twice), scratch.second, twice, beneath, known);
       }
     };
-    turnBefore(false);
+    turnBefore(false, false);
     // A backslash beneath may have been ¥ (yenAsBackslash): the turns
     // before are weighed again with it so.
     if (yenBeneath(outer) && yenAsBackslash(scratch.first, n)) {
       weighed = false;
-      turnBefore(false);
+      turnBefore(false, false);
     }
     // Where a reading of UTF-8 lost characters and no reading so far is
     // taken, or one of these turns, the turns before it that read Western
     // letters are weighed again with the lost characters of two bytes, as
     // most letters are, not three (変数, CA D1 BF F4, as ÊÑ¿ô, lost up to
-    // ¿ô: 数, not BF taken along and 瑤).
+    // ¿ô: 数, not BF taken along and 瑤). Beneath UTF-8 read as EUC-JP the
+    // turns of latinSplitOnly are weighed so in any case, and only so.
     const bool lettersTaken = best.outer == outer && byteReading(best.inner);
-    if (fromUtf8(outer) && once.lost != 0 && (!best.repaired() || lettersTaken)) {
+    const bool allLetters = !best.repaired() || lettersTaken;
+    if (fromUtf8(outer) && once.lost != 0 && (allLetters || outer == Chain::utf8_as_eucjp)) {
       once = undo(outer, line, size, scratch.first, scratch, false, true);
       if (once.size < 0 || static_cast<std::size_t>(once.size) > kMaxRepairLine) continue;
       n = static_cast<std::size_t>(once.size);
       tookOuter();
-      turnBefore(true);
+      turnBefore(true, !allLetters);
     }
   }
   if (best.repaired()) {

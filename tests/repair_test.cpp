@@ -209,6 +209,20 @@ TEST(RepairTest, ChainsAndCleanText) {
        U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u68DA\u9020\u5B6B\u9020\u8C37\u9020\uFFFD\uFFFD",
        U"ルールや\uFFFD数\uFFFD\uFFFDする\nを\uFFFDする\uFFFD",
        "eucjp read as latin1, then utf8 read as eucjp", 5},
+      // Beneath a reading of Latin-1 the lost letters are two bytes each,
+      // whatever reads better: 以前, B0 CA C1 B0, lost CA C1, not 阿 (B0 A4)
+      // of 以 and は's A4.
+      {U"\u5C5E\uFFFD\uFFFD\uFFFD\uFFFD\u5C5E\u9020\uFFFD\u6661\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"
+       U"\u9020\u8896\u9020\u72F8\u9020\uFFFD\uFFFD\u9020\u9020\u9020\u591A\u9020\u8CCA\u9020\u72F8"
+       U"\u9020\uFFFD\uFFFD\u9020\u4F46",
+       U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDされ\uFFFDいたけれ\uFFFDも",
+       "eucjp read as latin1, then utf8 read as eucjp", 7},
+      // But where a third of the letters or more lead UTF-8 of Japanese
+      // text (ã of パ, E3 83 91), the text beneath was UTF-8, not EUC-JP.
+      {U"pastime /\u9054\uFFFD\uFFFD\uFFFD\uFFFD\u9054\uFFFD\uFFFD\u5B6B\u9054\uFFFD\uFFFD\u591A"
+       U"\u9054\uFFFD\uFFFD\u9020\u9054\uFFFD\uFFFD\uFFFD\uFFFD/",
+       U"pastime /\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD/", "utf8 read as cp1252, then utf8 read as eucjp",
+       5},
       // cp932 read as cp1252, then UTF-8 read as EUC-JP, which loses one to
       // three bytes of each character beneath: a lost run takes the trail
       // byte after it along, whatever its length (名前, 96 BC 91 4F, as 村
