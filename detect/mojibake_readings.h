@@ -55,7 +55,8 @@ enum class LostRun : unsigned char {
   // the run counts none: it is one lost character (how many it held is not
   // known). It takes an ASCII trail byte along whatever its length (マ,
   // 83 7D, as ƒ} gives U+FFFD and }), and a byte of E0..FC (see `any`);
-  // another byte beyond ASCII where a run of a byte each would take it.
+  // another byte beyond ASCII where a run of a byte each would take it; but
+  // not a lead byte of a pair with an ASCII trail byte (、, 81 41).
   ascii,
   // Or it takes any trail byte along, but for a lead byte of a pair with the
   // byte after it (書式, 8F 91 8E AE, lost up to 8E AE: 式) other than

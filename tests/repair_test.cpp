@@ -265,6 +265,10 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"APT \u8FBF\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u9678\u4F46t\u4F46@"
        U"\u4F46C\u4F46\u8AB0",
        U"APT \uFFFD\uFFFDファイル", "cp932 read as cp437, then utf8 read as eucjp", 2},
+      // But a lead byte of a pair with an ASCII trail byte there begins a
+      // character (、, 81 41: not 81 taken along and A alone).
+      {U"\u8C37p\uFFFD\uFFFD\u65E6\uFFFD\uFFFD\uFFFD\uFFFD\u7AEFA\u4F46n\u4F46C\u4F46t\u4F46\u62C5",
+       U"英\uFFFD\uFFFD、ハイフン", "cp932 read as cp437, then utf8 read as eucjp", 2},
       // Of the two splits of lost letters, the one that leaves less ASCII
       // (実行: not s).
       {U"env \\- "
