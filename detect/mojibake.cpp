@@ -175,6 +175,47 @@ LineRepair sameTurns(Chain outer, Chain inner, const char16_t* line, std::size_t
   return {};
 }
 
+bool halfWidthUnit(char16_t c) {
+  return c >= 0xFF61 && c <= 0xFF9F;
+}
+
+// The repair `done` (in out) with each half-width katakana that stands
+// alone beside a lost character joined to it, where cp932 read a byte a
+// character (as cp1252, Latin-1, cp437 or cp850), then UTF-8 read as
+// EUC-JP lost bytes: beneath that reading a run
+// of lost bytes counts none, and such a kana is the trail byte of a lost
+// lead far more often than a kana (ｹ of せ, 82 B9). Runs of two kana or
+// more stay (ｺｰ). It is done on the repair taken, after the readings are
+// ranked, whose rules weigh such kana as they were read.
+LineRepair withLoneKanaLost(LineRepair done, char16_t* out) {
+  if (done.lost == 0 || done.outer != Chain::utf8_as_eucjp ||
+      (done.inner != Chain::cp932_as_cp437 && done.inner != Chain::cp932_as_cp850 &&
+       done.inner != Chain::cp932_as_cp1252 && done.inner != Chain::cp932_as_latin1)) {
+    return done;
+  }
+  // (A line of half-width katakana alone, with words of two kana or more,
+  // keeps them all: they are its text.)
+  bool other = false;
+  bool words = false;
+  for (std::size_t k = 0; k < done.size; ++k) {
+    other = other || (out[k] >= 0x80 && out[k] != 0xFFFD && !halfWidthUnit(out[k]));
+    words = words || (k > 0 && halfWidthUnit(out[k - 1]) && halfWidthUnit(out[k]));
+  }
+  if (!other && words) return done;
+  std::size_t kept = 0;
+  for (std::size_t k = 0; k < done.size; ++k) {
+    const char16_t c = out[k];
+    const bool lostBeside =
+        (k > 0 && out[k - 1] == 0xFFFD) || (k + 1 < done.size && out[k + 1] == 0xFFFD);
+    const bool run =
+        (k > 0 && halfWidthUnit(out[k - 1])) || (k + 1 < done.size && halfWidthUnit(out[k + 1]));
+    if (halfWidthUnit(c) && lostBeside && !run) continue;
+    out[kept++] = c;
+  }
+  done.size = kept;
+  return done;
+}
+
 // ASCII characters that a cp932 pair may end with (@..~), each alone
 // between U+FFFD.
 std::size_t strayTrails(const char16_t* text, std::size_t size) {
@@ -237,7 +278,8 @@ LineRepair repairWithTurns(const char16_t* line, std::size_t size, char16_t* out
                            RepairScratch& scratch, Chain outer, Chain inner) {
   if (size == 0 || size > kMaxRepairLine || outer == Chain::none) return {};
   if (asciiOnly(line, size) != (outer == Chain::jis_without_esc)) return {};
-  return sameTurns(outer, inner, line, size, out, scratch, weigh(line, size));
+  return withLoneKanaLost(sameTurns(outer, inner, line, size, out, scratch, weigh(line, size)),
+                          out);
 }
 
 LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, RepairScratch& scratch,
@@ -260,7 +302,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
   if (previous.repaired() && ascii == (previous.outer == Chain::jis_without_esc)) {
     const LineRepair done =
         sameTurns(previous.outer, previous.inner, line, size, out, scratch, before);
-    if (done.repaired()) return done;
+    if (done.repaired()) return withLoneKanaLost(done, out);
   }
   // Western mojibake of Western text (Café read as cp1252: CafÃ©), or of
   // text in any other script but Japanese (Cyrillic: Ð°Ð¼ for ам; Chinese:
@@ -553,6 +595,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
   if (best.repaired()) {
     std::memcpy(out, scratch.best, best.size * sizeof(char16_t));
     best.weak = best_dense;
+    best = withLoneKanaLost(best, out);
   }
   best.pending = pending;
   return best;

@@ -269,6 +269,14 @@ TEST(RepairTest, ChainsAndCleanText) {
       // character (、, 81 41: not 81 taken along and A alone).
       {U"\u8C37p\uFFFD\uFFFD\u65E6\uFFFD\uFFFD\uFFFD\uFFFD\u7AEFA\u4F46n\u4F46C\u4F46t\u4F46\u62C5",
        U"英\uFFFD\uFFFD、ハイフン", "cp932 read as cp437, then utf8 read as eucjp", 2},
+      // A half-width katakana alone beside a lost character there is a
+      // trail byte of a lost lead (生成, 90 B6 90 AC: not ｬ of AC).
+      {U"GRUB "
+       U"\u4F46L\u7AEF[\u4F46{\u7AEF[\u4F46h\u4F46\u6A3D\u4F46C\u4F46A\u4F46E\u4F46g\u4F46t\u4F46@"
+       U"\u4F46C\u4F46\u8AB0\u8FBF\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"
+       U"\u6751",
+       U"GRUB キーボードレイアウトファイル\uFFFD\uFFFD",
+       "cp932 read as cp437, then utf8 read as eucjp", 2},
       // Of the two splits of lost letters, the one that leaves less ASCII
       // (実行: not s).
       {U"env \\- "
