@@ -257,6 +257,15 @@ std::int64_t keptBeyondAscii(const char16_t* text, std::size_t size) {
   return kept;
 }
 
+// Whether text holds 鐔 or 鐓: EF BD and EF BE, the first two bytes of
+// half-width katakana in UTF-8, read as EUC-JP.
+bool kanaLeadsRead(const char16_t* text, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) {
+    if (text[i] == u'鐔' || text[i] == u'鐓') return true;
+  }
+  return false;
+}
+
 // Whether nothing beyond ASCII is left but U+FFFD.
 bool lostOnly(const char16_t* line, std::size_t size) {
   for (std::size_t i = 0; i < size; ++i) {
@@ -482,8 +491,13 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     // it (英国, E8 8B B1 ..., as 闍ｱ蝗ｽ, gives ｱ and ｽ).
     const bool kanjiAlone =
         inner == Chain::eucjp_as_latin1 && outer == Chain::utf8_as_eucjp && after.kana == 0;
+    // So too where the line holds 鐔 or 鐓 (EF BD, EF BE): the first bytes
+    // of half-width katakana in UTF-8, which UTF-8 read as cp932 writes for
+    // many continuation bytes (痛風, E7 97 9B E9 A2 A8, as 逞幃｢ｨ, then as
+    // U+FFFD and 鐔).
     const bool kanaOfCp932 = inner == Chain::none && outer == Chain::utf8_as_eucjp &&
-                             after.half_width != 0 && after.half_width == after.beyond_ascii;
+                             ((after.half_width != 0 && after.half_width == after.beyond_ascii) ||
+                              kanaLeadsRead(line, size));
     if (d.lost != 0 && (kanjiAlone || kanaOfCp932)) score -= kDenseBehind;
     // After a Western turn read exactly (or UTF-8 read as EUC-JP, over
     // U+FFFD read whole), a line mostly U+FFFD beneath it is no text: the

@@ -323,6 +323,11 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"load average\t\uFFFD\uFFFD\uFFFD\u905C\uFFFD\uFFFD\u7532\uFFFD\uFFFD\uFFFD\u2252\uFFFD"
        U"\u8B02\uFFFD\u5EB5\uFFFD",
        U"load average\t\uFFFD\uFFFD", "cp932 read as cp1252, then utf8 read as eucjp", 2},
+      // UTF-8 read as cp932, then as EUC-JP, where nothing is left but 鐔,
+      // the first bytes of ｢ and ｨ in UTF-8 (痛風 as 逞幃｢ｨ): one character
+      // lost beneath the two turns, not four of the last alone.
+      {U"\uFFFD\uFFFD\uFFFD\u7D9B\uFFFD\u9414\uFFFD\u9414\uFFFD", U"\uFFFD",
+       "utf8 read as cp932, then utf8 read as eucjp", 1},
       // UTF-8 read as EUC-JP twice: its U+FFFD read as EUC-JP is 鐃緒申
       // (タイプ).
       {U"\u9403\u7DD2\u7533\u7D7D\u30EF\u7533\uFFFD\uFFFD\uFFFD\u9403\u7DD2\u7533",
