@@ -175,10 +175,6 @@ LineRepair sameTurns(Chain outer, Chain inner, const char16_t* line, std::size_t
   return {};
 }
 
-bool halfWidthUnit(char16_t c) {
-  return c >= 0xFF61 && c <= 0xFF9F;
-}
-
 // The repair `done` (in out) with each half-width katakana that stands
 // alone beside a lost character joined to it, where cp932 read a byte a
 // character (as cp1252, Latin-1, cp437 or cp850), then UTF-8 read as
@@ -188,9 +184,8 @@ bool halfWidthUnit(char16_t c) {
 // more stay (ｺｰ). It is done on the repair taken, after the readings are
 // ranked, whose rules weigh such kana as they were read.
 LineRepair withLoneKanaLost(LineRepair done, char16_t* out) {
-  if (done.lost == 0 || done.outer != Chain::utf8_as_eucjp ||
-      (done.inner != Chain::cp932_as_cp437 && done.inner != Chain::cp932_as_cp850 &&
-       done.inner != Chain::cp932_as_cp1252 && done.inner != Chain::cp932_as_latin1)) {
+  if (done.lost == 0 || done.outer != Chain::utf8_as_eucjp || !byteReading(done.inner) ||
+      originalOf(done.inner) != Original::cp932) {
     return done;
   }
   // (A line of half-width katakana alone, with words of two kana or more,
@@ -198,8 +193,8 @@ LineRepair withLoneKanaLost(LineRepair done, char16_t* out) {
   bool other = false;
   bool words = false;
   for (std::size_t k = 0; k < done.size; ++k) {
-    other = other || (out[k] >= 0x80 && out[k] != 0xFFFD && !halfWidthUnit(out[k]));
-    words = words || (k > 0 && halfWidthUnit(out[k - 1]) && halfWidthUnit(out[k]));
+    other = other || (out[k] >= 0x80 && out[k] != 0xFFFD && !halfWidthKana(out[k]));
+    words = words || (k > 0 && halfWidthKana(out[k - 1]) && halfWidthKana(out[k]));
   }
   if (!other && words) return done;
   std::size_t kept = 0;
@@ -208,8 +203,8 @@ LineRepair withLoneKanaLost(LineRepair done, char16_t* out) {
     const bool lostBeside =
         (k > 0 && out[k - 1] == 0xFFFD) || (k + 1 < done.size && out[k + 1] == 0xFFFD);
     const bool run =
-        (k > 0 && halfWidthUnit(out[k - 1])) || (k + 1 < done.size && halfWidthUnit(out[k + 1]));
-    if (halfWidthUnit(c) && lostBeside && !run) continue;
+        (k > 0 && halfWidthKana(out[k - 1])) || (k + 1 < done.size && halfWidthKana(out[k + 1]));
+    if (halfWidthKana(c) && lostBeside && !run) continue;
     out[kept++] = c;
   }
   done.size = kept;
@@ -264,14 +259,6 @@ bool kanaLeadsRead(const char16_t* text, std::size_t size) {
     if (text[i] == u'鐔' || text[i] == u'鐓') return true;
   }
   return false;
-}
-
-// Whether nothing beyond ASCII is left but U+FFFD.
-bool lostOnly(const char16_t* line, std::size_t size) {
-  for (std::size_t i = 0; i < size; ++i) {
-    if (line[i] >= 0x80 && line[i] != 0xFFFD) return false;
-  }
-  return true;
 }
 
 bool asciiOnly(const char16_t* line, std::size_t size) {
@@ -549,8 +536,8 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     const auto tookOuter = [&] {
       lostBeneath = once.lost;
       leadsBeneath = outer == Chain::utf8_as_eucjp ? utf8Leads(scratch.first, n) : 0;
-      lettersBeneath = outer == Chain::utf8_as_eucjp ? keptBeyondAscii(scratch.first, n) : 0;
-      nothingBeneath = once.lost != 0 && lostOnly(scratch.first, n);
+      lettersBeneath = keptBeyondAscii(scratch.first, n);
+      nothingBeneath = once.lost != 0 && lettersBeneath == 0;
       weighed = false;
     };
     tookOuter();

@@ -402,20 +402,20 @@ void losePairs(const std::uint16_t* bytes, std::size_t size, std::size_t& i,
   if (i >= size || byteOf(bytes[i]) < trail_first || byteOf(bytes[i]) == 0x7F) return;
   const bool ascii = byteOf(bytes[i]) < 0x80;
   bool takes = run % 2 == 1;
-  if (runs == LostRun::ascii && !ascii) {
-    // A lead byte of a pair with an ASCII trail byte (、 81 41, フ 83 74)
-    // begins a character: cp437 and cp850 keep both bytes whole.
-    const bool asciiPair = i + 1 < size && !lost(bytes[i + 1]) && byteOf(bytes[i + 1]) < 0x80 &&
-                           cp932PairAt(bytes, size, i);
-    if (asciiPair) {
+  if (runs == LostRun::ascii || runs == LostRun::any) {
+    const bool pairs = cp932PairAt(bytes, size, i);
+    if (ascii) {
+      takes = true;
+      ++d.known;
+    } else if (runs == LostRun::ascii && pairs && byteOf(bytes[i + 1]) < 0x80) {
+      // A lead byte of a pair with an ASCII trail byte (、 81 41, フ 83 74)
+      // begins a character: cp437 and cp850 keep both bytes whole.
       takes = false;
     } else if (byteOf(bytes[i]) >= 0xE0) {
       takes = true;
+    } else if (runs == LostRun::any) {
+      takes = !pairs;
     }
-  }
-  if (runs == LostRun::any || (runs == LostRun::ascii && ascii)) {
-    takes = ascii || byteOf(bytes[i]) >= 0xE0 || !cp932PairAt(bytes, size, i);
-    d.known += ascii;
   }
   if (takes) ++i;
 }

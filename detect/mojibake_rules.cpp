@@ -103,10 +103,6 @@ bool kanji(char16_t c) {
   return c >= 0x4E00 && c <= 0x9FFF;
 }
 
-bool halfWidthKana(char16_t c) {
-  return c >= 0xFF61 && c <= 0xFF9F;
-}
-
 // Whether `character` is of the Japanese repertoire beyond ASCII: CJK
 // symbols, kana, kanji, and the full-width and half-width forms.
 bool japaneseForm(char16_t c) {
@@ -181,6 +177,10 @@ bool runStandsAlone(const char16_t* text, std::size_t size, std::size_t begin, s
 }
 
 }  // namespace
+
+bool halfWidthKana(char16_t c) {
+  return c >= 0xFF61 && c <= 0xFF9F;
+}
 
 Weighed weigh(const char16_t* text, std::size_t size) {
   ReadingTally tally;

@@ -84,6 +84,8 @@ struct Candidate {
   bool utf8_beneath = false;
 };
 
+bool halfWidthKana(char16_t c);
+
 // Only the characters beyond ASCII are scored: ASCII reads as itself in
 // every chain but one and weighs nothing in the scorer, so it would only
 // thin out the difference. (The chain of stripped escapes turns ASCII into
