@@ -114,6 +114,27 @@ Decoded undoBefore(Chain outer, Chain inner, const Decoded& once, std::size_t n,
   return undo(inner, scratch.first, n, scratch.second, scratch, lossy, false, runs);
 }
 
+// cp437 and cp850 read most bytes alike (they differ on ¢, ¥, ø, Ø, a few
+// letters and box pieces): the chain with the one put for the other.
+Chain dosSibling(Chain chain) {
+  if (chain == Chain::cp932_as_cp437) return Chain::cp932_as_cp850;
+  if (chain == Chain::cp932_as_cp850) return Chain::cp932_as_cp437;
+  return chain;
+}
+
+// Whether the text a reads better as Japanese than b: it scores higher, or
+// as high with commoner kanji.
+bool readsBetter(const char16_t* a, std::size_t a_size, const char16_t* b, std::size_t b_size) {
+  const Weighed wa = weigh(a, a_size);
+  const Weighed wb = weigh(b, b_size);
+  return wa.score != wb.score ? wa.score > wb.score : wa.common > wb.common;
+}
+
+// Whether the turns (outer, inner) are (o, i) with cp437 and cp850 swapped.
+bool siblingTurns(Chain outer, Chain inner, Chain o, Chain i) {
+  return (outer != o || inner != i) && dosSibling(outer) == o && dosSibling(inner) == i;
+}
+
 // Undoes the turns (outer, then inner when there is one) into `text`,
 // which points into the scratch; with `yen`, the backslashes beneath the
 // outer turn that may be ¥ are (nothing when there are none); with `latin`,
@@ -296,8 +317,28 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
   // took one turn. (So is Western mojibake inside such a text: CafÃ© among
   // lines of UTF-8 read as cp1252 took that turn too.)
   if (previous.repaired() && ascii == (previous.outer == Chain::jis_without_esc)) {
-    const LineRepair done =
-        sameTurns(previous.outer, previous.inner, line, size, out, scratch, before);
+    LineRepair done = sameTurns(previous.outer, previous.inner, line, size, out, scratch, before);
+    // Where the lines so far read alike through cp437 and cp850, this one
+    // is weighed through both: where it reads alike too it keeps the
+    // question open, where it differs the reading that scores better
+    // decides it (.SH 説明 is 慢 through cp437).
+    const Chain other_outer = dosSibling(previous.outer);
+    const Chain other_inner = dosSibling(previous.inner);
+    if (previous.dos_alike &&
+        siblingTurns(other_outer, other_inner, previous.outer, previous.inner)) {
+      const LineRepair other =
+          sameTurns(other_outer, other_inner, line, size, scratch.best, scratch, before);
+      if (other.repaired()) {
+        const bool alike = done.repaired() && other.size == done.size &&
+                           std::memcmp(out, scratch.best, done.size * sizeof(char16_t)) == 0;
+        if (alike) {
+          done.dos_alike = true;
+        } else if (!done.repaired() || readsBetter(scratch.best, other.size, out, done.size)) {
+          done = other;
+          std::memcpy(out, scratch.best, other.size * sizeof(char16_t));
+        }
+      }
+    }
     if (done.repaired()) return withLoneKanaLost(done, out);
   }
   // Western mojibake of Western text (Café read as cp1252: CafÃ©), or of
@@ -337,6 +378,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
   std::int64_t best_ascii = 0;
   bool pending = false;
   bool best_dense = false;
+  bool best_dos_alike = false;
   // What the reading undone last lost, for the turns before it.
   std::size_t lostBeneath = 0;
   // Beneath UTF-8 read as EUC-JP: the Latin-1 letters that lead a
@@ -452,7 +494,9 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     // EUC-JP comes first: each kana was two bytes, 8E and one of A1..DF,
     // which no other text gives (8E is a C1 control in Latin-1), while the
     // same bytes read as cp932 pairs give kanji that score well.
-    const bool same = outer == previous.outer && inner == previous.inner;
+    const bool same =
+        (outer == previous.outer && inner == previous.inner) ||
+        (previous.dos_alike && siblingTurns(outer, inner, previous.outer, previous.inner));
     // Half-width katakana from cp932 with its voiced marks in place comes
     // next: read as Latin-1, its bytes are also those of EUC-JP pairs, which
     // give kanji that score well (ｺｽﾞｴ, º½Þ´, as 砂浚).
@@ -507,7 +551,16 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     } else {
       replaces = after.common > best_common;
     }
-    if (best.repaired() && !replaces) return;
+    // The reading through the other of cp437 and cp850 that gives the same
+    // text leaves the question of which of them open.
+    const bool dosAlike = best.repaired() && siblingTurns(outer, inner, best.outer, best.inner) &&
+                          n == best.size && d.lost == best.lost &&
+                          std::memcmp(text, scratch.best, n * sizeof(char16_t)) == 0;
+    if (best.repaired() && !replaces) {
+      best_dos_alike = best_dos_alike || dosAlike;
+      return;
+    }
+    best_dos_alike = dosAlike;
     best = {outer, inner, n, d.lost};
     best_score = score;
     best_common = after.common;
@@ -596,6 +649,14 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
   if (best.repaired()) {
     std::memcpy(out, scratch.best, best.size * sizeof(char16_t));
     best.weak = best_dense;
+    // A line that reads alike through cp437 and cp850 keeps what the lines
+    // before it told of the two.
+    best.dos_alike = best_dos_alike;
+    if (best_dos_alike && siblingTurns(best.outer, best.inner, previous.outer, previous.inner)) {
+      best.outer = previous.outer;
+      best.inner = previous.inner;
+      best.dos_alike = previous.dos_alike;
+    }
     best = withLoneKanaLost(best, out);
   }
   best.pending = pending;

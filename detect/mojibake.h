@@ -47,6 +47,9 @@ struct LineRepair {
   // Repaired only by the rule for lines that are mostly U+FFFD, which tells
   // little: a later line that decides other turns prevails.
   bool weak = false;
+  // Its turns read cp437 (or cp850) and read the line alike through the
+  // other of the two: the line does not tell which of them the text took.
+  bool dos_alike = false;
   bool repaired() const { return outer != Chain::none; }
 };
 

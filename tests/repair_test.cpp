@@ -462,6 +462,16 @@ TEST(RepairTest, WaitingLines) {
   EXPECT_EQ(done.repairs[0].line, 51u);
 }
 
+// A line that reads alike through cp437 and cp850 leaves the choice to the
+// lines after it: 説明 that lost its first character is 慢 through cp437,
+// the reading of こんにちは before it.
+TEST(RepairTest, Cp437OrCp850) {
+  const Repaired done = repair(
+      U"\u8FBF\uFFFD\uFFFD\uFFFD\u8FBF\u8CCA\u8FBF\uFFFD\uFFFD\uFFFD\u8FBF\uFFFD\uFFFD\uFFFD"
+      U"\u8FBF\uFFFD\uFFFD\uFFFD\n\uFFFD\uFFFD\uFFFD\uFFFD\u77ED\u4FC3");
+  EXPECT_TRUE(done.text == U"\uFFFDん\uFFFD\uFFFD\uFFFD\n\uFFFD明");
+}
+
 // Lines in a row that took the same turns are one stretch, placed by the
 // characters and lines of the text given.
 TEST(RepairTest, Stretches) {
