@@ -266,10 +266,13 @@ std::int64_t utf8Leads(const char16_t* text, std::size_t size) {
   return leads;
 }
 
-// The characters beyond ASCII of text, U+FFFD aside.
+// The characters beyond ASCII of text, U+FFFD and the letters whose lead
+// byte was lost (eitherUnit) aside.
 std::int64_t keptBeyondAscii(const char16_t* text, std::size_t size) {
   std::int64_t kept = 0;
-  for (std::size_t i = 0; i < size; ++i) kept += text[i] >= 0x80 && text[i] != 0xFFFD;
+  for (std::size_t i = 0; i < size; ++i) {
+    kept += text[i] >= 0x80 && text[i] != 0xFFFD && !eitherUnit(text[i]);
+  }
   return kept;
 }
 
@@ -454,14 +457,19 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
         outer != Chain::utf8_as_eucjp ? beneathLossy : beneathDense && replacedBeneath;
     const bool told = (!denseAhead || known >= kMinDenseKnown || replacedBeneath) &&
                       (western_turn == Chain::none || after.beyond_ascii != 0);
-    const bool lostCapitals = outer == Chain::utf8_as_eucjp && byteReading(inner) &&
-                              inner != Chain::eucjp_as_latin1 && leadsBeneath == 0;
+    const bool lostCapitals =
+        outer == Chain::utf8_as_eucjp && byteReading(inner) && leadsBeneath == 0;
     // Half-width katakana of EUC-JP is two bytes a kana, 8E and the kana's
     // byte, which no other text holds (8E is a C1 control in Latin-1): as
     // telling as the bytes of UTF-8.
     const Original original = originalOf(inner == Chain::none ? outer : inner);
     const bool telling = c.utf8 || (original == Original::eucjp && d.lost == 0);
-    const bool halfWidth = told && halfWidthKanaText(text, n, d.lost, telling, lostCapitals) &&
+    // Read as Latin-1, then as EUC-JP, its kana lose their capitals
+    // (ﾀ..ﾟ, C3 80..9F) and keep their symbols (ｱ, C2 B1) and SS2: about
+    // one kana in two is lost.
+    const std::size_t lostKana =
+        inner == Chain::eucjp_as_latin1 && lostCapitals ? d.lost / 2 : d.lost;
+    const bool halfWidth = told && halfWidthKanaText(text, n, lostKana, telling, lostCapitals) &&
                            (!boxes || !drawing(line, size));
     // (Japanese text splits brackets over lines; a line with kana may hold
     // one alone.)
@@ -520,8 +528,8 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     // So does UTF-8 read as EUC-JP alone where only half-width katakana
     // are left beside lost characters: they are UTF-8 read as cp932 before
     // it (英国, E8 8B B1 ..., as 闍ｱ蝗ｽ, gives ｱ and ｽ).
-    const bool kanjiAlone =
-        inner == Chain::eucjp_as_latin1 && outer == Chain::utf8_as_eucjp && after.kana == 0;
+    const bool kanjiAlone = inner == Chain::eucjp_as_latin1 && outer == Chain::utf8_as_eucjp &&
+                            after.kana == 0 && !halfWidth;
     // So too where the line holds 鐔 or 鐓 (EF BD, EF BE): the first bytes
     // of half-width katakana in UTF-8, which UTF-8 read as cp932 writes for
     // many continuation bytes (痛風, E7 97 9B E9 A2 A8, as 逞幃｢ｨ, then as

@@ -15,6 +15,14 @@ namespace {
 // reader takes it as lost only where it cannot be read as itself.
 constexpr std::uint16_t kLost = 0x100;
 constexpr std::uint16_t kMaybeLost = 0x200;  // with the bytes of the character itself
+// A byte of 80..BF, or the one 0x40 above it: a letter of Latin-1 whose
+// lead byte in UTF-8 (C2 or C3) was lost, and whose continuation byte was
+// read. UTF-8 read as EUC-JP loses C2 and C3 before 8E and 8F, which then
+// read as SS2 and SS3 with the next lead (C2 8E C2 BA as U+FFFD ﾂ): of
+// EUC-JP read as Latin-1, that is SS2 itself (8E) or the trail of の, は
+// (A4 CE, A4 CF). Carried between the readings as a character of its own
+// (kEitherUnit, mojibake_readings.h).
+constexpr std::uint16_t kEither = 0x800;
 
 struct ChainInfo {
   const char* name;
@@ -72,6 +80,11 @@ long invertReading(Reading reading, const char16_t* text, std::size_t size, std:
     const char16_t unit = text[i];
     if (unit == 0xFFFD) {
       out[n++] = kLost;
+      continue;
+    }
+    if (eitherUnit(unit)) {
+      // Only Latin-1 has both its values, at their own bytes.
+      out[n++] = reading == Reading::latin1 ? (unit & 0xFF) | kEither : kLost;
       continue;
     }
     const std::uint16_t maybe = unit == u'?' || unit == u'・' ? kMaybeLost : 0;
@@ -162,6 +175,14 @@ long invertReading(Reading reading, const char16_t* text, std::size_t size, std:
 
 bool lost(std::uint16_t b) {
   return (b & kLost) != 0;
+}
+// Whether the byte is one of two (kEither).
+bool either(std::uint16_t b) {
+  return (b & kEither) != 0;
+}
+// The byte, or of two (kEither) the one that a trail byte of EUC-JP can be.
+std::uint8_t trailValue(std::uint16_t b) {
+  return static_cast<std::uint8_t>(either(b) ? (b & 0xFF) + 0x40 : b & 0xFF);
 }
 bool maybeLost(std::uint16_t b) {
   return (b & kMaybeLost) != 0;
@@ -286,10 +307,19 @@ Decoded readUtf8(const std::uint16_t* bytes, std::size_t size, char16_t* out, Re
     d.lost += characters;
     return true;
   };
+  // A lost lead of a letter whose continuation byte read as SS2 or SS3
+  // with the lead after it (kEither), where letters are of two bytes
+  // beneath a reading of EUC-JP.
+  const auto leadLostBeforeShift = [&](std::size_t j) {
+    return latin && reading == Reading::eucjp && lost(bytes[j]) && j + 2 < size &&
+           (bytes[j + 1] == 0x8E || bytes[j + 1] == 0x8F) &&
+           (bytes[j + 2] == 0xC2 || bytes[j + 2] == 0xC3);
+  };
   // The run from `begin`: every lost byte and continuation byte after it.
   const auto extend = [&](Run run, std::size_t from) {
     std::size_t j = from;
     while (j < size) {
+      if (j > run.begin && leadLostBeforeShift(j)) break;
       if (lost(bytes[j]) || (continuation(bytes[j]) && !maybeLost(bytes[j]))) {
         ++j;
       } else if (maybeLost(bytes[j]) && byteOf(bytes[j]) >= 0x80) {
@@ -309,6 +339,12 @@ Decoded readUtf8(const std::uint16_t* bytes, std::size_t size, char16_t* out, Re
       put(out, n, form);
       d.known += 2;
       i += 3;
+      continue;
+    }
+    if (leadLostBeforeShift(i)) {
+      out[n++] = static_cast<char16_t>(kEitherUnit | bytes[i + 1]);
+      ++d.known;
+      i += 2;
       continue;
     }
     if (lost(b) || (maybeLost(b) && byteOf(b) >= 0x80)) {
@@ -399,7 +435,7 @@ void losePairs(const std::uint16_t* bytes, std::size_t size, std::size_t& i,
   const std::size_t chars = runs == LostRun::counted ? (run + 1) / 2 : 1;
   for (std::size_t k = 0; k < chars; ++k) out[n++] = 0xFFFD;
   d.lost += chars;
-  if (i >= size || byteOf(bytes[i]) < trail_first || byteOf(bytes[i]) == 0x7F) return;
+  if (i >= size || trailValue(bytes[i]) < trail_first || byteOf(bytes[i]) == 0x7F) return;
   const bool ascii = byteOf(bytes[i]) < 0x80;
   bool takes = run % 2 == 1;
   if (runs == LostRun::ascii || runs == LostRun::any) {
@@ -463,9 +499,15 @@ Decoded readCp932(const std::uint16_t* bytes, std::size_t size, char16_t* out, L
 }
 
 // EUC-JP with lost bytes: a lost byte loses the character it is part of.
+// A byte of two values (kEither) is the one that fits where it stands: a
+// trail byte is CE or CF (8E and 8F trail nothing); a lead byte is SS2
+// before a kana's byte where the line holds SS2 whole (half-width
+// katakana), else CE or CF. Where neither fits, its character is lost.
 Decoded readEucjp(const std::uint16_t* bytes, std::size_t size, char16_t* out, LostRun runs) {
   Decoded d;
   long n = 0;
+  bool kana = false;
+  for (std::size_t i = 0; i < size; ++i) kana = kana || bytes[i] == 0x8E;
   for (std::size_t i = 0; i < size;) {
     const std::uint16_t b = bytes[i];
     const auto lose = [&](std::size_t skip) {
@@ -477,11 +519,17 @@ Decoded readEucjp(const std::uint16_t* bytes, std::size_t size, char16_t* out, L
       losePairs(bytes, size, i, 0xA1, out, n, d, runs);
       continue;
     }
-    const std::uint8_t lead = byteOf(b);
+    std::uint8_t lead = byteOf(b);
     if (lead < 0x80) {
       out[n++] = lead;
       ++i;
       continue;
+    }
+    if (either(b)) {
+      const bool ss2 = lead == 0x8E && kana && i + 1 < size && !lost(bytes[i + 1]) &&
+                       !either(bytes[i + 1]) && byteOf(bytes[i + 1]) >= 0xA1 &&
+                       byteOf(bytes[i + 1]) <= 0xDF;
+      if (!ss2) lead = trailValue(b);
     }
     const std::size_t length = lead == 0x8F ? 3 : 2;
     if (i + length > size) return {};
@@ -491,19 +539,25 @@ Decoded readEucjp(const std::uint16_t* bytes, std::size_t size, char16_t* out, L
       lose(length);
       continue;
     }
-    const std::uint8_t b1 = byteOf(bytes[i + 1]);
+    const std::uint8_t b1 = trailValue(bytes[i + 1]);
     std::uint16_t unit = kNoMapping;
     if (lead == 0x8E) {
       if (b1 >= 0xA1 && b1 <= 0xDF) unit = kJisX0201ToUnicode[b1];
     } else if (lead == 0x8F) {
-      const std::uint8_t b2 = byteOf(bytes[i + 2]);
+      const std::uint8_t b2 = trailValue(bytes[i + 2]);
       if (b1 >= 0xA1 && b1 <= 0xFE && b2 >= 0xA1 && b2 <= 0xFE) {
         unit = kJisX0212ToUnicode[(b1 - 0xA1) * kJisSide + (b2 - 0xA1)];
       }
     } else if (lead >= 0xA1 && lead <= 0xFE && b1 >= 0xA1 && b1 <= 0xFE) {
       unit = kJisX0208ToUnicode[(lead - 0xA1) * kJisSide + (b1 - 0xA1)];
     }
-    if (unit == kNoMapping) return {};
+    if (unit == kNoMapping) {
+      bool guessed = false;
+      for (std::size_t j = i; j < i + length; ++j) guessed = guessed || either(bytes[j]);
+      if (!guessed) return {};
+      lose(length);
+      continue;
+    }
     out[n++] = unit;
     i += length;
   }
@@ -607,6 +661,12 @@ Decoded undo(Chain chain, const char16_t* text, std::size_t size, char16_t* out,
     const long bytes = invertReading(info.reading, text, size, scratch.bytes, twins, twice_coded);
     if (bytes < 0) return {};
     const auto count = static_cast<std::size_t>(bytes);
+    // Only EUC-JP tells the two values of a byte apart; elsewhere it is lost.
+    if (info.original != Original::eucjp) {
+      for (std::size_t i = 0; i < count; ++i) {
+        if (either(scratch.bytes[i])) scratch.bytes[i] = kLost;
+      }
+    }
     Decoded d;
     switch (info.original) {
       case Original::utf8:

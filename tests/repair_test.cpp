@@ -201,7 +201,7 @@ TEST(RepairTest, ChainsAndCleanText) {
       // were two bytes each (APT の設定ファイル).
       {U"APT \u9020\uFFFD\uFF83\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u68DA\u4FC3\uFFFD\uFFFD\u4FC3"
        U"\u81D3\u4FC3\u9020\u4FC3\u8C37",
-       U"APT \uFFFD\uFFFD\uFFFDァイル", "eucjp read as latin1, then utf8 read as eucjp", 3},
+       U"APT の\uFFFD\uFFFDァイル", "eucjp read as latin1, then utf8 read as eucjp", 2},
       // Also where the split of three bytes reads as well (変数: 数, not 瑤),
       // and in a line that the same turns take back (を設定すると).
       {U"\u4FC3\u8C37\u81D3\u6751\u4FC3\u8C37\u9020\u8FB0\uFFFD\uFFFD\uFFFD\uFFFD\u591A\u62C5"
@@ -215,8 +215,8 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"\u5C5E\uFFFD\uFFFD\uFFFD\uFFFD\u5C5E\u9020\uFFFD\u6661\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"
        U"\u9020\u8896\u9020\u72F8\u9020\uFFFD\uFFFD\u9020\u9020\u9020\u591A\u9020\u8CCA\u9020\u72F8"
        U"\u9020\uFFFD\uFFFD\u9020\u4F46",
-       U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDされ\uFFFDいたけれ\uFFFDも",
-       "eucjp read as latin1, then utf8 read as eucjp", 7},
+       U"\uFFFD\uFFFDは\uFFFD\uFFFDされ\uFFFDいたけれ\uFFFDも",
+       "eucjp read as latin1, then utf8 read as eucjp", 6},
       // But where a third of the letters or more lead UTF-8 of Japanese
       // text (ã of パ, E3 83 91), the text beneath was UTF-8, not EUC-JP.
       {U"pastime /\u9054\uFFFD\uFFFD\uFFFD\uFFFD\u9054\uFFFD\uFFFD\u5B6B\u9054\uFFFD\uFFFD\u591A"
@@ -379,6 +379,19 @@ TEST(RepairTest, ChainsAndCleanText) {
        U"%s番号: %s%%0A保持者: %s%s", "eucjp read as latin1", 0},
       {U"6233,\u008E\u00BC\u008E\u00D9\u008E\u00BC.txt", U"6233,ｼﾙｼ.txt", "eucjp read as latin1",
        0},
+      // EUC-JP read as Latin-1, then UTF-8 read as EUC-JP loses C2 and C3
+      // before 8E, which reads as SS2 with the next lead (U+FFFD ﾂ): the
+      // letter was SS2 itself (U+008E) or the trail byte of の (U+00CE),
+      // whichever fits where it stands.
+      {U"6209,\uFFFD\uFF83\uFFFD\uFFFD\uFF83\uFFFD\uFFFD\uFF82\u86CE\uFF82\u5B9F\uFF82"
+       U"\uFFFD \uFFFD\uFF82\u6CBC\uFF83\uFFFD\uFFFD\uFF83\uFFFD\uFFFD\uFF82\u5B9F\uFF83"
+       U"\uFFFD\uFFFD\uFF82\u5F84\uFF83\uFFFD\uFFFD\uFF82\u6F97\uFF83\uFFFD,\uFFFD\uFF83"
+       U"\uFFFD\uFFFD\uFF82\uFFFD\uFFFD\uFF82\u5B9F\uFF82\uFFFD,57775",
+       U"6209,\uFFFD\uFFFDｳｼ\uFFFD ｾ\uFFFD\uFFFDｼ\uFFFDｷ\uFFFDｴ\uFFFD,\uFFFD\uFFFDｼ\uFFFD,57775",
+       "eucjp read as latin1, then utf8 read as eucjp", 11},
+      {U"\u4FC3\uFFFD\uFFFD\u4FC3\u81D3\u4FC3\u9020\u4FC3\u8C37\u9020\uFFFD\uFF83\uFFFD"
+       U"\u4ED6\uFFFD\uFFFD\u5C5E",
+       U"\uFFFDァイルの\uFFFD\uFFFD", "eucjp read as latin1, then utf8 read as eucjp", 3},
       // C1 controls that cp1252 reads as marks, but two in a row that no
       // Western text holds (–– and “–): cp932 pairs read as Latin-1.
       {U"\u0092[\u0096\u0096", U"端末", "cp932 read as latin1", 0},
