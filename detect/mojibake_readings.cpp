@@ -1,5 +1,6 @@
 #include "detect/mojibake_readings.h"
 
+#include <algorithm>
 #include <string>
 
 #include "japanese/flat_tables.h"
@@ -73,18 +74,13 @@ std::uint16_t necCode(char16_t unit) {
 }
 
 long invertReading(Reading reading, const char16_t* text, std::size_t size, std::uint16_t* out,
-                   Twins twins, bool& twice_coded) {
+                   Twins twins, bool& twice_coded, bool halves = false) {
   std::size_t n = 0;
   bool marked = false;
   for (std::size_t i = 0; i < size; ++i) {
     const char16_t unit = text[i];
     if (unit == 0xFFFD) {
       out[n++] = kLost;
-      continue;
-    }
-    if (eitherUnit(unit)) {
-      // Only Latin-1 has both its values, at their own bytes.
-      out[n++] = reading == Reading::latin1 ? (unit & 0xFF) | kEither : kLost;
       continue;
     }
     const std::uint16_t maybe = unit == u'?' || unit == u'・' ? kMaybeLost : 0;
@@ -157,7 +153,13 @@ long invertReading(Reading reading, const char16_t* text, std::size_t size, std:
         continue;
       }
     }
-    if (byte < 0) return -1;
+    if (byte < 0) {
+      if (!eitherUnit(unit)) return -1;
+      // Only Latin-1 has both its values, at their own bytes, and only
+      // EUC-JP tells them apart (`halves`); elsewhere the letter is lost.
+      out[n++] = halves && reading == Reading::latin1 ? (unit & 0xFF) | kEither : kLost;
+      continue;
+    }
     out[n++] = static_cast<std::uint16_t>(byte) | maybe;
   }
   for (std::size_t i = 0; marked && i + 1 < n; ++i) {
@@ -506,8 +508,8 @@ Decoded readCp932(const std::uint16_t* bytes, std::size_t size, char16_t* out, L
 Decoded readEucjp(const std::uint16_t* bytes, std::size_t size, char16_t* out, LostRun runs) {
   Decoded d;
   long n = 0;
-  bool kana = false;
-  for (std::size_t i = 0; i < size; ++i) kana = kana || bytes[i] == 0x8E;
+  // Whether the line holds SS2 whole; asked only at a byte of two values.
+  int kana = -1;
   for (std::size_t i = 0; i < size;) {
     const std::uint16_t b = bytes[i];
     const auto lose = [&](std::size_t skip) {
@@ -526,7 +528,8 @@ Decoded readEucjp(const std::uint16_t* bytes, std::size_t size, char16_t* out, L
       continue;
     }
     if (either(b)) {
-      const bool ss2 = lead == 0x8E && kana && i + 1 < size && !lost(bytes[i + 1]) &&
+      if (kana < 0) kana = std::find(bytes, bytes + size, std::uint16_t{0x8E}) != bytes + size;
+      const bool ss2 = lead == 0x8E && kana == 1 && i + 1 < size && !lost(bytes[i + 1]) &&
                        !either(bytes[i + 1]) && byteOf(bytes[i + 1]) >= 0xA1 &&
                        byteOf(bytes[i + 1]) <= 0xDF;
       if (!ss2) lead = trailValue(b);
@@ -658,15 +661,10 @@ Decoded undo(Chain chain, const char16_t* text, std::size_t size, char16_t* out,
   // where a continuation byte 87 meets 95).
   bool twice_coded = false;
   for (const Twins twins : {Twins::jis, Twins::context, Twins::nec}) {
-    const long bytes = invertReading(info.reading, text, size, scratch.bytes, twins, twice_coded);
+    const long bytes = invertReading(info.reading, text, size, scratch.bytes, twins, twice_coded,
+                                     info.original == Original::eucjp);
     if (bytes < 0) return {};
     const auto count = static_cast<std::size_t>(bytes);
-    // Only EUC-JP tells the two values of a byte apart; elsewhere it is lost.
-    if (info.original != Original::eucjp) {
-      for (std::size_t i = 0; i < count; ++i) {
-        if (either(scratch.bytes[i])) scratch.bytes[i] = kLost;
-      }
-    }
     Decoded d;
     switch (info.original) {
       case Original::utf8:
