@@ -67,9 +67,9 @@ enum class LostRun : unsigned char {
 
 // Beneath UTF-8 read as EUC-JP, where letters are of two bytes: a letter
 // of Latin-1 whose lead byte (C2 or C3) was lost and whose continuation
-// byte b (8E, 8F) was read is kEitherUnit + b. It stands for U+0080 + b
-// or U+00C0 + b until a reading of EUC-JP beneath tells which; other
-// readings lose it.
+// byte b (8E, 8F) was read is kEitherUnit + b. It stands for the letter
+// b or the letter b + 0x40 (U+008E or Î) until a reading of EUC-JP beneath
+// tells which; other readings lose it.
 inline constexpr char16_t kEitherUnit = 0xF700;
 constexpr bool eitherUnit(char16_t c) {
   return c >= kEitherUnit + 0x80 && c <= kEitherUnit + 0xBF;
