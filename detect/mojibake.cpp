@@ -468,7 +468,7 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
     // (ﾀ..ﾟ, C3 80..9F) and keep their symbols (ｱ, C2 B1) and SS2: about
     // one kana in two is lost.
     const std::size_t lostKana =
-        inner == Chain::eucjp_as_latin1 && lostCapitals ? d.lost / 2 : d.lost;
+        inner == Chain::eucjp_as_latin1 && lostCapitals ? (d.lost + 1) / 2 : d.lost;
     const bool halfWidth = told && halfWidthKanaText(text, n, lostKana, telling, lostCapitals) &&
                            (!boxes || !drawing(line, size));
     // (Japanese text splits brackets over lines; a line with kana may hold
