@@ -635,7 +635,33 @@ bool halfWidthKanaText(const char16_t* repaired, std::size_t size, std::size_t l
   }
   utf8Pairs = utf8Pairs && run % 2 == 0;
   if (lost != 0 && (utf8 || kana < lost || kana < kMinMarkedKana)) return false;
-  return kana >= 3 && (utf8 || (mixedRun && !utf8Pairs));
+  return kana >= 3 &&
+         (utf8 || ((mixedRun || smallKanaFit(repaired, size) == SmallKana::placed) && !utf8Pairs));
+}
+
+SmallKana smallKanaFit(const char16_t* text, std::size_t size) {
+  SmallKana fit = SmallKana::none;
+  std::size_t run = 0;
+  bool placed = false;
+  for (std::size_t i = 0; i <= size; ++i) {
+    const char16_t c = i == size ? u' ' : text[i];
+    if (!halfWidthKana(c)) {
+      if (placed && run >= kMinMarkedKana) fit = SmallKana::placed;
+      run = 0;
+      placed = false;
+      continue;
+    }
+    ++run;
+    if (c < u'ｬ' || c > u'ｮ') continue;
+    std::size_t b = i;
+    if (b > 0 && (text[b - 1] == u'ﾞ' || text[b - 1] == u'ﾟ')) --b;
+    const char16_t base = b == 0 ? u' ' : text[b - 1];
+    if (std::u16string_view(u"ｷｼﾁﾆﾋﾐﾘ").find(base) == std::u16string_view::npos) {
+      return SmallKana::misplaced;
+    }
+    placed = true;
+  }
+  return fit;
 }
 
 bool voicedMarksFit(const char16_t* text, std::size_t size) {
@@ -646,7 +672,9 @@ bool voicedMarksFit(const char16_t* text, std::size_t size) {
     kana += halfWidthKana(c);
     marks = marks || c == u'ﾞ' || c == u'ﾟ';
   }
-  return marks && kana >= kMinMarkedKana && voicedMarksPlaced(text, size);
+  const SmallKana small = smallKanaFit(text, size);
+  return (marks || small == SmallKana::placed) && small != SmallKana::misplaced &&
+         kana >= kMinMarkedKana && voicedMarksPlaced(text, size);
 }
 
 bool drawing(const char16_t* line, std::size_t size) {

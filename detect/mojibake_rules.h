@@ -180,7 +180,9 @@ bool voicedMarksPlaced(const char16_t* text, std::size_t size);
 // cp1252 is ²Äºµ, where Western words have one accented letter at a time),
 // whose kana come from both halves, the symbols (ｰ..ｿ) and the capitals
 // (ﾀ..ﾟ), as words of kana do and a row of accented capitals (ÀÁÂÃ) or
-// guillemets around a letter (»ß«) do not. Box drawings read as cp437 or
+// guillemets around a letter (»ß«) do not; or small kana placed where they
+// fit in a long run (smallKanaFit: ｼｮｳｶｲｼｬ, all symbols, is ¼®³¶²¼¬
+// through cp1252). Box drawings read as cp437 or
 // cp850 give half-width katakana too (╔══ as ﾉﾍﾍ): the caller leaves those
 // readings out. (`utf8` says that the bytes tell by themselves: UTF-8, or
 // EUC-JP's two bytes a kana, 8E and the kana's.) Where a reading of UTF-8
@@ -191,8 +193,18 @@ bool voicedMarksPlaced(const char16_t* text, std::size_t size);
 bool halfWidthKanaText(const char16_t* repaired, std::size_t size, std::size_t lost, bool utf8,
                        bool lostCapitals = false);
 
-// Whether the half-width katakana `text` holds voiced marks (ﾞ, ﾟ), each
-// right after a kana that takes it, and kMinMarkedKana kana or more: names
+// Whether the small ｬ, ｭ, ｮ of the half-width katakana `text` each come
+// right after a kana that takes them (ｷ, ｼ, ﾁ, ﾆ, ﾋ, ﾐ, ﾘ, voiced or not:
+// ｼｮｳ, ﾋﾞｮ), one at least in a run of kMinMarkedKana kana or more; or one
+// does not; or neither. Names in half-width katakana place them so; other
+// bytes read so place one in eight or so, and short runs by chance (ﾏﾘｭｽ
+// is は、 of EUC-JP read through cp850).
+enum class SmallKana { none, placed, misplaced };
+SmallKana smallKanaFit(const char16_t* text, std::size_t size);
+
+// Whether the half-width katakana `text` holds voiced marks (ﾞ, ﾟ) or
+// small ｬ, ｭ, ｮ, each right after a kana that takes it (smallKanaFit), and
+// kMinMarkedKana kana or more: names
 // in half-width katakana do (ｽﾞｲｾﾝ), whereas EUC-JP text whose bytes all
 // lie in A1..DF, read as cp932, puts them after anything (み, A4 DF, as
 // ､ﾟ), but for a few characters, where chance fits them (橋爪 as ｶｶﾄﾞ).

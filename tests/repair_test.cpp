@@ -114,6 +114,13 @@ TEST(RepairTest, ChainsAndCleanText) {
       // 砂浚); the voiced marks in place decide, but in a short text.
       {U"6521,º½Þ´ Å¶ÌÞ¸Û,¼®³ÀÞÝ¾²ØÂ,19777", U"6521,ｺｽﾞｴ ﾅｶﾌﾞｸﾛ,ｼｮｳﾀﾞﾝｾｲﾘﾂ,19777",
        "cp932 read as cp1252", 0},
+      // Without voiced marks, small kana each after a kana that takes them
+      // decide (汐核床饗 of the EUC-JP pairs); in a short run they do not.
+      {U"9969,¼®³Ë¾²¶Â.txt", U"9969,ｼｮｳﾋｾｲｶﾂ.txt", "cp932 read as cp1252", 0},
+      {U"7741,╝«│╢▓╝¼.txt", U"7741,ｼｮｳｶｲｼｬ.txt", "cp932 read as cp437", 0},
+      {U"\\fBpppoe\\fR ¤Ï¡¢PPPoE (Point-to-Point Protocol over Ethernet) ¤Î",
+       U"\\fBpppoe\\fR は、PPPoE (Point-to-Point Protocol over Ethernet) の",
+       "eucjp read as latin1", 0},
       {U"¶¶ÄÞ", U"橋爪", "eucjp read as latin1", 0},
       {U"7209,ï½²ï¾\u0084ï½ºï½µ", U"7209,ｲﾄｺｵ", "utf8 read as latin1", 0},
       {U"7209,\u008e²\u008eÄ\u008eº\u008eµ", U"7209,ｲﾄｺｵ", "eucjp read as latin1", 0},
