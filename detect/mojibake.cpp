@@ -308,12 +308,6 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
   if (size == 0 || size > kMaxRepairLine) return best;
   const bool ascii = asciiOnly(line, size);
   if (listing(line, size)) return best;
-  if (westernCp1252(line, size)) {
-    // UTF-8 read as Latin-1 holds such controls too, but its bytes form
-    // UTF-8 again.
-    const Decoded d = undo(Chain::utf8_as_latin1, line, size, scratch.first, scratch);
-    if (d.size < 0 || d.lost != 0) return best;
-  }
   const Weighed before = weigh(line, size);
   // A line that the turns of the line repaired last undo exactly is taken
   // back by them, before any other turns are weighed: the lines of one text
@@ -343,6 +337,15 @@ LineRepair repairLine(const char16_t* line, std::size_t size, char16_t* out, Rep
       }
     }
     if (done.repaired()) return withLoneKanaLost(done, out);
+  }
+  // Text in cp1252 read as Latin-1 (its quotes as C1 controls): not by
+  // itself, but among lines that took a turn through Latin-1, where the
+  // same bytes are cp932 lead bytes (前, 91 4F, as \x91O), as above.
+  if (westernCp1252(line, size)) {
+    // UTF-8 read as Latin-1 holds such controls too, but its bytes form
+    // UTF-8 again.
+    const Decoded d = undo(Chain::utf8_as_latin1, line, size, scratch.first, scratch);
+    if (d.size < 0 || d.lost != 0) return best;
   }
   // Western mojibake of Western text (Café read as cp1252: CafÃ©), or of
   // text in any other script but Japanese (Cyrillic: Ð°Ð¼ for ам; Chinese:

@@ -162,6 +162,9 @@ TEST(RepairTest, ChainsAndCleanText) {
       {U"It\u0092s a \u0093test\u0094 \u0096 really\u0085 with ``~\u0092\u0092 for", nullptr, "",
        0},
       {U".IX Item \u0093u = inconnU\"", nullptr, "", 0},
+      // But such a mark among lines that took a turn through Latin-1 is a
+      // cp932 lead byte (前 as ‘O).
+      {U"\u008E\u00B2\n\u0091O(_F):", U"軸\n前(_F):", "cp932 read as latin1", 0},
       // Accented first letters that read as kanji through cp850 (迅穫ements).
       {U"Évènements", nullptr, "", 0},
       {U"assert decode(b'\\xEF\\xBB') == 'ï»'", nullptr, "", 0},
