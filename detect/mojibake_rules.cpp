@@ -248,7 +248,9 @@ Weighed weigh(const char16_t* text, std::size_t size) {
     }
     // 、 and 。 end Latin words in Japanese text too.
     if (c == u'、' || c == u'。') continue;
-    if (alone) ++w.alone;
+    if (!alone) continue;
+    ++w.alone;
+    if (end - begin == 1 && c >= 0x3040 && c <= 0x30FF) ++w.alone_kana;
   }
   w.score = tally.score();
   w.text = countsAsText(tally.characters, tally.noise, false);
@@ -323,6 +325,18 @@ std::int64_t damagedShare(const Candidate& c) {
 
 }  // namespace
 
+namespace {
+
+// Whether the turns of c read the byte before a kana's (82, 83 of cp932;
+// A4, A5 of EUC-JP) a byte a character as no letter.
+bool kanaLeadNoLetter(const Candidate& c) {
+  const Chain first = c.inner == Chain::none ? c.outer : c.inner;
+  return first == Chain::cp932_as_cp1252 || first == Chain::cp932_as_latin1 ||
+         first == Chain::eucjp_as_latin1;
+}
+
+}  // namespace
+
 bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate& c, bool dense) {
   // Bytes beyond ASCII turn into ASCII only where cp932 read a continuation
   // byte of UTF-8 and the ASCII byte after it as a pair (Ы, 84 5C); no
@@ -379,7 +393,12 @@ bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate
   // (gr批er from größer read as cp437); the characters of Japanese text
   // stand in runs.
   // (UTF-8 takes no ASCII byte into a character.)
-  if (!c.utf8 && repaired.alone * 100 > repaired.japanese * kAloneShare) return false;
+  // (A kana alone is no such pair where the byte before a kana's reads as
+  // no letter: ‚ or ƒ of cp1252, a control of Latin-1, ¤ or ¥ of EUC-JP read
+  // as Latin-1, as in OldestMulti‚ÌDB; cp437 and cp850 read it as é or â.)
+  const std::int64_t alone =
+      repaired.alone - (kanaLeadNoLetter(c) ? repaired.alone_kana : std::int64_t{0});
+  if (!c.utf8 && alone * 100 > repaired.japanese * kAloneShare) return false;
   // One Japanese character but from UTF-8 (three bytes of its form) must
   // have come from two characters or more, none of them ASCII, stand alone
   // and be kana: two accented letters in a row read as EUC-JP or cp932 give

@@ -23,6 +23,7 @@ struct Weighed {
   std::int64_t score = 0;
   std::int64_t japanese = 0;
   std::int64_t alone = 0;
+  std::int64_t alone_kana = 0;  // of those, kana that are a run of their own
   std::int64_t kana = 0;
   std::int64_t kanji = 0;
   std::int64_t beyond_ascii = 0;

@@ -104,6 +104,9 @@ TEST(RepairTest, ChainsAndCleanText) {
       // A printf conversion is no Latin word, and a kana no accented pair.
       {U"¤³¤ó¤Ë¤Á¤Ï\n%lldÆü\nOldestMulti¤ÎDB: %u", U"こんにちは\n%lld日\nOldestMultiのDB: %u",
        "eucjp read as latin1", 0},
+      // Alone too, where the byte before a kana's reads as no letter (‚ of
+      // cp1252).
+      {U"OldestMulti‚ÌDB:.txt", U"OldestMultiのDB:.txt", "cp932 read as cp1252", 0},
       // Nor a pair that holds no accented letter, and JIS symbols belong.
       {U"¤³¤ó¤Ë¤Á¤Ï\nDeleteÊ¸\nhoshi /¡ù/¡ú/", U"こんにちは\nDelete文\nhoshi /☆/★/",
        "eucjp read as latin1", 0},
