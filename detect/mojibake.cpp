@@ -181,7 +181,8 @@ LineRepair sameTurns(Chain outer, Chain inner, const char16_t* line, std::size_t
         continue;
       }
       const auto n = static_cast<std::size_t>(d.size);
-      if (!sameTurnFits(line, size, text, n, c.utf8, lossy, false, c.jis)) continue;
+      const bool eucjp = originalOf(inner == Chain::none ? outer : inner) == Original::eucjp;
+      if (!sameTurnFits(line, size, text, n, c.utf8, lossy, false, c.jis, eucjp)) continue;
       const Weighed w = splits ? weigh(text, n) : Weighed{};
       if (done.repaired() && (w.score != done_weighed.score ? w.score < done_weighed.score
                                                             : w.ascii >= done_weighed.ascii)) {

@@ -761,7 +761,8 @@ bool accentedBesideLetter(const char16_t* line, std::size_t size) {
 }  // namespace
 
 bool sameTurnFits(const char16_t* line, std::size_t size, const char16_t* repaired,
-                  std::size_t repairedSize, bool utf8, bool lossy, bool japanese, bool jis) {
+                  std::size_t repairedSize, bool utf8, bool lossy, bool japanese, bool jis,
+                  bool eucjp) {
   std::int64_t was = 0;  // the line's characters beyond ASCII, U+FFFD too
   for (std::size_t i = 0; i < size; ++i) was += line[i] >= 0x80;
   // ASCII reads as itself but through the stripped escapes.
@@ -787,7 +788,9 @@ bool sameTurnFits(const char16_t* line, std::size_t size, const char16_t* repair
     const bool form = japaneseForm(c);
     // Beside the text of the line before, the symbols, Greek and Cyrillic
     // of JIS X 0208 (☆, ≠, ‥, б) belong to it too (a dictionary's entries).
-    repertoire = repertoire && (form || jisSymbol(c));
+    const std::uint16_t code = kUnicodeToJisCode[c];
+    const bool eucjpPair = eucjp && code != kNoMapping && code >= 0x100;
+    repertoire = repertoire && (form || jisSymbol(c) || eucjpPair);
     seen = seen || form;
     // A kanji alone inside a Latin word is an accented letter and the
     // letter after it read as a pair (Ação as cp932 read as cp1252); a

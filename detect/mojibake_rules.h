@@ -229,9 +229,13 @@ bool listing(const char16_t* line, std::size_t size);
 // turn, so less evidence is needed: from UTF-8, the bytes form valid
 // multi-byte UTF-8 (around lost bytes, with `lossy`), which always gives
 // fewer characters beyond ASCII; from the other codes, every character
-// beyond ASCII is of the Japanese repertoire. With `japanese`, the result
-// must also hold a character of that repertoire, or a lost one.
+// beyond ASCII is of the Japanese repertoire (with `eucjp`, where the first
+// code was EUC-JP, any character of JIS X 0208 or JIS X 0212: the Latin
+// letters and signs of a table, § as ¡ø, Ą as SS3 and ª¨). With
+// `japanese`, the result must also hold a character of that repertoire, or
+// a lost one.
 bool sameTurnFits(const char16_t* line, std::size_t size, const char16_t* repaired,
-                  std::size_t repairedSize, bool utf8, bool lossy, bool japanese, bool jis);
+                  std::size_t repairedSize, bool utf8, bool lossy, bool japanese, bool jis,
+                  bool eucjp = false);
 
 }  // namespace mek::mojibake

@@ -125,6 +125,11 @@ TEST(RepairTest, ChainsAndCleanText) {
        U"\\fBpppoe\\fR は、PPPoE (Point-to-Point Protocol over Ethernet) の",
        "eucjp read as latin1", 0},
       {U"¶¶ÄÞ", U"橋爪", "eucjp read as latin1", 0},
+      // Beside lines of EUC-JP, a table's Latin letters and signs are its
+      // characters too (Ą in JIS X 0212, SS3 and two bytes; §).
+      {U"8¿Ê\t16¿Ê\tÊ¸»ú\n241\tA1\t\u008Fª¨\tA WITH OGONEK\n247\tA7\t¡ø\tSECTION SIGN",
+       U"8進\t16進\t文字\n241\tA1\tĄ\tA WITH OGONEK\n247\tA7\t§\tSECTION SIGN",
+       "eucjp read as latin1", 0},
       {U"7209,ï½²ï¾\u0084ï½ºï½µ", U"7209,ｲﾄｺｵ", "utf8 read as latin1", 0},
       {U"7209,\u008e²\u008eÄ\u008eº\u008eµ", U"7209,ｲﾄｺｵ", "eucjp read as latin1", 0},
       {U"7209,▓─║╡ ▓╝┬╠▐┬", U"7209,ｲﾄｺｵ ｲｼﾂﾌﾞﾂ", "cp932 read as cp437", 0},
