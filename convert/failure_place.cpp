@@ -20,10 +20,12 @@ void ConversionStream::Impl::followHolds(std::vector<Origin>& held, const Origin
     if (i != encoder_at_ && !stages_[i].holds_characters) continue;
     const Origin previous = held[i];
     if (stages_[i].repair) {
-      // A line is held from its first character until its end comes.
+      // A line is held from its first character until its end comes: what
+      // it holds began in this run where the run gave it as much or more
+      // (a piece that ends inside a line ends a hold that began before it).
       if (!stages_[i].repair->holding()) {
         held[i] = none;
-      } else if (!run.held_before[i]) {
+      } else if (!run.held_before[i] || stages_[i].repair->heldUnits() <= run.units[i - 1]) {
         held[i] = now;
       }
     } else if (!stages_[i].stream.carrying()) {
