@@ -328,11 +328,12 @@ std::int64_t damagedShare(const Candidate& c) {
 namespace {
 
 // Whether the turns of c read the byte before a kana's (82, 83 of cp932;
-// A4, A5 of EUC-JP) a byte a character as no letter.
+// A4, A5 of EUC-JP) a byte a character as no letter; so does ISO-2022-JP
+// whose escapes were stripped ($ and % of 24 and 25).
 bool kanaLeadNoLetter(const Candidate& c) {
   const Chain first = c.inner == Chain::none ? c.outer : c.inner;
   return first == Chain::cp932_as_cp1252 || first == Chain::cp932_as_latin1 ||
-         first == Chain::eucjp_as_latin1;
+         first == Chain::eucjp_as_latin1 || first == Chain::jis_without_esc;
 }
 
 }  // namespace

@@ -384,6 +384,7 @@ TEST(RepairTest, ChainsAndCleanText) {
       // One kana between stripped escapes, or one kanji whose stretch no
       // shell or Perl name holds; $B8G may be a variable, $B?) may not.
       {U"$B$O(B", U"は", "jis without ESC", 0},
+      {U"OldestMulti$B$N(BDB:.txt", U"OldestMultiのDB:.txt", "jis without ESC", 0},
       {U"#2$B?)(B", U"#2食", "jis without ESC", 0},
       {U"$B8G(B", nullptr, "", 0},
       // "$@" of a shell, where no kanji follow, is itself.
