@@ -164,6 +164,7 @@ LineRepair sameTurns(Chain outer, Chain inner, const char16_t* line, std::size_t
   // bytes or three (see repairLine): the split whose text scores better, or
   // as well with less ASCII left.
   const bool splits = fromUtf8(outer) && byteReading(inner);
+  const bool eucjp = originalOf(inner == Chain::none ? outer : inner) == Original::eucjp;
   for (const bool yen : {false, true}) {
     if (yen && (inner == Chain::none || !yenBeneath(outer))) break;
     LineRepair done;
@@ -181,7 +182,6 @@ LineRepair sameTurns(Chain outer, Chain inner, const char16_t* line, std::size_t
         continue;
       }
       const auto n = static_cast<std::size_t>(d.size);
-      const bool eucjp = originalOf(inner == Chain::none ? outer : inner) == Original::eucjp;
       if (!sameTurnFits(line, size, text, n, c.utf8, lossy, false, c.jis, eucjp)) continue;
       const Weighed w = splits ? weigh(text, n) : Weighed{};
       if (done.repaired() && (w.score != done_weighed.score ? w.score < done_weighed.score

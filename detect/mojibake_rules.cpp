@@ -323,10 +323,6 @@ std::int64_t damagedShare(const Candidate& c) {
   return western && readsUtf8InPairs(c.outer) ? kDamagedShareBeneathWestern : 0;
 }
 
-}  // namespace
-
-namespace {
-
 // Whether the turns of c read the byte before a kana's (82, 83 of cp932;
 // A4, A5 of EUC-JP) a byte a character as no letter; so does ISO-2022-JP
 // whose escapes were stripped ($ and % of 24 and 25).
