@@ -546,6 +546,7 @@ bool runConversion(std::FILE* input, int inputCodeNumber, const char* outputPath
     }
   } else {
     Output output(outputPath, options.guard);
+    output.releaseReplacedPages(fileno(input));
     // A target that cannot be written is told before the input is read.
     const Failure failure =
         output.error() != OutputError::kNone

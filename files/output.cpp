@@ -185,6 +185,21 @@ void Output::openNamed(const char* path) {
   mode_ = Mode::kTemporary;
 }
 
+void Output::releaseReplacedPages(int input) const {
+  if (!replaces_ || old_.st_nlink > 1) return;
+  struct stat in;
+  if (input >= 0 && fstat(input, &in) == 0 && sameFile(in, old_)) return;
+  // Non-blocking, so that a FIFO put in the target's place meanwhile cannot
+  // hold the run; only the file that was found is advised.
+  const int fd = openat(folder_, target_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat now;
+  if (fstat(fd, &now) == 0 && sameFile(now, old_)) {
+    (void)posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  }
+  close(fd);
+}
+
 Output::~Output() {
   if (guard_ != nullptr) guard_->detach(this);
   abandon();

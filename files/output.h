@@ -76,6 +76,13 @@ class Output {
   // standard output back. After commit() it does nothing.
   void abandon();
 
+  // A named target that this run replaces: its cached pages are given back
+  // before the new text is written, so that the new file's pages reuse them
+  // instead of taking memory that has lain unused. The old text stays on
+  // disk until the rename. Does nothing when `input` is the target itself,
+  // or the target has other names.
+  void releaseReplacedPages(int input) const;
+
   // For a pipe or terminal: the text is written as it comes instead of
   // held, so that a reader sees each piece at once (a later failure cannot
   // take back what was written). Does nothing for a file.
