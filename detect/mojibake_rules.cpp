@@ -8,6 +8,7 @@
 #include "detect/scored_detection.h"
 #include "japanese/flat_tables.h"
 #include "japanese/shift_jis.h"
+#include "japanese/tables/western_codes.h"
 
 namespace mek::mojibake {
 namespace {
@@ -182,6 +183,20 @@ bool halfWidthKana(char16_t c) {
   return c >= 0xFF61 && c <= 0xFF9F;
 }
 
+// Whether byte b reads as a letter in cp437 or in cp850 (Latin letters
+// with accents, and the Greek ones of cp437: ß, µ).
+bool dosLetter(unsigned b) {
+  if (b < 0x80) return asciiLetter(static_cast<char16_t>(b));
+  for (const std::uint16_t* high : {tables::kCp437High, tables::kCp850High}) {
+    const char16_t u = high[b - 0x80];
+    if (u == 0xAA || u == 0xB5 || u == 0xBA ||
+        (u >= 0xC0 && u <= 0x24F && u != 0xD7 && u != 0xF7) || (u >= 0x370 && u <= 0x3FF)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 Weighed weigh(const char16_t* text, std::size_t size) {
   ReadingTally tally;
   Weighed w;
@@ -250,7 +265,10 @@ Weighed weigh(const char16_t* text, std::size_t size) {
     if (c == u'、' || c == u'。') continue;
     if (!alone) continue;
     ++w.alone;
-    if (end - begin == 1 && c >= 0x3040 && c <= 0x30FF) ++w.alone_kana;
+    if (end - begin == 1 && c >= 0x3040 && c <= 0x30FF) {
+      ++w.alone_kana;
+      if (!dosLetter(kUnicodeToCp932Code[c] & 0xFFu)) ++w.alone_kana_dos;
+    }
   }
   w.score = tally.score();
   w.text = countsAsText(tally.characters, tally.noise, false);
@@ -392,9 +410,13 @@ bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate
   // (UTF-8 takes no ASCII byte into a character.)
   // (A kana alone is no such pair where the byte before a kana's reads as
   // no letter: ‚ or ƒ of cp1252, a control of Latin-1, ¤ or ¥ of EUC-JP read
-  // as Latin-1, as in OldestMulti‚ÌDB; cp437 and cp850 read it as é or â.)
-  const std::int64_t alone =
-      repaired.alone - (kanaLeadNoLetter(c) ? repaired.alone_kana : std::int64_t{0});
+  // as Latin-1, as in OldestMulti‚ÌDB; cp437 and cp850 read it as é or â,
+  // so there only where the trail byte reads as no letter: é╠ of の.)
+  const Chain first = c.inner == Chain::none ? c.outer : c.inner;
+  const bool dos = first == Chain::cp932_as_cp437 || first == Chain::cp932_as_cp850;
+  const std::int64_t alone = repaired.alone - (kanaLeadNoLetter(c) ? repaired.alone_kana
+                                               : dos               ? repaired.alone_kana_dos
+                                                                   : std::int64_t{0});
   if (!c.utf8 && alone * 100 > repaired.japanese * kAloneShare) return false;
   // One Japanese character but from UTF-8 (three bytes of its form) must
   // have come from two characters or more, none of them ASCII, stand alone
@@ -733,6 +755,25 @@ bool listing(const char16_t* line, std::size_t size) {
 
 namespace {
 
+// The case of a letter of ASCII or Latin-1: 1 small, -1 capital, 0 other.
+int latinCase(char16_t c) {
+  if ((c >= u'a' && c <= u'z') || (c >= 0xDF && c <= 0xFF && c != 0xF7)) return 1;
+  if ((c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return -1;
+  return 0;
+}
+
+// Whether the letters of the word around [begin, end) of `line` go from a
+// small letter to a capital one, as no Western word with accents does
+// (DeleteòÂ, ïîDIR: cp932 read as cp850) but Ação, ÉTÉ and Straße do not.
+bool smallThenCapital(const char16_t* line, std::size_t size, std::size_t begin, std::size_t end) {
+  while (begin > 0 && asciiLetter(line[begin - 1])) --begin;
+  while (end < size && asciiLetter(line[end])) ++end;
+  for (std::size_t i = begin; i + 1 < end; ++i) {
+    if (latinCase(line[i]) == 1 && latinCase(line[i + 1]) == -1) return true;
+  }
+  return false;
+}
+
 // Whether `line` holds a run of one to three accented Latin letters (and
 // nothing else beyond ASCII) beside an ASCII letter, as a Western word does.
 bool accentedBesideLetter(const char16_t* line, std::size_t size) {
@@ -749,7 +790,7 @@ bool accentedBesideLetter(const char16_t* line, std::size_t size) {
     }
     const bool beside =
         (i > 0 && asciiLetter(line[i - 1])) || (end < size && asciiLetter(line[end]));
-    if (letters && end - i <= 3 && beside) return true;
+    if (letters && end - i <= 3 && beside && !smallThenCapital(line, size, i, end)) return true;
     i = end;
   }
   return false;

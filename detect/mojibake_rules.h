@@ -24,6 +24,9 @@ struct Weighed {
   std::int64_t japanese = 0;
   std::int64_t alone = 0;
   std::int64_t alone_kana = 0;  // of those, kana that are a run of their own
+  // Of those, kana whose cp932 trail byte reads as no letter in cp437 nor in
+  // cp850 (の, 82 CC, is é╠ there).
+  std::int64_t alone_kana_dos = 0;
   std::int64_t kana = 0;
   std::int64_t kanji = 0;
   std::int64_t beyond_ascii = 0;

@@ -107,6 +107,12 @@ TEST(RepairTest, ChainsAndCleanText) {
       // Alone too, where the byte before a kana's reads as no letter (‚ of
       // cp1252).
       {U"OldestMulti‚ÌDB:.txt", U"OldestMultiのDB:.txt", "cp932 read as cp1252", 0},
+      // Through cp437 and cp850 where the trail byte reads as no letter (é╠).
+      {U"OldestMultié╠DB:.txt", U"OldestMultiのDB:.txt", "cp932 read as cp437", 0},
+      {U"--source-pgdataé®--source-serve.txt", U"--source-pgdataか--source-serve.txt",
+       "cp932 read as cp850", 0},
+      // A small letter before a capital is no Western word (DeleteòÂ).
+      {U"òÂÄÜé\u00ADò\\ÄªéÀéÚ\nDeleteòÂ", U"文字を表示する\nDelete文", "cp932 read as cp850", 0},
       // Nor a pair that holds no accented letter, and JIS symbols belong.
       {U"¤³¤ó¤Ë¤Á¤Ï\nDeleteÊ¸\nhoshi /¡ù/¡ú/", U"こんにちは\nDelete文\nhoshi /☆/★/",
        "eucjp read as latin1", 0},
