@@ -796,6 +796,15 @@ bool accentedBesideLetter(const char16_t* line, std::size_t size) {
   return false;
 }
 
+// Whether every character beyond ASCII of `text` has a UTF-8 form of two
+// bytes (U+0080..U+07FF).
+bool twoByteUtf8Only(const char16_t* text, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) {
+    if (text[i] >= 0x800) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool sameTurnFits(const char16_t* line, std::size_t size, const char16_t* repaired,
@@ -846,7 +855,10 @@ bool sameTurnFits(const char16_t* line, std::size_t size, const char16_t* repair
     }
   }
   if (beyond == 0 || (japanese && !seen)) return false;
-  return utf8 ? beyond < was : repertoire;
+  // UTF-8 gives fewer characters undone, but for letters and signs of two
+  // bytes that EUC-JP read as one kanji each (£ as 贈, Ľ as 捗): a table of
+  // Latin letters among lines that took that turn.
+  return utf8 ? beyond < was || (!lossy && twoByteUtf8Only(repaired, repairedSize)) : repertoire;
 }
 
 }  // namespace mek::mojibake

@@ -94,6 +94,15 @@ TEST(RepairTest, ChainsAndCleanText) {
       // tells nothing, and waits for the line after it to take the turns.
       {U"ï¿½ï¿½ï¿½ï¿½ï¿½ï¿½\nè\u008D\u0090æƒ¹ï¿½ï¿½", U"\uFFFD\uFFFD\n証\uFFFD",
        "utf8 read as eucjp, then utf8 read as cp1252", 3},
+      // Beside lines of UTF-8 read as EUC-JP, a Latin-1 sign that it read as
+      // one kanji (£ as 贈).
+      {U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD茵\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD絖\uFFFD"
+       U"\uFFFD\uFFFD潟\uFFFD若\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD腓冴\uFFFD\uFFFD\uFFFD\uFFFD障\uFFFD"
+       U"\uFFFD\uFFFD\uFFFD\uFFFD\n243\t163\tA3\t贈\tPOUND SIGN",
+       U"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD示\uFFFD\uFFFD\uFFFD\uFFFD\n24"
+       U"3\t163\tA3\t£"
+       U"\tPOUND SIGN",
+       "utf8 read as eucjp", 14},
       // One line of three repaired, with the line ends kept.
       {U"ok\r\n‚±‚ñ‚É‚¿‚Í\nok", U"ok\r\nこんにちは\nok", "cp932 read as cp1252", 0},
       // After a repaired line, one that the same turns undo exactly but that
