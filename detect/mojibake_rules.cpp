@@ -267,7 +267,8 @@ Weighed weigh(const char16_t* text, std::size_t size) {
     ++w.alone;
     if (end - begin == 1 && c >= 0x3040 && c <= 0x30FF) {
       ++w.alone_kana;
-      if (!dosLetter(kUnicodeToCp932Code[c] & 0xFFu)) ++w.alone_kana_dos;
+      const std::uint16_t code = kUnicodeToCp932Code[c];
+      if (code != kNoMapping && !dosLetter(code & 0xFFu)) ++w.alone_kana_dos;
     }
   }
   w.score = tally.score();

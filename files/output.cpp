@@ -189,8 +189,13 @@ void Output::releaseReplacedPages(int input) const {
   if (!replaces_ || old_.st_nlink > 1) return;
   struct stat in;
   if (input >= 0 && fstat(input, &in) == 0 && sameFile(in, old_)) return;
-  // Non-blocking, so that a FIFO put in the target's place meanwhile cannot
-  // hold the run; only the file that was found is advised.
+  // Only the file that was found is opened and advised: not one put in its
+  // place meanwhile (non-blocking, should a FIFO be put there after all).
+  struct stat there;
+  if (fstatat(folder_, target_.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(there.st_mode) || !sameFile(there, old_)) {
+    return;
+  }
   const int fd = openat(folder_, target_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return;
   struct stat now;
