@@ -236,6 +236,12 @@ Weighed weigh(const char16_t* text, std::size_t size) {
       if (i > 0 && kanji(text[i - 1]) && !(i + 1 < size && halfWidthKana(text[i + 1]))) {
         ++w.lone_half_width;
       }
+      if ((c == u'ﾂ' || c == u'ﾃ') && i + 1 < size) {
+        const unsigned lead = kUnicodeToCp932Code[text[i + 1]] >> 8;
+        if (kUnicodeToCp932Code[text[i + 1]] != kNoMapping && lead >= 0x81 && lead <= 0x9F) {
+          ++w.latin_utf8;
+        }
+      }
     }
     if (kanji(c)) {
       ++w.kanji;
@@ -402,6 +408,13 @@ bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate
   if (!c.utf8 && !c.jis && repaired.kana == 0 && repaired.long_runs == 0) return false;
   if (static_cast<std::int64_t>(c.lost) * kLostShare > repaired.japanese) return false;
   if (loneHalfWidth(repaired)) return false;
+  // cp932 read a byte a character, undone once, that gives the UTF-8 of
+  // Latin-1 characters read as cp932: the bytes were UTF-8 (月 as cp932 read
+  // as Latin-1, then UTF-8 read as Latin-1, is Â\x8cÂ\x8e, not ﾂ個).
+  if (c.inner == Chain::none && byteReading(c.outer) && c.outer != Chain::eucjp_as_latin1 &&
+      repaired.latin_utf8 != 0) {
+    return false;
+  }
   // Most of what is not ASCII must be Japanese.
   if (repaired.japanese * 100 < repaired.beyond_ascii * kJapaneseShare) return false;
   // An accented Western letter read as a cp932 lead byte takes the letter

@@ -37,6 +37,10 @@ struct Weighed {
   // beside it (将ﾁ): a lead byte's pair and the next byte alone, read as
   // cp932. Words of half-width katakana stand in runs.
   std::int64_t lone_half_width = 0;
+  // ﾂ or ﾃ right before a character whose cp932 lead byte is 81..9F: C2 or
+  // C3 and a continuation byte, UTF-8 of a Latin-1 letter or control read as
+  // cp932 (ﾂ個 from U+008C, C2 8C).
+  std::int64_t latin_utf8 = 0;
   std::int64_t controls = 0;  // C1 controls (U+0080..U+009F)
   std::int64_t foreign = 0;   // beyond ASCII, not of the Japanese repertoire
   // Beyond ASCII, in a run of at most three beside a Latin letter.

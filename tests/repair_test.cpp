@@ -52,6 +52,10 @@ TEST(RepairTest, ChainsAndCleanText) {
       // (¥, ¨): the EUC-JP pairs of its UTF-8 (C2 A5 is 促) are not the text.
       {U"\u00C2\u00A5\u00C2\u00A8\u00C2\u00A5\u00C2\u00A6\u00C2\u00A5\u00C2\u00A2", U"エウア",
        "eucjp read as latin1, then utf8 read as latin1", 0},
+      // cp932 read as Latin-1, then UTF-8 read as Latin-1: the C1 controls'
+      // UTF-8 read as cp932 once (ﾂ個蚕, taking the backslash) is no repair.
+      {U".\\\"  Date: 25\\ \\&1 \u00C2\u008C\u00C2\u008E\\ \\&2023",
+       U".\\\"  Date: 25\\ \\&1 月\\ \\&2023", "cp932 read as latin1, then utf8 read as latin1", 0},
       // EUC-JP read as Latin-1 twice: the accented letters went through JIS
       // X 0212 (8F and two bytes, which cp932 reads as 将ﾁ), and ¥, the lead
       // byte of katakana, came back as a backslash.
