@@ -122,6 +122,11 @@ bool asciiLetter(char16_t c) {
   return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
 }
 
+// A Latin letter beyond ASCII (À..ɏ but × and ÷).
+bool accentedLetter(char16_t c) {
+  return c >= 0xC0 && c <= 0x24F && c != 0xD7 && c != 0xF7;
+}
+
 // Whether text[i] is a letter of a Latin word: not the conversion of a
 // printf format (%s, %lld, %li), which Japanese messages put right before
 // their words.
@@ -189,8 +194,7 @@ bool dosLetter(unsigned b) {
   if (b < 0x80) return asciiLetter(static_cast<char16_t>(b));
   for (const std::uint16_t* high : {tables::kCp437High, tables::kCp850High}) {
     const char16_t u = high[b - 0x80];
-    if (u == 0xAA || u == 0xB5 || u == 0xBA ||
-        (u >= 0xC0 && u <= 0x24F && u != 0xD7 && u != 0xF7) || (u >= 0x370 && u <= 0x3FF)) {
+    if (u == 0xAA || u == 0xB5 || u == 0xBA || accentedLetter(u) || (u >= 0x370 && u <= 0x3FF)) {
       return true;
     }
   }
@@ -237,8 +241,8 @@ Weighed weigh(const char16_t* text, std::size_t size) {
         ++w.lone_half_width;
       }
       if ((c == u'ﾂ' || c == u'ﾃ') && i + 1 < size) {
-        const unsigned lead = kUnicodeToCp932Code[text[i + 1]] >> 8;
-        if (kUnicodeToCp932Code[text[i + 1]] != kNoMapping && lead >= 0x81 && lead <= 0x9F) {
+        const std::uint16_t next = kUnicodeToCp932Code[text[i + 1]];
+        if (next != kNoMapping && next >> 8 >= 0x81 && next >> 8 <= 0x9F) {
           ++w.latin_utf8;
         }
       }
@@ -800,7 +804,7 @@ bool accentedBesideLetter(const char16_t* line, std::size_t size) {
     bool letters = true;
     while (end < size && line[end] >= 0x80) {
       const char16_t c = line[end++];
-      letters = letters && c >= 0xC0 && c <= 0x24F && c != 0xD7 && c != 0xF7;
+      letters = letters && accentedLetter(c);
     }
     const bool beside =
         (i > 0 && asciiLetter(line[i - 1])) || (end < size && asciiLetter(line[end]));
