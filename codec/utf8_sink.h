@@ -324,9 +324,7 @@ class Utf8Sink : public FusedSink<kWrite> {
     storeRun(src, n);
   }
   void storeRun(const std::uint8_t* src, std::size_t n) {
-    if constexpr (kWrite) {
-      if (n != 0) std::memcpy(p_, src, n);
-    }
+    if constexpr (kWrite) copyBytes(p_, src, n);
     this->advance(n);
   }
   void store1(std::uint8_t a) {

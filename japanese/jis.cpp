@@ -64,7 +64,13 @@ bool decodeJis(ConversionBuffer& buffer, Sink& sink, int& state) {
       }
     }
     if (p == end) break;
-    // Then one control sequence or one character, by the general rules.
+    // Then one control sequence or one character, by the general rules; the
+    // two escapes of mail, which begin and end each run of kanji, first.
+    if (p[0] == kEsc && end - p >= 3 && p[2] == 'B' && (p[1] == '$' || p[1] == '(')) {
+      state = p[1] == '$' ? kJisX0208 : kAscii;
+      p += 3;
+      continue;
+    }
     const int next = JisDecoder::readEscape(p, end);
     if (next != JisDecoder::kNoControl) {
       state = next;
@@ -137,10 +143,10 @@ unsigned beforeShiftControl(const std::uint8_t* p, unsigned ascii) {
   // only its low byte can be a control byte, so a unit's index is half its
   // first flagged byte's.
   static_assert(kBlockReadAhead == 64);
-  const unsigned long long flagged =
-      notPlainMask(p) | static_cast<unsigned long long>(notPlainMask(p + 16)) << 16 |
-      static_cast<unsigned long long>(notPlainMask(p + 32)) << 32 |
-      static_cast<unsigned long long>(notPlainMask(p + 48)) << 48;
+  const unsigned long long flagged = notPlainMask(p) |
+                                     static_cast<unsigned long long>(notPlainMask(p + 16)) << 16 |
+                                     static_cast<unsigned long long>(notPlainMask(p + 32)) << 32 |
+                                     static_cast<unsigned long long>(notPlainMask(p + 48)) << 48;
   if (flagged == 0) return ascii;
   const auto first = static_cast<unsigned>(__builtin_ctzll(flagged)) / 2;
   return first < ascii ? first : ascii;

@@ -40,6 +40,28 @@ inline constexpr std::ptrdiff_t kBlockWriteAhead = 2 * kAsciiBlock;
 inline constexpr std::ptrdiff_t kFastMargin = 128;
 static_assert(kFastMargin >= kBlockReadAhead);
 
+// Copies n bytes from src to dst (which do not overlap) with a few fixed-size
+// loads and stores for the short runs of mixed text, where a call into the
+// library's memcpy costs more than the copy.
+inline void copyBytes(std::uint8_t* dst, const std::uint8_t* src, std::size_t n) {
+  if (n > 32) {
+    std::memcpy(dst, src, n);
+  } else if (n >= 16) {
+    std::memcpy(dst, src, 16);
+    std::memcpy(dst + n - 16, src + n - 16, 16);
+  } else if (n >= 8) {
+    std::memcpy(dst, src, 8);
+    std::memcpy(dst + n - 8, src + n - 8, 8);
+  } else if (n >= 4) {
+    std::memcpy(dst, src, 4);
+    std::memcpy(dst + n - 4, src + n - 4, 4);
+  } else if (n != 0) {
+    dst[0] = src[0];
+    dst[n / 2] = src[n / 2];
+    dst[n - 1] = src[n - 1];
+  }
+}
+
 // Number of leading bytes below 0x80 among the 32 bytes at p.
 inline unsigned asciiBlockLength(const std::uint8_t* p) {
 #if MEK_SIMD_SSE2
