@@ -103,24 +103,29 @@ class WritingSink : public ChangeLog {
   explicit WritingSink(std::uint8_t* out, const ErrorPolicy* policy = nullptr)
       : ChangeLog(policy), begin_(out), p_(out) {}
 
+  // Each writer reads p_ once: a byte store may alias the sink itself, so
+  // writing through p_ would make the compiler load it again after each.
   void put(std::uint8_t a) { *p_++ = a; }
   void put2(std::uint8_t a, std::uint8_t b) {
-    p_[0] = a;
-    p_[1] = b;
-    p_ += 2;
+    std::uint8_t* const p = p_;
+    p[0] = a;
+    p[1] = b;
+    p_ = p + 2;
   }
   void put3(std::uint8_t a, std::uint8_t b, std::uint8_t c) {
-    p_[0] = a;
-    p_[1] = b;
-    p_[2] = c;
-    p_ += 3;
+    std::uint8_t* const p = p_;
+    p[0] = a;
+    p[1] = b;
+    p[2] = c;
+    p_ = p + 3;
   }
   void put4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
-    p_[0] = a;
-    p_[1] = b;
-    p_[2] = c;
-    p_[3] = d;
-    p_ += 4;
+    std::uint8_t* const p = p_;
+    p[0] = a;
+    p[1] = b;
+    p[2] = c;
+    p[3] = d;
+    p_ = p + 4;
   }
   // One store of the two bytes in their big-endian order.
   void unit(std::uint16_t u) {
