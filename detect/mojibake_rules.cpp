@@ -260,7 +260,10 @@ Weighed weigh(const char16_t* text, std::size_t size) {
         ++w.utf8_straddles;
       }
     }
-    if (characterWeight(c) < kJapaneseWeight) continue;
+    if (characterWeight(c) < kJapaneseWeight) {
+      if (kanji(c)) ++w.rare_kanji;
+      continue;
+    }
     ++w.japanese;
     if (c >= 0x3040 && c <= 0x30FF) ++w.kana;
     const int beyond = kanaBeyondUtf8(c);
@@ -363,7 +366,11 @@ bool kanaLeadNoLetter(const Candidate& c) {
 
 }  // namespace
 
-bool clearlyBetter(const Weighed& line, const Weighed& repaired, const Candidate& c, bool dense) {
+bool clearlyBetter(const Weighed& line, const Weighed& weighed, const Candidate& c, bool dense) {
+  // Between stripped escapes that no shell or Perl name could be, a kanji
+  // of level 2 counts as well: no accented letter reads as one there.
+  Weighed repaired = weighed;
+  if (c.jis && c.framed) repaired.japanese += weighed.rare_kanji;
   // Bytes beyond ASCII turn into ASCII only where cp932 read a continuation
   // byte of UTF-8 and the ASCII byte after it as a pair (Ы, 84 5C); no
   // other turn makes ASCII of them.

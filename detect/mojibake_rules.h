@@ -29,6 +29,7 @@ struct Weighed {
   std::int64_t alone_kana_dos = 0;
   std::int64_t kana = 0;
   std::int64_t kanji = 0;
+  std::int64_t rare_kanji = 0;  // of those, kanji not counted as Japanese (level 2)
   std::int64_t beyond_ascii = 0;
   std::int64_t ascii = 0;
   std::int64_t western = 0;     // Latin letters beyond ASCII and general punctuation

@@ -401,10 +401,12 @@ TEST(RepairTest, ChainsAndCleanText) {
       // needs it (∵ as 81 E6, ≡ as 87 91).
       {U"隕∵ｱよ鴛鬆宣≡/", U"要求払預金/", "utf8 read as cp932", 0},
       // One kana between stripped escapes, or one kanji whose stretch no
-      // shell or Perl name holds; $B8G may be a variable, $B?) may not.
+      // shell or Perl name holds, of level 2 too (筧); $B8G may be a
+      // variable, $B?) may not.
       {U"$B$O(B", U"は", "jis without ESC", 0},
       {U"OldestMulti$B$N(BDB:.txt", U"OldestMultiのDB:.txt", "jis without ESC", 0},
       {U"#2$B?)(B", U"#2食", "jis without ESC", 0},
+      {U"$Bd*(B.txt", U"筧.txt", "jis without ESC", 0},
       {U"$B8G(B", nullptr, "", 0},
       // "$@" of a shell, where no kanji follow, is itself.
       {U"`in WORDS ...;' $B$,B8:_$7$J$$>l9g!\"(B`in \"$@\"' $B$G$\"$k$H8+$J$5$l$^$9!#(B",
