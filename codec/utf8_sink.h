@@ -189,7 +189,7 @@ class Utf8Sink : public FusedSink<kWrite> {
       if constexpr (!kLfStays) breaks |= blockByteMask(src, 0x0A);
       breaks &= static_cast<std::uint32_t>((std::uint64_t{1} << n) - 1);
       if (breaks != 0 || (after_cr_ && src[0] == 0x0A)) [[unlikely]] {
-        asciiWithBreaks(src, n, breaks);
+        if (!(kLfStays && crLfInBlock(src, n, breaks))) asciiWithBreaks(src, n, breaks);
         return;
       }
       after_cr_ = false;
@@ -273,6 +273,24 @@ class Utf8Sink : public FusedSink<kWrite> {
     } else {
       store1(kRule == LineEnding::cr ? 0x0D : 0x0A);
     }
+  }
+  // The commonest break of a block written with LF: one CR LF inside it
+  // (`breaks` holds its CR alone). The block is stored whole, then again
+  // from the byte after the CR over it; the second store reaches no further
+  // beyond what counts than the first (the LF counts), and reads at most 63
+  // bytes from src, inside what a block step may read. Answers false for
+  // any other break, which asciiWithBreaks writes.
+  bool crLfInBlock(const std::uint8_t* src, unsigned n, std::uint32_t breaks) {
+    if ((breaks & (breaks - 1)) != 0 || (after_cr_ && src[0] == 0x0A)) return false;
+    const auto at = static_cast<unsigned>(std::countr_zero(breaks));
+    if (at + 1 >= n || src[at + 1] != 0x0A) return false;
+    if constexpr (kWrite) {
+      std::memcpy(p_, src, kAsciiBlock);
+      std::memcpy(p_ + at, src + at + 1, kAsciiBlock);
+    }
+    this->advance(n - 1);
+    after_cr_ = false;
+    return true;
   }
   // ASCII bytes with line breaks at the positions `breaks`: the stretches
   // between them are stored whole, and each break is rewritten (with
